@@ -1,0 +1,103 @@
+// Program-wide state of tolvane and the functions of its phases.
+//
+// The phases talk to each other only through the grids, the level table and
+// the counters declared here. Every grid has nb_lig lines of nb_col cells and is
+// addressed [line][column]. In the int grids the value VIDE (10000000) marks a
+// pixel without altitude; in tab the zone code 0 marks a pixel in no zone.
+#ifndef TOLVANE_H
+#define TOLVANE_H
+
+#include <cstdio>
+#include <string>
+
+// Empty marker of the int grids: the pixel holds no altitude.
+constexpr int VIDE = 10000000;
+
+// The level table holds zones 1..254; index 0 is never used.
+constexpr int MAX_ZONES = 254;
+
+// Geometry, set by the dialog (ouverture) from the input descriptor or the operator.
+extern int nb_lig;     // lines (rows) of every grid and image
+extern int nb_col;     // columns of every grid and image
+extern int taille_pix; // pixel size, copied to the last line of every output descriptor
+extern int val;        // bytes per pixel of the descriptor being written
+
+// Files opened by ouverture: f1 the input image (read twice by lecture), f2/f3/f4 the
+// 1-, 2- and 4-byte output images and f2d/f3d/f4d their descriptors (completed and
+// closed by sauvegarde).
+extern std::FILE *f1, *f2, *f3, *f4, *f2d, *f3d, *f4d;
+
+// Console paths (Windows syntax) of the input image and of the six outputs, kept so
+// that a failed read or write can name its file.
+extern std::string nomim1, nomim2, nomim3, nomim4, nomdescr2, nomdescr3, nomdescr4;
+
+// Grids, allocated zero-filled by ouverture and never released.
+extern unsigned char **tab;   // zone codes (plages; read by interpolation), then the 1-byte image
+extern int **itab;            // contour image; from interpolation on, the working altitude grid
+extern int **itab1;           // zone results, dilation scratch, then the final grid written out
+extern int **itab2;           // gathered zone results, dilation scratch
+extern unsigned short **itab3; // the 2-byte image (sauvegarde)
+
+// Level table, built by table_niveaux: zone k lies between the contours mit[k] and
+// mat[k] = mit[k] + interval, for k = 1..nbplage.
+extern int mit[MAX_ZONES + 1];
+extern int mat[MAX_ZONES + 1];
+extern int nbplage;     // number of zones (0 or less: none)
+extern int upper_value; // upper altitude given by the operator
+extern int interval;    // contour interval given by the operator (never 0)
+
+// Change counters: nb_pix_mod counts the fills of one pass (gonflette, moyenne),
+// modif the pixels of itab filled by one gonflette call.
+extern int nb_pix_mod;
+extern int modif;
+
+// Extremes of the final grid, found by sauvegarde.
+extern int min_al;
+extern int max_al;
+
+// ---- Dialog, input and output (files.cpp) ----
+
+// Banner, file dialog, input descriptor or size questions, output names, creation of
+// the six output files with their descriptor heads, allocation of the five grids.
+void ouverture();
+// The three altitude questions: mit[1], upper_value and interval, refused and asked
+// again while they give a zero interval, more than 254 zones or levels outside int.
+void questions_altitudes();
+// The smoothing-size question, asked until the answer is an odd number of at most 9.
+int question_maille();
+// Reads the whole input image from the current position of f1 into itab.
+void lecture();
+// Extremes, the 1-, 2- and 4-byte images of itab1 and the descriptor tails; closes
+// every output file.
+void sauvegarde();
+
+// Helpers of the dialog, exposed for the tests.
+std::string chemin_hote(const std::string &chemin);
+bool entier_de(const std::string &mot, int &valeur);
+int lire_descripteur(const std::string &texte, int valeurs[6]);
+const char *refus_maille(int maille);
+std::string refus_niveaux(long long inferieur, long long superieur, long long intervalle);
+// Names the file and ends the run with exit status 1 unless the write went well.
+void verifie_ecriture(bool ok, const std::string &chemin);
+
+// ---- Processing phases (phases.cpp) ----
+
+void table_niveaux();
+void plages(int nbplage);
+void rempli(int ilig, int jcol, int ival2);
+void interpolation();
+void dilatation();
+void gonflette();
+void moyenne();
+void lissage(int maille);
+long double Fact(int n);
+long Comb(int p, int n);
+double InterpolePointSpline(double x, double y, int n);
+
+// The arithmetic of single pixels, exposed for the tests.
+int valeur_interpolee(int bas, double distinf, double distsup);
+int moyenne_dilatation(int alt_prov, int ival2);
+int moyenne_croix(long long tot, int ico);
+int tronque(double z);
+
+#endif
