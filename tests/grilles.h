@@ -1,0 +1,102 @@
+// Small grids for the phase tests: sizes the program-wide grids, fills them from
+// rows written out in the test, reads them back and captures the console.
+#ifndef GRILLES_H
+#define GRILLES_H
+
+#include "nrutil.h"
+#include "tolvane.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace grilles {
+
+constexpr int E = VIDE;
+using Grille = std::vector<std::vector<int>>;
+
+// Gives back the grids sized by the previous call and allocates the five grids
+// anew, lignes x colonnes, all zero.
+inline void dimensionne(int lignes, int colonnes)
+{
+    static int lignes_prises = 0;
+    static unsigned char **t = nullptr;
+    static int **g0 = nullptr, **g1 = nullptr, **g2 = nullptr;
+    static unsigned short **g3 = nullptr;
+    if (t != nullptr) {
+        frucmatrice(t, lignes_prises);
+        frimatrice(g0, lignes_prises);
+        frimatrice(g1, lignes_prises);
+        frimatrice(g2, lignes_prises);
+        frusmatrice(g3, lignes_prises);
+    }
+    nb_lig = lignes;
+    nb_col = colonnes;
+    tab = t = ucmatrice(colonnes, lignes);
+    itab = g0 = imatrice(colonnes, lignes);
+    itab1 = g1 = imatrice(colonnes, lignes);
+    itab2 = g2 = imatrice(colonnes, lignes);
+    itab3 = g3 = usmatrice(colonnes, lignes);
+    lignes_prises = lignes;
+}
+
+template <typename T>
+void pose(T **grille, const Grille &valeurs)
+{
+    for (int i = 0; i < nb_lig; i++)
+        for (int j = 0; j < nb_col; j++)
+            grille[i][j] = static_cast<T>(valeurs[i][j]);
+}
+
+template <typename T>
+Grille lit(T **grille)
+{
+    Grille g(nb_lig, std::vector<int>(nb_col));
+    for (int i = 0; i < nb_lig; i++)
+        for (int j = 0; j < nb_col; j++)
+            g[i][j] = grille[i][j];
+    return g;
+}
+
+// Sizes the grids to the rows given and puts them into itab.
+inline void charge(const Grille &lignes)
+{
+    dimensionne(static_cast<int>(lignes.size()), static_cast<int>(lignes[0].size()));
+    pose(itab, lignes);
+}
+
+// The level table as the operator's three answers build it.
+inline void niveaux(int inferieur, int superieur, int intervalle)
+{
+    mit[1] = inferieur;
+    upper_value = superieur;
+    interval = intervalle;
+    table_niveaux();
+}
+
+// Everything the call prints on standard output.
+template <typename F>
+std::string console(F &&appel)
+{
+    testing::internal::CaptureStdout();
+    appel();
+    return testing::internal::GetCapturedStdout();
+}
+
+// Console text of the dilation phase whose calls filled the given numbers of
+// pixels; the last call, which fills nothing, is not in the list.
+inline std::string texte_dilatation(const std::vector<int> &remplis)
+{
+    std::string t = "\n\n Tratamiento por dilatacion\n";
+    int n = 1;
+    for (int r : remplis) {
+        t += "\n\n Iteracion de Van der Gonff numero  " + std::to_string(n++) + " \n";
+        t += "\n numero de puntos interpolados = " + std::to_string(r) + " ";
+    }
+    return t + "\n\n Iteracion de Van der Gonff numero  " + std::to_string(n) + " \n";
+}
+
+} // namespace grilles
+
+#endif
