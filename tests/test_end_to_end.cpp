@@ -158,6 +158,8 @@ struct CasConversion {
     int minimo, maximo;
 };
 
+void PrintTo(const CasConversion &c, std::ostream *os) { *os << c.nom; }
+
 class Conversion : public testing::TestWithParam<CasConversion> {};
 
 // A grid without empty pixels goes through unchanged, so the images are the
@@ -182,8 +184,10 @@ TEST_P(Conversion, OneTwoAndFourByteImages)
 const CasConversion cas_conversion[] = {
     // 1500 gives 127.5 + 0.5.
     {"StretchedOverTheRange", {1000, 2000, 1500, 1001, 1002}, {0, 255, 128, 0, 1}, {100, 200, 150, 100, 100}, 1000, 2000},
-    // -19 gives -1 and 655360 gives 65536, kept as 65535 and 0.
-    {"TenthsInSixteenBits", {123, 19, -19, 655359, 655360}, {0, 0, 0, 255, 255}, {12, 1, 65535, 65535, 0}, -19, 655360},
+    // -19 gives -1 and 655360 gives 65536, kept as 65535 and 0; 99999999 gives
+    // 9999999, kept as 38527.
+    {"TenthsInSixteenBits", {123, 19, -19, 655359, 655360, 99999999}, {0, 0, 0, 2, 2, 255},
+     {12, 1, 65535, 65535, 0, 38527}, -19, 99999999},
     {"FlatResult", {500, 500, 500}, {0, 0, 0}, {50, 50, 50}, 500, 500},
 };
 

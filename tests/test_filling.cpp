@@ -15,6 +15,8 @@ struct CasRemplissage {
     std::vector<int> remplis; // pixels filled by each dilation call that filled some
 };
 
+void PrintTo(const CasRemplissage &c, std::ostream *os) { *os << c.nom; }
+
 class DilatationGrille : public testing::TestWithParam<CasRemplissage> {};
 
 TEST_P(DilatationGrille, FillsOnlyEmptyPixelsWithAGreaterNeighbour)

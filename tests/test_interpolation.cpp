@@ -50,6 +50,8 @@ struct CasGrille {
     Grille image, codes, attendu;
 };
 
+void PrintTo(const CasGrille &c, std::ostream *os) { *os << c.nom; }
+
 class InterpolationGrille : public testing::TestWithParam<CasGrille> {};
 
 TEST_P(InterpolationGrille, ZonePixelsBetweenTheirContours)
@@ -87,10 +89,22 @@ const CasGrille cas_grilles[] = {
      {{100, E, 110, E, E, 120, 555, E}},
      {{0, 1, 0, 2, 2, 0, 0, 0}},
      {{100, 105, 110, 113, 116, 120, 555, E}}},
+    {"NegativeAltitudesTowardZero", -100, -90, 10,
+     {{-100, E, E, -90}},
+     {{0, 1, 1, 0}},
+     {{-100, -96, -93, -90}}},
     {"MissingLowerContour", 100, 110, 10,
      {{E, E, 110}},
      {{0, 1, 0}},
      {{E, 109, 110}}},
+    {"MissingUpperContour", 100, 110, 10,
+     {{100, E, E, E, E, E}},
+     {{0, 0, 0, 0, 0, 1}},
+     {{100, E, E, E, E, 100}}},
+    {"NeitherContourPresent", 100, 110, 10,
+     {{E, E}},
+     {{0, 1}},
+     {{E, 105}}},
     {"NoZoneLeavesTheImage", 100, 100, 10,
      {{100, E, 110, 555}},
      {{0, 0, 0, 0}},

@@ -16,6 +16,8 @@ struct CasZones {
     Grille codes; // expected tab
 };
 
+void PrintTo(const CasZones &c, std::ostream *os) { *os << c.nom; }
+
 // itab must hold the zone code wherever tab has one, and the image elsewhere.
 Grille image_marquee(const Grille &image, const Grille &codes)
 {
