@@ -329,8 +329,11 @@ std::string refus_niveaux(long long inferieur, long long superieur, long long in
     const long long zones = (superieur - inferieur) / intervalle;
     if (zones > MAX_ZONES)
         return "\n Demasiadas zonas (" + std::to_string(zones) + "): como maximo 254\n";
+    // The level table takes the difference of the two altitudes and every level up
+    // to the last in int, so all of them must fit.
     const long long ultima = inferieur + (zones > 1 ? zones : 1) * intervalle;
-    if (ultima < INT_MIN || ultima > INT_MAX)
+    const long long diferencia = superieur - inferieur;
+    if (ultima < INT_MIN || ultima > INT_MAX || diferencia < INT_MIN || diferencia > INT_MAX)
         return "\n Curvas de nivel fuera del rango de los enteros\n";
     return "";
 }
