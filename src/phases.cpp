@@ -1,16 +1,56 @@
 // The processing phases, from the contour image to the final altitude grid.
 //
 // Every phase scans the grid line by line and each line column by column; where
-// a phase fills gaps the visiting order decides the result, so it is kept exactly.
+// a phase fills gaps the visiting order decides the result. The phases visit only
+// the pixels that can change, in that same order, so that their results are those
+// of plain whole-grid passes (kept in tests/reference as the oracle).
 #include "tolvane.h"
 
 #include "nrutil.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <unordered_map>
 #include <vector>
+
+namespace {
+
+struct Pixel {
+    int i, j;
+};
+
+bool avant(const Pixel &a, const Pixel &b) { return a.i != b.i ? a.i < b.i : a.j < b.j; }
+bool meme(const Pixel &a, const Pixel &b) { return a.i == b.i && a.j == b.j; }
+
+// Neighbour offsets: the cross, then the 3 x 3 block.
+// The order of the cross is the order of the final averaging pass of the
+// dilation (the last greater neighbour wins).
+constexpr int CROIX[4][2] = {{-1, 0}, {0, -1}, {0, 1}, {1, 0}};
+constexpr int BLOC[8][2] = {{-1, -1}, {-1, 0}, {-1, 1}, {0, -1}, {0, 1}, {1, -1}, {1, 0}, {1, 1}};
+
+bool dans_grille(int i, int j) { return i >= 0 && i < nb_lig && j >= 0 && j < nb_col; }
+
+void copie(int **de, int **vers)
+{
+    for (int i = 0; i < nb_lig; i++)
+        std::memcpy(vers[i], de[i], sizeof(int) * static_cast<std::size_t>(nb_col));
+}
+
+std::vector<Pixel> pixels_vides()
+{
+    std::vector<Pixel> vides;
+    for (int i = 0; i < nb_lig; i++)
+        for (int j = 0; j < nb_col; j++)
+            if (itab[i][j] == VIDE)
+                vides.push_back({i, j});
+    return vides;
+}
+
+} // namespace
 
 void table_niveaux()
 {
@@ -31,32 +71,62 @@ void table_niveaux()
 // right are the two contours of one zone. Codes written by earlier fills are
 // non-empty, so they bound later fills and act as borders in later seed tests.
 
+namespace {
+
+// The first zone l with mit[l] = valmin and mat[l] = valmax, or 0.
+class ZonesParBords {
+public:
+    explicit ZonesParBords(int nbplage)
+    {
+        for (int l = nbplage; l >= 1; l--) // the first zone wins: insert it last
+            zones_[cle(mit[l], mat[l])] = l;
+    }
+    int cherche(int gbord, int dbord) const
+    {
+        if (gbord == dbord)
+            return 0;
+        const auto trouve = zones_.find(cle(std::min(gbord, dbord), std::max(gbord, dbord)));
+        return trouve == zones_.end() ? 0 : trouve->second;
+    }
+
+private:
+    static std::uint64_t cle(int bas, int haut)
+    {
+        return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(bas)) << 32) | static_cast<std::uint32_t>(haut);
+    }
+    std::unordered_map<std::uint64_t, int> zones_;
+};
+
+} // namespace
+
+// Within a line, every pixel of one empty stretch has the same two borders, so one
+// test decides for the whole stretch until a fill changes the line. A fill never
+// empties a pixel, so when the scan reaches an empty pixel its left neighbour is
+// its left border (except in column 1, where column 0 may be empty).
 void plages(int nbplage)
 {
-    for (int i = 1; i < nb_lig; i++)
-        for (int j = 1; j < nb_col - 1; j++) {
-            if (itab[i][j] != VIDE)
+    const ZonesParBords zones(nbplage);
+    for (int i = 1; i < nb_lig; i++) {
+        const int *ligne = itab[i];
+        int j = 1;
+        while (j < nb_col - 1) {
+            if (ligne[j] != VIDE) {
+                j++;
                 continue;
-            int x = j - 1;
-            while (x >= 0 && itab[i][x] == VIDE)
-                x--;
+            }
             int y = j + 1;
-            while (y < nb_col && itab[i][y] == VIDE)
+            while (y < nb_col && ligne[y] == VIDE)
                 y++;
-            if (x < 0 || y >= nb_col)
+            const bool bords = y < nb_col && (j > 1 || ligne[0] != VIDE);
+            const int l = bords ? zones.cherche(ligne[j - 1], ligne[y]) : 0;
+            if (l == 0) {
+                j = y; // no pixel of this stretch is a seed
                 continue;
-            const int gbord = itab[i][x];
-            const int dbord = itab[i][y];
-            if (gbord == dbord)
-                continue;
-            const int valmin = gbord < dbord ? gbord : dbord;
-            const int valmax = gbord < dbord ? dbord : gbord;
-            for (int l = 1; l <= nbplage; l++)
-                if (mit[l] == valmin && mat[l] == valmax) {
-                    rempli(i, j, l);
-                    break;
-                }
+            }
+            rempli(i, j, l);
+            j++;
         }
+    }
 }
 
 // rempli: row-run flood fill of the empty region around (ilig, jcol) with the code
@@ -66,13 +136,10 @@ void plages(int nbplage)
 // run gets one seed, at its right end when that end lies under the run.
 void rempli(int ilig, int jcol, int ival2)
 {
-    struct Germe {
-        int i, j;
-    };
-    std::vector<Germe> germes{{ilig, jcol}};
+    std::vector<Pixel> germes{{ilig, jcol}};
     const auto code = static_cast<unsigned char>(ival2);
     while (!germes.empty()) {
-        const Germe g = germes.back();
+        const Pixel g = germes.back();
         germes.pop_back();
         const int i = g.i;
         const int jk = g.j;
@@ -118,39 +185,14 @@ void rempli(int ilig, int jcol, int ival2)
 // distances go to the nearest pixel of the whole image holding mit[k] and mat[k].
 // The result gathers in itab2 (zone values, and itab where the code is 0) and ends
 // in itab. Distances start at 99999.0, so a missing contour counts as that far.
-
-namespace {
-
-struct Position {
-    int i, j;
-};
-
-std::vector<Position> pixels_de(int altitude)
-{
-    std::vector<Position> liste;
-    for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++)
-            if (itab[i][j] == altitude)
-                liste.push_back({i, j});
-    return liste;
-}
-
-// The squared distance is an exact integer; its root is taken in extended
-// precision and stored as a double.
-double plus_proche(const std::vector<Position> &liste, int i, int j)
-{
-    double distance = 99999.0;
-    for (const Position &p : liste) {
-        const std::int64_t idif = std::abs(i - p.i);
-        const std::int64_t jdif = std::abs(j - p.j);
-        const double dist = static_cast<double>(sqrtl(static_cast<long double>(idif * idif + jdif * jdif)));
-        if (distance > dist)
-            distance = dist;
-    }
-    return distance;
-}
-
-} // namespace
+//
+// The nearest pixel of an altitude is found line by line with an exact Euclidean
+// distance transform: the lower envelope of the parabolas (x - c)^2 + g_c^2, where
+// g_c is the vertical distance from the line to the nearest pixel of column c.
+// Zone pixels of one line are taken in groups; a group looks first at the
+// columns within a band of half-width m around it, and a distance of at most m
+// found there is the minimum, since every pixel left out is farther than m.
+// Otherwise the band widens, up to the whole image.
 
 // The order of the operations and the extended precision decide the last unit:
 // interval / distot first, then times distinf, then plus the lower contour.
@@ -161,33 +203,229 @@ int valeur_interpolee(int bas, double distinf, double distsup)
     return static_cast<int>(v);
 }
 
+namespace {
+
+// The pixels of one altitude, column by column, lines ascending in each column.
+class Courbe {
+public:
+    explicit Courbe(const std::vector<Pixel> &pixels) : debut_(static_cast<std::size_t>(nb_col) + 1, 0)
+    {
+        for (const Pixel &p : pixels)
+            debut_[static_cast<std::size_t>(p.j) + 1]++;
+        for (int c = 0; c < nb_col; c++)
+            debut_[c + 1] += debut_[c];
+        lignes_.resize(pixels.size());
+        curseur_.assign(debut_.begin(), debut_.end() - 1);
+        for (const Pixel &p : pixels) // pixels come line by line, so lines ascend
+            lignes_[curseur_[p.j]++] = p.i;
+        curseur_.assign(debut_.begin(), debut_.end() - 1);
+    }
+    bool vide() const { return lignes_.empty(); }
+    bool dans_colonne(int c) const { return debut_[c] != debut_[c + 1]; }
+    // Vertical distance from line r to the nearest pixel of column c (which has
+    // one). The lines asked for never decrease, so each column keeps a cursor.
+    long long vertical(int c, int r)
+    {
+        int &k = curseur_[c];
+        const int fin = debut_[c + 1];
+        while (k < fin && lignes_[k] < r)
+            k++;
+        if (k == fin)
+            return r - lignes_[k - 1];
+        const long long dessous = lignes_[k] - r;
+        return k > debut_[c] ? std::min<long long>(dessous, r - lignes_[k - 1]) : dessous;
+    }
+
+private:
+    std::vector<int> debut_;   // nb_col + 1 offsets into lignes_
+    std::vector<int> lignes_;  // line of each pixel
+    std::vector<int> curseur_; // per column: first pixel at or below the last line asked
+};
+
+long long div_plancher(long long a, long long b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+// Lower envelope of the parabolas (x - c)^2 + h_c, columns added in increasing order.
+class Enveloppe {
+public:
+    void efface(int premier)
+    {
+        sites_.clear();
+        premier_ = premier;
+        k_ = 0;
+    }
+    bool vide() const { return sites_.empty(); }
+    void ajoute(int c, long long h)
+    {
+        // A site no better than c where it starts to lead is no better anywhere after.
+        while (!sites_.empty() && valeur(sites_.back(), sites_.back().debut) >= valeur({c, h, 0}, sites_.back().debut))
+            sites_.pop_back();
+        long long debut = premier_;
+        if (!sites_.empty()) {
+            const Site &s = sites_.back();
+            // The last x where s is no worse than c; c leads from the next one.
+            debut = 1 + div_plancher(static_cast<long long>(c) * c - static_cast<long long>(s.c) * s.c + h - s.h,
+                                     2LL * (c - s.c));
+        }
+        sites_.push_back({c, h, debut});
+    }
+    // The minimum at x; x must increase from one call to the next.
+    long long minimum(int x)
+    {
+        while (k_ + 1 < sites_.size() && sites_[k_ + 1].debut <= x)
+            k_++;
+        return valeur(sites_[k_], x);
+    }
+
+private:
+    struct Site {
+        int c;
+        long long h;
+        long long debut; // first x where this site leads
+    };
+    static long long valeur(const Site &s, long long x) { return (x - s.c) * (x - s.c) + s.h; }
+    std::vector<Site> sites_;
+    long long premier_ = 0;
+    std::size_t k_ = 0;
+};
+
+// Squared distances from the pixels (r, x), x in colonnes (increasing), to the
+// nearest pixel of the curve, or -1 when the curve has no pixel.
+void distances_carrees(Courbe &courbe, Enveloppe &env, int r, const std::vector<int> &colonnes,
+                       std::vector<long long> &d2)
+{
+    d2.assign(colonnes.size(), -1);
+    if (courbe.vide())
+        return;
+    const int gauche = colonnes.front(), droite = colonnes.back();
+    const long long limite = static_cast<long long>(nb_lig) + nb_col;
+    // A group of zone pixels is usually bounded by the contours, so its width
+    // is a good first band.
+    for (long long m = std::max(4, droite - gauche + 2);; m *= 2) {
+        const bool tout = m >= limite;
+        const int c0 = tout ? 0 : static_cast<int>(std::max<long long>(0, gauche - m));
+        const int c1 = tout ? nb_col - 1 : static_cast<int>(std::min<long long>(nb_col - 1, droite + m));
+        env.efface(gauche);
+        for (int c = c0; c <= c1; c++) {
+            if (!courbe.dans_colonne(c))
+                continue;
+            const long long g = courbe.vertical(c, r);
+            if (tout || g <= m)
+                env.ajoute(c, g * g);
+        }
+        bool prouve = !env.vide();
+        if (prouve)
+            for (std::size_t n = 0; n < colonnes.size(); n++) {
+                d2[n] = env.minimum(colonnes[n]);
+                prouve = prouve && d2[n] <= m * m;
+            }
+        if (prouve || tout) {
+            if (env.vide())
+                d2.assign(colonnes.size(), -1);
+            return;
+        }
+    }
+}
+
+double distance_de(long long d2)
+{
+    if (d2 < 0)
+        return 99999.0;
+    const double dist = static_cast<double>(sqrtl(static_cast<long double>(d2)));
+    return dist < 99999.0 ? dist : 99999.0;
+}
+
+// The pixels of every altitude of the level table, line by line, as curves.
+std::vector<Courbe> courbes_des_niveaux(std::vector<int> &courbe_inf, std::vector<int> &courbe_sup)
+{
+    std::unordered_map<int, int> numero;
+    for (int k = 1; k <= nbplage; k++)
+        for (int altitude : {mit[k], mat[k]})
+            numero.emplace(altitude, static_cast<int>(numero.size()));
+    courbe_inf.assign(static_cast<std::size_t>(nbplage) + 1, 0);
+    courbe_sup.assign(static_cast<std::size_t>(nbplage) + 1, 0);
+    for (int k = 1; k <= nbplage; k++) {
+        courbe_inf[k] = numero[mit[k]];
+        courbe_sup[k] = numero[mat[k]];
+    }
+    std::vector<std::vector<Pixel>> pixels(numero.size());
+    for (int i = 0; i < nb_lig; i++)
+        for (int j = 0; j < nb_col; j++) {
+            const int v = itab[i][j];
+            if (v == VIDE)
+                continue;
+            const auto n = numero.find(v);
+            if (n != numero.end())
+                pixels[n->second].push_back({i, j});
+        }
+    std::vector<Courbe> courbes;
+    for (const std::vector<Pixel> &p : pixels)
+        courbes.emplace_back(p);
+    return courbes;
+}
+
+struct Segment {
+    int k, j0, j1; // zone code and first and last column of a run of it
+};
+
+} // namespace
+
 void interpolation()
 {
     for (int k = 1; k <= nbplage; k++) {
         std::printf("\n\n tratamiento en la zona codificada con el valor %d ", k);
         std::printf("\n y comprendida entre las curvas %d y %d ", mit[k], mat[k]);
         std::printf("\n\n");
-        const std::vector<Position> inf = pixels_de(mit[k]);
-        const std::vector<Position> sup = pixels_de(mat[k]);
+        for (int i = 20; i < nb_lig; i += 20)
+            std::printf("\t linea %d      \r ", i);
+    }
+
+    if (nbplage >= 1) {
+        std::vector<int> courbe_inf, courbe_sup;
+        std::vector<Courbe> courbes = courbes_des_niveaux(courbe_inf, courbe_sup);
+        Enveloppe env;
+        std::vector<Segment> segments;
+        std::vector<int> groupe;
+        std::vector<long long> d2inf, d2sup;
         for (int i = 0; i < nb_lig; i++) {
-            if (i > 0 && i % 20 == 0)
-                std::printf("\t linea %d      \r ", i);
-            for (int j = 0; j < nb_col; j++)
-                if (tab[i][j] == k)
-                    itab1[i][j] = valeur_interpolee(mit[k], plus_proche(inf, i, j), plus_proche(sup, i, j));
+            // Runs of zone pixels of this line, grouped zone by zone.
+            segments.clear();
+            const unsigned char *codes = tab[i];
+            for (int j = 0; j < nb_col;) {
+                const int k = codes[j];
+                int fin = j;
+                while (fin + 1 < nb_col && codes[fin + 1] == k)
+                    fin++;
+                if (k >= 1 && k <= nbplage)
+                    segments.push_back({k, j, fin});
+                j = fin + 1;
+            }
+            std::stable_sort(segments.begin(), segments.end(),
+                             [](const Segment &a, const Segment &b) { return a.k < b.k; });
+            // Runs of one zone close together are searched as one group.
+            for (std::size_t s = 0; s < segments.size();) {
+                const int k = segments[s].k;
+                groupe.clear();
+                do {
+                    for (int j = segments[s].j0; j <= segments[s].j1; j++)
+                        groupe.push_back(j);
+                    s++;
+                } while (s < segments.size() && segments[s].k == k && segments[s].j0 - groupe.back() <= 16);
+                distances_carrees(courbes[courbe_inf[k]], env, i, groupe, d2inf);
+                distances_carrees(courbes[courbe_sup[k]], env, i, groupe, d2sup);
+                for (std::size_t g = 0; g < groupe.size(); g++) {
+                    const int v = valeur_interpolee(mit[k], distance_de(d2inf[g]), distance_de(d2sup[g]));
+                    itab1[i][groupe[g]] = v;
+                    itab2[i][groupe[g]] = v;
+                }
+            }
         }
-        for (int i = 0; i < nb_lig; i++)
-            for (int j = 0; j < nb_col; j++)
-                if (tab[i][j] == k)
-                    itab2[i][j] = itab1[i][j];
     }
     for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++)
+        for (int j = 0; j < nb_col; j++) {
             if (tab[i][j] == 0)
                 itab2[i][j] = itab[i][j];
-    for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++)
             itab[i][j] = itab2[i][j];
+        }
 }
 
 // ---------------------------------------------------------------------------
@@ -197,49 +435,16 @@ void interpolation()
 // of itab (itab2) until it has no gap, alternating the cross and the 3 x 3 block
 // and starting with the cross; values found in a pass take effect from the next
 // pass only. Then a pixel takes the rounded mean of its dilated value and its last
-// strictly greater cross neighbour (above, left, right, below), and only the
-// pixels still empty in itab receive these values.
-
-namespace {
-
-// Neighbour offsets: the cross, then the 3 x 3 block. The order of the cross is
-// the order of the final averaging pass (the last greater neighbour wins).
-constexpr int CROIX[4][2] = {{-1, 0}, {0, -1}, {0, 1}, {1, 0}};
-constexpr int BLOC[8][2] = {{-1, -1}, {-1, 0}, {-1, 1}, {0, -1}, {0, 1}, {1, -1}, {1, 0}, {1, 1}};
-
-bool dans_grille(int i, int j) { return i >= 0 && i < nb_lig && j >= 0 && j < nb_col; }
-
-void copie(int **de, int **vers)
-{
-    for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++)
-            vers[i][j] = de[i][j];
-}
-
-template <std::size_t N>
-void passe_dilatation(const int (&voisins)[N][2])
-{
-    for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++) {
-            if (itab2[i][j] != VIDE)
-                continue;
-            int ico = 0;
-            int alti = 9999999;
-            for (const auto &d : voisins) {
-                const int k = i + d[0];
-                const int l = j + d[1];
-                if (!dans_grille(k, l) || itab2[k][l] == VIDE)
-                    continue;
-                ico++;
-                if (itab2[k][l] < alti)
-                    alti = itab2[k][l];
-            }
-            if (ico > 0)
-                itab1[i][j] = alti;
-        }
-}
-
-} // namespace
+// strictly greater cross neighbour (above, left, right, below) into itab1, and only
+// the pixels still empty in itab receive these values.
+//
+// Between two calls itab gains only the few pixels the last call filled, so the
+// next dilation differs from the last one only around them. The calls after the
+// first start from the last dilation and follow, pass by pass, only the pixels
+// whose state (filled or not, and value) differs from the last call's at the same
+// pass. Meanwhile itab1, which is scratch until the final averaging of the last
+// call is written into it, holds the pass at which each pixel was filled (0 for
+// pixels with an altitude in itab).
 
 // (alt_prov + ival2) x 0.5 + 0.5, truncated; the sum is taken in 64 bits so that
 // altitudes near the int limits cannot overflow it.
@@ -249,51 +454,230 @@ int moyenne_dilatation(int alt_prov, int ival2)
     return static_cast<int>(static_cast<long double>(somme) * 0.5f + 0.5f);
 }
 
-void gonflette()
-{
-    nb_pix_mod = 1;
-    copie(itab, itab1);
-    copie(itab, itab2);
+namespace {
 
-    int flag = 0;
-    while (nb_pix_mod > 0) {
-        nb_pix_mod = 0;
-        flag++;
-        if (flag % 2 == 1)
-            passe_dilatation(CROIX);
+constexpr int JAMAIS = INT_MAX; // pass of a pixel that no pass fills
+
+// The value of the final averaging pass at (i, j), or VIDE.
+int moyenne_finale(int i, int j)
+{
+    const int ival2 = itab2[i][j];
+    int ico = 0;
+    int alt_prov = 0;
+    for (const auto &d : CROIX) {
+        const int k = i + d[0];
+        const int l = j + d[1];
+        if (dans_grille(k, l) && itab2[k][l] > ival2) {
+            ico++;
+            alt_prov = itab2[k][l];
+        }
+    }
+    return ico > 0 ? moyenne_dilatation(alt_prov, ival2) : VIDE;
+}
+
+// The value pass t gives to (i, j): the smallest value among its neighbours of the
+// pass filled before it (and at most 9999999), or VIDE when it has none.
+template <std::size_t N>
+int valeur_dilatee(int i, int j, int t, const int (&voisins)[N][2])
+{
+    int ico = 0;
+    int alti = 9999999;
+    for (const auto &d : voisins) {
+        const int k = i + d[0];
+        const int l = j + d[1];
+        if (!dans_grille(k, l) || itab1[k][l] >= t)
+            continue;
+        ico++;
+        alti = std::min(alti, itab2[k][l]);
+    }
+    return ico > 0 ? alti : VIDE;
+}
+
+int valeur_de_passe(int i, int j, int t)
+{
+    return t % 2 == 1 ? valeur_dilatee(i, j, t, CROIX) : valeur_dilatee(i, j, t, BLOC);
+}
+
+// Pixels not yet filled before pass t among the neighbours, for that pass, of
+// the given pixels.
+template <typename T>
+void voisins_ouverts(const std::vector<T> &de, int t, std::vector<Pixel> &vers)
+{
+    const auto ajoute = [&](const auto &voisins) {
+        for (const T &e : de)
+            for (const auto &d : voisins) {
+                const int k = e.p.i + d[0];
+                const int l = e.p.j + d[1];
+                if (dans_grille(k, l) && itab1[k][l] >= t)
+                    vers.push_back({k, l});
+            }
+    };
+    if (t % 2 == 1)
+        ajoute(CROIX);
+    else
+        ajoute(BLOC);
+}
+
+struct Rempli {
+    Pixel p;
+};
+
+// A pixel whose state differs from the last call's, with its state in that call.
+struct Ecart {
+    Pixel p;
+    int passe, valeur;
+};
+
+class Dilatation {
+public:
+    // itab2 must equal itab.
+    void iteration()
+    {
+        changes_.clear();
+        if (premiere_)
+            premiere_dilatation();
         else
-            passe_dilatation(BLOC);
-        for (int i = 0; i < nb_lig; i++)
-            for (int j = 0; j < nb_col; j++)
-                if (itab1[i][j] != VIDE && itab2[i][j] == VIDE) {
-                    itab2[i][j] = itab1[i][j];
-                    nb_pix_mod++;
+            dilatation_suivante();
+        premiere_ = false;
+
+        // Only a pixel whose value or cross neighbour changed can get a new mean.
+        std::vector<Pixel> remplis;
+        modif = 0;
+        for (const Pixel &c : changes_)
+            for (int n = -1; n < 4; n++) {
+                const int i = n < 0 ? c.i : c.i + CROIX[n][0];
+                const int j = n < 0 ? c.j : c.j + CROIX[n][1];
+                if (!dans_grille(i, j) || itab[i][j] != VIDE)
+                    continue;
+                const int v = moyenne_finale(i, j);
+                if (v != VIDE) {
+                    itab[i][j] = v;
+                    remplis.push_back({i, j});
+                    modif++;
                 }
+            }
+        remplis_.swap(remplis);
     }
 
-    for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++) {
-            const int ival2 = itab2[i][j];
-            int ico = 0;
-            int alt_prov = 0;
-            for (const auto &d : CROIX) {
-                const int k = i + d[0];
-                const int l = j + d[1];
-                if (dans_grille(k, l) && itab2[k][l] > ival2) {
-                    ico++;
-                    alt_prov = itab2[k][l];
-                }
-            }
-            itab1[i][j] = ico > 0 ? moyenne_dilatation(alt_prov, ival2) : VIDE;
-        }
+    // itab1 as the final averaging pass of the last call leaves it.
+    static void moyenne_complete()
+    {
+        for (int i = 0; i < nb_lig; i++)
+            for (int j = 0; j < nb_col; j++)
+                itab1[i][j] = moyenne_finale(i, j);
+    }
 
-    modif = 0;
-    for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++)
-            if (itab1[i][j] != VIDE && itab[i][j] == VIDE) {
-                itab[i][j] = itab1[i][j];
-                modif++;
+private:
+    // A pixel empty at the start of pass t >= 2 with a neighbour of that pass
+    // filled before touches a pixel filled in pass t - 1: otherwise an earlier pass
+    // would have reached it. (A neighbour met only diagonally, filled earlier,
+    // shares two cross neighbours with the pixel, and the pass after it filled
+    // those.) The first pass looks at every empty pixel.
+    void premiere_dilatation()
+    {
+        std::vector<Rempli> dernier;
+        std::vector<Pixel> candidats;
+        for (int i = 0; i < nb_lig; i++)
+            for (int j = 0; j < nb_col; j++) {
+                itab1[i][j] = itab[i][j] == VIDE ? JAMAIS : 0;
+                if (itab[i][j] == VIDE)
+                    candidats.push_back({i, j});
             }
+        nb_pix_mod = 1;
+        for (int t = 1; nb_pix_mod > 0; t++) {
+            nb_pix_mod = 0;
+            if (t > 1) {
+                candidats.clear();
+                voisins_ouverts(dernier, t, candidats);
+            }
+            // A pixel filled in this pass has pass t, which its neighbours of the
+            // same pass do not count: the pass sees only what earlier ones filled.
+            dernier.clear();
+            for (const Pixel &p : candidats) {
+                if (itab1[p.i][p.j] <= t) // filled already, or listed twice
+                    continue;
+                const int v = valeur_de_passe(p.i, p.j, t);
+                if (v == VIDE)
+                    continue;
+                itab1[p.i][p.j] = t;
+                itab2[p.i][p.j] = v;
+                dernier.push_back({p});
+                changes_.push_back(p);
+                nb_pix_mod++;
+            }
+        }
+    }
+
+    // The pixels the last call filled now have an altitude from the start. A pixel
+    // can end a pass differently from the last call only if a neighbour of that
+    // pass ended the previous pass differently; pixels are only ever filled
+    // earlier than before, never later.
+    void dilatation_suivante()
+    {
+        std::vector<Ecart> ecarts, suivants;
+        for (const Pixel &p : remplis_) {
+            ecarts.push_back({p, itab1[p.i][p.j], itab2[p.i][p.j]});
+            itab1[p.i][p.j] = 0;
+            if (itab2[p.i][p.j] != itab[p.i][p.j])
+                changes_.push_back(p);
+            itab2[p.i][p.j] = itab[p.i][p.j];
+        }
+        std::vector<Pixel> candidats;
+        for (int t = 1; !ecarts.empty(); t++) {
+            candidats.clear();
+            voisins_ouverts(ecarts, t, candidats);
+            suivants.clear();
+            for (const Pixel &p : candidats) {
+                if (itab1[p.i][p.j] < t)
+                    continue;
+                const int v = valeur_de_passe(p.i, p.j, t);
+                if (v == VIDE)
+                    continue; // not filled in this pass, nor was it in the last call
+                const int avant = itab1[p.i][p.j];
+                const int valeur_avant = itab2[p.i][p.j];
+                if (avant == t && valeur_avant == v)
+                    continue; // filled as in the last call
+                suivants.push_back({p, avant, valeur_avant});
+                itab1[p.i][p.j] = t;
+                if (valeur_avant != v)
+                    changes_.push_back(p);
+                itab2[p.i][p.j] = v;
+            }
+            // A pixel keeps differing while the last call had not filled it yet or
+            // filled it with another value; it matters while it has neighbours
+            // still to fill.
+            for (const Ecart &e : ecarts)
+                if ((e.passe > t || e.valeur != itab2[e.p.i][e.p.j]) && a_des_voisins_ouverts(e.p, t))
+                    suivants.push_back(e);
+            ecarts.swap(suivants);
+        }
+        nb_pix_mod = 0;
+    }
+
+    static bool a_des_voisins_ouverts(const Pixel &p, int t)
+    {
+        for (const auto &d : BLOC) {
+            const int k = p.i + d[0];
+            const int l = p.j + d[1];
+            if (dans_grille(k, l) && itab1[k][l] > t)
+                return true;
+        }
+        return false;
+    }
+
+    bool premiere_ = true;
+    std::vector<Pixel> remplis_; // pixels the last write-back filled
+    std::vector<Pixel> changes_; // pixels whose value in itab2 changed in this call
+};
+
+} // namespace
+
+void gonflette()
+{
+    copie(itab, itab2);
+    Dilatation d;
+    d.iteration();
+    Dilatation::moyenne_complete();
 }
 
 void dilatation()
@@ -301,14 +685,17 @@ void dilatation()
     modif = 1;
     int lco = 0;
     std::printf("\n\n Tratamiento por dilatacion\n");
+    copie(itab, itab2);
+    Dilatation d;
     while (modif > 0) {
         if (lco > 0)
             std::printf("\n numero de puntos interpolados = %d ", modif);
         modif = 0;
         lco++;
         std::printf("\n\n Iteracion de Van der Gonff numero  %d \n", lco);
-        gonflette();
+        d.iteration();
     }
+    Dilatation::moyenne_complete();
 }
 
 // ---------------------------------------------------------------------------
@@ -318,6 +705,11 @@ void dilatation()
 // of its cross neighbours that hold an altitude. Stores take effect at once, so a
 // fill spreads right and down within one pass but left and up by one pixel per
 // pass. Ends with itab1 = itab.
+//
+// A pass visits, in line order, only the pixels that can be filled: every empty
+// pixel in the first pass; later, the left and upper neighbours of the previous
+// pass's fills; and, within a pass, the right and lower neighbours of its own
+// fills, which come later in the visiting order.
 
 // tot / ico + 0.5 in extended precision, truncated; tot is a 64-bit sum.
 int moyenne_croix(long long tot, int ico)
@@ -325,32 +717,94 @@ int moyenne_croix(long long tot, int ico)
     return static_cast<int>(static_cast<long double>(tot) / ico + 0.5L);
 }
 
+namespace {
+
+// Fills (i, j) if it has a neighbour with an altitude; a mean equal to the marker
+// itself cannot fill the pixel (counting it would repeat the passes forever).
+bool remplit_moyenne(int i, int j)
+{
+    long long tot = 0;
+    int ico = 0;
+    for (const auto &d : CROIX) {
+        const int k = i + d[0];
+        const int l = j + d[1];
+        if (dans_grille(k, l) && itab[k][l] != VIDE) {
+            ico++;
+            tot += itab[k][l];
+        }
+    }
+    if (ico == 0 || moyenne_croix(tot, ico) == VIDE)
+        return false;
+    itab[i][j] = moyenne_croix(tot, ico);
+    return true;
+}
+
+// One pass over the candidates (sorted in line order); the left and upper
+// neighbours of its fills go to `suivants` for the next pass.
+void passe_moyenne(const std::vector<Pixel> &candidats, std::vector<Pixel> &suivants)
+{
+    std::vector<int> colonnes, dessous, prochains;
+    std::size_t n = 0;
+    int i = candidats.empty() ? nb_lig : candidats.front().i;
+    while (i < nb_lig) {
+        colonnes.clear();
+        for (; n < candidats.size() && candidats[n].i == i; n++)
+            colonnes.push_back(candidats[n].j);
+        if (!dessous.empty()) { // the lower neighbours of the line above's fills
+            const std::size_t milieu = colonnes.size();
+            colonnes.insert(colonnes.end(), dessous.begin(), dessous.end());
+            std::inplace_merge(colonnes.begin(), colonnes.begin() + static_cast<std::ptrdiff_t>(milieu), colonnes.end());
+        }
+        prochains.clear();
+        std::size_t c = 0;
+        int chaine = -1; // right neighbour of the last fill, visited next
+        for (;;) {
+            int j;
+            if (chaine >= 0) {
+                j = chaine;
+                chaine = -1;
+                while (c < colonnes.size() && colonnes[c] <= j)
+                    c++;
+            } else if (c < colonnes.size()) {
+                j = colonnes[c++];
+                while (c < colonnes.size() && colonnes[c] == j)
+                    c++;
+            } else {
+                break;
+            }
+            if (itab[i][j] != VIDE || !remplit_moyenne(i, j))
+                continue;
+            nb_pix_mod++;
+            if (j + 1 < nb_col && itab[i][j + 1] == VIDE)
+                chaine = j + 1;
+            if (i + 1 < nb_lig && itab[i + 1][j] == VIDE)
+                prochains.push_back(j);
+            if (j > 0 && itab[i][j - 1] == VIDE)
+                suivants.push_back({i, j - 1});
+            if (i > 0 && itab[i - 1][j] == VIDE)
+                suivants.push_back({i - 1, j});
+        }
+        dessous.swap(prochains);
+        // Next line with work: one below with lower neighbours, or the next candidate's.
+        const int suivante = n < candidats.size() ? candidats[n].i : nb_lig;
+        i = dessous.empty() ? suivante : i + 1;
+    }
+}
+
+} // namespace
+
 void moyenne()
 {
+    std::vector<Pixel> candidats = pixels_vides();
+    std::vector<Pixel> suivants;
     nb_pix_mod = 1;
     while (nb_pix_mod > 0) {
         nb_pix_mod = 0;
-        for (int i = 0; i < nb_lig; i++)
-            for (int j = 0; j < nb_col; j++) {
-                if (itab[i][j] != VIDE)
-                    continue;
-                long long tot = 0;
-                int ico = 0;
-                for (const auto &d : CROIX) {
-                    const int k = i + d[0];
-                    const int l = j + d[1];
-                    if (dans_grille(k, l) && itab[k][l] != VIDE) {
-                        ico++;
-                        tot += itab[k][l];
-                    }
-                }
-                // A mean equal to the marker itself cannot fill the pixel; counting
-                // it as a fill would repeat the passes forever.
-                if (ico > 0 && moyenne_croix(tot, ico) != VIDE) {
-                    itab[i][j] = moyenne_croix(tot, ico);
-                    nb_pix_mod++;
-                }
-            }
+        suivants.clear();
+        passe_moyenne(candidats, suivants);
+        std::sort(suivants.begin(), suivants.end(), avant);
+        suivants.erase(std::unique(suivants.begin(), suivants.end(), meme), suivants.end());
+        candidats.swap(suivants);
     }
     copie(itab, itab1);
 }
@@ -379,13 +833,6 @@ long Comb(int p, int n)
 
 namespace {
 
-[[noreturn]] void memoire_lissage()
-{
-    std::printf("\n No hay memoria para la suavizacion\n");
-    std::fflush(stdout);
-    std::exit(1);
-}
-
 // Weight i of the Bernstein polynomial of degree n at t (s = 1 - t), stored as a
 // float. The end weights take a single power; the others first store
 // s^(n-i) x Comb as a double, then multiply by t^i.
@@ -399,14 +846,14 @@ float poids(int i, int n, double t, double s, long combi)
     return static_cast<float>(static_cast<long double>(std::pow(t, i)) * partiel);
 }
 
-// First and last index of the window of n + 1 cells around position p, moved
-// inside 0..taille-1.
-void fenetre(double p, int n, int taille, int &debut, int &fin)
+// The window of n + 1 cells around position p (a column or a line), moved inside
+// 0..taille-1, and the n + 1 weights of its cells.
+int fenetre(double p, int n, int taille, float *w)
 {
     double entier;
     std::modf(p, &entier);
-    debut = static_cast<int>(entier - (n >> 1));
-    fin = debut + n;
+    int debut = static_cast<int>(entier - (n >> 1));
+    int fin = debut + n;
     if (debut < 0) {
         debut = 0;
         fin = n;
@@ -415,6 +862,62 @@ void fenetre(double p, int n, int taille, int &debut, int &fin)
         fin = taille - 1;
         debut = fin - n;
     }
+    const double frac = static_cast<double>(static_cast<long double>(p - debut) / (fin - debut));
+    const double ifrac = static_cast<double>(1.0L - frac);
+    for (int i = 0; i <= n; i++)
+        w[i] = poids(i, n, frac, ifrac, Comb(i, n));
+    return debut;
+}
+
+// One step of the float accumulation of a window row: m + b x v, rounded to a
+// float as extended precision rounds it. The product of two floats is exact in
+// double. Rounding the exact sum to double first, then to float, gives the float
+// nearest the exact sum, as extended precision does, unless the double lands
+// exactly halfway between two floats: only then is the sum redone in extended
+// precision.
+inline float accumule(float m, float b, float v)
+{
+    const double d = static_cast<double>(m) + static_cast<double>(b) * v;
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    if ((bits & 0x1FFFFFFFu) == 0x10000000u) // 25 significant bits: a float midpoint
+        return static_cast<float>(m + static_cast<long double>(b) * v);
+    return static_cast<float>(d);
+}
+
+// One step of the double accumulation of the result: z + u x m, rounded to
+// double through extended precision. The product is exact in double and the
+// error of the double sum is exact too (two-sum); extended precision can round
+// differently only when that error lies within a hair of half the gap to the next
+// double, and only then is the step redone in extended precision.
+inline double accumule_z(double z, float u, float m)
+{
+    const double p = static_cast<double>(u) * m;
+    const double d = z + p;
+    const double pp = d - z;
+    const double e = (z - (d - pp)) + (p - pp);
+    if (e == 0)
+        return d;
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    const std::uint64_t exposant = (bits >> 52) & 0x7FF;
+    // The smaller of the two gaps around d: one unit, or half of it when d is a
+    // power of two.
+    std::uint64_t ecart_bits = exposant > 53 ? (exposant - 52) << 52 : 0;
+    if ((bits & 0xFFFFFFFFFFFFFu) == 0 && exposant > 54)
+        ecart_bits = (exposant - 53) << 52;
+    double ecart;
+    std::memcpy(&ecart, &ecart_bits, sizeof ecart);
+    if (ecart_bits == 0 || 2 * std::fabs(e) >= ecart * (1 - 1.0 / 128))
+        return static_cast<double>(z + static_cast<long double>(u) * m);
+    return d;
+}
+
+[[noreturn]] void memoire_lissage()
+{
+    std::printf("\n No hay memoria para la suavizacion\n");
+    std::fflush(stdout);
+    std::exit(1);
 }
 
 } // namespace
@@ -428,28 +931,20 @@ double InterpolePointSpline(double x, double y, int n)
     if (!U || !B || !V || !M)
         memoire_lissage();
 
-    int bxi, bxf, byi, byf;
-    fenetre(x, n, nb_col, bxi, bxf);
-    fenetre(y, n, nb_lig, byi, byf);
-    const double xfrac = static_cast<double>(static_cast<long double>(x - bxi) / (bxf - bxi));
-    const double yfrac = static_cast<double>(static_cast<long double>(y - byi) / (byf - byi));
-    const double ixfrac = static_cast<double>(1.0L - xfrac);
-    const double iyfrac = static_cast<double>(1.0L - yfrac);
-
-    for (int i = 0; i <= n; i++) {
-        const long Combi = Comb(i, n);
-        U[0][i] = poids(i, n, yfrac, iyfrac, Combi);
-        V[i][0] = poids(i, n, xfrac, ixfrac, Combi);
-    }
-    for (int r = byi; r <= byf; r++)
-        for (int q = bxi; q <= bxf; q++)
+    std::vector<float> v(static_cast<std::size_t>(n) + 1);
+    const int byi = fenetre(y, n, nb_lig, U[0]);
+    const int bxi = fenetre(x, n, nb_col, v.data());
+    for (int j = 0; j <= n; j++)
+        V[j][0] = v[j];
+    for (int r = byi; r <= byi + n; r++)
+        for (int q = bxi; q <= bxi + n; q++)
             B[r - byi][q - bxi] = static_cast<float>(itab[r][q]);
     for (int i = 0; i <= n; i++)
         for (int j = 0; j <= n; j++)
-            M[i][0] = static_cast<float>(M[i][0] + static_cast<long double>(B[i][j]) * V[j][0]);
+            M[i][0] = accumule(M[i][0], B[i][j], V[j][0]);
     double z = 0;
     for (int i = 0; i <= n; i++)
-        z = static_cast<double>(z + static_cast<long double>(U[0][i]) * M[i][0]);
+        z = accumule_z(z, U[0][i], M[i][0]);
 
     frfmatrice(U, 1);
     frfmatrice(B, n + 1);
@@ -469,19 +964,51 @@ int tronque(double z)
     return static_cast<int>(z);
 }
 
+// The weights of a column depend on the column only and those of a line on the
+// line only, and the float sum of a window row times the column weights depends
+// only on that row and the pixel's column. Each such sum is formed once, in the
+// same order as for a single point, and kept while its row is in the window.
 void lissage(int maille)
 {
+    const int n = maille;
     // A window of maille + 1 cells must fit in both directions.
-    if (nb_lig < maille + 1 || nb_col < maille + 1) {
+    if (nb_lig < n + 1 || nb_col < n + 1) {
         std::printf("\n\n Suavizacion de tamano %d imposible: la imagen tiene menos de %d lineas o columnas \n",
                     maille, maille + 1);
         return;
     }
     std::printf("\n\n Suavizacion de tamano %d \n", maille);
+
+    const std::size_t largeur = static_cast<std::size_t>(n) + 1;
+    std::vector<int> bxi(static_cast<std::size_t>(nb_col));
+    std::vector<float> V(static_cast<std::size_t>(nb_col) * largeur);
+    for (int j = 0; j < nb_col; j++)
+        bxi[j] = fenetre(j, n, nb_col, &V[j * largeur]);
+
+    // Row sums of the lines in the current window, line r in slot r mod (n + 1).
+    std::vector<float> sommes(largeur * static_cast<std::size_t>(nb_col));
+    std::vector<double> z(static_cast<std::size_t>(nb_col));
+    int calculees = 0; // lines 0 .. calculees - 1 have had their sums formed
+    std::vector<float> U(largeur);
     for (int i = 0; i < nb_lig; i++) {
         if ((i + 1) % 20 == 0)
             std::printf("\n linea %d ", i + 1);
+        const int byi = fenetre(i, n, nb_lig, U.data());
+        for (; calculees <= byi + n; calculees++) {
+            float *somme = &sommes[static_cast<std::size_t>(calculees % (n + 1)) * nb_col];
+            const int *ligne = itab[calculees];
+            std::fill(somme, somme + nb_col, 0.0f);
+            for (int jj = 0; jj <= n; jj++)
+                for (int j = 0; j < nb_col; j++)
+                    somme[j] = accumule(somme[j], static_cast<float>(ligne[bxi[j] + jj]), V[j * largeur + jj]);
+        }
+        std::fill(z.begin(), z.end(), 0.0);
+        for (int ii = 0; ii <= n; ii++) {
+            const float *somme = &sommes[static_cast<std::size_t>((byi + ii) % (n + 1)) * nb_col];
+            for (int j = 0; j < nb_col; j++)
+                z[j] = accumule_z(z[j], U[ii], somme[j]);
+        }
         for (int j = 0; j < nb_col; j++)
-            itab1[i][j] = tronque(InterpolePointSpline(j, i, maille));
+            itab1[i][j] = tronque(z[j]);
     }
 }

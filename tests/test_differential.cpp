@@ -1,0 +1,338 @@
+// The fast phases against the plain ones (tests/reference) on many generated
+// contour images: after every phase every cell of every grid, the counters and
+// the console text must be the same.
+//
+// TOLVANE_DIFF_CASES raises the number of cases of each family (default 150);
+// a failure names the family, the seed and the size.
+#include "nrutil.h"
+#include "phases_reference.h"
+#include "tolvane.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+int nombre_de_cas()
+{
+    const char *v = std::getenv("TOLVANE_DIFF_CASES");
+    return v ? std::atoi(v) : 150;
+}
+
+// Everything the phases read or write.
+struct Etat {
+    std::vector<int> itab, itab1, itab2;
+    std::vector<unsigned char> tab;
+    int nb_pix_mod = 0, modif = 0;
+    std::string console;
+};
+
+void alloue(int lig, int col)
+{
+    nb_lig = lig;
+    nb_col = col;
+    tab = ucmatrice(col, lig);
+    itab = imatrice(col, lig);
+    itab1 = imatrice(col, lig);
+    itab2 = imatrice(col, lig);
+}
+
+void libere()
+{
+    frucmatrice(tab, nb_lig);
+    frimatrice(itab, nb_lig);
+    frimatrice(itab1, nb_lig);
+    frimatrice(itab2, nb_lig);
+}
+
+Etat sauve(std::string console)
+{
+    Etat e;
+    for (int i = 0; i < nb_lig; i++)
+        for (int j = 0; j < nb_col; j++) {
+            e.itab.push_back(itab[i][j]);
+            e.itab1.push_back(itab1[i][j]);
+            e.itab2.push_back(itab2[i][j]);
+            e.tab.push_back(tab[i][j]);
+        }
+    e.nb_pix_mod = nb_pix_mod;
+    e.modif = modif;
+    e.console = std::move(console);
+    return e;
+}
+
+void restaure(const Etat &e)
+{
+    std::size_t n = 0;
+    for (int i = 0; i < nb_lig; i++)
+        for (int j = 0; j < nb_col; j++, n++) {
+            itab[i][j] = e.itab[n];
+            itab1[i][j] = e.itab1[n];
+            itab2[i][j] = e.itab2[n];
+            tab[i][j] = e.tab[n];
+        }
+    nb_pix_mod = e.nb_pix_mod;
+    modif = e.modif;
+}
+
+template <typename T>
+std::string premiere_difference(const char *grille, const std::vector<T> &a, const std::vector<T> &b)
+{
+    for (std::size_t n = 0; n < a.size(); n++)
+        if (a[n] != b[n]) {
+            std::ostringstream s;
+            s << grille << " differs at line " << n / nb_col << ", column " << n % nb_col << ": plain "
+              << +a[n] << ", fast " << +b[n];
+            return s.str();
+        }
+    return "";
+}
+
+std::string difference(const Etat &plain, const Etat &rapide)
+{
+    for (const std::string &d : {premiere_difference("itab", plain.itab, rapide.itab),
+                                 premiere_difference("itab1", plain.itab1, rapide.itab1),
+                                 premiere_difference("itab2", plain.itab2, rapide.itab2),
+                                 premiere_difference("tab", plain.tab, rapide.tab)})
+        if (!d.empty())
+            return d;
+    if (plain.nb_pix_mod != rapide.nb_pix_mod || plain.modif != rapide.modif)
+        return "counters differ";
+    if (plain.console != rapide.console)
+        return "console differs:\n--- plain\n" + plain.console + "\n--- fast\n" + rapide.console;
+    return "";
+}
+
+// Runs the plain and the fast version of a phase from the same state; returns the
+// state after it (the same for both when the test passes).
+Etat compare(const Etat &depart, const std::function<void()> &plain, const std::function<void()> &rapide,
+             const std::string &quoi)
+{
+    restaure(depart);
+    testing::internal::CaptureStdout();
+    plain();
+    const Etat p = sauve(testing::internal::GetCapturedStdout());
+    restaure(depart);
+    testing::internal::CaptureStdout();
+    rapide();
+    const Etat r = sauve(testing::internal::GetCapturedStdout());
+    const std::string d = difference(p, r);
+    EXPECT_TRUE(d.empty()) << quoi << ": " << d;
+    return r;
+}
+
+struct Cas {
+    int lig = 1, col = 1;
+    std::vector<int> image;
+    int inferieur = 0, superieur = 0, intervalle = 1, maille = 1;
+};
+
+std::string nom(const std::string &famille, unsigned semilla, const Cas &c)
+{
+    std::ostringstream s;
+    s << famille << " seed " << semilla << " (" << c.lig << " x " << c.col << ", levels " << c.inferieur << ".."
+      << c.superieur << " step " << c.intervalle << ", smoothing " << c.maille << ")";
+    return s.str();
+}
+
+// The whole pipeline, phase by phase, plain against fast.
+void pipeline(const Cas &c, const std::string &quoi)
+{
+    alloue(c.lig, c.col);
+    mit[1] = c.inferieur;
+    upper_value = c.superieur;
+    interval = c.intervalle;
+    table_niveaux();
+    Etat e = sauve("");
+    e.itab = c.image;
+
+    e = compare(e, [] { reference::plages(nbplage); }, [] { plages(nbplage); }, quoi + ", labelling");
+    e.itab = c.image; // the second reading
+    e = compare(e, [] { reference::interpolation(); }, [] { interpolation(); }, quoi + ", interpolation");
+    compare(e, [] { reference::gonflette(); }, [] { gonflette(); }, quoi + ", one dilation call");
+    e = compare(e, [] { reference::dilatation(); }, [] { dilatation(); }, quoi + ", dilation");
+    e = compare(e, [] { reference::moyenne(); }, [] { moyenne(); }, quoi + ", averaging");
+    if (c.maille > 1) {
+        const int m = c.maille;
+        compare(e, [m] { reference::lissage(m); }, [m] { lissage(m); }, quoi + ", smoothing");
+    }
+    libere();
+}
+
+// ---- Generators ----
+
+int tirage(std::mt19937 &g, int bas, int haut) { return bas + static_cast<int>(g() % static_cast<unsigned>(haut - bas + 1)); }
+
+int maille_au_hasard(std::mt19937 &g)
+{
+    static const int tailles[] = {1, 3, 5, 7, 9, -1, -3};
+    return tailles[g() % 7];
+}
+
+// Contours of a surface h(i, j): a pixel at or above a level that touches a lower
+// pixel across a side holds the highest such level.
+Cas contours_de(int lig, int col, const std::function<double(int, int)> &h, int base, int pas, int niveaux)
+{
+    Cas c;
+    c.lig = lig;
+    c.col = col;
+    c.image.assign(static_cast<std::size_t>(lig) * col, VIDE);
+    auto niveau = [&](int i, int j) {
+        return std::max(0, std::min(niveaux, static_cast<int>(std::floor(h(i, j)))));
+    };
+    for (int i = 0; i < lig; i++)
+        for (int j = 0; j < col; j++) {
+            const int n = niveau(i, j);
+            int bas = n;
+            if (i > 0) bas = std::min(bas, niveau(i - 1, j));
+            if (i + 1 < lig) bas = std::min(bas, niveau(i + 1, j));
+            if (j > 0) bas = std::min(bas, niveau(i, j - 1));
+            if (j + 1 < col) bas = std::min(bas, niveau(i, j + 1));
+            if (bas < n)
+                c.image[static_cast<std::size_t>(i) * col + j] = base + n * pas;
+        }
+    c.inferieur = base + pas;
+    c.superieur = base + niveaux * pas;
+    c.intervalle = pas;
+    return c;
+}
+
+Cas terrain(std::mt19937 &g)
+{
+    const int lig = tirage(g, 2, 48), col = tirage(g, 2, 48);
+    struct Colline {
+        double i, j, r, a;
+    };
+    std::vector<Colline> collines(static_cast<std::size_t>(tirage(g, 1, 5)));
+    for (Colline &k : collines)
+        k = {tirage(g, -5, lig + 5) * 1.0, tirage(g, -5, col + 5) * 1.0, tirage(g, 3, 30) * 1.0,
+             tirage(g, -4, 9) * 1.0};
+    const int niveaux = tirage(g, 2, 12);
+    const int pas = tirage(g, 1, 100);
+    const int base = tirage(g, -2000, 2000);
+    Cas c = contours_de(
+        lig, col,
+        [&](int i, int j) {
+            double z = niveaux / 2.0;
+            for (const Colline &k : collines)
+                z += k.a * std::exp(-((i - k.i) * (i - k.i) + (j - k.j) * (j - k.j)) / (k.r * k.r));
+            return z;
+        },
+        base, pas, niveaux);
+    c.maille = maille_au_hasard(g);
+    return c;
+}
+
+// Concentric rings (a cone) or parallel stripes (a tilted plane), often touching.
+Cas anneaux(std::mt19937 &g)
+{
+    const int lig = tirage(g, 1, 40), col = tirage(g, 1, 40);
+    const double ci = tirage(g, -10, lig + 10), cj = tirage(g, -10, col + 10);
+    const double largeur = tirage(g, 1, 8);
+    const bool plan = g() % 2;
+    const double a = tirage(g, -3, 3), b = tirage(g, -3, 3);
+    const int niveaux = tirage(g, 2, 20), pas = tirage(g, 1, 50), base = tirage(g, -500, 500);
+    Cas c = contours_de(
+        lig, col,
+        [&](int i, int j) {
+            if (plan)
+                return (a * i + b * j) / largeur + niveaux / 2.0;
+            return niveaux - std::sqrt((i - ci) * (i - ci) + (j - cj) * (j - cj)) / largeur;
+        },
+        base, pas, niveaux);
+    c.maille = maille_au_hasard(g);
+    return c;
+}
+
+// Random pixels: contour levels, stray altitudes and the marker, at any density,
+// including all empty and all full; shapes include 1 x N and N x 1.
+Cas pixels_au_hasard(std::mt19937 &g)
+{
+    Cas c;
+    const int forme = tirage(g, 0, 3);
+    c.lig = forme == 0 ? 1 : tirage(g, 1, 30);
+    c.col = forme == 1 ? 1 : tirage(g, 1, 30);
+    c.intervalle = tirage(g, 1, 3) == 1 ? -tirage(g, 1, 50) : tirage(g, 1, 50);
+    c.inferieur = tirage(g, -300, 300);
+    const int niveaux = tirage(g, 0, 8);
+    c.superieur = c.inferieur + niveaux * c.intervalle + (g() % 2 ? 0 : tirage(g, 0, std::abs(c.intervalle) - 1));
+    const int densite = tirage(g, 0, 100);
+    c.image.resize(static_cast<std::size_t>(c.lig) * c.col);
+    for (int &v : c.image) {
+        if (tirage(g, 1, 100) > densite)
+            v = VIDE;
+        else if (g() % 8 == 0)
+            v = tirage(g, -100000, 100000);
+        else
+            v = c.inferieur + tirage(g, -1, niveaux + 1) * c.intervalle;
+    }
+    c.maille = maille_au_hasard(g);
+    return c;
+}
+
+void famille(const std::string &nom_famille, unsigned premiere, const std::function<Cas(std::mt19937 &)> &genere)
+{
+    const int n = nombre_de_cas();
+    for (int k = 0; k < n && !testing::Test::HasFailure(); k++) {
+        const unsigned semilla = premiere + static_cast<unsigned>(k);
+        std::mt19937 g(semilla);
+        const Cas c = genere(g);
+        pipeline(c, nom(nom_famille, semilla, c));
+    }
+}
+
+} // namespace
+
+TEST(Differential, SyntheticTerrains) { famille("terrain", 1000, terrain); }
+TEST(Differential, RingsAndStripes) { famille("rings", 2000, anneaux); }
+TEST(Differential, RandomPixels) { famille("random", 3000, pixels_au_hasard); }
+
+TEST(Differential, EmptyAndFullGrids)
+{
+    for (int lig : {1, 2, 7})
+        for (int col : {1, 3, 12})
+            for (int rempli_de : {VIDE, 250}) {
+                Cas c;
+                c.lig = lig;
+                c.col = col;
+                c.image.assign(static_cast<std::size_t>(lig) * col, rempli_de);
+                c.inferieur = 100;
+                c.superieur = 400;
+                c.intervalle = 100;
+                c.maille = 3;
+                pipeline(c, "uniform " + std::to_string(lig) + " x " + std::to_string(col));
+            }
+}
+
+// Wide grids, so that zone pixels lie far beyond the first band of columns that
+// the nearest-contour search looks at.
+TEST(Differential, FarContours)
+{
+    for (unsigned semilla = 0; semilla < 6; semilla++) {
+        std::mt19937 g(semilla);
+        Cas c;
+        c.lig = tirage(g, 3, 12);
+        c.col = tirage(g, 150, 400);
+        c.image.assign(static_cast<std::size_t>(c.lig) * c.col, VIDE);
+        c.inferieur = 10;
+        c.superieur = 30;
+        c.intervalle = 10;
+        for (int k = 0; k < 4; k++)
+            c.image[static_cast<std::size_t>(tirage(g, 0, c.lig - 1)) * c.col + tirage(g, 0, c.col - 1)] =
+                10 * tirage(g, 1, 3);
+        for (int i = 0; i < c.lig; i++) { // a far wall at the right edge
+            c.image[static_cast<std::size_t>(i) * c.col] = 10;
+            c.image[static_cast<std::size_t>(i) * c.col + c.col - 1] = 20;
+        }
+        c.maille = 9;
+        pipeline(c, "far contours seed " + std::to_string(semilla));
+    }
+}
