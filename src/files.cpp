@@ -423,7 +423,7 @@ void image_1_octet()
                 continue;
             }
             const float ecart = static_cast<float>(static_cast<long long>(itab1[r][c]) - min_al);
-            tab[r][c] = static_cast<unsigned char>(static_cast<long double>(ecart) / plage * 255 + 0.5L);
+            tab[r][c] = static_cast<unsigned char>(tronque_ld(static_cast<long double>(ecart) / plage * 255 + 0.5L));
         }
 }
 

@@ -52,6 +52,27 @@ std::vector<Pixel> pixels_vides()
 
 } // namespace
 
+// v truncated toward zero. A plain conversion of an extended value makes the
+// x87 unit switch its rounding mode twice, which costs more than the rest of the
+// arithmetic of a pixel; the nearest double, truncated by SSE, is off by at most
+// one and is put right by exact comparisons.
+int tronque_ld(long double v)
+{
+    long long t = static_cast<long long>(static_cast<double>(v));
+    if (v >= 0) {
+        if (static_cast<long double>(t) > v)
+            t--;
+        else if (static_cast<long double>(t + 1) <= v)
+            t++;
+    } else {
+        if (static_cast<long double>(t) < v)
+            t++;
+        else if (static_cast<long double>(t - 1) >= v)
+            t--;
+    }
+    return static_cast<int>(t);
+}
+
 void table_niveaux()
 {
     nbplage = (upper_value - mit[1]) / interval;
@@ -200,7 +221,7 @@ int valeur_interpolee(int bas, double distinf, double distsup)
 {
     const double distot = static_cast<double>(static_cast<long double>(distinf) + distsup);
     const long double v = static_cast<long double>(interval) / distot * distinf + bas;
-    return static_cast<int>(v);
+    return tronque_ld(v);
 }
 
 namespace {
@@ -242,7 +263,21 @@ private:
     std::vector<int> curseur_; // per column: first pixel at or below the last line asked
 };
 
-long long div_plancher(long long a, long long b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+// a / b rounded down, b > 0. The quotient of doubles, truncated, is off by at
+// most one when both fit in 2^53, and is put right with exact integer products.
+long long div_plancher(long long a, long long b)
+{
+    constexpr long long DEUX_53 = 1LL << 53;
+    if (a > -DEUX_53 && a < DEUX_53 && b < (1LL << 20)) {
+        long long q = static_cast<long long>(static_cast<double>(a) / static_cast<double>(b));
+        if (q * b > a)
+            q--;
+        else if ((q + 1) * b <= a)
+            q++;
+        return q;
+    }
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
 
 // Lower envelope of the parabolas (x - c)^2 + h_c, columns added in increasing order.
 class Enveloppe {
@@ -288,48 +323,99 @@ private:
     std::size_t k_ = 0;
 };
 
-// Squared distances from the pixels (r, x), x in colonnes (increasing), to the
-// nearest pixel of the curve, or -1 when the curve has no pixel.
-void distances_carrees(Courbe &courbe, Enveloppe &env, int r, const std::vector<int> &colonnes,
-                       std::vector<long long> &d2)
-{
-    d2.assign(colonnes.size(), -1);
-    if (courbe.vide())
-        return;
-    const int gauche = colonnes.front(), droite = colonnes.back();
-    const long long limite = static_cast<long long>(nb_lig) + nb_col;
-    // A group of zone pixels is usually bounded by the contours, so its width
-    // is a good first band.
-    for (long long m = std::max(4, droite - gauche + 2);; m *= 2) {
-        const bool tout = m >= limite;
-        const int c0 = tout ? 0 : static_cast<int>(std::max<long long>(0, gauche - m));
-        const int c1 = tout ? nb_col - 1 : static_cast<int>(std::min<long long>(nb_col - 1, droite + m));
-        env.efface(gauche);
-        for (int c = c0; c <= c1; c++) {
+// Squared distance from (r, x) to the nearest pixel of the curve, for the pixels
+// of one line that need the curve, in increasing column order. Each pixel comes
+// with a first guess m of its distance (the width of its run of zone pixels plus
+// two: a run is usually bounded by its contours). Pixels whose bands of columns
+// [x - m, x + m] touch are searched together over the union of their bands,
+// looking only at curve pixels at most as many lines away as the largest m. A
+// distance found of at most the pixel's own m is the minimum, since every curve
+// pixel left out is farther than m; the others are searched again with m doubled,
+// up to the whole image.
+class Recherche {
+public:
+    struct Requete {
+        int x;
+        long long m;
+        long long *d2; // where the answer goes; -1 when the curve has no pixel
+    };
+
+    void cherche(Courbe &courbe, int r, std::vector<Requete> &requetes)
+    {
+        if (courbe.vide()) {
+            for (const Requete &q : requetes)
+                *q.d2 = -1;
+            return;
+        }
+        const long long limite = static_cast<long long>(nb_lig) + nb_col;
+        while (!requetes.empty()) {
+            encore_.clear();
+            std::size_t debut = 0;
+            while (debut < requetes.size()) {
+                // A group: pixels whose bands overlap the band so far.
+                long long c1 = requetes[debut].x + requetes[debut].m;
+                long long m = requetes[debut].m;
+                long long c0 = requetes[debut].x - requetes[debut].m;
+                std::size_t fin = debut + 1;
+                while (fin < requetes.size() && requetes[fin].x - requetes[fin].m <= c1 + 1) {
+                    c1 = std::max(c1, requetes[fin].x + requetes[fin].m);
+                    m = std::max(m, requetes[fin].m);
+                    fin++;
+                }
+                groupe(courbe, r, requetes, debut, fin, c0, c1, m >= limite ? -1 : m);
+                debut = fin;
+            }
+            for (Requete &q : encore_)
+                q.m = std::min(2 * q.m, limite);
+            requetes.swap(encore_);
+        }
+    }
+
+private:
+    // hauteur < 0: no limit on lines (the whole image is searched).
+    void groupe(Courbe &courbe, int r, const std::vector<Requete> &requetes, std::size_t debut, std::size_t fin,
+                long long c0, long long c1, long long hauteur)
+    {
+        const int premiere = static_cast<int>(std::max<long long>(0, c0));
+        const int derniere = static_cast<int>(std::min<long long>(nb_col - 1, c1));
+        env_.efface(requetes[debut].x);
+        for (int c = premiere; c <= derniere; c++) {
             if (!courbe.dans_colonne(c))
                 continue;
             const long long g = courbe.vertical(c, r);
-            if (tout || g <= m)
-                env.ajoute(c, g * g);
+            if (hauteur < 0 || g <= hauteur)
+                env_.ajoute(c, g * g);
         }
-        bool prouve = !env.vide();
-        if (prouve)
-            for (std::size_t n = 0; n < colonnes.size(); n++) {
-                d2[n] = env.minimum(colonnes[n]);
-                prouve = prouve && d2[n] <= m * m;
-            }
-        if (prouve || tout) {
-            if (env.vide())
-                d2.assign(colonnes.size(), -1);
-            return;
+        for (std::size_t n = debut; n < fin; n++) {
+            const Requete &q = requetes[n];
+            const long long d2 = env_.vide() ? -1 : env_.minimum(q.x);
+            if (hauteur < 0)
+                *q.d2 = d2; // everything was searched
+            else if (d2 >= 0 && d2 <= q.m * q.m)
+                *q.d2 = d2;
+            else
+                encore_.push_back(q);
         }
     }
-}
 
+    Enveloppe env_;
+    std::vector<Requete> encore_;
+};
+
+// sqrt in extended precision stored as a double, capped at the starting 99999.0;
+// the roots of the small squared distances, by far the most common, are kept.
 double distance_de(long long d2)
 {
+    static const std::vector<double> racines = [] {
+        std::vector<double> r(1 << 16);
+        for (std::size_t n = 0; n < r.size(); n++)
+            r[n] = static_cast<double>(sqrtl(static_cast<long double>(n)));
+        return r;
+    }();
     if (d2 < 0)
         return 99999.0;
+    if (d2 < static_cast<long long>(racines.size()))
+        return racines[static_cast<std::size_t>(d2)];
     const double dist = static_cast<double>(sqrtl(static_cast<long double>(d2)));
     return dist < 99999.0 ? dist : 99999.0;
 }
@@ -367,6 +453,45 @@ struct Segment {
     int k, j0, j1; // zone code and first and last column of a run of it
 };
 
+// The zone pixels of line i get their altitudes. Each curve is searched once for
+// all the pixels of the line that need it, the lower curve of one zone being the
+// upper curve of the zone below.
+void interpole_ligne(int i, std::vector<Courbe> &courbes, const std::vector<int> &courbe_inf,
+                     const std::vector<int> &courbe_sup, std::vector<std::vector<Recherche::Requete>> &requetes,
+                     std::vector<long long> &d2inf, std::vector<long long> &d2sup, Recherche &recherche)
+{
+    std::vector<Segment> segments;
+    const unsigned char *codes = tab[i];
+    for (int j = 0; j < nb_col;) {
+        const int k = codes[j];
+        int fin = j;
+        while (fin + 1 < nb_col && codes[fin + 1] == k)
+            fin++;
+        if (k >= 1 && k <= nbplage) {
+            segments.push_back({k, j, fin});
+            // A run is usually bounded by its two contours: its width is a good
+            // first guess of the distances.
+            const long long m = fin - j + 3;
+            for (int x = j; x <= fin; x++) {
+                requetes[courbe_inf[k]].push_back({x, m, &d2inf[x]});
+                requetes[courbe_sup[k]].push_back({x, m, &d2sup[x]});
+            }
+        }
+        j = fin + 1;
+    }
+    for (std::size_t c = 0; c < courbes.size(); c++)
+        if (!requetes[c].empty()) {
+            recherche.cherche(courbes[c], i, requetes[c]);
+            requetes[c].clear();
+        }
+    for (const Segment &s : segments)
+        for (int x = s.j0; x <= s.j1; x++) {
+            const int v = valeur_interpolee(mit[s.k], distance_de(d2inf[x]), distance_de(d2sup[x]));
+            itab1[i][x] = v;
+            itab2[i][x] = v;
+        }
+}
+
 } // namespace
 
 void interpolation()
@@ -382,43 +507,11 @@ void interpolation()
     if (nbplage >= 1) {
         std::vector<int> courbe_inf, courbe_sup;
         std::vector<Courbe> courbes = courbes_des_niveaux(courbe_inf, courbe_sup);
-        Enveloppe env;
-        std::vector<Segment> segments;
-        std::vector<int> groupe;
-        std::vector<long long> d2inf, d2sup;
-        for (int i = 0; i < nb_lig; i++) {
-            // Runs of zone pixels of this line, grouped zone by zone.
-            segments.clear();
-            const unsigned char *codes = tab[i];
-            for (int j = 0; j < nb_col;) {
-                const int k = codes[j];
-                int fin = j;
-                while (fin + 1 < nb_col && codes[fin + 1] == k)
-                    fin++;
-                if (k >= 1 && k <= nbplage)
-                    segments.push_back({k, j, fin});
-                j = fin + 1;
-            }
-            std::stable_sort(segments.begin(), segments.end(),
-                             [](const Segment &a, const Segment &b) { return a.k < b.k; });
-            // Runs of one zone close together are searched as one group.
-            for (std::size_t s = 0; s < segments.size();) {
-                const int k = segments[s].k;
-                groupe.clear();
-                do {
-                    for (int j = segments[s].j0; j <= segments[s].j1; j++)
-                        groupe.push_back(j);
-                    s++;
-                } while (s < segments.size() && segments[s].k == k && segments[s].j0 - groupe.back() <= 16);
-                distances_carrees(courbes[courbe_inf[k]], env, i, groupe, d2inf);
-                distances_carrees(courbes[courbe_sup[k]], env, i, groupe, d2sup);
-                for (std::size_t g = 0; g < groupe.size(); g++) {
-                    const int v = valeur_interpolee(mit[k], distance_de(d2inf[g]), distance_de(d2sup[g]));
-                    itab1[i][groupe[g]] = v;
-                    itab2[i][groupe[g]] = v;
-                }
-            }
-        }
+        std::vector<std::vector<Recherche::Requete>> requetes(courbes.size());
+        std::vector<long long> d2inf(static_cast<std::size_t>(nb_col)), d2sup(static_cast<std::size_t>(nb_col));
+        Recherche recherche;
+        for (int i = 0; i < nb_lig; i++)
+            interpole_ligne(i, courbes, courbe_inf, courbe_sup, requetes, d2inf, d2sup, recherche);
     }
     for (int i = 0; i < nb_lig; i++)
         for (int j = 0; j < nb_col; j++) {
@@ -451,7 +544,7 @@ void interpolation()
 int moyenne_dilatation(int alt_prov, int ival2)
 {
     const std::int64_t somme = static_cast<std::int64_t>(alt_prov) + ival2;
-    return static_cast<int>(static_cast<long double>(somme) * 0.5f + 0.5f);
+    return tronque_ld(static_cast<long double>(somme) * 0.5f + 0.5f);
 }
 
 namespace {
@@ -714,7 +807,7 @@ void dilatation()
 // tot / ico + 0.5 in extended precision, truncated; tot is a 64-bit sum.
 int moyenne_croix(long long tot, int ico)
 {
-    return static_cast<int>(static_cast<long double>(tot) / ico + 0.5L);
+    return tronque_ld(static_cast<long double>(tot) / ico + 0.5L);
 }
 
 namespace {

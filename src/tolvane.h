@@ -99,5 +99,7 @@ int valeur_interpolee(int bas, double distinf, double distsup);
 int moyenne_dilatation(int alt_prov, int ival2);
 int moyenne_croix(long long tot, int ico);
 int tronque(double z);
+// Truncation toward zero of an extended value within the int range.
+int tronque_ld(long double v);
 
 #endif
