@@ -6,6 +6,7 @@
 // of plain whole-grid passes (kept in tests/reference as the oracle).
 #include "tolvane.h"
 
+#include "lissage_pas.h"
 #include "nrutil.h"
 
 #include <algorithm>
@@ -962,49 +963,53 @@ int fenetre(double p, int n, int taille, float *w)
     return debut;
 }
 
-// One step of the float accumulation of a window row: m + b x v, rounded to a
-// float as extended precision rounds it. The product of two floats is exact in
-// double. Rounding the exact sum to double first, then to float, gives the float
-// nearest the exact sum, as extended precision does, unless the double lands
-// exactly halfway between two floats: only then is the sum redone in extended
-// precision.
-inline float accumule(float m, float b, float v)
+inline __attribute__((always_inline)) void sommes_corps(const int *ligne, int debut, int fin, const float *v, int n,
+                                                        float *somme, unsigned char *douteux)
 {
-    const double d = static_cast<double>(m) + static_cast<double>(b) * v;
-    std::uint64_t bits;
-    std::memcpy(&bits, &d, sizeof bits);
-    if ((bits & 0x1FFFFFFFu) == 0x10000000u) // 25 significant bits: a float midpoint
-        return static_cast<float>(m + static_cast<long double>(b) * v);
-    return static_cast<float>(d);
+    for (int j = debut; j <= fin; j++) {
+        somme[j] = 0;
+        douteux[j] = 0;
+    }
+    for (int jj = 0; jj <= n; jj++) {
+        const float vj = v[jj];
+        const int *source = ligne + jj;
+        for (int j = debut; j <= fin; j++) {
+            bool doute;
+            somme[j] = pas_somme(somme[j], static_cast<float>(source[j]), vj, doute);
+            douteux[j] |= static_cast<unsigned char>(doute);
+        }
+    }
 }
 
-// One step of the double accumulation of the result: z + u x m, rounded to
-// double through extended precision. The product is exact in double and the
-// error of the double sum is exact too (two-sum); extended precision can round
-// differently only when that error lies within a hair of half the gap to the next
-// double, and only then is the step redone in extended precision.
-inline double accumule_z(double z, float u, float m)
+inline __attribute__((always_inline)) void resultat_corps(double *z, const float *somme, float u, int largeur,
+                                                          unsigned char *douteux)
 {
-    const double p = static_cast<double>(u) * m;
-    const double d = z + p;
-    const double pp = d - z;
-    const double e = (z - (d - pp)) + (p - pp);
-    if (e == 0)
-        return d;
-    std::uint64_t bits;
-    std::memcpy(&bits, &d, sizeof bits);
-    const std::uint64_t exposant = (bits >> 52) & 0x7FF;
-    // The smaller of the two gaps around d: one unit, or half of it when d is a
-    // power of two.
-    std::uint64_t ecart_bits = exposant > 53 ? (exposant - 52) << 52 : 0;
-    if ((bits & 0xFFFFFFFFFFFFFu) == 0 && exposant > 54)
-        ecart_bits = (exposant - 53) << 52;
-    double ecart;
-    std::memcpy(&ecart, &ecart_bits, sizeof ecart);
-    if (ecart_bits == 0 || 2 * std::fabs(e) >= ecart * (1 - 1.0 / 128))
-        return static_cast<double>(z + static_cast<long double>(u) * m);
-    return d;
+    for (int j = 0; j < largeur; j++) {
+        bool doute;
+        z[j] = pas_resultat(z[j], u, somme[j], doute);
+        douteux[j] |= static_cast<unsigned char>(doute);
+    }
 }
+
+__attribute__((target("avx2"))) void sommes_avx2(const int *l, int a, int b, const float *v, int n, float *s,
+                                                 unsigned char *f)
+{
+    sommes_corps(l, a, b, v, n, s, f);
+}
+void sommes_base(const int *l, int a, int b, const float *v, int n, float *s, unsigned char *f)
+{
+    sommes_corps(l, a, b, v, n, s, f);
+}
+__attribute__((target("avx2"))) void resultat_avx2(double *z, const float *s, float u, int w, unsigned char *f)
+{
+    resultat_corps(z, s, u, w, f);
+}
+void resultat_base(double *z, const float *s, float u, int w, unsigned char *f)
+{
+    resultat_corps(z, s, u, w, f);
+}
+
+const bool AVX2 = __builtin_cpu_supports("avx2");
 
 [[noreturn]] void memoire_lissage()
 {
@@ -1057,10 +1062,11 @@ int tronque(double z)
     return static_cast<int>(z);
 }
 
-// The weights of a column depend on the column only and those of a line on the
-// line only, and the float sum of a window row times the column weights depends
-// only on that row and the pixel's column. Each such sum is formed once, in the
-// same order as for a single point, and kept while its row is in the window.
+// The weights of a column depend on the column only, and all the columns whose
+// window lies inside the grid share theirs (likewise for lines). The float sum of
+// a window row times the column weights depends only on that row and the pixel's
+// column: each is formed once, in the same order as for a single point, and kept
+// while its row is in the window.
 void lissage(int maille)
 {
     const int n = maille;
@@ -1072,17 +1078,28 @@ void lissage(int maille)
     }
     std::printf("\n\n Suavizacion de tamano %d \n", maille);
 
+    const int h = n >> 1;
     const std::size_t largeur = static_cast<std::size_t>(n) + 1;
     std::vector<int> bxi(static_cast<std::size_t>(nb_col));
     std::vector<float> V(static_cast<std::size_t>(nb_col) * largeur);
     for (int j = 0; j < nb_col; j++)
         bxi[j] = fenetre(j, n, nb_col, &V[j * largeur]);
+    // Columns h .. nb_col - 2 - h have the window j - h .. j - h + n and the
+    // weights of column h.
+    const int premiere = h, derniere = nb_col - 2 - h;
 
     // Row sums of the lines in the current window, line r in slot r mod (n + 1).
     std::vector<float> sommes(largeur * static_cast<std::size_t>(nb_col));
+    std::vector<unsigned char> douteux(static_cast<std::size_t>(nb_col));
     std::vector<double> z(static_cast<std::size_t>(nb_col));
-    int calculees = 0; // lines 0 .. calculees - 1 have had their sums formed
     std::vector<float> U(largeur);
+    const auto somme_exacte = [&](const int *ligne, int j) {
+        float m = 0;
+        for (int jj = 0; jj <= n; jj++)
+            m = accumule(m, static_cast<float>(ligne[bxi[j] + jj]), V[j * largeur + jj]);
+        return m;
+    };
+    int calculees = 0; // lines 0 .. calculees - 1 have had their sums formed
     for (int i = 0; i < nb_lig; i++) {
         if ((i + 1) % 20 == 0)
             std::printf("\n linea %d ", i + 1);
@@ -1090,18 +1107,30 @@ void lissage(int maille)
         for (; calculees <= byi + n; calculees++) {
             float *somme = &sommes[static_cast<std::size_t>(calculees % (n + 1)) * nb_col];
             const int *ligne = itab[calculees];
-            std::fill(somme, somme + nb_col, 0.0f);
-            for (int jj = 0; jj <= n; jj++)
-                for (int j = 0; j < nb_col; j++)
-                    somme[j] = accumule(somme[j], static_cast<float>(ligne[bxi[j] + jj]), V[j * largeur + jj]);
+            if (premiere <= derniere) {
+                (AVX2 ? sommes_avx2 : sommes_base)(ligne - h, premiere, derniere, &V[premiere * largeur], n, somme,
+                                                   douteux.data());
+                for (int j = premiere; j <= derniere; j++)
+                    if (douteux[j])
+                        somme[j] = somme_exacte(ligne, j);
+            }
+            for (int j = 0; j < nb_col; j++)
+                if (j < premiere || j > derniere)
+                    somme[j] = somme_exacte(ligne, j);
         }
         std::fill(z.begin(), z.end(), 0.0);
-        for (int ii = 0; ii <= n; ii++) {
-            const float *somme = &sommes[static_cast<std::size_t>((byi + ii) % (n + 1)) * nb_col];
-            for (int j = 0; j < nb_col; j++)
-                z[j] = accumule_z(z[j], U[ii], somme[j]);
-        }
-        for (int j = 0; j < nb_col; j++)
+        std::fill(douteux.begin(), douteux.end(), 0);
+        for (int ii = 0; ii <= n; ii++)
+            (AVX2 ? resultat_avx2 : resultat_base)(
+                z.data(), &sommes[static_cast<std::size_t>((byi + ii) % (n + 1)) * nb_col], U[ii], nb_col,
+                douteux.data());
+        for (int j = 0; j < nb_col; j++) {
+            if (douteux[j]) {
+                z[j] = 0;
+                for (int ii = 0; ii <= n; ii++)
+                    z[j] = accumule_z(z[j], U[ii], sommes[static_cast<std::size_t>((byi + ii) % (n + 1)) * nb_col + j]);
+            }
             itab1[i][j] = tronque(z[j]);
+        }
     }
 }

@@ -6,6 +6,7 @@
 // a failure names the family, the seed and the size.
 #include "nrutil.h"
 #include "phases_reference.h"
+#include "lissage_pas.h"
 #include "tolvane.h"
 
 #include <gtest/gtest.h>
@@ -335,4 +336,68 @@ TEST(Differential, FarContours)
         c.maille = 9;
         pipeline(c, "far contours seed " + std::to_string(semilla));
     }
+}
+
+// Smoothing alone on grids of arbitrary altitudes, small and near the int limits,
+// where the float and double sums of the fast smoothing must still round as the
+// extended ones do.
+TEST(Differential, SmoothingOfArbitraryAltitudes)
+{
+    const int n = nombre_de_cas();
+    for (int k = 0; k < n && !testing::Test::HasFailure(); k++) {
+        std::mt19937 g(5000 + static_cast<unsigned>(k));
+        const int lig = tirage(g, 10, 40), col = tirage(g, 10, 40);
+        alloue(lig, col);
+        const int ampleur = std::vector<int>{3, 300, 70000, 20000000, 2147483647}[g() % 5];
+        Etat e = sauve("");
+        for (int &v : e.itab)
+            v = static_cast<int>(static_cast<long long>(g() % (2ULL * ampleur + 1)) - ampleur);
+        const int m = std::vector<int>{3, 5, 7, 9}[g() % 4];
+        compare(e, [m] { reference::lissage(m); }, [m] { lissage(m); },
+                "smoothing seed " + std::to_string(5000 + k) + " size " + std::to_string(m));
+        libere();
+    }
+}
+
+// The double-precision steps of the smoothing: wherever they do not flag a doubt,
+// they must round exactly as extended precision does; and the sums that land
+// within a hair of a tie, where the two really differ, must be flagged.
+TEST(Differential, SmoothingStepsAgreeOrDoubt)
+{
+    bool doute;
+    // 1 + 2^-23 + 2^-24 - 2^-60: a double tie between two floats, but below it.
+    const float m = 1.0f + std::ldexp(1.0f, -23), b = 1.0f + std::ldexp(1.0f, -18);
+    const float v = std::ldexp(1.0f - std::ldexp(1.0f, -18), -24);
+    EXPECT_NE(pas_somme(m, b, v, doute), accumule(m, b, v));
+    EXPECT_TRUE(doute);
+    // 1 + 2^-52 + 2^-53 - 2^-77: rounds to a tie between two doubles in extended
+    // precision, but below it in double precision.
+    const double z = 1.0 + std::ldexp(1.0, -52);
+    const float u = 1.0f + std::ldexp(1.0f, -12), mm = std::ldexp(1.0f - std::ldexp(1.0f, -12), -53);
+    EXPECT_NE(pas_resultat(z, u, mm, doute), accumule_z(z, u, mm));
+    EXPECT_TRUE(doute);
+
+    std::mt19937_64 g(7);
+    const auto flottant = [&g](int bas, int haut) {
+        const double mant = 1.0 + static_cast<double>(g() >> 40) / 16777216.0;
+        const int e = bas + static_cast<int>(g() % static_cast<unsigned>(haut - bas + 1));
+        return static_cast<float>((g() % 2 ? -1 : 1) * std::ldexp(mant, e));
+    };
+    long long doutes = 0;
+    const int n = 200000 * std::max(1, nombre_de_cas() / 150);
+    for (int k = 0; k < n; k++) {
+        const float a = flottant(-30, 31), bb = flottant(-5, 31), vv = flottant(-40, 0);
+        const float f = pas_somme(a, bb, vv, doute);
+        doutes += doute;
+        if (!doute) {
+            ASSERT_EQ(f, accumule(a, bb, vv)) << a << " + " << bb << " * " << vv;
+        }
+        const double zz = static_cast<double>(flottant(-20, 31)) + std::ldexp(static_cast<double>(g() >> 11), -60);
+        const double r = pas_resultat(zz, vv, a, doute);
+        doutes += doute;
+        if (!doute) {
+            ASSERT_EQ(r, accumule_z(zz, vv, a)) << zz << " + " << vv << " * " << a;
+        }
+    }
+    EXPECT_LT(doutes, n / 100); // a doubt is rare, or the fast path would not pay
 }
