@@ -540,12 +540,14 @@ void interpolation()
 // call is written into it, holds the pass at which each pixel was filled (0 for
 // pixels with an altitude in itab).
 
-// (alt_prov + ival2) x 0.5 + 0.5, truncated; the sum is taken in 64 bits so that
-// altitudes near the int limits cannot overflow it.
+// (alt_prov + ival2) x 0.5 + 0.5, truncated. For an integer sum s that is exactly
+// (s + 1) / 2, so integer division, which truncates toward zero, gives the same
+// value without floating point. The sum is taken in 64 bits so that altitudes near
+// the int limits cannot overflow it.
 int moyenne_dilatation(int alt_prov, int ival2)
 {
     const std::int64_t somme = static_cast<std::int64_t>(alt_prov) + ival2;
-    return tronque_ld(static_cast<long double>(somme) * 0.5f + 0.5f);
+    return static_cast<int>((somme + 1) / 2);
 }
 
 namespace {
