@@ -359,6 +359,8 @@ public:
                 long long c0 = requetes[debut].x - requetes[debut].m;
                 std::size_t fin = debut + 1;
                 while (fin < requetes.size() && requetes[fin].x - requetes[fin].m <= c1 + 1) {
+                    // A later pixel with a wider band can reach further left.
+                    c0 = std::min(c0, requetes[fin].x - requetes[fin].m);
                     c1 = std::max(c1, requetes[fin].x + requetes[fin].m);
                     m = std::max(m, requetes[fin].m);
                     fin++;
