@@ -2,7 +2,7 @@
 // contour images: after every phase every cell of every grid, the counters and
 // the console text must be the same.
 //
-// TOLVANE_DIFF_CASES raises the number of cases of each family (default 150);
+// TOLVANE_DIFF_CASES raises the number of cases of each family (default 400);
 // a failure names the family, the seed and the size, and TOLVANE_DIFF_SEED runs
 // that one case again.
 #include "nrutil.h"
@@ -26,7 +26,7 @@ namespace {
 int nombre_de_cas()
 {
     const char *v = std::getenv("TOLVANE_DIFF_CASES");
-    return v ? std::atoi(v) : 150;
+    return v ? std::atoi(v) : 400;
 }
 
 // Everything the phases read or write.
@@ -401,7 +401,7 @@ TEST(Differential, SmoothingStepsAgreeOrDoubt)
         return static_cast<float>((g() % 2 ? -1 : 1) * std::ldexp(mant, e));
     };
     long long doutes = 0;
-    const int n = 200000 * std::max(1, nombre_de_cas() / 150);
+    const int n = 200000 * std::max(1, nombre_de_cas() / 400);
     for (int k = 0; k < n; k++) {
         const float a = flottant(-30, 31), bb = flottant(-5, 31), vv = flottant(-40, 0);
         const float f = pas_somme(a, bb, vv, doute);
