@@ -337,15 +337,16 @@ class Recherche {
 public:
     struct Requete {
         int x;
+        int place; // the answer goes to d2[place]
         long long m;
-        long long *d2; // where the answer goes; -1 when the curve has no pixel
     };
 
-    void cherche(Courbe &courbe, int r, std::vector<Requete> &requetes)
+    // The answers are squared distances, or -1 when the curve has no pixel.
+    void cherche(Courbe &courbe, int r, std::vector<Requete> &requetes, long long *d2)
     {
         if (courbe.vide()) {
             for (const Requete &q : requetes)
-                *q.d2 = -1;
+                d2[q.place] = -1;
             return;
         }
         const long long limite = static_cast<long long>(nb_lig) + nb_col;
@@ -365,7 +366,7 @@ public:
                     m = std::max(m, requetes[fin].m);
                     fin++;
                 }
-                groupe(courbe, r, requetes, debut, fin, c0, c1, m >= limite ? -1 : m);
+                groupe(courbe, r, requetes, debut, fin, c0, c1, m >= limite ? -1 : m, d2);
                 debut = fin;
             }
             for (Requete &q : encore_)
@@ -377,7 +378,7 @@ public:
 private:
     // hauteur < 0: no limit on lines (the whole image is searched).
     void groupe(Courbe &courbe, int r, const std::vector<Requete> &requetes, std::size_t debut, std::size_t fin,
-                long long c0, long long c1, long long hauteur)
+                long long c0, long long c1, long long hauteur, long long *d2)
     {
         const int premiere = static_cast<int>(std::max<long long>(0, c0));
         const int derniere = static_cast<int>(std::min<long long>(nb_col - 1, c1));
@@ -391,11 +392,9 @@ private:
         }
         for (std::size_t n = debut; n < fin; n++) {
             const Requete &q = requetes[n];
-            const long long d2 = env_.vide() ? -1 : env_.minimum(q.x);
-            if (hauteur < 0)
-                *q.d2 = d2; // everything was searched
-            else if (d2 >= 0 && d2 <= q.m * q.m)
-                *q.d2 = d2;
+            const long long d = env_.vide() ? -1 : env_.minimum(q.x);
+            if (hauteur < 0 || (d >= 0 && d <= q.m * q.m))
+                d2[q.place] = d; // proven, or everything was searched
             else
                 encore_.push_back(q);
         }
@@ -461,7 +460,7 @@ struct Segment {
 // upper curve of the zone below.
 void interpole_ligne(int i, std::vector<Courbe> &courbes, const std::vector<int> &courbe_inf,
                      const std::vector<int> &courbe_sup, std::vector<std::vector<Recherche::Requete>> &requetes,
-                     std::vector<long long> &d2inf, std::vector<long long> &d2sup, Recherche &recherche)
+                     std::vector<long long> &d2, Recherche &recherche)
 {
     std::vector<Segment> segments;
     const unsigned char *codes = tab[i];
@@ -475,21 +474,22 @@ void interpole_ligne(int i, std::vector<Courbe> &courbes, const std::vector<int>
             // A run is usually bounded by its two contours: its width is a good
             // first guess of the distances.
             const long long m = fin - j + 3;
+            // The answers for column x: the lower curve's at 2x, the upper one's at 2x + 1.
             for (int x = j; x <= fin; x++) {
-                requetes[courbe_inf[k]].push_back({x, m, &d2inf[x]});
-                requetes[courbe_sup[k]].push_back({x, m, &d2sup[x]});
+                requetes[courbe_inf[k]].push_back({x, 2 * x, m});
+                requetes[courbe_sup[k]].push_back({x, 2 * x + 1, m});
             }
         }
         j = fin + 1;
     }
     for (std::size_t c = 0; c < courbes.size(); c++)
         if (!requetes[c].empty()) {
-            recherche.cherche(courbes[c], i, requetes[c]);
+            recherche.cherche(courbes[c], i, requetes[c], d2.data());
             requetes[c].clear();
         }
     for (const Segment &s : segments)
         for (int x = s.j0; x <= s.j1; x++) {
-            const int v = valeur_interpolee(mit[s.k], distance_de(d2inf[x]), distance_de(d2sup[x]));
+            const int v = valeur_interpolee(mit[s.k], distance_de(d2[2 * x]), distance_de(d2[2 * x + 1]));
             itab1[i][x] = v;
             itab2[i][x] = v;
         }
@@ -511,10 +511,10 @@ void interpolation()
         std::vector<int> courbe_inf, courbe_sup;
         std::vector<Courbe> courbes = courbes_des_niveaux(courbe_inf, courbe_sup);
         std::vector<std::vector<Recherche::Requete>> requetes(courbes.size());
-        std::vector<long long> d2inf(static_cast<std::size_t>(nb_col)), d2sup(static_cast<std::size_t>(nb_col));
+        std::vector<long long> d2(2 * static_cast<std::size_t>(nb_col));
         Recherche recherche;
         for (int i = 0; i < nb_lig; i++)
-            interpole_ligne(i, courbes, courbe_inf, courbe_sup, requetes, d2inf, d2sup, recherche);
+            interpole_ligne(i, courbes, courbe_inf, courbe_sup, requetes, d2, recherche);
     }
     for (int i = 0; i < nb_lig; i++)
         for (int j = 0; j < nb_col; j++) {
