@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 namespace {
 
@@ -409,21 +410,37 @@ void extremes()
         }
 }
 
+// The 1-byte value of altitude v: v - min_al over the range, times 255, plus a
+// half, truncated. Differences are taken in 64 bits so that extremes far apart
+// cannot overflow.
+unsigned char octet_de(int v, float plage)
+{
+    const float ecart = static_cast<float>(static_cast<long long>(v) - min_al);
+    return static_cast<unsigned char>(tronque_ld(static_cast<long double>(ecart) / plage * 255 + 0.5L));
+}
+
 // The 1-byte image stretches min_al..max_al over 0..255; a flat grid has no range
-// and gives 0 everywhere. Differences are taken in 64 bits so that extremes far
-// apart cannot overflow.
+// and gives 0 everywhere. An elevation model holds few distinct altitudes, so when
+// the range is no wider than the grid each value of it is converted once.
 void image_1_octet()
 {
     const long long etendue = static_cast<long long>(max_al) - min_al;
     const float plage = static_cast<float>(etendue);
+    std::vector<unsigned char> table;
+    if (etendue > 0 && etendue < static_cast<long long>(nb_lig) * nb_col) {
+        table.resize(static_cast<std::size_t>(etendue) + 1);
+        for (long long e = 0; e <= etendue; e++)
+            table[static_cast<std::size_t>(e)] = octet_de(static_cast<int>(min_al + e), plage);
+    }
     for (int r = 0; r < nb_lig; r++)
         for (int c = 0; c < nb_col; c++) {
-            if (etendue == 0) {
+            const int v = itab1[r][c];
+            if (etendue == 0)
                 tab[r][c] = 0;
-                continue;
-            }
-            const float ecart = static_cast<float>(static_cast<long long>(itab1[r][c]) - min_al);
-            tab[r][c] = static_cast<unsigned char>(tronque_ld(static_cast<long double>(ecart) / plage * 255 + 0.5L));
+            else if (!table.empty())
+                tab[r][c] = table[static_cast<std::size_t>(static_cast<long long>(v) - min_al)];
+            else
+                tab[r][c] = octet_de(v, plage);
         }
 }
 
