@@ -11,7 +11,9 @@ flags=(-std=c++17 -g -O1 -Wall -Wextra -ffp-contract=off -fno-omit-frame-pointer
        -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Ilib -Isrc)
 core=(lib/nrutil.cpp src/state.cpp src/files.cpp src/phases.cpp)
 
-"$cxx" "${flags[@]}" "${core[@]}" fuzz/fuzz_pipeline.cpp -o "$out/fuzz_pipeline"
+# The pipeline target checks every phase against the plain phases kept with the tests.
+"$cxx" "${flags[@]}" -Itests/reference "${core[@]}" tests/reference/phases_reference.cpp fuzz/fuzz_pipeline.cpp \
+    -o "$out/fuzz_pipeline"
 # The dialog ends the run with exit(1) on bad input; the target catches that.
 "$cxx" "${flags[@]}" "${core[@]}" fuzz/fuzz_dialogue.cpp -Wl,--wrap=exit -o "$out/fuzz_dialogue"
 echo "fuzz targets in $out: fuzz_pipeline fuzz_dialogue"

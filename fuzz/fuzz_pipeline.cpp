@@ -10,8 +10,16 @@
 // 0xc0-0xfe a value from a table of awkward altitudes; 0xff the next four bytes as
 // a raw int32. Altitude answers that the dialog would refuse are skipped, so every
 // run starts from a state the dialog can hand over.
+//
+// Every phase runs twice from the same state, as the program runs it and as the
+// plain version kept with the tests runs it; the grids and counters they leave
+// must be the same, or the target stops.
 #include "nrutil.h"
+#include "phases_reference.h"
 #include "tolvane.h"
+
+#include <functional>
+#include <vector>
 
 #include <climits>
 #include <cstddef>
@@ -52,6 +60,54 @@ int cellule(Lecteur &l, int bas, int intervalle)
     if (b < 0xff)
         return AWKWARD[(b - 0xc0) % (sizeof AWKWARD / sizeof AWKWARD[0])];
     return l.entier();
+}
+
+struct Etat {
+    std::vector<int> itab, itab1, itab2;
+    std::vector<unsigned char> tab;
+    int nb_pix_mod, modif;
+    bool operator==(const Etat &o) const
+    {
+        return itab == o.itab && itab1 == o.itab1 && itab2 == o.itab2 && tab == o.tab && nb_pix_mod == o.nb_pix_mod
+               && modif == o.modif;
+    }
+};
+
+Etat sauve()
+{
+    Etat e{{}, {}, {}, {}, nb_pix_mod, modif};
+    for (int i = 0; i < nb_lig; i++) {
+        e.itab.insert(e.itab.end(), itab[i], itab[i] + nb_col);
+        e.itab1.insert(e.itab1.end(), itab1[i], itab1[i] + nb_col);
+        e.itab2.insert(e.itab2.end(), itab2[i], itab2[i] + nb_col);
+        e.tab.insert(e.tab.end(), tab[i], tab[i] + nb_col);
+    }
+    return e;
+}
+
+void restaure(const Etat &e)
+{
+    for (int i = 0; i < nb_lig; i++) {
+        const std::size_t n = static_cast<std::size_t>(i) * nb_col;
+        std::memcpy(itab[i], &e.itab[n], sizeof(int) * static_cast<std::size_t>(nb_col));
+        std::memcpy(itab1[i], &e.itab1[n], sizeof(int) * static_cast<std::size_t>(nb_col));
+        std::memcpy(itab2[i], &e.itab2[n], sizeof(int) * static_cast<std::size_t>(nb_col));
+        std::memcpy(tab[i], &e.tab[n], static_cast<std::size_t>(nb_col));
+    }
+    nb_pix_mod = e.nb_pix_mod;
+    modif = e.modif;
+}
+
+// Runs the plain phase, then the program's from the same state; they must agree.
+void compare(const std::function<void()> &plain, const std::function<void()> &rapide)
+{
+    const Etat depart = sauve();
+    plain();
+    const Etat attendu = sauve();
+    restaure(depart);
+    rapide();
+    if (!(sauve() == attendu))
+        __builtin_trap();
 }
 
 std::FILE *nul()
@@ -101,14 +157,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     table_niveaux();
     for (int i = 0; i < nb_lig; i++)
         std::memcpy(itab[i], image[i], sizeof(int) * static_cast<std::size_t>(nb_col));
-    plages(nbplage);
+    compare([] { reference::plages(nbplage); }, [] { plages(nbplage); });
     for (int i = 0; i < nb_lig; i++)
         std::memcpy(itab[i], image[i], sizeof(int) * static_cast<std::size_t>(nb_col));
-    interpolation();
-    dilatation();
-    moyenne();
+    compare([] { reference::interpolation(); }, [] { interpolation(); });
+    compare([] { reference::dilatation(); }, [] { dilatation(); });
+    compare([] { reference::moyenne(); }, [] { moyenne(); });
     if (maille > 1)
-        lissage(maille);
+        compare([maille] { reference::lissage(maille); }, [maille] { lissage(maille); });
 
     nomim2 = nomim3 = nomim4 = nomdescr2 = nomdescr3 = nomdescr4 = "/dev/null";
     f2 = nul();
