@@ -55,9 +55,14 @@ std::vector<Pixel> pixels_vides()
 
 // v truncated toward zero. A plain conversion of an extended value makes the
 // x87 unit switch its rounding mode twice, which costs more than the rest of the
-// arithmetic of a pixel; the nearest double, truncated by SSE, is off by at most
-// one and is put right by exact comparisons.
-int tronque_ld(long double v)
+// arithmetic of a pixel. Processors with SSE3 truncate directly (fisttp); on
+// others the nearest double, truncated by SSE, is off by at most one and is put
+// right by exact comparisons.
+namespace {
+
+__attribute__((target("sse3"))) int tronque_sse3(long double v) { return static_cast<int>(v); }
+
+int tronque_sse2(long double v)
 {
     long long t = static_cast<long long>(static_cast<double>(v));
     if (v >= 0) {
@@ -73,6 +78,12 @@ int tronque_ld(long double v)
     }
     return static_cast<int>(t);
 }
+
+const bool SSE3 = __builtin_cpu_supports("sse3");
+
+} // namespace
+
+int tronque_ld(long double v) { return SSE3 ? tronque_sse3(v) : tronque_sse2(v); }
 
 void table_niveaux()
 {
@@ -218,8 +229,19 @@ void rempli(int ilig, int jcol, int ival2)
 
 // The order of the operations and the extended precision decide the last unit:
 // interval / distot first, then times distinf, then plus the lower contour.
+//
+// The same formula in double precision lies within e of the extended result,
+// where e is far below a unit for any int altitudes; unless it falls within e of
+// a whole number, both truncate to the same value, and the slower extended
+// arithmetic is kept for those few pixels.
 int valeur_interpolee(int bas, double distinf, double distsup)
 {
+    const double rapide = static_cast<double>(interval) / (distinf + distsup) * distinf + bas;
+    const double e = (std::fabs(static_cast<double>(interval)) + std::fabs(static_cast<double>(bas)) + 2) * 0x1p-48;
+    const auto t = static_cast<long long>(rapide);
+    const double reste = std::fabs(rapide - static_cast<double>(t));
+    if (reste > e && reste < 1 - e)
+        return static_cast<int>(t);
     const double distot = static_cast<double>(static_cast<long double>(distinf) + distsup);
     const long double v = static_cast<long double>(interval) / distot * distinf + bas;
     return tronque_ld(v);
@@ -324,65 +346,67 @@ private:
     std::size_t k_ = 0;
 };
 
-// Squared distance from (r, x) to the nearest pixel of the curve, for the pixels
-// of one line that need the curve, in increasing column order. Each pixel comes
-// with a first guess m of its distance (the width of its run of zone pixels plus
-// two: a run is usually bounded by its contours). Pixels whose bands of columns
-// [x - m, x + m] touch are searched together over the union of their bands,
-// looking only at curve pixels at most as many lines away as the largest m. A
-// distance found of at most the pixel's own m is the minimum, since every curve
-// pixel left out is farther than m; the others are searched again with m doubled,
-// up to the whole image.
+// Squared distances from the pixels of line r that need the curve to its
+// nearest pixel. Each run of such pixels comes with a first guess m of their
+// distance (the width of the run plus two: a run is usually bounded by its
+// contours). Runs whose bands of columns [j0 - m, j1 + m] touch are searched
+// together over the union of their bands, looking only at curve pixels at most
+// as many lines away as the largest m. A distance found of at most the pixel's
+// own m is the minimum, since every curve pixel left out is farther than m; the
+// others are searched again with m doubled, up to the whole image.
 class Recherche {
 public:
-    struct Requete {
-        int x;
-        int place; // the answer goes to d2[place]
+    // Pixels j0..j1 of the line, all with the same first guess m of their
+    // distance; the answer for column x goes to d2[2x + role].
+    struct Troncon {
+        int j0, j1;
+        int role;
         long long m;
     };
 
     // The answers are squared distances, or -1 when the curve has no pixel.
-    void cherche(Courbe &courbe, int r, std::vector<Requete> &requetes, long long *d2)
+    void cherche(Courbe &courbe, int r, std::vector<Troncon> &troncons, long long *d2)
     {
         if (courbe.vide()) {
-            for (const Requete &q : requetes)
-                d2[q.place] = -1;
+            for (const Troncon &t : troncons)
+                for (int x = t.j0; x <= t.j1; x++)
+                    d2[2 * x + t.role] = -1;
             return;
         }
         const long long limite = static_cast<long long>(nb_lig) + nb_col;
-        while (!requetes.empty()) {
+        while (!troncons.empty()) {
             encore_.clear();
             std::size_t debut = 0;
-            while (debut < requetes.size()) {
-                // A group: pixels whose bands overlap the band so far.
-                long long c1 = requetes[debut].x + requetes[debut].m;
-                long long m = requetes[debut].m;
-                long long c0 = requetes[debut].x - requetes[debut].m;
+            while (debut < troncons.size()) {
+                // A group: runs whose bands overlap the band so far. A later run
+                // with a wider band can reach further left.
+                long long c0 = troncons[debut].j0 - troncons[debut].m;
+                long long c1 = troncons[debut].j1 + troncons[debut].m;
+                long long m = troncons[debut].m;
                 std::size_t fin = debut + 1;
-                while (fin < requetes.size() && requetes[fin].x - requetes[fin].m <= c1 + 1) {
-                    // A later pixel with a wider band can reach further left.
-                    c0 = std::min(c0, requetes[fin].x - requetes[fin].m);
-                    c1 = std::max(c1, requetes[fin].x + requetes[fin].m);
-                    m = std::max(m, requetes[fin].m);
+                while (fin < troncons.size() && troncons[fin].j0 - troncons[fin].m <= c1 + 1) {
+                    c0 = std::min(c0, troncons[fin].j0 - troncons[fin].m);
+                    c1 = std::max(c1, troncons[fin].j1 + troncons[fin].m);
+                    m = std::max(m, troncons[fin].m);
                     fin++;
                 }
-                groupe(courbe, r, requetes, debut, fin, c0, c1, m >= limite ? -1 : m, d2);
+                groupe(courbe, r, troncons, debut, fin, c0, c1, m >= limite ? -1 : m, d2);
                 debut = fin;
             }
-            for (Requete &q : encore_)
-                q.m = std::min(2 * q.m, limite);
-            requetes.swap(encore_);
+            for (Troncon &t : encore_)
+                t.m = std::min(2 * t.m, limite);
+            troncons.swap(encore_);
         }
     }
 
 private:
     // hauteur < 0: no limit on lines (the whole image is searched).
-    void groupe(Courbe &courbe, int r, const std::vector<Requete> &requetes, std::size_t debut, std::size_t fin,
+    void groupe(Courbe &courbe, int r, const std::vector<Troncon> &troncons, std::size_t debut, std::size_t fin,
                 long long c0, long long c1, long long hauteur, long long *d2)
     {
         const int premiere = static_cast<int>(std::max<long long>(0, c0));
         const int derniere = static_cast<int>(std::min<long long>(nb_col - 1, c1));
-        env_.efface(requetes[debut].x);
+        env_.efface(troncons[debut].j0);
         for (int c = premiere; c <= derniere; c++) {
             if (!courbe.dans_colonne(c))
                 continue;
@@ -391,17 +415,23 @@ private:
                 env_.ajoute(c, g * g);
         }
         for (std::size_t n = debut; n < fin; n++) {
-            const Requete &q = requetes[n];
-            const long long d = env_.vide() ? -1 : env_.minimum(q.x);
-            if (hauteur < 0 || (d >= 0 && d <= q.m * q.m))
-                d2[q.place] = d; // proven, or everything was searched
-            else
-                encore_.push_back(q);
+            const Troncon &t = troncons[n];
+            for (int x = t.j0; x <= t.j1; x++) {
+                const long long d = env_.vide() ? -1 : env_.minimum(x);
+                if (hauteur < 0 || (d >= 0 && d <= t.m * t.m)) {
+                    d2[2 * x + t.role] = d; // proven, or everything was searched
+                } else if (!encore_.empty() && encore_.back().j1 == x - 1 && encore_.back().role == t.role
+                           && encore_.back().m == t.m) {
+                    encore_.back().j1 = x;
+                } else {
+                    encore_.push_back({x, x, t.role, t.m});
+                }
+            }
         }
     }
 
     Enveloppe env_;
-    std::vector<Requete> encore_;
+    std::vector<Troncon> encore_;
 };
 
 // sqrt in extended precision stored as a double, capped at the starting 99999.0;
@@ -459,7 +489,7 @@ struct Segment {
 // all the pixels of the line that need it, the lower curve of one zone being the
 // upper curve of the zone below.
 void interpole_ligne(int i, std::vector<Courbe> &courbes, const std::vector<int> &courbe_inf,
-                     const std::vector<int> &courbe_sup, std::vector<std::vector<Recherche::Requete>> &requetes,
+                     const std::vector<int> &courbe_sup, std::vector<std::vector<Recherche::Troncon>> &requetes,
                      std::vector<long long> &d2, Recherche &recherche)
 {
     std::vector<Segment> segments;
@@ -471,14 +501,10 @@ void interpole_ligne(int i, std::vector<Courbe> &courbes, const std::vector<int>
             fin++;
         if (k >= 1 && k <= nbplage) {
             segments.push_back({k, j, fin});
-            // A run is usually bounded by its two contours: its width is a good
-            // first guess of the distances.
-            const long long m = fin - j + 3;
             // The answers for column x: the lower curve's at 2x, the upper one's at 2x + 1.
-            for (int x = j; x <= fin; x++) {
-                requetes[courbe_inf[k]].push_back({x, 2 * x, m});
-                requetes[courbe_sup[k]].push_back({x, 2 * x + 1, m});
-            }
+            const long long m = fin - j + 3;
+            requetes[courbe_inf[k]].push_back({j, fin, 0, m});
+            requetes[courbe_sup[k]].push_back({j, fin, 1, m});
         }
         j = fin + 1;
     }
@@ -510,7 +536,7 @@ void interpolation()
     if (nbplage >= 1) {
         std::vector<int> courbe_inf, courbe_sup;
         std::vector<Courbe> courbes = courbes_des_niveaux(courbe_inf, courbe_sup);
-        std::vector<std::vector<Recherche::Requete>> requetes(courbes.size());
+        std::vector<std::vector<Recherche::Troncon>> requetes(courbes.size());
         std::vector<long long> d2(2 * static_cast<std::size_t>(nb_col));
         Recherche recherche;
         for (int i = 0; i < nb_lig; i++)
@@ -657,12 +683,28 @@ public:
         remplis_.swap(remplis);
     }
 
-    // itab1 as the final averaging pass of the last call leaves it.
+    // itab1 as the final averaging pass of the last call leaves it. Inside the
+    // grid the last greater neighbour is picked without branches: the first
+    // greater one in the reverse order below, right, left, above.
     static void moyenne_complete()
     {
-        for (int i = 0; i < nb_lig; i++)
-            for (int j = 0; j < nb_col; j++)
-                itab1[i][j] = moyenne_finale(i, j);
+        for (int i = 0; i < nb_lig; i++) {
+            if (i == 0 || i == nb_lig - 1 || nb_col < 3) {
+                for (int j = 0; j < nb_col; j++)
+                    itab1[i][j] = moyenne_finale(i, j);
+                continue;
+            }
+            const int *dessus = itab2[i - 1], *ligne = itab2[i], *dessous = itab2[i + 1];
+            int *sortie = itab1[i];
+            sortie[0] = moyenne_finale(i, 0);
+            for (int j = 1; j < nb_col - 1; j++) {
+                const int v = ligne[j];
+                const bool b = dessous[j] > v, d = ligne[j + 1] > v, g = ligne[j - 1] > v, h = dessus[j] > v;
+                const int alt = b ? dessous[j] : d ? ligne[j + 1] : g ? ligne[j - 1] : dessus[j];
+                sortie[j] = (b | d | g | h) ? moyenne_dilatation(alt, v) : VIDE;
+            }
+            sortie[nb_col - 1] = moyenne_finale(i, nb_col - 1);
+        }
     }
 
 private:
