@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -417,4 +418,32 @@ TEST(Differential, SmoothingStepsAgreeOrDoubt)
         }
     }
     EXPECT_LT(doutes, n / 100); // a doubt is rare, or the fast path would not pay
+}
+
+// The interpolated value is formed in double precision and redone in extended
+// precision near whole numbers: it must match the extended formula everywhere,
+// including exact quotients (equal distances, one distance a multiple of the
+// other) and altitudes near the int limits.
+TEST(Differential, InterpolatedValueOfSinglePixels)
+{
+    std::mt19937_64 g(11);
+    const int n = 400000 * std::max(1, nombre_de_cas() / 400);
+    for (int k = 0; k < n; k++) {
+        const int forme = static_cast<int>(g() % 4);
+        interval = static_cast<int>(g() % 2001) - 1000;
+        if (interval == 0)
+            interval = 1;
+        const int bas = forme == 3 ? static_cast<int>(g()) : static_cast<int>(g() % 20001) - 10000;
+        const auto d2 = [&g] { return static_cast<long double>(g() % 100000 + 1); };
+        const double distinf = static_cast<double>(sqrtl(d2()));
+        double distsup = static_cast<double>(sqrtl(d2()));
+        if (forme == 1)
+            distsup = distinf;
+        else if (forme == 2)
+            distsup = static_cast<double>(sqrtl(static_cast<long double>(distinf) * distinf * (1 + g() % 16)));
+        if (forme == 3 && (static_cast<long long>(bas) + interval > INT_MAX || static_cast<long long>(bas) + interval < INT_MIN))
+            continue;
+        ASSERT_EQ(valeur_interpolee(bas, distinf, distsup), reference::valeur_interpolee(bas, distinf, distsup))
+            << "bas " << bas << ", interval " << interval << ", distances " << distinf << " and " << distsup;
+    }
 }
