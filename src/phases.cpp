@@ -79,7 +79,8 @@ int tronque_sse2(long double v)
     return static_cast<int>(t);
 }
 
-const bool SSE3 = __builtin_cpu_supports("sse3");
+// Detection must be run before use in a static initializer.
+const bool SSE3 = (__builtin_cpu_init(), __builtin_cpu_supports("sse3"));
 
 } // namespace
 
@@ -1055,7 +1056,7 @@ void resultat_base(double *z, const float *s, float u, int w, unsigned char *f)
     resultat_corps(z, s, u, w, f);
 }
 
-const bool AVX2 = __builtin_cpu_supports("avx2");
+const bool AVX2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
 
 [[noreturn]] void memoire_lissage()
 {
