@@ -80,15 +80,21 @@ std::string refus_niveaux(long long inferieur, long long superieur, long long in
 // Names the file and ends the run with exit status 1 unless the write went well.
 void verifie_ecriture(bool ok, const std::string &chemin);
 
-// ---- Processing phases (phases.cpp) ----
+// ---- Processing phases (phases.cpp), run by main in this order ----
 
+// nbplage, mit and mat from mit[1], upper_value and interval.
 void table_niveaux();
+// Zone codes into tab (and into itab) for every pixel between two contours.
 void plages(int nbplage);
 void rempli(int ilig, int jcol, int ival2);
+// Zone pixels interpolated between their two contours; itab = the merged grid.
 void interpolation();
+// Van der Gonff iterations, each one call of gonflette, until one fills nothing.
 void dilatation();
 void gonflette();
+// Last gaps from their cross neighbours; then itab1 = itab.
 void moyenne();
+// Bezier patch of size maille (> 1) of itab into itab1.
 void lissage(int maille);
 long double Fact(int n);
 long Comb(int p, int n);
