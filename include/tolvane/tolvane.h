@@ -1,0 +1,105 @@
+// tolvane as a library: from a grid of contour altitudes to an elevation model.
+//
+//     #include <tolvane/tolvane.h>
+//
+//     std::vector<std::int32_t> grid(rows * columns, tolvane::EMPTY);
+//     // ... put contour altitudes on the contour pixels ...
+//     tolvane::Result r = tolvane::elevation(grid.data(), rows, columns, {100, 1000, 50});
+//     // r.cells: rows x columns altitudes, row after row
+//
+// The result is cell for cell the `_m4.raw` image the dialog program writes for
+// the same contour image and the same answers. The phases keep their grids in
+// program-wide state, so one run at a time: concurrent calls are serialised by a
+// mutex inside elevation() (they are safe, not parallel).
+#ifndef TOLVANE_TOLVANE_H
+#define TOLVANE_TOLVANE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tolvane {
+
+// Cell without altitude, in the contour grid and (only when the grid holds no
+// altitude at all) in the result.
+inline constexpr std::int32_t EMPTY = 10000000;
+
+// The operator's answers: zone k lies between lowest + (k - 1) * interval and
+// lowest + k * interval, for k = 1 .. (highest - lowest) / interval (at most 254).
+struct Levels {
+    int lowest = 0;
+    int highest = 0;
+    int interval = 0;
+};
+
+struct Options {
+    // Bezier smoothing size: 1 (none), 3, 5, 7 or 9 (odd and at most 9; sizes
+    // below 3 smooth nothing).
+    int smoothing = 1;
+    // Worker threads; 0 takes TOLVANE_THREADS from the environment, else every core.
+    // The result is the same for every count.
+    int threads = 0;
+    // The phases' console text, as the dialog prints it (Spanish); silent when empty.
+    std::function<void(const std::string &)> console;
+    // Fraction of the run done, from 0 to 1, called from the calling thread.
+    std::function<void(double)> progress;
+    // Also fill Result::leak_mask.
+    bool want_leak_mask = false;
+};
+
+struct Result {
+    int rows = 0;
+    int columns = 0;
+    std::vector<std::int32_t> cells; // rows x columns, row after row
+
+    // What a user should know about how the answers fit the image.
+    long long contour_pixels = 0;     // pixels that are not EMPTY
+    long long off_level_pixels = 0;   // contour pixels whose altitude is no level of the table
+    std::vector<int> missing_levels;  // levels of the table that no pixel holds
+    int zones = 0;                    // zones of the level table
+    long long zone_pixels = 0;        // pixels the zone labelling reached
+    long long leak_pixels = 0;        // zone pixels whose zone leaked past other contours
+    std::vector<std::uint8_t> leak_mask; // rows x columns, 1 on leak pixels (when asked)
+};
+
+enum class ErrorKind {
+    bad_size,            // rows or columns of 0 or less, or a null grid
+    zero_interval,       // interval 0
+    too_many_zones,      // more than 254 zones; values: {zones}
+    levels_out_of_range, // a level or the difference of the levels outside int
+    bad_smoothing,       // even, or above 9; values: {size}
+    no_altitude,         // the grid holds no altitude at all
+    no_memory,           // the grids cannot be allocated; values: {rows, columns}
+};
+
+// Every failure of elevation(): what went wrong and the values involved. what()
+// is one English line.
+class Error : public std::runtime_error {
+public:
+    Error(ErrorKind kind, const std::string &message, std::vector<long long> values = {})
+        : std::runtime_error(message), kind_(kind), values_(std::move(values))
+    {
+    }
+    ErrorKind kind() const { return kind_; }
+    const std::vector<long long> &values() const { return values_; }
+
+private:
+    ErrorKind kind_;
+    std::vector<long long> values_;
+};
+
+// Runs the whole core (labelling, interpolation, dilation, averaging, smoothing) on
+// rows x columns cells (row after row) and returns the final altitude grid.
+// Throws tolvane::Error; the input is not changed.
+Result elevation(const std::int32_t *contours, int rows, int columns, const Levels &levels,
+                 const Options &options = {});
+
+// "tolvane X.Y.Z".
+const char *version();
+
+} // namespace tolvane
+
+#endif
