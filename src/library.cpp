@@ -4,6 +4,7 @@
 #include <tolvane/tolvane.h>
 
 #include "console.h"
+#include "thread_pool.h"
 #include "nrutil.h"
 #include "tolvane.h"
 
@@ -161,6 +162,7 @@ Result elevation(const std::int32_t *contours, int rows, int columns, const Leve
     try {
         Grids grids(rows, columns);
         Sink sink(options);
+        set_thread_count(options.threads);
         mit[1] = levels.lowest;
         upper_value = levels.highest;
         interval = levels.interval;
@@ -176,7 +178,6 @@ Result elevation(const std::int32_t *contours, int rows, int columns, const Leve
         sink.phase(0.05);
         plages(nbplage);
         r.zone_pixels = labelled_pixels();
-        read_contours(contours); // labelling wrote zone codes into itab
         sink.phase(smooth ? 0.6 : 0.75);
         interpolation();
         sink.phase(smooth ? 0.7 : 0.9);

@@ -101,7 +101,9 @@ LevelCheck check_levels(long long lowest, long long highest, long long interval)
 // Zone codes into tab (and into itab) for every pixel between two contours.
 void plages(int nbplage);
 void rempli(int ilig, int jcol, int ival2);
-// Zone pixels interpolated between their two contours; itab = the merged grid.
+// Zone pixels interpolated between their two contours; itab = the merged grid. Only
+// the pixels of zone code 0 are read from itab, so the codes labelling wrote there
+// need not be taken out again.
 void interpolation();
 // Van der Gonff iterations, each one call of gonflette, until one fills nothing.
 void dilatation();

@@ -16,10 +16,8 @@ try {
     lecture();
     plages(nbplage);            // zone codes into tab (and into itab)
 
-    std::rewind(f1);            // labelling wrote into itab: read the contours again
-    lecture();
-
-    interpolation();            // zone pixels between their two contours
+    interpolation();            // zone pixels between their two contours (it takes
+                                // no account of the codes labelling left in itab)
     dilatation();               // Van der Gonff iterations
     moyenne();                  // last gaps from their cross neighbours; itab1 = itab
     if (maille > 1)

@@ -89,6 +89,12 @@ struct Resultado {
     std::string errores; // standard error
 };
 
+// Every complete run is made with each of these thread counts and must give the
+// same bytes: one (the sequential path), two, and seven, more than the bands of
+// lines of most small grids. con_hilos(n) is the shell text that sets the count.
+inline constexpr int HILOS[] = {1, 2, 7};
+inline std::string con_hilos(int n) { return "TOLVANE_THREADS=" + std::to_string(n); }
+
 // Runs tolvane in the folder with the given answers; `antes` is shell text run
 // first in the same shell (for example "ulimit -v 200000;").
 inline Resultado ejecuta(const Carpeta &carpeta, const std::string &respuestas, const std::string &antes = "")

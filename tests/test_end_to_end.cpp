@@ -144,12 +144,22 @@ Salidas corre(const Carpeta &c, const Dialogo &d, const std::string &nombre = "d
         prueba::escribe(c.imagen("zona", "dem_c4.txt"), descriptor(d.lineas, d.columnas, 4, 0, 0, d.pixel));
     else if (!d.descriptor.empty())
         prueba::escribe(c.imagen("zona", "dem_c4.txt"), d.descriptor);
-    const prueba::Resultado r = prueba::ejecuta(c, respuestas(d));
-    EXPECT_EQ(r.estado, 0);
-    EXPECT_EQ(r.salida, transcripcion(d));
-    EXPECT_EQ(r.errores, "");
     auto lee = [&](const char *sufijo) { return prueba::lee(c.imagen("zona", nombre + sufijo)); };
-    return {lee("_m1.raw"), lee("_m2.raw"), lee("_m4.raw"), lee("_m1.txt"), lee("_m2.txt"), lee("_m4.txt")};
+    Salidas primera;
+    for (int hilos : prueba::HILOS) {
+        const prueba::Resultado r = prueba::ejecuta(c, respuestas(d), prueba::con_hilos(hilos));
+        EXPECT_EQ(r.estado, 0) << hilos << " thread(s)";
+        EXPECT_EQ(r.salida, transcripcion(d)) << hilos << " thread(s)";
+        EXPECT_EQ(r.errores, "") << hilos << " thread(s)";
+        const Salidas s{lee("_m1.raw"), lee("_m2.raw"), lee("_m4.raw"), lee("_m1.txt"), lee("_m2.txt"), lee("_m4.txt")};
+        if (hilos == prueba::HILOS[0])
+            primera = s;
+        else
+            EXPECT_TRUE(s.m1 == primera.m1 && s.m2 == primera.m2 && s.m4 == primera.m4 && s.d1 == primera.d1
+                        && s.d2 == primera.d2 && s.d4 == primera.d4)
+                << "the files of " << hilos << " threads differ from those of " << prueba::HILOS[0];
+    }
+    return primera;
 }
 
 struct CasConversion {

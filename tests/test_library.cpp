@@ -35,19 +35,26 @@ TEST(Library, SameCellsAsTheDialog)
         ASSERT_EQ(prueba::ejecuta(carpeta, answers).estado, 0);
         const auto dialog = prueba::enteros(prueba::lee(carpeta.imagen("zona", "dem_m4.raw")), 4);
 
-        std::string text;
-        std::vector<double> progress;
-        tolvane::Options options;
-        options.smoothing = s.smoothing;
-        options.console = [&](const std::string &t) { text += t; };
-        options.progress = [&](double f) { progress.push_back(f); };
-        const tolvane::Result r = tolvane::elevation(image.data(), s.rows, s.columns, {lowest, highest, s.interval},
-                                                     options);
-        EXPECT_EQ(r.cells, dialog) << s.rows << " x " << s.columns;
-        EXPECT_NE(text.find("Tratamiento por dilatacion"), std::string::npos);
-        ASSERT_FALSE(progress.empty());
-        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
-        EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+        std::string first_text;
+        for (int threads : prueba::HILOS) {
+            std::string text;
+            std::vector<double> progress;
+            tolvane::Options options;
+            options.smoothing = s.smoothing;
+            options.threads = threads;
+            options.console = [&](const std::string &t) { text += t; };
+            options.progress = [&](double f) { progress.push_back(f); };
+            const tolvane::Result r = tolvane::elevation(image.data(), s.rows, s.columns,
+                                                         {lowest, highest, s.interval}, options);
+            EXPECT_EQ(r.cells, dialog) << s.rows << " x " << s.columns << ", " << threads << " thread(s)";
+            EXPECT_NE(text.find("Tratamiento por dilatacion"), std::string::npos);
+            if (threads == prueba::HILOS[0])
+                first_text = text;
+            EXPECT_EQ(text, first_text) << threads << " thread(s)";
+            ASSERT_FALSE(progress.empty());
+            EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+            EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+        }
 
         // Silent, and the same again from two threads at once.
         testing::internal::CaptureStdout();

@@ -1,6 +1,7 @@
 // Distance interpolation.
 //
-// Reads itab (the contour image again), tab (zone codes) and the level table. Each
+// Reads itab (the contour image, except at the zone pixels, where labelling may
+// have left zone codes: they count as empty), tab (zone codes) and the level table. Each
 // pixel of zone k takes mit[k] + interval * distinf / (distinf + distsup), where the
 // distances go to the nearest pixel of the whole image holding mit[k] and mat[k].
 // The result gathers in itab2 (zone values, and itab where the code is 0) and ends
@@ -17,6 +18,7 @@
 #include "tolvane.h"
 
 #include "console.h"
+#include "thread_pool.h"
 #include "voisinages.h"
 
 #include <algorithm>
@@ -26,6 +28,10 @@
 #include <vector>
 
 namespace {
+
+// Lines per band handed to a thread.
+constexpr int BANDE_INTERPOLATION = 16;
+constexpr int BANDE_COURBES = 64;
 
 // The pixels of one altitude, column by column, lines ascending in each column.
 class Courbe {
@@ -37,18 +43,20 @@ public:
         for (int c = 0; c < nb_col; c++)
             debut_[c + 1] += debut_[c];
         lignes_.resize(pixels.size());
-        curseur_.assign(debut_.begin(), debut_.end() - 1);
+        std::vector<int> place(debut_.begin(), debut_.end() - 1);
         for (const Pixel &p : pixels) // pixels come line by line, so lines ascend
-            lignes_[curseur_[p.j]++] = p.i;
-        curseur_.assign(debut_.begin(), debut_.end() - 1);
+            lignes_[place[p.j]++] = p.i;
     }
     bool vide() const { return lignes_.empty(); }
     bool dans_colonne(int c) const { return debut_[c] != debut_[c + 1]; }
+    // Per column, the first pixel of the column: where a thread's cursors start.
+    void curseurs_initiaux(std::vector<int> &curseurs) const { curseurs.assign(debut_.begin(), debut_.end() - 1); }
     // Vertical distance from line r to the nearest pixel of column c (which has
-    // one). The lines asked for never decrease, so each column keeps a cursor.
-    long long vertical(int c, int r)
+    // one). The lines a thread asks for never decrease, so each column keeps a
+    // cursor of that thread: the first pixel at or below the last line asked.
+    long long vertical(int c, int r, int *curseurs) const
     {
-        int &k = curseur_[c];
+        int &k = curseurs[c];
         const int fin = debut_[c + 1];
         while (k < fin && lignes_[k] < r)
             k++;
@@ -59,9 +67,17 @@ public:
     }
 
 private:
-    std::vector<int> debut_;   // nb_col + 1 offsets into lignes_
-    std::vector<int> lignes_;  // line of each pixel
-    std::vector<int> curseur_; // per column: first pixel at or below the last line asked
+    std::vector<int> debut_;  // nb_col + 1 offsets into lignes_
+    std::vector<int> lignes_; // line of each pixel
+};
+
+// A curve with one thread's cursors.
+struct VueCourbe {
+    const Courbe &courbe;
+    int *curseurs;
+    bool vide() const { return courbe.vide(); }
+    bool dans_colonne(int c) const { return courbe.dans_colonne(c); }
+    long long vertical(int c, int r) const { return courbe.vertical(c, r, curseurs); }
 };
 
 // a / b rounded down, b > 0. The quotient of doubles, truncated, is off by at
@@ -143,7 +159,7 @@ public:
     };
 
     // The answers are squared distances, or -1 when the curve has no pixel.
-    void cherche(Courbe &courbe, int r, std::vector<Troncon> &troncons, long long *d2)
+    void cherche(const VueCourbe &courbe, int r, std::vector<Troncon> &troncons, long long *d2)
     {
         if (courbe.vide()) {
             for (const Troncon &t : troncons)
@@ -179,7 +195,7 @@ public:
 
 private:
     // hauteur < 0: no limit on lines (the whole image is searched).
-    void groupe(Courbe &courbe, int r, const std::vector<Troncon> &troncons, std::size_t debut, std::size_t fin,
+    void groupe(const VueCourbe &courbe, int r, const std::vector<Troncon> &troncons, std::size_t debut, std::size_t fin,
                 long long c0, long long c1, long long hauteur, long long *d2)
     {
         const int premiere = static_cast<int>(std::max<long long>(0, c0));
@@ -230,7 +246,8 @@ double distance_de(long long d2)
     return dist < 99999.0 ? dist : 99999.0;
 }
 
-// The pixels of every altitude of the level table, line by line, as curves.
+// The pixels of every altitude of the level table, line by line, as curves. Zone
+// pixels are no contour pixels, whatever labelling left in itab there.
 std::vector<Courbe> courbes_des_niveaux(std::vector<int> &courbe_inf, std::vector<int> &courbe_sup)
 {
     std::unordered_map<int, int> numero;
@@ -243,19 +260,34 @@ std::vector<Courbe> courbes_des_niveaux(std::vector<int> &courbe_inf, std::vecto
         courbe_inf[k] = numero[mit[k]];
         courbe_sup[k] = numero[mat[k]];
     }
-    std::vector<std::vector<Pixel>> pixels(numero.size());
-    for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++) {
-            const int v = itab[i][j];
-            if (v == VIDE)
-                continue;
-            const auto n = numero.find(v);
-            if (n != numero.end())
-                pixels[n->second].push_back({i, j});
+    // Each band of lines gathers its own pixels; the bands follow each other in
+    // line order (each at the place of its first line).
+    std::vector<std::vector<std::vector<Pixel>>> trouves(static_cast<std::size_t>(nb_lig));
+    for_each_band(nb_lig, BANDE_COURBES, [&](int premiere, int fin, int) {
+        std::vector<std::vector<Pixel>> &pixels = trouves[static_cast<std::size_t>(premiere)];
+        pixels.resize(numero.size());
+        for (int i = premiere; i < fin; i++) {
+            const int *ligne = itab[i];
+            const unsigned char *codes = tab[i];
+            for (int j = 0; j < nb_col; j++) {
+                const int v = ligne[j];
+                if (v == VIDE || codes[j] != 0)
+                    continue;
+                const auto n = numero.find(v);
+                if (n != numero.end())
+                    pixels[n->second].push_back({i, j});
+            }
         }
+    });
     std::vector<Courbe> courbes;
-    for (const std::vector<Pixel> &p : pixels)
-        courbes.emplace_back(p);
+    std::vector<Pixel> pixels;
+    for (std::size_t c = 0; c < numero.size(); c++) {
+        pixels.clear();
+        for (const auto &b : trouves)
+            if (!b.empty())
+                pixels.insert(pixels.end(), b[c].begin(), b[c].end());
+        courbes.emplace_back(pixels);
+    }
     return courbes;
 }
 
@@ -263,14 +295,24 @@ struct Segment {
     int k, j0, j1; // zone code and first and last column of a run of it
 };
 
+// What one thread keeps from one line to the next: its cursors in every curve,
+// its requests and its answers.
+struct Travail {
+    std::vector<std::vector<int>> curseurs; // per curve, made at its first use
+    std::vector<std::vector<Recherche::Troncon>> requetes;
+    std::vector<long long> d2;
+    std::vector<Segment> segments;
+    Recherche recherche;
+};
+
 // The zone pixels of line i get their altitudes. Each curve is searched once for
 // all the pixels of the line that need it, the lower curve of one zone being the
 // upper curve of the zone below.
-void interpole_ligne(int i, std::vector<Courbe> &courbes, const std::vector<int> &courbe_inf,
-                     const std::vector<int> &courbe_sup, std::vector<std::vector<Recherche::Troncon>> &requetes,
-                     std::vector<long long> &d2, Recherche &recherche)
+void interpole_ligne(int i, const std::vector<Courbe> &courbes, const std::vector<int> &courbe_inf,
+                     const std::vector<int> &courbe_sup, Travail &t)
 {
-    std::vector<Segment> segments;
+    std::vector<Segment> &segments = t.segments;
+    segments.clear();
     const unsigned char *codes = tab[i];
     for (int j = 0; j < nb_col;) {
         const int k = codes[j];
@@ -281,26 +323,44 @@ void interpole_ligne(int i, std::vector<Courbe> &courbes, const std::vector<int>
             segments.push_back({k, j, fin});
             // The answers for column x: the lower curve's at 2x, the upper one's at 2x + 1.
             const long long m = fin - j + 3;
-            requetes[courbe_inf[k]].push_back({j, fin, 0, m});
-            requetes[courbe_sup[k]].push_back({j, fin, 1, m});
+            t.requetes[courbe_inf[k]].push_back({j, fin, 0, m});
+            t.requetes[courbe_sup[k]].push_back({j, fin, 1, m});
         }
         j = fin + 1;
     }
     for (std::size_t c = 0; c < courbes.size(); c++)
-        if (!requetes[c].empty()) {
-            recherche.cherche(courbes[c], i, requetes[c], d2.data());
-            requetes[c].clear();
+        if (!t.requetes[c].empty()) {
+            std::vector<int> &curseurs = t.curseurs[c];
+            if (curseurs.empty())
+                courbes[c].curseurs_initiaux(curseurs);
+            t.recherche.cherche({courbes[c], curseurs.data()}, i, t.requetes[c], t.d2.data());
+            t.requetes[c].clear();
         }
     for (const Segment &s : segments)
         for (int x = s.j0; x <= s.j1; x++) {
-            const int v = valeur_interpolee(mit[s.k], distance_de(d2[2 * x]), distance_de(d2[2 * x + 1]));
+            const int v = valeur_interpolee(mit[s.k], distance_de(t.d2[2 * x]), distance_de(t.d2[2 * x + 1]));
             itab1[i][x] = v;
             itab2[i][x] = v;
         }
 }
 
+// The merged line: the input where the code is 0, the interpolated value elsewhere.
+void fusionne_ligne(int i)
+{
+    const unsigned char *codes = tab[i];
+    int *ligne = itab[i], *fusion = itab2[i];
+    for (int j = 0; j < nb_col; j++) {
+        if (codes[j] == 0)
+            fusion[j] = ligne[j];
+        ligne[j] = fusion[j];
+    }
+}
+
 } // namespace
 
+// Lines are independent: a line reads only tab, the curves gathered from itab
+// beforehand, and its own cells, so bands of lines run on every thread, each
+// thread with its own cursors.
 void interpolation()
 {
     for (int k = 1; k <= nbplage; k++) {
@@ -311,23 +371,31 @@ void interpolation()
             console_printf("\t linea %d      \r ", i);
     }
 
-    if (nbplage >= 1) {
-        std::vector<int> courbe_inf, courbe_sup;
-        std::vector<Courbe> courbes = courbes_des_niveaux(courbe_inf, courbe_sup);
-        std::vector<std::vector<Recherche::Troncon>> requetes(courbes.size());
-        std::vector<long long> d2(2 * static_cast<std::size_t>(nb_col));
-        Recherche recherche;
-        for (int i = 0; i < nb_lig; i++) {
-            interpole_ligne(i, courbes, courbe_inf, courbe_sup, requetes, d2, recherche);
-            if (i % 64 == 63)
-                report_progress(static_cast<double>(i + 1) / nb_lig);
-        }
+    const auto progres = [](int lignes) { report_progress(static_cast<double>(lignes) / nb_lig); };
+    if (nbplage < 1) {
+        for_each_band(nb_lig, BANDE_INTERPOLATION, [](int premiere, int fin, int) {
+            for (int i = premiere; i < fin; i++)
+                fusionne_ligne(i);
+        });
+        return;
     }
-    for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++) {
-            if (tab[i][j] == 0)
-                itab2[i][j] = itab[i][j];
-            itab[i][j] = itab2[i][j];
-        }
+    std::vector<int> courbe_inf, courbe_sup;
+    const std::vector<Courbe> courbes = courbes_des_niveaux(courbe_inf, courbe_sup);
+    distance_de(0); // the table of roots, before the threads share it
+    std::vector<Travail> travail(static_cast<std::size_t>(thread_count()));
+    for (Travail &t : travail) {
+        t.curseurs.resize(courbes.size());
+        t.requetes.resize(courbes.size());
+        t.d2.resize(2 * static_cast<std::size_t>(nb_col));
+    }
+    for_each_band(
+        nb_lig, BANDE_INTERPOLATION,
+        [&](int premiere, int fin, int fil) {
+            Travail &t = travail[static_cast<std::size_t>(fil)];
+            for (int i = premiere; i < fin; i++) {
+                interpole_ligne(i, courbes, courbe_inf, courbe_sup, t);
+                fusionne_ligne(i);
+            }
+        },
+        progres);
 }
-
