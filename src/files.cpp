@@ -6,14 +6,18 @@
 #include "tolvane.h"
 
 #include "nrutil.h"
+#include "thread_pool.h"
 
 #include <tolvane/tolvane.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cinttypes>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -391,18 +395,33 @@ void lecture()
 
 namespace {
 
-void extremes()
+// Lines per band of the conversions handed to a thread.
+constexpr int BANDE_SORTIE = 64;
+
+// The extremes of itab1 (starting from 1000000 and -1000000) and, in the same
+// pass, the 2-byte image: the altitude divided by 10. Each band finds its own
+// extremes; the smallest of the smallest is the same in any order.
+void extremes_et_image_2_octets()
 {
+    std::mutex m;
     min_al = 1000000;
     max_al = -1000000;
-    for (int r = 0; r < nb_lig; r++)
-        for (int c = 0; c < nb_col; c++) {
-            const int v = itab1[r][c];
-            if (v < min_al)
-                min_al = v;
-            if (v > max_al)
-                max_al = v;
+    for_each_band(nb_lig, BANDE_SORTIE, [&](int debut, int fin, int) {
+        int petit = 1000000, grand = -1000000;
+        for (int r = debut; r < fin; r++) {
+            const int *ligne = itab1[r];
+            unsigned short *sortie = itab3[r];
+            for (int c = 0; c < nb_col; c++) {
+                const int v = ligne[c];
+                petit = std::min(petit, v);
+                grand = std::max(grand, v);
+                sortie[c] = static_cast<unsigned short>(v / 10);
+            }
         }
+        const std::lock_guard<std::mutex> garde(m);
+        min_al = std::min(min_al, petit);
+        max_al = std::max(max_al, grand);
+    });
 }
 
 // The 1-byte value of altitude v: v - min_al over the range, times 255, plus a
@@ -427,23 +446,20 @@ void image_1_octet()
         for (long long e = 0; e <= etendue; e++)
             table[static_cast<std::size_t>(e)] = octet_de(static_cast<int>(min_al + e), plage);
     }
-    for (int r = 0; r < nb_lig; r++)
-        for (int c = 0; c < nb_col; c++) {
-            const int v = itab1[r][c];
+    for_each_band(nb_lig, BANDE_SORTIE, [&](int debut, int fin, int) {
+        for (int r = debut; r < fin; r++) {
+            const int *ligne = itab1[r];
+            unsigned char *sortie = tab[r];
             if (etendue == 0)
-                tab[r][c] = 0;
+                std::memset(sortie, 0, static_cast<std::size_t>(nb_col));
             else if (!table.empty())
-                tab[r][c] = table[static_cast<std::size_t>(static_cast<long long>(v) - min_al)];
+                for (int c = 0; c < nb_col; c++)
+                    sortie[c] = table[static_cast<std::size_t>(static_cast<long long>(ligne[c]) - min_al)];
             else
-                tab[r][c] = octet_de(v, plage);
+                for (int c = 0; c < nb_col; c++)
+                    sortie[c] = octet_de(ligne[c], plage);
         }
-}
-
-void image_2_octets()
-{
-    for (int r = 0; r < nb_lig; r++)
-        for (int c = 0; c < nb_col; c++)
-            itab3[r][c] = static_cast<unsigned short>(itab1[r][c] / 10);
+    });
 }
 
 template <typename T>
@@ -473,9 +489,8 @@ void ferme(std::FILE *&f, const std::string &chemin)
 void sauvegarde()
 {
     std::printf("\n\n Guardando el archivo\n");
-    extremes();
+    extremes_et_image_2_octets();
     image_1_octet();
-    image_2_octets();
 
     ecrit_image(tab, f2, nomim2);
     ecrit_image(itab1, f4, nomim4);

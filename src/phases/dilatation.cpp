@@ -137,26 +137,33 @@ public:
     // greater one in the reverse order below, right, left, above.
     static void moyenne_complete()
     {
-        for (int i = 0; i < nb_lig; i++) {
-            if (i == 0 || i == nb_lig - 1 || nb_col < 3) {
-                for (int j = 0; j < nb_col; j++)
-                    itab1[i][j] = moyenne_finale(i, j);
-                continue;
-            }
-            const int *dessus = itab2[i - 1], *ligne = itab2[i], *dessous = itab2[i + 1];
-            int *sortie = itab1[i];
-            sortie[0] = moyenne_finale(i, 0);
-            for (int j = 1; j < nb_col - 1; j++) {
-                const int v = ligne[j];
-                const bool b = dessous[j] > v, d = ligne[j + 1] > v, g = ligne[j - 1] > v, h = dessus[j] > v;
-                const int alt = b ? dessous[j] : d ? ligne[j + 1] : g ? ligne[j - 1] : dessus[j];
-                sortie[j] = (b | d | g | h) ? moyenne_dilatation(alt, v) : VIDE;
-            }
-            sortie[nb_col - 1] = moyenne_finale(i, nb_col - 1);
-        }
+        for_each_band(nb_lig, BANDE_GRILLE, [](int debut, int fin, int) {
+            for (int i = debut; i < fin; i++)
+                moyenne_ligne(i);
+        });
     }
 
 private:
+    // Line i of the final averaging: reads itab2 only, writes itab1.
+    static void moyenne_ligne(int i)
+    {
+        if (i == 0 || i == nb_lig - 1 || nb_col < 3) {
+            for (int j = 0; j < nb_col; j++)
+                itab1[i][j] = moyenne_finale(i, j);
+            return;
+        }
+        const int *dessus = itab2[i - 1], *ligne = itab2[i], *dessous = itab2[i + 1];
+        int *sortie = itab1[i];
+        sortie[0] = moyenne_finale(i, 0);
+        for (int j = 1; j < nb_col - 1; j++) {
+            const int v = ligne[j];
+            const bool b = dessous[j] > v, d = ligne[j + 1] > v, g = ligne[j - 1] > v, h = dessus[j] > v;
+            const int alt = b ? dessous[j] : d ? ligne[j + 1] : g ? ligne[j - 1] : dessus[j];
+            sortie[j] = (b | d | g | h) ? moyenne_dilatation(alt, v) : VIDE;
+        }
+        sortie[nb_col - 1] = moyenne_finale(i, nb_col - 1);
+    }
+
     // A pixel empty at the start of pass t >= 2 with a neighbour of that pass
     // filled before touches a pixel filled in pass t - 1: otherwise an earlier pass
     // would have reached it. (A neighbour met only diagonally, filled earlier,
@@ -165,13 +172,11 @@ private:
     void premiere_dilatation()
     {
         std::vector<Rempli> dernier;
-        std::vector<Pixel> candidats;
-        for (int i = 0; i < nb_lig; i++)
-            for (int j = 0; j < nb_col; j++) {
-                itab1[i][j] = itab[i][j] == VIDE ? JAMAIS : 0;
-                if (itab[i][j] == VIDE)
-                    candidats.push_back({i, j});
-            }
+        std::vector<Pixel> candidats = pixels_ou([](int i, int j) {
+            const bool vide = itab[i][j] == VIDE;
+            itab1[i][j] = vide ? JAMAIS : 0;
+            return vide;
+        });
         nb_pix_mod = 1;
         for (int t = 1; nb_pix_mod > 0; t++) {
             nb_pix_mod = 0;

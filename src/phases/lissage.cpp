@@ -10,6 +10,7 @@
 #include "console.h"
 #include "lissage_pas.h"
 #include "noyaux.h"
+#include "thread_pool.h"
 #include "nrutil.h"
 
 #include <tolvane/tolvane.h>
@@ -19,6 +20,10 @@
 #include <vector>
 
 namespace {
+
+// Lines per band handed to a thread: each band forms the row sums of n lines
+// above it again, so bands are long.
+constexpr int BANDE_LISSAGE = 128;
 
 // Weight i of the Bernstein polynomial of degree n at t (s = 1 - t), stored as a
 // float. The end weights take a single power; the others first store
@@ -104,10 +109,13 @@ double InterpolePointSpline(double x, double y, int n)
     return z;
 }
 
+// The weights depend only on the window's place, so the columns whose whole
 // window lies inside the grid share theirs (likewise for lines). The float sum of
 // a window row times the column weights depends only on that row and the pixel's
 // column: each is formed once, in the same order as for a single point, and kept
-// while its row is in the window.
+// while its row is in the window. Lines are independent, so bands of lines run on
+// every thread, each with its own row sums (a band forms those of the n lines
+// above it again).
 void lissage(int maille)
 {
     const int n = maille;
@@ -118,6 +126,8 @@ void lissage(int maille)
         return;
     }
     console_printf("\n\n Suavizacion de tamano %d \n", maille);
+    for (int i = 19; i < nb_lig; i += 20)
+        console_printf("\n linea %d ", i + 1);
 
     const int h = n >> 1;
     const std::size_t largeur = static_cast<std::size_t>(n) + 1;
@@ -128,52 +138,65 @@ void lissage(int maille)
     // Columns h .. nb_col - 2 - h have the window j - h .. j - h + n and the
     // weights of column h.
     const int premiere = h, derniere = nb_col - 2 - h;
-
-    // Row sums of the lines in the current window, line r in slot r mod (n + 1).
-    std::vector<float> sommes(largeur * static_cast<std::size_t>(nb_col));
-    std::vector<unsigned char> douteux(static_cast<std::size_t>(nb_col));
-    std::vector<double> z(static_cast<std::size_t>(nb_col));
-    std::vector<float> U(largeur);
     const auto somme_exacte = [&](const int *ligne, int j) {
         float m = 0;
         for (int jj = 0; jj <= n; jj++)
             m = accumule(m, static_cast<float>(ligne[bxi[j] + jj]), V[j * largeur + jj]);
         return m;
     };
-    int calculees = 0; // lines 0 .. calculees - 1 have had their sums formed
-    for (int i = 0; i < nb_lig; i++) {
-        if ((i + 1) % 20 == 0)
-            console_printf("\n linea %d ", i + 1);
-        const int byi = fenetre(i, n, nb_lig, U.data());
-        for (; calculees <= byi + n; calculees++) {
-            float *somme = &sommes[static_cast<std::size_t>(calculees % (n + 1)) * nb_col];
-            const int *ligne = itab[calculees];
-            if (premiere <= derniere) {
-                (has_avx2() ? sommes_avx2 : sommes_base)(ligne - h, premiere, derniere, &V[premiere * largeur], n, somme,
-                                                   douteux.data());
-                for (int j = premiere; j <= derniere; j++)
-                    if (douteux[j])
+
+    // One thread's row sums of the lines in its current window, line r in slot
+    // r mod (n + 1).
+    struct Travail {
+        std::vector<float> sommes;
+        std::vector<unsigned char> douteux;
+        std::vector<double> z;
+        std::vector<float> U;
+    };
+    std::vector<Travail> travail(static_cast<std::size_t>(thread_count()));
+    const auto bande = [&](int debut, int fin, int fil) {
+        Travail &t = travail[static_cast<std::size_t>(fil)];
+        t.sommes.resize(largeur * static_cast<std::size_t>(nb_col));
+        t.douteux.resize(static_cast<std::size_t>(nb_col));
+        t.z.resize(static_cast<std::size_t>(nb_col));
+        t.U.resize(largeur);
+        std::vector<float> &sommes = t.sommes;
+        std::vector<unsigned char> &douteux = t.douteux;
+        std::vector<double> &z = t.z;
+        int calculees = fenetre(debut, n, nb_lig, t.U.data()); // lines before it: not needed
+        for (int i = debut; i < fin; i++) {
+            const int byi = fenetre(i, n, nb_lig, t.U.data());
+            for (; calculees <= byi + n; calculees++) {
+                float *somme = &sommes[static_cast<std::size_t>(calculees % (n + 1)) * nb_col];
+                const int *ligne = itab[calculees];
+                if (premiere <= derniere) {
+                    (has_avx2() ? sommes_avx2 : sommes_base)(ligne - h, premiere, derniere, &V[premiere * largeur],
+                                                             n, somme, douteux.data());
+                    for (int j = premiere; j <= derniere; j++)
+                        if (douteux[j])
+                            somme[j] = somme_exacte(ligne, j);
+                }
+                for (int j = 0; j < nb_col; j++)
+                    if (j < premiere || j > derniere)
                         somme[j] = somme_exacte(ligne, j);
             }
-            for (int j = 0; j < nb_col; j++)
-                if (j < premiere || j > derniere)
-                    somme[j] = somme_exacte(ligne, j);
-        }
-        std::fill(z.begin(), z.end(), 0.0);
-        std::fill(douteux.begin(), douteux.end(), 0);
-        for (int ii = 0; ii <= n; ii++)
-            (has_avx2() ? resultat_avx2 : resultat_base)(
-                z.data(), &sommes[static_cast<std::size_t>((byi + ii) % (n + 1)) * nb_col], U[ii], nb_col,
-                douteux.data());
-        for (int j = 0; j < nb_col; j++) {
-            if (douteux[j]) {
-                z[j] = 0;
-                for (int ii = 0; ii <= n; ii++)
-                    z[j] = accumule_z(z[j], U[ii], sommes[static_cast<std::size_t>((byi + ii) % (n + 1)) * nb_col + j]);
+            std::fill(z.begin(), z.end(), 0.0);
+            std::fill(douteux.begin(), douteux.end(), 0);
+            for (int ii = 0; ii <= n; ii++)
+                (has_avx2() ? resultat_avx2 : resultat_base)(
+                    z.data(), &sommes[static_cast<std::size_t>((byi + ii) % (n + 1)) * nb_col], t.U[ii], nb_col,
+                    douteux.data());
+            for (int j = 0; j < nb_col; j++) {
+                if (douteux[j]) {
+                    z[j] = 0;
+                    for (int ii = 0; ii <= n; ii++)
+                        z[j] = accumule_z(z[j], t.U[ii],
+                                          sommes[static_cast<std::size_t>((byi + ii) % (n + 1)) * nb_col + j]);
+                }
+                itab1[i][j] = tronque(z[j]);
             }
-            itab1[i][j] = tronque(z[j]);
         }
-        if (i % 64 == 63)
-            report_progress(static_cast<double>(i + 1) / nb_lig);
-    }
+    };
+    for_each_band(nb_lig, BANDE_LISSAGE, bande,
+                  [](int lignes) { report_progress(static_cast<double>(lignes) / nb_lig); });
 }

@@ -2,6 +2,7 @@
 #ifndef VOISINAGES_H
 #define VOISINAGES_H
 
+#include "thread_pool.h"
 #include "tolvane.h"
 
 #include <cstddef>
@@ -24,21 +25,44 @@ constexpr int BLOC[8][2] = {{-1, -1}, {-1, 0}, {-1, 1}, {0, -1}, {0, 1}, {1, -1}
 
 inline bool dans_grille(int i, int j) { return i >= 0 && i < nb_lig && j >= 0 && j < nb_col; }
 
+// Lines per band of the whole-grid scans handed to a thread.
+constexpr int BANDE_GRILLE = 64;
+
 inline void copie(int **de, int **vers)
 {
-    for (int i = 0; i < nb_lig; i++)
-        std::memcpy(vers[i], de[i], sizeof(int) * static_cast<std::size_t>(nb_col));
+    for_each_band(nb_lig, BANDE_GRILLE, [de, vers](int debut, int fin, int) {
+        for (int i = debut; i < fin; i++)
+            std::memcpy(vers[i], de[i], sizeof(int) * static_cast<std::size_t>(nb_col));
+    });
+}
+
+// The pixels for which garde(i, j) holds, in visiting order. garde may write the
+// pixel's own cells: bands of lines run on every thread.
+template <typename F>
+std::vector<Pixel> pixels_ou(const F &garde)
+{
+    std::vector<std::vector<Pixel>> par_bande(static_cast<std::size_t>(nb_lig)); // at the band's first line
+    for_each_band(nb_lig, BANDE_GRILLE, [&](int debut, int fin, int) {
+        std::vector<Pixel> &trouves = par_bande[static_cast<std::size_t>(debut)];
+        for (int i = debut; i < fin; i++)
+            for (int j = 0; j < nb_col; j++)
+                if (garde(i, j))
+                    trouves.push_back({i, j});
+    });
+    std::size_t total = 0;
+    for (const std::vector<Pixel> &b : par_bande)
+        total += b.size();
+    std::vector<Pixel> pixels;
+    pixels.reserve(total);
+    for (const std::vector<Pixel> &b : par_bande)
+        pixels.insert(pixels.end(), b.begin(), b.end());
+    return pixels;
 }
 
 // The empty pixels of itab, in visiting order.
 inline std::vector<Pixel> pixels_vides()
 {
-    std::vector<Pixel> vides;
-    for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++)
-            if (itab[i][j] == VIDE)
-                vides.push_back({i, j});
-    return vides;
+    return pixels_ou([](int i, int j) { return itab[i][j] == VIDE; });
 }
 
 #endif
