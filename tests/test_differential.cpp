@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -116,10 +117,15 @@ std::string difference(const Etat &plain, const Etat &rapide)
 }
 
 // Runs body(n) with the fast phases on n threads: one (the sequential path), two,
-// and seven, more than the bands of lines of many small grids.
+// seven (more than the bands of lines of many small grids), and the count of
+// TOLVANE_THREADS or of the cores when it is none of these.
 void avec_chaque_nombre_de_fils(const std::function<void(int)> &body)
 {
-    for (int fils : {1, 2, 7}) {
+    set_thread_count(0);
+    std::vector<int> comptes{1, 2, 7};
+    if (std::find(comptes.begin(), comptes.end(), thread_count()) == comptes.end())
+        comptes.push_back(thread_count());
+    for (int fils : comptes) {
         set_thread_count(fils);
         body(fils);
     }
@@ -127,8 +133,8 @@ void avec_chaque_nombre_de_fils(const std::function<void(int)> &body)
 }
 
 // Runs the plain and the fast version of a phase from the same state (the fast
-// one with every number of threads above); returns the
-// state after it (the same for both when the test passes).
+// one with every number of threads above); returns the state after it (the
+// same for all when the test passes).
 Etat compare(const Etat &depart, const std::function<void()> &plain, const std::function<void()> &rapide,
              const std::string &quoi)
 {

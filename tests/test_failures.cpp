@@ -222,8 +222,8 @@ TEST(ArchivosDeEntrada, ShortImageIsReportedBeforeAnyOutputExists)
 
 TEST(ArchivosDeEntrada, GridsThatCannotBeAllocatedEndTheRun)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
 #endif
     // 10000 x 10000 cells: the image is sparse, the five grids need 1.5 GB.
     const std::string descriptor = "10000 10000 4 0 0 1";
