@@ -11,7 +11,9 @@
 #include <tolvane/tolvane.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cinttypes>
 #include <climits>
 #include <cstdlib>
@@ -19,6 +21,8 @@
 #include <filesystem>
 #include <mutex>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -383,9 +387,57 @@ int question_maille()
     }
 }
 
+namespace {
+
+// Lines 0 .. nb_lig - 1 of the image from offset debut of the file, read at their
+// own places by every thread; the first line that could not be read whole, or
+// nb_lig.
+int lecture_par_bandes(long debut)
+{
+    const int fd = fileno(f1);
+    const std::size_t octets = sizeof(int) * static_cast<std::size_t>(nb_col);
+    std::atomic<int> premiere_manquee{nb_lig};
+    for_each_band(nb_lig, 64, [&](int premiere, int fin, int) {
+        for (int r = premiere; r < fin && r < premiere_manquee; r++) {
+            char *ligne = reinterpret_cast<char *>(itab[r]);
+            const off_t place = static_cast<off_t>(debut) + static_cast<off_t>(r) * static_cast<off_t>(octets);
+            std::size_t lu = 0;
+            while (lu < octets) {
+                const ssize_t n = pread(fd, ligne + lu, octets - lu, place + static_cast<off_t>(lu));
+                if (n > 0)
+                    lu += static_cast<std::size_t>(n);
+                else if (n < 0 && errno == EINTR)
+                    continue;
+                else
+                    break;
+            }
+            if (lu < octets) {
+                int vue = premiere_manquee;
+                while (r < vue && !premiere_manquee.compare_exchange_weak(vue, r)) {
+                }
+                return;
+            }
+        }
+    });
+    return premiere_manquee;
+}
+
+} // namespace
+
+// With several threads each reads its bands at their places in the file; from
+// the first line that failed (or everywhere, when the file has no places, as a
+// pipe) the lines are read in order, so a failure names the same line.
 void lecture()
 {
-    for (int r = 0; r < nb_lig; r++) {
+    int r = 0;
+    const long debut = thread_count() > 1 ? std::ftell(f1) : -1;
+    if (debut >= 0) {
+        r = lecture_par_bandes(debut);
+        const long fin = debut + static_cast<long>(r) * static_cast<long>(sizeof(int)) * nb_col;
+        if (std::fseek(f1, fin, SEEK_SET) != 0)
+            r = 0; // no places after all: read everything in order
+    }
+    for (; r < nb_lig; r++) {
         if (std::fread(itab[r], sizeof(int), static_cast<std::size_t>(nb_col), f1) != static_cast<std::size_t>(nb_col)) {
             std::printf("\n Error de lectura en la imagen %s (linea %d)\n", nomim1.c_str(), r);
             termine();
