@@ -8,6 +8,7 @@
 #include "nrutil.h"
 #include "tolvane.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -133,23 +134,31 @@ void check(const std::int32_t *contours, int rows, int columns, const Levels &le
 // The contour image into itab, as the dialog reads it; the number of altitudes.
 long long read_contours(const std::int32_t *contours)
 {
-    long long altitudes = 0;
-    for (int i = 0; i < nb_lig; i++) {
-        const std::int32_t *row = contours + static_cast<std::size_t>(i) * nb_col;
-        std::memcpy(itab[i], row, sizeof(int) * static_cast<std::size_t>(nb_col));
-        for (int j = 0; j < nb_col; j++)
-            altitudes += row[j] != EMPTY;
-    }
+    std::atomic<long long> altitudes{0};
+    for_each_band(nb_lig, 64, [&](int first, int last, int) {
+        long long n = 0;
+        for (int i = first; i < last; i++) {
+            const std::int32_t *row = contours + static_cast<std::size_t>(i) * nb_col;
+            std::memcpy(itab[i], row, sizeof(int) * static_cast<std::size_t>(nb_col));
+            for (int j = 0; j < nb_col; j++)
+                n += row[j] != EMPTY;
+        }
+        altitudes += n;
+    });
     return altitudes;
 }
 
 long long labelled_pixels()
 {
-    long long n = 0;
-    for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++)
-            n += tab[i][j] != 0;
-    return n;
+    std::atomic<long long> labelled{0};
+    for_each_band(nb_lig, 64, [&](int first, int last, int) {
+        long long n = 0;
+        for (int i = first; i < last; i++)
+            for (int j = 0; j < nb_col; j++)
+                n += tab[i][j] != 0;
+        labelled += n;
+    });
+    return labelled;
 }
 
 } // namespace
@@ -163,6 +172,9 @@ Result elevation(const std::int32_t *contours, int rows, int columns, const Leve
         Grids grids(rows, columns);
         Sink sink(options);
         set_thread_count(options.threads);
+        struct Threads {
+            ~Threads() { set_thread_count(0); } // back to TOLVANE_THREADS or every core
+        } threads;
         mit[1] = levels.lowest;
         upper_value = levels.highest;
         interval = levels.interval;
@@ -191,9 +203,11 @@ Result elevation(const std::int32_t *contours, int rows, int columns, const Leve
         sink.done();
 
         r.cells.resize(static_cast<std::size_t>(rows) * columns);
-        for (int i = 0; i < rows; i++)
-            std::memcpy(&r.cells[static_cast<std::size_t>(i) * columns], itab1[i],
-                        sizeof(int) * static_cast<std::size_t>(columns));
+        for_each_band(rows, 64, [&](int first, int last, int) {
+            for (int i = first; i < last; i++)
+                std::memcpy(&r.cells[static_cast<std::size_t>(i) * columns], itab1[i],
+                            sizeof(int) * static_cast<std::size_t>(columns));
+        });
     } catch (const std::bad_alloc &) {
         no_memory(rows, columns);
     }

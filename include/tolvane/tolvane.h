@@ -39,8 +39,9 @@ struct Options {
     // Bezier smoothing size: 1 (none), 3, 5, 7 or 9 (odd and at most 9; sizes
     // below 3 smooth nothing).
     int smoothing = 1;
-    // Worker threads; 0 takes TOLVANE_THREADS from the environment, else every core.
-    // The result is the same for every count.
+    // Worker threads (1: everything on the calling thread); 0 or less takes
+    // TOLVANE_THREADS from the environment, else every core. The result and the
+    // console text are the same for every count.
     int threads = 0;
     // The phases' console text, as the dialog prints it (Spanish); silent when empty.
     std::function<void(const std::string &)> console;
