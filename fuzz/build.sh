@@ -9,7 +9,7 @@ mkdir -p "$out"
 
 flags=(-std=c++17 -g -O1 -Wall -Wextra -ffp-contract=off -fno-omit-frame-pointer
        -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Ilib -Isrc)
-core=(lib/nrutil.cpp src/state.cpp src/files.cpp src/phases.cpp)
+core=(lib/nrutil.cpp src/state.cpp src/files.cpp src/atomic_outputs.cpp src/levels_report.cpp src/phases.cpp)
 
 # The pipeline target checks every phase against the plain phases kept with the tests.
 "$cxx" "${flags[@]}" -Itests/reference "${core[@]}" tests/reference/phases_reference.cpp fuzz/fuzz_pipeline.cpp \

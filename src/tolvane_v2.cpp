@@ -1,7 +1,12 @@
 // tolvane: from a raster image of contour lines to a digital elevation model.
+#include "levels_report.h"
 #include "tolvane.h"
 
-int main()
+#include <new>
+
+namespace {
+
+void run()
 {
     ouverture();                // banner, file dialog, output files, grids
 
@@ -11,7 +16,10 @@ int main()
 
     std::printf("\n\n Lectura \n");
     lecture();
+    const LevelReport niveaux = level_report();
+    refuse_empty_image(niveaux);
     plages(nbplage);            // zone codes into tab (and into itab)
+    warn_about_levels(niveaux, zone_pixels());
 
     std::rewind(f1);            // labelling wrote into itab: read the contours again
     lecture();
@@ -22,6 +30,18 @@ int main()
     if (maille > 1)
         lissage(maille);        // Bezier patch of itab into itab1
 
-    sauvegarde();               // 1-, 2- and 4-byte images and descriptors
+    sauvegarde();               // 1-, 2- and 4-byte images and descriptors, renamed into place
+}
+
+} // namespace
+
+int main()
+{
+    try {
+        run();
+    } catch (const std::bad_alloc &) {
+        std::printf("\n No hay memoria suficiente para una imagen de %d lineas y %d columnas\n", nb_lig, nb_col);
+        termine();
+    }
     return 0;
 }
