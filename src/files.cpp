@@ -486,28 +486,26 @@ void refuse_empty_image(const LevelReport &niveaux)
 // they fit.
 void warn_about_levels(const LevelReport &niveaux, long long labelled)
 {
-    const int last = niveaux.zones > 0 ? mat[niveaux.zones] : upper_value;
     if (niveaux.zones > 0 && niveaux.off_level_pixels > 0)
-        std::printf("\n Aviso: %lld %s de curva con una altitud que no es un nivel de la tabla (de %d a %d cada %d): "
-                    "no entran en ninguna zona\n",
-                    niveaux.off_level_pixels, niveaux.off_level_pixels == 1 ? "pixel" : "pixeles", mit[1], last,
-                    interval);
+        std::printf("\n Aviso: pixeles de curva cuya altitud no es un nivel de la tabla (de %d a %d cada %d), "
+                    "fuera de toda zona: %lld\n",
+                    mit[1], mat[niveaux.zones], interval, niveaux.off_level_pixels);
     if (!niveaux.missing_levels.empty()) {
         const std::size_t shown = std::min<std::size_t>(niveaux.missing_levels.size(), 12);
         std::string list;
         for (std::size_t n = 0; n < shown; n++)
             list += (n ? ", " : "") + std::to_string(niveaux.missing_levels[n]);
         if (shown < niveaux.missing_levels.size())
-            list += "... (" + std::to_string(niveaux.missing_levels.size()) + " niveles)";
-        std::printf("\n Aviso: ningun pixel de la imagen tiene %s %s de la tabla\n",
-                    niveaux.missing_levels.size() == 1 ? "el nivel" : "los niveles", list.c_str());
+            list += "... (" + std::to_string(niveaux.missing_levels.size()) + " en total)";
+        std::printf("\n Aviso: ningun pixel de la imagen tiene estos niveles de la tabla: %s\n", list.c_str());
     }
     if (niveaux.zones == 0)
-        std::printf("\n Aviso: las altitudes %d a %d cada %d no dan ninguna zona: no hay interpolacion entre curvas\n",
+        std::printf("\n Aviso: la tabla de niveles (de %d a %d cada %d) no tiene ninguna zona: no hay interpolacion "
+                    "entre curvas\n",
                     mit[1], upper_value, interval);
     else if (labelled == 0)
-        std::printf("\n Aviso: ningun pixel queda entre dos curvas de niveles consecutivos: no hay interpolacion "
-                    "entre curvas\n");
+        std::printf("\n Aviso: ningun pixel queda entre dos curvas de niveles consecutivos de la tabla: no hay "
+                    "interpolacion entre curvas\n");
 }
 
 void lecture()

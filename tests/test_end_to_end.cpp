@@ -30,6 +30,10 @@ const std::string BANNIERE =
     "\n\tpara imagenes con curvas de nivel de mas de 30 000 pixels"
     "\n\tutilizando imagenes de 4 bytes y creando imagenes de 4 y 2 bytes ";
 
+// The answers 0, 0 and 10 give no zone.
+const std::string SIN_ZONA =
+    "\n Aviso: la tabla de niveles (de 0 a 0 cada 10) no tiene ninguna zona: no hay interpolacion entre curvas\n";
+
 // One run: what the operator types and what lies in images/zona/ beforehand.
 struct Dialogo {
     int lineas = 1, columnas = 1, pixel = 1;
@@ -40,6 +44,7 @@ struct Dialogo {
     std::vector<int> mallas = {1};   // smoothing answers, the last one accepted
     std::vector<int> remplis;        // pixels filled by each dilation call
     std::vector<std::int32_t> imagen;
+    std::string avisos;              // the notices after the first reading
 };
 
 std::string respuestas(const Dialogo &d)
@@ -92,7 +97,7 @@ std::string transcripcion(const Dialogo &d)
         else if (m != 1 && m % 2 == 0)
             t += "\n el valor no es impar\n ";
     }
-    t += "\n\n Lectura \n";
+    t += "\n\n Lectura \n" + d.avisos;
     const int zonas = (d.superior - d.inferior) / d.intervalo;
     for (int k = 1; k <= zonas; k++) {
         const int bas = d.inferior + (k - 1) * d.intervalo;
@@ -172,6 +177,7 @@ TEST_P(Conversion, OneTwoAndFourByteImages)
     d.columnas = static_cast<int>(c.altitudes.size());
     d.pixel = 25;
     d.imagen.assign(c.altitudes.begin(), c.altitudes.end());
+    d.avisos = SIN_ZONA;
     const Salidas s = corre(carpeta, d);
     EXPECT_EQ(s.m1, octetos1(c.m1));
     EXPECT_EQ(s.m2, octetos2(c.m2));
@@ -231,6 +237,7 @@ TEST(Ejecucion, NewNameAfterRefusedAnswers)
     d.nuevo = "dem2";
     d.mallas = {4, 11, 10, 0, -1};
     d.imagen = {10, 20, 30};
+    d.avisos = SIN_ZONA;
     const Salidas s = corre(carpeta, d, "dem2");
     EXPECT_EQ(s.m4, prueba::celdas({10, 20, 30}));
     EXPECT_EQ(s.d4, descriptor(1, 3, 4, 10, 30, 2));
@@ -250,6 +257,11 @@ TEST(Ejecucion, DescriptorWithMoreThanSixValues)
     d.superior = 2000;
     d.intervalo = 1000;
     d.imagen.assign(300 * 400, 1500);
+    d.avisos = "\n Aviso: pixeles de curva cuya altitud no es un nivel de la tabla (de 1000 a 2000 cada 1000), "
+               "fuera de toda zona: 120000\n"
+               "\n Aviso: ningun pixel de la imagen tiene estos niveles de la tabla: 1000, 2000\n"
+               "\n Aviso: ningun pixel queda entre dos curvas de niveles consecutivos de la tabla: no hay "
+               "interpolacion entre curvas\n";
     const Salidas s = corre(carpeta, d);
     EXPECT_EQ(s.m1, std::string(300 * 400, '\0'));
     EXPECT_EQ(s.m2, octetos2(std::vector<int>(300 * 400, 150)));
