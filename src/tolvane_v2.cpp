@@ -3,6 +3,7 @@
 #include "tolvane.h"
 
 #include <new>
+#include <stdexcept>
 
 namespace {
 
@@ -39,7 +40,10 @@ int main()
 {
     try {
         run();
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc &) { // a work list of a phase outgrew the memory
+        std::printf("\n No hay memoria suficiente para una imagen de %d lineas y %d columnas\n", nb_lig, nb_col);
+        termine();
+    } catch (const std::length_error &) {
         std::printf("\n No hay memoria suficiente para una imagen de %d lineas y %d columnas\n", nb_lig, nb_col);
         termine();
     }
