@@ -218,24 +218,24 @@ void verifie_taille_image()
 
 bool same_file(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// Output `numero` (0..5) is written under a temporary name and takes its final
+// Output `slot` (0..5) is written under a temporary name and takes its final
 // name at the end of the run; whatever would keep it from taking that name is
 // found here, before anything is written.
-std::FILE *cree(int numero, const std::string &chemin, const char *mode, const std::string &nomdescr1)
+std::FILE *cree(int slot, const std::string &chemin, const char *mode, const std::string &nomdescr1)
 {
-    const std::string hote = chemin_hote(chemin);
-    const std::string refus = refusal_of_output(hote);
-    if (!refus.empty())
-        refuse_output(chemin, refus);
+    const std::string host = chemin_hote(chemin);
+    const std::string refusal = refusal_of_output(host);
+    if (!refusal.empty())
+        refuse_output(chemin, refusal);
     // Replacing an input would destroy it, through a link or not.
-    struct stat sortie {}, entree {};
-    if (stat(hote.c_str(), &sortie) == 0) {
-        if (fstat(fileno(f1), &entree) == 0 && same_file(sortie, entree))
+    struct stat output {}, input {};
+    if (stat(host.c_str(), &output) == 0) {
+        if (fstat(fileno(f1), &input) == 0 && same_file(output, input))
             refuse_output(chemin, "es el mismo archivo que la imagen de entrada " + nomim1);
-        if (stat(chemin_hote(nomdescr1).c_str(), &entree) == 0 && same_file(sortie, entree))
+        if (stat(chemin_hote(nomdescr1).c_str(), &input) == 0 && same_file(output, input))
             refuse_output(chemin, "es el mismo archivo que el descriptor de entrada " + nomdescr1);
     }
-    std::FILE *f = create_temporary(numero, hote, mode);
+    std::FILE *f = create_temporary(slot, host, mode);
     if (f == nullptr)
         refuse_output(chemin, cause_of(errno));
     return f;
@@ -474,9 +474,9 @@ int question_maille()
 }
 
 // An image without a single altitude gives no elevation model.
-void refuse_empty_image(const LevelReport &niveaux)
+void refuse_empty_image(const LevelReport &report)
 {
-    if (niveaux.contour_pixels == 0) {
+    if (report.contour_pixels == 0) {
         std::printf("\n La imagen %s no tiene ninguna altitud: todos sus pixeles valen %d\n", nomim1.c_str(), VIDE);
         termine();
     }
@@ -484,22 +484,22 @@ void refuse_empty_image(const LevelReport &niveaux)
 
 // One line for each way in which the answers do not fit the image; nothing when
 // they fit.
-void warn_about_levels(const LevelReport &niveaux, long long labelled)
+void warn_about_levels(const LevelReport &report, long long labelled)
 {
-    if (niveaux.zones > 0 && niveaux.off_level_pixels > 0)
+    if (report.zones > 0 && report.off_level_pixels > 0)
         std::printf("\n Aviso: pixeles de curva cuya altitud no es un nivel de la tabla (de %d a %d cada %d), "
                     "fuera de toda zona: %lld\n",
-                    mit[1], mat[niveaux.zones], interval, niveaux.off_level_pixels);
-    if (!niveaux.missing_levels.empty()) {
-        const std::size_t shown = std::min<std::size_t>(niveaux.missing_levels.size(), 12);
+                    mit[1], mat[report.zones], interval, report.off_level_pixels);
+    if (!report.missing_levels.empty()) {
+        const std::size_t shown = std::min<std::size_t>(report.missing_levels.size(), 12);
         std::string list;
         for (std::size_t n = 0; n < shown; n++)
-            list += (n ? ", " : "") + std::to_string(niveaux.missing_levels[n]);
-        if (shown < niveaux.missing_levels.size())
-            list += "... (" + std::to_string(niveaux.missing_levels.size()) + " en total)";
+            list += (n ? ", " : "") + std::to_string(report.missing_levels[n]);
+        if (shown < report.missing_levels.size())
+            list += "... (" + std::to_string(report.missing_levels.size()) + " en total)";
         std::printf("\n Aviso: ningun pixel de la imagen tiene estos niveles de la tabla: %s\n", list.c_str());
     }
-    if (niveaux.zones == 0)
+    if (report.zones == 0)
         std::printf("\n Aviso: la tabla de niveles (de %d a %d cada %d) no tiene ninguna zona: no hay interpolacion "
                     "entre curvas\n",
                     mit[1], upper_value, interval);

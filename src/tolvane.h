@@ -69,10 +69,10 @@ int question_maille();
 void lecture();
 // Ends the run when the image as read holds no altitude at all.
 struct LevelReport;
-void refuse_empty_image(const LevelReport &niveaux);
+void refuse_empty_image(const LevelReport &report);
 // The notices "Aviso: ..." about contour pixels off the levels, levels no pixel
 // holds and a run without zones (`labelled`: pixels the labelling put in a zone).
-void warn_about_levels(const LevelReport &niveaux, long long labelled);
+void warn_about_levels(const LevelReport &report, long long labelled);
 // Removes the temporary outputs and ends the run with exit status 1.
 [[noreturn]] void termine();
 // Extremes, the 1-, 2- and 4-byte images of itab1 and the descriptor tails; closes

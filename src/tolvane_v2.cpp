@@ -17,10 +17,10 @@ void run()
 
     std::printf("\n\n Lectura \n");
     lecture();
-    const LevelReport niveaux = level_report();
-    refuse_empty_image(niveaux);
+    const LevelReport report = level_report();
+    refuse_empty_image(report);
     plages(nbplage);            // zone codes into tab (and into itab)
-    warn_about_levels(niveaux, zone_pixels());
+    warn_about_levels(report, zone_pixels());
 
     std::rewind(f1);            // labelling wrote into itab: read the contours again
     lecture();

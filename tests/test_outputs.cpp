@@ -21,13 +21,13 @@ namespace fs = std::filesystem;
 using prueba::Carpeta;
 using prueba::Resultado;
 
-const std::vector<std::string> SALIDAS = {"dem_m1.raw", "dem_m2.raw", "dem_m4.raw",
+const std::vector<std::string> OUTPUTS = {"dem_m1.raw", "dem_m2.raw", "dem_m4.raw",
                                           "dem_m1.txt", "dem_m2.txt", "dem_m4.txt"};
-const std::string ZONA = "c:\\images\\zona\\";
+const std::string FOLDER = "c:\\images\\zona\\";
 
 // 3 lines x 5 columns, contour 100 on the left and 200 on the right of every line:
 // line 1 between them is one zone of the table 100, 200.
-std::vector<std::int32_t> dos_curvas()
+std::vector<std::int32_t> two_contours()
 {
     std::vector<std::int32_t> v;
     for (int i = 0; i < 3; i++)
@@ -37,35 +37,35 @@ std::vector<std::int32_t> dos_curvas()
 
 // images/zona/ with dem_c4.raw, its descriptor and six previous results, each
 // holding its own name.
-struct Zona {
+struct Zone {
     Carpeta carpeta;
-    explicit Zona(const std::vector<std::int32_t> &imagen = dos_curvas(), const std::string &descriptor = "3 5 4 0 0 7\n")
+    explicit Zone(const std::vector<std::int32_t> &imagen = two_contours(), const std::string &descriptor = "3 5 4 0 0 7\n")
     {
         prueba::escribe(archivo("dem_c4.raw"), prueba::celdas(imagen));
         prueba::escribe(archivo("dem_c4.txt"), descriptor);
-        for (const std::string &s : SALIDAS)
+        for (const std::string &s : OUTPUTS)
             prueba::escribe(archivo(s), "anterior " + s);
     }
     fs::path archivo(const std::string &nombre) const { return carpeta.imagen("zona", nombre); }
 
-    // The six previous results are byte for byte there; `restos` accepts hidden
+    // The six previous results are byte for byte there; `leftovers` accepts hidden
     // temporaries left behind (only after SIGKILL), which no run takes for results.
-    void anteriores_intactos(bool restos = false) const
+    void previous_results_intact(bool leftovers = false) const
     {
-        for (const std::string &s : SALIDAS)
+        for (const std::string &s : OUTPUTS)
             EXPECT_EQ(prueba::lee(archivo(s)), "anterior " + s) << s;
         for (const auto &e : fs::directory_iterator(archivo("").parent_path())) {
             const std::string nombre = e.path().filename().string();
             if (nombre == "dem_c4.raw" || nombre == "dem_c4.txt"
-                || std::find(SALIDAS.begin(), SALIDAS.end(), nombre) != SALIDAS.end())
+                || std::find(OUTPUTS.begin(), OUTPUTS.end(), nombre) != OUTPUTS.end())
                 continue;
-            const bool temporal = nombre[0] == '.' && nombre.find(".tmp-") != std::string::npos;
-            EXPECT_TRUE(restos && temporal) << nombre << " left in the folder";
+            const bool temporary = nombre[0] == '.' && nombre.find(".tmp-") != std::string::npos;
+            EXPECT_TRUE(leftovers && temporary) << nombre << " left in the folder";
         }
     }
 };
 
-bool termina_con(const std::string &texto, const std::string &final)
+bool ends_with(const std::string &texto, const std::string &final)
 {
     return texto.size() >= final.size() && texto.compare(texto.size() - final.size(), final.size(), final) == 0;
 }
@@ -74,7 +74,7 @@ bool termina_con(const std::string &texto, const std::string &final)
 // Interruptions
 
 // CPU time used so far by a running process, in clock ticks.
-long tiempo_cpu(pid_t pid)
+long cpu_ticks(pid_t pid)
 {
     const std::string stat = prueba::lee("/proc/" + std::to_string(pid) + "/stat");
     const std::size_t p = stat.rfind(')');
@@ -97,7 +97,7 @@ long tiempo_cpu(pid_t pid)
 // temporaries may be left.
 TEST(Interrupciones, SignalsDuringTheComputationKeepThePreviousResults)
 {
-    Zona z;
+    Zone z;
     // 2000 x 2000 pixels, 40 levels: a few tenths of a second of computation.
     const std::string orden = "'" GENERA_BIN "' '" + z.archivo("dem").string() + "' 2000 2000 40 10 1 > /dev/null";
     ASSERT_EQ(std::system(orden.c_str()), 0);
@@ -121,13 +121,13 @@ TEST(Interrupciones, SignalsDuringTheComputationKeepThePreviousResults)
         // Past the dialog and the reading: 50 ms of CPU.
         int estado = 0;
         pid_t fin = 0;
-        while ((fin = waitpid(pid, &estado, WNOHANG)) == 0 && tiempo_cpu(pid) < 5)
+        while ((fin = waitpid(pid, &estado, WNOHANG)) == 0 && cpu_ticks(pid) < 5)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ASSERT_EQ(fin, 0) << "the run ended before the signal";
         kill(pid, sig);
         ASSERT_EQ(waitpid(pid, &estado, 0), pid);
         EXPECT_TRUE(WIFSIGNALED(estado) && WTERMSIG(estado) == sig);
-        z.anteriores_intactos(sig == SIGKILL);
+        z.previous_results_intact(sig == SIGKILL);
     }
 }
 
@@ -136,18 +136,18 @@ TEST(Interrupciones, SignalsDuringTheComputationKeepThePreviousResults)
 
 TEST(Enlaces, AnInputThatIsAnOutputIsNeverReplaced)
 {
-    struct Caso {
+    struct Case {
         std::string entrada, salida, informe;
         bool simbolico;
     };
-    const std::vector<Caso> casos = {
-        {"dem_c4.raw", "dem_m4.raw", "es el mismo archivo que la imagen de entrada " + ZONA + "dem_c4.raw", true},
-        {"dem_c4.raw", "dem_m4.raw", "es el mismo archivo que la imagen de entrada " + ZONA + "dem_c4.raw", false},
-        {"dem_c4.txt", "dem_m1.txt", "es el mismo archivo que el descriptor de entrada " + ZONA + "dem_c4.txt", true},
+    const std::vector<Case> cases = {
+        {"dem_c4.raw", "dem_m4.raw", "es el mismo archivo que la imagen de entrada " + FOLDER + "dem_c4.raw", true},
+        {"dem_c4.raw", "dem_m4.raw", "es el mismo archivo que la imagen de entrada " + FOLDER + "dem_c4.raw", false},
+        {"dem_c4.txt", "dem_m1.txt", "es el mismo archivo que el descriptor de entrada " + FOLDER + "dem_c4.txt", true},
     };
-    for (const Caso &c : casos) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.entrada + (c.simbolico ? " -> " : " = ") + c.salida);
-        Zona z;
+        Zone z;
         const std::string contenido = prueba::lee(z.archivo(c.entrada));
         fs::rename(z.archivo(c.entrada), z.archivo(c.salida));
         if (c.simbolico)
@@ -156,10 +156,10 @@ TEST(Enlaces, AnInputThatIsAnOutputIsNeverReplaced)
             fs::create_hard_link(z.archivo(c.salida), z.archivo(c.entrada));
         const Resultado r = prueba::ejecuta(z.carpeta, "zona dem 0 100 200 100 1\n");
         EXPECT_EQ(r.estado, 1);
-        EXPECT_TRUE(termina_con(r.salida, "\n No such File " + ZONA + c.salida + ": " + c.informe + "\n")) << r.salida;
+        EXPECT_TRUE(ends_with(r.salida, "\n No such File " + FOLDER + c.salida + ": " + c.informe + "\n")) << r.salida;
         EXPECT_EQ(prueba::lee(z.archivo(c.entrada)), contenido);
         prueba::escribe(z.archivo(c.salida), "anterior " + c.salida); // for the check of the others
-        z.anteriores_intactos();
+        z.previous_results_intact();
     }
 }
 
@@ -167,7 +167,7 @@ TEST(Enlaces, AnInputThatIsAnOutputIsNeverReplaced)
 // to is not touched.
 TEST(Enlaces, AnOutputThatIsALinkIsReplacedByTheResult)
 {
-    Zona z;
+    Zone z;
     const fs::path otro = z.carpeta.raiz() / "otro.raw";
     prueba::escribe(otro, "otro");
     fs::remove(z.archivo("dem_m4.raw"));
@@ -184,18 +184,18 @@ TEST(Enlaces, AnOutputThatIsALinkIsReplacedByTheResult)
 
 TEST(Datos, AnImageWithoutAnyAltitudeEndsTheRun)
 {
-    Zona z(std::vector<std::int32_t>(15, VIDE));
+    Zone z(std::vector<std::int32_t>(15, VIDE));
     const Resultado r = prueba::ejecuta(z.carpeta, "zona dem 0 100 200 100 1\n");
     EXPECT_EQ(r.estado, 1);
-    EXPECT_TRUE(termina_con(r.salida, "\n\n Lectura \n\n La imagen " + ZONA
+    EXPECT_TRUE(ends_with(r.salida, "\n\n Lectura \n\n La imagen " + FOLDER
                                           + "dem_c4.raw no tiene ninguna altitud: todos sus pixeles valen 10000000\n"))
         << r.salida;
-    z.anteriores_intactos();
+    z.previous_results_intact();
 }
 
 TEST(Datos, AByteOrderMarkBeforeTheDescriptorIsSkipped)
 {
-    Zona z(dos_curvas(), "\xEF\xBB\xBF" "3 5 4 0 0 7\n");
+    Zone z(two_contours(), "\xEF\xBB\xBF" "3 5 4 0 0 7\n");
     const Resultado r = prueba::ejecuta(z.carpeta, "zona dem 0 100 200 100 1\n");
     EXPECT_EQ(r.estado, 0);
     EXPECT_EQ(r.salida.find("no es valido"), std::string::npos) << r.salida;
@@ -206,24 +206,24 @@ TEST(Datos, AByteOrderMarkBeforeTheDescriptorIsSkipped)
 // refused; the descriptor is passed over with its cause and the sizes are asked.
 TEST(Datos, FoldersAndFifosInPlaceOfTheInputs)
 {
-    struct Caso {
+    struct Case {
         std::string nombre;
         bool fifo;
         std::string respuestas, informe;
         int estado;
     };
-    const std::vector<Caso> casos = {
-        {"dem_c4.raw", false, "zona dem\n", "\n La imagen " + ZONA + "dem_c4.raw no es un archivo normal: es una carpeta\n", 1},
+    const std::vector<Case> cases = {
+        {"dem_c4.raw", false, "zona dem\n", "\n La imagen " + FOLDER + "dem_c4.raw no es un archivo normal: es una carpeta\n", 1},
         {"dem_c4.raw", true, "zona dem\n",
-         "\n La imagen " + ZONA + "dem_c4.raw no es un archivo normal: es una tuberia (FIFO)\n", 1},
+         "\n La imagen " + FOLDER + "dem_c4.raw no es un archivo normal: es una tuberia (FIFO)\n", 1},
         {"dem_c4.txt", false, "zona dem 3 5 7 0 100 200 100 1\n",
-         "\n No hay archivo " + ZONA + "dem_c4.txt: es una carpeta\n\n\n\tNumero de lineas   ? ", 0},
+         "\n No hay archivo " + FOLDER + "dem_c4.txt: es una carpeta\n\n\n\tNumero de lineas   ? ", 0},
         {"dem_c4.txt", true, "zona dem 3 5 7 0 100 200 100 1\n",
-         "\n No hay archivo " + ZONA + "dem_c4.txt: es una tuberia (FIFO)\n\n\n\tNumero de lineas   ? ", 0},
+         "\n No hay archivo " + FOLDER + "dem_c4.txt: es una tuberia (FIFO)\n\n\n\tNumero de lineas   ? ", 0},
     };
-    for (const Caso &c : casos) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.informe);
-        Zona z;
+        Zone z;
         fs::remove(z.archivo(c.nombre));
         if (c.fifo)
             ASSERT_EQ(mkfifo(z.archivo(c.nombre).c_str(), 0600), 0);
@@ -232,8 +232,8 @@ TEST(Datos, FoldersAndFifosInPlaceOfTheInputs)
         const Resultado r = prueba::ejecuta(z.carpeta, c.respuestas, "timeout 60");
         EXPECT_EQ(r.estado, c.estado);
         if (c.estado == 1) {
-            EXPECT_TRUE(termina_con(r.salida, c.informe)) << r.salida;
-            z.anteriores_intactos();
+            EXPECT_TRUE(ends_with(r.salida, c.informe)) << r.salida;
+            z.previous_results_intact();
         } else {
             EXPECT_NE(r.salida.find(c.informe), std::string::npos) << r.salida;
         }
@@ -249,29 +249,29 @@ TEST(Avisos, OneLineForEachWayTheLevelsMissTheImage)
     const std::string AUSENTES = "\n Aviso: ningun pixel de la imagen tiene estos niveles de la tabla: ";
     const std::string SIN_PIXELES = "\n Aviso: ningun pixel queda entre dos curvas de niveles consecutivos de la "
                                     "tabla: no hay interpolacion entre curvas\n";
-    std::vector<std::int32_t> extra = dos_curvas();
+    std::vector<std::int32_t> extra = two_contours();
     extra[1] = 150;
-    struct Caso {
+    struct Case {
         std::vector<std::int32_t> imagen;
         std::string altitudes, avisos;
     };
-    const std::vector<Caso> casos = {
-        {dos_curvas(), "100 200 100", ""},
+    const std::vector<Case> cases = {
+        {two_contours(), "100 200 100", ""},
         {extra, "100 200 100", FUERA + "(de 100 a 200 cada 100), fuera de toda zona: 1\n"},
-        {dos_curvas(), "100 400 100", AUSENTES + "300, 400\n"},
+        {two_contours(), "100 400 100", AUSENTES + "300, 400\n"},
         // An interval that skips the levels of the image.
-        {dos_curvas(), "0 400 200", FUERA + "(de 0 a 400 cada 200), fuera de toda zona: 3\n" + AUSENTES + "0, 400\n" + SIN_PIXELES},
-        {dos_curvas(), "200 100 100",
+        {two_contours(), "0 400 200", FUERA + "(de 0 a 400 cada 200), fuera de toda zona: 3\n" + AUSENTES + "0, 400\n" + SIN_PIXELES},
+        {two_contours(), "200 100 100",
          "\n Aviso: la tabla de niveles (de 200 a 100 cada 100) no tiene ninguna zona: no hay interpolacion entre "
          "curvas\n"},
         // A descending table labels nothing.
-        {dos_curvas(), "200 100 -100", SIN_PIXELES},
-        {dos_curvas(), "100 2000 10",
+        {two_contours(), "200 100 -100", SIN_PIXELES},
+        {two_contours(), "100 2000 10",
          AUSENTES + "110, 120, 130, 140, 150, 160, 170, 180, 190, 210, 220, 230... (189 en total)\n" + SIN_PIXELES},
     };
-    for (const Caso &c : casos) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.altitudes);
-        Zona z(c.imagen);
+        Zone z(c.imagen);
         const Resultado r = prueba::ejecuta(z.carpeta, "zona dem 0 " + c.altitudes + " 1\n");
         EXPECT_EQ(r.estado, 0);
         const std::size_t inicio = r.salida.find("\n\n Lectura \n") + 12;
