@@ -179,6 +179,28 @@ TEST(Enlaces, AnOutputThatIsALinkIsReplacedByTheResult)
     EXPECT_EQ(prueba::lee(otro), "otro");
 }
 
+// A result the operator made read-only stops the run where the outputs are
+// created, before any of the six is replaced (run as nobody when we are root).
+TEST(Salidas, AReadOnlyResultIsLeftAlone)
+{
+    Zone z;
+    fs::permissions(z.archivo("dem_m2.raw"), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    std::string usuario;
+    if (geteuid() == 0) {
+        if (std::system("command -v setpriv > /dev/null") != 0)
+            GTEST_SKIP() << "root, and no setpriv to run as another user";
+        ASSERT_EQ(lchown(z.carpeta.raiz().c_str(), 65534, 65534), 0);
+        for (const auto &e : fs::recursive_directory_iterator(z.carpeta.raiz()))
+            ASSERT_EQ(lchown(e.path().c_str(), 65534, 65534), 0);
+        usuario = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    }
+    const Resultado r = prueba::ejecuta(z.carpeta, "zona dem 0 100 200 100 1\n", usuario);
+    EXPECT_EQ(r.estado, 1);
+    EXPECT_TRUE(ends_with(r.salida, "\n No such File " + FOLDER + "dem_m2.raw: permiso denegado\n")) << r.salida;
+    z.previous_results_intact();
+}
+
 // ---------------------------------------------------------------------------
 // Input data
 
