@@ -21,7 +21,11 @@ char temporaries[SLOTS][PATH_ROOM];
 char finals[SLOTS][PATH_ROOM];
 volatile std::sig_atomic_t in_use[SLOTS];
 
-const int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+// Signals whose default action ends the process without a fault of its own:
+// Ctrl-C, kill, a closed terminal, Ctrl-\, a closed pipe on the console, the
+// file size and CPU limits, timers and the user signals, abort.
+const int ENDING_SIGNALS[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGPIPE, SIGXFSZ,
+                              SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGABRT};
 
 void unlink_all()
 {

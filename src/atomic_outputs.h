@@ -4,7 +4,8 @@
 // ".NAME.tmp-PID", which no run reads as a result) and the six are renamed over
 // their final names only when all of them are complete, synced and closed. Until
 // then every way out of the run (a fatal message, the end of the input, an
-// exception, SIGINT, SIGTERM or SIGHUP) removes the temporaries and leaves the
+// exception, SIGINT, SIGTERM, SIGHUP and the other signals that end a process
+// without a fault of its own) removes the temporaries and leaves the
 // previous results exactly as they were.
 #ifndef ATOMIC_OUTPUTS_H
 #define ATOMIC_OUTPUTS_H
