@@ -89,6 +89,8 @@ std::string folder_of(const std::string &host_path)
 std::string cause_of(int error)
 {
     switch (error) {
+    case 0: // a stream that failed without a system call to blame
+        return "causa desconocida";
     case ENOENT:
         return "no existe";
     case EACCES:

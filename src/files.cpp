@@ -9,10 +9,10 @@
 #include "levels_report.h"
 #include "nrutil.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cinttypes>
-#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
