@@ -12,8 +12,8 @@ flags=(-std=c++17 -g -O1 -Wall -Wextra -ffp-contract=off -fno-omit-frame-pointer
 core=(lib/nrutil.cpp src/state.cpp src/console.cpp src/niveaux.cpp src/files.cpp src/phases/arithmetique.cpp src/phases/plages.cpp src/phases/interpolation.cpp src/phases/dilatation.cpp src/phases/moyenne.cpp src/phases/lissage.cpp src/phases/noyaux_x86.cpp)
 
 # The pipeline target checks every phase against the plain phases kept with the tests.
-"$cxx" "${flags[@]}" -Itests/reference "${core[@]}" tests/reference/phases_reference.cpp fuzz/fuzz_pipeline.cpp \
+"$cxx" "${flags[@]}" -Ireference -Iharness "${core[@]}" reference/phases/*.cpp harness/program_state.cpp fuzz/fuzz_pipeline.cpp \
     -o "$out/fuzz_pipeline"
 # The dialog ends the run with exit(1) on bad input; the target catches that.
-"$cxx" "${flags[@]}" "${core[@]}" fuzz/fuzz_dialogue.cpp -Wl,--wrap=exit -o "$out/fuzz_dialogue"
+"$cxx" "${flags[@]}" -Iharness "${core[@]}" harness/program_state.cpp fuzz/fuzz_dialogue.cpp -Wl,--wrap=exit -o "$out/fuzz_dialogue"
 echo "fuzz targets in $out: fuzz_pipeline fuzz_dialogue"
