@@ -311,6 +311,35 @@ TEST(Differential, SmoothingOfArbitraryAltitudes)
     }
 }
 
+// The program's own single-point routine against its smoothing loop: after
+// lissage(n) every pixel of itab1 is InterpolePointSpline at that pixel,
+// truncated, for every size, on grids from the smallest the window fits in.
+TEST(Differential, SinglePointSplineMatchesTheSmoothing)
+{
+    const int cases = std::max(1, nombre_de_cas() / 8);
+    for (int k = 0; k < cases && !testing::Test::HasFailure(); k++) {
+        std::mt19937 g(6000000 + static_cast<unsigned>(k));
+        const int amplitude = std::vector<int>{300, 70000, 2147483647}[g() % 3];
+        for (int size : {3, 5, 7, 9}) {
+            const int rows = size + 1 + tirage(g, 0, 25), columns = size + 1 + tirage(g, 0, 25);
+            harness::allocate_grids(rows, columns);
+            std::vector<int> cells(static_cast<std::size_t>(rows) * columns);
+            for (int &v : cells)
+                v = static_cast<int>(static_cast<long long>(g() % (2ULL * amplitude + 1)) - amplitude);
+            harness::put_cells(itab, cells);
+            testing::internal::CaptureStdout();
+            lissage(size);
+            testing::internal::GetCapturedStdout();
+            for (int i = 0; i < rows; i++)
+                for (int j = 0; j < columns; j++)
+                    ASSERT_EQ(itab1[i][j], tronque(InterpolePointSpline(j, i, size)))
+                        << "seed " << 6000000 + k << ", size " << size << ", " << rows << " x " << columns
+                        << ", row " << i << ", column " << j;
+            harness::release_grids();
+        }
+    }
+}
+
 // The double-precision steps of the smoothing: wherever they do not flag a doubt,
 // they must round exactly as extended precision does; and the sums that land
 // within a hair of a tie, where the two really differ, must be flagged.
