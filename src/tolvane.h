@@ -116,6 +116,7 @@ double InterpolePointSpline(double x, double y, int n);
 // plain phases.
 long double Fact(int n);
 long Comb(int p, int n);
+float poids(int i, int n, double t, double s, long combi);
 int valeur_interpolee(int bas, double distinf, double distsup);
 int moyenne_dilatation(int alt_prov, int ival2);
 int moyenne_croix(long long tot, int ico);
