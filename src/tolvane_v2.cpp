@@ -4,12 +4,11 @@
 
 #include <new>
 #include <stdexcept>
+#include <tolvane/tolvane.h>
 
-namespace {
-
-void run()
-{
-    ouverture();                // banner, file dialog, output files, grids
+int main()
+try {
+    ouverture();                // banner, file dialog, output files (as temporaries), grids
 
     questions_altitudes();      // lower altitude, upper altitude, interval
     int maille = question_maille();
@@ -18,9 +17,9 @@ void run()
     std::printf("\n\n Lectura \n");
     lecture();
     const LevelReport report = level_report();
-    refuse_empty_image(report);
+    refuse_empty_image(report); // no altitude at all: nothing to interpolate
     plages(nbplage);            // zone codes into tab (and into itab)
-    warn_about_levels(report, zone_pixels());
+    warn_about_levels(report, zone_pixels()); // "Aviso: ..." where the answers miss the image
 
     std::rewind(f1);            // labelling wrote into itab: read the contours again
     lecture();
@@ -31,21 +30,12 @@ void run()
     if (maille > 1)
         lissage(maille);        // Bezier patch of itab into itab1
 
-    sauvegarde();               // 1-, 2- and 4-byte images and descriptors, renamed into place
-}
-
-} // namespace
-
-int main()
-{
-    try {
-        run();
-    } catch (const std::bad_alloc &) { // a work list of a phase outgrew the memory
-        std::printf("\n No hay memoria suficiente para una imagen de %d lineas y %d columnas\n", nb_lig, nb_col);
-        termine();
-    } catch (const std::length_error &) {
-        std::printf("\n No hay memoria suficiente para una imagen de %d lineas y %d columnas\n", nb_lig, nb_col);
-        termine();
-    }
+    sauvegarde();               // 1-, 2- and 4-byte images and descriptors, renamed into place together
     return 0;
+} catch (const tolvane::Error &e) {
+    termine_par_erreur(e);      // the failure in Spanish, exit status 1, previous results kept
+} catch (const std::bad_alloc &e) {
+    termine_par_erreur(e);
+} catch (const std::length_error &e) { // a work list beyond what memory can hold
+    termine_par_erreur(e);
 }
