@@ -36,33 +36,4 @@ inline void copie(int **de, int **vers)
     });
 }
 
-// The pixels for which garde(i, j) holds, in visiting order. garde may write the
-// pixel's own cells: bands of lines run on every thread.
-template <typename F>
-std::vector<Pixel> pixels_ou(const F &garde)
-{
-    std::vector<std::vector<Pixel>> par_bande(static_cast<std::size_t>(nb_lig)); // at the band's first line
-    for_each_band(nb_lig, BANDE_GRILLE, [&](int debut, int fin, int) {
-        std::vector<Pixel> &trouves = par_bande[static_cast<std::size_t>(debut)];
-        for (int i = debut; i < fin; i++)
-            for (int j = 0; j < nb_col; j++)
-                if (garde(i, j))
-                    trouves.push_back({i, j});
-    });
-    std::size_t total = 0;
-    for (const std::vector<Pixel> &b : par_bande)
-        total += b.size();
-    std::vector<Pixel> pixels;
-    pixels.reserve(total);
-    for (const std::vector<Pixel> &b : par_bande)
-        pixels.insert(pixels.end(), b.begin(), b.end());
-    return pixels;
-}
-
-// The empty pixels of itab, in visiting order.
-inline std::vector<Pixel> pixels_vides()
-{
-    return pixels_ou([](int i, int j) { return itab[i][j] == VIDE; });
-}
-
 #endif

@@ -1,0 +1,63 @@
+// Counting of contour pixels against the level table. Each band of lines counts
+// on its own thread; the sums and the levels met do not depend on the order.
+#include "levels_report.h"
+
+#include "thread_pool.h"
+#include "tolvane.h"
+
+#include <atomic>
+#include <mutex>
+
+LevelReport level_report()
+{
+    LevelReport report;
+    report.zones = nbplage > 0 ? nbplage : 0;
+    // Level k (0..zones) is mit[1] + k * interval: mit[k + 1] for k < zones, mat[zones]
+    // for the last one.
+    std::vector<char> held(static_cast<std::size_t>(report.zones) + 1, 0);
+    const long long base = mit[1];
+    const long long step = interval;
+    std::mutex m;
+    for_each_band(nb_lig, 64, [&](int first, int last, int) {
+        long long contour = 0, off_level = 0;
+        std::vector<char> seen(held.size(), 0);
+        for (int r = first; r < last; r++)
+            for (int c = 0; c < nb_col; c++) {
+                const int v = itab[r][c];
+                if (v == VIDE)
+                    continue;
+                contour++;
+                const long long offset = v - base;
+                long long k = -1;
+                if (report.zones > 0 && offset % step == 0)
+                    k = offset / step;
+                if (k >= 0 && k <= report.zones)
+                    seen[static_cast<std::size_t>(k)] = 1;
+                else
+                    off_level++;
+            }
+        const std::lock_guard<std::mutex> lock(m);
+        report.contour_pixels += contour;
+        report.off_level_pixels += off_level;
+        for (std::size_t k = 0; k < held.size(); k++)
+            held[k] |= seen[k];
+    });
+    if (report.zones > 0)
+        for (int k = 0; k <= report.zones; k++)
+            if (!held[static_cast<std::size_t>(k)])
+                report.missing_levels.push_back(k < report.zones ? mit[k + 1] : mat[report.zones]);
+    return report;
+}
+
+long long zone_pixels()
+{
+    std::atomic<long long> n{0};
+    for_each_band(nb_lig, 64, [&](int first, int last, int) {
+        long long here = 0;
+        for (int r = first; r < last; r++)
+            for (int c = 0; c < nb_col; c++)
+                here += tab[r][c] != 0;
+        n += here;
+    });
+    return n;
+}
