@@ -1,0 +1,38 @@
+// Closing the gaps of broken contour lines on the burned grid the core receives
+// (tolvane::EMPTY off the lines, the level on them).
+#ifndef TOLVANE_GEO_REPAIR_H
+#define TOLVANE_GEO_REPAIR_H
+
+#include <cstdint>
+#include <vector>
+
+#include <ogr_api.h>
+
+namespace geo {
+
+struct Repairs {
+    int joins = 0;         // gaps closed
+    long long pixels = 0;  // pixels burned to close them
+    int open_ends = 0;     // line ends found before the repair
+};
+
+// Joins pairs of open line ends of the same level with a straight 8-connected
+// line of that level, when the ends are at most `max_gap` pixels apart, each end
+// points at the other (its line, followed back a few pixels, heads for the other
+// end within 60 degrees), and every pixel of the join is empty, a diagonal step
+// never slipping between two pixels of other lines. Closer pairs are joined
+// first and an end is joined at most once. Closed lines have no ends, and two
+// separate lines that end side by side point the same way, not at each other, so
+// neither is ever bridged.
+Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, double max_gap);
+
+// The same on the lines before they are burned (repair_lines.cpp): open ends of
+// the same level (the integer field level_field) at most max_gap apart (map
+// units), each pointing at the other, joined by a segment that crosses no line.
+// Directions are taken over the last `pixel` of each line. The joins are added to
+// the layer; Repairs::pixels stays 0. Throws Failure.
+Repairs repair_line_gaps(OGRLayerH lines, int level_field, double max_gap, double pixel);
+
+} // namespace geo
+
+#endif
