@@ -46,6 +46,7 @@ double find_scale(const std::vector<double> &values, const GivenLevels *given, d
         all.push_back(given->highest);
         all.push_back(given->interval);
     }
+    std::sort(all.begin(), all.end()); // a refusal names the lowest value at fault
     auto first_fractional = [&all](double f) {
         return std::find_if(all.begin(), all.end(), [f](double v) { return !whole(v * f); });
     };

@@ -28,6 +28,11 @@ std::string PendingFiles::add(const std::string &final_name)
     VSIStatBufL st;
     if (!folder.empty() && (VSIStatL(folder.c_str(), &st) != 0 || !VSI_ISDIR(st.st_mode)))
         throw Failure("cannot write " + final_name + ": no folder " + folder);
+    if (VSIStatL(final_name.c_str(), &st) == 0 && VSI_ISDIR(st.st_mode))
+        throw Failure("cannot write " + final_name + ": it is a folder");
+    for (const File &f : files_)
+        if (f.final_name == final_name)
+            throw Failure("two products would be written to " + final_name);
     // Hidden, in the same folder (so the rename is atomic), and unique to this run.
     const std::string name = "." + std::string(CPLGetFilename(final_name.c_str())) + ".tolvane-" +
                              std::to_string(static_cast<long>(getpid())) + ".tmp";
@@ -160,7 +165,7 @@ bool has_option(const std::vector<std::string> &options, const std::string &name
 } // namespace
 
 WriteReport write_products(const Options &o, const ContourGrid &c, const tolvane::Result &result,
-                           const std::vector<std::string> &temporary, GDALProgressFunc progress, void *progress_data)
+                           const ProductNames &names, GDALProgressFunc progress, void *progress_data)
 {
     WriteReport report;
     const Grid &g = c.grid;
@@ -182,7 +187,7 @@ WriteReport write_products(const Options &o, const ContourGrid &c, const tolvane
     }
     }
 
-    // Shares of the writing: the model, then the contour grid and the relief.
+    // Shares of the writing, one per file.
     const int steps = 1 + !o.contours_file.empty() + !o.hillshade_file.empty();
     int step = 0;
     auto share = [&](auto write) {
@@ -196,33 +201,31 @@ WriteReport write_products(const Options &o, const ContourGrid &c, const tolvane
         GDALDestroyScaledProgress(scaled);
         step++;
     };
-    std::size_t next = 0;
-
+    if (!names.contours.empty())
+        share([&](void *scaled) {
+            Dataset burned = raster_on(g, GDT_Int32, c.cells.data(), tolvane::EMPTY);
+            translate(burned.get(), names.contours, o.contours_file, {"-of", "GTiff", "-co", "COMPRESS=DEFLATE"},
+                      GDALScaledProgress, scaled);
+        });
+    if (!names.hillshade.empty())
+        share([&](void *scaled) {
+            Arguments args{"-of", "PNG", "-compute_edges"};
+            GDALDEMProcessingOptions *options = GDALDEMProcessingOptionsNew(args.argv(), nullptr);
+            GDALDEMProcessingOptionsSetProgress(options, GDALScaledProgress, scaled);
+            Dataset relief(GDALDEMProcessing(names.hillshade.c_str(), model.get(), "hillshade", nullptr, options,
+                                             nullptr));
+            GDALDEMProcessingOptionsFree(options);
+            if (!relief)
+                throw Failure("cannot write " + o.hillshade_file + ": " + gdal_reason());
+        });
     share([&](void *scaled) {
         Arguments args{"-of", o.format};
         if (o.format == "GTiff" && !has_option(o.creation_options, "COMPRESS"))
             args.add({"-co", "COMPRESS=DEFLATE"});
         for (const std::string &co : o.creation_options)
             args.add({"-co", co});
-        translate(model.get(), temporary[next++], o.output, args, GDALScaledProgress, scaled);
+        translate(model.get(), names.model, o.output, args, GDALScaledProgress, scaled);
     });
-    if (!o.contours_file.empty())
-        share([&](void *scaled) {
-            Dataset burned = raster_on(g, GDT_Int32, c.cells.data(), tolvane::EMPTY);
-            translate(burned.get(), temporary[next++], o.contours_file, {"-of", "GTiff", "-co", "COMPRESS=DEFLATE"},
-                      GDALScaledProgress, scaled);
-        });
-    if (!o.hillshade_file.empty())
-        share([&](void *scaled) {
-            Arguments args{"-of", "PNG", "-compute_edges"};
-            GDALDEMProcessingOptions *options = GDALDEMProcessingOptionsNew(args.argv(), nullptr);
-            GDALDEMProcessingOptionsSetProgress(options, GDALScaledProgress, scaled);
-            Dataset relief(GDALDEMProcessing(temporary[next++].c_str(), model.get(), "hillshade", nullptr, options,
-                                             nullptr));
-            GDALDEMProcessingOptionsFree(options);
-            if (!relief)
-                throw Failure("cannot write " + o.hillshade_file + ": " + gdal_reason());
-        });
     return report;
 }
 

@@ -42,10 +42,15 @@ struct WriteReport {
     long long nodata_in_data = 0; // cells whose altitude equals the nodata value
 };
 
-// Writes OUTPUT (and -contours, -hillshade when asked) to the temporary names that
-// `files` gave, in the order output, contours, hillshade. Throws Failure.
+// Temporary names of the products; empty when not asked for.
+struct ProductNames {
+    std::string model, contours, hillshade;
+};
+
+// Writes the burned contours and the shaded relief when asked, then the model, to
+// their temporary names. Throws Failure.
 WriteReport write_products(const Options &options, const ContourGrid &contours, const tolvane::Result &result,
-                           const std::vector<std::string> &temporary, GDALProgressFunc progress, void *progress_data);
+                           const ProductNames &names, GDALProgressFunc progress, void *progress_data);
 
 } // namespace geo
 

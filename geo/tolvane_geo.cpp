@@ -100,11 +100,12 @@ void report_fit(const tolvane::Result &r, const ContourGrid &c)
 int run(const Options &o)
 {
     PendingFiles files;
-    std::vector<std::string> temporary{files.add(o.output)};
+    ProductNames names;
+    names.model = files.add(o.output);
     if (!o.contours_file.empty())
-        temporary.push_back(files.add(o.contours_file));
+        names.contours = files.add(o.contours_file);
     if (!o.hillshade_file.empty())
-        temporary.push_back(files.add(o.hillshade_file));
+        names.hillshade = files.add(o.hillshade_file);
 
     Progress progress(o.quiet);
     void *part = progress.part(0, 0.10);
@@ -133,7 +134,7 @@ int run(const Options &o)
     part = progress.part(0.85, 1.0);
     WriteReport w;
     try {
-        w = write_products(o, c, r, temporary, GDALScaledProgress, part);
+        w = write_products(o, c, r, names, GDALScaledProgress, part);
     } catch (...) {
         Progress::done(part);
         throw;
