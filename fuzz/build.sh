@@ -8,8 +8,8 @@ cxx=${CXX_FUZZ:-$(command -v clang++-14 || command -v clang++)}
 mkdir -p "$out"
 
 flags=(-std=c++17 -g -O1 -Wall -Wextra -ffp-contract=off -fno-omit-frame-pointer
-       -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Ilib -Isrc)
-core=(lib/nrutil.cpp src/state.cpp src/files.cpp src/phases.cpp)
+       -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Ilib -Isrc -Isrc/phases -Iinclude)
+core=(lib/nrutil.cpp src/state.cpp src/console.cpp src/niveaux.cpp src/files.cpp src/phases/arithmetique.cpp src/phases/plages.cpp src/phases/interpolation.cpp src/phases/dilatation.cpp src/phases/moyenne.cpp src/phases/lissage.cpp src/phases/noyaux_x86.cpp)
 
 # The pipeline target checks every phase against the plain phases kept with the tests.
 "$cxx" "${flags[@]}" -Itests/reference "${core[@]}" tests/reference/phases_reference.cpp fuzz/fuzz_pipeline.cpp \

@@ -7,6 +7,8 @@
 
 #include "nrutil.h"
 
+#include <tolvane/tolvane.h>
+
 #include <cctype>
 #include <cinttypes>
 #include <climits>
@@ -183,6 +185,16 @@ void alloue_grilles()
 
 } // namespace
 
+void termine_par_erreur(const std::exception &e)
+{
+    const auto *erreur = dynamic_cast<const tolvane::Error *>(&e);
+    if (erreur != nullptr && erreur->kind() == tolvane::ErrorKind::no_memory && erreur->values().size() == 1)
+        std::printf("\n No hay memoria para la suavizacion\n");
+    else
+        std::printf("\n No hay memoria suficiente para una imagen de %d lineas y %d columnas\n", nb_lig, nb_col);
+    termine();
+}
+
 void verifie_ecriture(bool ok, const std::string &chemin)
 {
     if (!ok) {
@@ -327,14 +339,10 @@ void ouverture()
 
 std::string refus_niveaux(long long inferieur, long long superieur, long long intervalle)
 {
-    const long long zones = (superieur - inferieur) / intervalle;
-    if (zones > MAX_ZONES)
-        return "\n Demasiadas zonas (" + std::to_string(zones) + "): como maximo 254\n";
-    // The level table takes the difference of the two altitudes and every level up
-    // to the last in int, so all of them must fit.
-    const long long ultima = inferieur + (zones > 1 ? zones : 1) * intervalle;
-    const long long diferencia = superieur - inferieur;
-    if (ultima < INT_MIN || ultima > INT_MAX || diferencia < INT_MIN || diferencia > INT_MAX)
+    const LevelCheck c = check_levels(inferieur, superieur, intervalle);
+    if (c.problem == LevelCheck::too_many_zones)
+        return "\n Demasiadas zonas (" + std::to_string(c.zones) + "): como maximo 254\n";
+    if (c.problem == LevelCheck::out_of_range)
         return "\n Curvas de nivel fuera del rango de los enteros\n";
     return "";
 }
@@ -358,19 +366,6 @@ void questions_altitudes()
         }
         std::printf("%s", refus.c_str());
     }
-}
-
-// Null when the smoothing size is accepted, otherwise the refusal to print. Every
-// odd size up to 9 passes, negative ones included; those below 3 smooth nothing.
-const char *refus_maille(int maille)
-{
-    if (maille == 1)
-        return nullptr;
-    if (maille > 9)
-        return "\n Ventana demasiado larga \n";
-    if (maille % 2 == 0)
-        return "\n el valor no es impar\n ";
-    return nullptr;
 }
 
 int question_maille()

@@ -8,6 +8,7 @@
 #define TOLVANE_H
 
 #include <cstdio>
+#include <exception>
 #include <string>
 
 // Empty marker of the int grids: the pixel holds no altitude.
@@ -79,11 +80,24 @@ const char *refus_maille(int maille);
 std::string refus_niveaux(long long inferieur, long long superieur, long long intervalle);
 // Names the file and ends the run with exit status 1 unless the write went well.
 void verifie_ecriture(bool ok, const std::string &chemin);
+// A failure of the phases, in the dialog's words; the run ends with exit status 1.
+[[noreturn]] void termine_par_erreur(const std::exception &e);
 
-// ---- Processing phases (phases.cpp), run by main in this order ----
+// ---- Level table (niveaux.cpp) ----
 
 // nbplage, mit and mat from mit[1], upper_value and interval.
 void table_niveaux();
+// Whether three altitude answers make a level table: the interval is not 0, at
+// most 254 zones, and every level and the difference of the two altitudes fit in
+// int. The dialog asks again, the library refuses.
+struct LevelCheck {
+    enum Problem { none, zero_interval, too_many_zones, out_of_range } problem = none;
+    long long zones = 0;
+};
+LevelCheck check_levels(long long lowest, long long highest, long long interval);
+
+// ---- Processing phases (src/phases/, one file each), run by main in this order.
+// Each phase file states what the phase reads and leaves, and its border rules.
 // Zone codes into tab (and into itab) for every pixel between two contours.
 void plages(int nbplage);
 void rempli(int ilig, int jcol, int ival2);
@@ -96,11 +110,12 @@ void gonflette();
 void moyenne();
 // Bezier patch of size maille (> 1) of itab into itab1.
 void lissage(int maille);
-long double Fact(int n);
-long Comb(int p, int n);
 double InterpolePointSpline(double x, double y, int n);
 
-// The arithmetic of single pixels, exposed for the tests.
+// The arithmetic of single pixels (arithmetique.cpp), shared by the fast and the
+// plain phases.
+long double Fact(int n);
+long Comb(int p, int n);
 int valeur_interpolee(int bas, double distinf, double distsup);
 int moyenne_dilatation(int alt_prov, int ival2);
 int moyenne_croix(long long tot, int ico);

@@ -1,8 +1,11 @@
 // tolvane: from a raster image of contour lines to a digital elevation model.
 #include "tolvane.h"
 
+#include <new>
+#include <tolvane/tolvane.h>
+
 int main()
-{
+try {
     ouverture();                // banner, file dialog, output files, grids
 
     questions_altitudes();      // lower altitude, upper altitude, interval
@@ -24,4 +27,8 @@ int main()
 
     sauvegarde();               // 1-, 2- and 4-byte images and descriptors
     return 0;
+} catch (const tolvane::Error &e) {
+    termine_par_erreur(e);      // the failure in Spanish, exit status 1
+} catch (const std::bad_alloc &e) {
+    termine_par_erreur(e);
 }

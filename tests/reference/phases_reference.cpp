@@ -1,4 +1,4 @@
-// The plain phases, kept as the oracle of the fast ones in src/phases.cpp.
+// The plain phases, kept as the oracle of the fast ones in src/phases/.
 //
 // They are the straightforward versions: exhaustive nearest-contour search,
 // whole-grid passes for the dilation and the averaging, a full window per pixel

@@ -61,4 +61,36 @@ inline __attribute__((always_inline)) double pas_resultat(double z, float u, flo
     return d;
 }
 
+// The window row sums of one line for the pixels debut..fin (the window of
+// pixel j starts at ligne[j]) and the step of the result for a whole line, in
+// the double-precision forms above; `douteux` marks the pixels to redo. Written
+// once, compiled for each processor the kernels are built for.
+inline __attribute__((always_inline)) void sommes_corps(const int *ligne, int debut, int fin, const float *v, int n,
+                                                        float *somme, unsigned char *douteux)
+{
+    for (int j = debut; j <= fin; j++) {
+        somme[j] = 0;
+        douteux[j] = 0;
+    }
+    for (int jj = 0; jj <= n; jj++) {
+        const float vj = v[jj];
+        const int *source = ligne + jj;
+        for (int j = debut; j <= fin; j++) {
+            bool doute;
+            somme[j] = pas_somme(somme[j], static_cast<float>(source[j]), vj, doute);
+            douteux[j] |= static_cast<unsigned char>(doute);
+        }
+    }
+}
+
+inline __attribute__((always_inline)) void resultat_corps(double *z, const float *somme, float u, int largeur,
+                                                          unsigned char *douteux)
+{
+    for (int j = 0; j < largeur; j++) {
+        bool doute;
+        z[j] = pas_resultat(z[j], u, somme[j], doute);
+        douteux[j] |= static_cast<unsigned char>(doute);
+    }
+}
+
 #endif

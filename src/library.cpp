@@ -1,0 +1,204 @@
+// The core as a library (include/tolvane/tolvane.h): the phases run on a grid held
+// in memory exactly as the dialog runs them on its image, in the same order and on
+// the same program-wide grids, so the result is the dialog's `_m4.raw` cell for cell.
+#include <tolvane/tolvane.h>
+
+#include "console.h"
+#include "nrutil.h"
+#include "tolvane.h"
+
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+
+namespace tolvane {
+
+namespace {
+
+// The phases share program-wide grids: one run at a time.
+std::mutex one_run;
+
+[[noreturn]] void no_memory(int rows, int columns)
+{
+    const double mib = 13.0 * rows * static_cast<double>(columns) / (1 << 20);
+    throw Error(ErrorKind::no_memory,
+                "not enough memory for a grid of " + std::to_string(rows) + " rows and " + std::to_string(columns)
+                    + " columns (at least " + std::to_string(static_cast<long long>(mib) + 1) + " MiB)",
+                {rows, columns});
+}
+
+// The grids of one run, given back when the run ends, however it ends. The
+// 2-byte image belongs to the dialog's output and is not needed here.
+class Grids {
+public:
+    Grids(int rows, int columns)
+    {
+        nb_lig = rows;
+        nb_col = columns;
+        tab = ucmatrice(columns, rows);
+        itab = imatrice(columns, rows);
+        itab1 = imatrice(columns, rows);
+        itab2 = imatrice(columns, rows);
+        itab3 = nullptr;
+        if (!tab || !itab || !itab1 || !itab2) {
+            release();
+            no_memory(rows, columns);
+        }
+    }
+    ~Grids() { release(); }
+    Grids(const Grids &) = delete;
+    Grids &operator=(const Grids &) = delete;
+
+private:
+    static void release()
+    {
+        frucmatrice(tab, nb_lig);
+        frimatrice(itab, nb_lig);
+        frimatrice(itab1, nb_lig);
+        frimatrice(itab2, nb_lig);
+        tab = nullptr;
+        itab = itab1 = itab2 = nullptr;
+    }
+};
+
+// The phases' text and progress go to the caller's functions while a run lasts;
+// each phase covers its own share of the whole run.
+class Sink {
+public:
+    explicit Sink(const Options &options) : options_(options)
+    {
+        sink_.text = options.console ? &Sink::text : nullptr;
+        sink_.progress = options.progress ? &Sink::progress : nullptr;
+        sink_.context = this;
+        set_console_sink(&sink_);
+    }
+    ~Sink() { set_console_sink(nullptr); }
+    Sink(const Sink &) = delete;
+    Sink &operator=(const Sink &) = delete;
+
+    // The next phase runs from the current fraction to `end`.
+    void phase(double end)
+    {
+        progress(1.0, this);
+        start_ = end_;
+        end_ = end;
+    }
+    void done() { progress(1.0, this); }
+
+private:
+    static void text(const char *t, std::size_t n, void *self)
+    {
+        static_cast<Sink *>(self)->options_.console(std::string(t, n));
+    }
+    static void progress(double f, void *self)
+    {
+        auto *s = static_cast<Sink *>(self);
+        if (s->options_.progress)
+            s->options_.progress(s->start_ + (s->end_ - s->start_) * f);
+    }
+
+    const Options &options_;
+    ConsoleSink sink_;
+    double start_ = 0, end_ = 0;
+};
+
+void check(const std::int32_t *contours, int rows, int columns, const Levels &levels, const Options &options)
+{
+    if (contours == nullptr || rows <= 0 || columns <= 0)
+        throw Error(ErrorKind::bad_size,
+                    "the contour grid must have at least one row and one column (got " + std::to_string(rows) + " x "
+                        + std::to_string(columns) + ")",
+                    {rows, columns});
+    const LevelCheck c = check_levels(levels.lowest, levels.highest, levels.interval);
+    switch (c.problem) {
+    case LevelCheck::zero_interval:
+        throw Error(ErrorKind::zero_interval, "the contour interval must not be 0");
+    case LevelCheck::too_many_zones:
+        throw Error(ErrorKind::too_many_zones, "too many zones (" + std::to_string(c.zones) + "): at most 254",
+                    {c.zones});
+    case LevelCheck::out_of_range:
+        throw Error(ErrorKind::levels_out_of_range, "contour levels outside the range of int",
+                    {levels.lowest, levels.highest, levels.interval});
+    case LevelCheck::none:
+        break;
+    }
+    if (refus_maille(options.smoothing) != nullptr)
+        throw Error(ErrorKind::bad_smoothing,
+                    "smoothing size " + std::to_string(options.smoothing) + ": it must be odd and at most 9",
+                    {options.smoothing});
+}
+
+// The contour image into itab, as the dialog reads it; the number of altitudes.
+long long read_contours(const std::int32_t *contours)
+{
+    long long altitudes = 0;
+    for (int i = 0; i < nb_lig; i++) {
+        const std::int32_t *row = contours + static_cast<std::size_t>(i) * nb_col;
+        std::memcpy(itab[i], row, sizeof(int) * static_cast<std::size_t>(nb_col));
+        for (int j = 0; j < nb_col; j++)
+            altitudes += row[j] != EMPTY;
+    }
+    return altitudes;
+}
+
+long long labelled_pixels()
+{
+    long long n = 0;
+    for (int i = 0; i < nb_lig; i++)
+        for (int j = 0; j < nb_col; j++)
+            n += tab[i][j] != 0;
+    return n;
+}
+
+} // namespace
+
+Result elevation(const std::int32_t *contours, int rows, int columns, const Levels &levels, const Options &options)
+{
+    check(contours, rows, columns, levels, options);
+    const std::lock_guard<std::mutex> lock(one_run);
+    Result r;
+    try {
+        Grids grids(rows, columns);
+        Sink sink(options);
+        mit[1] = levels.lowest;
+        upper_value = levels.highest;
+        interval = levels.interval;
+        table_niveaux();
+        r.rows = rows;
+        r.columns = columns;
+        r.zones = nbplage > 0 ? nbplage : 0;
+        r.contour_pixels = read_contours(contours);
+        if (r.contour_pixels == 0)
+            throw Error(ErrorKind::no_altitude, "the contour grid holds no altitude: every cell is empty");
+
+        const bool smooth = options.smoothing > 1;
+        sink.phase(0.05);
+        plages(nbplage);
+        r.zone_pixels = labelled_pixels();
+        read_contours(contours); // labelling wrote zone codes into itab
+        sink.phase(smooth ? 0.6 : 0.75);
+        interpolation();
+        sink.phase(smooth ? 0.7 : 0.9);
+        dilatation();
+        sink.phase(smooth ? 0.75 : 1.0);
+        moyenne();
+        if (smooth) {
+            sink.phase(1.0);
+            lissage(options.smoothing);
+        }
+        sink.done();
+
+        r.cells.resize(static_cast<std::size_t>(rows) * columns);
+        for (int i = 0; i < rows; i++)
+            std::memcpy(&r.cells[static_cast<std::size_t>(i) * columns], itab1[i],
+                        sizeof(int) * static_cast<std::size_t>(columns));
+    } catch (const std::bad_alloc &) {
+        no_memory(rows, columns);
+    }
+    return r;
+}
+
+const char *version() { return "tolvane " TOLVANE_VERSION; }
+
+} // namespace tolvane

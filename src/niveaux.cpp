@@ -1,0 +1,48 @@
+// The level table and the limits of the operator's three altitude answers.
+#include "tolvane.h"
+
+#include <climits>
+
+void table_niveaux()
+{
+    nbplage = (upper_value - mit[1]) / interval;
+    mat[1] = mit[1] + interval;
+    for (int k = 2; k <= nbplage; k++) {
+        mit[k] = mit[k - 1] + interval;
+        mat[k] = mit[k] + interval;
+    }
+}
+
+LevelCheck check_levels(long long lowest, long long highest, long long interval_)
+{
+    LevelCheck c;
+    if (interval_ == 0) {
+        c.problem = LevelCheck::zero_interval;
+        return c;
+    }
+    c.zones = (highest - lowest) / interval_;
+    if (c.zones > MAX_ZONES) {
+        c.problem = LevelCheck::too_many_zones;
+        return c;
+    }
+    // The level table takes the difference of the two altitudes and every level up
+    // to the last in int, so all of them must fit.
+    const long long last = lowest + (c.zones > 1 ? c.zones : 1) * interval_;
+    const long long difference = highest - lowest;
+    if (last < INT_MIN || last > INT_MAX || difference < INT_MIN || difference > INT_MAX)
+        c.problem = LevelCheck::out_of_range;
+    return c;
+}
+
+// Null when the smoothing size is accepted, otherwise the refusal to print. Every
+// odd size up to 9 passes, negative ones included; those below 3 smooth nothing.
+const char *refus_maille(int maille)
+{
+    if (maille == 1)
+        return nullptr;
+    if (maille > 9)
+        return "\n Ventana demasiado larga \n";
+    if (maille % 2 == 0)
+        return "\n el valor no es impar\n ";
+    return nullptr;
+}

@@ -1,0 +1,289 @@
+// Gap filling by dilation.
+//
+// dilatation repeats gonflette until a call fills nothing. One call dilates a copy
+// of itab (itab2) until it has no gap, alternating the cross and the 3 x 3 block
+// and starting with the cross; values found in a pass take effect from the next
+// pass only. Then a pixel takes the rounded mean of its dilated value and its last
+// strictly greater cross neighbour (above, left, right, below) into itab1, and only
+// the pixels still empty in itab receive these values.
+//
+// Between two calls itab gains only the few pixels the last call filled, so the
+// next dilation differs from the last one only around them. The calls after the
+// first start from the last dilation and follow, pass by pass, only the pixels
+// whose state (filled or not, and value) differs from the last call's at the same
+// pass. Meanwhile itab1, which is scratch until the final averaging of the last
+// call is written into it, holds the pass at which each pixel was filled (0 for
+// pixels with an altitude in itab).
+//
+// Reads itab; writes itab1 and itab2 entirely (work grids) and itab at each pixel
+// it fills; counts in modif and nb_pix_mod. Neighbours outside the grid are
+// skipped: no border rule of its own.
+#include "tolvane.h"
+
+#include "console.h"
+#include "voisinages.h"
+
+#include <algorithm>
+#include <climits>
+#include <vector>
+
+namespace {
+
+constexpr int JAMAIS = INT_MAX; // pass of a pixel that no pass fills
+
+// The value of the final averaging pass at (i, j), or VIDE.
+int moyenne_finale(int i, int j)
+{
+    const int ival2 = itab2[i][j];
+    int ico = 0;
+    int alt_prov = 0;
+    for (const auto &d : CROIX) {
+        const int k = i + d[0];
+        const int l = j + d[1];
+        if (dans_grille(k, l) && itab2[k][l] > ival2) {
+            ico++;
+            alt_prov = itab2[k][l];
+        }
+    }
+    return ico > 0 ? moyenne_dilatation(alt_prov, ival2) : VIDE;
+}
+
+// The value pass t gives to (i, j): the smallest value among its neighbours of the
+// pass filled before it (and at most 9999999), or VIDE when it has none.
+template <std::size_t N>
+int valeur_dilatee(int i, int j, int t, const int (&voisins)[N][2])
+{
+    int ico = 0;
+    int alti = 9999999;
+    for (const auto &d : voisins) {
+        const int k = i + d[0];
+        const int l = j + d[1];
+        if (!dans_grille(k, l) || itab1[k][l] >= t)
+            continue;
+        ico++;
+        alti = std::min(alti, itab2[k][l]);
+    }
+    return ico > 0 ? alti : VIDE;
+}
+
+int valeur_de_passe(int i, int j, int t)
+{
+    return t % 2 == 1 ? valeur_dilatee(i, j, t, CROIX) : valeur_dilatee(i, j, t, BLOC);
+}
+
+// Pixels not yet filled before pass t among the neighbours, for that pass, of
+// the given pixels.
+template <typename T>
+void voisins_ouverts(const std::vector<T> &de, int t, std::vector<Pixel> &vers)
+{
+    const auto ajoute = [&](const auto &voisins) {
+        for (const T &e : de)
+            for (const auto &d : voisins) {
+                const int k = e.p.i + d[0];
+                const int l = e.p.j + d[1];
+                if (dans_grille(k, l) && itab1[k][l] >= t)
+                    vers.push_back({k, l});
+            }
+    };
+    if (t % 2 == 1)
+        ajoute(CROIX);
+    else
+        ajoute(BLOC);
+}
+
+struct Rempli {
+    Pixel p;
+};
+
+// A pixel whose state differs from the last call's, with its state in that call.
+struct Ecart {
+    Pixel p;
+    int passe, valeur;
+};
+
+class Dilatation {
+public:
+    // itab2 must equal itab.
+    void iteration()
+    {
+        changes_.clear();
+        if (premiere_)
+            premiere_dilatation();
+        else
+            dilatation_suivante();
+        premiere_ = false;
+
+        // Only a pixel whose value or cross neighbour changed can get a new mean.
+        std::vector<Pixel> remplis;
+        modif = 0;
+        for (const Pixel &c : changes_)
+            for (int n = -1; n < 4; n++) {
+                const int i = n < 0 ? c.i : c.i + CROIX[n][0];
+                const int j = n < 0 ? c.j : c.j + CROIX[n][1];
+                if (!dans_grille(i, j) || itab[i][j] != VIDE)
+                    continue;
+                const int v = moyenne_finale(i, j);
+                if (v != VIDE) {
+                    itab[i][j] = v;
+                    remplis.push_back({i, j});
+                    modif++;
+                }
+            }
+        remplis_.swap(remplis);
+    }
+
+    // itab1 as the final averaging pass of the last call leaves it. Inside the
+    // grid the last greater neighbour is picked without branches: the first
+    // greater one in the reverse order below, right, left, above.
+    static void moyenne_complete()
+    {
+        for (int i = 0; i < nb_lig; i++) {
+            if (i == 0 || i == nb_lig - 1 || nb_col < 3) {
+                for (int j = 0; j < nb_col; j++)
+                    itab1[i][j] = moyenne_finale(i, j);
+                continue;
+            }
+            const int *dessus = itab2[i - 1], *ligne = itab2[i], *dessous = itab2[i + 1];
+            int *sortie = itab1[i];
+            sortie[0] = moyenne_finale(i, 0);
+            for (int j = 1; j < nb_col - 1; j++) {
+                const int v = ligne[j];
+                const bool b = dessous[j] > v, d = ligne[j + 1] > v, g = ligne[j - 1] > v, h = dessus[j] > v;
+                const int alt = b ? dessous[j] : d ? ligne[j + 1] : g ? ligne[j - 1] : dessus[j];
+                sortie[j] = (b | d | g | h) ? moyenne_dilatation(alt, v) : VIDE;
+            }
+            sortie[nb_col - 1] = moyenne_finale(i, nb_col - 1);
+        }
+    }
+
+private:
+    // A pixel empty at the start of pass t >= 2 with a neighbour of that pass
+    // filled before touches a pixel filled in pass t - 1: otherwise an earlier pass
+    // would have reached it. (A neighbour met only diagonally, filled earlier,
+    // shares two cross neighbours with the pixel, and the pass after it filled
+    // those.) The first pass looks at every empty pixel.
+    void premiere_dilatation()
+    {
+        std::vector<Rempli> dernier;
+        std::vector<Pixel> candidats;
+        for (int i = 0; i < nb_lig; i++)
+            for (int j = 0; j < nb_col; j++) {
+                itab1[i][j] = itab[i][j] == VIDE ? JAMAIS : 0;
+                if (itab[i][j] == VIDE)
+                    candidats.push_back({i, j});
+            }
+        nb_pix_mod = 1;
+        for (int t = 1; nb_pix_mod > 0; t++) {
+            nb_pix_mod = 0;
+            if (t > 1) {
+                candidats.clear();
+                voisins_ouverts(dernier, t, candidats);
+            }
+            // A pixel filled in this pass has pass t, which its neighbours of the
+            // same pass do not count: the pass sees only what earlier ones filled.
+            dernier.clear();
+            for (const Pixel &p : candidats) {
+                if (itab1[p.i][p.j] <= t) // filled already, or listed twice
+                    continue;
+                const int v = valeur_de_passe(p.i, p.j, t);
+                if (v == VIDE)
+                    continue;
+                itab1[p.i][p.j] = t;
+                itab2[p.i][p.j] = v;
+                dernier.push_back({p});
+                changes_.push_back(p);
+                nb_pix_mod++;
+            }
+        }
+    }
+
+    // The pixels the last call filled now have an altitude from the start. A pixel
+    // can end a pass differently from the last call only if a neighbour of that
+    // pass ended the previous pass differently; pixels are only ever filled
+    // earlier than before, never later.
+    void dilatation_suivante()
+    {
+        std::vector<Ecart> ecarts, suivants;
+        for (const Pixel &p : remplis_) {
+            ecarts.push_back({p, itab1[p.i][p.j], itab2[p.i][p.j]});
+            itab1[p.i][p.j] = 0;
+            if (itab2[p.i][p.j] != itab[p.i][p.j])
+                changes_.push_back(p);
+            itab2[p.i][p.j] = itab[p.i][p.j];
+        }
+        std::vector<Pixel> candidats;
+        for (int t = 1; !ecarts.empty(); t++) {
+            candidats.clear();
+            voisins_ouverts(ecarts, t, candidats);
+            suivants.clear();
+            for (const Pixel &p : candidats) {
+                if (itab1[p.i][p.j] < t)
+                    continue;
+                const int v = valeur_de_passe(p.i, p.j, t);
+                if (v == VIDE)
+                    continue; // not filled in this pass, nor was it in the last call
+                const int avant = itab1[p.i][p.j];
+                const int valeur_avant = itab2[p.i][p.j];
+                if (avant == t && valeur_avant == v)
+                    continue; // filled as in the last call
+                suivants.push_back({p, avant, valeur_avant});
+                itab1[p.i][p.j] = t;
+                if (valeur_avant != v)
+                    changes_.push_back(p);
+                itab2[p.i][p.j] = v;
+            }
+            // A pixel keeps differing while the last call had not filled it yet or
+            // filled it with another value; it matters while it has neighbours
+            // still to fill.
+            for (const Ecart &e : ecarts)
+                if ((e.passe > t || e.valeur != itab2[e.p.i][e.p.j]) && a_des_voisins_ouverts(e.p, t))
+                    suivants.push_back(e);
+            ecarts.swap(suivants);
+        }
+        nb_pix_mod = 0;
+    }
+
+    static bool a_des_voisins_ouverts(const Pixel &p, int t)
+    {
+        for (const auto &d : BLOC) {
+            const int k = p.i + d[0];
+            const int l = p.j + d[1];
+            if (dans_grille(k, l) && itab1[k][l] > t)
+                return true;
+        }
+        return false;
+    }
+
+    bool premiere_ = true;
+    std::vector<Pixel> remplis_; // pixels the last write-back filled
+    std::vector<Pixel> changes_; // pixels whose value in itab2 changed in this call
+};
+
+} // namespace
+
+void gonflette()
+{
+    copie(itab, itab2);
+    Dilatation d;
+    d.iteration();
+    Dilatation::moyenne_complete();
+}
+
+void dilatation()
+{
+    modif = 1;
+    int lco = 0;
+    console_printf("\n\n Tratamiento por dilatacion\n");
+    copie(itab, itab2);
+    Dilatation d;
+    while (modif > 0) {
+        if (lco > 0)
+            console_printf("\n numero de puntos interpolados = %d ", modif);
+        modif = 0;
+        lco++;
+        console_printf("\n\n Iteracion de Van der Gonff numero  %d \n", lco);
+        d.iteration();
+    }
+    Dilatation::moyenne_complete();
+}
+

@@ -1,0 +1,333 @@
+// Distance interpolation.
+//
+// Reads itab (the contour image again), tab (zone codes) and the level table. Each
+// pixel of zone k takes mit[k] + interval * distinf / (distinf + distsup), where the
+// distances go to the nearest pixel of the whole image holding mit[k] and mat[k].
+// The result gathers in itab2 (zone values, and itab where the code is 0) and ends
+// in itab. Distances start at 99999.0, so a missing contour counts as that far.
+//
+// The nearest pixel of an altitude is found line by line with an exact Euclidean
+// distance transform: the lower envelope of the parabolas (x - c)^2 + g_c^2, where
+// g_c is the vertical distance from the line to the nearest pixel of column c.
+// Zone pixels of one line are taken in groups; a group looks first at the
+// columns within a band of half-width m around it, and a distance of at most m
+// found there is the minimum, since every pixel left out is farther than m.
+// Otherwise the band widens, up to the whole image.
+
+#include "tolvane.h"
+
+#include "console.h"
+#include "voisinages.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+// The pixels of one altitude, column by column, lines ascending in each column.
+class Courbe {
+public:
+    explicit Courbe(const std::vector<Pixel> &pixels) : debut_(static_cast<std::size_t>(nb_col) + 1, 0)
+    {
+        for (const Pixel &p : pixels)
+            debut_[static_cast<std::size_t>(p.j) + 1]++;
+        for (int c = 0; c < nb_col; c++)
+            debut_[c + 1] += debut_[c];
+        lignes_.resize(pixels.size());
+        curseur_.assign(debut_.begin(), debut_.end() - 1);
+        for (const Pixel &p : pixels) // pixels come line by line, so lines ascend
+            lignes_[curseur_[p.j]++] = p.i;
+        curseur_.assign(debut_.begin(), debut_.end() - 1);
+    }
+    bool vide() const { return lignes_.empty(); }
+    bool dans_colonne(int c) const { return debut_[c] != debut_[c + 1]; }
+    // Vertical distance from line r to the nearest pixel of column c (which has
+    // one). The lines asked for never decrease, so each column keeps a cursor.
+    long long vertical(int c, int r)
+    {
+        int &k = curseur_[c];
+        const int fin = debut_[c + 1];
+        while (k < fin && lignes_[k] < r)
+            k++;
+        if (k == fin)
+            return r - lignes_[k - 1];
+        const long long dessous = lignes_[k] - r;
+        return k > debut_[c] ? std::min<long long>(dessous, r - lignes_[k - 1]) : dessous;
+    }
+
+private:
+    std::vector<int> debut_;   // nb_col + 1 offsets into lignes_
+    std::vector<int> lignes_;  // line of each pixel
+    std::vector<int> curseur_; // per column: first pixel at or below the last line asked
+};
+
+// a / b rounded down, b > 0. The quotient of doubles, truncated, is off by at
+// most one when both fit in 2^53, and is put right with exact integer products.
+long long div_plancher(long long a, long long b)
+{
+    constexpr long long DEUX_53 = 1LL << 53;
+    if (a > -DEUX_53 && a < DEUX_53 && b < (1LL << 20)) {
+        long long q = static_cast<long long>(static_cast<double>(a) / static_cast<double>(b));
+        if (q * b > a)
+            q--;
+        else if ((q + 1) * b <= a)
+            q++;
+        return q;
+    }
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+// Lower envelope of the parabolas (x - c)^2 + h_c, columns added in increasing order.
+class Enveloppe {
+public:
+    void efface(int premier)
+    {
+        sites_.clear();
+        premier_ = premier;
+        k_ = 0;
+    }
+    bool vide() const { return sites_.empty(); }
+    void ajoute(int c, long long h)
+    {
+        // A site no better than c where it starts to lead is no better anywhere after.
+        while (!sites_.empty() && valeur(sites_.back(), sites_.back().debut) >= valeur({c, h, 0}, sites_.back().debut))
+            sites_.pop_back();
+        long long debut = premier_;
+        if (!sites_.empty()) {
+            const Site &s = sites_.back();
+            // The last x where s is no worse than c; c leads from the next one.
+            debut = 1 + div_plancher(static_cast<long long>(c) * c - static_cast<long long>(s.c) * s.c + h - s.h,
+                                     2LL * (c - s.c));
+        }
+        sites_.push_back({c, h, debut});
+    }
+    // The minimum at x; x must increase from one call to the next.
+    long long minimum(int x)
+    {
+        while (k_ + 1 < sites_.size() && sites_[k_ + 1].debut <= x)
+            k_++;
+        return valeur(sites_[k_], x);
+    }
+
+private:
+    struct Site {
+        int c;
+        long long h;
+        long long debut; // first x where this site leads
+    };
+    static long long valeur(const Site &s, long long x) { return (x - s.c) * (x - s.c) + s.h; }
+    std::vector<Site> sites_;
+    long long premier_ = 0;
+    std::size_t k_ = 0;
+};
+
+// Squared distances from the pixels of line r that need the curve to its
+// nearest pixel. Each run of such pixels comes with a first guess m of their
+// distance (the width of the run plus two: a run is usually bounded by its
+// contours). Runs whose bands of columns [j0 - m, j1 + m] touch are searched
+// together over the union of their bands, looking only at curve pixels at most
+// as many lines away as the largest m. A distance found of at most the pixel's
+// own m is the minimum, since every curve pixel left out is farther than m; the
+// others are searched again with m doubled, up to the whole image.
+class Recherche {
+public:
+    // Pixels j0..j1 of the line, all with the same first guess m of their
+    // distance; the answer for column x goes to d2[2x + role].
+    struct Troncon {
+        int j0, j1;
+        int role;
+        long long m;
+    };
+
+    // The answers are squared distances, or -1 when the curve has no pixel.
+    void cherche(Courbe &courbe, int r, std::vector<Troncon> &troncons, long long *d2)
+    {
+        if (courbe.vide()) {
+            for (const Troncon &t : troncons)
+                for (int x = t.j0; x <= t.j1; x++)
+                    d2[2 * x + t.role] = -1;
+            return;
+        }
+        const long long limite = static_cast<long long>(nb_lig) + nb_col;
+        while (!troncons.empty()) {
+            encore_.clear();
+            std::size_t debut = 0;
+            while (debut < troncons.size()) {
+                // A group: runs whose bands overlap the band so far. A later run
+                // with a wider band can reach further left.
+                long long c0 = troncons[debut].j0 - troncons[debut].m;
+                long long c1 = troncons[debut].j1 + troncons[debut].m;
+                long long m = troncons[debut].m;
+                std::size_t fin = debut + 1;
+                while (fin < troncons.size() && troncons[fin].j0 - troncons[fin].m <= c1 + 1) {
+                    c0 = std::min(c0, troncons[fin].j0 - troncons[fin].m);
+                    c1 = std::max(c1, troncons[fin].j1 + troncons[fin].m);
+                    m = std::max(m, troncons[fin].m);
+                    fin++;
+                }
+                groupe(courbe, r, troncons, debut, fin, c0, c1, m >= limite ? -1 : m, d2);
+                debut = fin;
+            }
+            for (Troncon &t : encore_)
+                t.m = std::min(2 * t.m, limite);
+            troncons.swap(encore_);
+        }
+    }
+
+private:
+    // hauteur < 0: no limit on lines (the whole image is searched).
+    void groupe(Courbe &courbe, int r, const std::vector<Troncon> &troncons, std::size_t debut, std::size_t fin,
+                long long c0, long long c1, long long hauteur, long long *d2)
+    {
+        const int premiere = static_cast<int>(std::max<long long>(0, c0));
+        const int derniere = static_cast<int>(std::min<long long>(nb_col - 1, c1));
+        env_.efface(troncons[debut].j0);
+        for (int c = premiere; c <= derniere; c++) {
+            if (!courbe.dans_colonne(c))
+                continue;
+            const long long g = courbe.vertical(c, r);
+            if (hauteur < 0 || g <= hauteur)
+                env_.ajoute(c, g * g);
+        }
+        for (std::size_t n = debut; n < fin; n++) {
+            const Troncon &t = troncons[n];
+            for (int x = t.j0; x <= t.j1; x++) {
+                const long long d = env_.vide() ? -1 : env_.minimum(x);
+                if (hauteur < 0 || (d >= 0 && d <= t.m * t.m)) {
+                    d2[2 * x + t.role] = d; // proven, or everything was searched
+                } else if (!encore_.empty() && encore_.back().j1 == x - 1 && encore_.back().role == t.role
+                           && encore_.back().m == t.m) {
+                    encore_.back().j1 = x;
+                } else {
+                    encore_.push_back({x, x, t.role, t.m});
+                }
+            }
+        }
+    }
+
+    Enveloppe env_;
+    std::vector<Troncon> encore_;
+};
+
+// sqrt in extended precision stored as a double, capped at the starting 99999.0;
+// the roots of the small squared distances, by far the most common, are kept.
+double distance_de(long long d2)
+{
+    static const std::vector<double> racines = [] {
+        std::vector<double> r(1 << 16);
+        for (std::size_t n = 0; n < r.size(); n++)
+            r[n] = static_cast<double>(sqrtl(static_cast<long double>(n)));
+        return r;
+    }();
+    if (d2 < 0)
+        return 99999.0;
+    if (d2 < static_cast<long long>(racines.size()))
+        return racines[static_cast<std::size_t>(d2)];
+    const double dist = static_cast<double>(sqrtl(static_cast<long double>(d2)));
+    return dist < 99999.0 ? dist : 99999.0;
+}
+
+// The pixels of every altitude of the level table, line by line, as curves.
+std::vector<Courbe> courbes_des_niveaux(std::vector<int> &courbe_inf, std::vector<int> &courbe_sup)
+{
+    std::unordered_map<int, int> numero;
+    for (int k = 1; k <= nbplage; k++)
+        for (int altitude : {mit[k], mat[k]})
+            numero.emplace(altitude, static_cast<int>(numero.size()));
+    courbe_inf.assign(static_cast<std::size_t>(nbplage) + 1, 0);
+    courbe_sup.assign(static_cast<std::size_t>(nbplage) + 1, 0);
+    for (int k = 1; k <= nbplage; k++) {
+        courbe_inf[k] = numero[mit[k]];
+        courbe_sup[k] = numero[mat[k]];
+    }
+    std::vector<std::vector<Pixel>> pixels(numero.size());
+    for (int i = 0; i < nb_lig; i++)
+        for (int j = 0; j < nb_col; j++) {
+            const int v = itab[i][j];
+            if (v == VIDE)
+                continue;
+            const auto n = numero.find(v);
+            if (n != numero.end())
+                pixels[n->second].push_back({i, j});
+        }
+    std::vector<Courbe> courbes;
+    for (const std::vector<Pixel> &p : pixels)
+        courbes.emplace_back(p);
+    return courbes;
+}
+
+struct Segment {
+    int k, j0, j1; // zone code and first and last column of a run of it
+};
+
+// The zone pixels of line i get their altitudes. Each curve is searched once for
+// all the pixels of the line that need it, the lower curve of one zone being the
+// upper curve of the zone below.
+void interpole_ligne(int i, std::vector<Courbe> &courbes, const std::vector<int> &courbe_inf,
+                     const std::vector<int> &courbe_sup, std::vector<std::vector<Recherche::Troncon>> &requetes,
+                     std::vector<long long> &d2, Recherche &recherche)
+{
+    std::vector<Segment> segments;
+    const unsigned char *codes = tab[i];
+    for (int j = 0; j < nb_col;) {
+        const int k = codes[j];
+        int fin = j;
+        while (fin + 1 < nb_col && codes[fin + 1] == k)
+            fin++;
+        if (k >= 1 && k <= nbplage) {
+            segments.push_back({k, j, fin});
+            // The answers for column x: the lower curve's at 2x, the upper one's at 2x + 1.
+            const long long m = fin - j + 3;
+            requetes[courbe_inf[k]].push_back({j, fin, 0, m});
+            requetes[courbe_sup[k]].push_back({j, fin, 1, m});
+        }
+        j = fin + 1;
+    }
+    for (std::size_t c = 0; c < courbes.size(); c++)
+        if (!requetes[c].empty()) {
+            recherche.cherche(courbes[c], i, requetes[c], d2.data());
+            requetes[c].clear();
+        }
+    for (const Segment &s : segments)
+        for (int x = s.j0; x <= s.j1; x++) {
+            const int v = valeur_interpolee(mit[s.k], distance_de(d2[2 * x]), distance_de(d2[2 * x + 1]));
+            itab1[i][x] = v;
+            itab2[i][x] = v;
+        }
+}
+
+} // namespace
+
+void interpolation()
+{
+    for (int k = 1; k <= nbplage; k++) {
+        console_printf("\n\n tratamiento en la zona codificada con el valor %d ", k);
+        console_printf("\n y comprendida entre las curvas %d y %d ", mit[k], mat[k]);
+        console_printf("\n\n");
+        for (int i = 20; i < nb_lig; i += 20)
+            console_printf("\t linea %d      \r ", i);
+    }
+
+    if (nbplage >= 1) {
+        std::vector<int> courbe_inf, courbe_sup;
+        std::vector<Courbe> courbes = courbes_des_niveaux(courbe_inf, courbe_sup);
+        std::vector<std::vector<Recherche::Troncon>> requetes(courbes.size());
+        std::vector<long long> d2(2 * static_cast<std::size_t>(nb_col));
+        Recherche recherche;
+        for (int i = 0; i < nb_lig; i++) {
+            interpole_ligne(i, courbes, courbe_inf, courbe_sup, requetes, d2, recherche);
+            if (i % 64 == 63)
+                report_progress(static_cast<double>(i + 1) / nb_lig);
+        }
+    }
+    for (int i = 0; i < nb_lig; i++)
+        for (int j = 0; j < nb_col; j++) {
+            if (tab[i][j] == 0)
+                itab2[i][j] = itab[i][j];
+            itab[i][j] = itab2[i][j];
+        }
+}
+

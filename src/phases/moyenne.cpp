@@ -1,0 +1,113 @@
+// Cross-neighbour averaging of the remaining gaps.
+//
+// Passes over itab until one fills nothing; an empty pixel takes the rounded mean
+// of its cross neighbours that hold an altitude. Stores take effect at once, so a
+// fill spreads right and down within one pass but left and up by one pixel per
+// pass. Ends with itab1 = itab.
+//
+// A pass visits, in line order, only the pixels that can be filled: every empty
+// pixel in the first pass; later, the left and upper neighbours of the previous
+// pass's fills; and, within a pass, the right and lower neighbours of its own
+// fills, which come later in the visiting order.
+//
+// Reads and fills itab; at its end itab1 = itab. Neighbours outside the grid are
+// skipped; a mean equal to the empty marker does not fill.
+#include "tolvane.h"
+
+#include "voisinages.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// Fills (i, j) if it has a neighbour with an altitude; a mean equal to the marker
+// itself cannot fill the pixel (counting it would repeat the passes forever).
+bool remplit_moyenne(int i, int j)
+{
+    long long tot = 0;
+    int ico = 0;
+    for (const auto &d : CROIX) {
+        const int k = i + d[0];
+        const int l = j + d[1];
+        if (dans_grille(k, l) && itab[k][l] != VIDE) {
+            ico++;
+            tot += itab[k][l];
+        }
+    }
+    if (ico == 0 || moyenne_croix(tot, ico) == VIDE)
+        return false;
+    itab[i][j] = moyenne_croix(tot, ico);
+    return true;
+}
+
+// One pass over the candidates (sorted in line order); the left and upper
+// neighbours of its fills go to `suivants` for the next pass.
+void passe_moyenne(const std::vector<Pixel> &candidats, std::vector<Pixel> &suivants)
+{
+    std::vector<int> colonnes, dessous, prochains;
+    std::size_t n = 0;
+    int i = candidats.empty() ? nb_lig : candidats.front().i;
+    while (i < nb_lig) {
+        colonnes.clear();
+        for (; n < candidats.size() && candidats[n].i == i; n++)
+            colonnes.push_back(candidats[n].j);
+        if (!dessous.empty()) { // the lower neighbours of the line above's fills
+            const std::size_t milieu = colonnes.size();
+            colonnes.insert(colonnes.end(), dessous.begin(), dessous.end());
+            std::inplace_merge(colonnes.begin(), colonnes.begin() + static_cast<std::ptrdiff_t>(milieu), colonnes.end());
+        }
+        prochains.clear();
+        std::size_t c = 0;
+        int chaine = -1; // right neighbour of the last fill, visited next
+        for (;;) {
+            int j;
+            if (chaine >= 0) {
+                j = chaine;
+                chaine = -1;
+                while (c < colonnes.size() && colonnes[c] <= j)
+                    c++;
+            } else if (c < colonnes.size()) {
+                j = colonnes[c++];
+                while (c < colonnes.size() && colonnes[c] == j)
+                    c++;
+            } else {
+                break;
+            }
+            if (itab[i][j] != VIDE || !remplit_moyenne(i, j))
+                continue;
+            nb_pix_mod++;
+            if (j + 1 < nb_col && itab[i][j + 1] == VIDE)
+                chaine = j + 1;
+            if (i + 1 < nb_lig && itab[i + 1][j] == VIDE)
+                prochains.push_back(j);
+            if (j > 0 && itab[i][j - 1] == VIDE)
+                suivants.push_back({i, j - 1});
+            if (i > 0 && itab[i - 1][j] == VIDE)
+                suivants.push_back({i - 1, j});
+        }
+        dessous.swap(prochains);
+        // Next line with work: one below with lower neighbours, or the next candidate's.
+        const int suivante = n < candidats.size() ? candidats[n].i : nb_lig;
+        i = dessous.empty() ? suivante : i + 1;
+    }
+}
+
+} // namespace
+
+void moyenne()
+{
+    std::vector<Pixel> candidats = pixels_vides();
+    std::vector<Pixel> suivants;
+    nb_pix_mod = 1;
+    while (nb_pix_mod > 0) {
+        nb_pix_mod = 0;
+        suivants.clear();
+        passe_moyenne(candidats, suivants);
+        std::sort(suivants.begin(), suivants.end(), avant);
+        suivants.erase(std::unique(suivants.begin(), suivants.end(), meme), suivants.end());
+        candidats.swap(suivants);
+    }
+    copie(itab, itab1);
+}
+

@@ -1,0 +1,105 @@
+// The library entry point gives the dialog's `_m4.raw` cells for the same image
+// and answers, says nothing unless asked, and refuses bad input with an Error.
+#include "run_tolvane.h"
+
+#include <tolvane/tolvane.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+using prueba::Carpeta;
+
+struct Sheet {
+    int rows, columns, levels, interval, seed, smoothing;
+};
+
+// The dialog's files for a generated sheet, and the library's cells for its image.
+TEST(Library, SameCellsAsTheDialog)
+{
+    for (const Sheet &s : {Sheet{60, 80, 8, 25, 3, 1}, Sheet{90, 70, 12, 10, 5, 5}, Sheet{2, 300, 4, 10, 2, 1},
+                           Sheet{41, 57, 20, -5, 9, 9}}) {
+        Carpeta carpeta;
+        const auto base = carpeta.imagen("zona", "dem").string();
+        const std::string gen = std::string("'" GENERA_BIN "' '") + base + "' " + std::to_string(s.rows) + " "
+                                + std::to_string(s.columns) + " " + std::to_string(s.levels) + " "
+                                + std::to_string(std::abs(s.interval)) + " " + std::to_string(s.seed) + " > /dev/null";
+        ASSERT_EQ(std::system(gen.c_str()), 0);
+        const std::vector<std::int32_t> image = prueba::enteros(prueba::lee(base + "_c4.raw"), 4);
+        const int lowest = s.interval > 0 ? s.interval : s.levels * -s.interval;
+        const int highest = s.interval > 0 ? s.levels * s.interval : -s.interval;
+        const std::string answers = "zona dem 0 " + std::to_string(lowest) + " " + std::to_string(highest) + " "
+                                    + std::to_string(s.interval) + " " + std::to_string(s.smoothing) + "\n";
+        ASSERT_EQ(prueba::ejecuta(carpeta, answers).estado, 0);
+        const auto dialog = prueba::enteros(prueba::lee(carpeta.imagen("zona", "dem_m4.raw")), 4);
+
+        std::string text;
+        std::vector<double> progress;
+        tolvane::Options options;
+        options.smoothing = s.smoothing;
+        options.console = [&](const std::string &t) { text += t; };
+        options.progress = [&](double f) { progress.push_back(f); };
+        const tolvane::Result r = tolvane::elevation(image.data(), s.rows, s.columns, {lowest, highest, s.interval},
+                                                     options);
+        EXPECT_EQ(r.cells, dialog) << s.rows << " x " << s.columns;
+        EXPECT_NE(text.find("Tratamiento por dilatacion"), std::string::npos);
+        ASSERT_FALSE(progress.empty());
+        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+        EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+
+        // Silent, and the same again from two threads at once.
+        testing::internal::CaptureStdout();
+        tolvane::Result a, b;
+        tolvane::Options quiet;
+        quiet.smoothing = s.smoothing;
+        std::thread other([&] { a = tolvane::elevation(image.data(), s.rows, s.columns, {lowest, highest, s.interval}, quiet); });
+        b = tolvane::elevation(image.data(), s.rows, s.columns, {lowest, highest, s.interval}, quiet);
+        other.join();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(a.cells, dialog);
+        EXPECT_EQ(b.cells, dialog);
+    }
+}
+
+TEST(Library, RefusesWithAKindAndTheValues)
+{
+    const std::vector<std::int32_t> grid = {tolvane::EMPTY, 100, tolvane::EMPTY, 110};
+    const std::vector<std::int32_t> empty(4, tolvane::EMPTY);
+    struct Case {
+        const std::int32_t *cells;
+        int rows, columns;
+        tolvane::Levels levels;
+        int smoothing;
+        tolvane::ErrorKind kind;
+        std::vector<long long> values;
+    };
+    const Case cases[] = {
+        {grid.data(), 0, 4, {100, 110, 10}, 1, tolvane::ErrorKind::bad_size, {0, 4}},
+        {nullptr, 1, 4, {100, 110, 10}, 1, tolvane::ErrorKind::bad_size, {1, 4}},
+        {grid.data(), 1, 4, {100, 110, 0}, 1, tolvane::ErrorKind::zero_interval, {}},
+        {grid.data(), 1, 4, {0, 25500, 100}, 1, tolvane::ErrorKind::too_many_zones, {255}},
+        {grid.data(), 1, 4, {2147483600, 2147483647, 100}, 1, tolvane::ErrorKind::levels_out_of_range,
+         {2147483600, 2147483647, 100}},
+        {grid.data(), 1, 4, {100, 110, 10}, 4, tolvane::ErrorKind::bad_smoothing, {4}},
+        {grid.data(), 1, 4, {100, 110, 10}, 11, tolvane::ErrorKind::bad_smoothing, {11}},
+        {empty.data(), 2, 2, {100, 110, 10}, 1, tolvane::ErrorKind::no_altitude, {}},
+    };
+    for (const Case &c : cases) {
+        tolvane::Options options;
+        options.smoothing = c.smoothing;
+        try {
+            tolvane::elevation(c.cells, c.rows, c.columns, c.levels, options);
+            ADD_FAILURE() << "accepted " << c.rows << " x " << c.columns;
+        } catch (const tolvane::Error &e) {
+            EXPECT_EQ(e.kind(), c.kind) << e.what();
+            EXPECT_EQ(e.values(), c.values) << e.what();
+            EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos);
+        }
+    }
+    // A failed run leaves nothing behind: the next one works.
+    EXPECT_EQ(tolvane::elevation(grid.data(), 1, 4, {100, 110, 10}).cells.size(), 4u);
+}
+
+} // namespace
