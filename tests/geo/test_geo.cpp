@@ -239,6 +239,17 @@ TEST_F(Geo, CloudOptimisedAndProgress)
     EXPECT_EQ(dem.nodata, -9999);
 }
 
+// Levels given that the lines do not fit: the run goes on, with a warning.
+TEST_F(Geo, LevelsThatDoNotFitAreReported)
+{
+    GeoRun r = geo(root(), "-q -levels 300 600 25 -tr 10 10 '" COLINAS_GPKG "' a.tif");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Warning: no pixel holds the levels 300, 600: its zones are filled, not interpolated\n");
+    r = geo(root(), "-q -levels 325 575 50 -tr 10 10 '" COLINAS_GPKG "' b.tif");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("contour pixels hold an altitude that is no level of the table"), std::string::npos) << r.err;
+}
+
 // Every refusal of failures.txt: its status, its line, and nothing left in out/.
 TEST_F(Geo, FailuresLeaveNoFile)
 {
