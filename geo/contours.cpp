@@ -3,6 +3,7 @@
 #include "failure.h"
 #include "gdal_handles.h"
 #include "grid.h"
+#include "repair.h"
 
 #include <algorithm>
 #include <climits>
@@ -263,6 +264,10 @@ ContourGrid from_vector(const Options &o, GDALDatasetH source, GDALProgressFunc 
     }
 
     const Grid &g = c.grid;
+    if (o.repair_gaps > 0) {
+        const double pixel = std::max(g.xres, g.yres);
+        c.line_joins = repair_line_gaps(lines, level, o.repair_gaps * pixel, pixel).joins;
+    }
     Dataset burned = memory_raster(g.columns, g.rows, GDT_Int32);
     double transform[6] = {g.origin_x, g.xres, 0, g.origin_y, 0, -g.yres};
     GDALSetGeoTransform(burned.get(), transform);
