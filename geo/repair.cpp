@@ -65,8 +65,7 @@ public:
     // An end: a line pixel from which its line leaves in one direction only. Its
     // neighbours of the same level (at most two) touch each other, and the pixels
     // of the level two steps away that continue from them touch each other too. A
-    // pixel on a line passing by, a corner of a stair-stepped line included, has
-    // two ways out; a junction more.
+    // pixel on a line passing by has two ways out; a junction more.
     bool is_end(int i, int j) const
     {
         int n[8][2];
@@ -74,6 +73,10 @@ public:
         if (count == 0 || count > 2)
             return false;
         if (count == 2 && (std::abs(n[0][0] - n[1][0]) > 1 || std::abs(n[0][1] - n[1][1]) > 1))
+            return false;
+        // Two neighbours across sides, at a right angle: the corner of a stair-stepped
+        // line or of a small closed line, not an end.
+        if (count == 2 && (n[0][0] == i || n[0][1] == j) && (n[1][0] == i || n[1][1] == j))
             return false;
         const std::int32_t v = at(i, j);
         int way[16][2];
@@ -221,7 +224,9 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
     std::vector<int> end_at(cells.size(), -1);
     for (int i = 0; i < rows; i++)
         for (int j = 0; j < columns; j++) {
-            if (lines.at(i, j) == tolvane::EMPTY || !lines.is_end(i, j))
+            // A line that reaches the grid's edge runs off the grid: not an open end.
+            const bool edge = i == 0 || j == 0 || i == rows - 1 || j == columns - 1;
+            if (edge || lines.at(i, j) == tolvane::EMPTY || !lines.is_end(i, j))
                 continue;
             End e{i, j, lines.at(i, j), 0, 0};
             if (!lines.direction(i, j, e.di, e.dj))
