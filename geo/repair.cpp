@@ -116,19 +116,16 @@ public:
         return groups <= 1;
     }
 
-    // The direction in which the line runs out at the end (i, j): from the mean of
-    // the line pixels within TRACE steps of it, towards it.
-    bool direction(int i, int j, double &di, double &dj) const
+    // The pixels of the line of (i, j) at most `steps` steps from it along the line.
+    std::vector<std::pair<int, int>> along(int i, int j, int steps) const
     {
         const std::int32_t v = at(i, j);
         std::vector<std::pair<int, int>> seen{{i, j}};
         std::deque<std::pair<std::pair<int, int>, int>> queue{{{i, j}, 0}};
-        double si = 0, sj = 0;
-        int count = 0;
         while (!queue.empty()) {
             const auto [p, depth] = queue.front();
             queue.pop_front();
-            if (depth == TRACE)
+            if (depth == steps)
                 continue;
             for (const auto &s : STEPS) {
                 const int y = p.first + s[0], x = p.second + s[1];
@@ -137,13 +134,24 @@ public:
                     continue;
                 seen.push_back({y, x});
                 queue.push_back({{y, x}, depth + 1});
-                si += y;
-                sj += x;
-                count++;
             }
         }
-        if (count == 0)
+        return seen;
+    }
+
+    // The direction in which the line runs out at the end (i, j): from the mean of
+    // the line pixels within TRACE steps of it, towards it.
+    bool direction(int i, int j, double &di, double &dj) const
+    {
+        const auto line = along(i, j, TRACE);
+        if (line.size() < 2)
             return false;
+        double si = 0, sj = 0;
+        for (std::size_t k = 1; k < line.size(); k++) {
+            si += line[k].first;
+            sj += line[k].second;
+        }
+        const double count = static_cast<double>(line.size() - 1);
         di = i - si / count;
         dj = j - sj / count;
         const double norm = std::hypot(di, dj);
@@ -272,6 +280,40 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
         used[p.a] = used[p.b] = true;
         report.pixels += lines.burn(ends[p.a], ends[p.b]);
         report.joins++;
+    }
+
+    // An end left over may point at the side of a line of its level that is not
+    // its own: the gap a rasterised line leaves where it meets a fold of itself or
+    // a piece cut off from it. It is joined to the nearest pixel of such a line
+    // within 45 degrees of its direction. Its own line is whatever is reachable
+    // along it within far more steps than the gap is long.
+    const double cone = std::sqrt(0.5);
+    for (std::size_t a = 0; a < ends.size(); a++) {
+        if (used[a])
+            continue;
+        const End &e = ends[a];
+        const auto own = lines.along(e.i, e.j, 4 * reach + 2 * TRACE);
+        End best{0, 0, e.level, 0, 0};
+        double best_distance = max_gap + 1;
+        for (int y = std::max(0, e.i - reach); y <= std::min(rows - 1, e.i + reach); y++)
+            for (int x = std::max(0, e.j - reach); x <= std::min(columns - 1, e.j + reach); x++) {
+                if (lines.at(y, x) != e.level)
+                    continue;
+                const double vi = y - e.i, vj = x - e.j, d = std::hypot(vi, vj);
+                if (d < 1.5 || d > max_gap || d >= best_distance || (e.di * vi + e.dj * vj) / d < cone ||
+                    std::find(own.begin(), own.end(), std::make_pair(y, x)) != own.end())
+                    continue;
+                const End target{y, x, e.level, 0, 0};
+                if (!lines.clear(e, target))
+                    continue;
+                best = target;
+                best_distance = d;
+            }
+        if (best_distance <= max_gap) {
+            used[a] = true;
+            report.pixels += lines.burn(e, best);
+            report.joins++;
+        }
     }
     return report;
 }
