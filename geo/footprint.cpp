@@ -6,6 +6,8 @@
 
 #include <tolvane/tolvane.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <queue>
@@ -114,6 +116,71 @@ std::vector<std::uint8_t> footprint_from_file(const std::string &file, const Gri
     if (GDALRasterIO(GDALGetRasterBand(raster.get(), 1), GF_Read, 0, 0, grid.columns, grid.rows, inside.data(),
                      grid.columns, grid.rows, GDT_Byte, 0, 0) != CE_None)
         throw Failure("cannot read the burned footprint: " + gdal_reason());
+    return inside;
+}
+
+std::vector<std::uint8_t> footprint_of_lines(const std::vector<std::int32_t> &cells, int rows, int columns)
+{
+    // Andrew's monotone chain over the first and last contour pixel of each row,
+    // which are all the hull can need.
+    using P = std::pair<long long, long long>; // (column, row)
+    std::vector<P> points;
+    for (int i = 0; i < rows; i++) {
+        const std::int32_t *row = cells.data() + static_cast<std::size_t>(i) * columns;
+        int first = -1, last = -1;
+        for (int j = 0; j < columns; j++)
+            if (row[j] != tolvane::EMPTY) {
+                if (first < 0)
+                    first = j;
+                last = j;
+            }
+        if (first >= 0) {
+            points.push_back({first, i});
+            if (last != first)
+                points.push_back({last, i});
+        }
+    }
+    std::sort(points.begin(), points.end());
+    const auto cross = [](const P &o, const P &a, const P &b) {
+        return (a.first - o.first) * (b.second - o.second) - (a.second - o.second) * (b.first - o.first);
+    };
+    std::vector<P> hull(2 * points.size());
+    std::size_t k = 0;
+    for (std::size_t n = 0; n < points.size(); n++) {
+        while (k >= 2 && cross(hull[k - 2], hull[k - 1], points[n]) <= 0)
+            k--;
+        hull[k++] = points[n];
+    }
+    for (std::size_t n = points.size() - 1, lower = k + 1; n-- > 0;) {
+        while (k >= lower && cross(hull[k - 2], hull[k - 1], points[n]) <= 0)
+            k--;
+        hull[k++] = points[n];
+    }
+    hull.resize(k > 1 ? k - 1 : k);
+
+    // Each row holds one stretch of the hull: where the row crosses its edges.
+    std::vector<std::uint8_t> inside(cells.size(), 0);
+    for (int i = 0; i < rows; i++) {
+        double low = 1e300, high = -1e300;
+        for (std::size_t n = 0; n < hull.size(); n++) {
+            const P &a = hull[n], &b = hull[(n + 1) % hull.size()];
+            if (std::min(a.second, b.second) > i || std::max(a.second, b.second) < i)
+                continue;
+            if (a.second == b.second) {
+                low = std::min(low, static_cast<double>(std::min(a.first, b.first)));
+                high = std::max(high, static_cast<double>(std::max(a.first, b.first)));
+            } else {
+                const double x = a.first + static_cast<double>(b.first - a.first) * (i - a.second) / (b.second - a.second);
+                low = std::min(low, x);
+                high = std::max(high, x);
+            }
+        }
+        if (hull.size() == 1 && hull[0].second == i)
+            low = high = static_cast<double>(hull[0].first);
+        for (int j = std::max(0, static_cast<int>(std::ceil(low - 1e-9)));
+             j <= std::min(columns - 1, static_cast<int>(std::floor(high + 1e-9))); j++)
+            inside[static_cast<std::size_t>(i) * columns + j] = 1;
+    }
     return inside;
 }
 

@@ -17,6 +17,12 @@ struct Grid;
 // elsewhere. Throws Failure when the file cannot be read or holds no polygon.
 std::vector<std::uint8_t> footprint_from_file(const std::string &file, const Grid &grid);
 
+// -mask auto: the convex hull of the contour pixels' centres (pixels on its edge
+// belong to it). Right for sheets whose mapped area is convex, such as a
+// rectangle reprojected into the grid with nodata corners; other shapes need
+// their polygons.
+std::vector<std::uint8_t> footprint_of_lines(const std::vector<std::int32_t> &cells, int rows, int columns);
+
 // Every empty pixel outside the footprint (inside[k] == 0) takes the level of the
 // nearest contour pixel, so that lines ending on the footprint's edge close their
 // bands there and no zone runs around their ends. Returns the pixels given a

@@ -16,7 +16,7 @@ const char *usage_text()
            "                   [-levels LOWEST HIGHEST INTERVAL] [-scale FACTOR] [-smooth N]\n"
            "                   [-ot Float32|Int32|Int16] [-of GTiff|COG] [-co NAME=VALUE]...\n"
            "                   [-a_nodata VALUE] [-contours FILE] [-hillshade FILE.png]\n"
-           "                   [-repair_gaps PIXELS] [-mask FILE] [-leaks FILE] [-q]\n"
+           "                   [-repair_gaps PIXELS] [-mask FILE|auto] [-leaks FILE] [-q]\n"
            "                   [--help] [--version]\n"
            "                   INPUT OUTPUT\n"
            "\n"
@@ -44,8 +44,9 @@ const char *usage_text()
            "  -hillshade FILE.png  also write a shaded relief\n"
            "  -repair_gaps PIXELS  join line ends of the same level at most PIXELS apart\n"
            "                 that point at each other, across nothing but empty space\n"
-           "  -mask FILE     polygons of the area the contours cover: outside is nodata,\n"
-           "                 and lines ending on its edge close their bands there\n"
+           "  -mask FILE|auto  polygons of the area the contours cover: outside is nodata,\n"
+           "                 and lines ending on its edge close their bands there;\n"
+           "                 auto: the convex hull of the lines (for convex sheets)\n"
            "  -leaks FILE    write where zones leaked past other contours (Byte GeoTIFF)\n"
            "  -q             no progress and no notes\n";
 }

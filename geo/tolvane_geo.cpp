@@ -122,7 +122,8 @@ Preparation prepare(const Options &o, ContourGrid &c)
     if (o.repair_gaps > 0)
         p.grid_joins = repair_gaps(c.cells, c.grid.rows, c.grid.columns, o.repair_gaps).joins;
     if (!o.mask_file.empty()) {
-        p.inside = footprint_from_file(o.mask_file, c.grid);
+        p.inside = o.mask_file == "auto" ? footprint_of_lines(c.cells, c.grid.rows, c.grid.columns)
+                                         : footprint_from_file(o.mask_file, c.grid);
         p.walled = wall_outside(c.cells, c.grid.rows, c.grid.columns, p.inside);
     }
     return p;

@@ -208,6 +208,19 @@ TEST(Footprint, LinesEndingOnItsEdgeDoNotLeak)
             }
         }
 
+    // -mask auto: the convex hull of the line pixels, edges included.
+    const Picture hull = draw({".......",
+                               "...a...",
+                               "..a.b..",
+                               ".b...c.",
+                               "......."});
+    const std::vector<std::uint8_t> expected = {0, 0, 0, 0, 0, 0, 0,
+                                                0, 0, 0, 1, 0, 0, 0,
+                                                0, 0, 1, 1, 1, 0, 0,
+                                                0, 1, 1, 1, 1, 1, 0,
+                                                0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(geo::footprint_of_lines(hull.cells, hull.rows, hull.columns), expected);
+
     // A footprint covering the grid changes nothing.
     Picture q = draw(lines);
     const std::vector<std::int32_t> before = q.cells;
