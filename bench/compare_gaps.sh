@@ -33,8 +33,8 @@ chmod +x grass_surf.sh
 # rmse DEM RESULT [FOOTPRINT]: "RMSE share-without-value"
 rmse() { $data rmse "$@"; }
 
-echo "| terrain | lines | tolvane-geo | with -mask | with -repair_gaps 4 -mask | GRASS r.surf.contour | linear TIN |"
-echo "|---|---|---|---|---|---|---|"
+echo "| terrain | lines | tolvane-geo | -mask FILE | -repair_gaps 4 -mask FILE | -repair_gaps 4 -mask auto | GRASS r.surf.contour | linear TIN |"
+echo "|---|---|---|---|---|---|---|---|"
 for case in "jacksboro 50 32617" "luxembourg 25 32632"; do
     set -- $case
     dem=$1 interval=$2 epsg=$3
@@ -60,7 +60,7 @@ print(t[0], t[3] + d.RasterYSize * t[5], t[0] + d.RasterXSize * t[1], t[3], t[1]
         inside=""
         [ $lines = clipped ] && inside=$area
         row="| $dem | $lines"
-        for options in "" "-mask $area" "-repair_gaps 4 -mask $area"; do
+        for options in "" "-mask $area" "-repair_gaps 4 -mask $area" "-repair_gaps 4 -mask auto"; do
             "$geo" -q $grid $options $in $dem-$lines-tolvane.tif 2> /dev/null
             row="$row | $(rmse $dem.tif $dem-$lines-tolvane.tif $inside | cut -d' ' -f1) m"
         done
