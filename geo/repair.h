@@ -1,5 +1,6 @@
-// Closing the gaps of broken contour lines on the burned grid the core receives
-// (tolvane::EMPTY off the lines, the level on them).
+// Closing the gaps of broken contour lines: on the lines before they are burned,
+// and on the burned grid the core receives (tolvane::EMPTY off the lines, the
+// level on them), which also sees the gaps the rasterising leaves.
 #ifndef TOLVANE_GEO_REPAIR_H
 #define TOLVANE_GEO_REPAIR_H
 
@@ -17,13 +18,16 @@ struct Repairs {
 };
 
 // Joins pairs of open line ends of the same level with a straight 8-connected
-// line of that level, when the ends are at most `max_gap` pixels apart, each end
-// points at the other (its line, followed back a few pixels, heads for the other
-// end within 60 degrees), and every pixel of the join is empty, a diagonal step
-// never slipping between two pixels of other lines. Closer pairs are joined
-// first and an end is joined at most once. Closed lines have no ends, and two
-// separate lines that end side by side point the same way, not at each other, so
-// neither is ever bridged.
+// line of that level, when the ends are at most `max_gap` pixels apart, neither
+// points away from the other and the cosines of the angles between each end's
+// direction (its line followed back a few pixels) and the join add up to 0.6 at
+// least, and every pixel of the join is empty, a diagonal step never slipping
+// between two pixels of other lines. Closer pairs are joined first and an end is
+// joined at most once; an end left over may then meet the side of a line of its
+// level that is not its own, within 45 degrees of its direction. An end is a line
+// pixel its line leaves in one direction only; closed lines have none, nor does
+// the grid's edge. Two separate lines that stop side by side point the same way:
+// their cosines are opposite and never add up, so they are never bridged.
 Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, double max_gap);
 
 // The same on the lines before they are burned (repair_lines.cpp): open ends of
