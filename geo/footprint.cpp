@@ -13,6 +13,7 @@
 #include <queue>
 
 #include <cpl_string.h>
+#include <cpl_vsi.h>
 #include <gdal.h>
 #include <gdal_alg.h>
 #include <ogr_api.h>
@@ -50,8 +51,12 @@ Handle memory_byte(const Grid &g)
 std::vector<std::uint8_t> footprint_from_file(const std::string &file, const Grid &grid)
 {
     Handle source(GDALOpenEx(file.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
-    if (!source)
-        throw Failure("cannot open the footprint " + file + ": " + gdal_reason());
+    if (!source) {
+        VSIStatBufL st;
+        if (VSIStatL(file.c_str(), &st) != 0)
+            throw Failure("cannot open the footprint " + file + ": no such file");
+        throw Failure("cannot open the footprint " + file + " as vectors: " + gdal_reason());
+    }
 
     OGRSpatialReferenceH target = nullptr;
     if (!grid.srs_wkt.empty()) {
