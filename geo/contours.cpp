@@ -72,6 +72,11 @@ struct SrsCloser {
 };
 using Srs = std::unique_ptr<void, SrsCloser>;
 
+struct FeatureDestroyer {
+    void operator()(void *h) const { OGR_F_Destroy(h); }
+};
+using Feature = std::unique_ptr<void, FeatureDestroyer>;
+
 std::string wkt_of(OGRSpatialReferenceH srs)
 {
     char *wkt = nullptr;
@@ -217,7 +222,9 @@ ContourGrid from_vector(const Options &o, GDALDatasetH source, GDALProgressFunc 
     std::vector<double> values;
     Extent extent = empty_box();
     OGR_L_ResetReading(lines);
-    while (OGRFeatureH f = OGR_L_GetNextFeature(lines)) {
+    while (OGRFeatureH next = OGR_L_GetNextFeature(lines)) {
+        const Feature owned(next);
+        OGRFeatureH f = owned.get();
         OGRGeometryH g = OGR_F_GetGeometryRef(f);
         double v = NAN;
         if (g && !OGR_G_IsEmpty(g)) {
@@ -234,7 +241,6 @@ ContourGrid from_vector(const Options &o, GDALDatasetH source, GDALProgressFunc 
             values.push_back(v);
         }
         altitude.push_back(v);
-        OGR_F_Destroy(f);
     }
     if (values.empty())
         throw Failure("no contours: layer '" + name + "' of " + o.input + " has no line with " +
@@ -251,15 +257,12 @@ ContourGrid from_vector(const Options &o, GDALDatasetH source, GDALProgressFunc 
     const int level = OGR_FD_GetFieldIndex(OGR_L_GetLayerDefn(lines), "tolvane_level");
     OGR_L_ResetReading(lines);
     for (double v : altitude) {
-        OGRFeatureH f = OGR_L_GetNextFeature(lines);
-        if (std::isfinite(v)) {
-            OGR_F_SetFieldInteger(f, level, scaled(v, c.table.scale));
-            if (OGR_L_SetFeature(lines, f) != OGRERR_NONE) {
-                OGR_F_Destroy(f);
-                throw Failure("cannot keep the altitudes of the lines in memory: " + gdal_reason());
-            }
-        }
-        OGR_F_Destroy(f);
+        const Feature f(OGR_L_GetNextFeature(lines));
+        if (!std::isfinite(v))
+            continue;
+        OGR_F_SetFieldInteger(f.get(), level, scaled(v, c.table.scale));
+        if (OGR_L_SetFeature(lines, f.get()) != OGRERR_NONE)
+            throw Failure("cannot keep the altitudes of the lines in memory: " + gdal_reason());
     }
 
     const Grid &g = c.grid;
