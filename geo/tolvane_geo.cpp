@@ -23,13 +23,30 @@ using namespace geo;
 // 10 %, the core 75 %, writing 15 %.
 class Progress {
 public:
-    explicit Progress(bool quiet) : function_(quiet ? GDALDummyProgress : GDALTermProgress) {}
+    explicit Progress(bool quiet) : quiet_(quiet) {}
     // A scaled progress over [from, to] of the bar; release it with done().
-    void *part(double from, double to) { return GDALCreateScaledProgress(from, to, function_, nullptr); }
+    void *part(double from, double to) { return GDALCreateScaledProgress(from, to, &Progress::bar, this); }
     static void done(void *part) { GDALDestroyScaledProgress(part); }
+    // A failure's line must not follow a bar left half drawn.
+    void interrupt()
+    {
+        if (open_)
+            std::fputc('\n', stdout);
+        open_ = false;
+        std::fflush(stdout);
+    }
 
 private:
-    GDALProgressFunc function_;
+    static int CPL_STDCALL bar(double complete, const char *message, void *self)
+    {
+        auto *p = static_cast<Progress *>(self);
+        if (p->quiet_)
+            return TRUE;
+        p->open_ = complete < 1;
+        return GDALTermProgress(complete, message, nullptr);
+    }
+    bool quiet_;
+    bool open_ = false;
 };
 
 void note(const Options &o, const std::string &text)
@@ -99,7 +116,7 @@ void report_fit(const tolvane::Result &r, const ContourGrid &c)
                 " pixels lie in zones that leak past other contours (broken lines at this pixel size?)");
 }
 
-int run(const Options &o)
+int run(const Options &o, Progress &progress)
 {
     PendingFiles files;
     ProductNames names;
@@ -109,7 +126,6 @@ int run(const Options &o)
     if (!o.hillshade_file.empty())
         names.hillshade = files.add(o.hillshade_file);
 
-    Progress progress(o.quiet);
     void *part = progress.part(0, 0.10);
     ContourGrid c;
     try {
@@ -178,14 +194,18 @@ int main(int argc, char **argv)
     CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");
     // GDAL's own messages are quiet; a failure quotes the last one.
     CPLPushErrorHandler(CPLQuietErrorHandler);
+    Progress progress(p.options.quiet);
     try {
-        return run(p.options);
+        return run(p.options, progress);
     } catch (const UsageFailure &f) {
+        progress.interrupt();
         std::fprintf(stderr, "tolvane-geo: %s\n%s", f.what(), usage_text());
         return 2;
     } catch (const Failure &f) {
+        progress.interrupt();
         std::fprintf(stderr, "tolvane-geo: %s\n", f.what());
     } catch (const std::bad_alloc &) {
+        progress.interrupt();
         std::fprintf(stderr, "tolvane-geo: not enough memory\n");
     }
     return 1;
