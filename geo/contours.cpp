@@ -20,32 +20,10 @@
 
 namespace geo {
 
-std::string gdal_reason()
-{
-    const char *m = CPLGetLastErrorMsg();
-    return m ? m : "";
-}
-
-std::string exact(double value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
-}
-
-Dataset memory_raster(int columns, int rows, GDALDataType type)
-{
-    Dataset ds(GDALCreate(GDALGetDriverByName("MEM"), "", columns, rows, 1, type, nullptr));
-    if (!ds)
-        throw Failure("not enough memory for a grid of " + std::to_string(rows) + " rows and " +
-                      std::to_string(columns) + " columns");
-    return ds;
-}
-
 namespace {
 
-// Cells of the grid held at once: the contour grid, the core's five working
-// grids (15 bytes), its result, and one raster of the output.
+// Bytes per cell held at once: the contour grid, the core's working grids (15
+// bytes), its result, and the output raster with its conversion.
 constexpr double BYTES_PER_CELL = 4 + 15 + 4 + 8;
 
 std::string gib(double bytes)
