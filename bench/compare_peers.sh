@@ -5,7 +5,13 @@
 # each surface: the root-mean-square and largest error against the model it was
 # drawn from, over the model's valid cells, and the wall time.
 #
-#   bench/compare_peers.sh [--bin build/geo/tolvane-geo] [--work DIR] [--markdown]
+#   bench/compare_peers.sh [--bin build/geo/tolvane-geo] [--work DIR] [--repeat N] [--markdown]
+#
+# Times are the best of N runs (default 3). "seconds" is the tool's own step:
+# the whole tolvane-geo command (reading, burning, core, writing), gdal_fillnodata
+# alone, r.surf.contour alone; "extra_seconds" is what the peer needs besides:
+# gdal_rasterize for gdal_fillnodata, the whole GRASS session (start, import,
+# export) for r.surf.contour.
 #
 # Needs: gdal-bin python3-gdal grass-core python-matplotlib-data r-cran-terra.
 set -euo pipefail
@@ -14,12 +20,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$root/build/geo/tolvane-geo
 work=
 markdown=0
+repeat=3
 while [ $# -gt 0 ]; do
     case $1 in
         --bin) bin=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift 2 ;;
         --work) work=$2; shift 2 ;;
+        --repeat) repeat=$2; shift 2 ;;
         --markdown) markdown=1; shift ;;
-        *) echo "usage: $0 [--bin TOLVANE_GEO] [--work DIR] [--markdown]" >&2; exit 2 ;;
+        *) echo "usage: $0 [--bin TOLVANE_GEO] [--work DIR] [--repeat N] [--markdown]" >&2; exit 2 ;;
     esac
 done
 [ -x "$bin" ] || { echo "$bin: not built (cmake --build build --target tolvane-geo)" >&2; exit 1; }
@@ -32,6 +40,20 @@ mkdir -p "$work"
 
 now() { date +%s.%N; }
 seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
+shortest() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
+# The best wall time of $repeat runs of a command whose output file goes first.
+best() { # output, command...
+    local out=$1 b= s e
+    shift
+    for ((k = 0; k < repeat; k++)); do
+        rm -f "$out"
+        s=$(now)
+        "$@"
+        e=$(now)
+        b=$(shortest "$b" "$(seconds "$s" "$e")")
+    done
+    echo "$b"
+}
 
 # GRASS runs in a temporary location: import the burned lines (nodata is NULL),
 # interpolate on their region, export; only r.surf.contour itself is timed here.
@@ -119,23 +141,27 @@ print(repr(t[0]), repr(t[3]), repr(t[1]), ds.RasterXSize, ds.RasterYSize, s.GetA
     gdal_contour -q -a elev -i "$interval" "$dem" "$d/contours.gpkg"
     levels=$(ogrinfo -q -sql "SELECT COUNT(DISTINCT elev) FROM contour" "$d/contours.gpkg" | sed -n 's/.*= //p')
 
-    t0=$(now)
-    "$bin" -q "${grid[@]}" "$d/contours.gpkg" "$d/tolvane.tif"
-    t1=$(now)
-    gdal_rasterize -q -a elev "${grid[@]}" -ot Float32 -init -9999 -a_nodata -9999 "$d/contours.gpkg" "$d/burned.tif"
-    t2=$(now)
-    gdal_fillnodata.py -q -md $((columns + lines)) "$d/burned.tif" "$d/fillnodata.tif"
-    t3=$(now)
-    grass --tmp-location "EPSG:$epsg" --exec bash "$work/grass_job.sh" "$d/burned.tif" "$d/grass.tif" "$d/grass.time" \
-        >"$d/grass.log" 2>&1
-    t4=$(now)
-    read -r gs ge <"$d/grass.time"
+    tolvane_s=$(best "$d/tolvane.tif" "$bin" -q "${grid[@]}" "$d/contours.gpkg" "$d/tolvane.tif")
+    burn_s=$(best "$d/burned.tif" gdal_rasterize -q -a elev "${grid[@]}" -ot Float32 -init -9999 -a_nodata -9999 \
+        "$d/contours.gpkg" "$d/burned.tif")
+    fill_s=$(best "$d/fillnodata.tif" gdal_fillnodata.py -q -md $((columns + lines)) "$d/burned.tif" "$d/fillnodata.tif")
+    grass_s= session_s=
+    for ((k = 0; k < repeat; k++)); do
+        rm -f "$d/grass.tif"
+        s0=$(now)
+        grass --tmp-location "EPSG:$epsg" --exec bash "$work/grass_job.sh" "$d/burned.tif" "$d/grass.tif" \
+            "$d/grass.time" >"$d/grass.log" 2>&1
+        s1=$(now)
+        read -r gs ge <"$d/grass.time"
+        grass_s=$(shortest "$grass_s" "$(seconds "$gs" "$ge")")
+        session_s=$(shortest "$session_s" "$(awk -v t="$(seconds "$s0" "$s1")" -v g="$(seconds "$gs" "$ge")" \
+            'BEGIN { printf "%.2f", t - g }')")
+    done
 
-    burn=$(seconds "$t1" "$t2")
     what="$name $window $res $columns $lines $interval $levels"
-    rows+=("$what tolvane-geo $(errors "$dem" "$d/tolvane.tif") $(seconds "$t0" "$t1") -")
-    rows+=("$what gdal_fillnodata $(errors "$dem" "$d/fillnodata.tif") $(seconds "$t2" "$t3") $burn")
-    rows+=("$what r.surf.contour $(errors "$dem" "$d/grass.tif") $(seconds "$gs" "$ge") $(seconds "$t3" "$t4")")
+    rows+=("$what tolvane-geo $(errors "$dem" "$d/tolvane.tif") $tolvane_s -")
+    rows+=("$what gdal_fillnodata $(errors "$dem" "$d/fillnodata.tif") $fill_s $burn_s")
+    rows+=("$what r.surf.contour $(errors "$dem" "$d/grass.tif") $grass_s $session_s")
 done
 
 header="model window pixel_m columns rows interval_m levels method rmse_m max_error_m cells seconds extra_seconds"

@@ -20,13 +20,10 @@ namespace {
 using namespace geo;
 
 // One bar for the whole run, in GDAL's form, or nothing with -q. Shares: burning
-// 10 %, the core 75 %, writing 15 %.
+// 10 %, the core 75 %, writing 15 % (see run).
 class Progress {
 public:
     explicit Progress(bool quiet) : quiet_(quiet) {}
-    // A scaled progress over [from, to] of the bar; release it with done().
-    void *part(double from, double to) { return GDALCreateScaledProgress(from, to, &Progress::bar, this); }
-    static void done(void *part) { GDALDestroyScaledProgress(part); }
     // A failure's line must not follow a bar left half drawn.
     void interrupt()
     {
@@ -35,8 +32,6 @@ public:
         open_ = false;
         std::fflush(stdout);
     }
-
-private:
     static int CPL_STDCALL bar(double complete, const char *message, void *self)
     {
         auto *p = static_cast<Progress *>(self);
@@ -45,8 +40,23 @@ private:
         p->open_ = complete < 1;
         return GDALTermProgress(complete, message, nullptr);
     }
+
+private:
     bool quiet_;
     bool open_ = false;
+};
+
+// The stretch [from, to] of the bar, for one step, as GDAL's progress functions take it.
+class Part {
+public:
+    Part(Progress &bar, double from, double to) : data_(GDALCreateScaledProgress(from, to, &Progress::bar, &bar)) {}
+    ~Part() { GDALDestroyScaledProgress(data_); }
+    Part(const Part &) = delete;
+    Part &operator=(const Part &) = delete;
+    void *data() const { return data_; }
+
+private:
+    void *data_;
 };
 
 void note(const Options &o, const std::string &text)
@@ -126,38 +136,30 @@ int run(const Options &o, Progress &progress)
     if (!o.hillshade_file.empty())
         names.hillshade = files.add(o.hillshade_file);
 
-    void *part = progress.part(0, 0.10);
     ContourGrid c;
-    try {
-        c = burn_contours(o, GDALScaledProgress, part);
-    } catch (...) {
-        Progress::done(part);
-        throw;
+    {
+        const Part burning(progress, 0, 0.10);
+        c = burn_contours(o, GDALScaledProgress, burning.data());
     }
-    Progress::done(part);
 
-    part = progress.part(0.10, 0.85);
-    tolvane::Options core;
-    core.smoothing = o.smoothing;
-    core.progress = [part](double f) { GDALScaledProgress(f, nullptr, part); };
     tolvane::Result r;
-    try {
-        r = tolvane::elevation(c.cells.data(), c.grid.rows, c.grid.columns, c.table.levels, core);
-    } catch (const tolvane::Error &e) {
-        Progress::done(part);
-        throw Failure(explain(e, c));
+    {
+        const Part core_run(progress, 0.10, 0.85);
+        tolvane::Options core;
+        core.smoothing = o.smoothing;
+        core.progress = [&core_run](double f) { GDALScaledProgress(f, nullptr, core_run.data()); };
+        try {
+            r = tolvane::elevation(c.cells.data(), c.grid.rows, c.grid.columns, c.table.levels, core);
+        } catch (const tolvane::Error &e) {
+            throw Failure(explain(e, c));
+        }
     }
-    Progress::done(part);
 
-    part = progress.part(0.85, 1.0);
     WriteReport w;
-    try {
-        w = write_products(o, c, r, names, GDALScaledProgress, part);
-    } catch (...) {
-        Progress::done(part);
-        throw;
+    {
+        const Part writing(progress, 0.85, 1.0);
+        w = write_products(o, c, r, names, GDALScaledProgress, writing.data());
     }
-    Progress::done(part);
     files.commit();
 
     report_levels(o, c);
