@@ -21,32 +21,10 @@
 
 namespace geo {
 
-std::string gdal_reason()
-{
-    const char *m = CPLGetLastErrorMsg();
-    return m ? m : "";
-}
-
-std::string exact(double value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
-}
-
-Dataset memory_raster(int columns, int rows, GDALDataType type)
-{
-    Dataset ds(GDALCreate(GDALGetDriverByName("MEM"), "", columns, rows, 1, type, nullptr));
-    if (!ds)
-        throw Failure("not enough memory for a grid of " + std::to_string(rows) + " rows and " +
-                      std::to_string(columns) + " columns");
-    return ds;
-}
-
 namespace {
 
-// Cells of the grid held at once: the contour grid, the core's five working
-// grids (15 bytes), its result, and one raster of the output.
+// Bytes per cell held at once: the contour grid, the core's working grids (15
+// bytes), its result, and the output raster with its conversion.
 constexpr double BYTES_PER_CELL = 4 + 15 + 4 + 8;
 
 std::string gib(double bytes)
@@ -72,6 +50,11 @@ struct SrsCloser {
     }
 };
 using Srs = std::unique_ptr<void, SrsCloser>;
+
+struct FeatureDestroyer {
+    void operator()(void *h) const { OGR_F_Destroy(h); }
+};
+using Feature = std::unique_ptr<void, FeatureDestroyer>;
 
 std::string wkt_of(OGRSpatialReferenceH srs)
 {
@@ -218,7 +201,9 @@ ContourGrid from_vector(const Options &o, GDALDatasetH source, GDALProgressFunc 
     std::vector<double> values;
     Extent extent = empty_box();
     OGR_L_ResetReading(lines);
-    while (OGRFeatureH f = OGR_L_GetNextFeature(lines)) {
+    while (OGRFeatureH next = OGR_L_GetNextFeature(lines)) {
+        const Feature owned(next);
+        OGRFeatureH f = owned.get();
         OGRGeometryH g = OGR_F_GetGeometryRef(f);
         double v = NAN;
         if (g && !OGR_G_IsEmpty(g)) {
@@ -235,7 +220,6 @@ ContourGrid from_vector(const Options &o, GDALDatasetH source, GDALProgressFunc 
             values.push_back(v);
         }
         altitude.push_back(v);
-        OGR_F_Destroy(f);
     }
     if (values.empty())
         throw Failure("no contours: layer '" + name + "' of " + o.input + " has no line with " +
@@ -252,15 +236,12 @@ ContourGrid from_vector(const Options &o, GDALDatasetH source, GDALProgressFunc 
     const int level = OGR_FD_GetFieldIndex(OGR_L_GetLayerDefn(lines), "tolvane_level");
     OGR_L_ResetReading(lines);
     for (double v : altitude) {
-        OGRFeatureH f = OGR_L_GetNextFeature(lines);
-        if (std::isfinite(v)) {
-            OGR_F_SetFieldInteger(f, level, scaled(v, c.table.scale));
-            if (OGR_L_SetFeature(lines, f) != OGRERR_NONE) {
-                OGR_F_Destroy(f);
-                throw Failure("cannot keep the altitudes of the lines in memory: " + gdal_reason());
-            }
-        }
-        OGR_F_Destroy(f);
+        const Feature f(OGR_L_GetNextFeature(lines));
+        if (!std::isfinite(v))
+            continue;
+        OGR_F_SetFieldInteger(f.get(), level, scaled(v, c.table.scale));
+        if (OGR_L_SetFeature(lines, f.get()) != OGRERR_NONE)
+            throw Failure("cannot keep the altitudes of the lines in memory: " + gdal_reason());
     }
 
     const Grid &g = c.grid;

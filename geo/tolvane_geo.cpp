@@ -23,16 +23,43 @@ namespace {
 using namespace geo;
 
 // One bar for the whole run, in GDAL's form, or nothing with -q. Shares: burning
-// 10 %, the core 75 %, writing 15 %.
+// 10 %, the core 75 %, writing 15 % (see run).
 class Progress {
 public:
-    explicit Progress(bool quiet) : function_(quiet ? GDALDummyProgress : GDALTermProgress) {}
-    // A scaled progress over [from, to] of the bar; release it with done().
-    void *part(double from, double to) { return GDALCreateScaledProgress(from, to, function_, nullptr); }
-    static void done(void *part) { GDALDestroyScaledProgress(part); }
+    explicit Progress(bool quiet) : quiet_(quiet) {}
+    // A failure's line must not follow a bar left half drawn.
+    void interrupt()
+    {
+        if (open_)
+            std::fputc('\n', stdout);
+        open_ = false;
+        std::fflush(stdout);
+    }
+    static int CPL_STDCALL bar(double complete, const char *message, void *self)
+    {
+        auto *p = static_cast<Progress *>(self);
+        if (p->quiet_)
+            return TRUE;
+        p->open_ = complete < 1;
+        return GDALTermProgress(complete, message, nullptr);
+    }
 
 private:
-    GDALProgressFunc function_;
+    bool quiet_;
+    bool open_ = false;
+};
+
+// The stretch [from, to] of the bar, for one step, as GDAL's progress functions take it.
+class Part {
+public:
+    Part(Progress &bar, double from, double to) : data_(GDALCreateScaledProgress(from, to, &Progress::bar, &bar)) {}
+    ~Part() { GDALDestroyScaledProgress(data_); }
+    Part(const Part &) = delete;
+    Part &operator=(const Part &) = delete;
+    void *data() const { return data_; }
+
+private:
+    void *data_;
 };
 
 void note(const Options &o, const std::string &text)
@@ -140,7 +167,7 @@ void report_preparation(const Options &o, const ContourGrid &c, const Preparatio
     }
 }
 
-int run(const Options &o)
+int run(const Options &o, Progress &progress)
 {
     PendingFiles files;
     ProductNames names;
@@ -151,43 +178,34 @@ int run(const Options &o)
         names.hillshade = files.add(o.hillshade_file);
     const std::string leaks_name = o.leaks_file.empty() ? "" : files.add(o.leaks_file);
 
-    Progress progress(o.quiet);
-    void *part = progress.part(0, 0.10);
     ContourGrid c;
-    try {
-        c = burn_contours(o, GDALScaledProgress, part);
-    } catch (...) {
-        Progress::done(part);
-        throw;
+    {
+        const Part burning(progress, 0, 0.10);
+        c = burn_contours(o, GDALScaledProgress, burning.data());
     }
-    Progress::done(part);
     const Preparation prepared = prepare(o, c);
 
-    part = progress.part(0.10, 0.85);
-    tolvane::Options core;
-    core.smoothing = o.smoothing;
-    core.want_leak_mask = !o.leaks_file.empty();
-    core.progress = [part](double f) { GDALScaledProgress(f, nullptr, part); };
     tolvane::Result r;
-    try {
-        r = tolvane::elevation(c.cells.data(), c.grid.rows, c.grid.columns, c.table.levels, core);
-    } catch (const tolvane::Error &e) {
-        Progress::done(part);
-        throw Failure(explain(e, c));
+    {
+        const Part core_run(progress, 0.10, 0.85);
+        tolvane::Options core;
+        core.smoothing = o.smoothing;
+        core.want_leak_mask = !o.leaks_file.empty();
+        core.progress = [&core_run](double f) { GDALScaledProgress(f, nullptr, core_run.data()); };
+        try {
+            r = tolvane::elevation(c.cells.data(), c.grid.rows, c.grid.columns, c.table.levels, core);
+        } catch (const tolvane::Error &e) {
+            throw Failure(explain(e, c));
+        }
     }
-    Progress::done(part);
     if (!prepared.inside.empty())
         clear_outside(r.cells, prepared.inside);
 
-    part = progress.part(0.85, 1.0);
     WriteReport w;
-    try {
-        w = write_products(o, c, r, names, GDALScaledProgress, part);
-    } catch (...) {
-        Progress::done(part);
-        throw;
+    {
+        const Part writing(progress, 0.85, 1.0);
+        w = write_products(o, c, r, names, GDALScaledProgress, writing.data());
     }
-    Progress::done(part);
     if (!leaks_name.empty())
         write_mask(leaks_name, c.grid, r.leak_mask);
     files.commit();
@@ -227,14 +245,18 @@ int main(int argc, char **argv)
     CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");
     // GDAL's own messages are quiet; a failure quotes the last one.
     CPLPushErrorHandler(CPLQuietErrorHandler);
+    Progress progress(p.options.quiet);
     try {
-        return run(p.options);
+        return run(p.options, progress);
     } catch (const UsageFailure &f) {
+        progress.interrupt();
         std::fprintf(stderr, "tolvane-geo: %s\n%s", f.what(), usage_text());
         return 2;
     } catch (const Failure &f) {
+        progress.interrupt();
         std::fprintf(stderr, "tolvane-geo: %s\n", f.what());
     } catch (const std::bad_alloc &) {
+        progress.interrupt();
         std::fprintf(stderr, "tolvane-geo: not enough memory\n");
     }
     return 1;

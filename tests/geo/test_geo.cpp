@@ -4,6 +4,7 @@
 // examples/curvas/genera_colinas.py).
 #include "run_tolvane.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -237,6 +238,21 @@ TEST_F(Geo, CloudOptimisedAndProgress)
     EXPECT_EQ(dem.block_x, 128);
     EXPECT_EQ(dem.type, GDT_Int16);
     EXPECT_EQ(dem.nodata, -9999);
+}
+
+// Altitudes of 32500 to 57500 in Int16: clamped to 32767, with a warning; the
+// nodata value -9999 stays outside them.
+TEST_F(Geo, IntegerTypesClampWithAWarning)
+{
+    translate_lines(root() / "cien.gpkg",
+                    {"-dialect", "SQLite", "-sql", "SELECT geom, elev * 100 AS elev FROM colinas", "-nln", "cien"});
+    const GeoRun r = geo(root(), "-q -ot Int16 -tr 10 10 cien.gpkg dem.tif");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("cells outside the range of Int16 were clamped to it"), std::string::npos) << r.err;
+    const Raster dem = open_raster(root() / "dem.tif");
+    EXPECT_EQ(dem.nodata, -9999);
+    EXPECT_EQ(*std::max_element(dem.cells.begin(), dem.cells.end()), 32767);
+    EXPECT_EQ(*std::min_element(dem.cells.begin(), dem.cells.end()), 32500);
 }
 
 // Levels given that the lines do not fit: the run goes on, with a warning.
