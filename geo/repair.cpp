@@ -232,8 +232,9 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
     std::vector<int> end_at(cells.size(), -1);
     for (int i = 0; i < rows; i++)
         for (int j = 0; j < columns; j++) {
-            // A line that reaches the grid's edge runs off the grid: not an open end.
-            const bool edge = i == 0 || j == 0 || i == rows - 1 || j == columns - 1;
+            // A line that reaches the grid's edge, or the empty pixel along it that
+            // the default extent leaves, runs off the grid: not an open end.
+            const bool edge = i <= 1 || j <= 1 || i >= rows - 2 || j >= columns - 2;
             if (edge || lines.at(i, j) == tolvane::EMPTY || !lines.is_end(i, j))
                 continue;
             End e{i, j, lines.at(i, j), 0, 0};

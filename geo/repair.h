@@ -9,6 +9,8 @@
 
 #include <ogr_api.h>
 
+#include "options.h"
+
 namespace geo {
 
 struct Repairs {
@@ -26,7 +28,7 @@ struct Repairs {
 // joined at most once; an end left over may then meet the side of a line of its
 // level that is not its own, within 45 degrees of its direction. An end is a line
 // pixel its line leaves in one direction only; closed lines have none, nor does
-// the grid's edge. Two separate lines that stop side by side point the same way:
+// the grid's edge nor the empty pixel along it. Two separate lines that stop side by side point the same way:
 // their cosines are opposite and never add up, so they are never bridged.
 Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, double max_gap);
 
@@ -35,7 +37,9 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
 // units), each pointing at the other, joined by a segment that crosses no line.
 // Directions are taken over the last `pixel` of each line. The joins are added to
 // the layer; Repairs::pixels stays 0. Throws Failure.
-Repairs repair_line_gaps(OGRLayerH lines, int level_field, double max_gap, double pixel);
+// Ends within two pixels of the grid's edge (`grid`) run off the grid and are
+// never joined.
+Repairs repair_line_gaps(OGRLayerH lines, int level_field, double max_gap, double pixel, const Extent &grid);
 
 } // namespace geo
 

@@ -9,7 +9,9 @@
 //     to at least 1 (60 degrees on average). Two separate lines that stop side by
 //     side run the same way, so at most one of them can point at the other;
 //     closed lines have no ends at all;
-//   - the segment crosses or touches no other line, nor a join made before.
+//   - the segment crosses or touches no other line, nor a join made before;
+//   - neither end lies within two pixels of the grid's edge, where lines run
+//     off the grid.
 // The closest pairs are joined first (then the best aligned), and an end is
 // joined at most once. The joins are added to the layer as lines of the level.
 #include "repair.h"
@@ -105,9 +107,14 @@ Envelope box_of(OGRGeometryH g)
 
 } // namespace
 
-Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, double pixel)
+Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, double pixel, const Extent &grid)
 {
     Repairs report;
+    // A line that reaches the grid's edge runs off the grid there.
+    const auto near_edge = [&](const Point &p) {
+        return p.x < grid.xmin + 2 * pixel || p.x > grid.xmax - 2 * pixel || p.y < grid.ymin + 2 * pixel ||
+               p.y > grid.ymax - 2 * pixel;
+    };
     std::vector<LineEnd> ends;
     std::vector<Line> lines;
     OGR_L_ResetReading(layer);
@@ -128,11 +135,11 @@ Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, doubl
                 if (points.front().x == points.back().x && points.front().y == points.back().y)
                     continue; // closed
                 LineEnd e{{0, 0}, {0, 0}, level, id};
-                if (end_of(points, e.at, e.direction, pixel))
-                    ends.push_back(e);
-                std::reverse(points.begin(), points.end());
-                if (end_of(points, e.at, e.direction, pixel))
-                    ends.push_back(e);
+                for (int side = 0; side < 2; side++) {
+                    if (end_of(points, e.at, e.direction, pixel) && !near_edge(e.at))
+                        ends.push_back(e);
+                    std::reverse(points.begin(), points.end());
+                }
             }
             lines.push_back({Geometry(OGR_G_Clone(g)), box_of(g), id, level});
         }

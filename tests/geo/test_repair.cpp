@@ -81,27 +81,35 @@ TEST(RepairGrid, RingWithOneGapIsClosed)
 TEST(RepairGrid, SeparateLinesStaySeparate)
 {
     for (const std::vector<std::string> &lines : std::vector<std::vector<std::string>>{
-             {"...........",
-              ".aaa...aaa.",
-              ".a.a...a.a.",
-              ".aaa...aaa.",
-              "..........."},
-             {"..........",
-              ".aaaaa....",
-              "..........",
-              ".aaaaa....",
-              ".........."},
-             {"...........",
-              ".aaaa.bbbb.",
-              "..........."},
-             {"...........",
-              ".....b.....",
-              ".aaa.b.aaa.",
-              ".....b.....",
-              "..........."}}) {
+             {".............",
+              ".............",
+              "..aaa...aaa..",
+              "..a.a...a.a..",
+              "..aaa...aaa..",
+              ".............",
+              "............."},
+             {"............",
+              "............",
+              "..aaaaa.....",
+              "............",
+              "..aaaaa.....",
+              "............",
+              "............"},
+             {".............",
+              ".............",
+              "..aaaa.bbbb..",
+              ".............",
+              "............."},
+             {".............",
+              ".............",
+              "......b......",
+              "..aaa.b.aaa..",
+              "......b......",
+              ".............",
+              "............."}}) {
         Picture p = draw(lines);
         const std::vector<std::int32_t> before = p.cells;
-        EXPECT_EQ(geo::repair_gaps(p.cells, p.rows, p.columns, 6).joins, 0) << lines[1];
+        EXPECT_EQ(geo::repair_gaps(p.cells, p.rows, p.columns, 6).joins, 0) << lines[2];
         EXPECT_EQ(p.cells, before);
     }
 }
@@ -123,7 +131,8 @@ TEST(RepairGrid, GeneratedSheetsUnchanged)
     }
 }
 
-// The same cases on lines: a ring with a gap gets one join, the other pairs none.
+// The same cases on lines: a ring with a gap gets one join, the other pairs none,
+// nor two ends facing each other along the grid's edge.
 struct Layer {
     GDALDatasetH data;
     OGRLayerH layer;
@@ -168,12 +177,13 @@ TEST(RepairLines, JoinsOnlyEndsThatFaceEachOther)
         {"side by side", {{100, {{0, 0}, {100, 0}}}, {100, {{0, 20}, {100, 20}}}}, 0},
         {"different levels", {{100, {{0, 0}, {100, 0}}}, {200, {{120, 0}, {200, 0}}}}, 0},
         {"across another line", {{100, {{0, 0}, {100, 0}}}, {100, {{120, 0}, {200, 0}}}, {200, {{110, -50}, {110, 50}}}}, 0},
+        {"along the grid's edge", {{100, {{200, 195}, {250, 195}}}, {100, {{320, 195}, {275, 195}}}}, 0},
     };
     for (const Case &c : cases) {
         Layer l = memory_layer();
         for (const auto &[level, points] : c.lines)
             add_line(l, level, points);
-        const geo::Repairs r = geo::repair_line_gaps(l.layer, l.level, 30, 10);
+        const geo::Repairs r = geo::repair_line_gaps(l.layer, l.level, 30, 10, {-100, -100, 300, 200});
         EXPECT_EQ(r.joins, c.joins) << c.name;
         EXPECT_EQ(OGR_L_GetFeatureCount(l.layer, TRUE), static_cast<GIntBig>(c.lines.size()) + c.joins) << c.name;
         GDALClose(l.data);
