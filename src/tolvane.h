@@ -7,6 +7,7 @@
 #ifndef TOLVANE_H
 #define TOLVANE_H
 
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -109,6 +110,9 @@ LevelCheck check_levels(long long lowest, long long highest, long long interval)
 // Zone codes into tab (and into itab) for every pixel between two contours.
 void plages(int nbplage);
 void rempli(int ilig, int jcol, int ival2);
+// Zone pixels whose run a contour of another level stopped (1 in mask, if any);
+// notice. Like the interpolation, it reads itab only where the zone code is 0.
+long long leaks(std::uint8_t *mask);
 // Zone pixels interpolated between their two contours; itab = the merged grid. Only
 // the pixels of zone code 0 are read from itab, so the codes labelling wrote there
 // need not be taken out again.

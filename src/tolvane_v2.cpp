@@ -21,8 +21,9 @@ try {
     plages(nbplage);            // zone codes into tab (and into itab)
     warn_about_levels(report, zone_pixels()); // "Aviso: ..." where the answers miss the image
 
-    interpolation();            // zone pixels between their two contours (it takes
-                                // no account of the codes labelling left in itab)
+    leaks(nullptr);             // a notice when zones ran through gaps in the lines
+
+    interpolation();            // zone pixels between their two contours
     dilatation();               // Van der Gonff iterations
     moyenne();                  // last gaps from their cross neighbours; itab1 = itab
     if (maille > 1)
