@@ -14,6 +14,7 @@ const char *usage_text()
     return "Usage: tolvane-geo [-a ATTRIBUTE | -z] [-l LAYER] -tr XRES YRES\n"
            "                   [-te XMIN YMIN XMAX YMAX] [-tap] [-t_srs SRS]\n"
            "                   [-levels LOWEST HIGHEST INTERVAL] [-scale FACTOR] [-smooth N]\n"
+           "                   [-threads N]\n"
            "                   [-ot Float32|Int32|Int16] [-of GTiff|COG] [-co NAME=VALUE]...\n"
            "                   [-a_nodata VALUE] [-contours FILE] [-hillshade FILE.png]\n"
            "                   [-repair_gaps PIXELS] [-mask FILE|auto] [-leaks FILE] [-q]\n"
@@ -35,6 +36,8 @@ const char *usage_text()
            "  -scale FACTOR  multiply the levels by FACTOR to make them whole numbers\n"
            "                 (default: the smallest power of ten that does)\n"
            "  -smooth N      Bezier smoothing size: 1 (none), 3, 5, 7 or 9 (default: 1)\n"
+           "  -threads N     threads of the core (default: TOLVANE_THREADS, else every\n"
+           "                 core); the result is the same for every number\n"
            "  -ot TYPE       Float32 (default), Int32 or Int16: integers are rounded\n"
            "  -of FORMAT     GTiff (default) or COG (cloud-optimised GeoTIFF)\n"
            "  -co NAME=VALUE creation option of the output driver (repeatable)\n"
@@ -179,6 +182,13 @@ Parsed parse_options(const std::vector<std::string> &args)
             if (n != 1 && n != 3 && n != 5 && n != 7 && n != 9)
                 return bad("-smooth: the size is 1, 3, 5, 7 or 9");
             o.smoothing = static_cast<int>(n);
+        } else if (a == "-threads") {
+            double n = 0;
+            if (!r.take_number(a, n, m))
+                return bad(m);
+            if (n < 1 || n > 256 || n != static_cast<int>(n))
+                return bad("-threads: a whole number from 1 to 256");
+            o.threads = static_cast<int>(n);
         } else if (a == "-ot") {
             std::string t;
             if (!r.take_string(a, t, m))

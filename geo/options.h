@@ -30,6 +30,7 @@ struct Options {
     std::optional<GivenLevels> levels; // -levels
     double scale = 0;               // -scale; 0: the smallest power of ten that fits
     int smoothing = 1;              // -smooth
+    int threads = 0;                // -threads; 0: TOLVANE_THREADS or every core
     OutputType type = OutputType::Float32; // -ot
     std::string format = "GTiff";   // -of: GTiff or COG
     std::vector<std::string> creation_options; // -co NAME=VALUE

@@ -190,6 +190,7 @@ int run(const Options &o, Progress &progress)
         const Part core_run(progress, 0.10, 0.85);
         tolvane::Options core;
         core.smoothing = o.smoothing;
+        core.threads = o.threads;
         core.want_leak_mask = !o.leaks_file.empty();
         core.progress = [&core_run](double f) { GDALScaledProgress(f, nullptr, core_run.data()); };
         try {

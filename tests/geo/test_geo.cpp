@@ -193,6 +193,10 @@ TEST_F(Geo, ContourGridThroughTheDialogGivesTheSameCells)
 
     ASSERT_EQ(geo(root(), "-q -smooth 3 -ot Int32 curvas.tif again.tif").status, 0);
     expect_same_cells(dem, open_raster(root() / "again.tif"), "contour raster as input");
+    for (const std::string threads : {"1", "7"}) {
+        ASSERT_EQ(geo(root(), "-q -threads " + threads + " -smooth 3 -ot Int32 curvas.tif t" + threads + ".tif").status, 0);
+        expect_same_cells(dem, open_raster(root() / ("t" + threads + ".tif")), "-threads " + threads);
+    }
 }
 
 // Levels every 6.25 are multiplied by 100, and the result divided back: four
