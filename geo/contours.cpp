@@ -3,6 +3,7 @@
 #include "failure.h"
 #include "gdal_handles.h"
 #include "grid.h"
+#include "repair.h"
 
 #include <algorithm>
 #include <climits>
@@ -244,6 +245,11 @@ ContourGrid from_vector(const Options &o, GDALDatasetH source, GDALProgressFunc 
     }
 
     const Grid &g = c.grid;
+    if (o.repair_gaps > 0) {
+        const double pixel = std::max(g.xres, g.yres);
+        const Extent edges{g.origin_x, g.origin_y - g.rows * g.yres, g.origin_x + g.columns * g.xres, g.origin_y};
+        c.line_joins = repair_line_gaps(lines, level, o.repair_gaps * pixel, pixel, edges).joins;
+    }
     Dataset burned = memory_raster(g.columns, g.rows, GDT_Int32);
     double transform[6] = {g.origin_x, g.xres, 0, g.origin_y, 0, -g.yres};
     GDALSetGeoTransform(burned.get(), transform);

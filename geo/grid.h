@@ -34,6 +34,7 @@ struct ContourGrid {
     std::vector<std::int32_t> cells;
     LevelTable table;
     long long lines = 0; // features (vector input) or contour cells (raster input) read
+    int line_joins = 0;  // gaps closed on the lines before burning (-repair_gaps)
 };
 
 // Refuses a grid whose size does not fit the core's int sizes or this machine's

@@ -15,7 +15,8 @@ const char *usage_text()
            "                   [-te XMIN YMIN XMAX YMAX] [-tap] [-t_srs SRS]\n"
            "                   [-levels LOWEST HIGHEST INTERVAL] [-scale FACTOR] [-smooth N]\n"
            "                   [-ot Float32|Int32|Int16] [-of GTiff|COG] [-co NAME=VALUE]...\n"
-           "                   [-a_nodata VALUE] [-contours FILE] [-hillshade FILE.png] [-q]\n"
+           "                   [-a_nodata VALUE] [-contours FILE] [-hillshade FILE.png]\n"
+           "                   [-repair_gaps PIXELS] [-mask FILE|auto] [-leaks FILE] [-q]\n"
            "                   [--help] [--version]\n"
            "                   INPUT OUTPUT\n"
            "\n"
@@ -41,6 +42,12 @@ const char *usage_text()
            "  -contours FILE also write the burned contour grid (Int32 GeoTIFF,\n"
            "                 empty cells 10000000)\n"
            "  -hillshade FILE.png  also write a shaded relief\n"
+           "  -repair_gaps PIXELS  join line ends of the same level at most PIXELS apart\n"
+           "                 that point at each other, across nothing but empty space\n"
+           "  -mask FILE|auto  polygons of the area the contours cover: outside is nodata,\n"
+           "                 and lines ending on its edge close their bands there;\n"
+           "                 auto: the convex hull of the lines (for convex sheets)\n"
+           "  -leaks FILE    write where zones leaked past other contours (Byte GeoTIFF)\n"
            "  -q             no progress and no notes\n";
 }
 
@@ -206,6 +213,17 @@ Parsed parse_options(const std::vector<std::string> &args)
                 return bad(m);
         } else if (a == "-hillshade") {
             if (!r.take_string(a, o.hillshade_file, m))
+                return bad(m);
+        } else if (a == "-repair_gaps") {
+            if (!r.take_number(a, o.repair_gaps, m))
+                return bad(m);
+            if (o.repair_gaps <= 0 || o.repair_gaps > 100)
+                return bad("-repair_gaps: the distance is a number of pixels above 0 and at most 100");
+        } else if (a == "-mask") {
+            if (!r.take_string(a, o.mask_file, m))
+                return bad(m);
+        } else if (a == "-leaks") {
+            if (!r.take_string(a, o.leaks_file, m))
                 return bad(m);
         } else if (a == "-q" || a == "-quiet") {
             o.quiet = true;

@@ -36,6 +36,9 @@ struct Options {
     std::optional<double> nodata;   // -a_nodata
     std::string contours_file;      // -contours
     std::string hillshade_file;     // -hillshade
+    double repair_gaps = 0;         // -repair_gaps PIXELS; 0: no repair
+    std::string mask_file;          // -mask: polygons of the footprint, or "auto"
+    std::string leaks_file;         // -leaks: where the zones leaked (Byte GeoTIFF)
     bool quiet = false;             // -q
     std::string input, output;
 };

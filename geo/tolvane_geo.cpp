@@ -1,10 +1,13 @@
 // tolvane-geo: from contour lines in any GDAL format to a georeferenced elevation
 // model, with the same core as the dialog program.
 #include "failure.h"
+#include "footprint.h"
 #include "grid.h"
 #include "options.h"
 #include "output.h"
+#include "repair.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -107,6 +110,13 @@ void report_levels(const Options &o, const ContourGrid &c)
                     " to make them whole numbers; the result is divided by " + decimal(s));
 }
 
+std::string percent(long long part, long long whole)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %%", 100.0 * static_cast<double>(part) / static_cast<double>(whole));
+    return text;
+}
+
 void report_fit(const tolvane::Result &r, const ContourGrid &c)
 {
     const double s = c.table.scale;
@@ -121,8 +131,39 @@ void report_fit(const tolvane::Result &r, const ContourGrid &c)
                 (r.missing_levels.size() > 10 ? ", ..." : "") + ": its zones are filled, not interpolated");
     }
     if (r.leak_pixels > 0)
-        warning(std::to_string(r.leak_pixels) +
-                " pixels lie in zones that leak past other contours (broken lines at this pixel size?)");
+        warning(std::to_string(r.leak_pixels) + " zone pixels (" + percent(r.leak_pixels, r.zone_pixels) + ") lie between contours that are not their zone's: lines with gaps or open ends; close the gaps "
+                "with -repair_gaps PIXELS, give the area the lines cover with -mask FILE, see where with -leaks FILE");
+}
+
+// Gaps closed and the footprint walled on the burned grid, before the core runs.
+struct Preparation {
+    int grid_joins = 0;
+    std::vector<std::uint8_t> inside; // empty: no footprint
+    long long walled = 0;
+};
+
+Preparation prepare(const Options &o, ContourGrid &c)
+{
+    Preparation p;
+    if (o.repair_gaps > 0)
+        p.grid_joins = repair_gaps(c.cells, c.grid.rows, c.grid.columns, o.repair_gaps).joins;
+    if (!o.mask_file.empty()) {
+        p.inside = o.mask_file == "auto" ? footprint_of_lines(c.cells, c.grid.rows, c.grid.columns)
+                                         : footprint_from_file(o.mask_file, c.grid);
+        p.walled = wall_outside(c.cells, c.grid.rows, c.grid.columns, p.inside);
+    }
+    return p;
+}
+
+void report_preparation(const Options &o, const ContourGrid &c, const Preparation &p)
+{
+    if (o.repair_gaps > 0)
+        note(o, "Gaps: " + std::to_string(c.line_joins + p.grid_joins) + " closed (" + std::to_string(c.line_joins) +
+                    " on the lines, " + std::to_string(p.grid_joins) + " on the grid)");
+    if (!p.inside.empty()) {
+        const long long outside = std::count(p.inside.begin(), p.inside.end(), std::uint8_t{0});
+        note(o, "Footprint: " + std::to_string(outside) + " pixels outside it, nodata in the output");
+    }
 }
 
 int run(const Options &o, Progress &progress)
@@ -134,18 +175,21 @@ int run(const Options &o, Progress &progress)
         names.contours = files.add(o.contours_file);
     if (!o.hillshade_file.empty())
         names.hillshade = files.add(o.hillshade_file);
+    const std::string leaks_name = o.leaks_file.empty() ? "" : files.add(o.leaks_file);
 
     ContourGrid c;
     {
         const Part burning(progress, 0, 0.10);
         c = burn_contours(o, GDALScaledProgress, burning.data());
     }
+    const Preparation prepared = prepare(o, c);
 
     tolvane::Result r;
     {
         const Part core_run(progress, 0.10, 0.85);
         tolvane::Options core;
         core.smoothing = o.smoothing;
+        core.want_leak_mask = !o.leaks_file.empty();
         core.progress = [&core_run](double f) { GDALScaledProgress(f, nullptr, core_run.data()); };
         try {
             r = tolvane::elevation(c.cells.data(), c.grid.rows, c.grid.columns, c.table.levels, core);
@@ -153,15 +197,20 @@ int run(const Options &o, Progress &progress)
             throw Failure(explain(e, c));
         }
     }
+    if (!prepared.inside.empty())
+        clear_outside(r.cells, prepared.inside);
 
     WriteReport w;
     {
         const Part writing(progress, 0.85, 1.0);
         w = write_products(o, c, r, names, GDALScaledProgress, writing.data());
     }
+    if (!leaks_name.empty())
+        write_mask(leaks_name, c.grid, r.leak_mask);
     files.commit();
 
     report_levels(o, c);
+    report_preparation(o, c, prepared);
     report_fit(r, c);
     if (w.clamped > 0)
         warning(std::to_string(w.clamped) + " cells outside the range of " + type_name(o.type) + " were clamped to it");

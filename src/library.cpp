@@ -167,6 +167,9 @@ Result elevation(const std::int32_t *contours, int rows, int columns, const Leve
         plages(nbplage);
         r.zone_pixels = zone_pixels();
         read_contours(contours); // labelling wrote zone codes into itab
+        if (options.want_leak_mask)
+            r.leak_mask.resize(static_cast<std::size_t>(rows) * columns);
+        r.leak_pixels = leaks(options.want_leak_mask ? r.leak_mask.data() : nullptr);
         sink.phase(smooth ? 0.6 : 0.75);
         interpolation();
         sink.phase(smooth ? 0.7 : 0.9);

@@ -7,6 +7,7 @@
 #ifndef TOLVANE_H
 #define TOLVANE_H
 
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -109,6 +110,8 @@ LevelCheck check_levels(long long lowest, long long highest, long long interval)
 // Zone codes into tab (and into itab) for every pixel between two contours.
 void plages(int nbplage);
 void rempli(int ilig, int jcol, int ival2);
+// After the second reading: zone pixels whose run a contour of another level stopped (1 in mask, if any); notice.
+long long leaks(std::uint8_t *mask);
 // Zone pixels interpolated between their two contours; itab = the merged grid.
 void interpolation();
 // Van der Gonff iterations, each one call of gonflette, until one fills nothing.

@@ -23,6 +23,7 @@ try {
 
     std::rewind(f1);            // labelling wrote into itab: read the contours again
     lecture();
+    leaks(nullptr);             // a notice when zones ran through gaps in the lines
 
     interpolation();            // zone pixels between their two contours
     dilatation();               // Van der Gonff iterations
