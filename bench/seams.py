@@ -110,7 +110,7 @@ def main():
           "| wall 1 worker (s) | wall 2 workers (s) |")
     print("|---|---|---|---|---|---|---|---|---|---|")
     with tempfile.TemporaryDirectory() as folder:
-        clusters = {n: LocalCluster(n_workers=n, threads_per_worker=1, processes=True, dashboard_address=None)
+        clusters = {n: LocalCluster(n_workers=n, threads_per_worker=1, processes=True, dashboard_address=":0")
                     for n in (1, 2)}
         clients = {n: Client(c) for n, c in clusters.items()}
         for sheet in a.sheets:

@@ -327,7 +327,8 @@ def _window(grid, tile, reach):
 
 
 def _run_tile(source, grid, levels, smoothing, threads, tile, halo):
-    """In a worker: the tile's elevation, or None when no contour lies within reach.
+    """In a worker: the tile's elevation, None when no contour lies within reach,
+    or the core's tolvane.Error.
 
     A tile with no contour within its halo (a plain, the sea, a corner) is tried
     again with a wider margin, up to four tile sizes, as the whole sheet's run
@@ -344,7 +345,11 @@ def _run_tile(source, grid, levels, smoothing, threads, tile, halo):
             return None
         reach = min(max(2 * reach, size), 4 * size)
     lowest, highest, interval = _tile_levels(int(present.min()), int(present.max()), levels)
-    dem = tolvane.elevation(contours, lowest, highest, interval, smoothing, threads=threads)
+    try:
+        dem = tolvane.elevation(contours, lowest, highest, interval, smoothing, threads=threads)
+    except tolvane.Error as e:
+        # An answer, not a crash: the worker's log need not show it.
+        return e
     r, c = tile.r0 - r0, tile.c0 - c0
     return np.ascontiguousarray(dem[r:r + tile.rows, c:c + tile.columns])
 
@@ -409,7 +414,7 @@ def elevation(vectors, output, resolution, attribute="elev", tile=2048, halo=256
     cluster = None
     if client is None:
         cluster = LocalCluster(n_workers=workers or os.cpu_count(), threads_per_worker=1, processes=True,
-                               dashboard_address=None)
+                               dashboard_address=":0")
         client = Client(cluster)
     path = str(output)
     target = path + ".part.tif" if cog else path
@@ -447,6 +452,8 @@ def elevation(vectors, output, resolution, attribute="elev", tile=2048, halo=256
             t = tile_of.pop(fut.key)
             try:
                 cells = fut.result()
+                if isinstance(cells, Exception):
+                    raise cells
             except Exception as e:  # noqa: BLE001 - every failure is reported by its tile
                 result.failed[(t.row, t.column)] = f"{t.where()}: {e}"
                 cells = None

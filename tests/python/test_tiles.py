@@ -62,7 +62,7 @@ def whole_sheet(lines):
 
 @pytest.fixture(scope="module")
 def client():
-    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None)
+    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0")
     with distributed.Client(cluster) as c:
         yield c
     cluster.close()
