@@ -354,6 +354,17 @@ def _run_tile(source, grid, levels, smoothing, threads, tile, halo):
     return np.ascontiguousarray(dem[r:r + tile.rows, c:c + tile.columns])
 
 
+def _creation_options(defaults, given):
+    """defaults overridden by the given NAME=VALUE options (GDAL reads the first of a name)."""
+    options = dict(o.split("=", 1) for o in defaults)
+    for o in given or []:
+        if "=" not in o:
+            raise ValueError(f"creation option {o!r} is not NAME=VALUE")
+        name, value = o.split("=", 1)
+        options[name.upper()] = value
+    return [f"{k}={v}" for k, v in options.items()]
+
+
 def _resolution(resolution):
     if resolution is None:
         return None
@@ -408,6 +419,13 @@ def elevation(vectors, output, resolution, attribute="elev", tile=2048, halo=256
     if len(levels) != 3 or levels[2] == 0:
         raise tolvane.Error(f"levels must be lowest, highest and a nonzero interval, not {levels}",
                             "zero_interval", ())
+    smoothing = int(smoothing)
+    if smoothing % 2 == 0 or smoothing > 9:
+        raise tolvane.Error(f"smoothing size {smoothing}: it must be odd and at most 9", "bad_smoothing",
+                            (smoothing,))
+    gtiff_options = _creation_options(["TILED=YES", "COMPRESS=DEFLATE", "BIGTIFF=IF_SAFER"],
+                                      None if cog else creation_options)
+    cog_options = _creation_options(["COMPRESS=DEFLATE", "BIGTIFF=IF_SAFER"], creation_options)
     tiles = _layout(grid, tile)
     result = TilesResult(str(output), grid, levels, len(tiles))
 
@@ -418,11 +436,14 @@ def elevation(vectors, output, resolution, attribute="elev", tile=2048, halo=256
         client = Client(cluster)
     path = str(output)
     target = path + ".part.tif" if cog else path
+    made = []  # files this call created, removed unless it ends well
+    written = False
+    ds = band = None
     try:
         ds = gdal.GetDriverByName("GTiff").Create(
             target, grid.columns, grid.rows, 1, gdal.GDT_Int32,
-            options=["TILED=YES", "COMPRESS=DEFLATE", "BIGTIFF=IF_SAFER"] + (
-                [] if cog else list(creation_options or [])))
+            options=gtiff_options)
+        made.append(target)
         ds.SetGeoTransform(grid.geotransform())
         if grid.srs_wkt:
             ds.SetProjection(grid.srs_wkt)
@@ -473,11 +494,18 @@ def elevation(vectors, output, resolution, attribute="elev", tile=2048, halo=256
         band = None
         ds = None
         if cog:
+            made.append(path)
             gdal.Translate(path, target, format="COG",
-                           creationOptions=["COMPRESS=DEFLATE", "BIGTIFF=IF_SAFER"] + list(creation_options or []))
+                           creationOptions=cog_options)
+        written = True
     finally:
-        if cog and os.path.exists(target):
-            gdal.GetDriverByName("GTiff").Delete(target)
+        band = ds = None
+        # An interrupted run leaves no partial output behind.
+        for leftover in [f for f in made if not written or f != path]:
+            try:
+                os.remove(leftover)
+            except FileNotFoundError:
+                pass
         if cluster is not None:
             client.close()
             cluster.close()

@@ -94,6 +94,24 @@ def test_one_tile_is_the_whole_sheet_run_georeferenced(lines, client, tmp_path):
     assert not os.path.exists(str(out) + ".part.tif")
 
 
+def test_contour_raster_stands_for_the_lines(lines, client, tmp_path):
+    source = tolvane.tiles._open_source(lines, None, "elev")
+    grid = source.grid((PIXEL, PIXEL))
+    burnt = source.window(grid, 0, 0, grid.rows, grid.columns)
+    raster = gdal.GetDriverByName("GTiff").Create(str(tmp_path / "c.tif"), grid.columns, grid.rows, 1,
+                                                  gdal.GDT_Float32)
+    raster.SetGeoTransform(grid.geotransform())
+    raster.GetRasterBand(1).SetNoDataValue(-9999)
+    raster.GetRasterBand(1).WriteArray(np.where(burnt == tolvane.EMPTY, -9999, burnt).astype(np.float32))
+    raster = None
+    r = tolvane.tiles.elevation(tmp_path / "c.tif", tmp_path / "dem.tif", None, tile=4096, client=client)
+    assert r.levels == source.levels()
+    np.testing.assert_array_equal(read(tmp_path / "dem.tif")[1], whole_sheet(lines))
+    with pytest.raises(tolvane.Error, match="smoothing size 4"):
+        tolvane.tiles.elevation(lines, tmp_path / "bad.tif", PIXEL, smoothing=4, client=client)
+    assert not (tmp_path / "bad.tif").exists()
+
+
 def test_four_tiles_stay_within_the_seam_bound(lines, client, tmp_path):
     whole = whole_sheet(lines)
     seams = {}
