@@ -137,6 +137,7 @@ def main():
                   f"| - | - | - | - | {vs_dem} | {t_whole:.2f} | {t_whole:.2f} (in process) | - |", flush=True)
             for halo in a.halos:
                 walls = {}
+                task_time = float("inf")
                 for n, client in clients.items():
                     out = os.path.join(folder, f"{sheet}_{halo}_{n}.tif")
                     walls[n] = float("inf")
@@ -148,7 +149,7 @@ def main():
                         walls[n] = min(walls[n], time.perf_counter() - t0)
                         busy = sum(ss["stop"] - ss["start"] for task in stream.data
                                    for ss in task["startstops"] if ss["action"] == "compute")
-                        task_time = busy if n == 1 and _ == 0 else min(task_time, busy)
+                        task_time = min(task_time, busy)
                 tiled = gdal.Open(out).ReadAsArray().astype(np.int64)
                 diff = np.abs(tiled - whole)
                 rms = np.sqrt(np.mean(diff.astype(np.float64) ** 2))
