@@ -101,8 +101,11 @@ class TilesError(tolvane.Error):
 def _whole_level(value, where):
     if value is None:
         return None
-    v = float(value)
-    if v != math.floor(v) or not _INT_MIN <= v <= _INT_MAX or v == EMPTY:
+    try:
+        v = float(value)
+    except (TypeError, ValueError):
+        v = math.nan
+    if not math.isfinite(v) or v != math.floor(v) or not _INT_MIN <= v <= _INT_MAX or v == EMPTY:
         raise tolvane.Error(
             f"contour value {value!r} of {where} is not a whole number in the int range other than {EMPTY}",
             "bad_level", ())
@@ -185,6 +188,8 @@ class _Vectors:
             raise tolvane.Error(f"layer '{self.layer}' of {self.path} is in a geographic coordinate system "
                                 "(degrees); reproject it first, e.g. ogr2ogr -t_srs EPSG:32630",
                                 "geographic", ())
+        if resolution is None:
+            raise ValueError("contour lines need a resolution: the pixel size in map units")
         px, py = resolution
         if extent is None:
             if lyr.GetFeatureCount() == 0:
