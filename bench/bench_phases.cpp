@@ -1,6 +1,5 @@
 // Time of each phase of tolvane on generated contour sheets, for the program's
-// own phases ("fast/...") and for the plain versions kept with the tests
-// ("plain/...").
+// own phases ("fast/...") and for the plain versions in reference/ ("plain/...").
 //
 //   bench_phases [--sizes=LxC,...] [--reference_sizes=LxC,...] [benchmark flags]
 //
@@ -10,8 +9,8 @@
 // again (the restoring is not timed). The phases talk on standard output, which
 // goes to /dev/null; the report goes to standard error, and to a file with
 // --benchmark_out=FILE.
-#include "nrutil.h"
 #include "phases_reference.h"
+#include "program_state.h"
 #include "tolvane.h"
 
 #include <benchmark/benchmark.h>
@@ -24,6 +23,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -59,72 +59,16 @@ const Version SIMPLE{"plain", reference::plages, reference::interpolation, refer
 // before it in a run.
 enum class Etape { lecture, plages, interpolation, dilatation, moyenne, lissage, sauvegarde };
 
-// A copy of every grid.
-struct Grilles {
-    std::vector<int> itab, itab1, itab2;
-    std::vector<unsigned char> tab;
-    std::vector<unsigned short> itab3;
-};
-
-template <typename T>
-void garde(T **grille, std::vector<T> &copie)
-{
-    const std::size_t n = static_cast<std::size_t>(nb_col);
-    copie.resize(n * nb_lig);
-    for (int i = 0; i < nb_lig; i++)
-        std::memcpy(&copie[n * i], grille[i], n * sizeof(T));
-}
-
-template <typename T>
-void remet(const std::vector<T> &copie, T **grille)
-{
-    const std::size_t n = static_cast<std::size_t>(nb_col);
-    for (int i = 0; i < nb_lig; i++)
-        std::memcpy(grille[i], &copie[n * i], n * sizeof(T));
-}
-
-Grilles photo()
-{
-    Grilles g;
-    garde(itab, g.itab);
-    garde(itab1, g.itab1);
-    garde(itab2, g.itab2);
-    garde(tab, g.tab);
-    garde(itab3, g.itab3);
-    return g;
-}
-
-void restaure(const Grilles &g)
-{
-    remet(g.itab, itab);
-    remet(g.itab1, itab1);
-    remet(g.itab2, itab2);
-    remet(g.tab, tab);
-    remet(g.itab3, itab3);
-}
-
 // The folder of the generated sheets and of the written images, removed at exit.
 fs::path dossier;
 
 // Grids sized for the current sheet.
 void alloue(Taille t)
 {
-    if (itab != nullptr) {
-        frucmatrice(tab, nb_lig);
-        frimatrice(itab, nb_lig);
-        frimatrice(itab1, nb_lig);
-        frimatrice(itab2, nb_lig);
-        frusmatrice(itab3, nb_lig);
-    }
-    nb_lig = t.lignes;
-    nb_col = t.colonnes;
     taille_pix = 10;
-    tab = ucmatrice(nb_col, nb_lig);
-    itab = imatrice(nb_col, nb_lig);
-    itab1 = imatrice(nb_col, nb_lig);
-    itab2 = imatrice(nb_col, nb_lig);
-    itab3 = usmatrice(nb_col, nb_lig);
-    if (!tab || !itab || !itab1 || !itab2 || !itab3) {
+    try {
+        harness::allocate_grids(t.lignes, t.colonnes);
+    } catch (const std::bad_alloc &) {
         std::cerr << "bench_phases: no memory for a " << t.nom() << " sheet\n";
         std::exit(1);
     }
@@ -136,7 +80,7 @@ struct Feuille {
     Taille taille;
     const Version *version;
     std::string base; // path of the images without their suffix
-    Grilles avant_plages, avant_interpolation, avant_dilatation, avant_moyenne, apres_moyenne;
+    harness::ProgramState avant_plages, avant_interpolation, avant_dilatation, avant_moyenne, apres_moyenne;
 };
 
 std::unique_ptr<Feuille> courante;
@@ -183,17 +127,17 @@ Feuille &feuille(Taille t, const Version &v)
         std::exit(1);
     }
     lecture();
-    f->avant_plages = photo();
+    f->avant_plages = harness::snapshot();
     v.plages(nbplage);
     std::rewind(f1);
     lecture();
-    f->avant_interpolation = photo();
+    f->avant_interpolation = harness::snapshot();
     v.interpolation();
-    f->avant_dilatation = photo();
+    f->avant_dilatation = harness::snapshot();
     v.dilatation();
-    f->avant_moyenne = photo();
+    f->avant_moyenne = harness::snapshot();
     v.moyenne();
-    f->apres_moyenne = photo();
+    f->apres_moyenne = harness::snapshot();
     courante = std::move(f);
     return *courante;
 }
@@ -227,13 +171,13 @@ void mesure(benchmark::State &state, Taille t, const Version *v, Etape etape, in
         state.PauseTiming();
         switch (etape) {
         case Etape::lecture: std::rewind(f1); break;
-        case Etape::plages: restaure(f.avant_plages); break;
-        case Etape::interpolation: restaure(f.avant_interpolation); break;
-        case Etape::dilatation: restaure(f.avant_dilatation); break;
-        case Etape::moyenne: restaure(f.avant_moyenne); break;
-        case Etape::lissage: restaure(f.apres_moyenne); break;
+        case Etape::plages: harness::restore(f.avant_plages); break;
+        case Etape::interpolation: harness::restore(f.avant_interpolation); break;
+        case Etape::dilatation: harness::restore(f.avant_dilatation); break;
+        case Etape::moyenne: harness::restore(f.avant_moyenne); break;
+        case Etape::lissage: harness::restore(f.apres_moyenne); break;
         case Etape::sauvegarde:
-            restaure(f.apres_moyenne);
+            harness::restore(f.apres_moyenne);
             ouvre_sorties(f);
             break;
         }

@@ -1,5 +1,5 @@
-"""tolvane.tiles from Python: the README's example contour lines into a
-cloud-optimised GeoTIFF, on a local Dask cluster of two worker processes.
+"""tolvane.tiles from Python: the bundled contour lines (curvas/colinas.gpkg)
+into a cloud-optimised GeoTIFF, on a local Dask cluster of two worker processes.
 
     python3 examples/tiles_colinas.py [SCHEDULER_ADDRESS]
 
@@ -22,7 +22,7 @@ def main():
         cluster = LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=":0")
         client = Client(cluster)
     try:
-        r = tolvane.tiles.elevation("examples/curvas_colinas.gpkg", "build/colinas_cog.tif", 5, attribute="elev",
+        r = tolvane.tiles.elevation("examples/curvas/colinas.gpkg", "build/colinas_cog.tif", 5, attribute="elev",
                                     tile=256, halo=64, client=client, cog=True)
     finally:
         client.close()

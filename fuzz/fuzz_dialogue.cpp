@@ -12,7 +12,7 @@
 // Every fatal failure of the dialog ends with exit(1). The target is linked with
 // --wrap=exit: while a run is under way, exit jumps back here instead of ending the
 // fuzzer, and the run counts as a clean refusal. A sanitizer report is a finding.
-#include "nrutil.h"
+#include "program_state.h"
 #include "tolvane.h"
 
 #include <csetjmp>
@@ -44,13 +44,6 @@ void ferme(std::FILE *&f)
     if (f != nullptr)
         std::fclose(f);
     f = nullptr;
-}
-
-template <typename T>
-void libere(T **&grille, void (*fr)(T **, int))
-{
-    fr(grille, nb_lig);
-    grille = nullptr;
 }
 
 } // namespace
@@ -153,10 +146,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::fclose(entrada);
     for (std::FILE **f : {&f1, &f2, &f3, &f4, &f2d, &f3d, &f4d})
         ferme(*f);
-    libere(tab, frucmatrice);
-    libere(itab, frimatrice);
-    libere(itab1, frimatrice);
-    libere(itab2, frimatrice);
-    libere(itab3, frusmatrice);
+    harness::release_program_grids();
     return 0;
 }

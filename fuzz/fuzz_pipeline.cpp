@@ -12,10 +12,10 @@
 // run starts from a state the dialog can hand over.
 //
 // Every phase runs twice from the same state, as the program runs it and as the
-// plain version kept with the tests runs it; the grids and counters they leave
+// plain version (reference/) runs it; the grids and counters they leave
 // must be the same, or the target stops.
-#include "nrutil.h"
 #include "phases_reference.h"
+#include "program_state.h"
 #include "tolvane.h"
 
 #include <functional>
@@ -62,51 +62,15 @@ int cellule(Lecteur &l, int bas, int intervalle)
     return l.entier();
 }
 
-struct Etat {
-    std::vector<int> itab, itab1, itab2;
-    std::vector<unsigned char> tab;
-    int nb_pix_mod, modif;
-    bool operator==(const Etat &o) const
-    {
-        return itab == o.itab && itab1 == o.itab1 && itab2 == o.itab2 && tab == o.tab && nb_pix_mod == o.nb_pix_mod
-               && modif == o.modif;
-    }
-};
-
-Etat sauve()
-{
-    Etat e{{}, {}, {}, {}, nb_pix_mod, modif};
-    for (int i = 0; i < nb_lig; i++) {
-        e.itab.insert(e.itab.end(), itab[i], itab[i] + nb_col);
-        e.itab1.insert(e.itab1.end(), itab1[i], itab1[i] + nb_col);
-        e.itab2.insert(e.itab2.end(), itab2[i], itab2[i] + nb_col);
-        e.tab.insert(e.tab.end(), tab[i], tab[i] + nb_col);
-    }
-    return e;
-}
-
-void restaure(const Etat &e)
-{
-    for (int i = 0; i < nb_lig; i++) {
-        const std::size_t n = static_cast<std::size_t>(i) * nb_col;
-        std::memcpy(itab[i], &e.itab[n], sizeof(int) * static_cast<std::size_t>(nb_col));
-        std::memcpy(itab1[i], &e.itab1[n], sizeof(int) * static_cast<std::size_t>(nb_col));
-        std::memcpy(itab2[i], &e.itab2[n], sizeof(int) * static_cast<std::size_t>(nb_col));
-        std::memcpy(tab[i], &e.tab[n], static_cast<std::size_t>(nb_col));
-    }
-    nb_pix_mod = e.nb_pix_mod;
-    modif = e.modif;
-}
-
 // Runs the plain phase, then the program's from the same state; they must agree.
 void compare(const std::function<void()> &plain, const std::function<void()> &rapide)
 {
-    const Etat depart = sauve();
+    const harness::ProgramState depart = harness::snapshot();
     plain();
-    const Etat attendu = sauve();
-    restaure(depart);
+    const harness::ProgramState attendu = harness::snapshot();
+    harness::restore(depart);
     rapide();
-    if (!(sauve() == attendu))
+    if (!harness::first_difference(attendu, harness::snapshot()).empty())
         __builtin_trap();
 }
 
@@ -131,8 +95,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     Lecteur l{data, size};
-    nb_lig = l.octet() % 64 + 1;
-    nb_col = l.octet() % 64 + 1;
+    const int lignes = l.octet() % 64 + 1;
+    const int colonnes = l.octet() % 64 + 1;
     const int maille = 1 + 2 * (l.octet() % 5);
     const int bas = l.entier();
     const int haut = l.entier();
@@ -144,22 +108,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     interval = intervalle;
     taille_pix = 1;
 
-    tab = ucmatrice(nb_col, nb_lig);
-    itab = imatrice(nb_col, nb_lig);
-    itab1 = imatrice(nb_col, nb_lig);
-    itab2 = imatrice(nb_col, nb_lig);
-    itab3 = usmatrice(nb_col, nb_lig);
-    int **image = imatrice(nb_col, nb_lig);
-    for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++)
-            image[i][j] = cellule(l, bas, intervalle);
+    harness::allocate_grids(lignes, colonnes);
+    std::vector<int> image(static_cast<std::size_t>(lignes) * colonnes);
+    for (int &cell : image)
+        cell = cellule(l, bas, intervalle);
 
     table_niveaux();
-    for (int i = 0; i < nb_lig; i++)
-        std::memcpy(itab[i], image[i], sizeof(int) * static_cast<std::size_t>(nb_col));
+    harness::put_cells(itab, image);
     compare([] { reference::plages(nbplage); }, [] { plages(nbplage); });
-    for (int i = 0; i < nb_lig; i++)
-        std::memcpy(itab[i], image[i], sizeof(int) * static_cast<std::size_t>(nb_col));
+    harness::put_cells(itab, image);
     compare([] { reference::interpolation(); }, [] { interpolation(); });
     compare([] { reference::dilatation(); }, [] { dilatation(); });
     compare([] { reference::moyenne(); }, [] { moyenne(); });
@@ -175,14 +132,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     f4d = nul();
     sauvegarde(); // closes the six files
 
-    frimatrice(image, nb_lig);
-    frucmatrice(tab, nb_lig);
-    frimatrice(itab, nb_lig);
-    frimatrice(itab1, nb_lig);
-    frimatrice(itab2, nb_lig);
-    frusmatrice(itab3, nb_lig);
-    tab = nullptr;
-    itab = itab1 = itab2 = nullptr;
-    itab3 = nullptr;
+    harness::release_grids();
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "nrutil.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
@@ -14,13 +15,16 @@ T *vecteur(int NbCol)
     return static_cast<T *>(std::calloc(static_cast<std::size_t>(NbCol), sizeof(T)));
 }
 
+// The lines of a matrix lie one after the other in a single block, so that a
+// grid of many short lines costs no more than one of few long ones; the pointer
+// array addresses each line in it.
 template <typename T>
 void frmatrice(T **Mat, int NbLig)
 {
     if (Mat == nullptr)
         return;
-    for (int i = 0; i < NbLig; i++)
-        std::free(Mat[i]);
+    if (NbLig > 0)
+        std::free(Mat[0]);
     std::free(Mat);
 }
 
@@ -29,16 +33,19 @@ T **matrice(int NbCol, int NbLig)
 {
     if (NbCol <= 0 || NbLig <= 0)
         return nullptr;
-    T **Mat = static_cast<T **>(std::calloc(static_cast<std::size_t>(NbLig), sizeof(T *)));
+    const std::size_t lignes = static_cast<std::size_t>(NbLig), colonnes = static_cast<std::size_t>(NbCol);
+    if (colonnes > SIZE_MAX / sizeof(T) / lignes)
+        return nullptr;
+    T **Mat = static_cast<T **>(std::calloc(lignes, sizeof(T *)));
     if (Mat == nullptr)
         return nullptr;
-    for (int i = 0; i < NbLig; i++) {
-        Mat[i] = vecteur<T>(NbCol);
-        if (Mat[i] == nullptr) {
-            frmatrice(Mat, i);
-            return nullptr;
-        }
+    T *bloc = static_cast<T *>(std::calloc(lignes * colonnes, sizeof(T)));
+    if (bloc == nullptr) {
+        std::free(Mat);
+        return nullptr;
     }
+    for (std::size_t i = 0; i < lignes; i++)
+        Mat[i] = bloc + i * colonnes;
     return Mat;
 }
 

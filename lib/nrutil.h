@@ -1,10 +1,10 @@
 // Matrix and vector allocation, one allocator per element type.
 //
-// A matrix is an array of NbLig line pointers, each line a separate zero-filled
-// block of NbCol elements, addressed m[line][column]. Allocators take the number
-// of columns first, then the number of lines. An allocator returns null when a
-// size is zero or less or when a block cannot be had; it never hands back a
-// partly built matrix (the lines already obtained are released first).
+// A matrix is an array of NbLig line pointers, each to a zero-filled line of
+// NbCol elements, addressed m[line][column]; the lines lie one after the other
+// in a single block. Allocators take the number of columns first, then the
+// number of lines. An allocator returns null when a size is zero or less or when
+// a block cannot be had; it never hands back a partly built matrix.
 #ifndef NRUTIL_H
 #define NRUTIL_H
 

@@ -5,24 +5,32 @@
 // the run with exit status 1. The phases behind this file assume a valid state.
 #include "tolvane.h"
 
+#include "atomic_outputs.h"
+#include "levels_report.h"
 #include "nrutil.h"
 
 #include <tolvane/tolvane.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cinttypes>
 #include <climits>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
-
-namespace {
 
 [[noreturn]] void termine()
 {
+    discard_outputs(); // the previous results stay as they were
     std::fflush(stdout);
     std::exit(1);
 }
+
+namespace {
 
 [[noreturn]] void fin_entree()
 {
@@ -55,6 +63,18 @@ std::string lire_nom(const char *question)
     return mot;
 }
 
+// An optional sign and at least one decimal digit, of any length.
+bool all_digits(const std::string &mot)
+{
+    std::size_t n = mot.empty() || (mot[0] != '+' && mot[0] != '-') ? 0 : 1;
+    if (n == mot.size())
+        return false;
+    for (; n < mot.size(); n++)
+        if (!std::isdigit(static_cast<unsigned char>(mot[n])))
+            return false;
+    return true;
+}
+
 // Prints the question and reads one integer; a word that is not an integer is
 // consumed and the question is asked again.
 int lire_entier(const std::string &question)
@@ -67,7 +87,10 @@ int lire_entier(const std::string &question)
         int valeur = 0;
         if (entier_de(mot, valeur))
             return valeur;
-        std::printf("\n Respuesta no valida: se espera un numero entero\n");
+        if (all_digits(mot))
+            std::printf("\n Respuesta no valida: el numero esta fuera del rango de los enteros\n");
+        else
+            std::printf("\n Respuesta no valida: se espera un numero entero\n");
     }
 }
 
@@ -102,25 +125,59 @@ void banniere()
     std::printf("\n\tutilizando imagenes de 4 bytes y creando imagenes de 4 y 2 bytes ");
 }
 
-bool lire_fichier(const std::string &chemin, std::string &texte)
+// Opens an input for reading without waiting on a FIFO. On failure, with the
+// cause in `cause`: NO_SUCH_FILE when there is no such file, CANNOT_OPEN when it
+// cannot be opened, NOT_REGULAR when it is a folder, a FIFO or a device.
+constexpr int NO_SUCH_FILE = -1, CANNOT_OPEN = -2, NOT_REGULAR = -3;
+
+int open_input(const std::string &chemin, std::string &cause)
 {
-    std::FILE *f1d = std::fopen(chemin_hote(chemin).c_str(), "r");
-    if (f1d == nullptr)
+    const int fd = open(chemin_hote(chemin).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        cause = cause_of(errno);
+        return errno == ENOENT ? NO_SUCH_FILE : CANNOT_OPEN;
+    }
+    struct stat s {};
+    if (fstat(fd, &s) != 0 || !S_ISREG(s.st_mode)) {
+        cause = S_ISDIR(s.st_mode)                          ? "es una carpeta"
+                : S_ISFIFO(s.st_mode)                       ? "es una tuberia (FIFO)"
+                : S_ISCHR(s.st_mode) || S_ISBLK(s.st_mode) ? "es un dispositivo"
+                                                            : "no es un archivo normal";
+        close(fd);
+        return NOT_REGULAR;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// The whole text of the input descriptor; false with the cause when it cannot be
+// read (`missing` when there is simply no such file).
+bool lire_fichier(const std::string &chemin, std::string &texte, std::string &cause, bool &missing)
+{
+    const int fd = open_input(chemin, cause);
+    missing = fd == NO_SUCH_FILE;
+    if (fd < 0)
         return false;
     char bloc[4096];
-    std::size_t n;
-    while ((n = std::fread(bloc, 1, sizeof bloc, f1d)) > 0)
-        texte.append(bloc, n);
-    std::fclose(f1d);
-    return true;
+    ssize_t n;
+    while ((n = read(fd, bloc, sizeof bloc)) > 0)
+        texte.append(bloc, static_cast<std::size_t>(n));
+    if (n < 0)
+        cause = cause_of(errno);
+    close(fd);
+    return n == 0;
 }
 
 // Lines, columns and pixel size from the input descriptor, or from the operator
 // when there is no descriptor or it cannot be trusted.
 void taille_image(const std::string &nomdescr1)
 {
-    std::string texte;
-    if (lire_fichier(nomdescr1, texte)) {
+    std::string texte, cause;
+    bool missing = false;
+    if (lire_fichier(nomdescr1, texte, cause, missing)) {
+        // A byte-order mark left by an editor is no part of the numbers.
+        if (texte.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            texte.erase(0, 3);
         int valeurs[6];
         if (lire_descripteur(texte, valeurs) == 6 && valeurs[0] > 0 && valeurs[1] > 0) {
             nb_lig = valeurs[0];
@@ -131,8 +188,10 @@ void taille_image(const std::string &nomdescr1)
         }
         std::printf("\n El archivo %s no es valido: se esperan seis enteros, lineas y columnas positivas \n\n",
                     nomdescr1.c_str());
-    } else {
+    } else if (missing) {
         std::printf("\n No hay archivo %s \n\n", nomdescr1.c_str());
+    } else {
+        std::printf("\n No hay archivo %s: %s\n\n", nomdescr1.c_str(), cause.c_str());
     }
     nb_lig = lire_positif("\n\tNumero de lineas   ? ");
     nb_col = lire_positif("\n\tNumero de columnas ? ");
@@ -153,13 +212,34 @@ void verifie_taille_image()
     }
 }
 
-std::FILE *cree(const std::string &chemin, const char *mode)
+[[noreturn]] void refuse_output(const std::string &chemin, const std::string &cause)
 {
-    std::FILE *f = std::fopen(chemin_hote(chemin).c_str(), mode);
-    if (f == nullptr) {
-        std::printf("\n No such File %s \n", chemin.c_str());
-        termine();
+    std::printf("\n No such File %s: %s\n", chemin.c_str(), cause.c_str());
+    termine();
+}
+
+bool same_file(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Output `slot` (0..5) is written under a temporary name and takes its final
+// name at the end of the run; whatever would keep it from taking that name is
+// found here, before anything is written.
+std::FILE *cree(int slot, const std::string &chemin, const char *mode, const std::string &nomdescr1)
+{
+    const std::string host = chemin_hote(chemin);
+    const std::string refusal = refusal_of_output(host);
+    if (!refusal.empty())
+        refuse_output(chemin, refusal);
+    // Replacing an input would destroy it, through a link or not.
+    struct stat output {}, input {};
+    if (stat(host.c_str(), &output) == 0) {
+        if (fstat(fileno(f1), &input) == 0 && same_file(output, input))
+            refuse_output(chemin, "es el mismo archivo que la imagen de entrada " + nomim1);
+        if (stat(chemin_hote(nomdescr1).c_str(), &input) == 0 && same_file(output, input))
+            refuse_output(chemin, "es el mismo archivo que el descriptor de entrada " + nomdescr1);
     }
+    std::FILE *f = create_temporary(slot, host, mode);
+    if (f == nullptr)
+        refuse_output(chemin, cause_of(errno));
     return f;
 }
 
@@ -198,7 +278,7 @@ void termine_par_erreur(const std::exception &e)
 void verifie_ecriture(bool ok, const std::string &chemin)
 {
     if (!ok) {
-        std::printf("\n Error de escritura en el archivo %s \n", chemin.c_str());
+        std::printf("\n Error de escritura en el archivo %s: %s\n", chemin.c_str(), cause_of(errno).c_str());
         termine();
     }
 }
@@ -284,9 +364,18 @@ void ouverture()
     const std::string nomdescr1 = nomim1 + "_c4.txt";
     nomim1 += "_c4.raw";
 
-    f1 = std::fopen(chemin_hote(nomim1).c_str(), "rb");
+    std::string cause;
+    const int fd = open_input(nomim1, cause);
+    if (fd < 0) {
+        if (fd != NOT_REGULAR)
+            std::printf("\n File %s unknown: %s\n", nomim1.c_str(), cause.c_str());
+        else
+            std::printf("\n La imagen %s no es un archivo normal: %s\n", nomim1.c_str(), cause.c_str());
+        termine();
+    }
+    f1 = fdopen(fd, "rb");
     if (f1 == nullptr) {
-        std::printf("\n File %s unknown\n", nomim1.c_str());
+        std::printf("\n File %s unknown: %s\n", nomim1.c_str(), cause_of(errno).c_str());
         termine();
     }
     taille_image(nomdescr1);
@@ -323,12 +412,12 @@ void ouverture()
     std::printf("\n nomdesc3 %s ", nomdescr3.c_str());
     std::printf("\n nomdesc4 %s \n", nomdescr4.c_str());
 
-    f2 = cree(nomim2, "wb");
-    f3 = cree(nomim3, "wb");
-    f4 = cree(nomim4, "wb");
-    f2d = cree(nomdescr2, "w");
-    f3d = cree(nomdescr3, "w");
-    f4d = cree(nomdescr4, "w");
+    f2 = cree(0, nomim2, "wb", nomdescr1);
+    f3 = cree(1, nomim3, "wb", nomdescr1);
+    f4 = cree(2, nomim4, "wb", nomdescr1);
+    f2d = cree(3, nomdescr2, "w", nomdescr1);
+    f3d = cree(4, nomdescr3, "w", nomdescr1);
+    f4d = cree(5, nomdescr4, "w", nomdescr1);
 
     ecrit_tete(f2d, nomdescr2, 1);
     ecrit_tete(f3d, nomdescr3, 2);
@@ -379,11 +468,47 @@ int question_maille()
     }
 }
 
+// An image without a single altitude gives no elevation model.
+void refuse_empty_image(const LevelReport &report)
+{
+    if (report.contour_pixels == 0) {
+        std::printf("\n La imagen %s no tiene ninguna altitud: todos sus pixeles valen %d\n", nomim1.c_str(), VIDE);
+        termine();
+    }
+}
+
+// One line for each way in which the answers do not fit the image; nothing when
+// they fit.
+void warn_about_levels(const LevelReport &report, long long labelled)
+{
+    if (report.zones > 0 && report.off_level_pixels > 0)
+        std::printf("\n Aviso: pixeles de curva cuya altitud no es un nivel de la tabla (de %d a %d cada %d), "
+                    "fuera de toda zona: %lld\n",
+                    mit[1], mat[report.zones], interval, report.off_level_pixels);
+    if (!report.missing_levels.empty()) {
+        const std::size_t shown = std::min<std::size_t>(report.missing_levels.size(), 12);
+        std::string list;
+        for (std::size_t n = 0; n < shown; n++)
+            list += (n ? ", " : "") + std::to_string(report.missing_levels[n]);
+        if (shown < report.missing_levels.size())
+            list += "... (" + std::to_string(report.missing_levels.size()) + " en total)";
+        std::printf("\n Aviso: ningun pixel de la imagen tiene estos niveles de la tabla: %s\n", list.c_str());
+    }
+    if (report.zones == 0)
+        std::printf("\n Aviso: la tabla de niveles (de %d a %d cada %d) no tiene ninguna zona: no hay interpolacion "
+                    "entre curvas\n",
+                    mit[1], upper_value, interval);
+    else if (labelled == 0)
+        std::printf("\n Aviso: ningun pixel queda entre dos curvas de niveles consecutivos de la tabla: no hay "
+                    "interpolacion entre curvas\n");
+}
+
 void lecture()
 {
     for (int r = 0; r < nb_lig; r++) {
         if (std::fread(itab[r], sizeof(int), static_cast<std::size_t>(nb_col), f1) != static_cast<std::size_t>(nb_col)) {
-            std::printf("\n Error de lectura en la imagen %s (linea %d)\n", nomim1.c_str(), r);
+            const std::string cause = std::ferror(f1) ? cause_of(errno) : "el archivo termina antes";
+            std::printf("\n Error de lectura en la imagen %s (linea %d): %s\n", nomim1.c_str(), r, cause.c_str());
             termine();
         }
     }
@@ -462,10 +587,9 @@ void ecrit_queue(std::FILE *f, const std::string &chemin, int minimum, int maxim
 
 void ferme(std::FILE *&f, const std::string &chemin)
 {
-    const bool ok = std::fflush(f) == 0 && !std::ferror(f);
-    const bool ferme_ok = std::fclose(f) == 0;
+    const bool ok = close_synced(f);
     f = nullptr;
-    verifie_ecriture(ok && ferme_ok, chemin);
+    verifie_ecriture(ok, chemin);
 }
 
 } // namespace
@@ -491,6 +615,13 @@ void sauvegarde()
     ferme(f2d, nomdescr2);
     ferme(f3d, nomdescr3);
     ferme(f4d, nomdescr4);
+
+    // All six are complete: they replace the previous results together.
+    int failed = 0;
+    if (!commit_outputs(&failed)) {
+        const std::string *names[] = {&nomim2, &nomim3, &nomim4, &nomdescr2, &nomdescr3, &nomdescr4};
+        verifie_ecriture(false, *names[failed]);
+    }
 
     std::printf("\n");
 }

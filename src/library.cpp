@@ -4,6 +4,7 @@
 #include <tolvane/tolvane.h>
 
 #include "console.h"
+#include "levels_report.h"
 #include "nrutil.h"
 #include "tolvane.h"
 
@@ -129,26 +130,11 @@ void check(const std::int32_t *contours, int rows, int columns, const Levels &le
                     {options.smoothing});
 }
 
-// The contour image into itab, as the dialog reads it; the number of altitudes.
-long long read_contours(const std::int32_t *contours)
+// The contour image into itab, as the dialog reads it.
+void read_contours(const std::int32_t *contours)
 {
-    long long altitudes = 0;
-    for (int i = 0; i < nb_lig; i++) {
-        const std::int32_t *row = contours + static_cast<std::size_t>(i) * nb_col;
-        std::memcpy(itab[i], row, sizeof(int) * static_cast<std::size_t>(nb_col));
-        for (int j = 0; j < nb_col; j++)
-            altitudes += row[j] != EMPTY;
-    }
-    return altitudes;
-}
-
-long long labelled_pixels()
-{
-    long long n = 0;
     for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++)
-            n += tab[i][j] != 0;
-    return n;
+        std::memcpy(itab[i], contours + static_cast<std::size_t>(i) * nb_col, sizeof(int) * static_cast<std::size_t>(nb_col));
 }
 
 } // namespace
@@ -167,16 +153,23 @@ Result elevation(const std::int32_t *contours, int rows, int columns, const Leve
         table_niveaux();
         r.rows = rows;
         r.columns = columns;
-        r.zones = nbplage > 0 ? nbplage : 0;
-        r.contour_pixels = read_contours(contours);
-        if (r.contour_pixels == 0)
+        read_contours(contours);
+        const LevelReport report = level_report();
+        if (report.contour_pixels == 0)
             throw Error(ErrorKind::no_altitude, "the contour grid holds no altitude: every cell is empty");
+        r.zones = report.zones;
+        r.contour_pixels = report.contour_pixels;
+        r.off_level_pixels = report.off_level_pixels;
+        r.missing_levels = report.missing_levels;
 
         const bool smooth = options.smoothing > 1;
         sink.phase(0.05);
         plages(nbplage);
-        r.zone_pixels = labelled_pixels();
+        r.zone_pixels = zone_pixels();
         read_contours(contours); // labelling wrote zone codes into itab
+        if (options.want_leak_mask)
+            r.leak_mask.resize(static_cast<std::size_t>(rows) * columns);
+        r.leak_pixels = leaks(options.want_leak_mask ? r.leak_mask.data() : nullptr);
         sink.phase(smooth ? 0.6 : 0.75);
         interpolation();
         sink.phase(smooth ? 0.7 : 0.9);

@@ -7,6 +7,7 @@
 #ifndef TOLVANE_H
 #define TOLVANE_H
 
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -68,6 +69,14 @@ void questions_altitudes();
 int question_maille();
 // Reads the whole input image from the current position of f1 into itab.
 void lecture();
+// Ends the run when the image as read holds no altitude at all.
+struct LevelReport;
+void refuse_empty_image(const LevelReport &report);
+// The notices "Aviso: ..." about contour pixels off the levels, levels no pixel
+// holds and a run without zones (`labelled`: pixels the labelling put in a zone).
+void warn_about_levels(const LevelReport &report, long long labelled);
+// Removes the temporary outputs and ends the run with exit status 1.
+[[noreturn]] void termine();
 // Extremes, the 1-, 2- and 4-byte images of itab1 and the descriptor tails; closes
 // every output file.
 void sauvegarde();
@@ -101,6 +110,8 @@ LevelCheck check_levels(long long lowest, long long highest, long long interval)
 // Zone codes into tab (and into itab) for every pixel between two contours.
 void plages(int nbplage);
 void rempli(int ilig, int jcol, int ival2);
+// After the second reading: zone pixels whose run a contour of another level stopped (1 in mask, if any); notice.
+long long leaks(std::uint8_t *mask);
 // Zone pixels interpolated between their two contours; itab = the merged grid.
 void interpolation();
 // Van der Gonff iterations, each one call of gonflette, until one fills nothing.
@@ -116,6 +127,7 @@ double InterpolePointSpline(double x, double y, int n);
 // plain phases.
 long double Fact(int n);
 long Comb(int p, int n);
+float poids(int i, int n, double t, double s, long combi);
 int valeur_interpolee(int bas, double distinf, double distsup);
 int moyenne_dilatation(int alt_prov, int ival2);
 int moyenne_croix(long long tot, int ico);

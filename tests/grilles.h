@@ -1,9 +1,9 @@
-// Small grids for the phase tests: sizes the program-wide grids, fills them from
-// rows written out in the test, reads them back and captures the console.
+// Small grids for the phase tests: sizes the program-wide grids (harness/), fills
+// them from rows written out in the test, reads them back and captures the console.
 #ifndef GRILLES_H
 #define GRILLES_H
 
-#include "nrutil.h"
+#include "program_state.h"
 #include "tolvane.h"
 
 #include <gtest/gtest.h>
@@ -15,31 +15,6 @@ namespace grilles {
 
 constexpr int E = VIDE;
 using Grille = std::vector<std::vector<int>>;
-
-// Gives back the grids sized by the previous call and allocates the five grids
-// anew, lignes x colonnes, all zero.
-inline void dimensionne(int lignes, int colonnes)
-{
-    static int lignes_prises = 0;
-    static unsigned char **t = nullptr;
-    static int **g0 = nullptr, **g1 = nullptr, **g2 = nullptr;
-    static unsigned short **g3 = nullptr;
-    if (t != nullptr) {
-        frucmatrice(t, lignes_prises);
-        frimatrice(g0, lignes_prises);
-        frimatrice(g1, lignes_prises);
-        frimatrice(g2, lignes_prises);
-        frusmatrice(g3, lignes_prises);
-    }
-    nb_lig = lignes;
-    nb_col = colonnes;
-    tab = t = ucmatrice(colonnes, lignes);
-    itab = g0 = imatrice(colonnes, lignes);
-    itab1 = g1 = imatrice(colonnes, lignes);
-    itab2 = g2 = imatrice(colonnes, lignes);
-    itab3 = g3 = usmatrice(colonnes, lignes);
-    lignes_prises = lignes;
-}
 
 template <typename T>
 void pose(T **grille, const Grille &valeurs)
@@ -62,7 +37,7 @@ Grille lit(T **grille)
 // Sizes the grids to the rows given and puts them into itab.
 inline void charge(const Grille &lignes)
 {
-    dimensionne(static_cast<int>(lignes.size()), static_cast<int>(lignes[0].size()));
+    harness::allocate_grids(static_cast<int>(lignes.size()), static_cast<int>(lignes[0].size()));
     pose(itab, lignes);
 }
 

@@ -89,15 +89,16 @@ struct Resultado {
     std::string errores; // standard error
 };
 
-// Runs tolvane in the folder with the given answers; `antes` is shell text run
-// first in the same shell (for example "ulimit -v 200000;").
-inline Resultado ejecuta(const Carpeta &carpeta, const std::string &respuestas, const std::string &antes = "")
+// Runs tolvane (or `programa`) in the folder with the given answers; `antes` is
+// shell text run first in the same shell (for example "ulimit -v 200000;").
+inline Resultado ejecuta(const Carpeta &carpeta, const std::string &respuestas, const std::string &antes = "",
+                         const std::string &programa = TOLVANE_BIN)
 {
     const fs::path entrada = carpeta.raiz() / ".respuestas";
     const fs::path salida = carpeta.raiz() / ".salida";
     const fs::path errores = carpeta.raiz() / ".errores";
     escribe(entrada, respuestas);
-    const std::string orden = "cd '" + carpeta.raiz().string() + "' && " + antes + " '" TOLVANE_BIN "' < '"
+    const std::string orden = "cd '" + carpeta.raiz().string() + "' && " + antes + " '" + programa + "' < '"
                               + entrada.string() + "' > '" + salida.string() + "' 2> '" + errores.string() + "'";
     const int s = std::system(orden.c_str());
     Resultado r;

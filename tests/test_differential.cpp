@@ -1,13 +1,13 @@
-// The fast phases against the plain ones (tests/reference) on many generated
+// The fast phases against the plain ones (reference/) on many generated
 // contour images: after every phase every cell of every grid, the counters and
 // the console text must be the same.
 //
 // TOLVANE_DIFF_CASES raises the number of cases of each family (default 400);
 // a failure names the family, the seed and the size, and TOLVANE_DIFF_SEED runs
 // that one case again.
-#include "nrutil.h"
-#include "phases_reference.h"
 #include "lissage_pas.h"
+#include "phases_reference.h"
+#include "program_state.h"
 #include "tolvane.h"
 
 #include <gtest/gtest.h>
@@ -30,85 +30,19 @@ int nombre_de_cas()
     return v ? std::atoi(v) : 400;
 }
 
-// Everything the phases read or write.
+// The state the phases leave, with what they printed.
 struct Etat {
-    std::vector<int> itab, itab1, itab2;
-    std::vector<unsigned char> tab;
-    int nb_pix_mod = 0, modif = 0;
+    harness::ProgramState grids;
     std::string console;
 };
 
-void alloue(int lig, int col)
-{
-    nb_lig = lig;
-    nb_col = col;
-    tab = ucmatrice(col, lig);
-    itab = imatrice(col, lig);
-    itab1 = imatrice(col, lig);
-    itab2 = imatrice(col, lig);
-}
-
-void libere()
-{
-    frucmatrice(tab, nb_lig);
-    frimatrice(itab, nb_lig);
-    frimatrice(itab1, nb_lig);
-    frimatrice(itab2, nb_lig);
-}
-
-Etat sauve(std::string console)
-{
-    Etat e;
-    for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++) {
-            e.itab.push_back(itab[i][j]);
-            e.itab1.push_back(itab1[i][j]);
-            e.itab2.push_back(itab2[i][j]);
-            e.tab.push_back(tab[i][j]);
-        }
-    e.nb_pix_mod = nb_pix_mod;
-    e.modif = modif;
-    e.console = std::move(console);
-    return e;
-}
-
-void restaure(const Etat &e)
-{
-    std::size_t n = 0;
-    for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++, n++) {
-            itab[i][j] = e.itab[n];
-            itab1[i][j] = e.itab1[n];
-            itab2[i][j] = e.itab2[n];
-            tab[i][j] = e.tab[n];
-        }
-    nb_pix_mod = e.nb_pix_mod;
-    modif = e.modif;
-}
-
-template <typename T>
-std::string premiere_difference(const char *grille, const std::vector<T> &a, const std::vector<T> &b)
-{
-    for (std::size_t n = 0; n < a.size(); n++)
-        if (a[n] != b[n]) {
-            std::ostringstream s;
-            s << grille << " differs at line " << n / nb_col << ", column " << n % nb_col << ": plain "
-              << +a[n] << ", fast " << +b[n];
-            return s.str();
-        }
-    return "";
-}
+Etat sauve(std::string console) { return {harness::snapshot(), std::move(console)}; }
 
 std::string difference(const Etat &plain, const Etat &rapide)
 {
-    for (const std::string &d : {premiere_difference("itab", plain.itab, rapide.itab),
-                                 premiere_difference("itab1", plain.itab1, rapide.itab1),
-                                 premiere_difference("itab2", plain.itab2, rapide.itab2),
-                                 premiere_difference("tab", plain.tab, rapide.tab)})
-        if (!d.empty())
-            return d;
-    if (plain.nb_pix_mod != rapide.nb_pix_mod || plain.modif != rapide.modif)
-        return "counters differ";
+    const std::string d = harness::first_difference(plain.grids, rapide.grids, "plain", "fast");
+    if (!d.empty())
+        return d;
     if (plain.console != rapide.console)
         return "console differs:\n--- plain\n" + plain.console + "\n--- fast\n" + rapide.console;
     return "";
@@ -119,11 +53,11 @@ std::string difference(const Etat &plain, const Etat &rapide)
 Etat compare(const Etat &depart, const std::function<void()> &plain, const std::function<void()> &rapide,
              const std::string &quoi)
 {
-    restaure(depart);
+    harness::restore(depart.grids);
     testing::internal::CaptureStdout();
     plain();
     const Etat p = sauve(testing::internal::GetCapturedStdout());
-    restaure(depart);
+    harness::restore(depart.grids);
     testing::internal::CaptureStdout();
     rapide();
     const Etat r = sauve(testing::internal::GetCapturedStdout());
@@ -149,16 +83,16 @@ std::string nom(const std::string &famille, unsigned semilla, const Cas &c)
 // The whole pipeline, phase by phase, plain against fast.
 void pipeline(const Cas &c, const std::string &quoi)
 {
-    alloue(c.lig, c.col);
+    harness::allocate_grids(c.lig, c.col);
     mit[1] = c.inferieur;
     upper_value = c.superieur;
     interval = c.intervalle;
     table_niveaux();
     Etat e = sauve("");
-    e.itab = c.image;
+    e.grids.itab = c.image;
 
     e = compare(e, [] { reference::plages(nbplage); }, [] { plages(nbplage); }, quoi + ", labelling");
-    e.itab = c.image; // the second reading
+    e.grids.itab = c.image; // the second reading
     e = compare(e, [] { reference::interpolation(); }, [] { interpolation(); }, quoi + ", interpolation");
     compare(e, [] { reference::gonflette(); }, [] { gonflette(); }, quoi + ", one dilation call");
     e = compare(e, [] { reference::dilatation(); }, [] { dilatation(); }, quoi + ", dilation");
@@ -167,7 +101,7 @@ void pipeline(const Cas &c, const std::string &quoi)
         const int m = c.maille;
         compare(e, [m] { reference::lissage(m); }, [m] { lissage(m); }, quoi + ", smoothing");
     }
-    libere();
+    harness::release_grids();
 }
 
 // ---- Generators ----
@@ -365,15 +299,44 @@ TEST(Differential, SmoothingOfArbitraryAltitudes)
     for (int k = 0; k < n && !testing::Test::HasFailure(); k++) {
         std::mt19937 g(5000000 + static_cast<unsigned>(k));
         const int lig = tirage(g, 10, 40), col = tirage(g, 10, 40);
-        alloue(lig, col);
+        harness::allocate_grids(lig, col);
         const int ampleur = std::vector<int>{3, 300, 70000, 20000000, 2147483647}[g() % 5];
         Etat e = sauve("");
-        for (int &v : e.itab)
+        for (int &v : e.grids.itab)
             v = static_cast<int>(static_cast<long long>(g() % (2ULL * ampleur + 1)) - ampleur);
         const int m = std::vector<int>{3, 5, 7, 9}[g() % 4];
         compare(e, [m] { reference::lissage(m); }, [m] { lissage(m); },
                 "smoothing seed " + std::to_string(5000000 + k) + " size " + std::to_string(m));
-        libere();
+        harness::release_grids();
+    }
+}
+
+// The program's own single-point routine against its smoothing loop: after
+// lissage(n) every pixel of itab1 is InterpolePointSpline at that pixel,
+// truncated, for every size, on grids from the smallest the window fits in.
+TEST(Differential, SinglePointSplineMatchesTheSmoothing)
+{
+    const int cases = std::max(1, nombre_de_cas() / 8);
+    for (int k = 0; k < cases && !testing::Test::HasFailure(); k++) {
+        std::mt19937 g(6000000 + static_cast<unsigned>(k));
+        const int amplitude = std::vector<int>{300, 70000, 2147483647}[g() % 3];
+        for (int size : {3, 5, 7, 9}) {
+            const int rows = size + 1 + tirage(g, 0, 25), columns = size + 1 + tirage(g, 0, 25);
+            harness::allocate_grids(rows, columns);
+            std::vector<int> cells(static_cast<std::size_t>(rows) * columns);
+            for (int &v : cells)
+                v = static_cast<int>(static_cast<long long>(g() % (2ULL * amplitude + 1)) - amplitude);
+            harness::put_cells(itab, cells);
+            testing::internal::CaptureStdout();
+            lissage(size);
+            testing::internal::GetCapturedStdout();
+            for (int i = 0; i < rows; i++)
+                for (int j = 0; j < columns; j++)
+                    ASSERT_EQ(itab1[i][j], tronque(InterpolePointSpline(j, i, size)))
+                        << "seed " << 6000000 + k << ", size " << size << ", " << rows << " x " << columns
+                        << ", row " << i << ", column " << j;
+            harness::release_grids();
+        }
     }
 }
 

@@ -136,7 +136,7 @@ TEST(ArchivosDeEntrada, MissingImageEndsTheRunBeforeTheDescriptorIsLookedFor)
     fs::remove(e.archivo("dem_c4.raw"));
     const Resultado r = e.corre("zona\ndem\n0\n");
     EXPECT_EQ(r.estado, 1);
-    EXPECT_TRUE(termina_con(r.salida, NOMBRE + "\n File c:\\images\\zona\\dem_c4.raw unknown\n")) << r.salida;
+    EXPECT_TRUE(termina_con(r.salida, NOMBRE + "\n File c:\\images\\zona\\dem_c4.raw unknown: no existe\n")) << r.salida;
     EXPECT_EQ(e.nuevos(), std::set<std::string>{});
 }
 
@@ -246,24 +246,28 @@ TEST(ArchivosDeSalida, AFolderStandingAtAnOutputNameEndsTheRun)
         fs::create_directory(e.archivo(nombre));
         const Resultado r = e.corre("zona dem 0 100 300 100 1\n");
         EXPECT_EQ(r.estado, 1);
-        EXPECT_TRUE(termina_con(r.salida, "\n No such File c:\\images\\zona\\" + nombre + " \n")) << r.salida;
+        EXPECT_TRUE(termina_con(r.salida, "\n No such File c:\\images\\zona\\" + nombre + ": es una carpeta\n"))
+            << r.salida;
         EXPECT_TRUE(fs::is_directory(e.archivo(nombre)));
     }
 }
 
-TEST(ArchivosDeSalida, AFullDiskIsReportedWithTheFileName)
+// A write that fails (here past the file size limit, as it would on a full disk)
+// names its file and the cause; the previous results stay as they were and no
+// temporary file is left.
+TEST(ArchivosDeSalida, AFailedWriteKeepsThePreviousResults)
 {
-    if (!fs::exists("/dev/full"))
-        GTEST_SKIP() << "no /dev/full here";
-    for (const std::string &nombre : SALIDAS) {
-        SCOPED_TRACE(nombre);
-        Escenario e;
-        fs::create_symlink("/dev/full", e.archivo(nombre));
-        const Resultado r = e.corre("zona dem 0 100 300 100 1\n");
-        EXPECT_EQ(r.estado, 1);
-        EXPECT_TRUE(termina_con(r.salida, "\n Error de escritura en el archivo c:\\images\\zona\\" + nombre + " \n"))
-            << r.salida;
-    }
+    const std::string descriptor = "64 64 4 0 0 1";
+    Escenario e(&descriptor, prueba::celdas(std::vector<std::int32_t>(64 * 64, 150)));
+    for (const std::string &nombre : SALIDAS)
+        prueba::escribe(e.archivo(nombre), "anterior " + nombre);
+    // 10 blocks of 512 bytes: the 1-byte image (4096 bytes) fits, the 4-byte one does not.
+    const Resultado r = e.corre("zona dem 0 100 200 100 1\n", "trap '' XFSZ; ulimit -f 10;");
+    EXPECT_EQ(r.estado, 1);
+    EXPECT_TRUE(termina_con(r.salida, "\n Error de escritura en el archivo c:\\images\\zona\\dem_m4.raw: "
+                                      "archivo demasiado grande\n"))
+        << r.salida;
+    EXPECT_EQ(e.nuevos(), std::set<std::string>{});
 }
 
 TEST(ArchivosDeSalida, NamesOfTenThousandCharactersFailCleanly)
@@ -273,9 +277,10 @@ TEST(ArchivosDeSalida, NamesOfTenThousandCharactersFailCleanly)
         std::string respuestas, informe;
     };
     const std::vector<Caso> casos = {
-        {largo + " dem 0\n", "\n File c:\\images\\" + largo + "\\dem_c4.raw unknown\n"},
-        {"zona " + largo + " 0\n", "\n File c:\\images\\zona\\" + largo + "_c4.raw unknown\n"},
-        {"zona dem 1 " + largo + " 100 300 100 1\n", "\n No such File c:\\images\\zona\\" + largo + "_m1.raw \n"},
+        {largo + " dem 0\n", "\n File c:\\images\\" + largo + "\\dem_c4.raw unknown: nombre demasiado largo\n"},
+        {"zona " + largo + " 0\n", "\n File c:\\images\\zona\\" + largo + "_c4.raw unknown: nombre demasiado largo\n"},
+        {"zona dem 1 " + largo + " 100 300 100 1\n",
+         "\n No such File c:\\images\\zona\\" + largo + "_m1.raw: nombre demasiado largo\n"},
     };
     for (const Caso &c : casos) {
         Escenario e;
@@ -301,12 +306,13 @@ TEST(Respuestas, EndOfInputAtEachQuestionEndsTheRun)
             entrada += respuestas[k] + "\n";
         SCOPED_TRACE("answers: " + entrada);
         Escenario e(nullptr);
+        for (const char *sufijo : {"_m1.raw", "_m2.raw", "_m4.raw", "_m1.txt", "_m2.txt", "_m4.txt"})
+            prueba::escribe(e.archivo(std::string("nuevo") + sufijo), std::string("anterior") + sufijo);
         const Resultado r = e.corre(entrada);
         EXPECT_EQ(r.estado, 1);
         EXPECT_TRUE(termina_con(r.salida, preguntas[n] + FIN_ENTRADA)) << r.salida;
-        if (n <= 6) { // the outputs are created after the last name is known
-            EXPECT_EQ(e.nuevos(), std::set<std::string>{});
-        }
+        // The previous results are unchanged (checked by corre) and no temporary is left.
+        EXPECT_EQ(e.nuevos(), std::set<std::string>{});
     }
 }
 
@@ -323,9 +329,12 @@ TEST(Respuestas, WordsThatAreNotIntegersAreAskedAgainAtEveryNumericQuestion)
     Escenario e(nullptr);
     const Resultado r = e.corre("zona dem x 3 4x 4 + 7 1.5 0 abc 100 -- 300 0x10 100 99999999999 1\n");
     EXPECT_EQ(r.estado, 0);
-    EXPECT_EQ(cuenta(r.salida, NO_NUMERO), 8u);
-    for (const std::string &p : {LINEAS, COLUMNAS, PIXEL, ELECCION, INFERIOR, SUPERIOR, INTERVALO, MAILLE})
+    EXPECT_EQ(cuenta(r.salida, NO_NUMERO), 7u);
+    for (const std::string &p : {LINEAS, COLUMNAS, PIXEL, ELECCION, INFERIOR, SUPERIOR, INTERVALO})
         EXPECT_NE(r.salida.find(p + NO_NUMERO + p), std::string::npos) << p;
+    // A number that does not fit an int is named as such.
+    EXPECT_NE(r.salida.find(MAILLE + "\n Respuesta no valida: el numero esta fuera del rango de los enteros\n" + MAILLE),
+              std::string::npos);
     EXPECT_EQ(prueba::lee(e.archivo("dem_m4.txt")), "3\n4\n4\n100\n200\n7\n");
 }
 

@@ -44,6 +44,10 @@ TEST(Library, SameCellsAsTheDialog)
         const tolvane::Result r = tolvane::elevation(image.data(), s.rows, s.columns, {lowest, highest, s.interval},
                                                      options);
         EXPECT_EQ(r.cells, dialog) << s.rows << " x " << s.columns;
+        EXPECT_GT(r.contour_pixels, 0);
+        EXPECT_EQ(r.off_level_pixels, 0);
+        EXPECT_EQ(r.zones, (highest - lowest) / s.interval);
+        EXPECT_EQ(r.zone_pixels > 0, s.interval > 0); // a descending table labels nothing
         EXPECT_NE(text.find("Tratamiento por dilatacion"), std::string::npos);
         ASSERT_FALSE(progress.empty());
         EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));

@@ -89,6 +89,19 @@ long Comb(int p, int n)
     return static_cast<long>(Fact(n) / (Fact(n - p) * Fact(p)) + 0.5L);
 }
 
+// Weight i of the Bernstein polynomial of degree n at t (s = 1 - t), stored as a
+// float. The end weights take a single power; the others first store
+// s^(n-i) x Comb as a double, then multiply by t^i.
+float poids(int i, int n, double t, double s, long combi)
+{
+    if (i == n)
+        return static_cast<float>(static_cast<long double>(std::pow(t, n)) * combi);
+    if (i == 0)
+        return static_cast<float>(static_cast<long double>(std::pow(s, n)) * combi);
+    const double partiel = static_cast<double>(static_cast<long double>(std::pow(s, n - i)) * combi);
+    return static_cast<float>(static_cast<long double>(std::pow(t, i)) * partiel);
+}
+
 // z truncated toward zero; values beyond the int range (only near the int limits,
 // where float control values round up) are held at the limit.
 int tronque(double z)

@@ -167,33 +167,37 @@ private:
         std::vector<Rempli> dernier;
         std::vector<Pixel> candidats;
         for (int i = 0; i < nb_lig; i++)
-            for (int j = 0; j < nb_col; j++) {
+            for (int j = 0; j < nb_col; j++)
                 itab1[i][j] = itab[i][j] == VIDE ? JAMAIS : 0;
-                if (itab[i][j] == VIDE)
-                    candidats.push_back({i, j});
-            }
         nb_pix_mod = 1;
         for (int t = 1; nb_pix_mod > 0; t++) {
             nb_pix_mod = 0;
-            if (t > 1) {
-                candidats.clear();
-                voisins_ouverts(dernier, t, candidats);
-            }
             // A pixel filled in this pass has pass t, which its neighbours of the
             // same pass do not count: the pass sees only what earlier ones filled.
-            dernier.clear();
-            for (const Pixel &p : candidats) {
-                if (itab1[p.i][p.j] <= t) // filled already, or listed twice
-                    continue;
-                const int v = valeur_de_passe(p.i, p.j, t);
+            const auto essaie = [&](int i, int j) {
+                if (itab1[i][j] <= t) // filled already, or listed twice
+                    return;
+                const int v = valeur_de_passe(i, j, t);
                 if (v == VIDE)
-                    continue;
-                itab1[p.i][p.j] = t;
-                itab2[p.i][p.j] = v;
-                dernier.push_back({p});
-                changes_.push_back(p);
+                    return;
+                itab1[i][j] = t;
+                itab2[i][j] = v;
+                dernier.push_back({{i, j}});
+                changes_.push_back({i, j});
                 nb_pix_mod++;
+            };
+            if (t == 1) {
+                dernier.clear();
+                for (int i = 0; i < nb_lig; i++)
+                    for (int j = 0; j < nb_col; j++)
+                        essaie(i, j);
+                continue;
             }
+            candidats.clear();
+            voisins_ouverts(dernier, t, candidats);
+            dernier.clear();
+            for (const Pixel &p : candidats)
+                essaie(p.i, p.j);
         }
     }
 

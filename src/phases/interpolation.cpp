@@ -28,40 +28,54 @@
 namespace {
 
 // The pixels of one altitude, column by column, lines ascending in each column.
+// Only the columns that hold a pixel are kept, so a curve costs memory in
+// proportion to its pixels, whatever the width of the image.
 class Courbe {
 public:
-    explicit Courbe(const std::vector<Pixel> &pixels) : debut_(static_cast<std::size_t>(nb_col) + 1, 0)
+    explicit Courbe(std::vector<Pixel> pixels)
     {
-        for (const Pixel &p : pixels)
-            debut_[static_cast<std::size_t>(p.j) + 1]++;
-        for (int c = 0; c < nb_col; c++)
-            debut_[c + 1] += debut_[c];
-        lignes_.resize(pixels.size());
-        curseur_.assign(debut_.begin(), debut_.end() - 1);
-        for (const Pixel &p : pixels) // pixels come line by line, so lines ascend
-            lignes_[curseur_[p.j]++] = p.i;
+        // The pixels come line by line: a stable sort by column keeps the lines
+        // ascending within each column.
+        std::stable_sort(pixels.begin(), pixels.end(), [](const Pixel &a, const Pixel &b) { return a.j < b.j; });
+        lignes_.reserve(pixels.size());
+        for (const Pixel &p : pixels) {
+            if (colonnes_.empty() || colonnes_.back() != p.j) {
+                colonnes_.push_back(p.j);
+                debut_.push_back(static_cast<int>(lignes_.size()));
+            }
+            lignes_.push_back(p.i);
+        }
+        debut_.push_back(static_cast<int>(lignes_.size()));
         curseur_.assign(debut_.begin(), debut_.end() - 1);
     }
     bool vide() const { return lignes_.empty(); }
-    bool dans_colonne(int c) const { return debut_[c] != debut_[c + 1]; }
-    // Vertical distance from line r to the nearest pixel of column c (which has
-    // one). The lines asked for never decrease, so each column keeps a cursor.
-    long long vertical(int c, int r)
+    // The columns that hold a pixel, numbered n = 0, 1, ... in increasing order.
+    std::size_t nb_colonnes() const { return colonnes_.size(); }
+    int colonne(std::size_t n) const { return colonnes_[n]; }
+    // The number of the first column at or after c.
+    std::size_t premiere_colonne(int c) const
     {
-        int &k = curseur_[c];
-        const int fin = debut_[c + 1];
+        return static_cast<std::size_t>(std::lower_bound(colonnes_.begin(), colonnes_.end(), c) - colonnes_.begin());
+    }
+    // Vertical distance from line r to the nearest pixel of column number n. The
+    // lines asked for never decrease, so each column keeps a cursor.
+    long long vertical(std::size_t n, int r)
+    {
+        int &k = curseur_[n];
+        const int fin = debut_[n + 1];
         while (k < fin && lignes_[k] < r)
             k++;
         if (k == fin)
             return r - lignes_[k - 1];
         const long long dessous = lignes_[k] - r;
-        return k > debut_[c] ? std::min<long long>(dessous, r - lignes_[k - 1]) : dessous;
+        return k > debut_[n] ? std::min<long long>(dessous, r - lignes_[k - 1]) : dessous;
     }
 
 private:
-    std::vector<int> debut_;   // nb_col + 1 offsets into lignes_
-    std::vector<int> lignes_;  // line of each pixel
-    std::vector<int> curseur_; // per column: first pixel at or below the last line asked
+    std::vector<int> colonnes_; // the columns that hold a pixel, ascending
+    std::vector<int> debut_;    // per such column, its first pixel in lignes_; then the total
+    std::vector<int> lignes_;   // line of each pixel
+    std::vector<int> curseur_;  // per such column: first pixel at or below the last line asked
 };
 
 // a / b rounded down, b > 0. The quotient of doubles, truncated, is off by at
@@ -135,7 +149,7 @@ private:
 class Recherche {
 public:
     // Pixels j0..j1 of the line, all with the same first guess m of their
-    // distance; the answer for column x goes to d2[2x + role].
+    // distance; the answer for column x goes to d2[2(x - origine) + role].
     struct Troncon {
         int j0, j1;
         int role;
@@ -143,8 +157,9 @@ public:
     };
 
     // The answers are squared distances, or -1 when the curve has no pixel.
-    void cherche(Courbe &courbe, int r, std::vector<Troncon> &troncons, long long *d2)
+    void cherche(Courbe &courbe, int r, std::vector<Troncon> &troncons, int origine, long long *d2)
     {
+        d2 -= 2 * static_cast<std::ptrdiff_t>(origine);
         if (courbe.vide()) {
             for (const Troncon &t : troncons)
                 for (int x = t.j0; x <= t.j1; x++)
@@ -185,10 +200,11 @@ private:
         const int premiere = static_cast<int>(std::max<long long>(0, c0));
         const int derniere = static_cast<int>(std::min<long long>(nb_col - 1, c1));
         env_.efface(troncons[debut].j0);
-        for (int c = premiere; c <= derniere; c++) {
-            if (!courbe.dans_colonne(c))
-                continue;
-            const long long g = courbe.vertical(c, r);
+        for (std::size_t n = courbe.premiere_colonne(premiere); n < courbe.nb_colonnes(); n++) {
+            const int c = courbe.colonne(n);
+            if (c > derniere)
+                break;
+            const long long g = courbe.vertical(n, r);
             if (hauteur < 0 || g <= hauteur)
                 env_.ajoute(c, g * g);
         }
@@ -254,8 +270,8 @@ std::vector<Courbe> courbes_des_niveaux(std::vector<int> &courbe_inf, std::vecto
                 pixels[n->second].push_back({i, j});
         }
     std::vector<Courbe> courbes;
-    for (const std::vector<Pixel> &p : pixels)
-        courbes.emplace_back(p);
+    for (std::vector<Pixel> &p : pixels)
+        courbes.emplace_back(std::move(p));
     return courbes;
 }
 
@@ -263,37 +279,57 @@ struct Segment {
     int k, j0, j1; // zone code and first and last column of a run of it
 };
 
-// The zone pixels of line i get their altitudes. Each curve is searched once for
-// all the pixels of the line that need it, the lower curve of one zone being the
-// upper curve of the zone below.
-void interpole_ligne(int i, std::vector<Courbe> &courbes, const std::vector<int> &courbe_inf,
-                     const std::vector<int> &courbe_sup, std::vector<std::vector<Recherche::Troncon>> &requetes,
-                     std::vector<long long> &d2, Recherche &recherche)
-{
+// The answers of at most this many columns are held at once, so that the memory
+// of the search does not grow with the width of the image.
+constexpr int FENETRE = 1 << 15;
+
+// What the lines reuse from one to the next.
+struct Tampons {
+    std::vector<std::vector<Recherche::Troncon>> requetes; // per curve
+    std::vector<std::size_t> demandees;                    // the curves with requests
     std::vector<Segment> segments;
+    std::vector<long long> d2; // two answers per column of the window
+    Recherche recherche;
+};
+
+// The zone pixels of columns c0..c1 of line i get their altitudes. Each curve is
+// searched once for all the pixels that need it, the lower curve of one zone
+// being the upper curve of the zone below. A run cut at the edge of the window is
+// searched in two pieces: the distances, and so the values, are the same.
+void interpole_fenetre(int i, int c0, int c1, std::vector<Courbe> &courbes, const std::vector<int> &courbe_inf,
+                       const std::vector<int> &courbe_sup, Tampons &t)
+{
+    t.segments.clear();
     const unsigned char *codes = tab[i];
-    for (int j = 0; j < nb_col;) {
+    const auto demande = [&](int courbe, const Recherche::Troncon &troncon) {
+        std::vector<Recherche::Troncon> &r = t.requetes[static_cast<std::size_t>(courbe)];
+        if (r.empty())
+            t.demandees.push_back(static_cast<std::size_t>(courbe));
+        r.push_back(troncon);
+    };
+    for (int j = c0; j <= c1;) {
         const int k = codes[j];
         int fin = j;
-        while (fin + 1 < nb_col && codes[fin + 1] == k)
+        while (fin < c1 && codes[fin + 1] == k)
             fin++;
         if (k >= 1 && k <= nbplage) {
-            segments.push_back({k, j, fin});
-            // The answers for column x: the lower curve's at 2x, the upper one's at 2x + 1.
+            t.segments.push_back({k, j, fin});
+            // The answers for column x: the lower curve's first, then the upper one's.
             const long long m = fin - j + 3;
-            requetes[courbe_inf[k]].push_back({j, fin, 0, m});
-            requetes[courbe_sup[k]].push_back({j, fin, 1, m});
+            demande(courbe_inf[k], {j, fin, 0, m});
+            demande(courbe_sup[k], {j, fin, 1, m});
         }
         j = fin + 1;
     }
-    for (std::size_t c = 0; c < courbes.size(); c++)
-        if (!requetes[c].empty()) {
-            recherche.cherche(courbes[c], i, requetes[c], d2.data());
-            requetes[c].clear();
-        }
-    for (const Segment &s : segments)
+    for (std::size_t c : t.demandees) {
+        t.recherche.cherche(courbes[c], i, t.requetes[c], c0, t.d2.data());
+        t.requetes[c].clear();
+    }
+    t.demandees.clear();
+    for (const Segment &s : t.segments)
         for (int x = s.j0; x <= s.j1; x++) {
-            const int v = valeur_interpolee(mit[s.k], distance_de(d2[2 * x]), distance_de(d2[2 * x + 1]));
+            const std::size_t n = 2 * static_cast<std::size_t>(x - c0);
+            const int v = valeur_interpolee(mit[s.k], distance_de(t.d2[n]), distance_de(t.d2[n + 1]));
             itab1[i][x] = v;
             itab2[i][x] = v;
         }
@@ -314,11 +350,12 @@ void interpolation()
     if (nbplage >= 1) {
         std::vector<int> courbe_inf, courbe_sup;
         std::vector<Courbe> courbes = courbes_des_niveaux(courbe_inf, courbe_sup);
-        std::vector<std::vector<Recherche::Troncon>> requetes(courbes.size());
-        std::vector<long long> d2(2 * static_cast<std::size_t>(nb_col));
-        Recherche recherche;
+        Tampons tampons;
+        tampons.requetes.resize(courbes.size());
+        tampons.d2.resize(2 * static_cast<std::size_t>(std::min(nb_col, FENETRE)));
         for (int i = 0; i < nb_lig; i++) {
-            interpole_ligne(i, courbes, courbe_inf, courbe_sup, requetes, d2, recherche);
+            for (int c0 = 0; c0 < nb_col; c0 += FENETRE)
+                interpole_fenetre(i, c0, std::min(nb_col, c0 + FENETRE) - 1, courbes, courbe_inf, courbe_sup, tampons);
             if (i % 64 == 63)
                 report_progress(static_cast<double>(i + 1) / nb_lig);
         }

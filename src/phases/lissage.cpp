@@ -20,19 +20,6 @@
 
 namespace {
 
-// Weight i of the Bernstein polynomial of degree n at t (s = 1 - t), stored as a
-// float. The end weights take a single power; the others first store
-// s^(n-i) x Comb as a double, then multiply by t^i.
-float poids(int i, int n, double t, double s, long combi)
-{
-    if (i == n)
-        return static_cast<float>(static_cast<long double>(std::pow(t, n)) * combi);
-    if (i == 0)
-        return static_cast<float>(static_cast<long double>(std::pow(s, n)) * combi);
-    const double partiel = static_cast<double>(static_cast<long double>(std::pow(s, n - i)) * combi);
-    return static_cast<float>(static_cast<long double>(std::pow(t, i)) * partiel);
-}
-
 // The window of n + 1 cells around position p (a column or a line), moved inside
 // 0..taille-1, and the n + 1 weights of its cells.
 int fenetre(double p, int n, int taille, float *w)

@@ -41,15 +41,21 @@ bool remplit_moyenne(int i, int j)
     return true;
 }
 
-// One pass over the candidates (sorted in line order); the left and upper
-// neighbours of its fills go to `suivants` for the next pass.
-void passe_moyenne(const std::vector<Pixel> &candidats, std::vector<Pixel> &suivants)
+// One pass over the candidates (sorted in line order), or over every empty pixel
+// when `tous` is set (the first pass: no list as large as the grid); the left and
+// upper neighbours of its fills go to `suivants` for the next pass.
+void passe_moyenne(bool tous, const std::vector<Pixel> &candidats, std::vector<Pixel> &suivants)
 {
     std::vector<int> colonnes, dessous, prochains;
     std::size_t n = 0;
-    int i = candidats.empty() ? nb_lig : candidats.front().i;
+    int i = tous ? 0 : candidats.empty() ? nb_lig : candidats.front().i;
     while (i < nb_lig) {
         colonnes.clear();
+        if (tous) {
+            for (int j = 0; j < nb_col; j++)
+                if (itab[i][j] == VIDE)
+                    colonnes.push_back(j);
+        }
         for (; n < candidats.size() && candidats[n].i == i; n++)
             colonnes.push_back(candidats[n].j);
         if (!dessous.empty()) { // the lower neighbours of the line above's fills
@@ -88,7 +94,7 @@ void passe_moyenne(const std::vector<Pixel> &candidats, std::vector<Pixel> &suiv
         }
         dessous.swap(prochains);
         // Next line with work: one below with lower neighbours, or the next candidate's.
-        const int suivante = n < candidats.size() ? candidats[n].i : nb_lig;
+        const int suivante = tous ? i + 1 : n < candidats.size() ? candidats[n].i : nb_lig;
         i = dessous.empty() ? suivante : i + 1;
     }
 }
@@ -97,13 +103,12 @@ void passe_moyenne(const std::vector<Pixel> &candidats, std::vector<Pixel> &suiv
 
 void moyenne()
 {
-    std::vector<Pixel> candidats = pixels_vides();
-    std::vector<Pixel> suivants;
+    std::vector<Pixel> candidats, suivants;
     nb_pix_mod = 1;
-    while (nb_pix_mod > 0) {
+    for (bool premiere = true; nb_pix_mod > 0; premiere = false) {
         nb_pix_mod = 0;
         suivants.clear();
-        passe_moyenne(candidats, suivants);
+        passe_moyenne(premiere, candidats, suivants);
         std::sort(suivants.begin(), suivants.end(), avant);
         suivants.erase(std::unique(suivants.begin(), suivants.end(), meme), suivants.end());
         candidats.swap(suivants);

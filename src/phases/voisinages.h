@@ -30,15 +30,4 @@ inline void copie(int **de, int **vers)
         std::memcpy(vers[i], de[i], sizeof(int) * static_cast<std::size_t>(nb_col));
 }
 
-// The empty pixels of itab, in visiting order.
-inline std::vector<Pixel> pixels_vides()
-{
-    std::vector<Pixel> vides;
-    for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++)
-            if (itab[i][j] == VIDE)
-                vides.push_back({i, j});
-    return vides;
-}
-
 #endif

@@ -1,0 +1,273 @@
+// The footprint: read from polygons, walled for the core, cleared afterwards.
+#include "footprint.h"
+
+#include "failure.h"
+#include "grid.h"
+
+#include <tolvane/tolvane.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <queue>
+
+#include <cpl_string.h>
+#include <cpl_vsi.h>
+#include <gdal.h>
+#include <gdal_alg.h>
+#include <ogr_api.h>
+#include <ogr_srs_api.h>
+
+namespace geo {
+
+namespace {
+
+struct Closer {
+    void operator()(void *h) const
+    {
+        if (h)
+            GDALClose(h);
+    }
+};
+using Handle = std::unique_ptr<void, Closer>;
+
+Handle memory_byte(const Grid &g)
+{
+    GDALDriverH mem = GDALGetDriverByName("MEM");
+    Handle d(GDALCreate(mem, "", g.columns, g.rows, 1, GDT_Byte, nullptr));
+    if (!d)
+        throw Failure("not enough memory for the footprint of " + std::to_string(g.rows) + " x " +
+                      std::to_string(g.columns) + " pixels");
+    double transform[6] = {g.origin_x, g.xres, 0, g.origin_y, 0, -g.yres};
+    GDALSetGeoTransform(d.get(), transform);
+    if (!g.srs_wkt.empty())
+        GDALSetProjection(d.get(), g.srs_wkt.c_str());
+    return d;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> footprint_from_file(const std::string &file, const Grid &grid)
+{
+    Handle source(GDALOpenEx(file.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+    if (!source) {
+        VSIStatBufL st;
+        if (VSIStatL(file.c_str(), &st) != 0)
+            throw Failure("cannot open the footprint " + file + ": no such file");
+        throw Failure("cannot open the footprint " + file + " as vectors: " + gdal_reason());
+    }
+
+    OGRSpatialReferenceH target = nullptr;
+    if (!grid.srs_wkt.empty()) {
+        target = OSRNewSpatialReference(grid.srs_wkt.c_str());
+        OSRSetAxisMappingStrategy(target, OAMS_TRADITIONAL_GIS_ORDER);
+    }
+    std::vector<OGRGeometryH> polygons;
+    const auto release = [&] {
+        for (OGRGeometryH g : polygons)
+            OGR_G_DestroyGeometry(g);
+        if (target)
+            OSRDestroySpatialReference(target);
+    };
+    for (int l = 0; l < GDALDatasetGetLayerCount(source.get()); l++) {
+        OGRLayerH layer = GDALDatasetGetLayer(source.get(), l);
+        OGRSpatialReferenceH from = OGR_L_GetSpatialRef(layer);
+        OGRCoordinateTransformationH to_grid = nullptr;
+        if (from && target && !OSRIsSame(from, target)) {
+            to_grid = OCTNewCoordinateTransformation(from, target);
+            if (!to_grid) {
+                release();
+                throw Failure("cannot take the footprint " + file + " into the grid's coordinate system: " +
+                              gdal_reason());
+            }
+        }
+        OGR_L_ResetReading(layer);
+        while (OGRFeatureH f = OGR_L_GetNextFeature(layer)) {
+            OGRGeometryH g = OGR_F_GetGeometryRef(f);
+            const OGRwkbGeometryType type = g ? wkbFlatten(OGR_G_GetGeometryType(g)) : wkbUnknown;
+            if (type == wkbPolygon || type == wkbMultiPolygon || type == wkbCurvePolygon ||
+                type == wkbMultiSurface) {
+                OGRGeometryH copy = OGR_G_Clone(g);
+                if (to_grid && OGR_G_Transform(copy, to_grid) != OGRERR_NONE) {
+                    OGR_G_DestroyGeometry(copy);
+                    OGR_F_Destroy(f);
+                    OCTDestroyCoordinateTransformation(to_grid);
+                    release();
+                    throw Failure("cannot take the footprint " + file + " into the grid's coordinate system");
+                }
+                polygons.push_back(copy);
+            }
+            OGR_F_Destroy(f);
+        }
+        if (to_grid)
+            OCTDestroyCoordinateTransformation(to_grid);
+    }
+    if (polygons.empty()) {
+        release();
+        throw Failure("the footprint " + file + " holds no polygon");
+    }
+
+    Handle raster = memory_byte(grid);
+    int band = 1;
+    std::vector<double> burn(polygons.size(), 1.0);
+    const CPLErr e = GDALRasterizeGeometries(raster.get(), 1, &band, static_cast<int>(polygons.size()),
+                                             polygons.data(), nullptr, nullptr, burn.data(), nullptr, nullptr,
+                                             nullptr);
+    release();
+    if (e != CE_None)
+        throw Failure("cannot burn the footprint " + file + ": " + gdal_reason());
+    std::vector<std::uint8_t> inside(static_cast<std::size_t>(grid.rows) * grid.columns);
+    if (GDALRasterIO(GDALGetRasterBand(raster.get(), 1), GF_Read, 0, 0, grid.columns, grid.rows, inside.data(),
+                     grid.columns, grid.rows, GDT_Byte, 0, 0) != CE_None)
+        throw Failure("cannot read the burned footprint: " + gdal_reason());
+    return inside;
+}
+
+std::vector<std::uint8_t> footprint_of_lines(const std::vector<std::int32_t> &cells, int rows, int columns)
+{
+    // Andrew's monotone chain over the first and last contour pixel of each row,
+    // which are all the hull can need.
+    using P = std::pair<long long, long long>; // (column, row)
+    std::vector<P> points;
+    for (int i = 0; i < rows; i++) {
+        const std::int32_t *row = cells.data() + static_cast<std::size_t>(i) * columns;
+        int first = -1, last = -1;
+        for (int j = 0; j < columns; j++)
+            if (row[j] != tolvane::EMPTY) {
+                if (first < 0)
+                    first = j;
+                last = j;
+            }
+        if (first >= 0) {
+            points.push_back({first, i});
+            if (last != first)
+                points.push_back({last, i});
+        }
+    }
+    std::sort(points.begin(), points.end());
+    const auto cross = [](const P &o, const P &a, const P &b) {
+        return (a.first - o.first) * (b.second - o.second) - (a.second - o.second) * (b.first - o.first);
+    };
+    std::vector<P> hull(2 * points.size());
+    std::size_t k = 0;
+    for (std::size_t n = 0; n < points.size(); n++) {
+        while (k >= 2 && cross(hull[k - 2], hull[k - 1], points[n]) <= 0)
+            k--;
+        hull[k++] = points[n];
+    }
+    for (std::size_t n = points.size() - 1, lower = k + 1; n-- > 0;) {
+        while (k >= lower && cross(hull[k - 2], hull[k - 1], points[n]) <= 0)
+            k--;
+        hull[k++] = points[n];
+    }
+    hull.resize(k > 1 ? k - 1 : k);
+
+    // Each row holds one stretch of the hull: where the row crosses its edges.
+    std::vector<std::uint8_t> inside(cells.size(), 0);
+    for (int i = 0; i < rows; i++) {
+        double low = 1e300, high = -1e300;
+        for (std::size_t n = 0; n < hull.size(); n++) {
+            const P &a = hull[n], &b = hull[(n + 1) % hull.size()];
+            if (std::min(a.second, b.second) > i || std::max(a.second, b.second) < i)
+                continue;
+            if (a.second == b.second) {
+                low = std::min(low, static_cast<double>(std::min(a.first, b.first)));
+                high = std::max(high, static_cast<double>(std::max(a.first, b.first)));
+            } else {
+                const double x = a.first + static_cast<double>(b.first - a.first) * (i - a.second) / (b.second - a.second);
+                low = std::min(low, x);
+                high = std::max(high, x);
+            }
+        }
+        if (hull.size() == 1 && hull[0].second == i)
+            low = high = static_cast<double>(hull[0].first);
+        for (int j = std::max(0, static_cast<int>(std::ceil(low - 1e-9)));
+             j <= std::min(columns - 1, static_cast<int>(std::floor(high + 1e-9))); j++)
+            inside[static_cast<std::size_t>(i) * columns + j] = 1;
+    }
+    return inside;
+}
+
+// A multi-source Dijkstra over the 8-neighbourhood that carries, from pixel to
+// pixel, the contour pixel each one is nearest to (squared Euclidean distance to
+// that pixel). Ties go to the contour pixel met first in row-major order.
+long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
+                       const std::vector<std::uint8_t> &inside)
+{
+    const std::size_t n = cells.size();
+    bool any_outside = false;
+    for (std::size_t k = 0; k < n; k++)
+        any_outside = any_outside || (inside[k] == 0 && cells[k] == tolvane::EMPTY);
+    if (!any_outside)
+        return 0;
+
+    constexpr long long FAR = -1;
+    std::vector<long long> best(n, FAR);
+    std::vector<std::int64_t> site(n, -1);
+    using Entry = std::pair<long long, std::int64_t>; // squared distance, pixel
+    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> queue;
+    for (std::size_t k = 0; k < n; k++)
+        if (cells[k] != tolvane::EMPTY) {
+            best[k] = 0;
+            site[k] = static_cast<std::int64_t>(k);
+            queue.push({0, static_cast<std::int64_t>(k)});
+        }
+    if (queue.empty())
+        return 0;
+    while (!queue.empty()) {
+        const auto [d, k] = queue.top();
+        queue.pop();
+        if (d != best[k])
+            continue;
+        const int i = static_cast<int>(k / columns), j = static_cast<int>(k % columns);
+        const std::int64_t s = site[k];
+        const int si = static_cast<int>(s / columns), sj = static_cast<int>(s % columns);
+        for (int di = -1; di <= 1; di++)
+            for (int dj = -1; dj <= 1; dj++) {
+                const int y = i + di, x = j + dj;
+                if ((di == 0 && dj == 0) || y < 0 || y >= rows || x < 0 || x >= columns)
+                    continue;
+                const std::size_t m = static_cast<std::size_t>(y) * columns + x;
+                const long long dd = static_cast<long long>(y - si) * (y - si) + static_cast<long long>(x - sj) * (x - sj);
+                if (best[m] == FAR || dd < best[m] || (dd == best[m] && s < site[m])) {
+                    best[m] = dd;
+                    site[m] = s;
+                    queue.push({dd, static_cast<std::int64_t>(m)});
+                }
+            }
+    }
+    long long walled = 0;
+    for (std::size_t k = 0; k < n; k++)
+        if (inside[k] == 0 && cells[k] == tolvane::EMPTY) {
+            cells[k] = cells[static_cast<std::size_t>(site[k])];
+            walled++;
+        }
+    return walled;
+}
+
+void clear_outside(std::vector<std::int32_t> &cells, const std::vector<std::uint8_t> &inside)
+{
+    for (std::size_t k = 0; k < cells.size(); k++)
+        if (inside[k] == 0)
+            cells[k] = tolvane::EMPTY;
+}
+
+void write_mask(const std::string &file, const Grid &grid, const std::vector<std::uint8_t> &mask)
+{
+    GDALDriverH gtiff = GDALGetDriverByName("GTiff");
+    char **options = CSLSetNameValue(nullptr, "COMPRESS", "DEFLATE");
+    Handle d(GDALCreate(gtiff, file.c_str(), grid.columns, grid.rows, 1, GDT_Byte, options));
+    CSLDestroy(options);
+    if (!d)
+        throw Failure("cannot create " + file + ": " + gdal_reason());
+    double transform[6] = {grid.origin_x, grid.xres, 0, grid.origin_y, 0, -grid.yres};
+    GDALSetGeoTransform(d.get(), transform);
+    if (!grid.srs_wkt.empty())
+        GDALSetProjection(d.get(), grid.srs_wkt.c_str());
+    if (GDALRasterIO(GDALGetRasterBand(d.get(), 1), GF_Write, 0, 0, grid.columns, grid.rows,
+                     const_cast<std::uint8_t *>(mask.data()), grid.columns, grid.rows, GDT_Byte, 0, 0) != CE_None)
+        throw Failure("cannot write " + file + ": " + gdal_reason());
+}
+
+} // namespace geo

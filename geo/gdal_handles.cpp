@@ -1,0 +1,33 @@
+#include "gdal_handles.h"
+
+#include "failure.h"
+
+#include <cstdio>
+
+#include <cpl_error.h>
+
+namespace geo {
+
+std::string gdal_reason()
+{
+    const char *m = CPLGetLastErrorMsg();
+    return m ? m : "";
+}
+
+std::string exact(double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+Dataset memory_raster(int columns, int rows, GDALDataType type)
+{
+    Dataset ds(GDALCreate(GDALGetDriverByName("MEM"), "", columns, rows, 1, type, nullptr));
+    if (!ds)
+        throw Failure("not enough memory for a grid of " + std::to_string(rows) + " rows and " +
+                      std::to_string(columns) + " columns");
+    return ds;
+}
+
+} // namespace geo

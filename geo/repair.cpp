@@ -1,0 +1,322 @@
+// Gaps in burned contour lines: find the open ends, pair those that face each
+// other across a short empty gap, and burn the straight join.
+//
+// Working on the burned grid rather than on the vectors serves raster input as
+// well as lines, and sees the gaps the core will see: those of the data and those
+// the rasterising makes (a line overwritten by its neighbour where the slope is
+// steep, a sheet edge moved by a reprojection).
+#include "repair.h"
+
+#include <tolvane/tolvane.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <deque>
+
+namespace geo {
+
+namespace {
+
+constexpr int STEPS[8][2] = {{-1, -1}, {-1, 0}, {-1, 1}, {0, -1}, {0, 1}, {1, -1}, {1, 0}, {1, 1}};
+
+// Pixels followed back from an end to find where its line comes from.
+constexpr int TRACE = 5;
+// Two ends are joined when neither points away from the other and the cosines of
+// their angles to the join add up to this at least. Lines that stop side by side
+// run the same way: their cosines are opposite and add up to 0.
+constexpr double MIN_COSINES = 0.6;
+
+struct End {
+    int i, j;
+    int level;
+    double di, dj; // unit vector from the line towards the end and beyond
+};
+
+struct Pair {
+    double distance, misalignment;
+    int a, b;
+};
+
+class Lines {
+public:
+    Lines(std::vector<std::int32_t> &cells, int rows, int columns) : cells_(cells), rows_(rows), columns_(columns) {}
+
+    bool inside(int i, int j) const { return i >= 0 && i < rows_ && j >= 0 && j < columns_; }
+    std::int32_t &at(int i, int j) { return cells_[static_cast<std::size_t>(i) * columns_ + j]; }
+    std::int32_t at(int i, int j) const { return cells_[static_cast<std::size_t>(i) * columns_ + j]; }
+
+    // Same-level neighbours of (i, j), at most 8.
+    int neighbours(int i, int j, int out[8][2]) const
+    {
+        const std::int32_t v = at(i, j);
+        int n = 0;
+        for (const auto &s : STEPS) {
+            const int y = i + s[0], x = j + s[1];
+            if (inside(y, x) && at(y, x) == v) {
+                out[n][0] = y;
+                out[n][1] = x;
+                n++;
+            }
+        }
+        return n;
+    }
+
+    // An end: a line pixel from which its line leaves in one direction only. Its
+    // neighbours of the same level (at most two) touch each other, and the pixels
+    // of the level two steps away that continue from them touch each other too. A
+    // pixel on a line passing by has two ways out; a junction more.
+    bool is_end(int i, int j) const
+    {
+        int n[8][2];
+        const int count = neighbours(i, j, n);
+        if (count == 0 || count > 2)
+            return false;
+        if (count == 2 && (std::abs(n[0][0] - n[1][0]) > 1 || std::abs(n[0][1] - n[1][1]) > 1))
+            return false;
+        // Two neighbours across sides, at a right angle: the corner of a stair-stepped
+        // line or of a small closed line, not an end.
+        if (count == 2 && (n[0][0] == i || n[0][1] == j) && (n[1][0] == i || n[1][1] == j))
+            return false;
+        const std::int32_t v = at(i, j);
+        int way[16][2];
+        int ways = 0;
+        for (int y = i - 2; y <= i + 2; y++)
+            for (int x = j - 2; x <= j + 2; x++) {
+                if (std::max(std::abs(y - i), std::abs(x - j)) != 2 || !inside(y, x) || at(y, x) != v)
+                    continue;
+                for (int k = 0; k < count; k++)
+                    if (std::abs(y - n[k][0]) <= 1 && std::abs(x - n[k][1]) <= 1) {
+                        way[ways][0] = y;
+                        way[ways][1] = x;
+                        ways++;
+                        break;
+                    }
+            }
+        // The continuing pixels lie on the ring around the 3 x 3 block: one way out
+        // when they form one run of touching pixels.
+        int groups = 0;
+        std::vector<int> group(static_cast<std::size_t>(ways), -1);
+        for (int a = 0; a < ways; a++) {
+            if (group[a] >= 0)
+                continue;
+            std::vector<int> stack{a};
+            group[a] = groups;
+            while (!stack.empty()) {
+                const int b = stack.back();
+                stack.pop_back();
+                for (int c = 0; c < ways; c++)
+                    if (group[c] < 0 && std::abs(way[b][0] - way[c][0]) <= 1 && std::abs(way[b][1] - way[c][1]) <= 1) {
+                        group[c] = groups;
+                        stack.push_back(c);
+                    }
+            }
+            groups++;
+        }
+        return groups <= 1;
+    }
+
+    // The pixels of the line of (i, j) at most `steps` steps from it along the line.
+    std::vector<std::pair<int, int>> along(int i, int j, int steps) const
+    {
+        const std::int32_t v = at(i, j);
+        std::vector<std::pair<int, int>> seen{{i, j}};
+        std::deque<std::pair<std::pair<int, int>, int>> queue{{{i, j}, 0}};
+        while (!queue.empty()) {
+            const auto [p, depth] = queue.front();
+            queue.pop_front();
+            if (depth == steps)
+                continue;
+            for (const auto &s : STEPS) {
+                const int y = p.first + s[0], x = p.second + s[1];
+                if (!inside(y, x) || at(y, x) != v ||
+                    std::find(seen.begin(), seen.end(), std::make_pair(y, x)) != seen.end())
+                    continue;
+                seen.push_back({y, x});
+                queue.push_back({{y, x}, depth + 1});
+            }
+        }
+        return seen;
+    }
+
+    // The direction in which the line runs out at the end (i, j): from the mean of
+    // the line pixels within TRACE steps of it, towards it.
+    bool direction(int i, int j, double &di, double &dj) const
+    {
+        const auto line = along(i, j, TRACE);
+        if (line.size() < 2)
+            return false;
+        double si = 0, sj = 0;
+        for (std::size_t k = 1; k < line.size(); k++) {
+            si += line[k].first;
+            sj += line[k].second;
+        }
+        const double count = static_cast<double>(line.size() - 1);
+        di = i - si / count;
+        dj = j - sj / count;
+        const double norm = std::hypot(di, dj);
+        if (norm < 1e-9)
+            return false;
+        di /= norm;
+        dj /= norm;
+        return true;
+    }
+
+    // The pixels strictly between a and b on an 8-connected straight line.
+    static std::vector<std::pair<int, int>> between(int i0, int j0, int i1, int j1)
+    {
+        std::vector<std::pair<int, int>> path;
+        const int di = std::abs(i1 - i0), dj = std::abs(j1 - j0);
+        const int si = i0 < i1 ? 1 : -1, sj = j0 < j1 ? 1 : -1;
+        int error = dj - di, i = i0, j = j0;
+        while (true) {
+            const int e2 = 2 * error;
+            if (e2 > -di) {
+                error -= di;
+                j += sj;
+            }
+            if (e2 < dj) {
+                error += dj;
+                i += si;
+            }
+            if (i == i1 && j == j1)
+                break;
+            path.push_back({i, j});
+        }
+        return path;
+    }
+
+    // Whether the straight join from a to b crosses nothing: its pixels are empty
+    // and no diagonal step passes between two line pixels of another level.
+    bool clear(const End &a, const End &b) const
+    {
+        std::vector<std::pair<int, int>> path = between(a.i, a.j, b.i, b.j);
+        path.insert(path.begin(), {a.i, a.j});
+        path.push_back({b.i, b.j});
+        for (std::size_t n = 1; n + 1 < path.size(); n++)
+            if (at(path[n].first, path[n].second) != tolvane::EMPTY)
+                return false;
+        for (std::size_t n = 0; n + 1 < path.size(); n++) {
+            const auto [y0, x0] = path[n];
+            const auto [y1, x1] = path[n + 1];
+            if (y0 == y1 || x0 == x1)
+                continue;
+            const std::int32_t c1 = at(y0, x1), c2 = at(y1, x0);
+            if (c1 != tolvane::EMPTY && c2 != tolvane::EMPTY && c1 != a.level && c2 != a.level)
+                return false;
+        }
+        return true;
+    }
+
+    long long burn(const End &a, const End &b)
+    {
+        const auto path = between(a.i, a.j, b.i, b.j);
+        for (const auto &[y, x] : path)
+            at(y, x) = a.level;
+        return static_cast<long long>(path.size());
+    }
+
+private:
+    std::vector<std::int32_t> &cells_;
+    int rows_, columns_;
+};
+
+} // namespace
+
+Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, double max_gap)
+{
+    Repairs report;
+    Lines lines(cells, rows, columns);
+
+    std::vector<End> ends;
+    std::vector<int> end_at(cells.size(), -1);
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < columns; j++) {
+            // A line that reaches the grid's edge, or the empty pixel along it that
+            // the default extent leaves, runs off the grid: not an open end.
+            const bool edge = i <= 1 || j <= 1 || i >= rows - 2 || j >= columns - 2;
+            if (edge || lines.at(i, j) == tolvane::EMPTY || !lines.is_end(i, j))
+                continue;
+            End e{i, j, lines.at(i, j), 0, 0};
+            if (!lines.direction(i, j, e.di, e.dj))
+                continue;
+            end_at[static_cast<std::size_t>(i) * columns + j] = static_cast<int>(ends.size());
+            ends.push_back(e);
+        }
+    report.open_ends = static_cast<int>(ends.size());
+
+    // Candidate pairs: same level, not touching (a gap of one pixel at least), no
+    // farther than max_gap, each pointing at the other.
+    std::vector<Pair> pairs;
+    const int reach = static_cast<int>(std::floor(max_gap));
+    for (int a = 0; a < static_cast<int>(ends.size()); a++) {
+        const End &e = ends[a];
+        for (int y = std::max(0, e.i - reach); y <= std::min(rows - 1, e.i + reach); y++)
+            for (int x = std::max(0, e.j - reach); x <= std::min(columns - 1, e.j + reach); x++) {
+                const int b = end_at[static_cast<std::size_t>(y) * columns + x];
+                if (b <= a || ends[b].level != e.level)
+                    continue;
+                const End &f = ends[b];
+                const double vi = f.i - e.i, vj = f.j - e.j, d = std::hypot(vi, vj);
+                if (d < 1.5 || d > max_gap)
+                    continue;
+                const double ca = (e.di * vi + e.dj * vj) / d, cb = -(f.di * vi + f.dj * vj) / d;
+                if (ca < 0 || cb < 0 || ca + cb < MIN_COSINES)
+                    continue;
+                pairs.push_back({d, 2 - ca - cb, a, b});
+            }
+    }
+    std::sort(pairs.begin(), pairs.end(), [](const Pair &p, const Pair &q) {
+        if (p.distance != q.distance)
+            return p.distance < q.distance;
+        if (p.misalignment != q.misalignment)
+            return p.misalignment < q.misalignment;
+        return p.a != q.a ? p.a < q.a : p.b < q.b;
+    });
+
+    std::vector<bool> used(ends.size(), false);
+    for (const Pair &p : pairs) {
+        if (used[p.a] || used[p.b] || !lines.clear(ends[p.a], ends[p.b]))
+            continue;
+        used[p.a] = used[p.b] = true;
+        report.pixels += lines.burn(ends[p.a], ends[p.b]);
+        report.joins++;
+    }
+
+    // An end left over may point at the side of a line of its level that is not
+    // its own: the gap a rasterised line leaves where it meets a fold of itself or
+    // a piece cut off from it. It is joined to the nearest pixel of such a line
+    // within 45 degrees of its direction. Its own line is whatever is reachable
+    // along it within far more steps than the gap is long.
+    const double cone = std::sqrt(0.5);
+    for (std::size_t a = 0; a < ends.size(); a++) {
+        if (used[a])
+            continue;
+        const End &e = ends[a];
+        const auto own = lines.along(e.i, e.j, 4 * reach + 2 * TRACE);
+        End best{0, 0, e.level, 0, 0};
+        double best_distance = max_gap + 1;
+        for (int y = std::max(0, e.i - reach); y <= std::min(rows - 1, e.i + reach); y++)
+            for (int x = std::max(0, e.j - reach); x <= std::min(columns - 1, e.j + reach); x++) {
+                if (lines.at(y, x) != e.level)
+                    continue;
+                const double vi = y - e.i, vj = x - e.j, d = std::hypot(vi, vj);
+                if (d < 1.5 || d > max_gap || d >= best_distance || (e.di * vi + e.dj * vj) / d < cone ||
+                    std::find(own.begin(), own.end(), std::make_pair(y, x)) != own.end())
+                    continue;
+                const End target{y, x, e.level, 0, 0};
+                if (!lines.clear(e, target))
+                    continue;
+                best = target;
+                best_distance = d;
+            }
+        if (best_distance <= max_gap) {
+            used[a] = true;
+            report.pixels += lines.burn(e, best);
+            report.joins++;
+        }
+    }
+    return report;
+}
+
+} // namespace geo

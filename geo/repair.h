@@ -1,0 +1,46 @@
+// Closing the gaps of broken contour lines: on the lines before they are burned,
+// and on the burned grid the core receives (tolvane::EMPTY off the lines, the
+// level on them), which also sees the gaps the rasterising leaves.
+#ifndef TOLVANE_GEO_REPAIR_H
+#define TOLVANE_GEO_REPAIR_H
+
+#include <cstdint>
+#include <vector>
+
+#include <ogr_api.h>
+
+#include "options.h"
+
+namespace geo {
+
+struct Repairs {
+    int joins = 0;         // gaps closed
+    long long pixels = 0;  // pixels burned to close them
+    int open_ends = 0;     // line ends found before the repair
+};
+
+// Joins pairs of open line ends of the same level with a straight 8-connected
+// line of that level, when the ends are at most `max_gap` pixels apart, neither
+// points away from the other and the cosines of the angles between each end's
+// direction (its line followed back a few pixels) and the join add up to 0.6 at
+// least, and every pixel of the join is empty, a diagonal step never slipping
+// between two pixels of other lines. Closer pairs are joined first and an end is
+// joined at most once; an end left over may then meet the side of a line of its
+// level that is not its own, within 45 degrees of its direction. An end is a line
+// pixel its line leaves in one direction only; closed lines have none, nor does
+// the grid's edge nor the empty pixel along it. Two separate lines that stop side by side point the same way:
+// their cosines are opposite and never add up, so they are never bridged.
+Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, double max_gap);
+
+// The same on the lines before they are burned (repair_lines.cpp): open ends of
+// the same level (the integer field level_field) at most max_gap apart (map
+// units), each pointing at the other, joined by a segment that crosses no line.
+// Directions are taken over the last `pixel` of each line. The joins are added to
+// the layer; Repairs::pixels stays 0. Throws Failure.
+// Ends within two pixels of the grid's edge (`grid`) run off the grid and are
+// never joined.
+Repairs repair_line_gaps(OGRLayerH lines, int level_field, double max_gap, double pixel, const Extent &grid);
+
+} // namespace geo
+
+#endif

@@ -1,0 +1,232 @@
+// Gaps in contour lines, closed on the vectors before they are burned.
+//
+// Every open line (first point not its last) has two ends, each with the direction
+// in which the line runs out there, taken over the last pixel of its length. Two
+// ends of the same level are joined by a straight segment when
+//   - they are no farther apart than the largest gap,
+//   - each points at the other: the cosines of the angles between each end's
+//     direction and the segment towards the other end are both positive and add up
+//     to at least 1 (60 degrees on average). Two separate lines that stop side by
+//     side run the same way, so at most one of them can point at the other;
+//     closed lines have no ends at all;
+//   - the segment crosses or touches no other line, nor a join made before;
+//   - neither end lies within two pixels of the grid's edge, where lines run
+//     off the grid.
+// The closest pairs are joined first (then the best aligned), and an end is
+// joined at most once. The joins are added to the layer as lines of the level.
+#include "repair.h"
+
+#include "failure.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include <ogr_api.h>
+
+namespace geo {
+
+namespace {
+
+struct Point {
+    double x, y;
+};
+
+struct LineEnd {
+    Point at;
+    Point direction; // unit
+    int level;
+    GIntBig feature;
+};
+
+struct Candidate {
+    double distance, misalignment;
+    std::size_t a, b;
+};
+
+struct Envelope {
+    double xmin, ymin, xmax, ymax;
+    bool overlaps(const Envelope &o) const
+    {
+        return xmin <= o.xmax && o.xmin <= xmax && ymin <= o.ymax && o.ymin <= ymax;
+    }
+};
+
+// The end of `points` at its last point, its direction taken from the point one
+// `step` back along the line (or the first point of a shorter line).
+bool end_of(const std::vector<Point> &points, Point &at, Point &direction, double step)
+{
+    at = points.back();
+    double walked = 0;
+    Point from = at;
+    for (std::size_t k = points.size() - 1; k-- > 0;) {
+        walked += std::hypot(points[k + 1].x - points[k].x, points[k + 1].y - points[k].y);
+        from = points[k];
+        if (walked >= step)
+            break;
+    }
+    const double dx = at.x - from.x, dy = at.y - from.y, n = std::hypot(dx, dy);
+    if (n == 0)
+        return false;
+    direction = {dx / n, dy / n};
+    return true;
+}
+
+void parts_of(OGRGeometryH g, std::vector<OGRGeometryH> &parts)
+{
+    const OGRwkbGeometryType t = wkbFlatten(OGR_G_GetGeometryType(g));
+    if (t == wkbLineString) {
+        parts.push_back(g);
+    } else if (t == wkbMultiLineString || t == wkbGeometryCollection) {
+        for (int k = 0; k < OGR_G_GetGeometryCount(g); k++)
+            parts_of(OGR_G_GetGeometryRef(g, k), parts);
+    }
+}
+
+struct GeometryDeleter {
+    void operator()(OGRGeometryH g) const { OGR_G_DestroyGeometry(g); }
+};
+using Geometry = std::unique_ptr<std::remove_pointer_t<OGRGeometryH>, GeometryDeleter>;
+
+struct Line {
+    Geometry geometry;
+    Envelope box;
+    GIntBig feature;
+    int level;
+};
+
+Envelope box_of(OGRGeometryH g)
+{
+    OGREnvelope e;
+    OGR_G_GetEnvelope(g, &e);
+    return {e.MinX, e.MinY, e.MaxX, e.MaxY};
+}
+
+} // namespace
+
+Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, double pixel, const Extent &grid)
+{
+    Repairs report;
+    // A line that reaches the grid's edge runs off the grid there.
+    const auto near_edge = [&](const Point &p) {
+        return p.x < grid.xmin + 2 * pixel || p.x > grid.xmax - 2 * pixel || p.y < grid.ymin + 2 * pixel ||
+               p.y > grid.ymax - 2 * pixel;
+    };
+    std::vector<LineEnd> ends;
+    std::vector<Line> lines;
+    OGR_L_ResetReading(layer);
+    while (OGRFeatureH f = OGR_L_GetNextFeature(layer)) {
+        OGRGeometryH g = OGR_F_GetGeometryRef(f);
+        if (g && !OGR_G_IsEmpty(g) && OGR_F_IsFieldSetAndNotNull(f, level_field)) {
+            const int level = OGR_F_GetFieldAsInteger(f, level_field);
+            const GIntBig id = OGR_F_GetFID(f);
+            std::vector<OGRGeometryH> parts;
+            parts_of(g, parts);
+            for (OGRGeometryH part : parts) {
+                const int n = OGR_G_GetPointCount(part);
+                if (n < 2)
+                    continue;
+                std::vector<Point> points(static_cast<std::size_t>(n));
+                for (int k = 0; k < n; k++)
+                    points[k] = {OGR_G_GetX(part, k), OGR_G_GetY(part, k)};
+                if (points.front().x == points.back().x && points.front().y == points.back().y)
+                    continue; // closed
+                LineEnd e{{0, 0}, {0, 0}, level, id};
+                for (int side = 0; side < 2; side++) {
+                    if (end_of(points, e.at, e.direction, pixel) && !near_edge(e.at))
+                        ends.push_back(e);
+                    std::reverse(points.begin(), points.end());
+                }
+            }
+            lines.push_back({Geometry(OGR_G_Clone(g)), box_of(g), id, level});
+        }
+        OGR_F_Destroy(f);
+    }
+    report.open_ends = static_cast<int>(ends.size());
+    if (ends.empty() || max_gap <= 0)
+        return report;
+
+    // Ends by cell of a max_gap grid, to find the neighbours of each.
+    std::map<std::pair<long long, long long>, std::vector<std::size_t>> cells;
+    const auto cell = [&](const Point &p) {
+        return std::make_pair(static_cast<long long>(std::floor(p.x / max_gap)),
+                              static_cast<long long>(std::floor(p.y / max_gap)));
+    };
+    for (std::size_t k = 0; k < ends.size(); k++)
+        cells[cell(ends[k].at)].push_back(k);
+
+    std::vector<Candidate> candidates;
+    for (std::size_t a = 0; a < ends.size(); a++) {
+        const LineEnd &e = ends[a];
+        const auto [cx, cy] = cell(e.at);
+        for (long long x = cx - 1; x <= cx + 1; x++)
+            for (long long y = cy - 1; y <= cy + 1; y++) {
+                const auto found = cells.find({x, y});
+                if (found == cells.end())
+                    continue;
+                for (std::size_t b : found->second) {
+                    const LineEnd &f = ends[b];
+                    if (b <= a || f.level != e.level)
+                        continue;
+                    const double vx = f.at.x - e.at.x, vy = f.at.y - e.at.y, d = std::hypot(vx, vy);
+                    if (d == 0 || d > max_gap)
+                        continue;
+                    const double ca = (e.direction.x * vx + e.direction.y * vy) / d;
+                    const double cb = -(f.direction.x * vx + f.direction.y * vy) / d;
+                    if (ca <= 0 || cb <= 0 || ca + cb < 1)
+                        continue;
+                    candidates.push_back({d, 2 - ca - cb, a, b});
+                }
+            }
+    }
+    std::sort(candidates.begin(), candidates.end(), [](const Candidate &p, const Candidate &q) {
+        if (p.distance != q.distance)
+            return p.distance < q.distance;
+        if (p.misalignment != q.misalignment)
+            return p.misalignment < q.misalignment;
+        return p.a != q.a ? p.a < q.a : p.b < q.b;
+    });
+
+    std::vector<bool> used(ends.size(), false);
+    std::vector<Line> joins;
+    for (const Candidate &c : candidates) {
+        if (used[c.a] || used[c.b])
+            continue;
+        const LineEnd &e = ends[c.a], &f = ends[c.b];
+        Geometry segment(OGR_G_CreateGeometry(wkbLineString));
+        OGR_G_AddPoint_2D(segment.get(), e.at.x, e.at.y);
+        OGR_G_AddPoint_2D(segment.get(), f.at.x, f.at.y);
+        const Envelope box = box_of(segment.get());
+        bool crosses = false;
+        for (const std::vector<Line> *set : {&lines, &joins})
+            for (const Line &l : *set) {
+                if (crosses)
+                    break;
+                if (set == &lines && (l.feature == e.feature || l.feature == f.feature))
+                    continue;
+                crosses = l.box.overlaps(box) && OGR_G_Intersects(l.geometry.get(), segment.get());
+            }
+        if (crosses)
+            continue;
+        used[c.a] = used[c.b] = true;
+        joins.push_back({Geometry(OGR_G_Clone(segment.get())), box, -1, e.level});
+        report.joins++;
+    }
+
+    for (const Line &j : joins) {
+        OGRFeatureH f = OGR_F_Create(OGR_L_GetLayerDefn(layer));
+        OGR_F_SetGeometry(f, j.geometry.get());
+        OGR_F_SetFieldInteger(f, level_field, j.level);
+        const OGRErr e = OGR_L_CreateFeature(layer, f);
+        OGR_F_Destroy(f);
+        if (e != OGRERR_NONE)
+            throw Failure("cannot add the joins of the gaps to the lines in memory: " + gdal_reason());
+    }
+    return report;
+}
+
+} // namespace geo

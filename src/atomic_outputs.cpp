@@ -1,0 +1,230 @@
+// Temporaries of the six outputs, their removal on every way out, and the renames
+// that publish them together.
+#include "atomic_outputs.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int SLOTS = 6;
+constexpr std::size_t PATH_ROOM = 4096;
+
+// Kept in static buffers so that the signal handler can unlink them without
+// allocating. in_use[k] is set only once temporaries[k] holds a whole path.
+char temporaries[SLOTS][PATH_ROOM];
+char finals[SLOTS][PATH_ROOM];
+volatile std::sig_atomic_t in_use[SLOTS];
+
+// Signals whose default action ends the process without a fault of its own:
+// Ctrl-C, kill, a closed terminal, Ctrl-\, a closed pipe on the console, the
+// file size and CPU limits, timers and the user signals, abort.
+const int ENDING_SIGNALS[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGPIPE, SIGXFSZ,
+                              SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGABRT};
+
+void unlink_all()
+{
+    for (int k = 0; k < SLOTS; k++)
+        if (in_use[k]) {
+            in_use[k] = 0;
+            unlink(temporaries[k]);
+        }
+}
+
+extern "C" void on_ending_signal(int sig)
+{
+    const int saved = errno;
+    unlink_all();
+    errno = saved;
+    // The handler was installed with SA_RESETHAND: raised again, the signal ends
+    // the process with its usual status once this handler returns.
+    raise(sig);
+}
+
+void guard_once()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    std::atexit(unlink_all);
+    for (int sig : ENDING_SIGNALS) {
+        struct sigaction previous {};
+        sigaction(sig, nullptr, &previous);
+        if (previous.sa_handler == SIG_IGN) // nohup and the like: keep ignoring it
+            continue;
+        struct sigaction action {};
+        action.sa_handler = on_ending_signal;
+        sigemptyset(&action.sa_mask);
+        for (int other : ENDING_SIGNALS)
+            sigaddset(&action.sa_mask, other);
+        action.sa_flags = SA_RESETHAND;
+        sigaction(sig, &action, nullptr);
+    }
+}
+
+bool copy_path(char (&to)[PATH_ROOM], const std::string &from)
+{
+    if (from.size() >= PATH_ROOM) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    std::memcpy(to, from.c_str(), from.size() + 1);
+    return true;
+}
+
+std::string folder_of(const std::string &host_path)
+{
+    const std::size_t slash = host_path.find_last_of('/');
+    return slash == std::string::npos ? "." : host_path.substr(0, slash + 1);
+}
+
+} // namespace
+
+std::string cause_of(int error)
+{
+    switch (error) {
+    case 0: // a stream that failed without a system call to blame
+        return "causa desconocida";
+    case ENOENT:
+        return "no existe";
+    case EACCES:
+    case EPERM:
+        return "permiso denegado";
+    case EISDIR:
+        return "es una carpeta";
+    case ENOSPC:
+        return "disco lleno";
+    case EDQUOT:
+        return "cuota de disco agotada";
+    case EFBIG:
+        return "archivo demasiado grande";
+    case EROFS:
+        return "sistema de archivos de solo lectura";
+    case ENAMETOOLONG:
+        return "nombre demasiado largo";
+    case ENOTDIR:
+        return "una parte de la ruta no es una carpeta";
+    case ELOOP:
+        return "demasiados enlaces simbolicos";
+    case EIO:
+        return "error de entrada/salida";
+    case EMFILE:
+    case ENFILE:
+        return "demasiados archivos abiertos";
+    case ENXIO:
+        return "no es un archivo normal";
+    default:
+        return "error del sistema " + std::to_string(error);
+    }
+}
+
+std::string refusal_of_output(const std::string &host_path)
+{
+    struct stat s {};
+    if (stat(host_path.c_str(), &s) == 0) {
+        if (S_ISDIR(s.st_mode))
+            return cause_of(EISDIR);
+        // A result the operator made read-only is left alone, as opening it for
+        // writing would have done.
+        if (access(host_path.c_str(), W_OK) != 0)
+            return cause_of(errno);
+    } else if (errno != ENOENT) {
+        return cause_of(errno);
+    }
+    if (access(folder_of(host_path).c_str(), W_OK | X_OK) != 0)
+        return cause_of(errno);
+    return "";
+}
+
+std::FILE *create_temporary(int slot, const std::string &host_path, const char *mode)
+{
+    guard_once();
+    if (slot == 0)
+        unlink_all();
+    const std::size_t slash = host_path.find_last_of('/');
+    const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+    const std::string temporary = host_path.substr(0, base) + "." + host_path.substr(base) + ".tmp-"
+                                  + std::to_string(getpid());
+    if (!copy_path(temporaries[slot], temporary) || !copy_path(finals[slot], host_path))
+        return nullptr;
+    in_use[slot] = 1;
+    int fd = open(temporaries[slot], O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        // Left by a killed process that had the same number: ours to replace.
+        unlink(temporaries[slot]);
+        fd = open(temporaries[slot], O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    }
+    if (fd < 0) {
+        in_use[slot] = 0;
+        return nullptr;
+    }
+    std::FILE *f = fdopen(fd, mode);
+    if (f == nullptr) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return f;
+}
+
+bool close_synced(std::FILE *f)
+{
+    bool ok = std::fflush(f) == 0 && !std::ferror(f);
+    int error = ok ? 0 : errno;
+    // A special file that cannot be synced (EINVAL) has nothing to wait for.
+    if (ok && fsync(fileno(f)) != 0 && errno != EINVAL) {
+        ok = false;
+        error = errno;
+    }
+    if (std::fclose(f) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    errno = error;
+    return ok;
+}
+
+bool commit_outputs(int *failed)
+{
+    sigset_t ending, previous;
+    sigemptyset(&ending);
+    for (int sig : ENDING_SIGNALS)
+        sigaddset(&ending, sig);
+    sigprocmask(SIG_BLOCK, &ending, &previous);
+    bool ok = true;
+    int error = 0;
+    std::string folder;
+    for (int k = 0; k < SLOTS && ok; k++) {
+        if (!in_use[k])
+            continue;
+        if (std::rename(temporaries[k], finals[k]) != 0) {
+            ok = false;
+            error = errno;
+            if (failed != nullptr)
+                *failed = k;
+            break;
+        }
+        in_use[k] = 0;
+        folder = folder_of(finals[k]);
+    }
+    unlink_all();
+    if (ok && !folder.empty()) {
+        // The renames themselves must reach the disk.
+        const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            fsync(fd);
+            close(fd);
+        }
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    errno = error;
+    return ok;
+}
+
+void discard_outputs() { unlink_all(); }

@@ -1,0 +1,40 @@
+// The six results of a run replace the previous ones all together or not at all.
+//
+// Each output is written under a temporary name beside its final name (a hidden
+// ".NAME.tmp-PID", which no run reads as a result) and the six are renamed over
+// their final names only when all of them are complete, synced and closed. Until
+// then every way out of the run (a fatal message, the end of the input, an
+// exception, SIGINT, SIGTERM, SIGHUP and the other signals that end a process
+// without a fault of its own) removes the temporaries and leaves the
+// previous results exactly as they were.
+#ifndef ATOMIC_OUTPUTS_H
+#define ATOMIC_OUTPUTS_H
+
+#include <cstdio>
+#include <string>
+
+// The Spanish cause of a failed system call ("no existe", "permiso denegado",
+// "es una carpeta", "disco lleno"...), for the end of a message.
+std::string cause_of(int error);
+
+// Why the final name `host_path` cannot take a result (a folder stands there, a
+// file there cannot be written, the folder cannot be written...), or "" when it can.
+std::string refusal_of_output(const std::string &host_path);
+
+// Creates the temporary of output `slot` (0..5) for the final name `host_path`,
+// open for writing in `mode`; null with errno set when it cannot be created. The
+// first call of a run forgets the temporaries of any earlier run of the process.
+std::FILE *create_temporary(int slot, const std::string &host_path, const char *mode);
+
+// Writes out, syncs and closes one output; false with errno set on failure.
+bool close_synced(std::FILE *f);
+
+// Renames every temporary over its final name; false with errno set (and the
+// index of the output in *failed) when a rename fails, after removing the
+// temporaries left. Signals that end the run wait until the renames are done.
+bool commit_outputs(int *failed);
+
+// Removes the temporaries of the run (also done at exit and on the signals).
+void discard_outputs();
+
+#endif

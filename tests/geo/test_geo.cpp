@@ -1,0 +1,301 @@
+// tolvane-geo with real GDAL: the bundled contour lines of an analytic surface go
+// in, and the GeoTIFFs that come out are opened with GDAL's C API. The surface,
+// sampled on the same grid, is tests/geo/data/colinas_superficie.tif (see
+// examples/curvas/genera_colinas.py).
+#include "run_tolvane.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include <gdal.h>
+#include <gdal_utils.h>
+#include <gtest/gtest.h>
+#include <ogr_srs_api.h>
+
+namespace {
+
+using prueba::Carpeta;
+namespace fs = std::filesystem;
+
+struct GeoRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs tolvane-geo in `folder` with the arguments as the shell splits them.
+GeoRun geo(const fs::path &folder, const std::string &arguments)
+{
+    const std::string command = "cd '" + folder.string() + "' && '" TOLVANE_GEO_BIN "' " + arguments +
+                                " > .out 2> .err";
+    const int s = std::system(command.c_str());
+    GeoRun r;
+    r.status = WIFEXITED(s) ? WEXITSTATUS(s) : 128 + WTERMSIG(s);
+    r.out = prueba::lee(folder / ".out");
+    r.err = prueba::lee(folder / ".err");
+    return r;
+}
+
+struct Raster {
+    int columns = 0, rows = 0;
+    double transform[6] = {};
+    std::string epsg;
+    GDALDataType type = GDT_Unknown;
+    bool has_nodata = false;
+    double nodata = 0;
+    std::string layout;
+    int block_x = 0;
+    std::vector<double> cells;
+};
+
+Raster open_raster(const fs::path &path)
+{
+    Raster r;
+    GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
+    if (!ds) {
+        ADD_FAILURE() << "GDAL cannot open " << path;
+        return r;
+    }
+    r.columns = GDALGetRasterXSize(ds);
+    r.rows = GDALGetRasterYSize(ds);
+    GDALGetGeoTransform(ds, r.transform);
+    if (OGRSpatialReferenceH srs = GDALGetSpatialRef(ds)) {
+        const char *code = OSRGetAuthorityCode(srs, nullptr);
+        r.epsg = code ? code : "";
+    }
+    const char *layout = GDALGetMetadataItem(ds, "LAYOUT", "IMAGE_STRUCTURE");
+    r.layout = layout ? layout : "";
+    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
+    r.type = GDALGetRasterDataType(band);
+    int has = 0;
+    r.nodata = GDALGetRasterNoDataValue(band, &has);
+    r.has_nodata = has != 0;
+    int block_y = 0;
+    GDALGetBlockSize(band, &r.block_x, &block_y);
+    r.cells.resize(static_cast<std::size_t>(r.columns) * r.rows);
+    EXPECT_EQ(GDALRasterIO(band, GF_Read, 0, 0, r.columns, r.rows, r.cells.data(), r.columns, r.rows, GDT_Float64, 0, 0),
+              CE_None);
+    GDALClose(ds);
+    return r;
+}
+
+// ogr2ogr in-process: the bundled lines in another format or form.
+void translate_lines(const fs::path &to, std::vector<std::string> arguments)
+{
+    std::vector<char *> argv;
+    for (std::string &a : arguments)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    GDALVectorTranslateOptions *options = GDALVectorTranslateOptionsNew(argv.data(), nullptr);
+    GDALDatasetH source = GDALOpenEx(COLINAS_GPKG, GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
+    ASSERT_NE(source, nullptr);
+    GDALDatasetH written = GDALVectorTranslate(to.c_str(), nullptr, 1, &source, options, nullptr);
+    ASSERT_NE(written, nullptr) << to;
+    GDALClose(written);
+    GDALClose(source);
+    GDALVectorTranslateOptionsFree(options);
+}
+
+void expect_same_cells(const Raster &a, const Raster &b, const std::string &what)
+{
+    ASSERT_EQ(a.columns, b.columns) << what;
+    ASSERT_EQ(a.rows, b.rows) << what;
+    for (std::size_t k = 0; k < a.cells.size(); k++)
+        ASSERT_EQ(a.cells[k], b.cells[k]) << what << ": row " << k / a.columns << ", column " << k % a.columns;
+}
+
+class Geo : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { GDALAllRegister(); }
+    Carpeta folder;
+    const fs::path &root() const { return folder.raiz(); }
+};
+
+// On the surface's own grid: coordinate system, exact geotransform, type, nodata,
+// and every pixel within one contour interval (25 m) of the surface.
+TEST_F(Geo, BundledLinesGiveTheSurfaceWithinOneInterval)
+{
+    const GeoRun r = geo(root(), "-q -tr 10 10 -te 440000 4475000 442000 4476500 '" COLINAS_GPKG "' dem.tif");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    const Raster dem = open_raster(root() / "dem.tif");
+    const Raster surface = open_raster(SURFACE_TIF);
+    EXPECT_EQ(dem.epsg, "25830");
+    const double expected[6] = {440000, 10, 0, 4476500, 0, -10};
+    for (int k = 0; k < 6; k++)
+        EXPECT_EQ(dem.transform[k], expected[k]) << "geotransform " << k;
+    EXPECT_EQ(dem.type, GDT_Float32);
+    EXPECT_TRUE(dem.has_nodata);
+    EXPECT_EQ(dem.nodata, -9999);
+    ASSERT_EQ(dem.columns, 200);
+    ASSERT_EQ(dem.rows, 150);
+    for (std::size_t k = 0; k < dem.cells.size(); k++)
+        ASSERT_LE(std::fabs(dem.cells[k] - surface.cells[k]), 25)
+            << "row " << k / 200 << ", column " << k % 200 << ": " << dem.cells[k] << " for " << surface.cells[k];
+}
+
+// Without -te, one empty pixel around the lines' extent (440000..442000 x
+// 4475000..4476500); with -tap on 30 m, edges on multiples of 30.
+TEST_F(Geo, DefaultAndAlignedExtents)
+{
+    ASSERT_EQ(geo(root(), "-tr 10 10 '" COLINAS_GPKG "' a.tif").status, 0);
+    ASSERT_EQ(geo(root(), "-q -tap -tr 30 30 '" COLINAS_GPKG "' b.tif").status, 0);
+    const Raster a = open_raster(root() / "a.tif");
+    const Raster b = open_raster(root() / "b.tif");
+    EXPECT_EQ(a.columns, 202);
+    EXPECT_EQ(a.rows, 152);
+    EXPECT_EQ(a.transform[0], 439990);
+    EXPECT_EQ(a.transform[3], 4476510);
+    // 439970 = 14665 x 30 and 4476540 = 149218 x 30 lie one pixel beyond the lines.
+    EXPECT_EQ(b.transform[0], 439950);
+    EXPECT_EQ(b.transform[3], 4476540);
+    EXPECT_EQ(b.columns, (442050 - 439950) / 30);
+    EXPECT_EQ(b.rows, (4476540 - 4474950) / 30);
+}
+
+// The same lines as Shapefile, GeoJSON, and GeoJSON with the height only in Z.
+TEST_F(Geo, FormatsAndZGiveTheSameRaster)
+{
+    translate_lines(root() / "colinas.shp", {});
+    translate_lines(root() / "colinas.geojson", {"-f", "GeoJSON"});
+    translate_lines(root() / "colinas_z.geojson", {"-f", "GeoJSON", "-zfield", "elev", "-select", "ID"});
+    ASSERT_EQ(geo(root(), "-q -tr 10 10 '" COLINAS_GPKG "' gpkg.tif").status, 0);
+    ASSERT_EQ(geo(root(), "-q -tr 10 10 colinas.shp shp.tif").status, 0);
+    ASSERT_EQ(geo(root(), "-q -tr 10 10 colinas.geojson geojson.tif").status, 0);
+    ASSERT_EQ(geo(root(), "-q -z -tr 10 10 colinas_z.geojson z.tif").status, 0);
+    const Raster gpkg = open_raster(root() / "gpkg.tif");
+    for (const char *other : {"shp.tif", "geojson.tif", "z.tif"})
+        expect_same_cells(gpkg, open_raster(root() / other), other);
+}
+
+// The burned grid of -contours, run through the dialog with the levels found,
+// gives the cells of -ot Int32; read back as a contour raster it gives them too.
+TEST_F(Geo, ContourGridThroughTheDialogGivesTheSameCells)
+{
+    ASSERT_EQ(geo(root(), "-q -smooth 3 -ot Int32 -contours curvas.tif -tr 10 10 '" COLINAS_GPKG "' dem.tif").status, 0);
+    const Raster contours = open_raster(root() / "curvas.tif");
+    const Raster dem = open_raster(root() / "dem.tif");
+    EXPECT_EQ(contours.type, GDT_Int32);
+    EXPECT_EQ(contours.nodata, 10000000);
+    EXPECT_EQ(dem.type, GDT_Int32);
+
+    std::vector<std::int32_t> cells(contours.cells.begin(), contours.cells.end());
+    prueba::escribe(folder.imagen("geo", "colinas_c4.raw"), prueba::celdas(cells));
+    prueba::escribe(folder.imagen("geo", "colinas_c4.txt"),
+                    std::to_string(contours.rows) + "\n" + std::to_string(contours.columns) + "\n4\n325\n575\n10\n");
+    const prueba::Resultado dialog = prueba::ejecuta(folder, "geo\ncolinas\n0\n325\n575\n25\n3\n");
+    ASSERT_EQ(dialog.estado, 0) << dialog.salida;
+    const auto m4 = prueba::enteros(prueba::lee(folder.imagen("geo", "colinas_m4.raw")), 4);
+    ASSERT_EQ(m4.size(), dem.cells.size());
+    for (std::size_t k = 0; k < m4.size(); k++)
+        ASSERT_EQ(m4[k], dem.cells[k]) << "row " << k / dem.columns << ", column " << k % dem.columns;
+
+    ASSERT_EQ(geo(root(), "-q -smooth 3 -ot Int32 curvas.tif again.tif").status, 0);
+    expect_same_cells(dem, open_raster(root() / "again.tif"), "contour raster as input");
+}
+
+// Levels every 6.25 are multiplied by 100, and the result divided back: four
+// times it is the whole-metre result but for the metre run's truncation of every
+// interpolated value, which its fills then average (at most 2 m apart).
+TEST_F(Geo, DecimalLevelsAreScaledAndBack)
+{
+    translate_lines(root() / "cuarto.geojson",
+                    {"-f", "GeoJSON", "-dialect", "SQLite", "-sql", "SELECT geom, elev / 4.0 AS elev FROM colinas"});
+    const GeoRun r = geo(root(), "-tr 10 10 cuarto.geojson cuarto.tif");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Levels: 81.25 to 143.75 every 6.25"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("multiplied by 100"), std::string::npos) << r.out;
+    ASSERT_EQ(geo(root(), "-q -tr 10 10 '" COLINAS_GPKG "' metros.tif").status, 0);
+    const Raster quarter = open_raster(root() / "cuarto.tif");
+    const Raster metres = open_raster(root() / "metros.tif");
+    ASSERT_EQ(quarter.cells.size(), metres.cells.size());
+    for (std::size_t k = 0; k < quarter.cells.size(); k++)
+        ASSERT_NEAR(quarter.cells[k] * 4, metres.cells[k], 2.0) << "cell " << k;
+}
+
+// Longitude/latitude are refused (see failures.txt) and accepted with -t_srs.
+TEST_F(Geo, GeographicInputWithTargetSystem)
+{
+    translate_lines(root() / "lonlat.geojson", {"-f", "GeoJSON", "-t_srs", "EPSG:4326"});
+    const GeoRun r = geo(root(), "-q -t_srs EPSG:25830 -tr 10 10 lonlat.geojson dem.tif");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Raster dem = open_raster(root() / "dem.tif");
+    EXPECT_EQ(dem.epsg, "25830");
+    EXPECT_NEAR(dem.transform[0], 439990, 0.01);
+    EXPECT_NEAR(dem.transform[3], 4476510, 0.01);
+    EXPECT_EQ(dem.columns, 202);
+}
+
+// COG layout with its creation options; integer output with the progress bar.
+TEST_F(Geo, CloudOptimisedAndProgress)
+{
+    const GeoRun r = geo(root(), "-of COG -co BLOCKSIZE=128 -ot Int16 -tr 5 5 '" COLINAS_GPKG "' dem.tif");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("0...10...20...30...40...50...60...70...80...90...100 - done.\n", 0), 0u) << r.out;
+    const Raster dem = open_raster(root() / "dem.tif");
+    EXPECT_EQ(dem.layout, "COG");
+    EXPECT_EQ(dem.block_x, 128);
+    EXPECT_EQ(dem.type, GDT_Int16);
+    EXPECT_EQ(dem.nodata, -9999);
+}
+
+// Altitudes of 32500 to 57500 in Int16: clamped to 32767, with a warning; the
+// nodata value -9999 stays outside them.
+TEST_F(Geo, IntegerTypesClampWithAWarning)
+{
+    translate_lines(root() / "cien.gpkg",
+                    {"-dialect", "SQLite", "-sql", "SELECT geom, elev * 100 AS elev FROM colinas", "-nln", "cien"});
+    const GeoRun r = geo(root(), "-q -ot Int16 -tr 10 10 cien.gpkg dem.tif");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("cells outside the range of Int16 were clamped to it"), std::string::npos) << r.err;
+    const Raster dem = open_raster(root() / "dem.tif");
+    EXPECT_EQ(dem.nodata, -9999);
+    EXPECT_EQ(*std::max_element(dem.cells.begin(), dem.cells.end()), 32767);
+    EXPECT_EQ(*std::min_element(dem.cells.begin(), dem.cells.end()), 32500);
+}
+
+// Levels given that the lines do not fit: the run goes on, with a warning.
+TEST_F(Geo, LevelsThatDoNotFitAreReported)
+{
+    GeoRun r = geo(root(), "-q -levels 300 600 25 -tr 10 10 '" COLINAS_GPKG "' a.tif");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Warning: no pixel holds the levels 300, 600: its zones are filled, not interpolated\n");
+    r = geo(root(), "-q -levels 325 575 50 -tr 10 10 '" COLINAS_GPKG "' b.tif");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("contour pixels hold an altitude that is no level of the table"), std::string::npos) << r.err;
+}
+
+// Every refusal of failures.txt: its status, its line, and nothing left in out/.
+TEST_F(Geo, FailuresLeaveNoFile)
+{
+    fs::copy_file(COLINAS_GPKG, root() / "colinas.gpkg");
+    translate_lines(root() / "decimal.geojson",
+                    {"-f", "GeoJSON", "-dialect", "SQLite", "-sql", "SELECT geom, CAST(ID AS TEXT) AS ID, elev / 4.0 AS elev FROM colinas", "-nln", "decimal"});
+    translate_lines(root() / "empty.gpkg", {"-where", "elev < 0", "-nln", "empty"});
+    translate_lines(root() / "lonlat.geojson", {"-f", "GeoJSON", "-t_srs", "EPSG:4326"});
+    std::ifstream cases(FAILURES_TXT);
+    std::string line;
+    int count = 0;
+    while (std::getline(cases, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        const auto bar1 = line.find('|'), bar2 = line.find('|', bar1 + 1);
+        const int status = std::stoi(line.substr(0, bar1));
+        const std::string message = line.substr(bar1 + 1, bar2 - bar1 - 1);
+        const std::string arguments = line.substr(bar2 + 1);
+        fs::remove_all(root() / "out");
+        fs::create_directory(root() / "out");
+        const GeoRun r = geo(root(), arguments);
+        EXPECT_EQ(r.status, status) << arguments << "\n" << r.err;
+        EXPECT_NE(r.err.find(message), std::string::npos) << arguments << "\nsays: " << r.err;
+        EXPECT_TRUE(fs::is_empty(root() / "out")) << arguments;
+        count++;
+    }
+    EXPECT_GT(count, 20);
+    const GeoRun help = geo(root(), "--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: tolvane-geo", 0), 0u);
+}
+
+} // namespace

@@ -1,0 +1,225 @@
+// Refused and interrupted runs leave the previous results as they were; inputs
+// that are not what they seem; the notices about levels that miss the image.
+#include "run_tolvane.h"
+#include "tolvane.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char *const OUTPUTS[] = {"dem_m1.raw", "dem_m2.raw", "dem_m4.raw", "dem_m1.txt", "dem_m2.txt", "dem_m4.txt"};
+const std::string FOLDER = "c:\\images\\zona\\";
+
+// images/zona/dem_c4.raw of 3 lines [100 E E E 200] (line 1 is one zone of the
+// table 100, 200), its descriptor, and six previous results holding their names.
+struct Zone {
+    prueba::Carpeta carpeta;
+    explicit Zone(std::vector<std::int32_t> imagen = {}, const std::string &descriptor = "3 5 4 0 0 7\n")
+    {
+        if (imagen.empty())
+            for (int i = 0; i < 3; i++)
+                imagen.insert(imagen.end(), {100, VIDE, VIDE, VIDE, 200});
+        prueba::escribe(file("dem_c4.raw"), prueba::celdas(imagen));
+        prueba::escribe(file("dem_c4.txt"), descriptor);
+        for (const char *s : OUTPUTS)
+            prueba::escribe(file(s), std::string("anterior ") + s);
+    }
+    fs::path file(const std::string &name) const { return carpeta.imagen("zona", name); }
+    prueba::Resultado run(const std::string &answers, const std::string &before = "") const
+    {
+        return prueba::ejecuta(carpeta, answers, before);
+    }
+    // Only after SIGKILL may hidden temporaries be left; no run takes them for results.
+    void previous_results_intact(bool leftovers = false, const std::string &input = "") const
+    {
+        for (const char *s : OUTPUTS)
+            EXPECT_TRUE(s == input || prueba::lee(file(s)) == std::string("anterior ") + s) << s << " changed";
+        for (const auto &e : fs::directory_iterator(file("").parent_path())) {
+            const std::string name = e.path().filename().string();
+            const bool temporary = name[0] == '.' && name.find(".tmp-") != std::string::npos;
+            EXPECT_TRUE(name.rfind("dem_", 0) == 0 || (leftovers && temporary)) << name << " left in the folder";
+        }
+    }
+};
+
+bool ends_with(const std::string &text, const std::string &end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+long cpu_ticks(pid_t pid)
+{
+    std::istringstream stat(prueba::lee("/proc/" + std::to_string(pid) + "/stat"));
+    std::string field;
+    long ticks = 0;
+    for (int n = 1; n <= 15 && stat >> field; n++) // the name has no blank here
+        if (n == 14 || n == 15)
+            ticks += std::stol(field);
+    return ticks;
+}
+
+// Each signal comes while the phases run on a 2000 x 2000 sheet, after 50 ms of CPU.
+TEST(Interrupciones, SignalsDuringTheComputationKeepThePreviousResults)
+{
+    Zone z;
+    const std::string gen = "'" GENERA_BIN "' '" + z.file("dem").string() + "' 2000 2000 40 10 1 > /dev/null";
+    ASSERT_EQ(std::system(gen.c_str()), 0);
+    const fs::path answers = z.carpeta.raiz() / ".respuestas";
+    prueba::escribe(answers, "zona dem 0 10 390 10 1\n");
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+        SCOPED_TRACE(sig);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(z.carpeta.raiz().c_str()) == 0 && dup2(open(answers.c_str(), O_RDONLY), 0) == 0
+                && dup2(open("/dev/null", O_WRONLY), 1) == 1)
+                execl(TOLVANE_BIN, TOLVANE_BIN, static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0 && cpu_ticks(pid) < 5)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(kill(pid, sig), 0);
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "the run ended before the signal";
+        z.previous_results_intact(sig == SIGKILL);
+    }
+}
+
+// Runs refused at the start: nothing replaced, no temporary left, no wait on a
+// FIFO. When we are root, the runs go as nobody, so that permissions count.
+TEST(Rechazos, RefusedRunsReplaceNothing)
+{
+    // The input moved to an output's name and linked back (0 symbolic, 1 hard).
+    const auto link = [](int kind, const char *input, const char *output) {
+        return [=](const Zone &z) {
+            fs::rename(z.file(input), z.file(output));
+            kind == 0 ? fs::create_symlink(output, z.file(input)) : fs::create_hard_link(z.file(output), z.file(input));
+        };
+    };
+    const auto not_a_file = [](bool fifo) {
+        return [=](const Zone &z) {
+            fs::remove(z.file("dem_c4.raw"));
+            fifo ? (void)mkfifo(z.file("dem_c4.raw").c_str(), 0600) : (void)fs::create_directory(z.file("dem_c4.raw"));
+        };
+    };
+    const std::string SAME = ": es el mismo archivo que ";
+    const std::string IMAGE = "\n La imagen " + FOLDER + "dem_c4.raw ";
+    struct Case {
+        std::function<void(const Zone &)> setup;
+        std::string end, moved = ""; // moved: the output that is an input
+    } cases[] = {
+        {[](const Zone &z) { prueba::escribe(z.file("dem_c4.raw"), prueba::celdas(std::vector<std::int32_t>(15, VIDE))); },
+         "\n\n Lectura \n" + IMAGE + "no tiene ninguna altitud: todos sus pixeles valen 10000000\n"},
+        {not_a_file(false), IMAGE + "no es un archivo normal: es una carpeta\n"},
+        {not_a_file(true), IMAGE + "no es un archivo normal: es una tuberia (FIFO)\n"},
+        {link(0, "dem_c4.raw", "dem_m4.raw"),
+         "\n No such File " + FOLDER + "dem_m4.raw" + SAME + "la imagen de entrada " + FOLDER + "dem_c4.raw\n", "dem_m4.raw"},
+        {link(1, "dem_c4.raw", "dem_m4.raw"),
+         "\n No such File " + FOLDER + "dem_m4.raw" + SAME + "la imagen de entrada " + FOLDER + "dem_c4.raw\n", "dem_m4.raw"},
+        {link(0, "dem_c4.txt", "dem_m1.txt"),
+         "\n No such File " + FOLDER + "dem_m1.txt" + SAME + "el descriptor de entrada " + FOLDER + "dem_c4.txt\n",
+         "dem_m1.txt"},
+        {[](const Zone &z) { fs::permissions(z.file("dem_m2.raw"), fs::perms::all, fs::perm_options::remove); },
+         "\n No such File " + FOLDER + "dem_m2.raw: permiso denegado\n"},
+    };
+    const bool root = geteuid() == 0;
+    if (root && std::system("command -v setpriv > /dev/null") != 0)
+        GTEST_SKIP() << "root, and no setpriv to run as another user";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.end);
+        Zone z;
+        c.setup(z);
+        const bool regular = fs::is_regular_file(z.file("dem_c4.raw"));
+        const std::string image = regular ? prueba::lee(z.file("dem_c4.raw")) : "";
+        const std::string descriptor = prueba::lee(z.file("dem_c4.txt"));
+        if (root) { // nobody may not reach the build folder: it runs a copy of the program
+            fs::copy_file(TOLVANE_BIN, z.carpeta.raiz() / "tolvane");
+            ASSERT_EQ(chown(z.carpeta.raiz().c_str(), 65534, 65534), 0);
+            for (const auto &e : fs::recursive_directory_iterator(z.carpeta.raiz()))
+                ASSERT_EQ(lchown(e.path().c_str(), 65534, 65534), 0);
+        }
+        const prueba::Resultado r = z.run(
+            "zona dem 0 100 200 100 1\n",
+            root ? "timeout 60 setpriv --reuid=65534 --regid=65534 --clear-groups sh -c ./tolvane" : "timeout 60");
+        EXPECT_EQ(r.estado, 1);
+        EXPECT_TRUE(ends_with(r.salida, c.end)) << r.salida;
+        if (regular) {
+            EXPECT_EQ(prueba::lee(z.file("dem_c4.raw")), image);
+        }
+        EXPECT_EQ(prueba::lee(z.file("dem_c4.txt")), descriptor);
+        z.previous_results_intact(false, c.moved);
+    }
+}
+
+// A descriptor that is a folder or a FIFO is passed over with its cause and the
+// sizes are asked; a byte-order mark before its numbers is skipped. A result
+// whose name is a symbolic link replaces the link, not the file it points to.
+TEST(Rechazos, DescriptorsAndLinkedOutputs)
+{
+    for (bool fifo : {false, true}) {
+        Zone z;
+        fs::remove(z.file("dem_c4.txt"));
+        fifo ? (void)mkfifo(z.file("dem_c4.txt").c_str(), 0600) : (void)fs::create_directory(z.file("dem_c4.txt"));
+        const prueba::Resultado r = z.run("zona dem 3 5 7 0 100 200 100 1\n", "timeout 60");
+        EXPECT_EQ(r.estado, 0);
+        EXPECT_NE(r.salida.find("\n No hay archivo " + FOLDER + "dem_c4.txt: "
+                                + (fifo ? "es una tuberia (FIFO)" : "es una carpeta") + "\n\n\n\tNumero de lineas   ? "),
+                  std::string::npos);
+    }
+    Zone z({}, "\xEF\xBB\xBF" "3 5 4 0 0 7\n");
+    const fs::path other = z.carpeta.raiz() / "otro.raw";
+    prueba::escribe(other, "otro");
+    fs::remove(z.file("dem_m4.raw"));
+    fs::create_symlink(other, z.file("dem_m4.raw"));
+    const prueba::Resultado r = z.run("zona dem 0 100 200 100 1\n");
+    EXPECT_EQ(r.estado, 0);
+    EXPECT_EQ(r.salida.find("no es valido"), std::string::npos) << r.salida;
+    EXPECT_EQ(prueba::lee(z.file("dem_m4.txt")), "3\n5\n4\n100\n200\n7\n");
+    EXPECT_FALSE(fs::is_symlink(z.file("dem_m4.raw")));
+    EXPECT_EQ(prueba::lee(z.file("dem_m4.raw")).size(), 60u);
+    EXPECT_EQ(prueba::lee(other), "otro");
+}
+
+// The notices between the first reading and the zones, for the image above.
+TEST(Avisos, OneLineForEachWayTheLevelsMissTheImage)
+{
+    const std::string OFF = "\n Aviso: pixeles de curva cuya altitud no es un nivel de la tabla ";
+    const std::string MISSING = "\n Aviso: ningun pixel de la imagen tiene estos niveles de la tabla: ";
+    const std::string NO_PIXEL = "\n Aviso: ningun pixel queda entre dos curvas de niveles consecutivos de la tabla: "
+                                 "no hay interpolacion entre curvas\n";
+    std::vector<std::int32_t> stray;
+    for (int i = 0; i < 3; i++)
+        stray.insert(stray.end(), {100, i == 0 ? 150 : VIDE, VIDE, VIDE, 200});
+    const struct {
+        std::string altitudes, notices;
+    } cases[] = {
+        {"100 200 100", ""},
+        {"100 400 100", MISSING + "300, 400\n"},
+        {"0 400 200", OFF + "(de 0 a 400 cada 200), fuera de toda zona: 3\n" + MISSING + "0, 400\n" + NO_PIXEL},
+        {"200 100 100", "\n Aviso: la tabla de niveles (de 200 a 100 cada 100) no tiene ninguna zona: no hay "
+                        "interpolacion entre curvas\n"},
+        {"200 100 -100", NO_PIXEL},
+        {"100 2000 10", MISSING + "110, 120, 130, 140, 150, 160, 170, 180, 190, 210, 220, 230... (189 en total)\n"
+                            + NO_PIXEL},
+        {"stray 100 200 100", OFF + "(de 100 a 200 cada 100), fuera de toda zona: 1\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.altitudes);
+        const bool with_stray = c.altitudes.rfind("stray ", 0) == 0;
+        const Zone z(with_stray ? stray : std::vector<std::int32_t>{});
+        const std::string out = z.run("zona dem 0 " + c.altitudes.substr(with_stray ? 6 : 0) + " 1\n").salida;
+        const std::size_t begin = out.find("\n\n Lectura \n") + 12;
+        EXPECT_EQ(out.substr(begin, std::min(out.find("\n\n t", begin), out.find("\n\n T", begin)) - begin), c.notices);
+    }
+}
+
+} // namespace
