@@ -94,24 +94,4 @@ LevelTable level_table(std::vector<double> values, const GivenLevels *given, dou
     return t;
 }
 
-LevelFit level_fit(const std::vector<std::int32_t> &cells, const tolvane::Levels &l)
-{
-    LevelFit fit;
-    const long long count = (static_cast<long long>(l.highest) - l.lowest) / l.interval + 1;
-    std::vector<bool> held(static_cast<std::size_t>(std::max(0LL, std::min(count, 255LL))), false);
-    for (std::int32_t v : cells) {
-        if (v == tolvane::EMPTY)
-            continue;
-        const long long d = static_cast<long long>(v) - l.lowest;
-        if (d < 0 || d % l.interval != 0 || d / l.interval >= static_cast<long long>(held.size()))
-            fit.off_level_pixels++;
-        else
-            held[static_cast<std::size_t>(d / l.interval)] = true;
-    }
-    for (std::size_t k = 0; k < held.size(); k++)
-        if (!held[k])
-            fit.missing_levels.push_back(static_cast<int>(l.lowest + static_cast<long long>(k) * l.interval));
-    return fit;
-}
-
 } // namespace geo

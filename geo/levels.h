@@ -33,14 +33,6 @@ std::int32_t scaled(double value, double scale);
 // (1 for a single level). `values` need not be sorted nor distinct.
 LevelTable level_table(std::vector<double> values, const GivenLevels *given, double scale);
 
-// How the burned grid fits the table: contour pixels whose altitude is no level
-// of it, and levels of it that no pixel holds.
-struct LevelFit {
-    long long off_level_pixels = 0;
-    std::vector<int> missing_levels;
-};
-LevelFit level_fit(const std::vector<std::int32_t> &cells, const tolvane::Levels &levels);
-
 // "12.5" rather than "12.500000".
 std::string decimal(double value);
 

@@ -120,16 +120,15 @@ std::string percent(long long part, long long whole)
 void report_fit(const tolvane::Result &r, const ContourGrid &c)
 {
     const double s = c.table.scale;
-    const LevelFit fit = level_fit(c.cells, c.table.levels);
-    if (fit.off_level_pixels > 0)
-        warning(std::to_string(fit.off_level_pixels) +
+    if (r.off_level_pixels > 0)
+        warning(std::to_string(r.off_level_pixels) +
                 " contour pixels hold an altitude that is no level of the table: they bound no zone");
-    if (!fit.missing_levels.empty()) {
+    if (!r.missing_levels.empty()) {
         std::string list;
-        for (std::size_t k = 0; k < fit.missing_levels.size() && k < 10; k++)
-            list += (k ? ", " : "") + level(fit.missing_levels[k], s);
-        warning("no pixel holds the level" + std::string(fit.missing_levels.size() > 1 ? "s " : " ") + list +
-                (fit.missing_levels.size() > 10 ? ", ..." : "") + ": its zones are filled, not interpolated");
+        for (std::size_t k = 0; k < r.missing_levels.size() && k < 10; k++)
+            list += (k ? ", " : "") + level(r.missing_levels[k], s);
+        warning("no pixel holds the level" + std::string(r.missing_levels.size() > 1 ? "s " : " ") + list +
+                (r.missing_levels.size() > 10 ? ", ..." : "") + ": its zones are filled, not interpolated");
     }
     if (r.leak_pixels > 0)
         warning(std::to_string(r.leak_pixels) + " zone pixels (" + percent(r.leak_pixels, r.zone_pixels) + ") lie between contours that are not their zone's: lines with gaps or open ends; close the gaps "

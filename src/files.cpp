@@ -1,4 +1,5 @@
-// Operator dialog, input image and descriptor, output images and descriptors.
+// Operator dialog, input image and descriptor, creation of the outputs (their
+// contents are written by output.cpp).
 //
 // Everything that comes from outside (answers, descriptor, image, file system) is
 // checked here, and every failure names its file or value in one message and ends
@@ -22,7 +23,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -565,127 +565,4 @@ void lecture()
             termine();
         }
     }
-}
-
-namespace {
-
-// Lines per band of the conversions handed to a thread.
-constexpr int BANDE_SORTIE = 64;
-
-// The extremes of itab1 (starting from 1000000 and -1000000) and, in the same
-// pass, the 2-byte image: the altitude divided by 10. Each band finds its own
-// extremes; the smallest of the smallest is the same in any order.
-void extremes_et_image_2_octets()
-{
-    std::mutex m;
-    min_al = 1000000;
-    max_al = -1000000;
-    for_each_band(nb_lig, BANDE_SORTIE, [&](int debut, int fin, int) {
-        int petit = 1000000, grand = -1000000;
-        for (int r = debut; r < fin; r++) {
-            const int *ligne = itab1[r];
-            unsigned short *sortie = itab3[r];
-            for (int c = 0; c < nb_col; c++) {
-                const int v = ligne[c];
-                petit = std::min(petit, v);
-                grand = std::max(grand, v);
-                sortie[c] = static_cast<unsigned short>(v / 10);
-            }
-        }
-        const std::lock_guard<std::mutex> garde(m);
-        min_al = std::min(min_al, petit);
-        max_al = std::max(max_al, grand);
-    });
-}
-
-// The 1-byte value of altitude v: v - min_al over the range, times 255, plus a
-// half, truncated. Differences are taken in 64 bits so that extremes far apart
-// cannot overflow.
-unsigned char octet_de(int v, float plage)
-{
-    const float ecart = static_cast<float>(static_cast<long long>(v) - min_al);
-    return static_cast<unsigned char>(tronque_ld(static_cast<long double>(ecart) / plage * 255 + 0.5L));
-}
-
-// The 1-byte image stretches min_al..max_al over 0..255; a flat grid has no range
-// and gives 0 everywhere. An elevation model holds few distinct altitudes, so when
-// the range is no wider than the grid each value of it is converted once.
-void image_1_octet()
-{
-    const long long etendue = static_cast<long long>(max_al) - min_al;
-    const float plage = static_cast<float>(etendue);
-    std::vector<unsigned char> table;
-    if (etendue > 0 && etendue < static_cast<long long>(nb_lig) * nb_col) {
-        table.resize(static_cast<std::size_t>(etendue) + 1);
-        for (long long e = 0; e <= etendue; e++)
-            table[static_cast<std::size_t>(e)] = octet_de(static_cast<int>(min_al + e), plage);
-    }
-    for_each_band(nb_lig, BANDE_SORTIE, [&](int debut, int fin, int) {
-        for (int r = debut; r < fin; r++) {
-            const int *ligne = itab1[r];
-            unsigned char *sortie = tab[r];
-            if (etendue == 0)
-                std::memset(sortie, 0, static_cast<std::size_t>(nb_col));
-            else if (!table.empty())
-                for (int c = 0; c < nb_col; c++)
-                    sortie[c] = table[static_cast<std::size_t>(static_cast<long long>(ligne[c]) - min_al)];
-            else
-                for (int c = 0; c < nb_col; c++)
-                    sortie[c] = octet_de(ligne[c], plage);
-        }
-    });
-}
-
-template <typename T>
-void ecrit_image(T **grille, std::FILE *f, const std::string &chemin)
-{
-    for (int r = 0; r < nb_lig; r++)
-        verifie_ecriture(std::fwrite(grille[r], sizeof(T), static_cast<std::size_t>(nb_col), f)
-                             == static_cast<std::size_t>(nb_col),
-                         chemin);
-}
-
-void ecrit_queue(std::FILE *f, const std::string &chemin, int minimum, int maximum)
-{
-    verifie_ecriture(std::fprintf(f, "%d\n%d\n%d\n", minimum, maximum, taille_pix) >= 0, chemin);
-}
-
-void ferme(std::FILE *&f, const std::string &chemin)
-{
-    const bool ok = close_synced(f);
-    f = nullptr;
-    verifie_ecriture(ok, chemin);
-}
-
-} // namespace
-
-void sauvegarde()
-{
-    std::printf("\n\n Guardando el archivo\n");
-    extremes_et_image_2_octets();
-    image_1_octet();
-
-    ecrit_image(tab, f2, nomim2);
-    ecrit_image(itab1, f4, nomim4);
-    ecrit_image(itab3, f3, nomim3);
-
-    ecrit_queue(f2d, nomdescr2, 0, 255);
-    ecrit_queue(f3d, nomdescr3, min_al / 10, max_al / 10);
-    ecrit_queue(f4d, nomdescr4, min_al, max_al);
-
-    ferme(f2, nomim2);
-    ferme(f3, nomim3);
-    ferme(f4, nomim4);
-    ferme(f2d, nomdescr2);
-    ferme(f3d, nomdescr3);
-    ferme(f4d, nomdescr4);
-
-    // All six are complete: they replace the previous results together.
-    int failed = 0;
-    if (!commit_outputs(&failed)) {
-        const std::string *names[] = {&nomim2, &nomim3, &nomim4, &nomdescr2, &nomdescr3, &nomdescr4};
-        verifie_ecriture(false, *names[failed]);
-    }
-
-    std::printf("\n");
 }

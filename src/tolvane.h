@@ -57,7 +57,7 @@ extern int modif;
 extern int min_al;
 extern int max_al;
 
-// ---- Dialog, input and output (files.cpp) ----
+// ---- Dialog and input (files.cpp), output (output.cpp) ----
 
 // Banner, file dialog, input descriptor or size questions, output names, creation of
 // the six output files with their descriptor heads, allocation of the five grids.

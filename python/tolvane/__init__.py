@@ -1,0 +1,132 @@
+"""tolvane: from a grid of contour altitudes to an elevation model.
+
+    import numpy as np, tolvane
+    grid = np.full((rows, columns), tolvane.EMPTY, dtype=np.int32)
+    # ... put contour altitudes on the contour pixels ...
+    dem = tolvane.elevation(grid, 100, 1000, 50, smoothing=5)
+
+``tolvane.elevation`` runs the same core as the dialog program: its result is
+cell for cell the ``_m4.raw`` image the dialog writes for the same contour image
+and answers. ``tolvane.tiles`` runs it tile by tile on a Dask cluster, from
+contour vectors to a GeoTIFF.
+"""
+
+import operator
+
+import numpy as np
+
+from . import _core
+
+__all__ = ["EMPTY", "Error", "elevation", "version"]
+
+#: Cell without altitude, in the contour grid and (only when the grid holds no
+#: altitude at all) in the result.
+EMPTY = _core.EMPTY
+
+_INT_MIN, _INT_MAX = -(2**31), 2**31 - 1
+
+
+class Error(ValueError):
+    """A run of the core refused its input or failed.
+
+    ``str(error)`` is the program's one-line message; ``kind`` names the case
+    (``"bad_size"``, ``"zero_interval"``, ``"too_many_zones"``,
+    ``"levels_out_of_range"``, ``"bad_smoothing"``, ``"no_altitude"``,
+    ``"no_memory"``) and ``values`` holds the numbers involved.
+    """
+
+    def __init__(self, message, kind=None, values=()):
+        super().__init__(message)
+        self.kind = kind
+        self.values = tuple(values)
+
+    def __reduce__(self):
+        # Raised in a Dask worker, it travels to the client by pickle.
+        return (type(self), (str(self), self.kind, self.values))
+
+
+_core._set_error_type(Error)
+
+
+def version():
+    """The core's version, ``"tolvane X.Y.Z"``."""
+    return _core.version()
+
+
+def _whole(name, value):
+    try:
+        return operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
+
+
+def _as_grid(contours):
+    """contours as a C-contiguous int32 array, copied only when it must be."""
+    grid = np.asarray(contours)
+    if grid.ndim != 2:
+        raise ValueError(f"contours must be a 2-D array, not {grid.ndim}-D")
+    if grid.dtype == np.int32:
+        return np.ascontiguousarray(grid)
+    kind = grid.dtype.kind
+    if kind not in "iuf":
+        raise TypeError(f"contours must hold integers; dtype {grid.dtype} is refused")
+    if grid.size:
+        if kind == "f":
+            bad = ~np.isfinite(grid)
+            bad[~bad] = grid[~bad] != np.trunc(grid[~bad])
+            bad |= (grid < _INT_MIN) | (grid > _INT_MAX)
+        else:
+            bad = (grid < _INT_MIN) | (grid > _INT_MAX)
+        if bad.any():
+            where = tuple(int(i) for i in np.argwhere(bad)[0])
+            raise TypeError(
+                f"contours of dtype {grid.dtype} do not convert exactly to int32: "
+                f"cell {where} holds {grid[where]!r}"
+            )
+    return np.ascontiguousarray(grid, dtype=np.int32)
+
+
+def elevation(contours, lowest, highest, interval, smoothing=1, progress=None, *, threads=0):
+    """The elevation model of a grid of contour altitudes.
+
+    contours: 2-D array (any memory layout) whose cells hold ``EMPTY`` or the
+        altitude of the contour through them. int32 is used as it is; other
+        integer or float arrays are converted when every cell converts exactly,
+        otherwise ``TypeError``.
+    lowest, highest, interval: the levels, as the dialog asks them: zone k lies
+        between ``lowest + (k - 1) * interval`` and ``lowest + k * interval``,
+        for k = 1 .. (highest - lowest) // interval (at most 254).
+    smoothing: Bezier smoothing size, 1 (none), 3, 5, 7 or 9.
+    progress: optional callable taking the fraction of the run done, 0 to 1.
+        It is called from the calling thread; if it raises, it is not called
+        again and its exception is raised when the run ends.
+    threads: worker threads of the core; 0 takes ``TOLVANE_THREADS`` from the
+        environment, else every core. The result is the same for every count.
+
+    Returns a new int32 array of the same shape: cell for cell the ``_m4.raw``
+    image the dialog program writes for the same image and answers.
+
+    Raises ``tolvane.Error`` when the core refuses the input (an empty grid, a
+    zero interval, more than 254 zones, levels outside the int range, a bad
+    smoothing size, no altitude at all) or cannot allocate its grids.
+
+    The GIL is released while the core runs. Calls from several threads are
+    safe but serialised: the core runs one grid at a time.
+    """
+    grid = _as_grid(contours)
+    levels = [_whole(n, v) for n, v in (("lowest", lowest), ("highest", highest), ("interval", interval))]
+    smoothing = _whole("smoothing", smoothing)
+    threads = _whole("threads", threads)
+    if progress is not None and not callable(progress):
+        raise TypeError("progress must be callable or None")
+    if any(not _INT_MIN <= v <= _INT_MAX for v in levels):
+        raise Error(
+            "levels outside the int range: lowest {}, highest {}, interval {}".format(*levels),
+            "levels_out_of_range",
+            levels,
+        )
+    if not _INT_MIN <= smoothing <= _INT_MAX:
+        raise Error(f"smoothing size {smoothing} outside the int range", "bad_smoothing", (smoothing,))
+    if not 0 <= threads <= _INT_MAX:
+        raise ValueError(f"threads must be 0 or more, not {threads}")
+    return _core.elevation(grid, *levels, smoothing, progress, threads)

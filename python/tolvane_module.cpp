@@ -1,0 +1,126 @@
+// tolvane._core: the core library on numpy arrays.
+//
+// The Python side (tolvane/__init__.py) checks the arguments and hands over a
+// C-contiguous int32 array; this file only runs the core without the GIL and
+// turns its result and errors into Python objects.
+#include <tolvane/tolvane.h>
+
+#include <pybind11/functional.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace py = pybind11;
+
+namespace {
+
+const char *kind_name(tolvane::ErrorKind kind)
+{
+    switch (kind) {
+    case tolvane::ErrorKind::bad_size: return "bad_size";
+    case tolvane::ErrorKind::zero_interval: return "zero_interval";
+    case tolvane::ErrorKind::too_many_zones: return "too_many_zones";
+    case tolvane::ErrorKind::levels_out_of_range: return "levels_out_of_range";
+    case tolvane::ErrorKind::bad_smoothing: return "bad_smoothing";
+    case tolvane::ErrorKind::no_altitude: return "no_altitude";
+    case tolvane::ErrorKind::no_memory: return "no_memory";
+    }
+    return "unknown";
+}
+
+// The cells move into a capsule that the returned array owns: no copy of the grid.
+py::array_t<std::int32_t> as_array(tolvane::Result &&result)
+{
+    auto cells = std::make_unique<std::vector<std::int32_t>>(std::move(result.cells));
+    std::int32_t *data = cells->data();
+    py::capsule owner(cells.get(), [](void *p) { delete static_cast<std::vector<std::int32_t> *>(p); });
+    cells.release();
+    const py::ssize_t rows = result.rows, columns = result.columns;
+    return py::array_t<std::int32_t>({rows, columns},
+                                     {columns * py::ssize_t(sizeof(std::int32_t)), py::ssize_t(sizeof(std::int32_t))},
+                                     data, owner);
+}
+
+py::array_t<std::int32_t> elevation(py::array_t<std::int32_t, py::array::c_style> contours, int lowest,
+                                    int highest, int interval, int smoothing, py::object progress,
+                                    int threads)
+{
+    if (contours.ndim() != 2)
+        throw py::value_error("contours must be a 2-D array");
+    // The core takes int sizes; larger grids could not be allocated anyway.
+    if (contours.shape(0) > INT32_MAX || contours.shape(1) > INT32_MAX)
+        throw py::value_error("contours has more than 2147483647 rows or columns");
+    const int rows = static_cast<int>(contours.shape(0));
+    const int columns = static_cast<int>(contours.shape(1));
+
+    tolvane::Options options;
+    options.smoothing = smoothing;
+    options.threads = threads;
+    // A progress callable that raises stops being called; its exception is raised
+    // once the core is done, so the core is never unwound through Python code.
+    std::unique_ptr<py::error_already_set> progress_error;
+    if (!progress.is_none()) {
+        options.progress = [&progress, &progress_error](double fraction) {
+            py::gil_scoped_acquire gil;
+            if (progress_error)
+                return;
+            try {
+                progress(fraction);
+            } catch (py::error_already_set &e) {
+                progress_error = std::make_unique<py::error_already_set>(std::move(e));
+            }
+        };
+    }
+
+    tolvane::Result result;
+    {
+        // contours stays referenced by this frame, so its buffer lives on without the GIL.
+        const std::int32_t *cells = contours.data();
+        py::gil_scoped_release no_gil;
+        result = tolvane::elevation(cells, rows, columns, {lowest, highest, interval}, options);
+    }
+    if (progress_error)
+        throw std::move(*progress_error);
+    return as_array(std::move(result));
+}
+
+} // namespace
+
+PYBIND11_MODULE(_core, m)
+{
+    m.doc() = "The tolvane core on numpy arrays; use the tolvane package, which checks the arguments.";
+    m.attr("EMPTY") = tolvane::EMPTY;
+    m.def("version", &tolvane::version, "The core's version, \"tolvane X.Y.Z\".");
+
+    // tolvane.Error is defined in Python; the core's errors become it, with the
+    // kind's name and the values involved.
+    // The handle keeps its reference for the life of the process (no destructor runs
+    // after the interpreter is gone).
+    static py::handle error_type;
+    m.def("_set_error_type", [](py::object type) { error_type = type.release(); });
+    py::register_exception_translator([](std::exception_ptr p) {
+        try {
+            if (p)
+                std::rethrow_exception(p);
+        } catch (const tolvane::Error &e) {
+            if (!error_type) {
+                PyErr_SetString(PyExc_RuntimeError, e.what());
+                return;
+            }
+            py::tuple values(e.values().size());
+            for (std::size_t i = 0; i < e.values().size(); i++)
+                values[i] = py::int_(e.values()[i]);
+            py::object error = error_type(e.what(), kind_name(e.kind()), values);
+            PyErr_SetObject(error_type.ptr(), error.ptr());
+        }
+    });
+
+    m.def("elevation", &elevation, py::arg("contours").noconvert(), py::arg("lowest"), py::arg("highest"),
+          py::arg("interval"), py::arg("smoothing"), py::arg("progress"), py::arg("threads"),
+          "Runs the core on a C-contiguous int32 grid; see tolvane.elevation.");
+}
