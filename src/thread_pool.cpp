@@ -30,6 +30,9 @@ int from_environment()
 
 std::atomic<int> chosen{0}; // set_thread_count; 0: the environment decides
 
+// Set while a thread runs a band: a for_each_band inside one runs on that thread.
+thread_local bool in_band = false;
+
 // Workers 1 .. n - 1 of a run; the caller is worker 0. One run at a time.
 class Pool {
 public:
@@ -147,7 +150,7 @@ void for_each_band(int lines, int band_lines, const std::function<void(int, int,
     band_lines = std::max(1, std::min(band_lines, lines / (4 * wanted)));
     const int bands = (lines + band_lines - 1) / band_lines;
     const int threads = std::min(wanted, bands);
-    if (threads <= 1) {
+    if (threads <= 1 || in_band) {
         for (int first = 0; first < lines; first += band_lines) {
             const int last = std::min(lines, first + band_lines);
             body(first, last, 0);
@@ -164,7 +167,14 @@ void for_each_band(int lines, int band_lines, const std::function<void(int, int,
                 return;
             const int first = band * band_lines;
             const int last = std::min(lines, first + band_lines);
-            body(first, last, worker);
+            in_band = true;
+            try {
+                body(first, last, worker);
+            } catch (...) {
+                in_band = false;
+                throw;
+            }
+            in_band = false;
             const int sofar = finished.fetch_add(last - first) + (last - first);
             if (worker == 0 && done)
                 done(sofar);

@@ -23,7 +23,8 @@ int thread_count();
 // thread gets its bands in increasing order, so state kept per worker sees the
 // lines ascend. An exception of a body is thrown again here once every thread has
 // stopped. `done`, when given, is called on the calling thread with the number
-// of lines finished so far.
+// of lines finished so far. Called from inside a band, it runs its bands on that
+// thread, in order, with worker 0.
 void for_each_band(int lines, int band_lines, const std::function<void(int first, int last, int worker)> &body,
                    const std::function<void(int lines_done)> &done = nullptr);
 

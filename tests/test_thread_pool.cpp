@@ -63,3 +63,21 @@ TEST(ThreadPool, AFailingBandIsThrownToTheCaller)
     }
     set_thread_count(0);
 }
+
+TEST(ThreadPool, BandsWithinABandRunOnItsThread)
+{
+    set_thread_count(2);
+    std::mutex m;
+    long long cells = 0;
+    for_each_band(8, 1, [&](int, int, int) {
+        const std::thread::id outer = std::this_thread::get_id();
+        for_each_band(10, 2, [&](int first, int end, int worker) {
+            EXPECT_EQ(worker, 0);
+            EXPECT_EQ(std::this_thread::get_id(), outer);
+            const std::lock_guard<std::mutex> lock(m);
+            cells += end - first;
+        });
+    });
+    EXPECT_EQ(cells, 80);
+    set_thread_count(0);
+}
