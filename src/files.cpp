@@ -511,32 +511,31 @@ void warn_about_levels(const LevelReport &report, long long labelled)
 namespace {
 
 // Lines 0 .. nb_lig - 1 of the image from offset debut of the file, read at their
-// own places by every thread; the first line that could not be read whole, or
-// nb_lig.
+// own places by every thread, a band at a time (the lines of a grid lie one after
+// the other in one block); the first line that could not be read whole, or nb_lig.
 int lecture_par_bandes(long debut)
 {
     const int fd = fileno(f1);
     const std::size_t octets = sizeof(int) * static_cast<std::size_t>(nb_col);
     std::atomic<int> premiere_manquee{nb_lig};
     for_each_band(nb_lig, 64, [&](int premiere, int fin, int) {
-        for (int r = premiere; r < fin && r < premiere_manquee; r++) {
-            char *ligne = reinterpret_cast<char *>(itab[r]);
-            const off_t place = static_cast<off_t>(debut) + static_cast<off_t>(r) * static_cast<off_t>(octets);
-            std::size_t lu = 0;
-            while (lu < octets) {
-                const ssize_t n = pread(fd, ligne + lu, octets - lu, place + static_cast<off_t>(lu));
-                if (n > 0)
-                    lu += static_cast<std::size_t>(n);
-                else if (n < 0 && errno == EINTR)
-                    continue;
-                else
-                    break;
-            }
-            if (lu < octets) {
-                int vue = premiere_manquee;
-                while (r < vue && !premiere_manquee.compare_exchange_weak(vue, r)) {
-                }
-                return;
+        char *bande = reinterpret_cast<char *>(itab[premiere]);
+        const std::size_t total = octets * static_cast<std::size_t>(fin - premiere);
+        const off_t place = static_cast<off_t>(debut) + static_cast<off_t>(premiere) * static_cast<off_t>(octets);
+        std::size_t lu = 0;
+        while (lu < total) {
+            const ssize_t n = pread(fd, bande + lu, total - lu, place + static_cast<off_t>(lu));
+            if (n > 0)
+                lu += static_cast<std::size_t>(n);
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else
+                break;
+        }
+        if (lu < total) {
+            const int r = premiere + static_cast<int>(lu / octets);
+            int vue = premiere_manquee;
+            while (r < vue && !premiere_manquee.compare_exchange_weak(vue, r)) {
             }
         }
     });
