@@ -119,8 +119,8 @@ PY
 }
 
 rows=()
-for spec in jacksboro:20:valid jacksboro:50:valid jacksboro:20:valid30 jacksboro:50:whole luxembourg:20:whole; do
-    IFS=: read -r name interval window <<<"$spec"
+for case_ in jacksboro:20:valid jacksboro:50:valid jacksboro:20:valid30 jacksboro:50:whole luxembourg:20:whole; do
+    IFS=: read -r name interval window <<<"$case_"
     d=$work/$name-$interval-$window
     mkdir -p "$d"
     case $window in

@@ -33,11 +33,6 @@ struct End {
     double di, dj; // unit vector from the line towards the end and beyond
 };
 
-struct Pair {
-    double distance, misalignment;
-    int a, b;
-};
-
 class Lines {
 public:
     Lines(std::vector<std::int32_t> &cells, int rows, int columns) : cells_(cells), rows_(rows), columns_(columns) {}
@@ -247,7 +242,7 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
 
     // Candidate pairs: same level, not touching (a gap of one pixel at least), no
     // farther than max_gap, each pointing at the other.
-    std::vector<Pair> pairs;
+    std::vector<EndPair> pairs;
     const int reach = static_cast<int>(std::floor(max_gap));
     for (int a = 0; a < static_cast<int>(ends.size()); a++) {
         const End &e = ends[a];
@@ -263,19 +258,13 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
                 const double ca = (e.di * vi + e.dj * vj) / d, cb = -(f.di * vi + f.dj * vj) / d;
                 if (ca < 0 || cb < 0 || ca + cb < MIN_COSINES)
                     continue;
-                pairs.push_back({d, 2 - ca - cb, a, b});
+                pairs.push_back({d, 2 - ca - cb, static_cast<std::size_t>(a), static_cast<std::size_t>(b)});
             }
     }
-    std::sort(pairs.begin(), pairs.end(), [](const Pair &p, const Pair &q) {
-        if (p.distance != q.distance)
-            return p.distance < q.distance;
-        if (p.misalignment != q.misalignment)
-            return p.misalignment < q.misalignment;
-        return p.a != q.a ? p.a < q.a : p.b < q.b;
-    });
+    std::sort(pairs.begin(), pairs.end(), joined_before);
 
     std::vector<bool> used(ends.size(), false);
-    for (const Pair &p : pairs) {
+    for (const EndPair &p : pairs) {
         if (used[p.a] || used[p.b] || !lines.clear(ends[p.a], ends[p.b]))
             continue;
         used[p.a] = used[p.b] = true;

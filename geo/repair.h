@@ -19,6 +19,23 @@ struct Repairs {
     int open_ends = 0;     // line ends found before the repair
 };
 
+// Two line ends that may be joined, a and b numbering them. Both repairs join
+// the closest pairs first, then the better aligned (misalignment: 2 minus the
+// sum of the two cosines), then in the order of the ends, so that every run
+// joins the same pairs.
+struct EndPair {
+    double distance, misalignment;
+    std::size_t a, b;
+};
+inline bool joined_before(const EndPair &p, const EndPair &q)
+{
+    if (p.distance != q.distance)
+        return p.distance < q.distance;
+    if (p.misalignment != q.misalignment)
+        return p.misalignment < q.misalignment;
+    return p.a != q.a ? p.a < q.a : p.b < q.b;
+}
+
 // Joins pairs of open line ends of the same level with a straight 8-connected
 // line of that level, when the ends are at most `max_gap` pixels apart, neither
 // points away from the other and the cosines of the angles between each end's

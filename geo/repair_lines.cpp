@@ -43,11 +43,6 @@ struct LineEnd {
     GIntBig feature;
 };
 
-struct Candidate {
-    double distance, misalignment;
-    std::size_t a, b;
-};
-
 struct Envelope {
     double xmin, ymin, xmax, ymax;
     bool overlaps(const Envelope &o) const
@@ -159,7 +154,7 @@ Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, doubl
     for (std::size_t k = 0; k < ends.size(); k++)
         cells[cell(ends[k].at)].push_back(k);
 
-    std::vector<Candidate> candidates;
+    std::vector<EndPair> candidates;
     for (std::size_t a = 0; a < ends.size(); a++) {
         const LineEnd &e = ends[a];
         const auto [cx, cy] = cell(e.at);
@@ -183,17 +178,11 @@ Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, doubl
                 }
             }
     }
-    std::sort(candidates.begin(), candidates.end(), [](const Candidate &p, const Candidate &q) {
-        if (p.distance != q.distance)
-            return p.distance < q.distance;
-        if (p.misalignment != q.misalignment)
-            return p.misalignment < q.misalignment;
-        return p.a != q.a ? p.a < q.a : p.b < q.b;
-    });
+    std::sort(candidates.begin(), candidates.end(), joined_before);
 
     std::vector<bool> used(ends.size(), false);
     std::vector<Line> joins;
-    for (const Candidate &c : candidates) {
+    for (const EndPair &c : candidates) {
         if (used[c.a] || used[c.b])
             continue;
         const LineEnd &e = ends[c.a], &f = ends[c.b];
