@@ -4,6 +4,8 @@
 #include "gdal_handles.h"
 
 #include <algorithm>
+#include <csignal>
+#include <cstring>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -16,10 +18,56 @@
 
 namespace geo {
 
+namespace {
+
+// The temporary names, also in static buffers, so that a signal that ends the
+// run (Ctrl-C, SIGTERM, SIGHUP) can remove them before the process goes.
+constexpr int MAX_PENDING = 8;
+char pending_paths[MAX_PENDING][4096];
+volatile std::sig_atomic_t pending_count = 0;
+
+extern "C" void on_ending_signal(int sig)
+{
+    for (int n = 0; n < pending_count; n++)
+        if (pending_paths[n][0] != '\0')
+            unlink(pending_paths[n]);
+    // Installed with SA_RESETHAND: raised again, the signal ends the process with
+    // its usual status once this handler returns.
+    raise(sig);
+}
+
+void remember(const std::string &path)
+{
+    static const bool installed = [] {
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction previous {};
+            sigaction(sig, nullptr, &previous);
+            if (previous.sa_handler == SIG_IGN) // nohup and the like: keep ignoring it
+                continue;
+            struct sigaction action {};
+            action.sa_handler = on_ending_signal;
+            action.sa_flags = SA_RESETHAND;
+            sigemptyset(&action.sa_mask);
+            sigaction(sig, &action, nullptr);
+        }
+        return true;
+    }();
+    (void)installed;
+    if (pending_count >= MAX_PENDING || path.size() >= sizeof pending_paths[0])
+        return; // still removed by the destructor on every other way out
+    std::memcpy(pending_paths[pending_count], path.c_str(), path.size() + 1);
+    pending_count = pending_count + 1;
+}
+
+void forget_all() { pending_count = 0; }
+
+} // namespace
+
 PendingFiles::~PendingFiles()
 {
     for (const File &f : files_)
         VSIUnlink(f.temporary.c_str());
+    forget_all();
 }
 
 std::string PendingFiles::add(const std::string &final_name)
@@ -37,6 +85,7 @@ std::string PendingFiles::add(const std::string &final_name)
     const std::string name = "." + std::string(CPLGetFilename(final_name.c_str())) + ".tolvane-" +
                              std::to_string(static_cast<long>(getpid())) + ".tmp";
     files_.push_back({final_name, folder.empty() ? name : std::string(CPLFormFilename(folder.c_str(), name.c_str(), nullptr))});
+    remember(files_.back().temporary);
     return files_.back().temporary;
 }
 
@@ -46,6 +95,7 @@ void PendingFiles::commit()
         if (VSIRename(f.temporary.c_str(), f.final_name.c_str()) != 0)
             throw Failure("cannot rename " + f.temporary + " to " + f.final_name);
     files_.clear();
+    forget_all();
 }
 
 namespace {

@@ -303,3 +303,25 @@ TEST_F(Geo, FailuresLeaveNoFile)
 }
 
 } // namespace
+
+namespace {
+
+// A run ended by a signal while it writes leaves neither its temporary files nor
+// a partial product behind.
+TEST_F(Geo, ASignalWhileWritingLeavesNoFile)
+{
+    fs::create_directory(root() / "out");
+    const std::string script =
+        "cd '" + (root() / "out").string() + "' && { '" TOLVANE_GEO_BIN "' -q -tr 0.5 0.5 -threads 1 "
+        "-contours c.tif -hillshade h.png '" COLINAS_GPKG "' m.tif & pid=$!; "
+        "n=0; while [ $n -lt 20000 ] && ! ls -A | grep -q tolvane-; do sleep 0.001; n=$((n + 1)); done; "
+        "ls -A | grep -q tolvane- && echo caught > ../caught; kill -TERM $pid; wait $pid; echo $? > ../status; }";
+    prueba::escribe(root() / "signal.sh", script + "\n");
+    ASSERT_EQ(std::system(("bash '" + (root() / "signal.sh").string() + "'").c_str()), 0);
+    if (!fs::exists(root() / "caught"))
+        GTEST_SKIP() << "the run ended before it could be caught writing";
+    EXPECT_EQ(prueba::lee(root() / "status"), "143\n");
+    EXPECT_TRUE(fs::is_empty(root() / "out"));
+}
+
+} // namespace
