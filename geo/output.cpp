@@ -3,6 +3,8 @@
 #include "failure.h"
 #include "gdal_handles.h"
 
+#include "ending_signals.h"
+
 #include <algorithm>
 #include <csignal>
 #include <cstring>
@@ -21,7 +23,7 @@ namespace geo {
 namespace {
 
 // The temporary names, also in static buffers, so that a signal that ends the
-// run (Ctrl-C, SIGTERM, SIGHUP) can remove them before the process goes.
+// run (Ctrl-C, SIGTERM, SIGHUP...) can remove them before the process goes.
 constexpr int MAX_PENDING = 8;
 char pending_paths[MAX_PENDING][4096];
 volatile std::sig_atomic_t pending_count = 0;
@@ -39,17 +41,7 @@ extern "C" void on_ending_signal(int sig)
 void remember(const std::string &path)
 {
     static const bool installed = [] {
-        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-            struct sigaction previous {};
-            sigaction(sig, nullptr, &previous);
-            if (previous.sa_handler == SIG_IGN) // nohup and the like: keep ignoring it
-                continue;
-            struct sigaction action {};
-            action.sa_handler = on_ending_signal;
-            action.sa_flags = SA_RESETHAND;
-            sigemptyset(&action.sa_mask);
-            sigaction(sig, &action, nullptr);
-        }
+        on_ending_signals(on_ending_signal);
         return true;
     }();
     (void)installed;

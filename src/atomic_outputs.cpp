@@ -2,6 +2,8 @@
 // that publish them together.
 #include "atomic_outputs.h"
 
+#include "ending_signals.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -20,12 +22,6 @@ constexpr std::size_t PATH_ROOM = 4096;
 char temporaries[SLOTS][PATH_ROOM];
 char finals[SLOTS][PATH_ROOM];
 volatile std::sig_atomic_t in_use[SLOTS];
-
-// Signals whose default action ends the process without a fault of its own:
-// Ctrl-C, kill, a closed terminal, Ctrl-\, a closed pipe on the console, the
-// file size and CPU limits, timers and the user signals, abort.
-const int ENDING_SIGNALS[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGPIPE, SIGXFSZ,
-                              SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGABRT};
 
 void unlink_all()
 {
@@ -53,19 +49,7 @@ void guard_once()
         return;
     done = true;
     std::atexit(unlink_all);
-    for (int sig : ENDING_SIGNALS) {
-        struct sigaction previous {};
-        sigaction(sig, nullptr, &previous);
-        if (previous.sa_handler == SIG_IGN) // nohup and the like: keep ignoring it
-            continue;
-        struct sigaction action {};
-        action.sa_handler = on_ending_signal;
-        sigemptyset(&action.sa_mask);
-        for (int other : ENDING_SIGNALS)
-            sigaddset(&action.sa_mask, other);
-        action.sa_flags = SA_RESETHAND;
-        sigaction(sig, &action, nullptr);
-    }
+    on_ending_signals(on_ending_signal);
 }
 
 bool copy_path(char (&to)[PATH_ROOM], const std::string &from)
@@ -192,10 +176,8 @@ bool close_synced(std::FILE *f)
 
 bool commit_outputs(int *failed)
 {
-    sigset_t ending, previous;
-    sigemptyset(&ending);
-    for (int sig : ENDING_SIGNALS)
-        sigaddset(&ending, sig);
+    const sigset_t ending = ending_signals();
+    sigset_t previous;
     sigprocmask(SIG_BLOCK, &ending, &previous);
     bool ok = true;
     int error = 0;

@@ -1,0 +1,19 @@
+// The signals whose default action ends the process without a fault of its own:
+// Ctrl-C, kill, a closed terminal, Ctrl-\, a closed pipe on the console, the file
+// size and CPU limits, timers and the user signals, abort. The programs that write
+// under temporary names remove them on these signals before they end.
+#ifndef ENDING_SIGNALS_H
+#define ENDING_SIGNALS_H
+
+#include <csignal>
+
+// The set of those signals.
+sigset_t ending_signals();
+
+// Installs `handler` for each of them, except those the process ignores (nohup
+// and the like), with the others blocked while it runs. It runs once: the signal
+// then has its default action again, so a handler that raises it again ends the
+// process with the usual status.
+void on_ending_signals(void (*handler)(int));
+
+#endif
