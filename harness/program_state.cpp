@@ -102,14 +102,7 @@ void release_program_grids()
         release_grids();
         return;
     }
-    frucmatrice(tab, nb_lig);
-    frimatrice(itab, nb_lig);
-    frimatrice(itab1, nb_lig);
-    frimatrice(itab2, nb_lig);
-    frusmatrice(itab3, nb_lig);
-    tab = nullptr;
-    itab = itab1 = itab2 = nullptr;
-    itab3 = nullptr;
+    libere_grilles();
 }
 
 void put_cells(int **grid, const std::vector<int> &cells) { copy_in(cells, grid); }

@@ -44,24 +44,13 @@ public:
         itab2 = imatrice(columns, rows);
         itab3 = nullptr;
         if (!tab || !itab || !itab1 || !itab2) {
-            release();
+            libere_grilles();
             no_memory(rows, columns);
         }
     }
-    ~Grids() { release(); }
+    ~Grids() { libere_grilles(); }
     Grids(const Grids &) = delete;
     Grids &operator=(const Grids &) = delete;
-
-private:
-    static void release()
-    {
-        frucmatrice(tab, nb_lig);
-        frimatrice(itab, nb_lig);
-        frimatrice(itab1, nb_lig);
-        frimatrice(itab2, nb_lig);
-        tab = nullptr;
-        itab = itab1 = itab2 = nullptr;
-    }
 };
 
 // The phases' text and progress go to the caller's functions while a run lasts;

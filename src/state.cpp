@@ -2,6 +2,8 @@
 // from main so that the tests can link every phase and size the grids themselves.
 #include "tolvane.h"
 
+#include "nrutil.h"
+
 int nb_lig = 0;
 int nb_col = 0;
 int taille_pix = 0;
@@ -29,3 +31,15 @@ int modif = 0;
 
 int min_al = 0;
 int max_al = 0;
+
+void libere_grilles()
+{
+    frucmatrice(tab, nb_lig);
+    frimatrice(itab, nb_lig);
+    frimatrice(itab1, nb_lig);
+    frimatrice(itab2, nb_lig);
+    frusmatrice(itab3, nb_lig);
+    tab = nullptr;
+    itab = itab1 = itab2 = nullptr;
+    itab3 = nullptr;
+}

@@ -39,6 +39,9 @@ extern int **itab;            // contour image; from interpolation on, the worki
 extern int **itab1;           // zone results, dilation scratch, then the final grid written out
 extern int **itab2;           // gathered zone results, dilation scratch
 extern unsigned short **itab3; // the 2-byte image (sauvegarde)
+// Gives back whichever of the five grids exist (nb_lig lines) and leaves them null;
+// the dialog never does, the library and the tests do after each run.
+void libere_grilles();
 
 // Level table, built by table_niveaux: zone k lies between the contours mit[k] and
 // mat[k] = mit[k] + interval, for k = 1..nbplage.
