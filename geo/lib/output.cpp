@@ -332,11 +332,19 @@ void ProductWriter::write_contours(const std::vector<std::int32_t> &cells)
     const Impl &w = *impl_;
     if (w.names.contours.empty())
         return;
-    Dataset ds = create_gtiff(w.names.contours, w.p.contours, w.grid, GDT_Int32, {});
+    // In the data's units, whole numbers as Int32 and decimals as Float64, so that the
+    // file read back as a contour raster gives the same run.
+    const bool whole = w.table.decimals == 1;
+    const GDALDataType type = whole ? GDT_Int32 : GDT_Float64;
+    std::vector<double> v(cells.size());
+    for (std::size_t k = 0; k < cells.size(); k++)
+        v[k] = cells[k] == tolvane::EMPTY ? tolvane::EMPTY
+                                          : whole ? std::nearbyint(unscaled(cells[k], w.table)) : unscaled(cells[k], w.table);
+    Dataset ds = create_gtiff(w.names.contours, w.p.contours, w.grid, type, {});
     GDALRasterBandH band = GDALGetRasterBand(ds.get(), 1);
     GDALSetRasterNoDataValue(band, tolvane::EMPTY);
-    if (GDALRasterIO(band, GF_Write, 0, 0, w.grid.columns, w.grid.rows, const_cast<std::int32_t *>(cells.data()),
-                     w.grid.columns, w.grid.rows, GDT_Int32, 0, 0) != CE_None)
+    if (GDALRasterIO(band, GF_Write, 0, 0, w.grid.columns, w.grid.rows, v.data(), w.grid.columns, w.grid.rows,
+                     GDT_Float64, 0, 0) != CE_None)
         throw Failure("cannot write " + w.p.contours + ": " + gdal_reason());
     finish(ds, w.p.contours);
 }

@@ -294,6 +294,10 @@ void ContourSource::Impl::open_lines(GDALDatasetH source, const SourceRequest &s
     table = find_levels(values, l);
     grid = place_grid(extent, g, wkt);
     this->lines = static_cast<long long>(values.size());
+    const Extent e = edges(grid);
+    if (extent.xmax < e.xmin || extent.xmin > e.xmax || extent.ymax < e.ymin || extent.ymin > e.ymax)
+        throw Failure("no contours: none of the " + std::to_string(values.size()) + " lines of layer '" + name +
+                      "' crosses the grid");
 
     OGRFieldDefnH level_field = OGR_Fld_Create("tolvane_level", OFTInteger);
     OGR_L_CreateField(lines, level_field, TRUE);
