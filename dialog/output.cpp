@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -17,16 +18,16 @@ namespace {
 // Lines per band of the conversions handed to a thread.
 constexpr int BANDE_SORTIE = 64;
 
-// The extremes of itab1 (starting from 1000000 and -1000000) and, in the same
-// pass, the 2-byte image: the altitude divided by 10. Each band finds its own
-// extremes; the smallest of the smallest is the same in any order.
+// The extremes of itab1, taken from its cells alone, and, in the same pass, the
+// 2-byte image: the altitude divided by 10. Each band finds its own extremes; the
+// smallest of the smallest is the same in any order.
 void extremes_et_image_2_octets()
 {
     std::mutex m;
-    min_al = 1000000;
-    max_al = -1000000;
+    min_al = std::numeric_limits<int>::max();
+    max_al = std::numeric_limits<int>::min();
     for_each_band(nb_lig, BANDE_SORTIE, [&](int debut, int fin, int) {
-        int petit = 1000000, grand = -1000000;
+        int petit = std::numeric_limits<int>::max(), grand = std::numeric_limits<int>::min();
         for (int r = debut; r < fin; r++) {
             const int *ligne = itab1[r];
             unsigned short *sortie = itab3[r];
