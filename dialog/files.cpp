@@ -56,13 +56,19 @@ bool lire_mot(std::string &mot)
     return !mot.empty();
 }
 
+// A name is one word; one holding a NUL byte cannot name a file (the system would
+// read it only up to that byte), so it is refused and the question asked again.
 std::string lire_nom(const char *question)
 {
-    std::printf("%s", question);
-    std::string mot;
-    if (!lire_mot(mot))
-        fin_entree();
-    return mot;
+    for (;;) {
+        std::printf("%s", question);
+        std::string mot;
+        if (!lire_mot(mot))
+            fin_entree();
+        if (mot.find('\0') == std::string::npos)
+            return mot;
+        std::printf("\n Respuesta no valida: un nombre no puede contener el caracter nulo\n");
+    }
 }
 
 // An optional sign and at least one decimal digit, of any length.

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -187,6 +188,82 @@ TEST(Rechazos, DescriptorsAndLinkedOutputs)
     EXPECT_FALSE(fs::is_symlink(z.file("dem_m4.raw")));
     EXPECT_EQ(prueba::lee(z.file("dem_m4.raw")).size(), 60u);
     EXPECT_EQ(prueba::lee(other), "otro");
+}
+
+// What is in the run's folder besides the two inputs and the six dem_m* names.
+std::set<std::string> extra_entries(const Zone &z)
+{
+    std::set<std::string> names;
+    for (const auto &e : fs::directory_iterator(z.file("").parent_path())) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("dem_", 0) != 0)
+            names.insert(name);
+    }
+    return names;
+}
+
+// Runs with `answers`; with `during`, that shell text runs once the run has its
+// temporaries (it then waits at the first altitude question) and `rest` follows.
+prueba::Resultado run_staged(const Zone &z, const std::string &before, const std::string &answers,
+                             const std::string &during, const std::string &rest)
+{
+    const fs::path root = z.carpeta.raiz();
+    prueba::escribe(root / ".respuestas", answers);
+    prueba::escribe(root / ".resto", rest);
+    const std::string stage = during.empty() ? ""
+                                             : "for i in $(seq 3000); do ls images/zona/.dem_m4.txt.tmp-* > /dev/null "
+                                               "2>&1 && break; sleep 0.01; done; "
+                                                   + during + "; ";
+    const std::string command = "cd '" + root.string() + "' && " + before + " { cat .respuestas; " + stage
+                                + "cat .resto; } | timeout 60 '" TOLVANE_BIN "' > .salida 2> .errores";
+    const int status = std::system(command.c_str());
+    prueba::Resultado r;
+    r.estado = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.salida = prueba::lee(root / ".salida");
+    r.errores = prueba::lee(root / ".errores");
+    return r;
+}
+
+// Each row: what is done before the run, the answers, what is done while the run
+// waits with its temporaries (then the altitudes 100 200 100 and no smoothing
+// follow), the exit status, what the transcript ends with (or, for a run that
+// goes through, holds), whether the six previous results stay (but for the one
+// the row itself replaced), and what else the folder holds afterwards.
+TEST(Rechazos, FailedRunsLeaveNoFileAndKeepThePreviousResults)
+{
+    const std::string NEW = "\n\n Nombre del archivo a crear (sin ninguna extension) ? ";
+    const std::string NUL = "\n Respuesta no valida: un nombre no puede contener el caracter nulo\n";
+    const std::string END = "\n\n Fin de la entrada: falta una respuesta\n";
+    const std::set<std::string> OTRO = {"otro_m1.raw", "otro_m1.txt", "otro_m2.raw",
+                                        "otro_m2.txt", "otro_m4.raw", "otro_m4.txt"};
+    using namespace std::string_literals;
+    struct Case {
+        std::string before, answers, during;
+        int status;
+        std::string shown;
+        bool kept;
+        std::string changed = "";
+        std::set<std::string> extra = {};
+    } cases[] = {
+        // A name holding a NUL byte is asked again; it once left a file "nuevo".
+        {"", "zona dem 1 nuevo\0x"s, "", 1, NEW + NUL + NEW + END, true},
+        {"", "zona\0x zona dem\0x dem 1 nuevo\0x otro 100 200 100 1\n"s, "", 0,
+         "\n\n Nombre de la carpeta (en C:images) : " + NUL + "\n\n Nombre de la carpeta", true, "", OTRO},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.before + " | " + c.answers + " | " + c.during);
+        const Zone z;
+        const prueba::Resultado r = run_staged(z, c.before, c.answers, c.during, c.during.empty() ? "" : "100 200 100 1\n");
+        EXPECT_EQ(r.estado, c.status);
+        EXPECT_EQ(r.errores, "");
+        if (c.status != 0)
+            EXPECT_TRUE(ends_with(r.salida, c.shown)) << r.salida;
+        else
+            EXPECT_NE(r.salida.find(c.shown), std::string::npos) << r.salida;
+        for (const char *o : OUTPUTS)
+            EXPECT_TRUE(!c.kept || o == c.changed || prueba::lee(z.file(o)) == std::string("anterior ") + o) << o;
+        EXPECT_EQ(extra_entries(z), c.extra);
+    }
 }
 
 // The notices between the first reading and the zones, for the image above.
