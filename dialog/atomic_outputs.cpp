@@ -317,12 +317,18 @@ bool commit_outputs(int *failed)
         folder = folder_of(finals[k]);
     }
     for (int k = 0; k < SLOTS; k++) {
-        if (!ok && kept[k] != Kept::nothing)
-            std::rename(backups[k].c_str(), finals[k]); // the previous result back (a no-op if still linked there)
-        else if (!ok && replaced[k])
+        if (ok) {
+            if (kept[k] != Kept::nothing)
+                unlink(backups[k].c_str());
+        } else if (kept[k] != Kept::nothing) {
+            // The previous result back under its name; where it still bears that
+            // name too, the rename does nothing and the hidden name goes. Should
+            // the rename fail, the hidden name is all that is left of it, and stays.
+            if (std::rename(backups[k].c_str(), finals[k]) == 0)
+                unlink(backups[k].c_str());
+        } else if (replaced[k]) {
             unlink(finals[k]); // there was none
-        if (kept[k] != Kept::nothing)
-            unlink(backups[k].c_str());
+        }
     }
     unlink_all();
     if (ok && !folder.empty()) {
