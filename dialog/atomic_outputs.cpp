@@ -107,7 +107,7 @@ std::string hidden_beside(const std::string &host_path, const char *tag)
 int open_and_lock(bool wait, const sigset_t &unblocked)
 {
     for (;;) {
-        const int fd = open(lock_path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int fd = open(lock_path, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0)
             return -1;
         int r = flock(fd, LOCK_EX | LOCK_NB);
