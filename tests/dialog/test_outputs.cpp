@@ -192,6 +192,9 @@ TEST(Rechazos, DescriptorsAndLinkedOutputs)
     EXPECT_EQ(prueba::lee(other), "otro");
 }
 
+const std::set<std::string> OTHER_RESULTS = {"otro_m1.raw", "otro_m1.txt", "otro_m2.raw",
+                                             "otro_m2.txt", "otro_m4.raw", "otro_m4.txt"};
+
 // What is in the run's folder besides the two inputs and the six dem_m* names.
 std::set<std::string> extra_entries(const Zone &z)
 {
@@ -237,8 +240,6 @@ TEST(Rechazos, FailedRunsLeaveNoFileAndKeepThePreviousResults)
     const std::string NEW = "\n\n Nombre del archivo a crear (sin ninguna extension) ? ";
     const std::string NUL = "\n Respuesta no valida: un nombre no puede contener el caracter nulo\n";
     const std::string END = "\n\n Fin de la entrada: falta una respuesta\n";
-    const std::set<std::string> OTRO = {"otro_m1.raw", "otro_m1.txt", "otro_m2.raw",
-                                        "otro_m2.txt", "otro_m4.raw", "otro_m4.txt"};
     using namespace std::string_literals;
     struct Case {
         std::string before, answers, during;
@@ -251,7 +252,7 @@ TEST(Rechazos, FailedRunsLeaveNoFileAndKeepThePreviousResults)
         // A name holding a NUL byte is asked again; it once left a file "nuevo".
         {"", "zona dem 1 nuevo\0x"s, "", 1, NEW + NUL + NEW + END, true},
         {"", "zona\0x zona dem\0x dem 1 nuevo\0x otro 100 200 100 1\n"s, "", 0,
-         "\n\n Nombre de la carpeta (en C:images) : " + NUL + "\n\n Nombre de la carpeta", true, "", OTRO},
+         "\n\n Nombre de la carpeta (en C:images) : " + NUL + "\n\n Nombre de la carpeta", true, "", OTHER_RESULTS},
         // The lock of the result set: a folder or a link in its place is refused; a
         // file left by a killed run is taken over and removed.
         {"mkdir images/zona/.dem.tolvane-lock &&", "zona dem 0\n", "", 1,
@@ -320,8 +321,7 @@ TEST(Concurrencia, RunsOnTheSameResultsFollowOneAnother)
     EXPECT_TRUE(ends_with(outB, "\n\n Guardando el archivo\n\n")) << outB;
     for (int k = 0; k < 6; k++)
         EXPECT_EQ(prueba::lee(z.file(OUTPUTS[k])), alone[1][k]) << OUTPUTS[k];
-    EXPECT_EQ(extra_entries(z), (std::set<std::string>{"otro_m1.raw", "otro_m1.txt", "otro_m2.raw", "otro_m2.txt",
-                                                       "otro_m4.raw", "otro_m4.txt"}));
+    EXPECT_EQ(extra_entries(z), OTHER_RESULTS);
 }
 
 // The notices between the first reading and the zones, for the image above.
