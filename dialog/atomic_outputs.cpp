@@ -1,5 +1,6 @@
-// Temporaries of the six outputs, their removal on every way out, and the renames
-// that publish them together.
+// Temporaries of the six outputs, their removal on every way out, the lock that
+// lets one run at a time write a result set, and the renames that publish the six
+// together or not at all.
 #include "atomic_outputs.h"
 
 #include "ending_signals.h"
