@@ -604,6 +604,17 @@ Grid place_grid(const Extent &box, const GridRequest &o, const std::string &srs_
     const double columns = count(e.xmax - e.xmin, o.xres);
     const double rows = count(e.ymax - e.ymin, o.yres);
     check_size(rows, columns);
+    // The default grid covers the box with whole pixels: the part of a pixel left
+    // over is shared between both sides, so that the lines lie as far from the
+    // left edge as from the right, and from the top as from the bottom.
+    if (!o.extent && !o.aligned) {
+        const double left_over_x = columns * o.xres - (e.xmax - e.xmin);
+        const double left_over_y = rows * o.yres - (e.ymax - e.ymin);
+        if (left_over_x > 1e-9 * o.xres)
+            e.xmin -= left_over_x / 2;
+        if (left_over_y > 1e-9 * o.yres)
+            e.ymax += left_over_y / 2;
+    }
     return {e.xmin, e.ymax, o.xres, o.yres, static_cast<int>(rows), static_cast<int>(columns), srs_wkt};
 }
 
