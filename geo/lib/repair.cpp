@@ -218,6 +218,18 @@ private:
 
 } // namespace
 
+std::vector<std::size_t> line_ends(const std::vector<std::int32_t> &cells, int rows, int columns)
+{
+    // Lines only reads; it holds a reference it may write through, never used here.
+    Lines lines(const_cast<std::vector<std::int32_t> &>(cells), rows, columns);
+    std::vector<std::size_t> ends;
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < columns; j++)
+            if (lines.at(i, j) != tolvane::EMPTY && lines.is_end(i, j))
+                ends.push_back(static_cast<std::size_t>(i) * columns + j);
+    return ends;
+}
+
 Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, double max_gap)
 {
     Repairs report;

@@ -49,6 +49,11 @@ inline bool joined_before(const EndPair &p, const EndPair &q)
 // their cosines are opposite and never add up, so they are never bridged.
 Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, double max_gap);
 
+// Every end of a burned line, as its index in cells (row * columns + column), in
+// row-major order: the pixels repair_gaps takes for ends, wherever they lie,
+// including those on the grid's edge that it leaves alone.
+std::vector<std::size_t> line_ends(const std::vector<std::int32_t> &cells, int rows, int columns);
+
 // The same on the lines before they are burned (repair_lines.cpp): open ends of
 // the same level (the integer field level_field) at most max_gap apart (map
 // units), each pointing at the other, joined by a segment that crosses no line.

@@ -1,0 +1,83 @@
+// What the lines themselves say about the area they cover, on the burned grid
+// (tolvane::EMPTY off the lines, the level on them): how far apart they run,
+// where they stop in the open, and so the footprint to wall when no polygons are
+// given, the part of the grid beyond the lines' extent, and how long a gap may be
+// closed.
+#ifndef TOLVANE_GEO_AUTO_FOOTPRINT_H
+#define TOLVANE_GEO_AUTO_FOOTPRINT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace tolvane::geo {
+
+// For every pixel, the squared Euclidean distance to the nearest pixel where
+// site[k] != 0 and that pixel's index (-1 and distance -1 when there is none).
+// Exact, in linear time (Felzenszwalb and Huttenlocher's lower envelope of
+// parabolas, one pass down the columns and one along the rows); ties are broken
+// the same way on every run.
+struct NearestSites {
+    std::vector<std::int64_t> squared; // -1: no site on the grid
+    std::vector<std::int64_t> site;
+};
+NearestSites nearest_sites(const std::vector<std::uint8_t> &site, int rows, int columns);
+
+// The rectangle of rows and columns that holds contour pixels (empty when none).
+struct PixelBox {
+    int top = 0, left = 0, bottom = -1, right = -1; // inclusive
+    bool empty() const { return bottom < top || right < left; }
+};
+PixelBox lines_box(const std::vector<std::int32_t> &cells, int rows, int columns);
+
+// The part of the grid the core may label: 0 beyond the lines' extent where the
+// zones would run along the grid's margin from one band into the next, 1
+// elsewhere. The core never labels row 0 and column 0, so the pixels above and
+// left of the lines are outside only when the lines stop below row 1 or right of
+// column 1; on the right and at the bottom, whenever the lines stop short of the
+// last column or row. A sheet whose lines reach the grid's edge gets all 1: the
+// default grid at a pixel size that divides the lines' extent.
+std::vector<std::uint8_t> within_lines_extent(const std::vector<std::int32_t> &cells, int rows, int columns);
+
+// How far apart neighbouring lines of different levels run, in pixels: the
+// upper quartile, over the borders between the areas nearest to each contour
+// pixel, of the distance between the two contour pixels a border separates when
+// their levels differ. 0 when the grid holds fewer than two levels.
+double contour_spacing(const std::vector<std::int32_t> &cells, int rows, int columns);
+
+// Line ends that stop in the open: the ends of line_ends() farther than one pixel
+// from the lines' extent (an end on it runs off the data, as at the grid's edge).
+std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int rows, int columns);
+
+// The area the lines cover, when no polygons give it: 1 inside, 0 outside.
+//   1. The closing of the contour pixels by a disc of `radius` pixels: every
+//      pixel within `radius` of a line, less those that a disc of that radius
+//      free of lines reaches from beyond them. Between line ends closer than
+//      twice the radius its edge runs from end to end; it follows the bays and
+//      lobes of the area wider than that.
+//   2. Every area left out that no open end borders is given back: the inside
+//      of a ring, a broad flat between two lines, a bay whose lines all run
+//      on: the lines stop nowhere there, so nothing there was left unmapped.
+// Only the rectangle of the lines is judged; the pixels beyond it are 1 (see
+// within_lines_extent). Without open ends every pixel is 1.
+std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cells, int rows, int columns,
+                                            double radius);
+
+// The radius footprint_of_ends is given by default: the contour spacing, at
+// least 3 pixels, so that the edge runs from end to end where the lines reach
+// the edge of the mapped area.
+double footprint_radius(double spacing);
+
+// The longest gap closed by default, in pixels: the contour spacing, from 3 to 8
+// pixels. repair_gaps joins only ends of one level that point at each other
+// across empty space, so a longer reach finds more gaps, not other lines.
+double gap_distance(double spacing);
+
+// The footprint and the pixels touching it: what the output shows of a footprint
+// drawn by footprint_of_ends or within_lines_extent. The lines' ends lie on its
+// edge, and the walled pixels next to it hold the level of the nearest line.
+std::vector<std::uint8_t> grown_by_one_pixel(const std::vector<std::uint8_t> &inside, int rows, int columns);
+
+} // namespace tolvane::geo
+
+#endif

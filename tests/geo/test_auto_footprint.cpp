@@ -1,0 +1,169 @@
+// The footprint the lines draw themselves and the lines' extent: exact distances,
+// an L-shaped sheet walled along its inner corner, lines stopping short of the
+// grid's last column, and sheets that need nothing left as they are.
+#include "auto_footprint.h"
+#include "footprint.h"
+
+#include <tolvane/tolvane.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace geo = tolvane::geo;
+
+namespace {
+
+constexpr std::int32_t E = tolvane::EMPTY;
+
+struct Sheet {
+    int rows, columns;
+    std::vector<std::int32_t> cells;
+    std::int32_t &at(int i, int j) { return cells[static_cast<std::size_t>(i) * columns + j]; }
+};
+
+// Vertical lines every `step` columns from column `first`, levels 100, 200, ...,
+// on the rows where keep(i, j) holds.
+template <class Keep> Sheet vertical_lines(int rows, int columns, int first, int step, Keep keep)
+{
+    Sheet s{rows, columns, std::vector<std::int32_t>(static_cast<std::size_t>(rows) * columns, E)};
+    for (int j = first, level = 100; j < columns; j += step, level += 100)
+        for (int i = 0; i < rows; i++)
+            if (keep(i, j))
+                s.at(i, j) = level;
+    return s;
+}
+
+tolvane::Result run(const Sheet &s)
+{
+    const std::int32_t highest = *std::max_element(s.cells.begin(), s.cells.end(), [](std::int32_t a, std::int32_t b) {
+        return (a == E ? 0 : a) < (b == E ? 0 : b);
+    });
+    return tolvane::elevation(s.cells.data(), s.rows, s.columns, {100, highest, 100});
+}
+
+TEST(NearestSites, ExactAgainstEveryPair)
+{
+    std::mt19937 random(7);
+    for (int rows : {1, 5, 23})
+        for (int columns : {1, 9, 31}) {
+            std::vector<std::uint8_t> site(static_cast<std::size_t>(rows) * columns);
+            for (auto &s : site)
+                s = random() % 17 == 0;
+            const geo::NearestSites n = geo::nearest_sites(site, rows, columns);
+            for (int k = 0; k < rows * columns; k++) {
+                long long best = -1;
+                for (int m = 0; m < rows * columns; m++)
+                    if (site[m]) {
+                        const long long di = k / columns - m / columns, dj = k % columns - m % columns;
+                        if (best < 0 || di * di + dj * dj < best)
+                            best = di * di + dj * dj;
+                    }
+                ASSERT_EQ(n.squared[k], best) << rows << " x " << columns << ", pixel " << k;
+                if (best >= 0) {
+                    const long long di = k / columns - n.site[k] / columns, dj = k % columns - n.site[k] % columns;
+                    ASSERT_TRUE(site[n.site[k]]);
+                    ASSERT_EQ(di * di + dj * dj, best);
+                }
+            }
+        }
+}
+
+// Lines across the whole grid but one column short on the right: the default grid
+// at a pixel size that does not divide the lines' extent. The last column would
+// join every band; outside the extent it is walled and no zone leaks.
+TEST(LinesExtent, LinesStoppingShortOfTheEdgeDoNotLeak)
+{
+    for (int margin : {1, 2, 5}) {
+        // Lines in columns 1, 7, ..., the last one in column 39 - margin.
+        Sheet s = vertical_lines(30, 40, 1, 6, [&](int i, int j) { return i >= 1 && i < 30 - margin && j < 39 - margin; });
+        const int last_level = 100 * ((39 - margin - 1 + 5) / 6 + 1);
+        for (int i = 1; i < 30 - margin; i++)
+            s.at(i, 39 - margin) = last_level;
+        ASSERT_GT(run(s).leak_pixels, 0) << margin;
+        const std::vector<std::uint8_t> inside = geo::within_lines_extent(s.cells, s.rows, s.columns);
+        EXPECT_EQ(std::count(inside.begin(), inside.end(), std::uint8_t{0}),
+                  30 * margin + 40 * margin - margin * margin)
+            << margin;
+        geo::wall_outside(s.cells, s.rows, s.columns, inside);
+        EXPECT_EQ(run(s).leak_pixels, 0) << margin;
+    }
+    // Reaching column 1 on the left and row 1 at the top, the last column and row:
+    // nothing to wall, whatever lies in row 0 and column 0.
+    const Sheet full = vertical_lines(20, 30, 1, 7, [](int i, int) { return i >= 1; });
+    const auto all = geo::within_lines_extent(full.cells, full.rows, full.columns);
+    EXPECT_TRUE(std::all_of(all.begin(), all.end(), [](std::uint8_t v) { return v == 1; }));
+}
+
+// An L-shaped sheet: vertical lines through the whole height on the left, only
+// through the lower half on the right, so that the upper right quarter is
+// unmapped and every line there ends along its lower edge.
+TEST(FootprintOfEnds, LShapedSheetIsWalledAlongItsInnerCorner)
+{
+    const int rows = 60, columns = 80;
+    const auto in_l = [&](int i, int j) { return i >= 1 && (j < 40 || i >= 30); };
+    Sheet s = vertical_lines(rows, columns, 1, 5, in_l);
+    ASSERT_GT(run(s).leak_pixels, 0);
+    EXPECT_GT(geo::open_ends(s.cells, rows, columns).size(), 6u);
+
+    const double spacing = geo::contour_spacing(s.cells, rows, columns);
+    EXPECT_EQ(spacing, 5);
+    const std::vector<std::uint8_t> inside =
+        geo::footprint_of_ends(s.cells, rows, columns, geo::footprint_radius(spacing));
+    // Inside: the whole L but at most the radius along its inner edges; outside:
+    // the unmapped quarter but at most the radius along the same edges. (Beyond
+    // the last line, in column 76, lies the lines' extent, judged apart.)
+    long long wrong_in = 0, wrong_out = 0;
+    for (int i = 1; i < rows; i++)
+        for (int j = 1; j <= 76; j++) {
+            const bool near_corner = (i >= 24 && i < 36 && j >= 36) || (j >= 34 && j < 46 && i < 36);
+            if (near_corner)
+                continue;
+            const bool mapped = in_l(i, j);
+            wrong_in += mapped && !inside[static_cast<std::size_t>(i) * columns + j];
+            wrong_out += !mapped && inside[static_cast<std::size_t>(i) * columns + j];
+        }
+    EXPECT_EQ(wrong_in, 0);
+    EXPECT_EQ(wrong_out, 0);
+
+    geo::wall_outside(s.cells, rows, columns, inside);
+    const tolvane::Result r = run(s);
+    EXPECT_EQ(r.leak_pixels, 0);
+    // Between the lines 100 and 200 (columns 1 and 6), low in the L, and between
+    // 1100 and 1200 (columns 51 and 56) below the corner: within their bands.
+    EXPECT_GT(r.cells[50 * columns + 3], 100);
+    EXPECT_LT(r.cells[50 * columns + 3], 200);
+    EXPECT_GT(r.cells[45 * columns + 53], 1100);
+    EXPECT_LT(r.cells[45 * columns + 53], 1200);
+}
+
+// Lines that stop nowhere in the open: closed rings and lines running off the
+// grid. No open end, no footprint, nothing beyond the extent: the defaults leave
+// every cell as it was.
+TEST(FootprintOfEnds, CleanSheetsNeedNothing)
+{
+    Sheet s = vertical_lines(40, 50, 1, 8, [](int i, int j) { return i >= 1 && j < 20; });
+    for (int i = 10; i <= 30; i++)
+        for (int j = 25; j <= 45; j++)
+            if (i == 10 || i == 30 || j == 25 || j == 45)
+                s.at(i, j) = 300;
+    for (int i = 15; i <= 25; i++)
+        for (int j = 30; j <= 40; j++)
+            if (i == 15 || i == 25 || j == 30 || j == 40)
+                s.at(i, j) = 400;
+    // The rings reach neither the last column nor the last row: the margin is
+    // walled there. Put a line on the last row and column so that nothing is.
+    for (int j = 0; j < 50; j++)
+        s.at(39, j) = s.at(39, j) == E ? 300 : s.at(39, j);
+    for (int i = 0; i < 40; i++)
+        s.at(i, 49) = 300;
+    EXPECT_TRUE(geo::open_ends(s.cells, s.rows, s.columns).empty());
+    const auto inside = geo::footprint_of_ends(s.cells, s.rows, s.columns, 3);
+    EXPECT_TRUE(std::all_of(inside.begin(), inside.end(), [](std::uint8_t v) { return v == 1; }));
+    const auto extent = geo::within_lines_extent(s.cells, s.rows, s.columns);
+    EXPECT_TRUE(std::all_of(extent.begin(), extent.end(), [](std::uint8_t v) { return v == 1; }));
+}
+
+} // namespace
