@@ -1,48 +1,67 @@
 #!/bin/sh
-# Accuracy on broken and clipped contour lines: tolvane-geo with and without
-# -repair_gaps and -mask, GRASS r.surf.contour and a linear TIN (gdal_grid), on
-# contours drawn with gdal_contour from two real DEMs; RMSE against the DEM on
-# its own grid.
+# Accuracy on broken and clipped contour lines: tolvane-geo with no option (its
+# defaults), with every default turned off, with -repair_gaps and -mask, GRASS
+# r.surf.contour and a linear TIN on the lines' vertices (gdal_grid), on contours
+# drawn with gdal_contour from three real DEMs; RMSE against the DEM on its own
+# grid. Then the bundled lines at 3 to 15 m against their analytic surface, on the
+# default grid tolvane-geo chooses.
 #
 #   sh bench/compare_gaps.sh [OUTDIR]        (from the source folder, after the build)
 #
 # Needs: gdal-bin python3-gdal grass-core python-matplotlib-data r-cran-terra.
-# Prints one Markdown table; the work files stay in OUTDIR (default gaps-out).
+# Prints two Markdown tables; the work files stay in OUTDIR (default gaps-out).
+# Each cell is the RMSE, followed by the share of the measured cells the result
+# leaves without value when there is one.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 out=${1:-gaps-out}
 geo=${TOLVANE_GEO:-$here/../build/geo/tolvane-geo}
+colinas=$here/../examples/curvas/colinas.gpkg
 py=/usr/bin/python3
 data="$py $here/gaps_data.py"
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 cd "$out"
-[ -f jacksboro.tif ] && [ -f luxembourg.tif ] || $py "$here/real_dems.py" .
+[ -f jacksboro.tif ] && [ -f luxembourg.tif ] && [ -f coast.tif ] || $py "$here/real_dems.py" .
 
 # r.surf.contour on a contour raster, inside a throw-away GRASS location.
-cat > grass_surf.sh <<'EOF'
+cat > grass_surf.sh <<'END'
 #!/bin/sh
 set -e
 r.in.gdal -o input="$1" output=c --quiet --overwrite
 g.region raster=c
 r.surf.contour input=c output=s --quiet --overwrite
 r.out.gdal -c -f input=s output="$2" format=GTiff type=Float32 nodata=-9999 --quiet --overwrite
-EOF
+END
 chmod +x grass_surf.sh
 
-# rmse DEM RESULT [FOOTPRINT]: "RMSE share-without-value"
-rmse() { $data rmse "$@"; }
+# cell RMSE SHARE: "RMSE m", and the share without value when there is one.
+cell() { if [ "$2" = "0.0" ]; then echo "$1 m"; else echo "$1 m ($2 %)"; fi; }
+# measure DEM RESULT [FOOTPRINT]
+measure() { cell $($data rmse "$@"); }
 
-echo "| terrain | lines | tolvane-geo | -mask FILE | -repair_gaps 4 -mask FILE | -repair_gaps 4 -mask auto | GRASS r.surf.contour | linear TIN |"
-echo "|---|---|---|---|---|---|---|---|"
-for case in "jacksboro 50 32617" "luxembourg 25 32632"; do
+# grid_of RASTER: "xmin ymin xmax ymax pixel columns rows"
+grid_of() {
+    $py -c "
+from osgeo import gdal
+d = gdal.Open('$1'); t = d.GetGeoTransform()
+print(t[0], t[3] + d.RasterYSize * t[5], t[0] + d.RasterXSize * t[1], t[3], t[1], d.RasterXSize, d.RasterYSize)"
+}
+
+# peers IN PREFIX EPSG XMIN YMIN XMAX YMAX PIXEL COLUMNS ROWS: GRASS and TIN on that grid.
+peers() {
+    gdal_rasterize -q -a elev -te $4 $5 $6 $7 -tr $8 $8 -ot Int32 -init 0 -a_nodata 0 $1 $2-burned.tif
+    grass --tmp-location EPSG:$3 --exec ./grass_surf.sh $2-burned.tif $2-grass.tif > /dev/null 2>&1
+    gdal_grid -q -a linear:nodata=-9999 -zfield elev -txe $4 $6 -tye $7 $5 -outsize $9 ${10} -ot Float32 \
+        -a_srs EPSG:$3 $1 $2-tin.tif
+}
+
+echo "| terrain | lines | default (no option) | -mask none -repair_gaps 0 | -mask FILE | -repair_gaps 4 -mask FILE | -repair_gaps 4 -mask auto | GRASS r.surf.contour | linear TIN |"
+echo "|---|---|---|---|---|---|---|---|---|"
+for case in "jacksboro 50 32617" "luxembourg 25 32632" "coast 100 32610"; do
     set -- $case
     dem=$1 interval=$2 epsg=$3
-    # The DEM's grid, and its pixel size.
-    set -- $($py -c "
-from osgeo import gdal
-d = gdal.Open('$dem.tif'); t = d.GetGeoTransform()
-print(t[0], t[3] + d.RasterYSize * t[5], t[0] + d.RasterXSize * t[1], t[3], t[1], d.RasterXSize, d.RasterYSize)")
+    set -- $(grid_of $dem.tif)
     xmin=$1 ymin=$2 xmax=$3 ymax=$4 pixel=$5 columns=$6 rows=$7
     grid="-te $xmin $ymin $xmax $ymax -tr $pixel $pixel"
 
@@ -60,18 +79,27 @@ print(t[0], t[3] + d.RasterYSize * t[5], t[0] + d.RasterXSize * t[1], t[3], t[1]
         inside=""
         [ $lines = clipped ] && inside=$area
         row="| $dem | $lines"
-        for options in "" "-mask $area" "-repair_gaps 4 -mask $area" "-repair_gaps 4 -mask auto"; do
+        for options in "" "-mask none -repair_gaps 0" "-mask $area" "-repair_gaps 4 -mask $area" "-repair_gaps 4 -mask auto"; do
             "$geo" -q $grid $options $in $dem-$lines-tolvane.tif 2> /dev/null
-            row="$row | $(rmse $dem.tif $dem-$lines-tolvane.tif $inside | cut -d' ' -f1) m"
+            row="$row | $(measure $dem.tif $dem-$lines-tolvane.tif $inside)"
         done
-        gdal_rasterize -q -a elev $grid -ot Int32 -init 0 -a_nodata 0 $in $dem-$lines-burned.tif
-        grass --tmp-location EPSG:$epsg --exec ./grass_surf.sh $dem-$lines-burned.tif $dem-$lines-grass.tif \
-            > /dev/null 2>&1
-        row="$row | $(rmse $dem.tif $dem-$lines-grass.tif $inside | cut -d' ' -f1) m"
-        gdal_grid -q -a linear:nodata=-9999 -zfield elev -txe $xmin $xmax -tye $ymax $ymin \
-            -outsize $columns $rows -ot Float32 -a_srs EPSG:$epsg $in $dem-$lines-tin.tif
-        set -- $(rmse $dem.tif $dem-$lines-tin.tif $inside)
-        row="$row | $1 m"
+        peers $in $dem-$lines $epsg $xmin $ymin $xmax $ymax $pixel $columns $rows
+        row="$row | $(measure $dem.tif $dem-$lines-grass.tif $inside) | $(measure $dem.tif $dem-$lines-tin.tif $inside)"
         echo "$row |"
     done
+done
+
+echo
+echo "| pixel | default (no option) | -mask none -repair_gaps 0 | GRASS r.surf.contour | linear TIN |"
+echo "|---|---|---|---|---|"
+for pixel in 3 7 10 13 15; do
+    row="| $pixel m"
+    "$geo" -q -tr $pixel $pixel $colinas colinas-$pixel.tif
+    row="$row | $(cell $($data surface colinas-$pixel.tif))"
+    "$geo" -q -tr $pixel $pixel -mask none -repair_gaps 0 $colinas colinas-$pixel-off.tif 2> /dev/null
+    row="$row | $(cell $($data surface colinas-$pixel-off.tif))"
+    set -- $(grid_of colinas-$pixel.tif)
+    peers $colinas colinas-$pixel 25830 $1 $2 $3 $4 $5 $6 $7
+    row="$row | $(cell $($data surface colinas-$pixel-grass.tif)) | $(cell $($data surface colinas-$pixel-tin.tif))"
+    echo "$row |"
 done

@@ -12,8 +12,13 @@
         prints the RMSE of RESULT against DEM over the cells where both hold a
         value (and inside the footprint), then the share of those DEM cells that
         RESULT leaves without value
+    gaps_data.py surface RESULT.tif
+        the same against the analytic surface of the bundled lines
+        (examples/curvas/genera_colinas.py) at RESULT's pixel centres, over the
+        lines' extent
 """
 import math
+import os
 import random
 import sys
 
@@ -166,6 +171,23 @@ def rmse(dem, result, footprint_file=None):
     print(f"{math.sqrt(np.mean(e * e)):.1f} {100 * (1 - have.sum() / ok.sum()):.1f}")
 
 
+def surface(result):
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples", "curvas"))
+    from genera_colinas import COLUMNS, NORTH, PIXEL, ROWS, WEST, altitude
+    r = gdal.Open(result)
+    t = r.GetGeoTransform()
+    v = r.GetRasterBand(1).ReadAsArray().astype(np.float64)
+    x = t[0] + (np.arange(r.RasterXSize) + 0.5) * t[1]
+    y = t[3] + (np.arange(r.RasterYSize) + 0.5) * t[5]
+    x, y = np.meshgrid(x, y)
+    south = NORTH - ROWS * PIXEL
+    ok = (x > WEST) & (x < WEST + COLUMNS * PIXEL) & (y > south) & (y < NORTH)
+    nodata = r.GetRasterBand(1).GetNoDataValue()
+    have = ok & np.isfinite(v) & ((v != nodata) if nodata is not None else True)
+    e = v[have] - altitude(x[have] - WEST, y[have] - south)
+    print(f"{math.sqrt(np.mean(e * e)):.1f} {100 * (1 - have.sum() / ok.sum()):.1f}")
+
+
 if __name__ == "__main__":
     command, args = sys.argv[1], sys.argv[2:]
     if command == "cut":
@@ -176,5 +198,7 @@ if __name__ == "__main__":
         valid(*args)
     elif command == "rmse":
         rmse(*args)
+    elif command == "surface":
+        surface(*args)
     else:
         sys.exit(__doc__)
