@@ -173,10 +173,9 @@ std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int r
 }
 
 std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cells, int rows, int columns,
-                                            double radius)
+                                            const std::vector<std::size_t> &ends, double radius)
 {
     std::vector<std::uint8_t> inside(cells.size(), 1);
-    const std::vector<std::size_t> ends = open_ends(cells, rows, columns);
     if (ends.empty())
         return inside;
     const PixelBox b = lines_box(cells, rows, columns);

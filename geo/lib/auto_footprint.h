@@ -60,8 +60,9 @@ std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int r
 //      on: the lines stop nowhere there, so nothing there was left unmapped.
 // Only the rectangle of the lines is judged; the pixels beyond it are 1 (see
 // within_lines_extent). Without open ends every pixel is 1.
+// `ends` are the open ends of the grid (open_ends).
 std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cells, int rows, int columns,
-                                            double radius);
+                                            const std::vector<std::size_t> &ends, double radius);
 
 // The radius footprint_of_ends is given by default: the contour spacing, at
 // least 3 pixels, so that the edge runs from end to end where the lines reach

@@ -106,12 +106,13 @@ TEST(FootprintOfEnds, LShapedSheetIsWalledAlongItsInnerCorner)
     const auto in_l = [&](int i, int j) { return i >= 1 && (j < 40 || i >= 30); };
     Sheet s = vertical_lines(rows, columns, 1, 5, in_l);
     ASSERT_GT(run(s).leak_pixels, 0);
-    EXPECT_GT(geo::open_ends(s.cells, rows, columns).size(), 6u);
+    const std::vector<std::size_t> ends = geo::open_ends(s.cells, rows, columns);
+    EXPECT_GT(ends.size(), 6u);
 
     const double spacing = geo::contour_spacing(s.cells, rows, columns);
     EXPECT_EQ(spacing, 5);
     const std::vector<std::uint8_t> inside =
-        geo::footprint_of_ends(s.cells, rows, columns, geo::footprint_radius(spacing));
+        geo::footprint_of_ends(s.cells, rows, columns, ends, geo::footprint_radius(spacing));
     // Inside: the whole L but at most the radius along its inner edges; outside:
     // the unmapped quarter but at most the radius along the same edges. (Beyond
     // the last line, in column 76, lies the lines' extent, judged apart.)
@@ -159,8 +160,9 @@ TEST(FootprintOfEnds, CleanSheetsNeedNothing)
         s.at(39, j) = s.at(39, j) == E ? 300 : s.at(39, j);
     for (int i = 0; i < 40; i++)
         s.at(i, 49) = 300;
-    EXPECT_TRUE(geo::open_ends(s.cells, s.rows, s.columns).empty());
-    const auto inside = geo::footprint_of_ends(s.cells, s.rows, s.columns, 3);
+    const std::vector<std::size_t> ends = geo::open_ends(s.cells, s.rows, s.columns);
+    EXPECT_TRUE(ends.empty());
+    const auto inside = geo::footprint_of_ends(s.cells, s.rows, s.columns, ends, 3);
     EXPECT_TRUE(std::all_of(inside.begin(), inside.end(), [](std::uint8_t v) { return v == 1; }));
     const auto extent = geo::within_lines_extent(s.cells, s.rows, s.columns);
     EXPECT_TRUE(std::all_of(extent.begin(), extent.end(), [](std::uint8_t v) { return v == 1; }));
