@@ -208,6 +208,27 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
             const std::size_t k = at(i, j, columns);
             out[k] = to_free.squared[k] >= 0 && static_cast<double>(to_free.squared[k]) <= r2 && !line[k];
         }
+    // Broad flats inside the area are reached too, through a mouth between two
+    // lines wider than the disc. What lies beyond the edge of the mapped area is
+    // broad and near it: pixels farther than twice the radius from any line, or
+    // the edge of the lines' rectangle. Left out is only what lies within three
+    // radii of those.
+    const double core = 2 * radius, reach = 3 * radius;
+    std::vector<std::uint8_t> far_from_lines(cells.size(), 0);
+    for (int i = b.top; i <= b.bottom; i++)
+        for (int j = b.left; j <= b.right; j++) {
+            const std::size_t k = at(i, j, columns);
+            far_from_lines[k] = static_cast<double>(to_line.squared[k]) > core * core;
+        }
+    const NearestSites to_far = nearest_sites(far_from_lines, rows, columns);
+    for (int i = b.top; i <= b.bottom; i++)
+        for (int j = b.left; j <= b.right; j++) {
+            const std::size_t k = at(i, j, columns);
+            const int edge = std::min(std::min(i - b.top, b.bottom - i), std::min(j - b.left, b.right - j)) + 1;
+            const bool near_far = to_far.squared[k] >= 0 && static_cast<double>(to_far.squared[k]) <= reach * reach;
+            if (out[k] && !near_far && edge > reach)
+                out[k] = 0;
+        }
 
     // Areas left out (8-connected), each kept out only when an open end borders it.
     std::vector<int> area(cells.size(), -1);

@@ -55,9 +55,14 @@ std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int r
 //      free of lines reaches from beyond them. Between line ends closer than
 //      twice the radius its edge runs from end to end; it follows the bays and
 //      lobes of the area wider than that.
-//   2. Every area left out that no open end borders is given back: the inside
-//      of a ring, a broad flat between two lines, a bay whose lines all run
-//      on: the lines stop nowhere there, so nothing there was left unmapped.
+//   2. Of what it leaves out, only the pixels within three radii of the edge of
+//      the lines' rectangle or of a pixel farther than two radii from every
+//      line stay out: a broad flat that the disc enters through a mouth wider
+//      than itself is given back, beyond a band along the mouth.
+//   3. Every area left out that no open end borders, or that does not reach
+//      the rectangle's edge, is given back: the inside of a ring, a broad flat
+//      between two lines, a bay whose lines all run on: the lines stop nowhere
+//      there, so nothing there was left unmapped.
 // Only the rectangle of the lines is judged; the pixels beyond it are 1 (see
 // within_lines_extent). Without open ends every pixel is 1.
 // `ends` are the open ends of the grid (open_ends).

@@ -140,6 +140,32 @@ TEST(FootprintOfEnds, LShapedSheetIsWalledAlongItsInnerCorner)
     EXPECT_LT(r.cells[45 * columns + 53], 1200);
 }
 
+// The same L with a broad flat on the right, 15 columns wide between the lines
+// 1100 and 1200, open to the unmapped quarter above it: a disc of the spacing
+// rolls in, but the flat is no farther than that from its lines and lies inside,
+// bar a band along its mouth.
+TEST(FootprintOfEnds, BroadFlatOpenToTheOutsideStaysInside)
+{
+    const int rows = 60, columns = 90;
+    Sheet s{rows, columns, std::vector<std::int32_t>(static_cast<std::size_t>(rows) * columns, E)};
+    const std::vector<int> line_columns = {1, 6, 11, 16, 21, 26, 31, 36, 41, 46, 51, 56, 71, 76, 81, 86};
+    for (std::size_t n = 0; n < line_columns.size(); n++)
+        for (int i = line_columns[n] < 40 ? 1 : 30; i < rows; i++)
+            s.at(i, line_columns[n]) = 100 * static_cast<std::int32_t>(n + 1);
+    const std::vector<std::size_t> ends = geo::open_ends(s.cells, rows, columns);
+    const double radius = geo::footprint_radius(geo::contour_spacing(s.cells, rows, columns));
+    EXPECT_EQ(radius, 5);
+    const std::vector<std::uint8_t> inside = geo::footprint_of_ends(s.cells, rows, columns, ends, radius);
+    for (int i = 46; i < rows; i++)
+        for (int j = 57; j < 71; j++)
+            ASSERT_TRUE(inside[static_cast<std::size_t>(i) * columns + j]) << i << " " << j;
+    for (int i = 2; i < 25; i++)
+        for (int j = 45; j < 85; j++)
+            ASSERT_FALSE(inside[static_cast<std::size_t>(i) * columns + j]) << i << " " << j;
+    geo::wall_outside(s.cells, rows, columns, inside);
+    EXPECT_EQ(run(s).leak_pixels, 0);
+}
+
 // Lines that stop nowhere in the open: closed rings and lines running off the
 // grid. No open end, no footprint, nothing beyond the extent: the defaults leave
 // every cell as it was.
