@@ -283,7 +283,7 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
     return inside;
 }
 
-double footprint_radius(double spacing) { return std::max(3.0, spacing); }
+double footprint_radius(double spacing) { return std::max(2.0, spacing); }
 
 double gap_distance(double spacing) { return std::clamp(spacing, 3.0, 8.0); }
 

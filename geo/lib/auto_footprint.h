@@ -70,8 +70,8 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
                                             const std::vector<std::size_t> &ends, double radius);
 
 // The radius footprint_of_ends is given by default: the contour spacing, at
-// least 3 pixels, so that the edge runs from end to end where the lines reach
-// the edge of the mapped area.
+// least 2 pixels, so that the edge runs from end to end where the lines reach
+// the edge of the mapped area, and into every bay wider than two spacings.
 double footprint_radius(double spacing);
 
 // The longest gap closed by default, in pixels: the contour spacing, from 3 to 8
