@@ -3,10 +3,14 @@
 // grid's last column, and sheets that need nothing left as they are.
 #include "auto_footprint.h"
 #include "footprint.h"
+#include "grid.h"
 
 #include <tolvane/tolvane.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <cstdio>
 #include <random>
 #include <string>
 
@@ -192,6 +196,100 @@ TEST(FootprintOfEnds, CleanSheetsNeedNothing)
     EXPECT_TRUE(std::all_of(inside.begin(), inside.end(), [](std::uint8_t v) { return v == 1; }));
     const auto extent = geo::within_lines_extent(s.cells, s.rows, s.columns);
     EXPECT_TRUE(std::all_of(extent.begin(), extent.end(), [](std::uint8_t v) { return v == 1; }));
+}
+
+// The default grid over the bundled lines' extent (2000 x 1500 m): the same
+// margin on every side, whether or not the pixel size divides the extent; -te
+// and -tap keep their own edges.
+TEST(GridOver, SameMarginOnEverySide)
+{
+    const geo::Extent box{440000, 4475000, 442000, 4476500};
+    for (double pixel : {3.0, 7.0, 10.0, 13.0, 15.0}) {
+        geo::GridRequest o;
+        o.xres = o.yres = pixel;
+        const geo::Grid g = geo::place_grid(box, o, "");
+        const double left = box.xmin - g.origin_x, right = g.origin_x + g.columns * pixel - box.xmax;
+        const double top = g.origin_y - box.ymax, bottom = box.ymin - (g.origin_y - g.rows * pixel);
+        EXPECT_NEAR(left, right, 1e-6) << pixel;
+        EXPECT_NEAR(top, bottom, 1e-6) << pixel;
+        EXPECT_GE(left, pixel) << pixel;
+        EXPECT_LT(left, 1.5 * pixel) << pixel;
+        EXPECT_GE(top, pixel) << pixel;
+        EXPECT_LT(top, 1.5 * pixel) << pixel;
+    }
+    geo::GridRequest aligned;
+    aligned.xres = aligned.yres = 7;
+    aligned.aligned = true;
+    EXPECT_EQ(geo::place_grid(box, aligned, "").origin_x, 439992); // 62856 x 7, below 440000 - 7
+    aligned.aligned = false;
+    aligned.extent = geo::Extent{439000, 4474000, 443000, 4477000};
+    EXPECT_EQ(geo::place_grid(box, aligned, "").origin_x, 439000);
+}
+
+// The bundled lines through tolvane-geo: at 10 m the defaults give the cells of a
+// run with every default turned off; at pixel sizes that do not divide their
+// extent, with or without -tap or a wider -te, nothing leaks and nothing is
+// reported.
+TEST(Defaults, BundledLinesAtAnyPixelSize)
+{
+    std::string folder = testing::TempDir() + "tolvane-footprint-XXXXXX";
+    ASSERT_NE(mkdtemp(folder.data()), nullptr);
+    const std::string dir = folder + "/";
+    // tolvane-geo -q ARGUMENTS INPUT DIR/OUTPUT: exit status and standard error.
+    const auto geo_run = [&](const std::string &arguments, const std::string &input, const std::string &output) {
+        const std::string command = "'" TOLVANE_GEO_BIN "' -q " + arguments + " '" + input + "' '" + dir + output +
+                                    "' 2> '" + dir + "err.txt'";
+        const int status = std::system(command.c_str());
+        std::string err;
+        if (FILE *f = std::fopen((dir + "err.txt").c_str(), "r")) {
+            char line[512];
+            while (std::fgets(line, sizeof line, f))
+                err += line;
+            std::fclose(f);
+        }
+        return std::make_pair(status, err);
+    };
+    const auto bytes = [&](const std::string &name) {
+        std::string data;
+        if (FILE *f = std::fopen((dir + name).c_str(), "rb")) {
+            char block[65536];
+            for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;)
+                data.append(block, n);
+            std::fclose(f);
+        }
+        return data;
+    };
+    ASSERT_EQ(geo_run("-tr 10 10", COLINAS_GPKG, "default.tif").first, 0);
+    ASSERT_EQ(geo_run("-tr 10 10 -mask none -repair_gaps 0", COLINAS_GPKG, "off.tif").first, 0);
+    EXPECT_EQ(bytes("default.tif"), bytes("off.tif"));
+    for (const std::string grid : {"-tr 7 7", "-tr 13 13", "-tr 3 3", "-tap -tr 15 15", "-tr 7 7 -te 439900 4474900 442100 4476600"}) {
+        const auto [status, err] = geo_run("-strict " + grid, COLINAS_GPKG, "dem.tif");
+        EXPECT_EQ(status, 0) << grid << ": " << err;
+        EXPECT_EQ(err, "") << grid;
+    }
+
+    // A line of 200 that stops halfway between 100 and 300: what is left leaking
+    // is named, and -strict refuses it, writing nothing.
+    if (FILE *f = std::fopen((dir + "stop.geojson").c_str(), "w")) {
+        std::fputs("{\"type\": \"FeatureCollection\", "
+                   "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"urn:ogc:def:crs:EPSG::25830\"}}, "
+                   "\"features\": ["
+                   "{\"type\": \"Feature\", \"properties\": {\"elev\": 100}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [[0, 0], [0, 100]]}},"
+                   "{\"type\": \"Feature\", \"properties\": {\"elev\": 200}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [[50, 0], [50, 50]]}},"
+                   "{\"type\": \"Feature\", \"properties\": {\"elev\": 300}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [[100, 0], [100, 100]]}}]}",
+                   f);
+        std::fclose(f);
+    }
+    const std::string stop = dir + "stop.geojson";
+    const auto [status, err] = geo_run("-tr 2 2", stop, "warned.tif");
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_NE(err.find("1 line ends stop in the open inside the footprint"), std::string::npos) << err;
+    std::remove((dir + "strict.tif").c_str());
+    const auto [strict_status, strict_err] = geo_run("-strict -tr 2 2", stop, "strict.tif");
+    EXPECT_NE(strict_status, 0);
+    EXPECT_NE(strict_err.find("-strict: "), std::string::npos) << strict_err;
+    EXPECT_EQ(bytes("strict.tif"), "");
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace
