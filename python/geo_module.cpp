@@ -51,7 +51,7 @@ geo::Request make_request(const py::object &source, const py::object &output, co
                           const py::object &repair_gaps, const py::object &mask, const std::string &dtype,
                           const py::object &nodata, bool cog, const std::vector<std::string> &creation_options,
                           const py::object &contours, const py::object &hillshade, const py::object &leaks,
-                          int threads)
+                          int threads, bool strict)
 {
     geo::Request q;
     q.source.path = py::str(source).cast<std::string>();
@@ -106,6 +106,7 @@ geo::Request make_request(const py::object &source, const py::object &output, co
     q.product.contours = optional_path(contours);
     q.product.hillshade = optional_path(hillshade);
     q.product.leaks = optional_path(leaks);
+    q.strict = strict;
     return q;
 }
 
@@ -124,7 +125,7 @@ py::tuple state_of(const geo::Request &q)
                           q.grid.target_srs, levels, q.levels.scale, q.core.smoothing, q.repair.gaps,
                           q.footprint.mask, geo::type_name(q.product.type), nodata, q.product.format == "COG",
                           q.product.creation_options, q.product.contours, q.product.hillshade, q.product.leaks,
-                          q.core.threads);
+                          q.core.threads, q.strict);
 }
 
 geo::Request from_state(const py::tuple &t)
@@ -135,9 +136,11 @@ geo::Request from_state(const py::tuple &t)
     const auto res = t[2].cast<std::pair<double, double>>();
     return make_request(t[0], text_or_none(t[1]), res.first > 0 ? py::object(t[2]) : py::object(py::none()),
                         t[3].cast<std::string>(), t[4].cast<bool>(), text_or_none(t[5]), t[6], t[7].cast<bool>(),
-                        text_or_none(t[8]), t[9], t[10].cast<double>(), t[11].cast<int>(), t[12], text_or_none(t[13]),
+                        text_or_none(t[8]), t[9], t[10].cast<double>(), t[11].cast<int>(),
+                        t[12].cast<double>() < 0 ? py::object(py::none()) : py::object(t[12]), text_or_none(t[13]),
                         t[14].cast<std::string>(), t[15], t[16].cast<bool>(), t[17].cast<std::vector<std::string>>(),
-                        text_or_none(t[18]), text_or_none(t[19]), text_or_none(t[20]), t[21].cast<int>());
+                        text_or_none(t[18]), text_or_none(t[19]), text_or_none(t[20]), t[21].cast<int>(),
+                        t[22].cast<bool>());
 }
 
 // A Python progress callable in GDAL's form: called with the fraction done; False
@@ -202,6 +205,11 @@ py::dict report_dict(const geo::Report &r, const geo::Request &q)
     py::dict d;
     d["grid"] = grid_dict(r.grid);
     d["table"] = table_dict(r.table);
+    d["gap_distance"] = r.gap_distance;
+    d["radius"] = r.radius;
+    d["open_ends"] = r.open_ends;
+    d["ends_left"] = r.ends_left;
+    d["hidden"] = r.hidden;
     for (auto [name, value] : {std::pair<const char *, long long>{"lines", r.lines},
                                {"line_joins", r.line_joins},
                                {"grid_joins", r.grid_joins},
@@ -266,7 +274,8 @@ PYBIND11_MODULE(_geo, m)
              py::arg("smoothing") = 1, py::arg("repair_gaps") = py::none(), py::arg("mask") = py::none(),
              py::arg("dtype") = "Float32", py::arg("nodata") = py::none(), py::arg("cog") = false,
              py::arg("creation_options") = std::vector<std::string>{}, py::arg("contours") = py::none(),
-             py::arg("hillshade") = py::none(), py::arg("leaks") = py::none(), py::arg("threads") = 0)
+             py::arg("hillshade") = py::none(), py::arg("leaks") = py::none(), py::arg("threads") = 0,
+             py::arg("strict") = false)
         .def_property_readonly("source", [](const geo::Request &q) { return q.source.path; })
         .def_property_readonly("output", [](const geo::Request &q) { return q.product.output; })
         .def_property_readonly("smoothing", [](const geo::Request &q) { return q.core.smoothing; })
@@ -276,6 +285,11 @@ PYBIND11_MODULE(_geo, m)
             q.grid.extent = geo::Extent{g.origin_x, g.origin_y - g.rows * g.yres, g.origin_x + g.columns * g.xres,
                                         g.origin_y};
             q.grid.aligned = false;
+            return q;
+        })
+        .def("with_gaps", [](geo::Request q, double gaps) {
+            // The same request with the gap distance the whole sheet chose.
+            q.repair.gaps = gaps;
             return q;
         })
         .def(py::pickle([](const geo::Request &q) { return state_of(q); },
@@ -327,6 +341,8 @@ PYBIND11_MODULE(_geo, m)
                                    return py::make_tuple(l.lowest, l.highest, l.interval);
                                })
         .def_property_readonly("lines", &geo::ContourSource::lines)
+        .def_property_readonly("gap_distance", &geo::ContourSource::gap_distance)
+        .def_property_readonly("raster", &geo::ContourSource::raster)
         .def(
             "prepare",
             [](const geo::ContourSource &s, int row, int column, int rows, int columns) {
@@ -335,12 +351,12 @@ PYBIND11_MODULE(_geo, m)
                     py::gil_scoped_release no_gil;
                     w = s.prepare(row, column, rows, columns);
                 }
-                py::object inside = w.inside.empty() ? py::object(py::none())
-                                                     : py::object(as_array(std::move(w.inside), rows, columns));
-                return py::make_tuple(as_array(std::move(w.cells), rows, columns), inside);
+                py::object shown = w.shown.empty() ? py::object(py::none())
+                                                   : py::object(as_array(std::move(w.shown), rows, columns));
+                return py::make_tuple(as_array(std::move(w.cells), rows, columns), shown);
             },
             py::arg("row"), py::arg("column"), py::arg("rows"), py::arg("columns"),
-            "The window as the core receives it: (cells, inside), inside None without a footprint.");
+            "The window as the core receives it: (cells, shown), shown the cells the output keeps (None: all).");
 
     py::class_<geo::ProductWriter>(m, "Writer", "The elevation model written window by window.")
         .def(py::init([](const geo::Request &q, const geo::ContourSource &s) {

@@ -159,8 +159,8 @@ std::string set_repair(Options &o, const Values &v)
 {
     std::vector<double> n;
     std::string m = numbers("-repair_gaps", v, n);
-    if (m.empty() && (n[0] <= 0 || n[0] > 100))
-        m = "-repair_gaps: the distance is a number of pixels above 0 and at most 100";
+    if (m.empty() && (n[0] < 0 || n[0] > 100))
+        m = "-repair_gaps: the distance is a number of pixels from 0 (no repair) to 100";
     if (m.empty())
         o.request.repair.gaps = n[0];
     return m;
@@ -197,12 +197,16 @@ const std::vector<Option> &option_table()
         {"-hillshade", {"FILE.png"}, "also write a shaded relief",
          [](Options &o, const Values &v) { o.request.product.hillshade = v[0]; return std::string(); }},
         {"-repair_gaps", {"PIXELS"},
-         "join line ends of the same level at most PIXELS apart\nthat point at each other, across nothing but empty space",
+         "join line ends of the same level at most PIXELS apart\nthat point at each other, across nothing but empty "
+         "space\n(default: the contour spacing, 3 to 8 pixels, where lines\nstop in the open; 0: no repair)",
          set_repair},
-        {"-mask", {"FILE|auto"},
+        {"-mask", {"FILE|auto|none"},
          "polygons of the area the contours cover: outside is nodata,\nand lines ending on its edge close their bands "
-         "there;\nauto: the convex hull of the lines (for convex sheets)",
+         "there;\nauto: the convex hull of the lines (for convex sheets);\nnone: no footprint (default: the area the "
+         "lines cover,\ndrawn through the ends where they stop in the open)",
          [](Options &o, const Values &v) { o.request.footprint.mask = v[0]; return std::string(); }},
+        {"-strict", {}, "fail, writing nothing, when zones still leak after the repairs",
+         [](Options &o, const Values &) { o.request.strict = true; return std::string(); }},
         {"-leaks", {"FILE"}, "write where zones leaked past other contours (Byte GeoTIFF)",
          [](Options &o, const Values &v) { o.request.product.leaks = v[0]; return std::string(); }},
         {"-q", {}, "no progress and no notes",

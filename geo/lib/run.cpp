@@ -1,5 +1,6 @@
 // The whole run of a request: source, grid, levels, burning, repairs, footprint,
 // the core, the products; and the report in words.
+#include "auto_footprint.h"
 #include "failure.h"
 #include "footprint.h"
 #include "grid.h"
@@ -12,6 +13,9 @@
 #include <cpl_progress.h>
 
 namespace tolvane::geo {
+
+// What still leaks after the repairs, named.
+std::string leaks_left(const Report &r);
 
 namespace {
 
@@ -101,16 +105,28 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
     }
     ProductWriter writer(q.product, r.grid, r.table);
     r.grid_joins = w.grid_joins;
+    r.gap_distance = w.gap_distance;
+    r.radius = w.radius;
+    r.open_ends = w.open_ends;
     r.footprint = !w.inside.empty();
     r.outside = w.outside;
+    r.hidden = w.hidden;
 
     tolvane::Result result;
     {
         const Part core_run(progress, progress_arg, 0.10, 0.85);
         result = run_core(q, w.cells, r.grid, r.table, core_run);
     }
-    if (r.footprint)
-        clear_outside(result.cells, w.inside);
+    if (result.leak_pixels > 0) {
+        r.ends_left = open_ends(w.cells, r.grid.rows, r.grid.columns).size();
+        if (q.strict) {
+            r.leak_pixels = result.leak_pixels;
+            r.zone_pixels = result.zone_pixels;
+            throw Failure("-strict: " + leaks_left(r));
+        }
+    }
+    if (!w.shown.empty())
+        clear_outside(result.cells, w.shown);
     r.contour_pixels = result.contour_pixels;
     r.off_level_pixels = result.off_level_pixels;
     for (int l : result.missing_levels)
@@ -143,7 +159,27 @@ std::string percent(long long part, long long whole)
     return text;
 }
 
+// A distance in pixels, to a tenth.
+std::string pixels(double d)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", d);
+    return text;
+}
+
 } // namespace
+
+std::string leaks_left(const Report &r)
+{
+    const std::string cause =
+        r.ends_left > 0
+            ? std::to_string(r.ends_left) + " line ends stop in the open inside the footprint: gaps " +
+                  (r.gap_distance > 0 ? "wider than " + pixels(r.gap_distance) + " pixels" : "left open") +
+                  " (-repair_gaps PIXELS) or lines cut short where the footprint does not see it (-mask FILE)"
+            : "no line end is open, so lines of different levels touch: a smaller -tr keeps them apart";
+    return std::to_string(r.leak_pixels) + " zone pixels (" + percent(r.leak_pixels, r.zone_pixels) +
+           ") lie between contours that are not their zone's; " + cause + "; see where with -leaks FILE";
+}
 
 std::vector<std::string> notes(const Report &r, const Request &q)
 {
@@ -160,12 +196,19 @@ std::vector<std::string> notes(const Report &r, const Request &q)
     if (t.decimals != 1)
         lines.push_back("Scale: the levels were multiplied by " + decimal(t.decimals) +
                         " to make them whole numbers; the result is divided by " + decimal(t.decimals));
-    if (q.repair.gaps > 0)
+    if (r.gap_distance > 0)
         lines.push_back("Gaps: " + std::to_string(r.line_joins + r.grid_joins) + " closed (" +
                         std::to_string(r.line_joins) + " on the lines, " + std::to_string(r.grid_joins) +
-                        " on the grid)");
-    if (r.footprint)
-        lines.push_back("Footprint: " + std::to_string(r.outside) + " pixels outside it, nodata in the output");
+                        " on the grid), up to " + pixels(r.gap_distance) + " pixels" +
+                        (q.repair.gaps < 0 ? " (the contour spacing)" : ""));
+    if (r.radius > 0)
+        lines.push_back("Footprint: the area the lines cover, drawn through the " + std::to_string(r.open_ends) +
+                        " line ends that stop in the open (radius " + pixels(r.radius) +
+                        " pixels); -mask FILE gives it, -mask none turns it off");
+    if (r.outside > 0)
+        lines.push_back("Outside: " + std::to_string(r.outside) +
+                        " pixels beyond the footprint or the lines' extent, walled; " + std::to_string(r.hidden) +
+                        " of them nodata in the output");
     return lines;
 }
 
@@ -183,10 +226,7 @@ std::vector<std::string> warnings(const Report &r, const Request &q)
                         (r.missing_levels.size() > 10 ? ", ..." : "") + ": its zones are filled, not interpolated");
     }
     if (r.leak_pixels > 0)
-        lines.push_back(std::to_string(r.leak_pixels) + " zone pixels (" + percent(r.leak_pixels, r.zone_pixels) +
-                        ") lie between contours that are not their zone's: lines with gaps or open ends; close the "
-                        "gaps with -repair_gaps PIXELS, give the area the lines cover with -mask FILE, see where "
-                        "with -leaks FILE");
+        lines.push_back(leaks_left(r));
     if (r.clamped > 0)
         lines.push_back(std::to_string(r.clamped) + " cells outside the range of " + type_name(q.product.type) +
                         " were clamped to it");

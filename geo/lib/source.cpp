@@ -1,5 +1,6 @@
 // The contour source: opening, coordinate systems, reprojection, the altitude of
 // every line, the level table, the grid and the burning of any window of it.
+#include "auto_footprint.h"
 #include "failure.h"
 #include "footprint.h"
 #include "gdal_handles.h"
@@ -158,6 +159,11 @@ struct ContourSource::Impl {
     LevelTable table;
     long long lines = 0;
     int line_joins = 0;
+    double default_gap = 0; // the longest gap the default repair closes on the lines (pixels)
+    PixelBox sheet;         // the pixels of the grid the contours span
+    // The whole grid burned to judge the default repair, kept for the first
+    // prepare() of the whole grid while no join changed the lines.
+    mutable std::vector<std::int32_t> whole;
     // Lines: a copy of the layer in memory (reprojected), with the whole altitude
     // the core sees in the field tolvane_level.
     Dataset copy;
@@ -312,9 +318,24 @@ void ContourSource::Impl::open_lines(GDALDatasetH source, const SourceRequest &s
         if (OGR_L_SetFeature(lines, f.get()) != OGRERR_NONE)
             throw Failure("cannot keep the altitudes of the lines in memory: " + gdal_reason());
     }
+    sheet = {static_cast<int>(std::floor((grid.origin_y - extent.ymax) / grid.yres)),
+             static_cast<int>(std::floor((extent.xmin - grid.origin_x) / grid.xres)),
+             static_cast<int>(std::floor((grid.origin_y - extent.ymin) / grid.yres)),
+             static_cast<int>(std::floor((extent.xmax - grid.origin_x) / grid.xres))};
+    const double pixel = std::max(grid.xres, grid.yres);
     if (r.gaps > 0) {
-        const double pixel = std::max(grid.xres, grid.yres);
         line_joins = repair_line_gaps(lines, level, r.gaps * pixel, pixel, edges(grid)).joins;
+    } else if (r.gaps < 0) {
+        // By default, where lines stop in the open, gaps up to the contour spacing
+        // are closed on the lines.
+        whole = burn_lines(0, 0, grid.rows, grid.columns, nullptr, nullptr);
+        sheet = lines_box(whole, grid.rows, grid.columns);
+        if (!open_ends(whole, grid.rows, grid.columns).empty()) {
+            default_gap = tolvane::geo::gap_distance(contour_spacing(whole, grid.rows, grid.columns));
+            line_joins = repair_line_gaps(lines, level, default_gap * pixel, pixel, edges(grid)).joins;
+            if (line_joins > 0)
+                whole.clear();
+        }
     }
 }
 
@@ -379,13 +400,16 @@ void ContourSource::Impl::open_raster(GDALDatasetH source, Dataset owned, const 
         const double nodata = GDALGetRasterNoDataValue(band, &has_nodata);
         std::set<double> distinct;
         std::vector<double> line(static_cast<std::size_t>(columns));
+        sheet = {rows, columns, -1, -1};
         for (int i = 0; i < rows; i++) {
             if (GDALRasterIO(band, GF_Read, 0, i, columns, 1, line.data(), columns, 1, GDT_Float64, 0, 0) != CE_None)
                 throw Failure("cannot read " + s.path + ": " + gdal_reason());
-            for (double x : line)
-                if (is_contour(x, nodata, has_nodata)) {
-                    distinct.insert(x);
+            for (int j = 0; j < columns; j++)
+                if (is_contour(line[j], nodata, has_nodata)) {
+                    distinct.insert(line[j]);
                     lines++;
+                    sheet = {std::min(sheet.top, i), std::min(sheet.left, j), std::max(sheet.bottom, i),
+                             std::max(sheet.right, j)};
                 }
             if (progress && !progress((i + 1.0) / rows, nullptr, progress_arg))
                 throw Cancelled();
@@ -457,6 +481,7 @@ void ContourSource::Impl::open_raster(GDALDatasetH source, Dataset owned, const 
     warped.resize(v.size());
     for (std::size_t k = 0; k < v.size(); k++)
         warped[k] = contour_cell(v[k], 0, false, table);
+    sheet = lines_box(warped, grid.rows, grid.columns);
 }
 
 std::vector<std::int32_t> ContourSource::Impl::read_raster(int row, int column, int rows, int columns) const
@@ -524,6 +549,8 @@ const Grid &ContourSource::grid() const { return impl_->grid; }
 const LevelTable &ContourSource::table() const { return impl_->table; }
 long long ContourSource::lines() const { return impl_->lines; }
 int ContourSource::line_joins() const { return impl_->line_joins; }
+double ContourSource::gap_distance() const { return impl_->default_gap; }
+bool ContourSource::raster() const { return !impl_->copy; }
 
 std::vector<std::int32_t> ContourSource::burn(int row, int column, int rows, int columns, GDALProgressFunc progress,
                                               void *progress_arg) const
@@ -536,23 +563,87 @@ std::vector<std::int32_t> ContourSource::burn(int row, int column, int rows, int
     return impl_->read_raster(row, column, rows, columns);
 }
 
+namespace {
+
+// The part of a window the core may label: what within_lines_extent gives on the
+// whole grid, from the box of the whole sheet's contours.
+std::vector<std::uint8_t> within_sheet(const PixelBox &sheet, int row, int column, int rows, int columns)
+{
+    std::vector<std::uint8_t> inside(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), 1);
+    if (sheet.empty())
+        return inside;
+    const int top = sheet.top <= 1 ? 0 : sheet.top, left = sheet.left <= 1 ? 0 : sheet.left;
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < columns; j++)
+            if (row + i < top || row + i > sheet.bottom || column + j < left || column + j > sheet.right)
+                inside[static_cast<std::size_t>(i) * columns + j] = 0;
+    return inside;
+}
+
+long long zeros(const std::vector<std::uint8_t> &mask) { return std::count(mask.begin(), mask.end(), std::uint8_t{0}); }
+
+} // namespace
+
 Window ContourSource::prepare(int row, int column, int rows, int columns, GDALProgressFunc progress,
                               void *progress_arg) const
 {
-    Window w{row, column, rows, columns, burn(row, column, rows, columns, progress, progress_arg), {}, 0, 0};
-    if (impl_->repair.gaps > 0)
-        w.grid_joins = repair_gaps(w.cells, rows, columns, impl_->repair.gaps).joins;
-    const std::string &mask = impl_->footprint.mask;
-    if (!mask.empty()) {
-        Grid on_window = impl_->grid;
+    const Impl &s = *impl_;
+    const bool whole_grid = row == 0 && column == 0 && rows == s.grid.rows && columns == s.grid.columns;
+    Window w{row, column, rows, columns, {}, {}, {}, 0, 0, 0, 0, 0, 0};
+    if (whole_grid && !s.whole.empty()) {
+        w.cells = std::move(s.whole);
+        s.whole.clear();
+    } else {
+        w.cells = burn(row, column, rows, columns, progress, progress_arg);
+    }
+
+    // Gaps: the distance given, or the contour spacing where lines stop in the open.
+    std::vector<std::size_t> ends = open_ends(w.cells, rows, columns);
+    w.gap_distance = s.repair.gaps >= 0 ? s.repair.gaps
+                     : ends.empty()     ? 0
+                     : s.default_gap > 0 ? s.default_gap
+                                         : tolvane::geo::gap_distance(contour_spacing(w.cells, rows, columns));
+    if (w.gap_distance > 0) {
+        w.grid_joins = repair_gaps(w.cells, rows, columns, w.gap_distance).joins;
+        if (w.grid_joins > 0)
+            ends = open_ends(w.cells, rows, columns);
+    }
+
+    // The footprint: drawn through the open ends, the convex hull, a file, or none.
+    const std::string &mask = s.footprint.mask;
+    if (mask.empty()) {
+        w.open_ends = ends.size();
+        if (!ends.empty()) {
+            w.radius = footprint_radius(contour_spacing(w.cells, rows, columns));
+            w.inside = footprint_of_ends(w.cells, rows, columns, ends, w.radius);
+        }
+    } else if (mask == "auto") {
+        w.inside = footprint_of_lines(w.cells, rows, columns);
+    } else if (mask != "none") {
+        Grid on_window = s.grid;
         on_window.origin_x += column * on_window.xres;
         on_window.origin_y -= row * on_window.yres;
         on_window.rows = rows;
         on_window.columns = columns;
-        w.inside = mask == "auto" ? footprint_of_lines(w.cells, rows, columns) : footprint_from_file(mask, on_window);
-        wall_outside(w.cells, rows, columns, w.inside);
-        w.outside = std::count(w.inside.begin(), w.inside.end(), std::uint8_t{0});
+        w.inside = footprint_from_file(mask, on_window);
     }
+    // Beyond the lines' extent the zones would run along the grid's margin.
+    const std::vector<std::uint8_t> extent = whole_grid ? within_lines_extent(w.cells, rows, columns)
+                                                        : within_sheet(s.sheet, row, column, rows, columns);
+    if (w.inside.empty())
+        w.inside = extent;
+    else
+        for (std::size_t k = 0; k < extent.size(); k++)
+            w.inside[k] = w.inside[k] && extent[k];
+    w.outside = zeros(w.inside);
+    if (w.outside == 0) {
+        w.inside.clear();
+        return w;
+    }
+    wall_outside(w.cells, rows, columns, w.inside);
+    // A drawn footprint shows the walled pixel next to it too: the lines' ends lie on its edge.
+    w.shown = mask.empty() || mask == "none" ? grown_by_one_pixel(w.inside, rows, columns) : w.inside;
+    w.hidden = zeros(w.shown);
     return w;
 }
 

@@ -75,13 +75,15 @@ struct LevelRequest {
 
 // Joining line ends across gaps before the core runs.
 struct RepairRequest {
-    double gaps = 0; // largest gap closed, in pixels; 0: none
+    double gaps = -1; // largest gap closed, in pixels; 0: none; below 0: the contour
+                      // spacing (3 to 8 pixels), where lines stop in the open
 };
 
 // The area the lines cover: outside it the output is nodata, and lines ending on
 // its edge close their bands there.
 struct FootprintRequest {
-    std::string mask; // empty: none; "auto": the convex hull of the lines; else a polygon file
+    std::string mask; // empty: drawn from the lines where they stop in the open;
+                      // "none"; "auto": the convex hull of the lines; else a polygon file
 };
 
 enum class OutputType { Float32, Int32, Int16 };
@@ -111,6 +113,7 @@ struct Request {
     FootprintRequest footprint;
     CoreRequest core;
     ProductRequest product;
+    bool strict = false; // fail, writing nothing, when zones still leak
 };
 
 // ---- What a run found and did. ----
@@ -145,8 +148,13 @@ struct Report {
     long long lines = 0;        // features (vector input) or contour cells (raster input) read
     int line_joins = 0;         // gaps closed on the lines before burning
     int grid_joins = 0;         // gaps closed on the burned grid
-    bool footprint = false;     // a footprint was applied
-    long long outside = 0;      // pixels outside it (nodata)
+    double gap_distance = 0;    // the longest gap closed, in pixels (0: no repair)
+    double radius = 0;          // of the footprint drawn from the lines (0: none drawn)
+    std::size_t open_ends = 0;  // line ends that stop in the open, before the footprint
+    std::size_t ends_left = 0;  // those still open inside the footprint (when zones leak)
+    bool footprint = false;     // pixels were walled (a footprint, or beyond the lines' extent)
+    long long outside = 0;      // pixels walled
+    long long hidden = 0;       // of them, nodata in the output
     long long contour_pixels = 0;
     long long off_level_pixels = 0;  // contour pixels whose altitude is no level of the table
     std::vector<double> missing_levels; // levels of the table no pixel holds, in the data's units
@@ -188,9 +196,14 @@ LevelTable find_levels(const std::vector<double> &values, const LevelRequest &re
 struct Window {
     int row = 0, column = 0, rows = 0, columns = 0;
     std::vector<std::int32_t> cells;  // the scaled altitude on contour pixels, tolvane::EMPTY elsewhere
-    std::vector<std::uint8_t> inside; // 1 inside the footprint; empty: no footprint
+    std::vector<std::uint8_t> inside; // 1 where the core may label, 0 walled; empty: nothing walled
+    std::vector<std::uint8_t> shown;  // 1 where the output shows the result; empty: everywhere
     int grid_joins = 0;               // gaps closed on the burned window
-    long long outside = 0;            // pixels outside the footprint
+    double gap_distance = 0;          // the longest gap closed, in pixels
+    double radius = 0;                // of the footprint drawn from the lines; 0: none drawn
+    std::size_t open_ends = 0;        // line ends that stop in the open, before the footprint
+    long long outside = 0;            // pixels walled
+    long long hidden = 0;             // pixels not shown
 };
 
 // The contour lines or raster of a request, opened (and reprojected) once, with
@@ -207,6 +220,11 @@ public:
     const LevelTable &table() const;
     long long lines() const;
     int line_joins() const;
+    // The longest gap the lines' default repair closes, in pixels, for the whole
+    // sheet (0: no line stops in the open, or a distance was given).
+    double gap_distance() const;
+    // The source is a contour raster, not lines.
+    bool raster() const;
 
     // rows x columns cells from (row, column) of the grid (the window may reach
     // past the grid's edges): the same cells as the same part of a burn of the
@@ -214,8 +232,11 @@ public:
     std::vector<std::int32_t> burn(int row, int column, int rows, int columns, GDALProgressFunc progress = nullptr,
                                    void *progress_arg = nullptr) const;
 
-    // The window burned, then its gaps closed and its footprint walled as the
-    // request asks. A footprint "auto" is that of the window's own lines.
+    // The window burned, then its gaps closed, its footprint and the grid beyond the
+    // lines' extent walled as the request asks. The whole grid as one window gives
+    // the run of tolvane-geo; smaller windows judge open ends, spacing and drawn
+    // footprints from their own lines (and the lines' extent from the whole
+    // sheet's), which differs from the whole run near their edges.
     Window prepare(int row, int column, int rows, int columns, GDALProgressFunc progress = nullptr,
                    void *progress_arg = nullptr) const;
 

@@ -57,8 +57,13 @@ class Report:
     lines: int  # lines read (contour cells for a raster)
     line_joins: int  # gaps closed on the lines
     grid_joins: int  # gaps closed on the burned grid
-    footprint: bool
-    outside: int  # pixels outside the footprint
+    gap_distance: float  # the longest gap closed, in pixels (0: no repair)
+    radius: float  # of the footprint drawn from the lines (0: none drawn)
+    open_ends: int  # line ends that stop in the open
+    ends_left: int  # those still open inside the footprint (when zones leak)
+    footprint: bool  # pixels were walled
+    outside: int  # pixels walled (beyond the footprint or the lines' extent)
+    hidden: int  # of them, nodata in the output
     contour_pixels: int
     off_level_pixels: int
     missing_levels: tuple
@@ -96,7 +101,8 @@ def elevation(source, output, resolution=None, attribute="elev", *, progress=Non
     ``z`` (-z), ``layer`` (-l), ``extent`` (-te, (xmin, ymin, xmax, ymax)),
     ``tap`` (-tap), ``t_srs`` (-t_srs), ``levels`` (-levels, (lowest, highest,
     interval)), ``scale`` (-scale), ``smoothing`` (-smooth), ``repair_gaps``
-    (-repair_gaps, pixels), ``mask`` (-mask, a polygon file or "auto"), ``dtype``
+    (-repair_gaps, pixels; 0: none), ``mask`` (-mask: a polygon file, "auto" or
+    "none"), ``strict`` (-strict), ``dtype``
     (-ot: "Float32", "Int32", "Int16"), ``nodata`` (-a_nodata), ``cog`` (-of COG),
     ``creation_options`` (-co, a list of "NAME=VALUE"), ``contours``,
     ``hillshade``, ``leaks`` (-contours, -hillshade, -leaks: paths of the extra

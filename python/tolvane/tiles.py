@@ -120,7 +120,7 @@ def _run_tile(request, tile, halo):
     reach = halo
     while True:
         r0, c0, rows, columns = _window(grid, tile, reach)
-        cells, inside = source.prepare(r0, c0, rows, columns)
+        cells, shown = source.prepare(r0, c0, rows, columns)
         present = cells[cells != EMPTY]
         if present.size:
             break
@@ -132,8 +132,8 @@ def _run_tile(request, tile, halo):
         dem = tolvane.elevation(cells, *levels, request.smoothing, threads=request.threads or 1)
     except tolvane.Error as e:
         return e  # an answer, not a crash: the worker's log need not show it
-    if inside is not None:
-        dem[inside == 0] = EMPTY
+    if shown is not None:
+        dem[shown == 0] = EMPTY
     r, c = tile.r0 - r0, tile.c0 - c0
     return np.ascontiguousarray(dem[r:r + tile.rows, c:c + tile.columns])
 
@@ -179,6 +179,9 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
     whole = _geo.Source(request)  # grid and levels, decided once for the whole area
     grid = tolvane.geo.Grid(**whole.grid.as_dict())
     request = request.with_grid(whole.grid)
+    if options.get("repair_gaps") is None and not whole.raster:
+        # The gaps the whole sheet's lines need closed: every worker closes the same.
+        request = request.with_gaps(whole.gap_distance)
     writer = _geo.Writer(request, whole)
     levels = tolvane.geo._levels(whole.table)
     del whole
