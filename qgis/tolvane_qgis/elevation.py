@@ -34,8 +34,8 @@ HELP = {
     "INPUT": "Contour lines (a line layer). Each line is a contour; its altitude comes from FIELD or, "
     "when FIELD is empty, from the Z of its vertices. Lines must be whole: a line that stops in the "
     "open lets the zone beyond it run into its neighbours (see REPAIR_GAPS and MASK).",
-    "FIELD": "Numeric field holding each line's altitude (default: elev). Leave it empty to take the "
-    "altitude from the lines' Z.",
+    "FIELD": "Numeric field holding each line's altitude. Empty: the field elev when the lines have "
+    "one (as in tolvane-geo), else the Z of their vertices.",
     "PIXEL_SIZE": "Pixel size of the elevation model, in the units of its coordinate system "
     "(TARGET_CRS, else the lines').",
     "EXTENT": "Extent of the elevation model. Default: the lines' extent with one empty pixel around it.",
@@ -52,7 +52,8 @@ HELP = {
     "(Processing's Convex hull algorithm) will do. Empty: the program's default footprint.",
     "OVERSAMPLE": "Burn the lines on a grid N times finer than PIXEL_SIZE (N from 1). Empty: the "
     "program's default (chosen automatically).",
-    "OUTPUT": "The elevation model: a Float32 GeoTIFF in the coordinate system of the lines (or TARGET_CRS); cells without altitude are nodata.",
+    "OUTPUT": "The elevation model: a Float32 GeoTIFF in the coordinate system of the lines (or "
+    "TARGET_CRS); cells without altitude are nodata.",
     "HILLSHADE": "Optional: a shaded relief of the model, as a PNG image.",
     "LEAKS": "Optional: a Byte GeoTIFF marking the pixels whose zone leaked past another contour "
     "(lines with gaps or open ends).",
@@ -156,8 +157,7 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
         add(
             QgsProcessingParameterField(
                 "FIELD",
-                "Altitude field (empty: the lines' Z)",
-                defaultValue="elev",
+                "Altitude field (empty: elev, else the lines' Z)",
                 parentLayerParameterName="INPUT",
                 type=QgsProcessingParameterField.Numeric,
                 optional=True,
@@ -187,10 +187,19 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
                 maxValue=100,
             )
         )
-        add(QgsProcessingParameterFeatureSource("MASK", "Footprint", [QgsProcessing.TypeVectorPolygon], optional=True))
+        add(
+            QgsProcessingParameterFeatureSource(
+                "MASK", "Footprint", [QgsProcessing.TypeVectorPolygon], optional=True
+            )
+        )
         add(
             QgsProcessingParameterNumber(
-                "OVERSAMPLE", "Oversampling factor", QgsProcessingParameterNumber.Integer, None, optional=True, minValue=1
+                "OVERSAMPLE",
+                "Oversampling factor",
+                QgsProcessingParameterNumber.Integer,
+                None,
+                optional=True,
+                minValue=1,
             )
         )
         add(QgsProcessingParameterRasterDestination("OUTPUT", "Elevation model"))
@@ -244,10 +253,12 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
             if source.fields().lookupField(fields[0]) < 0:
                 raise QgsProcessingException(f"FIELD: the contour lines have no field '{fields[0]}'")
             a["attribute"] = fields[0]
-        elif QgsWkbTypes.hasZ(source.wkbType()):
+        elif source.fields().lookupField("elev") < 0:
+            if not QgsWkbTypes.hasZ(source.wkbType()):
+                raise QgsProcessingException(
+                    "FIELD: the contour lines have neither a field elev nor Z; choose the altitude field"
+                )
             a["z"] = True
-        else:
-            raise QgsProcessingException("FIELD is empty and the contour lines have no Z: choose the altitude field")
 
         size = self.parameterAsDouble(parameters, "PIXEL_SIZE", context)
         if not size > 0:
@@ -281,8 +292,9 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
         if parameters.get("MASK") not in (None, ""):
             # The footprint is every polygon of its file: a layer of a file of several
             # is written to a file of its own.
-            mask = self.parameterAsCompatibleSourceLayerPath(parameters, "MASK", context, READ_IN_PLACE, "gpkg", feedback)
-            a["mask"] = mask
+            a["mask"] = self.parameterAsCompatibleSourceLayerPath(
+                parameters, "MASK", context, READ_IN_PLACE, "gpkg", feedback
+            )
 
         a["output"] = self.parameterAsOutputLayer(parameters, "OUTPUT", context)
         if os.path.splitext(a["output"])[1].lower() not in (".tif", ".tiff"):
