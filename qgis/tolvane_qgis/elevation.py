@@ -267,7 +267,11 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
 
         crs = self.parameterAsCrs(parameters, "TARGET_CRS", context)
         if crs.isValid():
-            a["t_srs"] = crs.authid() or crs.toWkt(QgsCoordinateReferenceSystem.WKT_PREFERRED)
+            # GDAL knows EPSG:25830 and the like, not QGIS's own USER:100000.
+            authority = crs.authid()
+            if not authority or authority.startswith("USER:"):
+                authority = crs.toWkt(QgsCoordinateReferenceSystem.WKT_PREFERRED)
+            a["t_srs"] = authority
         else:
             crs = source.sourceCrs()
         if parameters.get("EXTENT") not in (None, ""):

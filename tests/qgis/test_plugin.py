@@ -4,7 +4,8 @@ tolvane-geo, clear failures, and Cancel."""
 import json
 
 import pytest
-from qgis.core import QgsFeature, QgsGeometry, QgsProcessingException, QgsProcessingFeedback, QgsVectorLayer
+from qgis.core import (QgsCoordinateReferenceSystem, QgsFeature, QgsGeometry, QgsProcessingException,
+                       QgsProcessingFeedback, QgsVectorLayer)
 
 from conftest import LINES, assert_same_raster, footprint, qgis_process, tolvane_geo
 
@@ -104,3 +105,13 @@ def test_cancel_stops_a_long_run_and_writes_nothing(qgis_app, tmp_path):
                     feedback)
     assert feedback.isCanceled() and max(feedback.steps) < 100
     assert list(tmp_path.iterdir()) == []
+
+
+@pytest.mark.parametrize("target", ["EPSG:3857", "+proj=tmerc +lon_0=-3.5 +k=0.9996 +x_0=500000 +ellps=GRS80 +units=m"])
+def test_target_crs_by_authority_or_definition(qgis_app, tmp_path, target):
+    """A system QGIS knows by code goes to GDAL by code; one of its own (USER:...) as WKT."""
+    crs = QgsCoordinateReferenceSystem(target) if target.startswith("EPSG") else \
+        QgsCoordinateReferenceSystem.fromProj(target)
+    run_in_qgis({"INPUT": LINES, "PIXEL_SIZE": 12, "TARGET_CRS": crs, "OUTPUT": str(tmp_path / "qgis.tif")})
+    tolvane_geo("-tr", "12", "12", "-t_srs", target, LINES, str(tmp_path / "geo.tif"))
+    assert_same_raster(tmp_path / "qgis.tif", tmp_path / "geo.tif")
