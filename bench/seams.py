@@ -30,6 +30,7 @@ import numpy as np
 from osgeo import gdal, ogr, osr
 
 import tolvane
+import tolvane.geo
 import tolvane.tiles
 
 gdal.UseExceptions()
@@ -90,8 +91,8 @@ def rmse_against(dem_path, grid, cells):
     """RMSE of cells (on grid) against the DEM the lines were drawn from, where both lie."""
     dem = gdal.Open(dem_path)
     gt = dem.GetGeoTransform()
-    r = round((grid.origin_y - gt[3]) / grid.pixel_y)
-    c = round((gt[0] - grid.origin_x) / grid.pixel_x)
+    r = round((grid.origin_y - gt[3]) / grid.yres)
+    c = round((gt[0] - grid.origin_x) / grid.xres)
     z = dem.ReadAsArray()[: grid.rows - r, : grid.columns - c]
     e = (cells[r:r + z.shape[0], c:c + z.shape[1]] - z)[z > -9000]
     return np.sqrt(np.mean(e.astype(np.float64) ** 2))
@@ -121,16 +122,14 @@ def main():
                 path, pixel, dem = real_lines(folder, keep_collar=a.keep_collar)
             else:
                 path, pixel, dem = synthetic_raster(folder, a.genera)
-            source = tolvane.tiles._open_source(path, None, "elev")
-            grid = source.grid(None if pixel is None else (pixel, pixel))
-            levels = source.levels()
-            contours = source.window(grid, 0, 0, grid.rows, grid.columns)
             t_whole = float("inf")
+            whole_path = os.path.join(folder, f"{sheet}_whole.tif")
             for _ in range(a.repeat):
                 t0 = time.perf_counter()
-                whole = tolvane.elevation(contours, *levels)
+                report = tolvane.geo.elevation(path, whole_path, pixel)
                 t_whole = min(t_whole, time.perf_counter() - t0)
-            del contours
+            grid, levels = report.grid, report.levels
+            whole = gdal.Open(whole_path).ReadAsArray().astype(np.float64)
             cells = f"{grid.rows} x {grid.columns}"
             vs_dem = f"{rmse_against(dem, grid, whole):.2f}" if dem else "-"
             print(f"| {sheet} | {cells} | whole sheet, levels {levels[0]}..{levels[1]} every {levels[2]} "
@@ -144,17 +143,16 @@ def main():
                     for _ in range(a.repeat):
                         t0 = time.perf_counter()
                         with get_task_stream(client) as stream:
-                            r = tolvane.tiles.elevation(path, out, pixel, tile=a.tile, halo=halo, client=client,
-                                                        levels=levels)
+                            r = tolvane.tiles.elevation(path, out, pixel, tile=a.tile, halo=halo, client=client)
                         walls[n] = min(walls[n], time.perf_counter() - t0)
                         busy = sum(ss["stop"] - ss["start"] for task in stream.data
                                    for ss in task["startstops"] if ss["action"] == "compute")
                         task_time = min(task_time, busy)
-                tiled = gdal.Open(out).ReadAsArray().astype(np.int64)
+                tiled = gdal.Open(out).ReadAsArray().astype(np.float64)
                 diff = np.abs(tiled - whole)
                 rms = np.sqrt(np.mean(diff.astype(np.float64) ** 2))
                 vs_dem = f"{rmse_against(dem, grid, tiled):.2f}" if dem else "-"
-                print(f"| {sheet} | {cells} | {r.tiles} of {a.tile} | {halo} | {diff.max()} | {rms:.3f} "
+                print(f"| {sheet} | {cells} | {r.tiles} of {a.tile} | {halo} | {diff.max():.2f} | {rms:.3f} "
                       f"| {100 * np.count_nonzero(diff) / diff.size:.2f} % | {vs_dem} | {task_time:.2f} | {walls[1]:.2f} "
                       f"| {walls[2]:.2f} |", flush=True)
                 del tiled, diff

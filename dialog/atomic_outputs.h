@@ -6,7 +6,8 @@
 // then every way out of the run (a fatal message, the end of the input, an
 // exception, SIGINT, SIGTERM, SIGHUP and the other signals that end a process
 // without a fault of its own) removes the temporaries and leaves the
-// previous results exactly as they were.
+// previous results exactly as they were. Two runs writing the same results are
+// serialised by a lock on the result set.
 #ifndef ATOMIC_OUTPUTS_H
 #define ATOMIC_OUTPUTS_H
 
@@ -29,12 +30,25 @@ std::FILE *create_temporary(int slot, const std::string &host_path, const char *
 // Writes out, syncs and closes one output; false with errno set on failure.
 bool close_synced(std::FILE *f);
 
-// Renames every temporary over its final name; false with errno set (and the
-// index of the output in *failed) when a rename fails, after removing the
-// temporaries left. Signals that end the run wait until the renames are done.
+// The lock of a result set: a hidden file beside the results (`host_lock_path`),
+// locked with flock from before the temporaries are created until the six are
+// renamed, so that two runs on the same results follow one another. The file is
+// removed when the lock is given back; a run killed with SIGKILL leaves it, and
+// the next run takes it over. Without `wait`, busy when another run holds it;
+// failed with errno set when the file cannot be made. A lock held from an earlier
+// run of the process is given back first.
+enum class LockState { held, busy, failed };
+LockState lock_result_set(const std::string &host_lock_path, bool wait);
+
+// Renames every temporary over its final name, all or none: the previous results
+// are kept under hidden names until the six are in place, and a failed rename puts
+// them back. False with errno set (and the index of the output in *failed) on
+// failure, after removing the temporaries left. Gives back the lock. Signals that
+// end the run wait until the renames are done.
 bool commit_outputs(int *failed);
 
-// Removes the temporaries of the run (also done at exit and on the signals).
+// Removes the temporaries of the run and gives back its lock (also done at exit
+// and on the signals).
 void discard_outputs();
 
 #endif

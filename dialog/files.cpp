@@ -56,13 +56,19 @@ bool lire_mot(std::string &mot)
     return !mot.empty();
 }
 
+// A name is one word; one holding a NUL byte cannot name a file (the system would
+// read it only up to that byte), so it is refused and the question asked again.
 std::string lire_nom(const char *question)
 {
-    std::printf("%s", question);
-    std::string mot;
-    if (!lire_mot(mot))
-        fin_entree();
-    return mot;
+    for (;;) {
+        std::printf("%s", question);
+        std::string mot;
+        if (!lire_mot(mot))
+            fin_entree();
+        if (mot.find('\0') == std::string::npos)
+            return mot;
+        std::printf("\n Respuesta no valida: un nombre no puede contener el caracter nulo\n");
+    }
 }
 
 // An optional sign and at least one decimal digit, of any length.
@@ -222,10 +228,9 @@ void verifie_taille_image()
 
 bool same_file(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// Output `slot` (0..5) is written under a temporary name and takes its final
-// name at the end of the run; whatever would keep it from taking that name is
-// found here, before anything is written.
-std::FILE *cree(int slot, const std::string &chemin, const char *mode, const std::string &nomdescr1)
+// Whatever would keep an output from taking its final name at the end of the run
+// is found before anything is written.
+void refuse_unusable_output(const std::string &chemin, const std::string &nomdescr1)
 {
     const std::string host = chemin_hote(chemin);
     const std::string refusal = refusal_of_output(host);
@@ -239,7 +244,33 @@ std::FILE *cree(int slot, const std::string &chemin, const char *mode, const std
         if (stat(chemin_hote(nomdescr1).c_str(), &input) == 0 && same_file(output, input))
             refuse_output(chemin, "es el mismo archivo que el descriptor de entrada " + nomdescr1);
     }
-    std::FILE *f = create_temporary(slot, host, mode);
+}
+
+// One run at a time writes a result set (the six outputs of `base`, console path
+// of the folder and the output name): another run on the same set is waited for,
+// with one notice, so that the six files always come from one run.
+void lock_results(const std::string &base)
+{
+    const std::size_t separator = base.find_last_of("\\/");
+    const std::string lock = base.substr(0, separator + 1) + "." + base.substr(separator + 1) + ".tolvane-lock";
+    LockState state = lock_result_set(chemin_hote(lock), false);
+    if (state == LockState::busy) {
+        std::printf("\n Aviso: otra ejecucion esta escribiendo los resultados %s_m*: se espera a que termine\n",
+                    base.c_str());
+        std::fflush(stdout);
+        state = lock_result_set(chemin_hote(lock), true);
+    }
+    if (state != LockState::held) {
+        std::printf("\n No se puede crear el archivo de bloqueo %s: %s\n", lock.c_str(), cause_of(errno).c_str());
+        termine();
+    }
+}
+
+// Output `slot` (0..5) is written under a temporary name and takes its final
+// name at the end of the run.
+std::FILE *cree(int slot, const std::string &chemin, const char *mode)
+{
+    std::FILE *f = create_temporary(slot, chemin_hote(chemin), mode);
     if (f == nullptr)
         refuse_output(chemin, cause_of(errno));
     return f;
@@ -414,12 +445,15 @@ void ouverture()
     std::printf("\n nomdesc3 %s ", nomdescr3.c_str());
     std::printf("\n nomdesc4 %s \n", nomdescr4.c_str());
 
-    f2 = cree(0, nomim2, "wb", nomdescr1);
-    f3 = cree(1, nomim3, "wb", nomdescr1);
-    f4 = cree(2, nomim4, "wb", nomdescr1);
-    f2d = cree(3, nomdescr2, "w", nomdescr1);
-    f3d = cree(4, nomdescr3, "w", nomdescr1);
-    f4d = cree(5, nomdescr4, "w", nomdescr1);
+    for (const std::string *chemin : {&nomim2, &nomim3, &nomim4, &nomdescr2, &nomdescr3, &nomdescr4})
+        refuse_unusable_output(*chemin, nomdescr1);
+    lock_results(dossier + nomfic1); // held until the six are renamed or the run ends
+    f2 = cree(0, nomim2, "wb");
+    f3 = cree(1, nomim3, "wb");
+    f4 = cree(2, nomim4, "wb");
+    f2d = cree(3, nomdescr2, "w");
+    f3d = cree(4, nomdescr3, "w");
+    f4d = cree(5, nomdescr4, "w");
 
     ecrit_tete(f2d, nomdescr2, 1);
     ecrit_tete(f3d, nomdescr3, 2);

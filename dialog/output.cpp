@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -17,16 +18,41 @@ namespace {
 // Lines per band of the conversions handed to a thread.
 constexpr int BANDE_SORTIE = 64;
 
-// The extremes of itab1 (starting from 1000000 and -1000000) and, in the same
-// pass, the 2-byte image: the altitude divided by 10. Each band finds its own
-// extremes; the smallest of the smallest is the same in any order.
-void extremes_et_image_2_octets()
+// The 2-byte image holds the altitude divided by 10 as an unsigned 16-bit cell;
+// a tenth outside 0..65535 keeps only its low 16 bits. Those cells are counted,
+// with the smallest and largest such tenth, for the notice.
+constexpr int TENTHS_MAX = 65535;
+
+struct OutOfRange {
+    long long cells = 0;
+    int smallest = std::numeric_limits<int>::max();
+    int largest = std::numeric_limits<int>::min();
+    void add(int tenth)
+    {
+        cells++;
+        smallest = std::min(smallest, tenth);
+        largest = std::max(largest, tenth);
+    }
+    void add(const OutOfRange &other)
+    {
+        cells += other.cells;
+        smallest = std::min(smallest, other.smallest);
+        largest = std::max(largest, other.largest);
+    }
+};
+
+// The extremes of itab1, taken from its cells alone, and, in the same pass, the
+// 2-byte image: the altitude divided by 10. Each band finds its own extremes; the
+// smallest of the smallest is the same in any order.
+OutOfRange extremes_et_image_2_octets()
 {
     std::mutex m;
-    min_al = 1000000;
-    max_al = -1000000;
+    OutOfRange outside;
+    min_al = std::numeric_limits<int>::max();
+    max_al = std::numeric_limits<int>::min();
     for_each_band(nb_lig, BANDE_SORTIE, [&](int debut, int fin, int) {
-        int petit = 1000000, grand = -1000000;
+        int petit = std::numeric_limits<int>::max(), grand = std::numeric_limits<int>::min();
+        OutOfRange band;
         for (int r = debut; r < fin; r++) {
             const int *ligne = itab1[r];
             unsigned short *sortie = itab3[r];
@@ -34,13 +60,28 @@ void extremes_et_image_2_octets()
                 const int v = ligne[c];
                 petit = std::min(petit, v);
                 grand = std::max(grand, v);
-                sortie[c] = static_cast<unsigned short>(v / 10);
+                const int tenth = v / 10;
+                if (tenth < 0 || tenth > TENTHS_MAX)
+                    band.add(tenth);
+                sortie[c] = static_cast<unsigned short>(tenth);
             }
         }
         const std::lock_guard<std::mutex> garde(m);
         min_al = std::min(min_al, petit);
         max_al = std::max(max_al, grand);
+        outside.add(band);
     });
+    return outside;
+}
+
+// One line when the 2-byte image cannot hold every tenth; the cells keep their
+// low 16 bits all the same, as the format says.
+void warn_about_tenths(const OutOfRange &outside)
+{
+    if (outside.cells > 0)
+        std::printf("\n Aviso: %lld pixeles de %s tienen una altitud / 10 fuera de 0 a %d (de %d a %d): "
+                    "se guardan sus 16 bits bajos\n",
+                    outside.cells, nomim3.c_str(), TENTHS_MAX, outside.smallest, outside.largest);
 }
 
 // The 1-byte value of altitude v: v - min_al over the range, times 255, plus a
@@ -107,7 +148,7 @@ void ferme(std::FILE *&f, const std::string &chemin)
 void sauvegarde()
 {
     std::printf("\n\n Guardando el archivo\n");
-    extremes_et_image_2_octets();
+    warn_about_tenths(extremes_et_image_2_octets());
     image_1_octet();
 
     ecrit_image(tab, f2, nomim2);

@@ -28,8 +28,8 @@ def main():
         client.close()
         if cluster is not None:
             cluster.close()
-    print(f"{r.output}: {r.grid.rows} x {r.grid.columns} cells, levels {r.levels[0]} to {r.levels[1]} "
-          f"every {r.levels[2]}, {r.tiles} tiles")
+    print(f"{r.output}: {r.grid.columns} x {r.grid.rows} pixels, levels {r.levels[0]:g} to {r.levels[1]:g} "
+          f"every {r.levels[2]:g}, {r.tiles} tiles")
 
 
 if __name__ == "__main__":

@@ -8,6 +8,7 @@
 #include <pybind11/functional.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <cstdint>
 #include <exception>
@@ -19,36 +20,19 @@ namespace py = pybind11;
 
 namespace {
 
-const char *kind_name(tolvane::ErrorKind kind)
+// The vector moves into a capsule that the returned array owns: no copy of the grid.
+template <typename T> py::array_t<T> as_array(std::vector<T> &&v, py::ssize_t rows, py::ssize_t columns)
 {
-    switch (kind) {
-    case tolvane::ErrorKind::bad_size: return "bad_size";
-    case tolvane::ErrorKind::zero_interval: return "zero_interval";
-    case tolvane::ErrorKind::too_many_zones: return "too_many_zones";
-    case tolvane::ErrorKind::levels_out_of_range: return "levels_out_of_range";
-    case tolvane::ErrorKind::bad_smoothing: return "bad_smoothing";
-    case tolvane::ErrorKind::no_altitude: return "no_altitude";
-    case tolvane::ErrorKind::no_memory: return "no_memory";
-    }
-    return "unknown";
-}
-
-// The cells move into a capsule that the returned array owns: no copy of the grid.
-py::array_t<std::int32_t> as_array(tolvane::Result &&result)
-{
-    auto cells = std::make_unique<std::vector<std::int32_t>>(std::move(result.cells));
-    std::int32_t *data = cells->data();
-    py::capsule owner(cells.get(), [](void *p) { delete static_cast<std::vector<std::int32_t> *>(p); });
+    auto cells = std::make_unique<std::vector<T>>(std::move(v));
+    T *data = cells->data();
+    py::capsule owner(cells.get(), [](void *p) { delete static_cast<std::vector<T> *>(p); });
     cells.release();
-    const py::ssize_t rows = result.rows, columns = result.columns;
-    return py::array_t<std::int32_t>({rows, columns},
-                                     {columns * py::ssize_t(sizeof(std::int32_t)), py::ssize_t(sizeof(std::int32_t))},
-                                     data, owner);
+    return py::array_t<T>({rows, columns}, {columns * py::ssize_t(sizeof(T)), py::ssize_t(sizeof(T))}, data, owner);
 }
 
-py::array_t<std::int32_t> elevation(py::array_t<std::int32_t, py::array::c_style> contours, int lowest,
-                                    int highest, int interval, int smoothing, py::object progress,
-                                    int threads)
+// The cells, or with `report` a dict of the cells and what the core found.
+py::object elevation(py::array_t<std::int32_t, py::array::c_style> contours, int lowest, int highest, int interval,
+                     int smoothing, py::object progress, int threads, bool report, bool leak_mask)
 {
     if (contours.ndim() != 2)
         throw py::value_error("contours must be a 2-D array");
@@ -61,6 +45,7 @@ py::array_t<std::int32_t> elevation(py::array_t<std::int32_t, py::array::c_style
     tolvane::Options options;
     options.smoothing = smoothing;
     options.threads = threads;
+    options.want_leak_mask = leak_mask;
     // A progress callable that raises stops being called; its exception is raised
     // once the core is done, so the core is never unwound through Python code.
     std::unique_ptr<py::error_already_set> progress_error;
@@ -86,7 +71,19 @@ py::array_t<std::int32_t> elevation(py::array_t<std::int32_t, py::array::c_style
     }
     if (progress_error)
         throw std::move(*progress_error);
-    return as_array(std::move(result));
+    py::object cells = as_array(std::move(result.cells), rows, columns);
+    if (!report)
+        return cells;
+    py::dict d;
+    d["cells"] = cells;
+    d["contour_pixels"] = result.contour_pixels;
+    d["off_level_pixels"] = result.off_level_pixels;
+    d["missing_levels"] = py::tuple(py::cast(result.missing_levels));
+    d["zones"] = result.zones;
+    d["zone_pixels"] = result.zone_pixels;
+    d["leak_pixels"] = result.leak_pixels;
+    d["leak_mask"] = leak_mask ? py::object(as_array(std::move(result.leak_mask), rows, columns)) : py::none();
+    return d;
 }
 
 } // namespace
@@ -96,6 +93,14 @@ PYBIND11_MODULE(_core, m)
     m.doc() = "The tolvane core on numpy arrays; use the tolvane package, which checks the arguments.";
     m.attr("EMPTY") = tolvane::EMPTY;
     m.def("version", &tolvane::version, "The core's version, \"tolvane X.Y.Z\".");
+    // The kinds of tolvane::Error, as Python's tolvane.Error.kind names them.
+    py::list kinds;
+    for (tolvane::ErrorKind k : {tolvane::ErrorKind::bad_size, tolvane::ErrorKind::zero_interval,
+                                 tolvane::ErrorKind::too_many_zones, tolvane::ErrorKind::levels_out_of_range,
+                                 tolvane::ErrorKind::bad_smoothing, tolvane::ErrorKind::no_altitude,
+                                 tolvane::ErrorKind::no_memory})
+        kinds.append(tolvane::kind_name(k));
+    m.attr("ERROR_KINDS") = py::tuple(kinds);
 
     // tolvane.Error is defined in Python; the core's errors become it, with the
     // kind's name and the values involved.
@@ -115,12 +120,13 @@ PYBIND11_MODULE(_core, m)
             py::tuple values(e.values().size());
             for (std::size_t i = 0; i < e.values().size(); i++)
                 values[i] = py::int_(e.values()[i]);
-            py::object error = error_type(e.what(), kind_name(e.kind()), values);
+            py::object error = error_type(e.what(), tolvane::kind_name(e.kind()), values);
             PyErr_SetObject(error_type.ptr(), error.ptr());
         }
     });
 
     m.def("elevation", &elevation, py::arg("contours").noconvert(), py::arg("lowest"), py::arg("highest"),
-          py::arg("interval"), py::arg("smoothing"), py::arg("progress"), py::arg("threads"),
+          py::arg("interval"), py::arg("smoothing"), py::arg("progress"), py::arg("threads"), py::arg("report"),
+          py::arg("leak_mask"),
           "Runs the core on a C-contiguous int32 grid; see tolvane.elevation.");
 }

@@ -94,32 +94,6 @@ private:
     double start_ = 0, end_ = 0;
 };
 
-void check(const std::int32_t *contours, int rows, int columns, const Levels &levels, const Options &options)
-{
-    if (contours == nullptr || rows <= 0 || columns <= 0)
-        throw Error(ErrorKind::bad_size,
-                    "the contour grid must have at least one row and one column (got " + std::to_string(rows) + " x "
-                        + std::to_string(columns) + ")",
-                    {rows, columns});
-    const LevelCheck c = check_levels(levels.lowest, levels.highest, levels.interval);
-    switch (c.problem) {
-    case LevelCheck::zero_interval:
-        throw Error(ErrorKind::zero_interval, "the contour interval must not be 0");
-    case LevelCheck::too_many_zones:
-        throw Error(ErrorKind::too_many_zones, "too many zones (" + std::to_string(c.zones) + "): at most 254",
-                    {c.zones});
-    case LevelCheck::out_of_range:
-        throw Error(ErrorKind::levels_out_of_range, "contour levels outside the range of int",
-                    {levels.lowest, levels.highest, levels.interval});
-    case LevelCheck::none:
-        break;
-    }
-    if (refus_maille(options.smoothing) != nullptr)
-        throw Error(ErrorKind::bad_smoothing,
-                    "smoothing size " + std::to_string(options.smoothing) + ": it must be odd and at most 9",
-                    {options.smoothing});
-}
-
 // The contour image into itab, as the dialog reads it.
 void read_contours(const std::int32_t *contours)
 {
@@ -188,6 +162,55 @@ Result elevation(const std::int32_t *contours, int rows, int columns, const Leve
         no_memory(rows, columns);
     }
     return r;
+}
+
+void check_levels(const Levels &levels)
+{
+    const LevelCheck c = ::check_levels(levels.lowest, levels.highest, levels.interval);
+    switch (c.problem) {
+    case LevelCheck::zero_interval:
+        throw Error(ErrorKind::zero_interval, "the contour interval must not be 0");
+    case LevelCheck::too_many_zones:
+        throw Error(ErrorKind::too_many_zones, "too many zones (" + std::to_string(c.zones) + "): at most 254",
+                    {c.zones});
+    case LevelCheck::out_of_range:
+        throw Error(ErrorKind::levels_out_of_range, "contour levels outside the range of int",
+                    {levels.lowest, levels.highest, levels.interval});
+    case LevelCheck::none:
+        break;
+    }
+}
+
+void check_smoothing(int size)
+{
+    if (refus_maille(size) != nullptr)
+        throw Error(ErrorKind::bad_smoothing,
+                    "smoothing size " + std::to_string(size) + ": it must be odd and at most 9", {size});
+}
+
+void check(const std::int32_t *contours, int rows, int columns, const Levels &levels, const Options &options)
+{
+    if (contours == nullptr || rows <= 0 || columns <= 0)
+        throw Error(ErrorKind::bad_size,
+                    "the contour grid must have at least one row and one column (got " + std::to_string(rows) + " x "
+                        + std::to_string(columns) + ")",
+                    {rows, columns});
+    check_levels(levels);
+    check_smoothing(options.smoothing);
+}
+
+const char *kind_name(ErrorKind kind)
+{
+    switch (kind) {
+    case ErrorKind::bad_size: return "bad_size";
+    case ErrorKind::zero_interval: return "zero_interval";
+    case ErrorKind::too_many_zones: return "too_many_zones";
+    case ErrorKind::levels_out_of_range: return "levels_out_of_range";
+    case ErrorKind::bad_smoothing: return "bad_smoothing";
+    case ErrorKind::no_altitude: return "no_altitude";
+    case ErrorKind::no_memory: return "no_memory";
+    }
+    return "unknown";
 }
 
 const char *version() { return "tolvane " TOLVANE_VERSION; }

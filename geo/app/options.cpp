@@ -1,72 +1,19 @@
-// Command-line parsing: GDAL's option names, every value checked here so that the
-// run itself only meets problems of the data.
+// Command-line parsing: one table of options, each with its values, its help and
+// what it sets in the request; the usage is written from the same table. Every
+// value is checked here, so that the run itself only meets problems of the data.
 #include "options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-
-namespace geo {
-
-const char *usage_text()
-{
-    return "Usage: tolvane-geo [-a ATTRIBUTE | -z] [-l LAYER] -tr XRES YRES\n"
-           "                   [-te XMIN YMIN XMAX YMAX] [-tap] [-t_srs SRS]\n"
-           "                   [-levels LOWEST HIGHEST INTERVAL] [-scale FACTOR] [-smooth N]\n"
-           "                   [-threads N]\n"
-           "                   [-ot Float32|Int32|Int16] [-of GTiff|COG] [-co NAME=VALUE]...\n"
-           "                   [-a_nodata VALUE] [-contours FILE] [-hillshade FILE.png]\n"
-           "                   [-repair_gaps PIXELS] [-mask FILE|auto] [-leaks FILE] [-q]\n"
-           "                   [--help] [--version]\n"
-           "                   INPUT OUTPUT\n"
-           "\n"
-           "Interpolates an elevation model between contour lines (any GDAL vector format,\n"
-           "or a raster whose valid cells are contour altitudes) and writes it as GeoTIFF.\n"
-           "\n"
-           "  -a ATTRIBUTE   field holding the contour altitude (default: elev)\n"
-           "  -z             take the altitude from the lines' Z coordinate instead\n"
-           "  -l LAYER       layer to read (default: the first one)\n"
-           "  -tr XRES YRES  pixel size in the units of the coordinate system\n"
-           "                 (raster input: default its own)\n"
-           "  -te XMIN YMIN XMAX YMAX  extent (default: the lines plus one pixel around)\n"
-           "  -tap           align the extent on multiples of the pixel size\n"
-           "  -t_srs SRS     reproject the input first (EPSG:25830, a WKT or PROJ string)\n"
-           "  -levels LOWEST HIGHEST INTERVAL  contour levels (default: found in the data)\n"
-           "  -scale FACTOR  multiply the levels by FACTOR to make them whole numbers\n"
-           "                 (default: the smallest power of ten that does)\n"
-           "  -smooth N      Bezier smoothing size: 1 (none), 3, 5, 7 or 9 (default: 1)\n"
-           "  -threads N     threads of the core (default: TOLVANE_THREADS, else every\n"
-           "                 core); the result is the same for every number\n"
-           "  -ot TYPE       Float32 (default), Int32 or Int16: integers are rounded\n"
-           "  -of FORMAT     GTiff (default) or COG (cloud-optimised GeoTIFF)\n"
-           "  -co NAME=VALUE creation option of the output driver (repeatable)\n"
-           "  -a_nodata VALUE  nodata value declared (default: a value outside the data)\n"
-           "  -contours FILE also write the burned contour grid (Int32 GeoTIFF,\n"
-           "                 empty cells 10000000)\n"
-           "  -hillshade FILE.png  also write a shaded relief\n"
-           "  -repair_gaps PIXELS  join line ends of the same level at most PIXELS apart\n"
-           "                 that point at each other, across nothing but empty space\n"
-           "  -mask FILE|auto  polygons of the area the contours cover: outside is nodata,\n"
-           "                 and lines ending on its edge close their bands there;\n"
-           "                 auto: the convex hull of the lines (for convex sheets)\n"
-           "  -leaks FILE    write where zones leaked past other contours (Byte GeoTIFF)\n"
-           "  -q             no progress and no notes\n";
-}
-
-const char *type_name(OutputType type)
-{
-    switch (type) {
-    case OutputType::Int32:
-        return "Int32";
-    case OutputType::Int16:
-        return "Int16";
-    default:
-        return "Float32";
-    }
-}
+#include <set>
 
 namespace {
+
+using tolvane::geo::OutputType;
+using Values = std::vector<std::string>;
 
 bool number(const std::string &word, double &value)
 {
@@ -78,178 +25,283 @@ bool number(const std::string &word, double &value)
     return *end == '\0' && errno == 0 && std::isfinite(value);
 }
 
-// Walks the arguments; each take_* fails with a message naming the option.
-class Reader {
-public:
-    explicit Reader(const std::vector<std::string> &args) : args_(args) {}
-    bool done() const { return next_ >= args_.size(); }
-    const std::string &word() { return args_[next_++]; }
-    bool take_string(const std::string &option, std::string &value, std::string &message)
-    {
-        if (done()) {
-            message = option + " needs a value";
-            return false;
-        }
-        value = word();
-        return true;
+// The values of an option as numbers; the message names the first that is not.
+std::string numbers(const std::string &option, const Values &words, std::vector<double> &out)
+{
+    for (const std::string &w : words) {
+        double v = 0;
+        if (!number(w, v))
+            return option + ": '" + w + "' is not a number";
+        out.push_back(v);
     }
-    bool take_number(const std::string &option, double &value, std::string &message)
-    {
-        std::string w;
-        if (!take_string(option, w, message))
-            return false;
-        if (!number(w, value)) {
-            message = option + ": '" + w + "' is not a number";
-            return false;
-        }
-        return true;
-    }
+    return "";
+}
 
-private:
-    const std::vector<std::string> &args_;
-    std::size_t next_ = 0;
+// An option: its name, the names of its values, its help (lines after the first
+// indented under it) and what it sets; set returns a message when a value is wrong.
+struct Option {
+    const char *name;
+    Values values;
+    const char *help;
+    std::string (*set)(Options &o, const Values &v);
 };
 
+std::string set_resolution(Options &o, const Values &v)
+{
+    std::vector<double> n;
+    std::string m = numbers("-tr", v, n);
+    if (m.empty() && (n[0] <= 0 || n[1] <= 0))
+        m = "-tr: the pixel size must be positive";
+    if (m.empty()) {
+        o.request.grid.xres = n[0];
+        o.request.grid.yres = n[1];
+    }
+    return m;
+}
+
+std::string set_extent(Options &o, const Values &v)
+{
+    std::vector<double> n;
+    std::string m = numbers("-te", v, n);
+    if (m.empty() && (n[0] >= n[2] || n[1] >= n[3]))
+        m = "-te: XMIN must be below XMAX and YMIN below YMAX";
+    if (m.empty())
+        o.request.grid.extent = tolvane::geo::Extent{n[0], n[1], n[2], n[3]};
+    return m;
+}
+
+std::string set_levels(Options &o, const Values &v)
+{
+    std::vector<double> n;
+    std::string m = numbers("-levels", v, n);
+    if (m.empty() && (n[2] <= 0 || n[1] < n[0]))
+        m = "-levels: HIGHEST must not be below LOWEST, and INTERVAL must be positive";
+    if (m.empty())
+        o.request.levels.given = tolvane::geo::GivenLevels{n[0], n[1], n[2]};
+    return m;
+}
+
+std::string set_scale(Options &o, const Values &v)
+{
+    std::vector<double> n;
+    std::string m = numbers("-scale", v, n);
+    if (m.empty() && n[0] <= 0)
+        m = "-scale: the factor must be positive";
+    if (m.empty())
+        o.request.levels.scale = n[0];
+    return m;
+}
+
+std::string set_smoothing(Options &o, const Values &v)
+{
+    std::vector<double> n;
+    std::string m = numbers("-smooth", v, n);
+    if (!m.empty())
+        return m;
+    if (n[0] != std::trunc(n[0]) || std::fabs(n[0]) > 1e6)
+        return "-smooth: the size is a whole number";
+    o.request.core.smoothing = static_cast<int>(n[0]);
+    try {
+        tolvane::check_smoothing(o.request.core.smoothing);
+    } catch (const tolvane::Error &e) {
+        return std::string("-smooth: ") + e.what();
+    }
+    return "";
+}
+
+std::string set_threads(Options &o, const Values &v)
+{
+    std::vector<double> n;
+    std::string m = numbers("-threads", v, n);
+    if (m.empty() && (n[0] < 1 || n[0] > 256 || n[0] != std::trunc(n[0])))
+        m = "-threads: a whole number from 1 to 256";
+    if (m.empty())
+        o.request.core.threads = static_cast<int>(n[0]);
+    return m;
+}
+
+std::string set_type(Options &o, const Values &v)
+{
+    for (OutputType t : {OutputType::Float32, OutputType::Int32, OutputType::Int16})
+        if (v[0] == tolvane::geo::type_name(t)) {
+            o.request.product.type = t;
+            return "";
+        }
+    return "-ot: '" + v[0] + "' is not Float32, Int32 or Int16";
+}
+
+std::string set_format(Options &o, const Values &v)
+{
+    if (v[0] != "GTiff" && v[0] != "COG")
+        return "-of: '" + v[0] + "' is not GTiff or COG";
+    o.request.product.format = v[0];
+    return "";
+}
+
+std::string set_creation_option(Options &o, const Values &v)
+{
+    if (v[0].find('=') == std::string::npos || v[0].front() == '=')
+        return "-co: '" + v[0] + "' is not NAME=VALUE";
+    o.request.product.creation_options.push_back(v[0]);
+    return "";
+}
+
+std::string set_nodata(Options &o, const Values &v)
+{
+    std::vector<double> n;
+    std::string m = numbers("-a_nodata", v, n);
+    if (m.empty())
+        o.request.product.nodata = n[0];
+    return m;
+}
+
+std::string set_repair(Options &o, const Values &v)
+{
+    std::vector<double> n;
+    std::string m = numbers("-repair_gaps", v, n);
+    if (m.empty() && (n[0] <= 0 || n[0] > 100))
+        m = "-repair_gaps: the distance is a number of pixels above 0 and at most 100";
+    if (m.empty())
+        o.request.repair.gaps = n[0];
+    return m;
+}
+
+const std::vector<Option> &option_table()
+{
+    static const std::vector<Option> table = {
+        {"-a", {"ATTRIBUTE"}, "field holding the contour altitude (default: elev)",
+         [](Options &o, const Values &v) { o.request.source.attribute = v[0]; return std::string(); }},
+        {"-z", {}, "take the altitude from the lines' Z coordinate instead",
+         [](Options &o, const Values &) { o.request.source.height_from_z = true; return std::string(); }},
+        {"-l", {"LAYER"}, "layer to read (default: the first one)",
+         [](Options &o, const Values &v) { o.request.source.layer = v[0]; return std::string(); }},
+        {"-tr", {"XRES", "YRES"}, "pixel size in the units of the coordinate system\n(raster input: default its own)",
+         set_resolution},
+        {"-te", {"XMIN", "YMIN", "XMAX", "YMAX"}, "extent (default: the lines plus one pixel around)", set_extent},
+        {"-tap", {}, "align the extent on multiples of the pixel size",
+         [](Options &o, const Values &) { o.request.grid.aligned = true; return std::string(); }},
+        {"-t_srs", {"SRS"}, "reproject the input first (EPSG:25830, a WKT or PROJ string)",
+         [](Options &o, const Values &v) { o.request.grid.target_srs = v[0]; return std::string(); }},
+        {"-levels", {"LOWEST", "HIGHEST", "INTERVAL"}, "contour levels (default: found in the data)", set_levels},
+        {"-scale", {"FACTOR"},
+         "multiply the levels by FACTOR to make them whole numbers\n(default: a power of ten that does)", set_scale},
+        {"-smooth", {"N"}, "Bezier smoothing size: 1 (none), 3, 5, 7 or 9 (default: 1)", set_smoothing},
+        {"-threads", {"N"}, "threads of the core (default: TOLVANE_THREADS, else every\ncore); the result is the same for every number",
+         set_threads},
+        {"-ot", {"TYPE"}, "Float32 (default), Int32 or Int16: integers are rounded", set_type},
+        {"-of", {"FORMAT"}, "GTiff (default) or COG (cloud-optimised GeoTIFF)", set_format},
+        {"-co", {"NAME=VALUE"}, "creation option of the output driver (repeatable)", set_creation_option},
+        {"-a_nodata", {"VALUE"}, "nodata value declared (default: a value outside the data)", set_nodata},
+        {"-contours", {"FILE"}, "also write the burned contour grid (Int32 GeoTIFF,\nempty cells 10000000)",
+         [](Options &o, const Values &v) { o.request.product.contours = v[0]; return std::string(); }},
+        {"-hillshade", {"FILE.png"}, "also write a shaded relief",
+         [](Options &o, const Values &v) { o.request.product.hillshade = v[0]; return std::string(); }},
+        {"-repair_gaps", {"PIXELS"},
+         "join line ends of the same level at most PIXELS apart\nthat point at each other, across nothing but empty space",
+         set_repair},
+        {"-mask", {"FILE|auto"},
+         "polygons of the area the contours cover: outside is nodata,\nand lines ending on its edge close their bands "
+         "there;\nauto: the convex hull of the lines (for convex sheets)",
+         [](Options &o, const Values &v) { o.request.footprint.mask = v[0]; return std::string(); }},
+        {"-leaks", {"FILE"}, "write where zones leaked past other contours (Byte GeoTIFF)",
+         [](Options &o, const Values &v) { o.request.product.leaks = v[0]; return std::string(); }},
+        {"-q", {}, "no progress and no notes",
+         [](Options &o, const Values &) { o.quiet = true; return std::string(); }},
+    };
+    return table;
+}
+
+const Option *find_option(const std::string &word)
+{
+    if (word == "-quiet")
+        return find_option("-q");
+    for (const Option &o : option_table())
+        if (word == o.name)
+            return &o;
+    return nullptr;
+}
+
+std::string call(const Option &o)
+{
+    std::string s = o.name;
+    for (const std::string &v : o.values)
+        s += " " + v;
+    return s;
+}
+
 } // namespace
+
+std::string usage_text()
+{
+    std::string synopsis = "Usage: tolvane-geo";
+    std::size_t width = synopsis.size();
+    for (const Option &o : option_table()) {
+        const std::string item = " [" + call(o) + "]";
+        if (width + item.size() > 79) {
+            synopsis += "\n                  ";
+            width = 18;
+        }
+        synopsis += item;
+        width += item.size();
+    }
+    std::string text = synopsis + "\n                   [--help] [--version]\n                   INPUT OUTPUT\n\n"
+                                  "Interpolates an elevation model between contour lines (any GDAL vector format,\n"
+                                  "or a raster whose valid cells are contour altitudes) and writes it as GeoTIFF.\n\n";
+    for (const Option &o : option_table()) {
+        std::string head = "  " + call(o);
+        std::string help = o.help;
+        std::size_t cut = 0;
+        const std::string indent = "\n                 ";
+        while ((cut = help.find('\n', cut)) != std::string::npos) {
+            help.replace(cut, 1, indent);
+            cut += indent.size();
+        }
+        text += head + (head.size() < 17 ? std::string(17 - head.size(), ' ') : "  ") + help + "\n";
+    }
+    return text;
+}
 
 Parsed parse_options(const std::vector<std::string> &args)
 {
     Parsed p;
-    Options &o = p.options;
-    Reader r(args);
     std::vector<std::string> positional;
-    bool attribute_given = false;
+    std::set<std::string> seen;
     auto bad = [&p](std::string message) {
         p.action = Parsed::Action::bad;
         p.message = std::move(message);
         return p;
     };
-    std::string &m = p.message;
-
-    while (!r.done()) {
-        const std::string a = r.word();
+    for (std::size_t next = 0; next < args.size();) {
+        const std::string &a = args[next++];
         if (a == "--help" || a == "-h") {
             p.action = Parsed::Action::help;
             return p;
-        } else if (a == "--version") {
+        }
+        if (a == "--version") {
             p.action = Parsed::Action::version;
             return p;
-        } else if (a == "-a") {
-            if (!r.take_string(a, o.attribute, m))
-                return bad(m);
-            attribute_given = true;
-        } else if (a == "-z") {
-            o.height_from_z = true;
-        } else if (a == "-l") {
-            if (!r.take_string(a, o.layer, m))
-                return bad(m);
-        } else if (a == "-tr") {
-            if (!r.take_number(a, o.xres, m) || !r.take_number(a, o.yres, m))
-                return bad(m);
-            if (o.xres <= 0 || o.yres <= 0)
-                return bad("-tr: the pixel size must be positive");
-            o.has_resolution = true;
-        } else if (a == "-te") {
-            Extent e;
-            if (!r.take_number(a, e.xmin, m) || !r.take_number(a, e.ymin, m) ||
-                !r.take_number(a, e.xmax, m) || !r.take_number(a, e.ymax, m))
-                return bad(m);
-            if (e.xmin >= e.xmax || e.ymin >= e.ymax)
-                return bad("-te: XMIN must be below XMAX and YMIN below YMAX");
-            o.extent = e;
-        } else if (a == "-tap") {
-            o.aligned = true;
-        } else if (a == "-t_srs") {
-            if (!r.take_string(a, o.target_srs, m))
-                return bad(m);
-        } else if (a == "-levels") {
-            GivenLevels l;
-            if (!r.take_number(a, l.lowest, m) || !r.take_number(a, l.highest, m) ||
-                !r.take_number(a, l.interval, m))
-                return bad(m);
-            if (l.interval <= 0 || l.highest < l.lowest)
-                return bad("-levels: HIGHEST must not be below LOWEST, and INTERVAL must be positive");
-            o.levels = l;
-        } else if (a == "-scale") {
-            if (!r.take_number(a, o.scale, m))
-                return bad(m);
-            if (o.scale <= 0)
-                return bad("-scale: the factor must be positive");
-        } else if (a == "-smooth") {
-            double n = 0;
-            if (!r.take_number(a, n, m))
-                return bad(m);
-            if (n != 1 && n != 3 && n != 5 && n != 7 && n != 9)
-                return bad("-smooth: the size is 1, 3, 5, 7 or 9");
-            o.smoothing = static_cast<int>(n);
-        } else if (a == "-threads") {
-            double n = 0;
-            if (!r.take_number(a, n, m))
-                return bad(m);
-            if (n < 1 || n > 256 || n != static_cast<int>(n))
-                return bad("-threads: a whole number from 1 to 256");
-            o.threads = static_cast<int>(n);
-        } else if (a == "-ot") {
-            std::string t;
-            if (!r.take_string(a, t, m))
-                return bad(m);
-            if (t == "Float32")
-                o.type = OutputType::Float32;
-            else if (t == "Int32")
-                o.type = OutputType::Int32;
-            else if (t == "Int16")
-                o.type = OutputType::Int16;
-            else
-                return bad("-ot: '" + t + "' is not Float32, Int32 or Int16");
-        } else if (a == "-of") {
-            if (!r.take_string(a, o.format, m))
-                return bad(m);
-            if (o.format != "GTiff" && o.format != "COG")
-                return bad("-of: '" + o.format + "' is not GTiff or COG");
-        } else if (a == "-co") {
-            std::string c;
-            if (!r.take_string(a, c, m))
-                return bad(m);
-            if (c.find('=') == std::string::npos || c.front() == '=')
-                return bad("-co: '" + c + "' is not NAME=VALUE");
-            o.creation_options.push_back(c);
-        } else if (a == "-a_nodata") {
-            double v = 0;
-            if (!r.take_number(a, v, m))
-                return bad(m);
-            o.nodata = v;
-        } else if (a == "-contours") {
-            if (!r.take_string(a, o.contours_file, m))
-                return bad(m);
-        } else if (a == "-hillshade") {
-            if (!r.take_string(a, o.hillshade_file, m))
-                return bad(m);
-        } else if (a == "-repair_gaps") {
-            if (!r.take_number(a, o.repair_gaps, m))
-                return bad(m);
-            if (o.repair_gaps <= 0 || o.repair_gaps > 100)
-                return bad("-repair_gaps: the distance is a number of pixels above 0 and at most 100");
-        } else if (a == "-mask") {
-            if (!r.take_string(a, o.mask_file, m))
-                return bad(m);
-        } else if (a == "-leaks") {
-            if (!r.take_string(a, o.leaks_file, m))
-                return bad(m);
-        } else if (a == "-q" || a == "-quiet") {
-            o.quiet = true;
+        }
+        if (const Option *o = find_option(a)) {
+            if (args.size() - next < o->values.size())
+                return bad(std::string(o->name) + " needs " +
+                           (o->values.size() > 1 ? std::to_string(o->values.size()) + " values" : "a value"));
+            const Values v(args.begin() + static_cast<long>(next), args.begin() + static_cast<long>(next + o->values.size()));
+            next += o->values.size();
+            const std::string message = o->set(p.options, v);
+            if (!message.empty())
+                return bad(message);
+            seen.insert(o->name);
         } else if (a.size() > 1 && a[0] == '-' && !std::isdigit(static_cast<unsigned char>(a[1]))) {
             return bad("unknown option " + a);
         } else {
             positional.push_back(a);
         }
     }
-    if (o.height_from_z && attribute_given)
+    if (seen.count("-a") && seen.count("-z"))
         return bad("-a and -z exclude each other");
     if (positional.size() != 2)
         return bad(positional.size() < 2 ? "INPUT and OUTPUT are required" : "too many file names");
-    o.input = positional[0];
-    o.output = positional[1];
+    p.options.request.source.path = positional[0];
+    p.options.request.product.output = positional[1];
     return p;
 }
-
-} // namespace geo

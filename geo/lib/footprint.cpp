@@ -19,7 +19,7 @@
 #include <ogr_api.h>
 #include <ogr_srs_api.h>
 
-namespace geo {
+namespace tolvane::geo {
 
 namespace {
 
@@ -270,4 +270,4 @@ void write_mask(const std::string &file, const Grid &grid, const std::vector<std
         throw Failure("cannot write " + file + ": " + gdal_reason());
 }
 
-} // namespace geo
+} // namespace tolvane::geo

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace geo {
+namespace tolvane::geo {
 
 struct Grid;
 
@@ -36,6 +36,6 @@ void clear_outside(std::vector<std::int32_t> &cells, const std::vector<std::uint
 // Writes a 0/1 Byte GeoTIFF of the grid (the leak mask). Throws Failure.
 void write_mask(const std::string &file, const Grid &grid, const std::vector<std::uint8_t> &mask);
 
-} // namespace geo
+} // namespace tolvane::geo
 
 #endif

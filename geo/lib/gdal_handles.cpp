@@ -6,7 +6,7 @@
 
 #include <cpl_error.h>
 
-namespace geo {
+namespace tolvane::geo {
 
 std::string gdal_reason()
 {
@@ -30,4 +30,4 @@ Dataset memory_raster(int columns, int rows, GDALDataType type)
     return ds;
 }
 
-} // namespace geo
+} // namespace tolvane::geo

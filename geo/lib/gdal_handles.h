@@ -9,7 +9,7 @@
 
 #include <gdal.h>
 
-namespace geo {
+namespace tolvane::geo {
 
 struct DatasetCloser {
     void operator()(void *h) const
@@ -54,6 +54,6 @@ std::string exact(double value);
 // An in-memory raster of one band, placed like `grid` is described by the caller.
 Dataset memory_raster(int columns, int rows, GDALDataType type);
 
-} // namespace geo
+} // namespace tolvane::geo
 
 #endif

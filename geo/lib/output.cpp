@@ -1,7 +1,10 @@
 #include "output.h"
 
 #include "failure.h"
+#include "footprint.h"
 #include "gdal_handles.h"
+#include "grid.h"
+#include "levels.h"
 
 #include "ending_signals.h"
 
@@ -14,11 +17,13 @@
 #include <limits>
 
 #include <cpl_conv.h>
+#include <cpl_error.h>
+#include <cpl_string.h>
 #include <cpl_vsi.h>
 #include <gdal_utils.h>
 #include <unistd.h>
 
-namespace geo {
+namespace tolvane::geo {
 
 namespace {
 
@@ -81,15 +86,28 @@ std::string PendingFiles::add(const std::string &final_name)
     return files_.back().temporary;
 }
 
+std::string PendingFiles::scratch(const std::string &final_name, const std::string &suffix)
+{
+    for (const File &f : files_)
+        if (f.final_name == final_name) {
+            files_.push_back({final_name, f.temporary + suffix, true});
+            remember(files_.back().temporary);
+            return files_.back().temporary;
+        }
+    throw Failure("no temporary name for " + final_name);
+}
+
 void PendingFiles::commit()
 {
     for (const File &f : files_)
-        if (VSIRename(f.temporary.c_str(), f.final_name.c_str()) != 0)
+        if (f.scratch)
+            VSIUnlink(f.temporary.c_str());
+    for (const File &f : files_)
+        if (!f.scratch && VSIRename(f.temporary.c_str(), f.final_name.c_str()) != 0)
             throw Failure("cannot rename " + f.temporary + " to " + f.final_name);
     files_.clear();
     forget_all();
 }
-
 namespace {
 
 struct Range {
@@ -108,6 +126,18 @@ Range type_range(OutputType type)
     }
 }
 
+GDALDataType gdal_type(OutputType type)
+{
+    switch (type) {
+    case OutputType::Int16:
+        return GDT_Int16;
+    case OutputType::Int32:
+        return GDT_Int32;
+    default:
+        return GDT_Float32;
+    }
+}
+
 // -9999 when the data do not reach it, else the lowest and then the highest value
 // of the type.
 double default_nodata(OutputType type, double lowest, double highest)
@@ -119,84 +149,6 @@ double default_nodata(OutputType type, double lowest, double highest)
     return -9999.0;
 }
 
-// The altitudes in the output type: scaled back, rounded for integer types and
-// clamped to them; cells the core left empty become nodata.
-template <typename T>
-std::vector<T> converted(const tolvane::Result &result, double scale, OutputType type, WriteReport &report,
-                         const Options &o)
-{
-    const Range r = type_range(type);
-    const bool integer = type != OutputType::Float32;
-    std::vector<double> v(result.cells.size());
-    double lowest = std::numeric_limits<double>::infinity(), highest = -lowest;
-    for (std::size_t k = 0; k < v.size(); k++) {
-        if (result.cells[k] == tolvane::EMPTY) {
-            v[k] = NAN;
-            continue;
-        }
-        double x = result.cells[k] / scale;
-        if (integer)
-            x = std::nearbyint(x);
-        if (x < r.lowest || x > r.highest) {
-            report.clamped++;
-            x = std::clamp(x, r.lowest, r.highest);
-        }
-        v[k] = x;
-        lowest = std::min(lowest, x);
-        highest = std::max(highest, x);
-    }
-    if (o.nodata) {
-        report.nodata = *o.nodata;
-        if (integer && (report.nodata != std::nearbyint(report.nodata) || report.nodata < r.lowest ||
-                        report.nodata > r.highest))
-            throw Failure("-a_nodata " + decimal(report.nodata) + " is not a value of " + type_name(type));
-    } else {
-        report.nodata = default_nodata(type, lowest, highest);
-    }
-    std::vector<T> out(v.size());
-    for (std::size_t k = 0; k < v.size(); k++) {
-        if (std::isnan(v[k])) {
-            out[k] = static_cast<T>(report.nodata);
-            continue;
-        }
-        out[k] = static_cast<T>(v[k]);
-        if (static_cast<double>(out[k]) == static_cast<double>(static_cast<T>(report.nodata)))
-            report.nodata_in_data++;
-    }
-    return out;
-}
-
-// An in-memory raster on the grid holding `cells`.
-Dataset raster_on(const Grid &g, GDALDataType type, const void *cells, double nodata)
-{
-    Dataset ds = memory_raster(g.columns, g.rows, type);
-    double transform[6] = {g.origin_x, g.xres, 0, g.origin_y, 0, -g.yres};
-    GDALSetGeoTransform(ds.get(), transform);
-    if (!g.srs_wkt.empty())
-        GDALSetProjection(ds.get(), g.srs_wkt.c_str());
-    GDALRasterBandH band = GDALGetRasterBand(ds.get(), 1);
-    GDALSetRasterNoDataValue(band, nodata);
-    if (GDALRasterIO(band, GF_Write, 0, 0, g.columns, g.rows, const_cast<void *>(cells), g.columns, g.rows, type, 0,
-                     0) != CE_None)
-        throw Failure("cannot fill the in-memory raster: " + gdal_reason());
-    return ds;
-}
-
-void translate(GDALDatasetH source, const std::string &path, const std::string &shown_name, Arguments args,
-               GDALProgressFunc progress, void *progress_data)
-{
-    CPLErrorReset();
-    GDALTranslateOptions *options = GDALTranslateOptionsNew(args.argv(), nullptr);
-    GDALTranslateOptionsSetProgress(options, progress, progress_data);
-    Dataset written(GDALTranslate(path.c_str(), source, options, nullptr));
-    GDALTranslateOptionsFree(options);
-    if (!written)
-        throw Failure("cannot write " + shown_name + ": " + gdal_reason());
-    written.reset();
-    if (CPLGetLastErrorType() == CE_Failure)
-        throw Failure("cannot write " + shown_name + ": " + gdal_reason());
-}
-
 bool has_option(const std::vector<std::string> &options, const std::string &name)
 {
     return std::any_of(options.begin(), options.end(), [&name](const std::string &o) {
@@ -204,38 +156,217 @@ bool has_option(const std::vector<std::string> &options, const std::string &name
     });
 }
 
+void place(GDALDatasetH ds, const Grid &g)
+{
+    const std::array<double, 6> transform = geotransform(g);
+    GDALSetGeoTransform(ds, const_cast<double *>(transform.data()));
+    if (!g.srs_wkt.empty())
+        GDALSetProjection(ds, g.srs_wkt.c_str());
+}
+
+// A GeoTIFF of the grid at `path`, compressed and tiled unless the options say otherwise.
+Dataset create_gtiff(const std::string &path, const std::string &shown_name, const Grid &g, GDALDataType type,
+                     const std::vector<std::string> &given)
+{
+    char **options = nullptr;
+    if (!has_option(given, "COMPRESS"))
+        options = CSLAddString(options, "COMPRESS=DEFLATE");
+    if (!has_option(given, "TILED") && !has_option(given, "BLOCKYSIZE"))
+        options = CSLAddString(options, "TILED=YES");
+    for (const std::string &co : given)
+        options = CSLAddString(options, co.c_str());
+    CPLErrorReset();
+    Dataset ds(GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), g.columns, g.rows, 1, type, options));
+    CSLDestroy(options);
+    if (!ds || CPLGetLastErrorType() == CE_Failure)
+        throw Failure("cannot write " + shown_name + ": " + gdal_reason());
+    place(ds.get(), g);
+    return ds;
+}
+
+void finish(Dataset &ds, const std::string &shown_name)
+{
+    CPLErrorReset();
+    ds.reset();
+    if (CPLGetLastErrorType() == CE_Failure)
+        throw Failure("cannot write " + shown_name + ": " + gdal_reason());
+}
+
 } // namespace
 
-WriteReport write_products(const Options &o, const ContourGrid &c, const tolvane::Result &result,
-                           const ProductNames &names, GDALProgressFunc progress, void *progress_data)
+const char *type_name(OutputType type)
 {
-    WriteReport report;
-    const Grid &g = c.grid;
-    Dataset model;
-    switch (o.type) {
-    case OutputType::Int16: {
-        const auto cells = converted<std::int16_t>(result, c.table.scale, o.type, report, o);
-        model = raster_on(g, GDT_Int16, cells.data(), report.nodata);
-        break;
+    switch (type) {
+    case OutputType::Int32:
+        return "Int32";
+    case OutputType::Int16:
+        return "Int16";
+    default:
+        return "Float32";
     }
-    case OutputType::Int32: {
-        const auto cells = converted<std::int32_t>(result, c.table.scale, o.type, report, o);
-        model = raster_on(g, GDT_Int32, cells.data(), report.nodata);
-        break;
-    }
-    default: {
-        const auto cells = converted<float>(result, c.table.scale, o.type, report, o);
-        model = raster_on(g, GDT_Float32, cells.data(), report.nodata);
-    }
-    }
+}
 
-    // Shares of the writing, one per file.
-    const int steps = 1 + !o.contours_file.empty() + !o.hillshade_file.empty();
+void check_products(const ProductRequest &p)
+{
+    if (p.output.empty())
+        throw UsageFailure("no output file given");
+    if (p.format != "GTiff" && p.format != "COG")
+        throw UsageFailure("-of: '" + p.format + "' is not GTiff or COG");
+    for (const std::string *path : {&p.output, &p.contours, &p.hillshade, &p.leaks})
+        if (path->rfind("/vsi", 0) == 0)
+            throw Failure("cannot write " + *path + ": not a file on disk");
+    char **list = nullptr;
+    for (const std::string &co : p.creation_options) {
+        if (co.find('=') == std::string::npos || co.front() == '=') {
+            CSLDestroy(list);
+            throw UsageFailure("-co: '" + co + "' is not NAME=VALUE");
+        }
+        list = CSLAddString(list, co.c_str());
+    }
+    CPLErrorReset();
+    const bool valid = !list || GDALValidateCreationOptions(GDALGetDriverByName(p.format.c_str()), list);
+    CSLDestroy(list);
+    if (!valid)
+        throw Failure("-co: the " + p.format + " driver refuses the creation options: " + gdal_reason());
+    if (p.type != OutputType::Float32 && p.nodata) {
+        const Range r = type_range(p.type);
+        if (*p.nodata != std::nearbyint(*p.nodata) || *p.nodata < r.lowest || *p.nodata > r.highest)
+            throw Failure("-a_nodata " + decimal(*p.nodata) + " is not a value of " + type_name(p.type));
+    }
+}
+
+ProductNames pending_products(PendingFiles &files, const ProductRequest &p)
+{
+    ProductNames names;
+    names.model = files.add(p.output);
+    if (!p.contours.empty())
+        names.contours = files.add(p.contours);
+    if (!p.hillshade.empty())
+        names.hillshade = files.add(p.hillshade);
+    if (!p.leaks.empty())
+        names.leaks = files.add(p.leaks);
+    return names;
+}
+
+// ---- The writer. ----
+
+struct ProductWriter::Impl {
+    ProductRequest p;
+    Grid grid;
+    LevelTable table;
+    PendingFiles files;
+    ProductNames names;
+    std::string gtiff; // the GeoTIFF being written: the model itself, or the COG's intermediate
+    Dataset ds;
+    Range range{};
+    double nodata = 0;
+    long long clamped = 0, nodata_in_data = 0;
+
+    template <typename T> void write(int row, int column, int rows, int columns, const std::int32_t *cells);
+};
+
+ProductWriter::ProductWriter(const ProductRequest &p, const Grid &grid, const LevelTable &table)
+    : impl_(std::make_unique<Impl>())
+{
+    Impl &w = *impl_;
+    check_products(p);
+    w.p = p;
+    w.grid = grid;
+    w.table = table;
+    w.names = pending_products(w.files, p);
+    w.range = type_range(p.type);
+    w.nodata = p.nodata ? *p.nodata : default_nodata(p.type, table.lowest_value, table.highest_value);
+    const bool cog = p.format == "COG";
+    w.gtiff = cog ? w.files.scratch(p.output, ".tif") : w.names.model;
+    w.ds = create_gtiff(w.gtiff, p.output, grid, gdal_type(p.type),
+                        cog ? std::vector<std::string>{} : p.creation_options);
+    GDALSetRasterNoDataValue(GDALGetRasterBand(w.ds.get(), 1), w.nodata);
+}
+
+ProductWriter::~ProductWriter() = default;
+
+// The altitudes in the output type: scaled back, rounded for integer types and
+// clamped to them; cells the core left empty become nodata.
+template <typename T>
+void ProductWriter::Impl::write(int row, int column, int rows, int columns, const std::int32_t *cells)
+{
+    const bool integer = p.type != OutputType::Float32;
+    const T none = static_cast<T>(nodata);
+    const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
+    std::vector<T> out(n);
+    for (std::size_t k = 0; k < n; k++) {
+        if (cells[k] == tolvane::EMPTY) {
+            out[k] = none;
+            continue;
+        }
+        double x = unscaled(cells[k], table);
+        if (integer)
+            x = std::nearbyint(x);
+        if (x < range.lowest || x > range.highest) {
+            clamped++;
+            x = std::clamp(x, range.lowest, range.highest);
+        }
+        out[k] = static_cast<T>(x);
+        if (out[k] == none)
+            nodata_in_data++;
+    }
+    if (GDALRasterIO(GDALGetRasterBand(ds.get(), 1), GF_Write, column, row, columns, rows, out.data(), columns, rows,
+                     gdal_type(p.type), 0, 0) != CE_None)
+        throw Failure("cannot write " + p.output + ": " + gdal_reason());
+}
+
+void ProductWriter::write(int row, int column, int rows, int columns, const std::int32_t *cells)
+{
+    switch (impl_->p.type) {
+    case OutputType::Int16:
+        return impl_->write<std::int16_t>(row, column, rows, columns, cells);
+    case OutputType::Int32:
+        return impl_->write<std::int32_t>(row, column, rows, columns, cells);
+    default:
+        return impl_->write<float>(row, column, rows, columns, cells);
+    }
+}
+
+void ProductWriter::write_contours(const std::vector<std::int32_t> &cells)
+{
+    const Impl &w = *impl_;
+    if (w.names.contours.empty())
+        return;
+    // In the data's units, whole numbers as Int32 and decimals as Float64, so that the
+    // file read back as a contour raster gives the same run.
+    const bool whole = w.table.decimals == 1;
+    const GDALDataType type = whole ? GDT_Int32 : GDT_Float64;
+    std::vector<double> v(cells.size());
+    for (std::size_t k = 0; k < cells.size(); k++)
+        v[k] = cells[k] == tolvane::EMPTY ? tolvane::EMPTY
+                                          : whole ? std::nearbyint(unscaled(cells[k], w.table)) : unscaled(cells[k], w.table);
+    Dataset ds = create_gtiff(w.names.contours, w.p.contours, w.grid, type, {});
+    GDALRasterBandH band = GDALGetRasterBand(ds.get(), 1);
+    GDALSetRasterNoDataValue(band, tolvane::EMPTY);
+    if (GDALRasterIO(band, GF_Write, 0, 0, w.grid.columns, w.grid.rows, v.data(), w.grid.columns, w.grid.rows,
+                     GDT_Float64, 0, 0) != CE_None)
+        throw Failure("cannot write " + w.p.contours + ": " + gdal_reason());
+    finish(ds, w.p.contours);
+}
+
+void ProductWriter::write_leaks(const std::vector<std::uint8_t> &mask)
+{
+    if (!impl_->names.leaks.empty())
+        write_mask(impl_->names.leaks, impl_->grid, mask);
+}
+
+void ProductWriter::commit(GDALProgressFunc progress, void *progress_arg)
+{
+    Impl &w = *impl_;
+    finish(w.ds, w.p.output);
+    if (!progress)
+        progress = GDALDummyProgress;
+    const int steps = 1 + !w.names.hillshade.empty() + (w.p.format == "COG");
     int step = 0;
-    auto share = [&](auto write) {
-        void *scaled = GDALCreateScaledProgress(double(step) / steps, double(step + 1) / steps, progress, progress_data);
+    auto share = [&](auto make) {
+        void *scaled = GDALCreateScaledProgress(double(step) / steps, double(step + 1) / steps, progress, progress_arg);
         try {
-            write(scaled);
+            make(scaled);
         } catch (...) {
             GDALDestroyScaledProgress(scaled);
             throw;
@@ -243,32 +374,50 @@ WriteReport write_products(const Options &o, const ContourGrid &c, const tolvane
         GDALDestroyScaledProgress(scaled);
         step++;
     };
-    if (!names.contours.empty())
-        share([&](void *scaled) {
-            Dataset burned = raster_on(g, GDT_Int32, c.cells.data(), tolvane::EMPTY);
-            translate(burned.get(), names.contours, o.contours_file, {"-of", "GTiff", "-co", "COMPRESS=DEFLATE"},
-                      GDALScaledProgress, scaled);
-        });
-    if (!names.hillshade.empty())
+    Dataset model(GDALOpen(w.gtiff.c_str(), GA_ReadOnly));
+    if (!model)
+        throw Failure("cannot read back " + w.p.output + ": " + gdal_reason());
+    if (!w.names.hillshade.empty()) {
         share([&](void *scaled) {
             Arguments args{"-of", "PNG", "-compute_edges"};
             GDALDEMProcessingOptions *options = GDALDEMProcessingOptionsNew(args.argv(), nullptr);
             GDALDEMProcessingOptionsSetProgress(options, GDALScaledProgress, scaled);
-            Dataset relief(GDALDEMProcessing(names.hillshade.c_str(), model.get(), "hillshade", nullptr, options,
+            Dataset relief(GDALDEMProcessing(w.names.hillshade.c_str(), model.get(), "hillshade", nullptr, options,
                                              nullptr));
             GDALDEMProcessingOptionsFree(options);
+            if (!relief && !progress(0, nullptr, progress_arg))
+                throw Cancelled();
             if (!relief)
-                throw Failure("cannot write " + o.hillshade_file + ": " + gdal_reason());
+                throw Failure("cannot write " + w.p.hillshade + ": " + gdal_reason());
         });
-    share([&](void *scaled) {
-        Arguments args{"-of", o.format};
-        if (o.format == "GTiff" && !has_option(o.creation_options, "COMPRESS"))
-            args.add({"-co", "COMPRESS=DEFLATE"});
-        for (const std::string &co : o.creation_options)
-            args.add({"-co", co});
-        translate(model.get(), names.model, o.output, args, GDALScaledProgress, scaled);
-    });
-    return report;
+    }
+    if (w.p.format == "COG") {
+        share([&](void *scaled) {
+            Arguments args{"-of", "COG"};
+            if (!has_option(w.p.creation_options, "COMPRESS"))
+                args.add({"-co", "COMPRESS=DEFLATE"});
+            for (const std::string &co : w.p.creation_options)
+                args.add({"-co", co});
+            CPLErrorReset();
+            GDALTranslateOptions *options = GDALTranslateOptionsNew(args.argv(), nullptr);
+            GDALTranslateOptionsSetProgress(options, GDALScaledProgress, scaled);
+            Dataset written(GDALTranslate(w.names.model.c_str(), model.get(), options, nullptr));
+            GDALTranslateOptionsFree(options);
+            if (!written && !progress(0, nullptr, progress_arg))
+                throw Cancelled();
+            if (!written)
+                throw Failure("cannot write " + w.p.output + ": " + gdal_reason());
+            finish(written, w.p.output);
+        });
+    }
+    model.reset();
+    if (!progress(1, nullptr, progress_arg))
+        throw Cancelled();
+    w.files.commit();
 }
 
-} // namespace geo
+double ProductWriter::nodata() const { return impl_->nodata; }
+long long ProductWriter::clamped() const { return impl_->clamped; }
+long long ProductWriter::nodata_in_data() const { return impl_->nodata_in_data; }
+
+} // namespace tolvane::geo

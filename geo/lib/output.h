@@ -4,16 +4,13 @@
 #ifndef TOLVANE_GEO_OUTPUT_H
 #define TOLVANE_GEO_OUTPUT_H
 
-#include "grid.h"
-#include "options.h"
+#include <tolvane/geo.h>
 
 #include <string>
 #include <vector>
 
-#include <cpl_progress.h>
-#include <tolvane/tolvane.h>
 
-namespace geo {
+namespace tolvane::geo {
 
 // Temporary names of the files being written. The destructor removes whatever was
 // not committed, so a failure leaves no partial file behind.
@@ -25,33 +22,28 @@ public:
     ~PendingFiles();
     // Checks that the folder of `final_name` exists and returns the temporary name.
     std::string add(const std::string &final_name);
-    // Renames every temporary file to its final name.
+    // A second temporary name beside that of `final_name`, for a file the run needs
+    // on the way (an intermediate of a COG): removed, never renamed.
+    std::string scratch(const std::string &final_name, const std::string &suffix);
+    // Renames every temporary file to its final name and removes the scratch files.
     void commit();
 
 private:
     struct File {
         std::string final_name, temporary;
+        bool scratch = false;
     };
     std::vector<File> files_;
 };
 
-// What the writing did that the user should know.
-struct WriteReport {
-    double nodata = 0;
-    long long clamped = 0;        // cells outside the integer type, clamped
-    long long nodata_in_data = 0; // cells whose altitude equals the nodata value
-};
-
 // Temporary names of the products; empty when not asked for.
 struct ProductNames {
-    std::string model, contours, hillshade;
+    std::string model, contours, hillshade, leaks;
 };
 
-// Writes the burned contours and the shaded relief when asked, then the model, to
-// their temporary names. Throws Failure.
-WriteReport write_products(const Options &options, const ContourGrid &contours, const tolvane::Result &result,
-                           const ProductNames &names, GDALProgressFunc progress, void *progress_data);
+// Takes a temporary name for every product asked for (checking its folder).
+ProductNames pending_products(PendingFiles &files, const ProductRequest &p);
 
-} // namespace geo
+} // namespace tolvane::geo
 
 #endif

@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <deque>
 
-namespace geo {
+namespace tolvane::geo {
 
 namespace {
 
@@ -308,4 +308,4 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
     return report;
 }
 
-} // namespace geo
+} // namespace tolvane::geo

@@ -9,9 +9,9 @@
 
 #include <ogr_api.h>
 
-#include "options.h"
+#include <tolvane/geo.h>
 
-namespace geo {
+namespace tolvane::geo {
 
 struct Repairs {
     int joins = 0;         // gaps closed
@@ -58,6 +58,6 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
 // never joined.
 Repairs repair_line_gaps(OGRLayerH lines, int level_field, double max_gap, double pixel, const Extent &grid);
 
-} // namespace geo
+} // namespace tolvane::geo
 
 #endif

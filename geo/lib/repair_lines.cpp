@@ -28,7 +28,7 @@
 
 #include <ogr_api.h>
 
-namespace geo {
+namespace tolvane::geo {
 
 namespace {
 
@@ -218,4 +218,4 @@ Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, doubl
     return report;
 }
 
-} // namespace geo
+} // namespace tolvane::geo

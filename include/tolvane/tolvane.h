@@ -92,6 +92,15 @@ private:
     std::vector<long long> values_;
 };
 
+// The checks elevation() makes before it reads a cell, for front ends that check
+// their answers first; the one rule for every front end. Each throws Error.
+void check_levels(const Levels &levels); // zero_interval, too_many_zones, levels_out_of_range
+void check_smoothing(int size);          // bad_smoothing: even, or above 9 (odd sizes below 3 smooth nothing)
+void check(const std::int32_t *contours, int rows, int columns, const Levels &levels, const Options &options);
+
+// The name of an error kind, such as "too_many_zones".
+const char *kind_name(ErrorKind kind);
+
 // Runs the whole core (labelling, interpolation, dilation, averaging, smoothing) on
 // rows x columns cells (row after row) and returns the final altitude grid.
 // Throws tolvane::Error; the input is not changed.

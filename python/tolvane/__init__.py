@@ -7,17 +7,19 @@
 
 ``tolvane.elevation`` runs the same core as the dialog program: its result is
 cell for cell the ``_m4.raw`` image the dialog writes for the same contour image
-and answers. ``tolvane.tiles`` runs it tile by tile on a Dask cluster, from
-contour vectors to a GeoTIFF.
+and answers. ``tolvane.geo`` runs it from contour lines to a GeoTIFF, as the
+command ``tolvane-geo`` does, and ``tolvane.tiles`` tile by tile on a Dask
+cluster.
 """
 
 import operator
+from dataclasses import dataclass
 
 import numpy as np
 
 from . import _core
 
-__all__ = ["EMPTY", "Error", "elevation", "version"]
+__all__ = ["EMPTY", "ERROR_KINDS", "Error", "Result", "elevation", "version"]
 
 #: Cell without altitude, in the contour grid and (only when the grid holds no
 #: altitude at all) in the result.
@@ -26,13 +28,19 @@ EMPTY = _core.EMPTY
 _INT_MIN, _INT_MAX = -(2**31), 2**31 - 1
 
 
-class Error(ValueError):
-    """A run of the core refused its input or failed.
+#: The kinds of the core's errors (``Error.kind``), as the core defines them.
+ERROR_KINDS = _core.ERROR_KINDS
 
-    ``str(error)`` is the program's one-line message; ``kind`` names the case
-    (``"bad_size"``, ``"zero_interval"``, ``"too_many_zones"``,
-    ``"levels_out_of_range"``, ``"bad_smoothing"``, ``"no_altitude"``,
-    ``"no_memory"``) and ``values`` holds the numbers involved.
+
+class Error(ValueError):
+    """A run of the core or of ``tolvane.geo`` refused its input or failed.
+
+    ``str(error)`` is the program's one-line message; ``kind`` names the case:
+    one of ``ERROR_KINDS`` for the core (``"bad_size"``, ``"zero_interval"``,
+    ``"too_many_zones"``, ``"levels_out_of_range"``, ``"bad_smoothing"``,
+    ``"no_altitude"``, ``"no_memory"``), or one of ``tolvane.geo.ERROR_KINDS``
+    (``"failure"``, ``"usage"``, ``"cancelled"``); ``values`` holds the numbers
+    involved.
     """
 
     def __init__(self, message, kind=None, values=()):
@@ -46,6 +54,21 @@ class Error(ValueError):
 
 
 _core._set_error_type(Error)
+
+
+@dataclass
+class Result:
+    """What ``elevation(..., report=True)`` returns: the cells and what the core
+    found about how the levels fit the grid."""
+
+    cells: np.ndarray
+    contour_pixels: int  # cells that are not EMPTY
+    off_level_pixels: int  # contour cells whose altitude is no level of the table
+    missing_levels: tuple  # levels of the table that no cell holds
+    zones: int  # zones of the level table
+    zone_pixels: int  # cells the zone labelling reached
+    leak_pixels: int  # zone cells whose zone leaked past contours of other levels
+    leak_mask: object = None  # uint8 array, 1 on leak cells (with leak_mask=True)
 
 
 def version():
@@ -86,7 +109,8 @@ def _as_grid(contours):
     return np.ascontiguousarray(grid, dtype=np.int32)
 
 
-def elevation(contours, lowest, highest, interval, smoothing=1, progress=None, *, threads=0):
+def elevation(contours, lowest, highest, interval, smoothing=1, progress=None, *, threads=0, report=False,
+              leak_mask=False):
     """The elevation model of a grid of contour altitudes.
 
     contours: 2-D array (any memory layout) whose cells hold ``EMPTY`` or the
@@ -102,6 +126,9 @@ def elevation(contours, lowest, highest, interval, smoothing=1, progress=None, *
         again and its exception is raised when the run ends.
     threads: worker threads of the core; 0 takes ``TOLVANE_THREADS`` from the
         environment, else every core. The result is the same for every count.
+    report: return a ``Result`` (the cells and what the core found: off-level
+        pixels, missing levels, zones, leaks) instead of the cells alone.
+    leak_mask: with ``report``, also the mask of the leak cells.
 
     Returns a new int32 array of the same shape: cell for cell the ``_m4.raw``
     image the dialog program writes for the same image and answers.
@@ -129,4 +156,5 @@ def elevation(contours, lowest, highest, interval, smoothing=1, progress=None, *
         raise Error(f"smoothing size {smoothing} outside the int range", "bad_smoothing", (smoothing,))
     if not 0 <= threads <= _INT_MAX:
         raise ValueError(f"threads must be 0 or more, not {threads}")
-    return _core.elevation(grid, *levels, smoothing, progress, threads)
+    out = _core.elevation(grid, *levels, smoothing, progress, threads, bool(report), bool(report and leak_mask))
+    return Result(**out) if report else out

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -38,14 +39,16 @@ struct Zone {
     {
         return prueba::ejecuta(carpeta, answers, before);
     }
-    // Only after SIGKILL may hidden temporaries be left; no run takes them for results.
+    // Only after SIGKILL may hidden temporaries and the lock file be left; no run
+    // takes them for results.
     void previous_results_intact(bool leftovers = false, const std::string &input = "") const
     {
         for (const char *s : OUTPUTS)
             EXPECT_TRUE(s == input || prueba::lee(file(s)) == std::string("anterior ") + s) << s << " changed";
         for (const auto &e : fs::directory_iterator(file("").parent_path())) {
             const std::string name = e.path().filename().string();
-            const bool temporary = name[0] == '.' && name.find(".tmp-") != std::string::npos;
+            const bool temporary = name == ".dem.tolvane-lock"
+                                   || (name[0] == '.' && name.find(".tmp-") != std::string::npos);
             EXPECT_TRUE(name.rfind("dem_", 0) == 0 || (leftovers && temporary)) << name << " left in the folder";
         }
     }
@@ -187,6 +190,138 @@ TEST(Rechazos, DescriptorsAndLinkedOutputs)
     EXPECT_FALSE(fs::is_symlink(z.file("dem_m4.raw")));
     EXPECT_EQ(prueba::lee(z.file("dem_m4.raw")).size(), 60u);
     EXPECT_EQ(prueba::lee(other), "otro");
+}
+
+const std::set<std::string> OTHER_RESULTS = {"otro_m1.raw", "otro_m1.txt", "otro_m2.raw",
+                                             "otro_m2.txt", "otro_m4.raw", "otro_m4.txt"};
+
+// What is in the run's folder besides the two inputs and the six dem_m* names.
+std::set<std::string> extra_entries(const Zone &z)
+{
+    std::set<std::string> names;
+    for (const auto &e : fs::directory_iterator(z.file("").parent_path())) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("dem_", 0) != 0)
+            names.insert(name);
+    }
+    return names;
+}
+
+// Runs with `answers`; with `during`, that shell text runs once the run has its
+// temporaries (it then waits at the first altitude question) and `rest` follows;
+// what `during` started in the background is waited for.
+prueba::Resultado run_staged(const Zone &z, const std::string &before, const std::string &answers,
+                             const std::string &during, const std::string &rest)
+{
+    const fs::path root = z.carpeta.raiz();
+    prueba::escribe(root / ".respuestas", answers);
+    prueba::escribe(root / ".resto", rest);
+    const std::string stage = during.empty() ? ""
+                                             : "for i in $(seq 3000); do ls images/zona/.dem_m4.txt.tmp-* > /dev/null "
+                                               "2>&1 && break; sleep 0.01; done; "
+                                                   + during + "; ";
+    const std::string command = "cd '" + root.string() + "' && " + before + " { cat .respuestas; " + stage
+                                + "cat .resto; wait; } | timeout 60 '" TOLVANE_BIN "' > .salida 2> .errores";
+    const int status = std::system(command.c_str());
+    prueba::Resultado r;
+    r.estado = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.salida = prueba::lee(root / ".salida");
+    r.errores = prueba::lee(root / ".errores");
+    return r;
+}
+
+// Each row: what is done before the run, the answers, what is done while the run
+// waits with its temporaries (then the altitudes 100 200 100 and no smoothing
+// follow), the exit status, what the transcript ends with (or, for a run that
+// goes through, holds), whether the six previous results stay (but for the one
+// the row itself replaced), and what else the folder holds afterwards.
+TEST(Rechazos, FailedRunsLeaveNoFileAndKeepThePreviousResults)
+{
+    const std::string NEW = "\n\n Nombre del archivo a crear (sin ninguna extension) ? ";
+    const std::string NUL = "\n Respuesta no valida: un nombre no puede contener el caracter nulo\n";
+    const std::string END = "\n\n Fin de la entrada: falta una respuesta\n";
+    using namespace std::string_literals;
+    struct Case {
+        std::string before, answers, during;
+        int status;
+        std::string shown;
+        bool kept;
+        std::string changed = "";
+        std::set<std::string> extra = {};
+    } cases[] = {
+        // A name holding a NUL byte is asked again; it once left a file "nuevo".
+        {"", "zona dem 1 nuevo\0x"s, "", 1, NEW + NUL + NEW + END, true},
+        {"", "zona\0x zona dem\0x dem 1 nuevo\0x otro 100 200 100 1\n"s, "", 0,
+         "\n\n Nombre de la carpeta (en C:images) : " + NUL + "\n\n Nombre de la carpeta", true, "", OTHER_RESULTS},
+        // The lock of the result set: a folder or a link in its place is refused; a
+        // file left by a killed run is taken over and removed.
+        {"mkdir images/zona/.dem.tolvane-lock &&", "zona dem 0\n", "", 1,
+         "\n No se puede crear el archivo de bloqueo " + FOLDER + ".dem.tolvane-lock: es una carpeta\n", true, "",
+         {".dem.tolvane-lock"}},
+        {"ln -s ../elsewhere images/zona/.dem.tolvane-lock &&", "zona dem 0\n", "", 1,
+         "\n No se puede crear el archivo de bloqueo " + FOLDER + ".dem.tolvane-lock: demasiados enlaces simbolicos\n",
+         true, "", {".dem.tolvane-lock"}},
+        {"touch images/zona/.dem.tolvane-lock &&", "zona dem 0 100 200 100 1\n", "", 0, "\n\n Guardando el archivo\n",
+         false},
+        // A rename that fails after others were done puts every previous result back.
+        {"", "zona dem 0\n", "rm images/zona/.dem_m4.txt.tmp-*", 1,
+         "\n Error de escritura en el archivo " + FOLDER + "dem_m4.txt: no existe\n", true},
+        {"", "zona dem 0\n", "rm images/zona/dem_m4.txt && mkdir images/zona/dem_m4.txt", 1,
+         "\n Error de escritura en el archivo " + FOLDER + "dem_m4.txt: es una carpeta\n", true, "dem_m4.txt"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.before + " | " + c.answers + " | " + c.during);
+        const Zone z;
+        const prueba::Resultado r = run_staged(z, c.before, c.answers, c.during, c.during.empty() ? "" : "100 200 100 1\n");
+        EXPECT_EQ(r.estado, c.status);
+        EXPECT_EQ(r.errores, "");
+        if (c.status != 0)
+            EXPECT_TRUE(ends_with(r.salida, c.shown)) << r.salida;
+        else
+            EXPECT_NE(r.salida.find(c.shown), std::string::npos) << r.salida;
+        for (const char *o : OUTPUTS)
+            EXPECT_TRUE(!c.kept || o == c.changed || prueba::lee(z.file(o)) == std::string("anterior ") + o) << o;
+        EXPECT_EQ(extra_entries(z), c.extra);
+        EXPECT_FALSE(fs::exists(z.carpeta.raiz() / "images" / "elsewhere"));
+    }
+}
+
+// A runs and waits with its temporaries; B, started then on the same results,
+// must wait for A with one notice, and C, on other results in the same folder,
+// must not. B's six results are those of B alone (they differ from A's).
+TEST(Concurrencia, RunsOnTheSameResultsFollowOneAnother)
+{
+    const std::string A = "100 200 100 1\n", B = "zona dem 0 200 100 100 1\n";
+    std::string alone[2][6];
+    for (int n = 0; n < 2; n++) {
+        const Zone z;
+        EXPECT_EQ(z.run(n == 0 ? "zona dem 0 " + A : B).estado, 0);
+        for (int k = 0; k < 6; k++)
+            alone[n][k] = prueba::lee(z.file(OUTPUTS[k]));
+    }
+    ASSERT_NE(alone[0][2], alone[1][2]);
+
+    const Zone z;
+    const fs::path root = z.carpeta.raiz();
+    prueba::escribe(root / ".b", B);
+    prueba::escribe(root / ".c", "zona dem 1 otro " + A);
+    const std::string run = "timeout 60 '" TOLVANE_BIN "'";
+    const prueba::Resultado r = run_staged(
+        z, "", "zona dem 0\n",
+        "{ " + run + " < .b > .salida_b & } && " + run + " < .c > .salida_c"
+            + " && for i in $(seq 3000); do grep -q Aviso .salida_b && break; sleep 0.01; done",
+        A);
+    EXPECT_EQ(r.estado, 0);
+    const std::string WAIT = "\n Aviso: otra ejecucion esta escribiendo los resultados " + FOLDER + "dem_m*: "
+                             "se espera a que termine\n";
+    const std::string outB = prueba::lee(root / ".salida_b"), outC = prueba::lee(root / ".salida_c");
+    EXPECT_EQ(r.salida.find("Aviso: otra"), std::string::npos);
+    EXPECT_EQ(outC.find("Aviso: otra"), std::string::npos);
+    EXPECT_NE(outB.find(FOLDER + "dem_m4.txt \n" + WAIT + "\n\n Valor del altitud inferior ? "), std::string::npos) << outB;
+    EXPECT_TRUE(ends_with(outB, "\n\n Guardando el archivo\n\n")) << outB;
+    for (int k = 0; k < 6; k++)
+        EXPECT_EQ(prueba::lee(z.file(OUTPUTS[k])), alone[1][k]) << OUTPUTS[k];
+    EXPECT_EQ(extra_entries(z), OTHER_RESULTS);
 }
 
 // The notices between the first reading and the zones, for the image above.

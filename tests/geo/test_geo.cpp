@@ -169,7 +169,8 @@ TEST_F(Geo, FormatsAndZGiveTheSameRaster)
         expect_same_cells(gpkg, open_raster(root() / other), other);
 }
 
-// The burned grid of -contours, run through the dialog with the levels found,
+// The burned grid of -contours, in the core's units (altitude x 100 - 32500: the
+// interval of 25 becomes 2500) and run through the dialog with the levels found,
 // gives the cells of -ot Int32; read back as a contour raster it gives them too.
 TEST_F(Geo, ContourGridThroughTheDialogGivesTheSameCells)
 {
@@ -180,16 +181,19 @@ TEST_F(Geo, ContourGridThroughTheDialogGivesTheSameCells)
     EXPECT_EQ(contours.nodata, 10000000);
     EXPECT_EQ(dem.type, GDT_Int32);
 
-    std::vector<std::int32_t> cells(contours.cells.begin(), contours.cells.end());
+    std::vector<std::int32_t> cells;
+    for (double v : contours.cells)
+        cells.push_back(v == 10000000 ? 10000000 : static_cast<std::int32_t>(v * 100 - 32500));
     prueba::escribe(folder.imagen("geo", "colinas_c4.raw"), prueba::celdas(cells));
     prueba::escribe(folder.imagen("geo", "colinas_c4.txt"),
-                    std::to_string(contours.rows) + "\n" + std::to_string(contours.columns) + "\n4\n325\n575\n10\n");
-    const prueba::Resultado dialog = prueba::ejecuta(folder, "geo\ncolinas\n0\n325\n575\n25\n3\n");
+                    std::to_string(contours.rows) + "\n" + std::to_string(contours.columns) + "\n4\n0\n25000\n10\n");
+    const prueba::Resultado dialog = prueba::ejecuta(folder, "geo\ncolinas\n0\n0\n25000\n2500\n3\n");
     ASSERT_EQ(dialog.estado, 0) << dialog.salida;
     const auto m4 = prueba::enteros(prueba::lee(folder.imagen("geo", "colinas_m4.raw")), 4);
     ASSERT_EQ(m4.size(), dem.cells.size());
     for (std::size_t k = 0; k < m4.size(); k++)
-        ASSERT_EQ(m4[k], dem.cells[k]) << "row " << k / dem.columns << ", column " << k % dem.columns;
+        ASSERT_EQ(std::nearbyint((m4[k] + 32500) / 100.0), dem.cells[k])
+            << "row " << k / dem.columns << ", column " << k % dem.columns;
 
     ASSERT_EQ(geo(root(), "-q -smooth 3 -ot Int32 curvas.tif again.tif").status, 0);
     expect_same_cells(dem, open_raster(root() / "again.tif"), "contour raster as input");

@@ -13,6 +13,8 @@
 #include <ogr_api.h>
 #include <ogr_srs_api.h>
 
+namespace geo = tolvane::geo;
+
 namespace {
 
 constexpr std::int32_t E = tolvane::EMPTY;

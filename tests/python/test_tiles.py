@@ -15,6 +15,7 @@ distributed = pytest.importorskip("distributed")
 from osgeo import ogr, osr  # noqa: E402
 
 import tolvane  # noqa: E402
+import tolvane.geo  # noqa: E402
 import tolvane.tiles  # noqa: E402
 
 PIXEL = 10.0
@@ -53,11 +54,19 @@ def surface_lines(path, n=256, rings_in_corner=False):
     return str(path)
 
 
-def whole_sheet(lines):
-    """The run on the whole sheet, burnt as the tiles are."""
-    source = tolvane.tiles._open_source(lines, None, "elev")
-    grid = source.grid((PIXEL, PIXEL))
-    return tolvane.elevation(source.window(grid, 0, 0, grid.rows, grid.columns), *source.levels())
+def tool(*args):
+    """tolvane-geo itself (CTest passes its path in TOLVANE_GEO_BIN)."""
+    run = subprocess.run([os.environ["TOLVANE_GEO_BIN"], "-q", *map(str, args)], stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, text=True)
+    assert run.returncode == 0, run.stderr
+    return run
+
+
+def whole_sheet(lines, tmp_path, *options):
+    """tolvane-geo's cells for the lines at PIXEL with these options."""
+    out = tmp_path / f"tool{len(list(tmp_path.iterdir()))}.tif"
+    tool("-tr", PIXEL, PIXEL, *options, lines, out)
+    return read(out)[1]
 
 
 @pytest.fixture(scope="module")
@@ -78,52 +87,89 @@ def read(path):
     return ds, ds.GetRasterBand(1).ReadAsArray()
 
 
-def test_one_tile_is_the_whole_sheet_run_georeferenced(lines, client, tmp_path):
-    out = tmp_path / "dem.tif"
-    r = tolvane.tiles.elevation(lines, out, PIXEL, tile=4096, client=client, cog=True)
-    ds, cells = read(out)
-    np.testing.assert_array_equal(cells, whole_sheet(lines))
+BUNDLED = os.path.join(os.environ.get("TOLVANE_EXAMPLES", "examples"), "curvas", "colinas.gpkg")
+
+
+@pytest.mark.parametrize("source, pixel", [(BUNDLED, 10), (BUNDLED, 7), (None, PIXEL)])
+def test_tool_geo_and_one_tile_give_the_same_file(source, pixel, lines, client, tmp_path):
+    source = source or lines
+    tool("-tr", pixel, pixel, "-smooth", 3, source, tmp_path / "tool.tif")
+    report = tolvane.geo.elevation(source, tmp_path / "geo.tif", pixel, smoothing=3)
+    r = tolvane.tiles.elevation(source, tmp_path / "tiles.tif", pixel, tile=4096, client=client, smoothing=3,
+                                cog=True)
+    ds, cells = read(tmp_path / "tool.tif")
+    for other in ("geo.tif", "tiles.tif"):
+        o, other_cells = read(tmp_path / other)
+        np.testing.assert_array_equal(other_cells, cells, err_msg=other)
+        assert o.GetGeoTransform() == ds.GetGeoTransform() and o.GetProjection() == ds.GetProjection()
+        assert o.GetRasterBand(1).DataType == gdal.GDT_Float32 and o.GetRasterBand(1).GetNoDataValue() == -9999
+    assert report.grid == r.grid and report.levels == r.levels
     assert (r.tiles, r.empty, r.failed) == (1, [], {})
-    # The lines' extent aligned on the pixel size, with one empty pixel around.
-    assert ds.GetGeoTransform() == (500000 - PIXEL, PIXEL, 0, 4500000 + PIXEL, 0, -PIXEL)
-    assert (ds.RasterYSize, ds.RasterXSize) == (r.grid.rows, r.grid.columns) == (258, 258)
-    assert ds.GetSpatialRef().GetAuthorityCode(None) == "32630"
-    band = ds.GetRasterBand(1)
-    assert band.DataType == gdal.GDT_Int32 and band.GetNoDataValue() == tolvane.EMPTY
-    assert ds.GetMetadata("IMAGE_STRUCTURE").get("LAYOUT") == "COG"
-    assert not os.path.exists(str(out) + ".part.tif")
+    assert o.GetMetadata("IMAGE_STRUCTURE").get("LAYOUT") == "COG"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["geo.tif", "tiles.tif", "tool.tif"]
+
+
+def test_decimal_levels_repair_and_footprint_reach_the_tiles(lines, client, tmp_path):
+    """Levels every 2.5 (the lines' altitudes divided by 4), gap repair and a footprint file."""
+    ds = gdal.VectorTranslate(str(tmp_path / "quarter.gpkg"), lines, SQLStatement="SELECT geom, elev / 4 AS elev FROM curvas",
+                              SQLDialect="SQLITE")
+    ds = None
+    box = ogr.CreateGeometryFromWkt("POLYGON ((500300 4499700, 502200 4499700, 502200 4497800, 501200 4497800, "
+                                    "501200 4498900, 500300 4498900, 500300 4499700))")
+    mask = ogr.GetDriverByName("GPKG").CreateDataSource(str(tmp_path / "mask.gpkg"))
+    srs = osr.SpatialReference()
+    srs.ImportFromEPSG(32630)
+    f = ogr.Feature(mask.CreateLayer("l", srs, ogr.wkbPolygon).GetLayerDefn())
+    f.SetGeometry(box)
+    mask.GetLayer(0).CreateFeature(f)
+    mask = None
+    options = dict(repair_gaps=4, mask=str(tmp_path / "mask.gpkg"))
+    whole = whole_sheet(tmp_path / "quarter.gpkg", tmp_path, "-repair_gaps", 4, "-mask", tmp_path / "mask.gpkg")
+    r = tolvane.tiles.elevation(tmp_path / "quarter.gpkg", tmp_path / "tiles.tif", PIXEL, tile=4096, client=client,
+                                **options)
+    assert r.levels[2] == 2.5
+    np.testing.assert_array_equal(read(tmp_path / "tiles.tif")[1], whole)
+    assert np.sum(whole == -9999) > 0.3 * whole.size  # the L-shaped footprint
 
 
 def test_contour_raster_stands_for_the_lines(lines, client, tmp_path):
-    source = tolvane.tiles._open_source(lines, None, "elev")
-    grid = source.grid((PIXEL, PIXEL))
-    burnt = source.window(grid, 0, 0, grid.rows, grid.columns)
-    raster = gdal.GetDriverByName("GTiff").Create(str(tmp_path / "c.tif"), grid.columns, grid.rows, 1,
-                                                  gdal.GDT_Float32)
-    raster.SetGeoTransform(grid.geotransform())
-    raster.GetRasterBand(1).SetNoDataValue(-9999)
-    raster.GetRasterBand(1).WriteArray(np.where(burnt == tolvane.EMPTY, -9999, burnt).astype(np.float32))
-    raster = None
+    tool("-tr", PIXEL, PIXEL, "-contours", tmp_path / "c.tif", lines, tmp_path / "whole.tif")
     r = tolvane.tiles.elevation(tmp_path / "c.tif", tmp_path / "dem.tif", None, tile=4096, client=client)
-    assert r.levels == source.levels()
-    np.testing.assert_array_equal(read(tmp_path / "dem.tif")[1], whole_sheet(lines))
+    np.testing.assert_array_equal(read(tmp_path / "dem.tif")[1], read(tmp_path / "whole.tif")[1])
+    assert r.levels[2] == INTERVAL
     with pytest.raises(tolvane.Error, match="smoothing size 4"):
         tolvane.tiles.elevation(lines, tmp_path / "bad.tif", PIXEL, smoothing=4, client=client)
     assert not (tmp_path / "bad.tif").exists()
 
 
 def test_four_tiles_stay_within_the_seam_bound(lines, client, tmp_path):
-    whole = whole_sheet(lines)
+    whole = whole_sheet(lines, tmp_path).astype(np.float64)
     seams = {}
-    for halo in (0, 64):
+    for halo in (0, 64, 256):
         out = tmp_path / f"dem_{halo}.tif"
         r = tolvane.tiles.elevation(lines, out, PIXEL, tile=129, halo=halo, client=client)
         assert r.tiles == 4 and not r.failed and not r.empty
-        diff = np.abs(read(out)[1].astype(np.int64) - whole)
-        seams[halo] = diff.max(), np.sqrt(np.mean(diff.astype(float) ** 2))
-    # Within a contour interval anywhere; a halo of 64 shrinks the seams.
+        diff = np.abs(read(out)[1] - whole)
+        seams[halo] = diff.max(), np.sqrt(np.mean(diff ** 2))
+    # Within a contour interval anywhere; a halo of 64 shrinks the seams, the
+    # default of 256 reaches past the whole sheet.
     assert seams[0][0] <= INTERVAL and seams[64][0] <= INTERVAL / 2
     assert seams[64][1] < seams[0][1] / 2
+    assert seams[256][0] == 0
+
+
+def test_interrupted_run_keeps_the_earlier_result(lines, client, tmp_path):
+    out = tmp_path / "dem.tif"
+    tolvane.tiles.elevation(lines, out, PIXEL, tile=4096, client=client)
+    before = out.read_bytes()
+
+    def stop(fraction):
+        raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        tolvane.tiles.elevation(lines, out, PIXEL, tile=64, client=client, progress=stop)
+    assert out.read_bytes() == before
+    assert [p.name for p in tmp_path.iterdir()] == ["dem.tif"]
 
 
 def test_failing_tile_is_named_and_the_others_are_written(tmp_path, client):
@@ -135,8 +181,8 @@ def test_failing_tile_is_named_and_the_others_are_written(tmp_path, client):
     assert list(r.failed) == [(1, 1)] and r.levels[2] == 1
     assert "tile (1, 1) (rows 129-257, columns 129-257): too many zones" in str(e.value)
     cells = read(out)[1]
-    assert np.all(cells[129:, 129:] == tolvane.EMPTY)
-    assert not np.any(cells[:129, :] == tolvane.EMPTY) and not np.any(cells[:, :129] == tolvane.EMPTY)
+    assert np.all(cells[129:, 129:] == -9999)
+    assert not np.any(cells[:129, :] == -9999) and not np.any(cells[:, :129] == -9999)
 
     # The command line says the same through a running scheduler, and fails.
     run = subprocess.run([sys.executable, "-m", "tolvane.tiles", lines, str(tmp_path / "cli.tif"), str(PIXEL),

@@ -1,0 +1,610 @@
+// The contour source: opening, coordinate systems, reprojection, the altitude of
+// every line, the level table, the grid and the burning of any window of it.
+#include "failure.h"
+#include "footprint.h"
+#include "gdal_handles.h"
+#include "grid.h"
+#include "levels.h"
+#include "repair.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <set>
+
+#include <cpl_conv.h>
+#include <cpl_error.h>
+#include <cpl_vsi.h>
+#include <gdal_utils.h>
+#include <ogr_api.h>
+#include <ogr_srs_api.h>
+
+namespace tolvane::geo {
+
+namespace {
+
+// Bytes per cell held at once: the contour grid, the core's working grids (15
+// bytes), its result, and the output raster with its conversion.
+constexpr double BYTES_PER_CELL = 4 + 15 + 4 + 8;
+
+std::string gib(double bytes)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f GiB", bytes / (1024.0 * 1024 * 1024));
+    return text;
+}
+
+std::string join(const std::vector<std::string> &words)
+{
+    std::string s;
+    for (const std::string &w : words)
+        s += (s.empty() ? "" : ", ") + w;
+    return s.empty() ? "none" : s;
+}
+
+struct SrsCloser {
+    void operator()(void *h) const
+    {
+        if (h)
+            OSRDestroySpatialReference(h);
+    }
+};
+using Srs = std::unique_ptr<void, SrsCloser>;
+
+struct FeatureDestroyer {
+    void operator()(void *h) const { OGR_F_Destroy(h); }
+};
+using Feature = std::unique_ptr<void, FeatureDestroyer>;
+
+std::string wkt_of(OGRSpatialReferenceH srs)
+{
+    char *wkt = nullptr;
+    const char *format[] = {"FORMAT=WKT2_2018", nullptr};
+    if (OSRExportToWktEx(srs, &wkt, format) != OGRERR_NONE || !wkt) {
+        CPLFree(wkt);
+        throw Failure("cannot describe the coordinate system: " + gdal_reason());
+    }
+    std::string s = wkt;
+    CPLFree(wkt);
+    return s;
+}
+
+// The UTM zone of a longitude, as a hint for -t_srs.
+std::string utm_hint(double longitude, double latitude)
+{
+    if (!std::isfinite(longitude) || longitude < -180 || longitude > 180)
+        return "a projected system such as a UTM zone";
+    const int zone = std::clamp(static_cast<int>(std::floor((longitude + 180) / 6)) + 1, 1, 60);
+    const bool north = !(latitude < 0);
+    return "EPSG:" + std::to_string((north ? 32600 : 32700) + zone) + " (WGS 84 / UTM zone " + std::to_string(zone) +
+           (north ? "N)" : "S)");
+}
+
+// The coordinate system of the grid: -t_srs, or the input's own, as WKT (empty when
+// the input has none). Geographic ones are refused: pixel sizes and distances in
+// degrees would make every zone a handful of enormous pixels.
+std::string grid_srs(OGRSpatialReferenceH source, const std::string &input, const GridRequest &o, double longitude,
+                     double latitude)
+{
+    if (!o.target_srs.empty()) {
+        Srs target(OSRNewSpatialReference(nullptr));
+        if (OSRSetFromUserInput(target.get(), o.target_srs.c_str()) != OGRERR_NONE)
+            throw Failure("-t_srs: '" + o.target_srs + "' is not a coordinate system GDAL knows");
+        if (!source)
+            throw Failure(input + " has no coordinate system to reproject from: drop -t_srs, or give the input one");
+        if (OSRIsGeographic(target.get()))
+            throw Failure("-t_srs " + o.target_srs +
+                          " is geographic (longitude/latitude): choose a projected system, such as " +
+                          utm_hint(longitude, latitude));
+        return wkt_of(target.get());
+    }
+    if (!source)
+        return "";
+    if (OSRIsGeographic(source)) {
+        const char *name = OSRGetName(source);
+        throw Failure(input + " is in geographic coordinates (" + (name ? name : "longitude/latitude") +
+                      "), where a pixel is not a distance: reproject it with -t_srs, e.g. -t_srs " +
+                      utm_hint(longitude, latitude));
+    }
+    return wkt_of(source);
+}
+
+// The one Z of a contour line; throws if the line has none or is not level.
+void z_range(OGRGeometryH g, double &low, double &high)
+{
+    const int parts = OGR_G_GetGeometryCount(g);
+    if (parts > 0) {
+        for (int k = 0; k < parts; k++)
+            z_range(OGR_G_GetGeometryRef(g, k), low, high);
+        return;
+    }
+    for (int k = 0, n = OGR_G_GetPointCount(g); k < n; k++) {
+        const double z = OGR_G_GetZ(g, k);
+        low = std::min(low, z);
+        high = std::max(high, z);
+    }
+}
+
+double line_z(OGRGeometryH g, long long fid, const std::string &layer)
+{
+    if (!OGR_G_Is3D(g))
+        throw Failure("line " + std::to_string(fid) + " of layer '" + layer +
+                      "' has no Z coordinate: take the altitude from an attribute with -a");
+    double low = std::numeric_limits<double>::infinity(), high = -low;
+    z_range(g, low, high);
+    if (!(high - low <= 1e-6 * std::max(1.0, std::fabs(low))))
+        throw Failure("line " + std::to_string(fid) + " of layer '" + layer + "' is not a contour line: its Z goes from " +
+                      decimal(low) + " to " + decimal(high));
+    return low;
+}
+
+Extent empty_box()
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    return {inf, inf, -inf, -inf};
+}
+
+} // namespace
+
+// ---- The source's state: the lines in memory, or the contour raster. ----
+
+struct ContourSource::Impl {
+    std::string input;
+    RepairRequest repair;
+    FootprintRequest footprint;
+    Grid grid;
+    LevelTable table;
+    long long lines = 0;
+    int line_joins = 0;
+    // Lines: a copy of the layer in memory (reprojected), with the whole altitude
+    // the core sees in the field tolvane_level.
+    Dataset copy;
+    std::string layer_name;
+    // A raster on the grid: its own band read window by window, or, when it had to
+    // be warped, the whole warped grid in the core's units.
+    Dataset raster;
+    std::vector<std::int32_t> warped;
+
+    void open_lines(GDALDatasetH source, const SourceRequest &s, const GridRequest &g, const LevelRequest &l,
+                    const RepairRequest &r);
+    void open_raster(GDALDatasetH source, Dataset owned, const SourceRequest &s, const GridRequest &g,
+                     const LevelRequest &l, GDALProgressFunc progress, void *progress_arg);
+    std::vector<std::int32_t> burn_lines(int row, int column, int rows, int columns, GDALProgressFunc progress,
+                                         void *progress_arg) const;
+    std::vector<std::int32_t> read_raster(int row, int column, int rows, int columns) const;
+};
+
+namespace {
+
+OGRLayerH chosen_layer(GDALDatasetH source, const SourceRequest &s)
+{
+    OGRLayerH layer = s.layer.empty() ? GDALDatasetGetLayer(source, 0) : GDALDatasetGetLayerByName(source, s.layer.c_str());
+    if (!layer) {
+        std::vector<std::string> names;
+        for (int k = 0; k < GDALDatasetGetLayerCount(source); k++)
+            names.push_back(OGR_L_GetName(GDALDatasetGetLayer(source, k)));
+        throw Failure(s.path + " has no layer '" + s.layer + "' (its layers: " + join(names) + ")");
+    }
+    return layer;
+}
+
+void check_attribute(OGRLayerH layer, const SourceRequest &s)
+{
+    if (s.height_from_z)
+        return;
+    const std::string name = OGR_L_GetName(layer);
+    OGRFeatureDefnH defn = OGR_L_GetLayerDefn(layer);
+    const int field = OGR_FD_GetFieldIndex(defn, s.attribute.c_str());
+    if (field < 0) {
+        std::vector<std::string> fields;
+        for (int k = 0; k < OGR_FD_GetFieldCount(defn); k++)
+            fields.push_back(OGR_Fld_GetNameRef(OGR_FD_GetFieldDefn(defn, k)));
+        throw Failure("layer '" + name + "' of " + s.path + " has no attribute '" + s.attribute +
+                      "' (its fields: " + join(fields) + "); choose one with -a, or -z for altitudes in Z");
+    }
+    const OGRFieldType type = OGR_Fld_GetType(OGR_FD_GetFieldDefn(defn, field));
+    if (type != OFTInteger && type != OFTInteger64 && type != OFTReal)
+        throw Failure("attribute '" + s.attribute + "' of layer '" + name + "' is not numeric (" +
+                      OGR_GetFieldTypeName(type) + ")");
+}
+
+// A copy of the layer in memory, reprojected when asked.
+Dataset copy_of(GDALDatasetH source, const std::string &name, const SourceRequest &s, const GridRequest &g)
+{
+    Arguments args{"-f", "Memory"};
+    if (!g.target_srs.empty())
+        args.add({"-t_srs", g.target_srs});
+    args.add(name);
+    GDALVectorTranslateOptions *translate = GDALVectorTranslateOptionsNew(args.argv(), nullptr);
+    GDALDatasetH sources[1] = {source};
+    Dataset copy(GDALVectorTranslate("", nullptr, 1, sources, translate, nullptr));
+    GDALVectorTranslateOptionsFree(translate);
+    if (!copy)
+        throw Failure("cannot read layer '" + name + "' of " + s.path + ": " + gdal_reason());
+    return copy;
+}
+
+Dataset window_raster(const Grid &g, int row, int column, int rows, int columns)
+{
+    Dataset ds = memory_raster(columns, rows, GDT_Int32);
+    std::array<double, 6> t = geotransform(g, row, column);
+    GDALSetGeoTransform(ds.get(), t.data());
+    if (!g.srs_wkt.empty())
+        GDALSetProjection(ds.get(), g.srs_wkt.c_str());
+    GDALRasterBandH band = GDALGetRasterBand(ds.get(), 1);
+    GDALSetRasterNoDataValue(band, tolvane::EMPTY);
+    GDALFillRaster(band, tolvane::EMPTY, 0);
+    return ds;
+}
+
+} // namespace
+
+void ContourSource::Impl::open_lines(GDALDatasetH source, const SourceRequest &s, const GridRequest &g,
+                                     const LevelRequest &l, const RepairRequest &r)
+{
+    OGRLayerH layer = chosen_layer(source, s);
+    const std::string name = OGR_L_GetName(layer);
+    if (!(g.xres > 0 && g.yres > 0))
+        throw UsageFailure("-tr XRES YRES is required for contour lines");
+    check_attribute(layer, s);
+
+    OGREnvelope box;
+    double longitude = NAN, latitude = NAN;
+    if (OGR_L_GetExtent(layer, &box, TRUE) == OGRERR_NONE) {
+        longitude = (box.MinX + box.MaxX) / 2;
+        latitude = (box.MinY + box.MaxY) / 2;
+    }
+    const std::string wkt = grid_srs(OGR_L_GetSpatialRef(layer), s.path, g, longitude, latitude);
+    copy = copy_of(source, name, s, g);
+    OGRLayerH lines = GDALDatasetGetLayer(copy.get(), 0);
+    layer_name = OGR_L_GetName(lines);
+    const int field = s.height_from_z ? -1 : OGR_FD_GetFieldIndex(OGR_L_GetLayerDefn(lines), s.attribute.c_str());
+
+    // Altitude of every line, in reading order; NaN for a line without one.
+    std::vector<double> altitude;
+    std::vector<double> values;
+    Extent extent = empty_box();
+    OGR_L_ResetReading(lines);
+    while (OGRFeatureH next = OGR_L_GetNextFeature(lines)) {
+        const Feature owned(next);
+        OGRFeatureH f = owned.get();
+        OGRGeometryH geometry = OGR_F_GetGeometryRef(f);
+        double v = NAN;
+        if (geometry && !OGR_G_IsEmpty(geometry)) {
+            if (field < 0)
+                v = line_z(geometry, OGR_F_GetFID(f), name);
+            else if (OGR_F_IsFieldSetAndNotNull(f, field))
+                v = OGR_F_GetFieldAsDouble(f, field);
+        }
+        if (std::isfinite(v)) {
+            OGREnvelope e;
+            OGR_G_GetEnvelope(geometry, &e);
+            extent = {std::min(extent.xmin, e.MinX), std::min(extent.ymin, e.MinY), std::max(extent.xmax, e.MaxX),
+                      std::max(extent.ymax, e.MaxY)};
+            values.push_back(v);
+        }
+        altitude.push_back(v);
+    }
+    if (values.empty())
+        throw Failure("no contours: layer '" + name + "' of " + s.path + " has no line with " +
+                      (field < 0 ? std::string("an altitude") : "a value of '" + s.attribute + "'"));
+
+    table = find_levels(values, l);
+    grid = place_grid(extent, g, wkt);
+    this->lines = static_cast<long long>(values.size());
+    const Extent e = edges(grid);
+    if (extent.xmax < e.xmin || extent.xmin > e.xmax || extent.ymax < e.ymin || extent.ymin > e.ymax)
+        throw Failure("no contours: none of the " + std::to_string(values.size()) + " lines of layer '" + name +
+                      "' crosses the grid");
+
+    OGRFieldDefnH level_field = OGR_Fld_Create("tolvane_level", OFTInteger);
+    OGR_L_CreateField(lines, level_field, TRUE);
+    OGR_Fld_Destroy(level_field);
+    const int level = OGR_FD_GetFieldIndex(OGR_L_GetLayerDefn(lines), "tolvane_level");
+    OGR_L_ResetReading(lines);
+    for (double v : altitude) {
+        const Feature f(OGR_L_GetNextFeature(lines));
+        if (!std::isfinite(v))
+            continue;
+        OGR_F_SetFieldInteger(f.get(), level, scaled(v, table));
+        if (OGR_L_SetFeature(lines, f.get()) != OGRERR_NONE)
+            throw Failure("cannot keep the altitudes of the lines in memory: " + gdal_reason());
+    }
+    if (r.gaps > 0) {
+        const double pixel = std::max(grid.xres, grid.yres);
+        line_joins = repair_line_gaps(lines, level, r.gaps * pixel, pixel, edges(grid)).joins;
+    }
+}
+
+std::vector<std::int32_t> ContourSource::Impl::burn_lines(int row, int column, int rows, int columns,
+                                                          GDALProgressFunc progress, void *progress_arg) const
+{
+    Dataset burned = window_raster(grid, row, column, rows, columns);
+    Arguments burn{"-a", "tolvane_level", "-where", "tolvane_level IS NOT NULL", "-l", layer_name};
+    GDALRasterizeOptions *rasterize = GDALRasterizeOptionsNew(burn.argv(), nullptr);
+    GDALRasterizeOptionsSetProgress(rasterize, progress, progress_arg);
+    const bool burnt = GDALRasterize(nullptr, burned.get(), copy.get(), rasterize, nullptr) != nullptr;
+    GDALRasterizeOptionsFree(rasterize);
+    if (!burnt) {
+        if (progress && !progress(0, nullptr, progress_arg))
+            throw Cancelled();
+        throw Failure("cannot burn the lines of layer '" + layer_name + "': " + gdal_reason());
+    }
+    std::vector<std::int32_t> cells(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns));
+    if (GDALRasterIO(GDALGetRasterBand(burned.get(), 1), GF_Read, 0, 0, columns, rows, cells.data(), columns, rows,
+                     GDT_Int32, 0, 0) != CE_None)
+        throw Failure("cannot read the burned grid: " + gdal_reason());
+    return cells;
+}
+
+namespace {
+
+// A contour raster's cell in the core's units; EMPTY where it holds none.
+std::int32_t contour_cell(double x, double nodata, bool has_nodata, const LevelTable &t)
+{
+    if (!std::isfinite(x) || x == tolvane::EMPTY || (has_nodata && x == nodata))
+        return tolvane::EMPTY;
+    return scaled(x, t);
+}
+
+bool is_contour(double x, double nodata, bool has_nodata)
+{
+    return std::isfinite(x) && x != tolvane::EMPTY && !(has_nodata && x == nodata);
+}
+
+} // namespace
+
+void ContourSource::Impl::open_raster(GDALDatasetH source, Dataset owned, const SourceRequest &s, const GridRequest &g,
+                                      const LevelRequest &l, GDALProgressFunc progress, void *progress_arg)
+{
+    double t[6];
+    if (GDALGetGeoTransform(source, t) != CE_None)
+        throw Failure(s.path + " has no georeference (geotransform)");
+    if (t[2] != 0 || t[4] != 0 || t[1] <= 0 || t[5] >= 0)
+        throw Failure(s.path + " is a rotated or south-up grid: warp it north-up first (gdalwarp)");
+    const int columns = GDALGetRasterXSize(source), rows = GDALGetRasterYSize(source);
+    Extent own{t[0], t[3] + rows * t[5], t[0] + columns * t[1], t[3]};
+    const double longitude = (own.xmin + own.xmax) / 2, latitude = (own.ymin + own.ymax) / 2;
+    const std::string wkt = grid_srs(GDALGetSpatialRef(source), s.path, g, longitude, latitude);
+
+    const bool own_grid = !(g.xres > 0) && !g.extent && !g.aligned && g.target_srs.empty();
+    if (own_grid) {
+        check_size(rows, columns);
+        grid = {t[0], t[3], t[1], -t[5], rows, columns, wkt};
+        // The band as it is, read in blocks of lines: first its levels, then any window.
+        GDALRasterBandH band = GDALGetRasterBand(source, 1);
+        int has_nodata = 0;
+        const double nodata = GDALGetRasterNoDataValue(band, &has_nodata);
+        std::set<double> distinct;
+        std::vector<double> line(static_cast<std::size_t>(columns));
+        for (int i = 0; i < rows; i++) {
+            if (GDALRasterIO(band, GF_Read, 0, i, columns, 1, line.data(), columns, 1, GDT_Float64, 0, 0) != CE_None)
+                throw Failure("cannot read " + s.path + ": " + gdal_reason());
+            for (double x : line)
+                if (is_contour(x, nodata, has_nodata)) {
+                    distinct.insert(x);
+                    lines++;
+                }
+            if (progress && !progress((i + 1.0) / rows, nullptr, progress_arg))
+                throw Cancelled();
+        }
+        if (distinct.empty())
+            throw Failure("no contours: " + s.path + " has no valid cell on the grid");
+        table = find_levels({distinct.begin(), distinct.end()}, l);
+        raster = std::move(owned);
+        return;
+    }
+
+    GridRequest on_grid = g;
+    if (!(g.xres > 0)) {
+        if (!g.target_srs.empty())
+            throw UsageFailure("-tr XRES YRES is required to reproject a raster");
+        on_grid.xres = t[1];
+        on_grid.yres = -t[5];
+    }
+    // The grid over the input's extent in the target system.
+    Extent box = own;
+    if (!g.target_srs.empty()) {
+        Srs from(OSRClone(GDALGetSpatialRef(source)));
+        Srs to(OSRNewSpatialReference(nullptr));
+        OSRSetFromUserInput(to.get(), g.target_srs.c_str());
+        OSRSetAxisMappingStrategy(from.get(), OAMS_TRADITIONAL_GIS_ORDER);
+        OSRSetAxisMappingStrategy(to.get(), OAMS_TRADITIONAL_GIS_ORDER);
+        OGRCoordinateTransformationH ct = OCTNewCoordinateTransformation(from.get(), to.get());
+        const bool moved = ct && OCTTransformBounds(ct, own.xmin, own.ymin, own.xmax, own.ymax, &box.xmin, &box.ymin,
+                                                    &box.xmax, &box.ymax, 21);
+        if (ct)
+            OCTDestroyCoordinateTransformation(ct);
+        if (!moved)
+            throw Failure("cannot reproject the extent of " + s.path + " to " + g.target_srs + ": " + gdal_reason());
+    }
+    grid = place_grid(box, on_grid, wkt);
+
+    // Nearest-neighbour warp onto the grid: each grid cell takes the contour value
+    // of the input cell under its centre.
+    const Extent e = edges(grid);
+    Arguments warp{"-of", "MEM", "-r", "near", "-ot", "Float64", "-dstnodata", "nan"};
+    warp.add({"-te", exact(e.xmin), exact(e.ymin), exact(e.xmax), exact(e.ymax)});
+    warp.add({"-ts", std::to_string(grid.columns), std::to_string(grid.rows)});
+    if (!g.target_srs.empty())
+        warp.add({"-t_srs", g.target_srs});
+    GDALWarpAppOptions *warp_options = GDALWarpAppOptionsNew(warp.argv(), nullptr);
+    GDALWarpAppOptionsSetProgress(warp_options, progress, progress_arg);
+    GDALDatasetH sources[1] = {source};
+    Dataset warped_grid(GDALWarp("", nullptr, 1, sources, warp_options, nullptr));
+    GDALWarpAppOptionsFree(warp_options);
+    if (!warped_grid) {
+        if (progress && !progress(0, nullptr, progress_arg))
+            throw Cancelled();
+        throw Failure("cannot read " + s.path + " onto the grid: " + gdal_reason());
+    }
+    std::vector<double> v(static_cast<std::size_t>(grid.rows) * static_cast<std::size_t>(grid.columns));
+    if (GDALRasterIO(GDALGetRasterBand(warped_grid.get(), 1), GF_Read, 0, 0, grid.columns, grid.rows, v.data(),
+                     grid.columns, grid.rows, GDT_Float64, 0, 0) != CE_None)
+        throw Failure("cannot read " + s.path + ": " + gdal_reason());
+    warped_grid.reset();
+    std::set<double> distinct;
+    for (double x : v)
+        if (is_contour(x, 0, false)) {
+            distinct.insert(x);
+            lines++;
+        }
+    if (distinct.empty())
+        throw Failure("no contours: " + s.path + " has no valid cell on the grid");
+    table = find_levels({distinct.begin(), distinct.end()}, l);
+    warped.resize(v.size());
+    for (std::size_t k = 0; k < v.size(); k++)
+        warped[k] = contour_cell(v[k], 0, false, table);
+}
+
+std::vector<std::int32_t> ContourSource::Impl::read_raster(int row, int column, int rows, int columns) const
+{
+    std::vector<std::int32_t> cells(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns),
+                                    tolvane::EMPTY);
+    // The part of the window on the grid.
+    const int r0 = std::max(row, 0), r1 = std::min(row + rows, grid.rows);
+    const int c0 = std::max(column, 0), c1 = std::min(column + columns, grid.columns);
+    if (r0 >= r1 || c0 >= c1)
+        return cells;
+    const std::size_t width = static_cast<std::size_t>(c1 - c0);
+    if (!raster) {
+        for (int i = r0; i < r1; i++)
+            std::copy_n(&warped[static_cast<std::size_t>(i) * grid.columns + c0], width,
+                        &cells[static_cast<std::size_t>(i - row) * columns + (c0 - column)]);
+        return cells;
+    }
+    GDALRasterBandH band = GDALGetRasterBand(raster.get(), 1);
+    int has_nodata = 0;
+    const double nodata = GDALGetRasterNoDataValue(band, &has_nodata);
+    std::vector<double> line(width);
+    for (int i = r0; i < r1; i++) {
+        if (GDALRasterIO(band, GF_Read, c0, i, c1 - c0, 1, line.data(), c1 - c0, 1, GDT_Float64, 0, 0) != CE_None)
+            throw Failure("cannot read " + input + ": " + gdal_reason());
+        std::int32_t *out = &cells[static_cast<std::size_t>(i - row) * columns + (c0 - column)];
+        for (std::size_t k = 0; k < width; k++)
+            out[k] = contour_cell(line[k], nodata, has_nodata, table);
+    }
+    return cells;
+}
+
+// ---- The public face. ----
+
+ContourSource::ContourSource(const Request &q, GDALProgressFunc progress, void *progress_arg)
+    : impl_(std::make_unique<Impl>())
+{
+    const SourceRequest &s = q.source;
+    const GridRequest &g = q.grid;
+    const LevelRequest &l = q.levels;
+    const RepairRequest &r = q.repair;
+    impl_->input = s.path;
+    impl_->repair = q.repair;
+    impl_->footprint = q.footprint;
+    Dataset source(
+        GDALOpenEx(s.path.c_str(), GDAL_OF_VECTOR | GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+    if (!source) {
+        VSIStatBufL st;
+        if (VSIStatL(s.path.c_str(), &st) != 0)
+            throw Failure("cannot open " + s.path + ": no such file");
+        throw Failure("GDAL reads neither lines nor a raster from " + s.path);
+    }
+    if (GDALDatasetGetLayerCount(source.get()) > 0)
+        impl_->open_lines(source.get(), s, g, l, r);
+    else if (GDALGetRasterCount(source.get()) > 0) {
+        GDALDatasetH handle = source.get();
+        impl_->open_raster(handle, std::move(source), s, g, l, progress, progress_arg);
+    } else
+        throw Failure(s.path + " holds neither layers nor raster bands");
+}
+
+ContourSource::~ContourSource() = default;
+
+const Grid &ContourSource::grid() const { return impl_->grid; }
+const LevelTable &ContourSource::table() const { return impl_->table; }
+long long ContourSource::lines() const { return impl_->lines; }
+int ContourSource::line_joins() const { return impl_->line_joins; }
+
+std::vector<std::int32_t> ContourSource::burn(int row, int column, int rows, int columns, GDALProgressFunc progress,
+                                              void *progress_arg) const
+{
+    if (rows <= 0 || columns <= 0)
+        throw Failure("a window of " + std::to_string(rows) + " x " + std::to_string(columns) + " pixels is empty");
+    check_size(rows, columns);
+    if (impl_->copy)
+        return impl_->burn_lines(row, column, rows, columns, progress, progress_arg);
+    return impl_->read_raster(row, column, rows, columns);
+}
+
+Window ContourSource::prepare(int row, int column, int rows, int columns, GDALProgressFunc progress,
+                              void *progress_arg) const
+{
+    Window w{row, column, rows, columns, burn(row, column, rows, columns, progress, progress_arg), {}, 0, 0};
+    if (impl_->repair.gaps > 0)
+        w.grid_joins = repair_gaps(w.cells, rows, columns, impl_->repair.gaps).joins;
+    const std::string &mask = impl_->footprint.mask;
+    if (!mask.empty()) {
+        Grid on_window = impl_->grid;
+        on_window.origin_x += column * on_window.xres;
+        on_window.origin_y -= row * on_window.yres;
+        on_window.rows = rows;
+        on_window.columns = columns;
+        w.inside = mask == "auto" ? footprint_of_lines(w.cells, rows, columns) : footprint_from_file(mask, on_window);
+        wall_outside(w.cells, rows, columns, w.inside);
+        w.outside = std::count(w.inside.begin(), w.inside.end(), std::uint8_t{0});
+    }
+    return w;
+}
+
+// ---- Grid placement. ----
+
+void check_size(double rows, double columns)
+{
+    const double cells = rows * columns;
+    const std::string size = decimal(rows) + " rows and " + decimal(columns) + " columns";
+    if (rows > INT_MAX || columns > INT_MAX || cells > 1e15)
+        throw Failure("a grid of " + size + " is too large: choose a larger -tr or a smaller -te");
+    const double ram = static_cast<double>(CPLGetUsablePhysicalRAM());
+    const double need = cells * BYTES_PER_CELL;
+    if (ram > 0 && need > ram)
+        throw Failure("a grid of " + size + " needs about " + gib(need) + " of memory, this machine has " + gib(ram) +
+                      ": choose a larger -tr or a smaller -te");
+}
+
+std::array<double, 6> geotransform(const Grid &g, int row, int column)
+{
+    return {g.origin_x + column * g.xres, g.xres, 0, g.origin_y - row * g.yres, 0, -g.yres};
+}
+
+Extent edges(const Grid &g)
+{
+    return {g.origin_x, g.origin_y - g.rows * g.yres, g.origin_x + g.columns * g.xres, g.origin_y};
+}
+
+Grid place_grid(const Extent &box, const GridRequest &o, const std::string &srs_wkt)
+{
+    if (!(o.xres > 0 && o.yres > 0))
+        throw UsageFailure("-tr XRES YRES is required for contour lines");
+    Extent e = o.extent ? *o.extent
+                        : Extent{box.xmin - o.xres, box.ymin - o.yres, box.xmax + o.xres, box.ymax + o.yres};
+    if (o.aligned) {
+        e.xmin = std::floor(e.xmin / o.xres) * o.xres;
+        e.xmax = std::ceil(e.xmax / o.xres) * o.xres;
+        e.ymin = std::floor(e.ymin / o.yres) * o.yres;
+        e.ymax = std::ceil(e.ymax / o.yres) * o.yres;
+    }
+    // A given extent is divided as GDAL's utilities do (to the nearest whole number
+    // of pixels); the lines' box is covered entirely.
+    auto count = [&o](double width, double res) {
+        const double n = width / res;
+        if (o.extent || std::fabs(n - std::nearbyint(n)) <= 1e-9 * std::max(1.0, n))
+            return std::max(1.0, std::nearbyint(n));
+        return std::ceil(n);
+    };
+    const double columns = count(e.xmax - e.xmin, o.xres);
+    const double rows = count(e.ymax - e.ymin, o.yres);
+    check_size(rows, columns);
+    return {e.xmin, e.ymax, o.xres, o.yres, static_cast<int>(rows), static_cast<int>(columns), srs_wkt};
+}
+
+} // namespace tolvane::geo

@@ -1,0 +1,268 @@
+// tolvane's GIS layer: from contour lines (any vector format GDAL reads) or a
+// contour raster to a georeferenced elevation model, with the core of
+// <tolvane/tolvane.h>. Every front end (tolvane-geo, Python's tolvane.geo, the
+// tiles on Dask, QGIS) calls this library; none of it prints or reads argv.
+//
+//     tolvane::geo::Request r;
+//     r.source.path = "curvas.gpkg";
+//     r.grid.xres = r.grid.yres = 10;
+//     r.product.output = "dem.tif";
+//     tolvane::geo::Report report = tolvane::geo::elevation(r);
+//
+// Failures throw tolvane::geo::Failure (one English line). Call GDALAllRegister()
+// before anything here.
+#ifndef TOLVANE_GEO_H
+#define TOLVANE_GEO_H
+
+#include <tolvane/tolvane.h>
+
+#include <cpl_progress.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tolvane::geo {
+
+// A failure of a run, in one line for the user.
+struct Failure : std::runtime_error {
+    explicit Failure(const std::string &message) : std::runtime_error(message) {}
+};
+
+// A request that lacks something this input needs (a pixel size for lines, say):
+// the command line shows its usage after it.
+struct UsageFailure : Failure {
+    explicit UsageFailure(const std::string &message) : Failure(message) {}
+};
+
+// The run was stopped by its progress function (it returned FALSE).
+struct Cancelled : Failure {
+    Cancelled() : Failure("interrupted") {}
+};
+
+struct Extent {
+    double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
+};
+
+// ---- Requests: what to read, on which grid, with which levels, into what. ----
+
+// The contour lines (or a raster whose valid cells are contour altitudes).
+struct SourceRequest {
+    std::string path;
+    std::string layer;              // empty: the first layer
+    std::string attribute = "elev"; // field holding the altitude
+    bool height_from_z = false;     // take the altitude from Z instead
+};
+
+struct GridRequest {
+    double xres = 0, yres = 0;     // pixel size; 0: a contour raster's own (lines need one)
+    std::optional<Extent> extent;  // default: the lines' extent and one pixel around
+    bool aligned = false;          // edges on multiples of the pixel size (-tap)
+    std::string target_srs;        // reproject the input first; empty: its own system
+};
+
+struct GivenLevels {
+    double lowest = 0, highest = 0, interval = 0;
+};
+
+struct LevelRequest {
+    std::optional<GivenLevels> given; // default: found in the data
+    double scale = 0;                 // 0: the smallest power of ten that makes the levels whole
+};
+
+// Joining line ends across gaps before the core runs.
+struct RepairRequest {
+    double gaps = 0; // largest gap closed, in pixels; 0: none
+};
+
+// The area the lines cover: outside it the output is nodata, and lines ending on
+// its edge close their bands there.
+struct FootprintRequest {
+    std::string mask; // empty: none; "auto": the convex hull of the lines; else a polygon file
+};
+
+enum class OutputType { Float32, Int32, Int16 };
+
+struct ProductRequest {
+    std::string output;                        // the elevation model (GeoTIFF or COG)
+    OutputType type = OutputType::Float32;     // integer types are rounded and clamped
+    std::string format = "GTiff";              // GTiff or COG
+    std::vector<std::string> creation_options; // NAME=VALUE of the output driver
+    std::optional<double> nodata;              // default: a value outside the data
+    std::string contours;  // also the burned grid the core received (Int32 GeoTIFF); empty: no
+    std::string hillshade; // also a shaded relief (PNG); empty: no
+    std::string leaks;     // also where zones leaked (Byte GeoTIFF); empty: no
+};
+
+// The core's own answers.
+struct CoreRequest {
+    int smoothing = 1; // Bezier smoothing size: 1 (none), 3, 5, 7 or 9
+    int threads = 0;   // 0: TOLVANE_THREADS, else every core
+};
+
+struct Request {
+    SourceRequest source;
+    GridRequest grid;
+    LevelRequest levels;
+    RepairRequest repair;
+    FootprintRequest footprint;
+    CoreRequest core;
+    ProductRequest product;
+};
+
+// ---- What a run found and did. ----
+
+// A north-up grid: rows x columns pixels of xres x yres whose top-left corner is
+// (origin_x, origin_y).
+struct Grid {
+    double origin_x = 0, origin_y = 0;
+    double xres = 0, yres = 0;
+    int rows = 0, columns = 0;
+    std::string srs_wkt; // empty: no coordinate system
+};
+
+// The whole-number level table the core sees. An altitude v becomes
+// v x scale - base: scale is a power of ten that makes every level whole and
+// gives the interval at least 1000 units (so that the core's whole-number
+// arithmetic keeps a thousandth of the interval, whatever the unit), and base
+// puts the lowest altitude at 0 (so that the result does not depend on the datum).
+struct LevelTable {
+    double scale = 1;
+    long long base = 0;
+    double decimals = 1;      // the power of ten that made the data whole (1: whole already)
+    tolvane::Levels levels;   // in the core's units
+    std::size_t distinct = 0; // distinct altitudes found in the data
+    bool given = false;       // the levels were given, not found
+    double lowest_value = 0, highest_value = 0; // the lowest and highest altitude in the data
+};
+
+struct Report {
+    Grid grid;
+    LevelTable table;
+    long long lines = 0;        // features (vector input) or contour cells (raster input) read
+    int line_joins = 0;         // gaps closed on the lines before burning
+    int grid_joins = 0;         // gaps closed on the burned grid
+    bool footprint = false;     // a footprint was applied
+    long long outside = 0;      // pixels outside it (nodata)
+    long long contour_pixels = 0;
+    long long off_level_pixels = 0;  // contour pixels whose altitude is no level of the table
+    std::vector<double> missing_levels; // levels of the table no pixel holds, in the data's units
+    long long zone_pixels = 0;
+    long long leak_pixels = 0;  // zone pixels between contours that are not their zone's
+    double nodata = 0;          // the nodata value written
+    long long clamped = 0;      // cells outside the integer type, clamped
+    long long nodata_in_data = 0; // cells whose altitude equals the nodata value
+};
+
+// ---- The whole run. ----
+
+// Reads the source, places the grid, finds the levels, burns, repairs, walls the
+// footprint, runs the core and writes every product asked for, each under a
+// temporary name beside it, renamed only when all are complete (a failure or an
+// ending signal leaves none behind). progress follows GDAL's convention; when it
+// returns FALSE the run stops with Cancelled. Throws Failure.
+Report elevation(const Request &request, GDALProgressFunc progress = nullptr, void *progress_arg = nullptr);
+
+// The report in English lines, as tolvane-geo prints them: the notes (grid,
+// levels, scale, repairs, footprint) and the warnings (what is left for the user
+// to look at).
+std::vector<std::string> notes(const Report &report, const Request &request);
+std::vector<std::string> warnings(const Report &report, const Request &request);
+
+// ---- The steps, for front ends that cut the run into windows (the tiles). ----
+
+// The grid over `box` (the lines' extent in the grid's system): the extent given,
+// or the box with one empty pixel around it; `aligned` moves every edge outward to
+// a multiple of the pixel size. Throws Failure when the grid is too large.
+Grid place_grid(const Extent &box, const GridRequest &request, const std::string &srs_wkt);
+
+// The table for these altitudes: the given levels, or the lowest and highest value
+// with the greatest common step as interval; scaled to whole numbers.
+LevelTable find_levels(const std::vector<double> &values, const LevelRequest &request);
+
+// A window of the grid as the core receives it: the contours burned, the gaps
+// closed and the footprint walled.
+struct Window {
+    int row = 0, column = 0, rows = 0, columns = 0;
+    std::vector<std::int32_t> cells;  // the scaled altitude on contour pixels, tolvane::EMPTY elsewhere
+    std::vector<std::uint8_t> inside; // 1 inside the footprint; empty: no footprint
+    int grid_joins = 0;               // gaps closed on the burned window
+    long long outside = 0;            // pixels outside the footprint
+};
+
+// The contour lines or raster of a request, opened (and reprojected) once, with
+// its grid and level table; burns any window of the grid. Not for use from
+// several threads at once.
+class ContourSource {
+public:
+    explicit ContourSource(const Request &request, GDALProgressFunc progress = nullptr, void *progress_arg = nullptr);
+    ~ContourSource();
+    ContourSource(const ContourSource &) = delete;
+    ContourSource &operator=(const ContourSource &) = delete;
+
+    const Grid &grid() const;
+    const LevelTable &table() const;
+    long long lines() const;
+    int line_joins() const;
+
+    // rows x columns cells from (row, column) of the grid (the window may reach
+    // past the grid's edges): the same cells as the same part of a burn of the
+    // whole grid.
+    std::vector<std::int32_t> burn(int row, int column, int rows, int columns, GDALProgressFunc progress = nullptr,
+                                   void *progress_arg = nullptr) const;
+
+    // The window burned, then its gaps closed and its footprint walled as the
+    // request asks. A footprint "auto" is that of the window's own lines.
+    Window prepare(int row, int column, int rows, int columns, GDALProgressFunc progress = nullptr,
+                   void *progress_arg = nullptr) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The elevation model written window by window: under a temporary name, renamed
+// (with the hillshade made from it, and turned into a COG when asked) only by
+// commit(); a writer destroyed before commit() leaves nothing behind.
+class ProductWriter {
+public:
+    ProductWriter(const ProductRequest &product, const Grid &grid, const LevelTable &table);
+    ~ProductWriter();
+    ProductWriter(const ProductWriter &) = delete;
+    ProductWriter &operator=(const ProductWriter &) = delete;
+
+    // rows x columns cells of the core's result (EMPTY: nodata) at (row, column).
+    void write(int row, int column, int rows, int columns, const std::int32_t *cells);
+    // The burned contours of the whole grid, when the request asks for them.
+    void write_contours(const std::vector<std::int32_t> &cells);
+    // The leak mask of the whole grid, when the request asks for it.
+    void write_leaks(const std::vector<std::uint8_t> &mask);
+    // Finishes every product and gives each its name. Throws Failure or Cancelled.
+    void commit(GDALProgressFunc progress = nullptr, void *progress_arg = nullptr);
+
+    double nodata() const;
+    long long clamped() const;        // cells outside the integer type, clamped
+    long long nodata_in_data() const; // cells whose altitude equals the nodata value
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Checks the products of a request before anything is computed: folders exist,
+// no two products share a name, the format and creation options are ones GDAL
+// takes. Throws Failure.
+void check_products(const ProductRequest &product);
+
+// "Float32", "Int32" or "Int16".
+const char *type_name(OutputType type);
+
+// "12.5" rather than "12.500000".
+std::string decimal(double value);
+
+} // namespace tolvane::geo
+
+#endif

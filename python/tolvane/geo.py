@@ -1,0 +1,115 @@
+"""From contour lines to a georeferenced elevation model, as ``tolvane-geo`` does.
+
+    import tolvane.geo
+    report = tolvane.geo.elevation("curvas.gpkg", "dem.tif", 10)
+    print(report.grid.columns, report.grid.rows, report.levels)
+
+The same library as the command ``tolvane-geo`` runs underneath: the same options
+(under Python names) give the same file, cell for cell.
+"""
+
+from dataclasses import dataclass, field
+
+import tolvane
+
+from . import _geo
+
+__all__ = ["ERROR_KINDS", "Grid", "Report", "Request", "elevation"]
+
+#: The kinds of ``tolvane.Error`` this module raises: ``"failure"`` (the data or a
+#: file), ``"usage"`` (an option), ``"cancelled"`` (progress returned False).
+ERROR_KINDS = _geo.ERROR_KINDS
+
+_geo._set_error_type(tolvane.Error)
+
+#: A request: the keyword arguments of ``elevation`` without running it (for the
+#: tiles, which send it to their workers).
+Request = _geo.Request
+
+
+@dataclass(frozen=True)
+class Grid:
+    """A north-up grid: rows x columns pixels of xres x yres map units whose
+    top-left corner is (origin_x, origin_y)."""
+
+    origin_x: float
+    origin_y: float
+    xres: float
+    yres: float
+    rows: int
+    columns: int
+    srs_wkt: str = ""
+
+    def geotransform(self, row=0, column=0):
+        """GDAL's geotransform of the window whose top-left pixel is (row, column)."""
+        return (self.origin_x + column * self.xres, self.xres, 0.0, self.origin_y - row * self.yres, 0.0, -self.yres)
+
+
+@dataclass
+class Report:
+    """What a run found and did; ``notes`` and ``warnings`` word it as
+    ``tolvane-geo`` prints it."""
+
+    grid: Grid
+    levels: tuple  # (lowest, highest, interval) in the data's units
+    scale: float  # altitude x scale - base is the whole number the core saw
+    base: int
+    lines: int  # lines read (contour cells for a raster)
+    line_joins: int  # gaps closed on the lines
+    grid_joins: int  # gaps closed on the burned grid
+    footprint: bool
+    outside: int  # pixels outside the footprint
+    contour_pixels: int
+    off_level_pixels: int
+    missing_levels: tuple
+    zone_pixels: int
+    leak_pixels: int
+    nodata: float
+    clamped: int
+    nodata_in_data: int
+    notes: list = field(default_factory=list)
+    warnings: list = field(default_factory=list)
+
+
+def _levels(table):
+    scale, base = table["scale"], table["base"]
+    return tuple((v + base) / scale if k != "interval" else v / scale
+                 for k, v in (("lowest", table["lowest"]), ("highest", table["highest"]),
+                              ("interval", table["interval"])))
+
+
+def _report(d):
+    t = d.pop("table")
+    return Report(grid=Grid(**d.pop("grid")), levels=_levels(t), scale=t["scale"], base=t["base"], **d)
+
+
+def elevation(source, output, resolution=None, attribute="elev", *, progress=None, **options):
+    """The elevation model of contour lines, written to ``output`` (GeoTIFF).
+
+    source: contour lines in any vector format GDAL reads, or a raster whose
+        valid cells are contour altitudes (used on its own grid by default).
+    output: the GeoTIFF to write (Float32, nodata -9999 unless the data reach it).
+    resolution: pixel size in map units, one number or (x, y); lines need one.
+    attribute: the field holding the altitude.
+
+    Keyword options, each as tolvane-geo's option of the same meaning:
+    ``z`` (-z), ``layer`` (-l), ``extent`` (-te, (xmin, ymin, xmax, ymax)),
+    ``tap`` (-tap), ``t_srs`` (-t_srs), ``levels`` (-levels, (lowest, highest,
+    interval)), ``scale`` (-scale), ``smoothing`` (-smooth), ``repair_gaps``
+    (-repair_gaps, pixels), ``mask`` (-mask, a polygon file or "auto"), ``dtype``
+    (-ot: "Float32", "Int32", "Int16"), ``nodata`` (-a_nodata), ``cog`` (-of COG),
+    ``creation_options`` (-co, a list of "NAME=VALUE"), ``contours``,
+    ``hillshade``, ``leaks`` (-contours, -hillshade, -leaks: paths of the extra
+    products), ``threads`` (-threads).
+
+    progress: optional callable taking the fraction done, 0 to 1; returning
+        False stops the run (``tolvane.Error`` of kind "cancelled").
+
+    Every file is written under a temporary name and renamed only when all are
+    complete: a failure leaves nothing behind. Returns a ``Report``; raises
+    ``tolvane.Error`` (kind "failure" or "usage") when the run is refused.
+    """
+    request = _geo.Request(source, output, resolution, attribute, **options)
+    if progress is not None and not callable(progress):
+        raise TypeError("progress must be callable or None")
+    return _report(_geo.run(request, progress))
