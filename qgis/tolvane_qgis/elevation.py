@@ -59,6 +59,27 @@ HELP = {
     "(lines with gaps or open ends).",
 }
 
+# The library words its advice with tolvane-geo's options; here they are parameters.
+OPTION_NAMES = {
+    "-tr": "PIXEL_SIZE",
+    "-te": "EXTENT",
+    "-t_srs": "TARGET_CRS",
+    "-levels": "LEVELS",
+    "-smooth": "SMOOTHING",
+    "-repair_gaps": "REPAIR_GAPS",
+    "-mask": "MASK",
+    "-oversample": "OVERSAMPLE",
+    "-hillshade": "HILLSHADE",
+    "-leaks": "LEAKS",
+}
+OPTION = re.compile(r"(?<![\w-])(" + "|".join(OPTION_NAMES) + r")\b( (?:PIXELS|FILE|N)\b)?")
+
+
+def in_qgis_terms(line):
+    """line with tolvane-geo's options named as this algorithm's parameters."""
+    return OPTION.sub(lambda m: OPTION_NAMES[m.group(1)], line)
+
+
 _module = None
 
 
@@ -225,14 +246,20 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
 
         try:
             report = module.geo.elevation(**arguments, progress=progress)
+        except TypeError as e:
+            if "oversample" in arguments and "oversample" in str(e):
+                raise QgsProcessingException(
+                    "OVERSAMPLE: the installed module tolvane.geo does not oversample; leave it empty"
+                ) from None
+            raise
         except ValueError as e:  # tolvane.Error, and the module's checks of its arguments
             if feedback.isCanceled() or getattr(e, "kind", None) == "cancelled":
                 raise QgsProcessingException("Cancelled: no file was written") from None
-            raise QgsProcessingException(str(e)) from None
+            raise QgsProcessingException(in_qgis_terms(str(e))) from None
         for line in report.notes:
-            feedback.pushInfo(line)
+            feedback.pushInfo(in_qgis_terms(line))
         for line in report.warnings:
-            feedback.pushWarning(line)
+            feedback.pushWarning(in_qgis_terms(line))
         results = {"OUTPUT": arguments["output"]}
         for name, key in (("HILLSHADE", "hillshade"), ("LEAKS", "leaks")):
             if arguments.get(key):
