@@ -46,12 +46,12 @@ HELP = {
     "levels are allowed.",
     "SMOOTHING": "Bezier smoothing size: 1 (none, the default), 3, 5, 7 or 9 pixels.",
     "REPAIR_GAPS": "Join line ends of the same level at most this many pixels apart that point at each "
-    "other across empty space; 0 turns the repair off. Empty: the program's default.",
+    "other across empty space; 0 turns the repair off. Empty: as tolvane-geo without -repair_gaps.",
     "MASK": "Polygons of the area the contour lines cover. Outside them the model is nodata, and lines "
     "that end on their edge close their zones there. For a convex sheet, the convex hull of the lines "
-    "(Processing's Convex hull algorithm) will do. Empty: the program's default footprint.",
-    "OVERSAMPLE": "Burn the lines on a grid N times finer than PIXEL_SIZE (N from 1). Empty: the "
-    "program's default (chosen automatically).",
+    "(Processing's Convex hull algorithm) will do. Empty: as tolvane-geo without -mask.",
+    "OVERSAMPLE": "Burn the lines on a grid N times finer than PIXEL_SIZE (N from 1). Empty: as "
+    "tolvane-geo without -oversample.",
     "OUTPUT": "The elevation model: a Float32 GeoTIFF in the coordinate system of the lines (or "
     "TARGET_CRS); cells without altitude are nodata.",
     "HILLSHADE": "Optional: a shaded relief of the model, as a PNG image.",
