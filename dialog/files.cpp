@@ -462,14 +462,28 @@ void ouverture()
     alloue_grilles();
 }
 
-std::string refus_niveaux(long long inferieur, long long superieur, long long intervalle)
+// The core's checks of the answers, in the dialog's words.
+std::string refus_niveaux(int inferieur, int superieur, int intervalle)
 {
-    const LevelCheck c = check_levels(inferieur, superieur, intervalle);
-    if (c.problem == LevelCheck::too_many_zones)
-        return "\n Demasiadas zonas (" + std::to_string(c.zones) + "): como maximo 254\n";
-    if (c.problem == LevelCheck::out_of_range)
-        return "\n Curvas de nivel fuera del rango de los enteros\n";
+    try {
+        tolvane::check_levels({inferieur, superieur, intervalle});
+    } catch (const tolvane::Error &e) {
+        if (e.kind() == tolvane::ErrorKind::too_many_zones)
+            return "\n Demasiadas zonas (" + std::to_string(e.values().at(0)) + "): como maximo 254\n";
+        if (e.kind() == tolvane::ErrorKind::levels_out_of_range)
+            return "\n Curvas de nivel fuera del rango de los enteros\n";
+    }
     return "";
+}
+
+const char *refus_maille(int maille)
+{
+    try {
+        tolvane::check_smoothing(maille);
+    } catch (const tolvane::Error &) {
+        return maille > 9 ? "\n Ventana demasiado larga \n" : "\n el valor no es impar\n ";
+    }
+    return nullptr;
 }
 
 void questions_altitudes()

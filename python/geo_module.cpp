@@ -3,6 +3,8 @@
 // and tolvane.tiles build on them.
 #include <tolvane/geo.h>
 
+#include "numpy_arrays.h"
+
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -219,14 +221,6 @@ py::dict report_dict(const geo::Report &r, const geo::Request &q)
     return d;
 }
 
-template <typename T> py::array_t<T> as_array(std::vector<T> &&v, py::ssize_t rows, py::ssize_t columns)
-{
-    auto cells = std::make_unique<std::vector<T>>(std::move(v));
-    T *data = cells->data();
-    py::capsule owner(cells.get(), [](void *p) { delete static_cast<std::vector<T> *>(p); });
-    cells.release();
-    return py::array_t<T>({rows, columns}, {columns * py::ssize_t(sizeof(T)), py::ssize_t(sizeof(T))}, data, owner);
-}
 
 void gdal_once()
 {

@@ -6,6 +6,8 @@
 #include <tolvane/tolvane.h>
 
 #include <pybind11/functional.h>
+#include "numpy_arrays.h"
+
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -20,15 +22,6 @@ namespace py = pybind11;
 
 namespace {
 
-// The vector moves into a capsule that the returned array owns: no copy of the grid.
-template <typename T> py::array_t<T> as_array(std::vector<T> &&v, py::ssize_t rows, py::ssize_t columns)
-{
-    auto cells = std::make_unique<std::vector<T>>(std::move(v));
-    T *data = cells->data();
-    py::capsule owner(cells.get(), [](void *p) { delete static_cast<std::vector<T> *>(p); });
-    cells.release();
-    return py::array_t<T>({rows, columns}, {columns * py::ssize_t(sizeof(T)), py::ssize_t(sizeof(T))}, data, owner);
-}
 
 // The cells, or with `report` a dict of the cells and what the core found.
 py::object elevation(py::array_t<std::int32_t, py::array::c_style> contours, int lowest, int highest, int interval,

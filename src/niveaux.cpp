@@ -33,16 +33,3 @@ LevelCheck check_levels(long long lowest, long long highest, long long interval_
         c.problem = LevelCheck::out_of_range;
     return c;
 }
-
-// Null when the smoothing size is accepted, otherwise the refusal to print. Every
-// odd size up to 9 passes, negative ones included; those below 3 smooth nothing.
-const char *refus_maille(int maille)
-{
-    if (maille == 1)
-        return nullptr;
-    if (maille > 9)
-        return "\n Ventana demasiado larga \n";
-    if (maille % 2 == 0)
-        return "\n el valor no es impar\n ";
-    return nullptr;
-}

@@ -89,7 +89,7 @@ std::string chemin_hote(const std::string &chemin);
 bool entier_de(const std::string &mot, int &valeur);
 int lire_descripteur(const std::string &texte, int valeurs[6]);
 const char *refus_maille(int maille);
-std::string refus_niveaux(long long inferieur, long long superieur, long long intervalle);
+std::string refus_niveaux(int inferieur, int superieur, int intervalle);
 // Names the file and ends the run with exit status 1 unless the write went well.
 void verifie_ecriture(bool ok, const std::string &chemin);
 // A failure of the phases, in the dialog's words; the run ends with exit status 1.

@@ -58,3 +58,17 @@ def test_progress_exception_reaches_the_caller(tmp_path):
     with pytest.raises(KeyError, match="from progress"):
         tolvane.geo.elevation(BUNDLED, tmp_path / "dem.tif", 10, progress=fails)
     assert list(tmp_path.iterdir()) == []
+
+
+def test_the_datum_and_the_unit_do_not_change_the_result(tmp_path):
+    """The same lines lowered by 1000 m, and in kilometres: the same surface, moved or scaled."""
+    metres = tmp_path / "m.tif"
+    tolvane.geo.elevation(BUNDLED, metres, 10, smoothing=3)
+    base = gdal.Open(str(metres)).ReadAsArray().astype(np.float64)
+    for name, sql, back in (("lowered", "elev - 1000", lambda z: z + 1000), ("km", "elev / 1000.0", lambda z: z * 1000)):
+        lines = tmp_path / f"{name}.gpkg"
+        gdal.VectorTranslate(str(lines), BUNDLED, SQLStatement=f"SELECT geom, {sql} AS elev FROM colinas",
+                             SQLDialect="SQLITE")
+        tolvane.geo.elevation(lines, tmp_path / f"{name}.tif", 10, smoothing=3)
+        z = gdal.Open(str(tmp_path / f"{name}.tif")).ReadAsArray().astype(np.float64)
+        np.testing.assert_allclose(back(z), base, atol=1e-3, err_msg=name)
