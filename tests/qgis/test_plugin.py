@@ -21,7 +21,8 @@ def test_runner_lists_the_algorithm_and_its_parameters(qgis_env):
     parameters = details["parameters"]
     assert sorted(parameters) == sorted(PARAMETERS)
     assert all(parameters[p]["help"] for p in PARAMETERS)
-    assert [p for p in PARAMETERS if not parameters[p]["optional"]] == ["INPUT", "PIXEL_SIZE", "SMOOTHING", "OUTPUT"]
+    required = [p for p in PARAMETERS if not parameters[p]["optional"]]
+    assert required == ["INPUT", "PIXEL_SIZE", "SMOOTHING", "OUTPUT"]
 
 
 def test_runner_output_equals_tolvane_geo(qgis_env, tmp_path):
@@ -31,8 +32,9 @@ def test_runner_output_equals_tolvane_geo(qgis_env, tmp_path):
                  f"OUTPUT={tmp_path / 'qgis.tif'}", f"LEAKS={tmp_path / 'qgis_leaks.tif'}",
                  f"HILLSHADE={tmp_path / 'qgis.png'}")
     tolvane_geo("-tr", "10", "10", "-smooth", "5", "-te", "439900", "4474900", "442100", "4476600",
-                "-levels", "300", "600", "25", "-repair_gaps", "3", "-mask", mask, "-leaks", str(tmp_path / "geo_leaks.tif"),
-                "-hillshade", str(tmp_path / "geo.png"), LINES, str(tmp_path / "geo.tif"))
+                "-levels", "300", "600", "25", "-repair_gaps", "3", "-mask", mask,
+                "-leaks", str(tmp_path / "geo_leaks.tif"), "-hillshade", str(tmp_path / "geo.png"),
+                LINES, str(tmp_path / "geo.tif"))
     assert_same_raster(tmp_path / "qgis.tif", tmp_path / "geo.tif")
     assert_same_raster(tmp_path / "qgis_leaks.tif", tmp_path / "geo_leaks.tif")
     assert (tmp_path / "qgis.png").read_bytes() == (tmp_path / "geo.png").read_bytes()
@@ -107,7 +109,8 @@ def test_cancel_stops_a_long_run_and_writes_nothing(qgis_app, tmp_path):
     assert list(tmp_path.iterdir()) == []
 
 
-@pytest.mark.parametrize("target", ["EPSG:3857", "+proj=tmerc +lon_0=-3.5 +k=0.9996 +x_0=500000 +ellps=GRS80 +units=m"])
+@pytest.mark.parametrize("target", [
+    "EPSG:3857", "+proj=tmerc +lon_0=-3.5 +k=0.9996 +x_0=500000 +ellps=GRS80 +units=m"])
 def test_target_crs_by_authority_or_definition(qgis_app, tmp_path, target):
     """A system QGIS knows by code goes to GDAL by code; one of its own (USER:...) as WKT."""
     crs = QgsCoordinateReferenceSystem(target) if target.startswith("EPSG") else \
