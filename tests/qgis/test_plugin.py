@@ -1,0 +1,120 @@
+"""tolvane:elevation under QGIS: found by QGIS's runner, the same file as
+tolvane-geo, clear failures, and Cancel."""
+
+import json
+
+import pytest
+from qgis.core import (QgsCoordinateReferenceSystem, QgsFeature, QgsGeometry, QgsProcessingException,
+                       QgsProcessingFeedback, QgsVectorLayer)
+
+from conftest import LINES, assert_same_raster, footprint, qgis_process, tolvane_geo
+
+PARAMETERS = ["INPUT", "FIELD", "PIXEL_SIZE", "EXTENT", "TARGET_CRS", "LEVELS", "SMOOTHING", "REPAIR_GAPS",
+              "MASK", "OVERSAMPLE", "OUTPUT", "HILLSHADE", "LEAKS"]
+
+
+def test_runner_lists_the_algorithm_and_its_parameters(qgis_env):
+    listed = qgis_process(qgis_env, "list").stdout
+    assert "tolvane:elevation\tContour lines to elevation model" in listed
+    details = json.loads(qgis_process(qgis_env, "--json", "help", "tolvane:elevation").stdout)
+    assert details["algorithm_details"]["group"] == "Interpolation"
+    parameters = details["parameters"]
+    assert sorted(parameters) == sorted(PARAMETERS)
+    assert all(parameters[p]["help"] for p in PARAMETERS)
+    required = [p for p in PARAMETERS if not parameters[p]["optional"]]
+    assert required == ["INPUT", "PIXEL_SIZE", "SMOOTHING", "OUTPUT"]
+
+
+def test_runner_output_equals_tolvane_geo(qgis_env, tmp_path):
+    mask = footprint(tmp_path / "footprint.gpkg", 440300, 4475200, 441700, 4476200)
+    qgis_process(qgis_env, "run", "tolvane:elevation", "--", f"INPUT={LINES}", "PIXEL_SIZE=10", "SMOOTHING=5",
+                 "EXTENT=439900,442100,4474900,4476600", "LEVELS=300 600 25", "REPAIR_GAPS=3", f"MASK={mask}",
+                 f"OUTPUT={tmp_path / 'qgis.tif'}", f"LEAKS={tmp_path / 'qgis_leaks.tif'}",
+                 f"HILLSHADE={tmp_path / 'qgis.png'}")
+    tolvane_geo("-tr", "10", "10", "-smooth", "5", "-te", "439900", "4474900", "442100", "4476600",
+                "-levels", "300", "600", "25", "-repair_gaps", "3", "-mask", mask,
+                "-leaks", str(tmp_path / "geo_leaks.tif"), "-hillshade", str(tmp_path / "geo.png"),
+                LINES, str(tmp_path / "geo.tif"))
+    assert_same_raster(tmp_path / "qgis.tif", tmp_path / "geo.tif")
+    assert_same_raster(tmp_path / "qgis_leaks.tif", tmp_path / "geo_leaks.tif")
+    assert (tmp_path / "qgis.png").read_bytes() == (tmp_path / "geo.png").read_bytes()
+
+
+def test_runner_names_a_missing_input(qgis_env, tmp_path):
+    missing = tmp_path / "curvas_perdidas.gpkg"
+    run = qgis_process(qgis_env, "run", "tolvane:elevation", "--", f"INPUT={missing}", "PIXEL_SIZE=10",
+                       f"OUTPUT={tmp_path / 'out.tif'}", check=False)
+    assert run.returncode != 0
+    assert f"INPUT: {missing}" in run.stdout + run.stderr
+    assert not (tmp_path / "out.tif").exists()
+
+
+class Feedback(QgsProcessingFeedback):
+    """Keeps the progress, and cancels once it passes cancel_at percent."""
+
+    def __init__(self, cancel_at=None):
+        super().__init__()
+        self.cancel_at, self.steps = cancel_at, []
+        self.progressChanged.connect(self.step)
+
+    def step(self, percent):
+        self.steps.append(percent)
+        if self.cancel_at is not None and percent > self.cancel_at:
+            self.cancel()
+
+
+def run_in_qgis(parameters, feedback=None):
+    import processing
+
+    return processing.run("tolvane:elevation", parameters, feedback=feedback or Feedback())
+
+
+def test_memory_layer_and_z_give_the_file_of_the_lines(qgis_app, tmp_path):
+    """A layer GDAL cannot open goes through a temporary GeoPackage; without FIELD or elev, the altitude is Z."""
+    lines = QgsVectorLayer(LINES, "lines", "ogr")
+    copy = QgsVectorLayer(f"LineStringZ?crs={lines.crs().authid()}", "copy", "memory")
+    for line in lines.getFeatures():
+        geometry = line.geometry().constGet().clone()
+        geometry.addZValue(line["elev"])
+        feature = QgsFeature()
+        feature.setGeometry(QgsGeometry(geometry))
+        assert copy.dataProvider().addFeature(feature)
+    run_in_qgis({"INPUT": copy, "PIXEL_SIZE": 10, "OUTPUT": str(tmp_path / "z.tif")})
+    tolvane_geo("-tr", "10", "10", LINES, str(tmp_path / "geo.tif"))
+    assert_same_raster(tmp_path / "z.tif", tmp_path / "geo.tif")
+
+
+@pytest.mark.parametrize("change, message", [
+    ({"FIELD": "altura"}, "FIELD: the contour lines have no field 'altura'"),
+    ({"LEVELS": "300 600"}, "LEVELS: '300 600' is not three numbers"),
+    ({"SMOOTHING": 4}, "SMOOTHING: 4 is not 1, 3, 5, 7 or 9"),
+    ({"LEVELS": "0 100000 1"}, "100000 zones .* give a larger interval with LEVELS$"),  # refused by the core
+    ({"EXTENT": "0,1000,0,1000 [EPSG:25830]"}, "no contours"),    # no line in the extent
+])
+def test_bad_input_fails_with_one_line_and_keeps_the_earlier_file(qgis_app, tmp_path, change, message):
+    output = tmp_path / "dem.tif"
+    output.write_bytes(b"earlier result")
+    with pytest.raises(QgsProcessingException, match=message):
+        run_in_qgis({"INPUT": LINES, "PIXEL_SIZE": 10, "OUTPUT": str(output), **change})
+    assert output.read_bytes() == b"earlier result"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["dem.tif"]
+
+
+def test_cancel_stops_a_long_run_and_writes_nothing(qgis_app, tmp_path):
+    feedback = Feedback(cancel_at=5)
+    with pytest.raises(QgsProcessingException, match="Cancelled"):
+        run_in_qgis({"INPUT": LINES, "PIXEL_SIZE": 1, "SMOOTHING": 9, "OUTPUT": str(tmp_path / "dem.tif")},
+                    feedback)
+    assert feedback.isCanceled() and max(feedback.steps) < 100
+    assert list(tmp_path.iterdir()) == []
+
+
+@pytest.mark.parametrize("target", [
+    "EPSG:3857", "+proj=tmerc +lon_0=-3.5 +k=0.9996 +x_0=500000 +ellps=GRS80 +units=m"])
+def test_target_crs_by_authority_or_definition(qgis_app, tmp_path, target):
+    """A system QGIS knows by code goes to GDAL by code; one of its own (USER:...) as WKT."""
+    crs = QgsCoordinateReferenceSystem(target) if target.startswith("EPSG") else \
+        QgsCoordinateReferenceSystem.fromProj(target)
+    run_in_qgis({"INPUT": LINES, "PIXEL_SIZE": 12, "TARGET_CRS": crs, "OUTPUT": str(tmp_path / "qgis.tif")})
+    tolvane_geo("-tr", "12", "12", "-t_srs", target, LINES, str(tmp_path / "geo.tif"))
+    assert_same_raster(tmp_path / "qgis.tif", tmp_path / "geo.tif")
