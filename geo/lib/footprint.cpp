@@ -1,6 +1,8 @@
 // The footprint: read from polygons, walled for the core, cleared afterwards.
 #include "footprint.h"
 
+#include "auto_footprint.h"
+
 #include "failure.h"
 #include "grid.h"
 
@@ -189,58 +191,26 @@ std::vector<std::uint8_t> footprint_of_lines(const std::vector<std::int32_t> &ce
     return inside;
 }
 
-// A multi-source Dijkstra over the 8-neighbourhood that carries, from pixel to
-// pixel, the contour pixel each one is nearest to (squared Euclidean distance to
-// that pixel). Ties go to the contour pixel met first in row-major order.
+// Each walled pixel takes the level of its nearest contour pixel (exact Euclidean
+// distance, in linear time; ties as nearest_sites breaks them).
 long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
                        const std::vector<std::uint8_t> &inside)
 {
     const std::size_t n = cells.size();
-    bool any_outside = false;
-    for (std::size_t k = 0; k < n; k++)
-        any_outside = any_outside || (inside[k] == 0 && cells[k] == tolvane::EMPTY);
-    if (!any_outside)
-        return 0;
-
-    constexpr long long FAR = -1;
-    std::vector<long long> best(n, FAR);
-    std::vector<std::int64_t> site(n, -1);
-    using Entry = std::pair<long long, std::int64_t>; // squared distance, pixel
-    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> queue;
-    for (std::size_t k = 0; k < n; k++)
-        if (cells[k] != tolvane::EMPTY) {
-            best[k] = 0;
-            site[k] = static_cast<std::int64_t>(k);
-            queue.push({0, static_cast<std::int64_t>(k)});
-        }
-    if (queue.empty())
-        return 0;
-    while (!queue.empty()) {
-        const auto [d, k] = queue.top();
-        queue.pop();
-        if (d != best[k])
-            continue;
-        const int i = static_cast<int>(k / columns), j = static_cast<int>(k % columns);
-        const std::int64_t s = site[k];
-        const int si = static_cast<int>(s / columns), sj = static_cast<int>(s % columns);
-        for (int di = -1; di <= 1; di++)
-            for (int dj = -1; dj <= 1; dj++) {
-                const int y = i + di, x = j + dj;
-                if ((di == 0 && dj == 0) || y < 0 || y >= rows || x < 0 || x >= columns)
-                    continue;
-                const std::size_t m = static_cast<std::size_t>(y) * columns + x;
-                const long long dd = static_cast<long long>(y - si) * (y - si) + static_cast<long long>(x - sj) * (x - sj);
-                if (best[m] == FAR || dd < best[m] || (dd == best[m] && s < site[m])) {
-                    best[m] = dd;
-                    site[m] = s;
-                    queue.push({dd, static_cast<std::int64_t>(m)});
-                }
-            }
+    bool any_outside = false, any_line = false;
+    std::vector<std::uint8_t> line(n);
+    for (std::size_t k = 0; k < n; k++) {
+        line[k] = cells[k] != tolvane::EMPTY;
+        any_line = any_line || line[k];
+        any_outside = any_outside || (inside[k] == 0 && !line[k]);
     }
+    if (!any_outside || !any_line)
+        return 0;
+    const NearestSites nearest = nearest_sites(line, rows, columns);
     long long walled = 0;
     for (std::size_t k = 0; k < n; k++)
-        if (inside[k] == 0 && cells[k] == tolvane::EMPTY) {
-            cells[k] = cells[static_cast<std::size_t>(site[k])];
+        if (inside[k] == 0 && !line[k]) {
+            cells[k] = cells[static_cast<std::size_t>(nearest.site[k])];
             walled++;
         }
     return walled;

@@ -173,6 +173,8 @@ Dataset create_gtiff(const std::string &path, const std::string &shown_name, con
         options = CSLAddString(options, "COMPRESS=DEFLATE");
     if (!has_option(given, "TILED") && !has_option(given, "BLOCKYSIZE"))
         options = CSLAddString(options, "TILED=YES");
+    if (!has_option(given, "NUM_THREADS")) // blocks compressed on every core
+        options = CSLAddString(options, "NUM_THREADS=ALL_CPUS");
     for (const std::string &co : given)
         options = CSLAddString(options, co.c_str());
     CPLErrorReset();
@@ -396,6 +398,8 @@ void ProductWriter::commit(GDALProgressFunc progress, void *progress_arg)
             Arguments args{"-of", "COG"};
             if (!has_option(w.p.creation_options, "COMPRESS"))
                 args.add({"-co", "COMPRESS=DEFLATE"});
+            if (!has_option(w.p.creation_options, "NUM_THREADS"))
+                args.add({"-co", "NUM_THREADS=ALL_CPUS"});
             for (const std::string &co : w.p.creation_options)
                 args.add({"-co", co});
             CPLErrorReset();
