@@ -1,0 +1,281 @@
+// Oversampling and windowed runs: the bundled lines burned finer come closer to
+// the surface they were drawn from, a factor of 1 is the core's result cell for
+// cell, windows under a small memory budget stay within it and within a unit of
+// the whole run, and more than 254 zones run as the same area split by hand.
+#include "failure.h"
+#include "gdal_handles.h"
+#include "oversample.h"
+#include "windows.h"
+
+#include <tolvane/tolvane.h>
+
+#include <cpl_error.h>
+#include <gdal.h>
+#include <gdal_utils.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace geo = tolvane::geo;
+
+namespace {
+
+struct RegisterGdal : ::testing::Environment {
+    void SetUp() override
+    {
+        GDALAllRegister();
+        CPLPushErrorHandler(CPLQuietErrorHandler); // the test windows carry no coordinate system
+    }
+};
+const auto *const gdal_registered = ::testing::AddGlobalTestEnvironment(new RegisterGdal);
+
+// The bundled lines over the surface they were drawn from (2000 x 1500 m from
+// (440000, 4476500)), burned on any window of a grid of `pixel` metres.
+struct Hills {
+    geo::Dataset lines{GDALOpenEx(COLINAS_GPKG, GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr)};
+    static constexpr double X0 = 440000, Y0 = 4476500, WIDTH = 2000, HEIGHT = 1500;
+
+    void burn(double pixel, const geo::Block &w, std::int32_t *cells) const
+    {
+        geo::Dataset raster = geo::memory_raster(w.columns, w.rows, GDT_Int32);
+        double transform[6] = {X0 + w.column * pixel, pixel, 0, Y0 - w.row * pixel, 0, -pixel};
+        GDALSetGeoTransform(raster.get(), transform);
+        GDALRasterBandH band = GDALGetRasterBand(raster.get(), 1);
+        GDALFillRaster(band, tolvane::EMPTY, 0);
+        geo::Arguments args{"-a", "elev"};
+        GDALRasterizeOptions *options = GDALRasterizeOptionsNew(args.argv(), nullptr);
+        ASSERT_NE(GDALRasterize(nullptr, raster.get(), lines.get(), options, nullptr), nullptr);
+        GDALRasterizeOptionsFree(options);
+        ASSERT_EQ(GDALRasterIO(band, GF_Read, 0, 0, w.columns, w.rows, cells, w.columns, w.rows, GDT_Int32, 0, 0),
+                  CE_None);
+    }
+    geo::BurnWindow source(double pixel) const
+    {
+        return [this, pixel](const geo::Block &w, std::int32_t *cells) { burn(pixel, w, cells); };
+    }
+};
+
+// RMSE of `cells` (pixels of `pixel` metres over the hills) against the surface's
+// area mean over each pixel.
+double rmse(const std::vector<double> &cells, double pixel)
+{
+    geo::Dataset surface(GDALOpen(SURFACE_TIF, GA_ReadOnly));
+    const int columns = static_cast<int>(Hills::WIDTH / pixel), rows = static_cast<int>(Hills::HEIGHT / pixel);
+    std::vector<double> truth(static_cast<std::size_t>(rows) * columns);
+    GDALRasterIOExtraArg extra;
+    INIT_RASTERIO_EXTRA_ARG(extra);
+    extra.eResampleAlg = GRIORA_Average;
+    EXPECT_EQ(GDALRasterIOEx(GDALGetRasterBand(surface.get(), 1), GF_Read, 0, 0, 200, 150, truth.data(), columns,
+                             rows, GDT_Float64, 0, 0, &extra),
+              CE_None);
+    double sum = 0;
+    for (std::size_t k = 0; k < truth.size(); k++)
+        sum += (cells[k] - truth[k]) * (cells[k] - truth[k]);
+    return std::sqrt(sum / static_cast<double>(truth.size()));
+}
+
+geo::WindowedRun hills_run(double pixel, int factor)
+{
+    geo::WindowedRun run;
+    run.factor = factor;
+    run.rows = static_cast<int>(Hills::HEIGHT / pixel) * factor;
+    run.columns = static_cast<int>(Hills::WIDTH / pixel) * factor;
+    run.levels = {325, 575, 25};
+    run.threads = 1;
+    return run;
+}
+
+TEST(Oversample, FinerGridsComeCloserToTheSurface)
+{
+    const Hills hills;
+    // Lines about two 50 m pixels apart.
+    std::vector<double> error;
+    for (int n : {1, 2, 4}) {
+        const geo::WindowedResult r = geo::run_windows(hills_run(50, n), hills.source(50.0 / n));
+        ASSERT_EQ(r.rows, 30);
+        ASSERT_EQ(r.columns, 40);
+        EXPECT_EQ(r.windows, 1);
+        EXPECT_EQ(r.leak_pixels, 0);
+        error.push_back(rmse(r.cells, 50));
+    }
+    EXPECT_LT(error[1], 0.8 * error[0]) << error[0] << " " << error[1];
+    EXPECT_LT(error[2], error[1]) << error[1] << " " << error[2];
+    // The automatic factor agrees that these lines need a finer grid, and that
+    // the 10 m pixel they were drawn on does not.
+    EXPECT_GE(geo::auto_oversample(2.0, 1200), 2);
+    EXPECT_EQ(geo::auto_oversample(10.0, 30000), 1);
+}
+
+TEST(Oversample, FactorOneIsTheCoreCellForCell)
+{
+    const Hills hills;
+    const geo::WindowedRun run = hills_run(10, 1);
+    std::vector<std::int32_t> cells(static_cast<std::size_t>(run.rows) * run.columns, tolvane::EMPTY);
+    hills.burn(10, {0, 0, run.rows, run.columns}, cells.data());
+    tolvane::Options options;
+    options.threads = 1;
+    const tolvane::Result whole = tolvane::elevation(cells.data(), run.rows, run.columns, run.levels, options);
+    const geo::WindowedResult r = geo::run_windows(run, hills.source(10));
+    ASSERT_EQ(r.cells.size(), whole.cells.size());
+    for (std::size_t k = 0; k < whole.cells.size(); k++)
+        ASSERT_EQ(r.cells[k], static_cast<double>(whole.cells[k])) << "cell " << k;
+    EXPECT_EQ(r.zone_pixels, whole.zone_pixels);
+    EXPECT_EQ(r.contour_pixels, whole.contour_pixels);
+}
+
+TEST(Oversample, AggregationWeighsTheCellsUnderEachPixel)
+{
+    const std::int32_t E = tolvane::EMPTY;
+    // Two pixels of 2 x 2 cells; the second has one cell without value.
+    const std::vector<std::int32_t> fine = {1, 3, 10, E, 5, 7, 20, 30};
+    EXPECT_EQ(geo::aggregate(fine.data(), 2, 4, 2, geo::Aggregation::mean), (std::vector<double>{4, 20}));
+    EXPECT_EQ(geo::aggregate(fine.data(), 2, 4, 2, geo::Aggregation::tent), (std::vector<double>{4, 20}));
+    const std::vector<std::int32_t> empty(4, E);
+    EXPECT_TRUE(std::isnan(geo::aggregate(empty.data(), 2, 2, 2)[0]));
+    // 3 x 3 cells: the pyramid at their centres gives 1/3, 1, 1/3 along each
+    // side, so the centre weighs 9/25.
+    const std::vector<std::int32_t> nine = {0, 0, 0, 0, 90, 0, 0, 0, 0};
+    EXPECT_DOUBLE_EQ(geo::aggregate(nine.data(), 3, 3, 3, geo::Aggregation::tent)[0], 90.0 * 9 / 25);
+    EXPECT_DOUBLE_EQ(geo::aggregate(nine.data(), 3, 3, 3, geo::Aggregation::mean)[0], 10.0);
+}
+
+// Runs `cells` (rows x columns) through run_windows, the source copying windows.
+geo::WindowedResult run_copied(geo::WindowedRun run, const std::vector<std::int32_t> &cells,
+                               long long *largest = nullptr)
+{
+    return geo::run_windows(run, [&](const geo::Block &w, std::int32_t *out) {
+        if (largest)
+            *largest = std::max(*largest, static_cast<long long>(w.rows) * w.columns);
+        for (int i = 0; i < w.rows; i++)
+            std::copy_n(cells.data() + static_cast<std::size_t>(w.row + i) * run.columns + w.column, w.columns,
+                        out + static_cast<std::size_t>(i) * w.columns);
+    });
+}
+
+// Vertical contours every 4 columns, one level apart: `levels` levels, so
+// levels - 1 zones.
+std::vector<std::int32_t> stripes(int rows, int columns, int levels)
+{
+    std::vector<std::int32_t> cells(static_cast<std::size_t>(rows) * columns, tolvane::EMPTY);
+    for (int k = 0; k < levels; k++)
+        for (int i = 0; i < rows; i++)
+            cells[static_cast<std::size_t>(i) * columns + 2 + 4 * k] = 100 + 10 * k;
+    return cells;
+}
+
+TEST(Windows, SmallBudgetStaysWithinIt)
+{
+    // Narrow zones: a halo of 16 cells holds every zone's two contours, so the
+    // windows give the whole run's cells.
+    geo::WindowedRun run;
+    run.rows = 300;
+    run.columns = 4 * 200 + 4;
+    run.levels = {100, 100 + 10 * 199, 10};
+    run.threads = 1;
+    const std::vector<std::int32_t> cells = stripes(run.rows, run.columns, 200);
+    const geo::WindowedResult whole = run_copied(run, cells);
+    ASSERT_EQ(whole.windows, 1);
+    run.memory = 1024 * 1024;
+    run.halo = 16;
+    long long largest = 0;
+    const geo::WindowedResult windowed = run_copied(run, cells, &largest);
+    EXPECT_GT(windowed.windows, 4);
+    EXPECT_LE(static_cast<double>(largest) * geo::WINDOW_BYTES_PER_CELL, run.memory);
+    EXPECT_EQ(windowed.cells, whole.cells);
+    EXPECT_EQ(windowed.contour_pixels, whole.contour_pixels);
+
+    run.halo = 256; // not even one window with its halo
+    EXPECT_THROW(run_copied(run, cells), geo::Failure);
+}
+
+TEST(Windows, HaloShorterThanTheZonesCostsAccuracy)
+{
+    // Wide zones on a gentle slope reach past a halo of 128 cells (32 pixels;
+    // the default is 256 pixels): the windows change cells in the widest zones
+    // by up to 7 m, and the error against the surface from 2.97 to 3.64 m.
+    const Hills hills;
+    const geo::WindowedRun whole_run = hills_run(10, 4); // 600 x 800 fine cells
+    const geo::WindowedResult whole = geo::run_windows(whole_run, hills.source(2.5));
+    geo::WindowedRun run = whole_run;
+    run.memory = 8.0 * 1024 * 1024;
+    run.halo = 128;
+    const geo::WindowedResult windowed = geo::run_windows(run, hills.source(2.5));
+    EXPECT_GT(windowed.windows, 1);
+    EXPECT_LT(rmse(windowed.cells, 10), 1.3 * rmse(whole.cells, 10));
+}
+
+TEST(Windows, MoreThan254ZonesRunAsTheAreaSplitByHand)
+{
+    const int rows = 40, columns = 4 * 300 + 4;
+    const std::vector<std::int32_t> cells = stripes(rows, columns, 300);
+    const tolvane::Levels levels{100, 100 + 10 * 299, 10};
+    tolvane::Options options;
+    options.threads = 1;
+    EXPECT_THROW(tolvane::elevation(cells.data(), rows, columns, levels, options), tolvane::Error);
+
+    geo::WindowedRun run;
+    run.rows = rows;
+    run.columns = columns;
+    run.levels = levels;
+    run.threads = 1;
+    const geo::WindowedResult r = geo::run_windows(run, [&](const geo::Block &w, std::int32_t *out) {
+        for (int i = 0; i < w.rows; i++)
+            std::copy_n(cells.data() + static_cast<std::size_t>(w.row + i) * columns + w.column, w.columns,
+                        out + static_cast<std::size_t>(i) * w.columns);
+    });
+    EXPECT_GT(r.windows, 1);
+    EXPECT_EQ(r.leak_pixels, 0);
+    EXPECT_TRUE(r.missing_levels.empty());
+
+    // By hand: the left and the right part, each with its own levels and 100
+    // columns past the cut, which lies between two lines.
+    const int cut = 4 * 150 + 4;
+    auto part = [&](int from, int to, int low, int high) {
+        std::vector<std::int32_t> c;
+        for (int i = 0; i < rows; i++)
+            c.insert(c.end(), cells.begin() + i * columns + from, cells.begin() + i * columns + to);
+        return tolvane::elevation(c.data(), rows, to - from, {low, high, 10}, options).cells;
+    };
+    const std::vector<std::int32_t> left = part(0, cut + 100, 100, 100 + 10 * 175);
+    const std::vector<std::int32_t> right = part(cut - 100, columns, 100 + 10 * 126, 100 + 10 * 299);
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < columns; j++) {
+            const std::int32_t expected =
+                j < cut ? left[i * (cut + 100) + j] : right[i * (columns - cut + 100) + j - (cut - 100)];
+            ASSERT_EQ(r.cells[static_cast<std::size_t>(i) * columns + j], expected) << "row " << i << ", column " << j;
+        }
+
+    // 300 levels within a single pixel.
+    run.rows = 20;
+    run.columns = 30;
+    run.factor = 10;
+    try {
+        geo::run_windows(run, [](const geo::Block &w, std::int32_t *out) {
+            for (int i = 0; i < w.rows; i++)
+                for (int j = 0; j < w.columns; j++)
+                    out[i * w.columns + j] = 100 + 10 * ((w.column + j) % 10 * 30 + (w.row + i) % 10 * 3 % 30);
+        });
+        FAIL() << "not refused";
+    } catch (const tolvane::Error &e) {
+        EXPECT_EQ(e.kind(), tolvane::ErrorKind::too_many_zones);
+    }
+}
+
+TEST(Oversample, FootprintOnTheFineGridIsErodedByAPixel)
+{
+    // Two pixels, the right one outside; three times finer.
+    const std::vector<std::uint8_t> inside = {1, 0};
+    const std::vector<std::uint8_t> fine = geo::finer_footprint(inside, 2, 3, 0, 0, 3, 6);
+    for (int i = 0; i < 3; i++)
+        EXPECT_EQ(std::vector<std::uint8_t>(fine.begin() + i * 6, fine.begin() + i * 6 + 6),
+                  (std::vector<std::uint8_t>{1, 0, 0, 0, 0, 0}));
+    // Margins: only what the finer grid adds, and one cell left.
+    const geo::Margins m = geo::fine_margins(4, 4.0, 2.5, -1, 40);
+    EXPECT_EQ(m.top, 3);
+    EXPECT_EQ(m.left, 1);
+    EXPECT_EQ(m.bottom, 0);
+    EXPECT_EQ(m.right, 3);
+}
+
+} // namespace
