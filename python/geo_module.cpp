@@ -51,7 +51,7 @@ geo::Request make_request(const py::object &source, const py::object &output, co
                           const py::object &repair_gaps, const py::object &mask, const std::string &dtype,
                           const py::object &nodata, bool cog, const std::vector<std::string> &creation_options,
                           const py::object &contours, const py::object &hillshade, const py::object &leaks,
-                          int threads, bool strict)
+                          int threads, bool strict, const py::object &oversample, double wm)
 {
     geo::Request q;
     q.source.path = py::str(source).cast<std::string>();
@@ -107,6 +107,14 @@ geo::Request make_request(const py::object &source, const py::object &output, co
     q.product.hillshade = optional_path(hillshade);
     q.product.leaks = optional_path(leaks);
     q.strict = strict;
+    if (!oversample.is_none() && !(py::isinstance<py::str>(oversample) && oversample.cast<std::string>() == "auto")) {
+        q.core.oversample = oversample.cast<int>();
+        if (q.core.oversample < 1 || q.core.oversample > 16)
+            throw geo::UsageFailure("oversample is \"auto\" (None) or a whole number from 1 to 16");
+    }
+    if (wm < 0)
+        throw geo::UsageFailure("wm is the memory of the core's windows in MiB (0: a quarter of the machine's)");
+    q.core.memory = wm * 1024 * 1024;
     return q;
 }
 
@@ -125,7 +133,9 @@ py::tuple state_of(const geo::Request &q)
                           q.grid.target_srs, levels, q.levels.scale, q.core.smoothing, q.repair.gaps,
                           q.footprint.mask, geo::type_name(q.product.type), nodata, q.product.format == "COG",
                           q.product.creation_options, q.product.contours, q.product.hillshade, q.product.leaks,
-                          q.core.threads, q.strict);
+                          q.core.threads, q.strict,
+                          q.core.oversample > 0 ? py::object(py::int_(q.core.oversample)) : py::object(py::none()),
+                          q.core.memory / (1024 * 1024));
 }
 
 geo::Request from_state(const py::tuple &t)
@@ -140,7 +150,7 @@ geo::Request from_state(const py::tuple &t)
                         t[12].cast<double>() < 0 ? py::object(py::none()) : py::object(t[12]), text_or_none(t[13]),
                         t[14].cast<std::string>(), t[15], t[16].cast<bool>(), t[17].cast<std::vector<std::string>>(),
                         text_or_none(t[18]), text_or_none(t[19]), text_or_none(t[20]), t[21].cast<int>(),
-                        t[22].cast<bool>());
+                        t[22].cast<bool>(), t[23], t[24].cast<double>());
 }
 
 // A Python progress callable in GDAL's form: called with the fraction done; False
@@ -224,6 +234,8 @@ py::dict report_dict(const geo::Report &r, const geo::Request &q)
     d["footprint"] = r.footprint;
     d["missing_levels"] = py::tuple(py::cast(r.missing_levels));
     d["nodata"] = r.nodata;
+    d["oversample"] = r.oversample;
+    d["windows"] = r.windows;
     d["notes"] = geo::notes(r, q);
     d["warnings"] = geo::warnings(r, q);
     return d;
@@ -275,7 +287,7 @@ PYBIND11_MODULE(_geo, m)
              py::arg("dtype") = "Float32", py::arg("nodata") = py::none(), py::arg("cog") = false,
              py::arg("creation_options") = std::vector<std::string>{}, py::arg("contours") = py::none(),
              py::arg("hillshade") = py::none(), py::arg("leaks") = py::none(), py::arg("threads") = 0,
-             py::arg("strict") = false)
+             py::arg("strict") = false, py::arg("oversample") = py::none(), py::arg("wm") = 0.0)
         .def_property_readonly("source", [](const geo::Request &q) { return q.source.path; })
         .def_property_readonly("output", [](const geo::Request &q) { return q.product.output; })
         .def_property_readonly("smoothing", [](const geo::Request &q) { return q.core.smoothing; })

@@ -166,6 +166,32 @@ std::string set_repair(Options &o, const Values &v)
     return m;
 }
 
+std::string set_oversample(Options &o, const Values &v)
+{
+    if (v[0] == "auto") {
+        o.request.core.oversample = 0;
+        return "";
+    }
+    std::vector<double> n;
+    std::string m = numbers("-oversample", v, n);
+    if (m.empty() && (n[0] < 1 || n[0] > 16 || n[0] != std::trunc(n[0])))
+        m = "-oversample: auto, or a whole number from 1 to 16";
+    if (m.empty())
+        o.request.core.oversample = static_cast<int>(n[0]);
+    return m;
+}
+
+std::string set_memory(Options &o, const Values &v)
+{
+    std::vector<double> n;
+    std::string m = numbers("-wm", v, n);
+    if (m.empty() && n[0] < 1)
+        m = "-wm: the memory of the windows, in MiB, at least 1";
+    if (m.empty())
+        o.request.core.memory = n[0] * 1024 * 1024;
+    return m;
+}
+
 const std::vector<Option> &option_table()
 {
     static const std::vector<Option> table = {
@@ -186,6 +212,13 @@ const std::vector<Option> &option_table()
         {"-scale", {"FACTOR"},
          "multiply the levels by FACTOR to make them whole numbers\n(default: a power of ten that does)", set_scale},
         {"-smooth", {"N"}, "Bezier smoothing size: 1 (none), 3, 5, 7 or 9 (default: 1)", set_smoothing},
+        {"-oversample", {"N|auto"},
+         "burn the lines N times finer and aggregate back to the pixel\n(default: auto, from how dense the lines are; "
+         "1: off)",
+         set_oversample},
+        {"-wm", {"MiB"}, "memory for the core's windows (default: a quarter of the\nmachine's); larger grids run in "
+                          "windows",
+         set_memory},
         {"-threads", {"N"}, "threads of the core (default: TOLVANE_THREADS, else every\ncore); the result is the same for every number",
          set_threads},
         {"-ot", {"TYPE"}, "Float32 (default), Int32 or Int16: integers are rounded", set_type},

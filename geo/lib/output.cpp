@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
@@ -264,7 +265,7 @@ struct ProductWriter::Impl {
     double nodata = 0;
     long long clamped = 0, nodata_in_data = 0;
 
-    template <typename T> void write(int row, int column, int rows, int columns, const std::int32_t *cells);
+    template <typename T, typename V> void write(int row, int column, int rows, int columns, const V *cells);
 };
 
 ProductWriter::ProductWriter(const ProductRequest &p, const Grid &grid, const LevelTable &table)
@@ -289,19 +290,19 @@ ProductWriter::~ProductWriter() = default;
 
 // The altitudes in the output type: scaled back, rounded for integer types and
 // clamped to them; cells the core left empty become nodata.
-template <typename T>
-void ProductWriter::Impl::write(int row, int column, int rows, int columns, const std::int32_t *cells)
+template <typename T, typename V>
+void ProductWriter::Impl::write(int row, int column, int rows, int columns, const V *cells)
 {
     const bool integer = p.type != OutputType::Float32;
     const T none = static_cast<T>(nodata);
     const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
     std::vector<T> out(n);
     for (std::size_t k = 0; k < n; k++) {
-        if (cells[k] == tolvane::EMPTY) {
+        if (std::is_integral_v<V> ? cells[k] == tolvane::EMPTY : std::isnan(static_cast<double>(cells[k]))) {
             out[k] = none;
             continue;
         }
-        double x = unscaled(cells[k], table);
+        double x = unscaled(static_cast<double>(cells[k]), table);
         if (integer)
             x = std::nearbyint(x);
         if (x < range.lowest || x > range.highest) {
@@ -318,6 +319,18 @@ void ProductWriter::Impl::write(int row, int column, int rows, int columns, cons
 }
 
 void ProductWriter::write(int row, int column, int rows, int columns, const std::int32_t *cells)
+{
+    switch (impl_->p.type) {
+    case OutputType::Int16:
+        return impl_->write<std::int16_t>(row, column, rows, columns, cells);
+    case OutputType::Int32:
+        return impl_->write<std::int32_t>(row, column, rows, columns, cells);
+    default:
+        return impl_->write<float>(row, column, rows, columns, cells);
+    }
+}
+
+void ProductWriter::write(int row, int column, int rows, int columns, const double *cells)
 {
     switch (impl_->p.type) {
     case OutputType::Int16:

@@ -6,6 +6,7 @@
 #include "grid.h"
 #include "levels.h"
 #include "output.h"
+#include "windows.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -45,6 +46,11 @@ std::string explain(const tolvane::Error &e, const Grid &g, const LevelTable &t)
     const tolvane::Levels &l = t.levels;
     switch (e.kind()) {
     case tolvane::ErrorKind::too_many_zones:
+        if (e.values().size() >= 2) // from the windows: even the smallest held too many
+            return "the levels " + level(l.lowest, t) + " to " + level(l.highest, t) + " every " +
+                   decimal(l.interval / t.scale) + " put " + std::to_string(e.values()[0]) + " zones within " +
+                   std::to_string(e.values()[1]) + " pixels of a single pixel: the core takes at most 254 in one "
+                   "run; give a larger interval with -levels";
         return std::to_string(e.values().empty() ? 0 : e.values()[0]) + " zones between the levels " +
                level(l.lowest, t) + " and " + level(l.highest, t) + " every " + decimal(l.interval / t.scale) +
                ": the core takes at most 254; give a larger interval with -levels";
@@ -82,6 +88,146 @@ tolvane::Result run_core(const Request &q, const std::vector<std::int32_t> &cell
 
 } // namespace
 
+namespace {
+
+// Adds what a window's preparation did to the run's account.
+void account(Window &total, const Window &w)
+{
+    total.grid_joins += w.grid_joins;
+    total.gap_distance = std::max(total.gap_distance, w.gap_distance);
+    total.radius = std::max(total.radius, w.radius);
+    total.open_ends += w.open_ends;
+    total.outside += w.outside;
+    total.hidden += w.hidden;
+}
+
+} // namespace
+
+Computed compute(const ContourSource &source, const Request &q, int row, int column, int rows, int columns, int halo,
+                 GDALProgressFunc progress, void *progress_arg)
+{
+    const Grid &g = source.grid();
+    const int n = source.oversample();
+    // The area with its halo, on the grid, and on the burned grid.
+    const int r0 = std::max(0, row - halo), c0 = std::max(0, column - halo);
+    const int r1 = std::min(g.rows, row + rows + halo), c1 = std::min(g.columns, column + columns + halo);
+    const int area_rows = r1 - r0, area_columns = c1 - c0;
+
+    Computed c;
+    std::vector<std::uint8_t> visible(static_cast<std::size_t>(area_rows) * area_columns, 0);
+    std::size_t ends_left = 0;
+    const BurnWindow burn = [&](const Block &b, std::int32_t *cells) {
+        Window w = source.prepare(r0 * n + b.row, c0 * n + b.column, b.rows, b.columns);
+        std::copy(w.cells.begin(), w.cells.end(), cells);
+        for (int i = 0; i < b.rows; i++)
+            for (int j = 0; j < b.columns; j++)
+                if (w.shown.empty() || w.shown[static_cast<std::size_t>(i) * b.columns + j])
+                    visible[static_cast<std::size_t>((b.row + i) / n) * area_columns + (b.column + j) / n] = 1;
+        ends_left += open_ends(w.cells, b.rows, b.columns).size();
+        account(c.prepared, w);
+    };
+    WindowedRun run;
+    run.rows = area_rows * n;
+    run.columns = area_columns * n;
+    run.factor = n;
+    run.levels = source.table().levels;
+    run.smoothing = q.core.smoothing;
+    run.threads = q.core.threads;
+    run.memory = q.core.memory;
+    run.want_leak_mask = !q.product.leaks.empty();
+    // On a finer grid the margin around the lines is n cells or more: the core
+    // leaves out what lies beyond one empty cell at the grid's own edges.
+    const Grid &f = finer(g, n);
+    const Extent box = source.lines_extent();
+    const double top = r0 == 0 ? (f.origin_y - box.ymax) / f.yres : 0;
+    const double left = c0 == 0 ? (box.xmin - f.origin_x) / f.xres : 0;
+    const double bottom = r1 == g.rows ? (box.ymin - (f.origin_y - f.rows * f.yres)) / f.yres : 0;
+    const double right = c1 == g.columns ? (f.origin_x + f.columns * f.xres - box.xmax) / f.xres : 0;
+    run.inset = fine_margins(n, top, left, bottom, right);
+    const Part part(progress, progress_arg, 0, 1);
+    bool stop = false;
+    run.progress = [&part, &stop](double f) { stop = stop || !part.at(f); };
+    WindowedResult r;
+    try {
+        r = run_windows(run, burn);
+    } catch (const tolvane::Error &e) {
+        throw Failure(explain(e, g, source.table()));
+    }
+    if (stop)
+        throw Cancelled();
+
+    // The area without its halo; nodata where no burned cell under a pixel is shown.
+    c.cells.resize(static_cast<std::size_t>(rows) * columns);
+    if (run.want_leak_mask)
+        c.leak_mask.resize(c.cells.size());
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < columns; j++) {
+            const std::size_t from = static_cast<std::size_t>(row - r0 + i) * area_columns + (column - c0 + j);
+            const std::size_t to = static_cast<std::size_t>(i) * columns + j;
+            c.cells[to] = visible[from] ? r.cells[from] : NAN;
+            if (run.want_leak_mask)
+                c.leak_mask[to] = r.leak_mask[from];
+        }
+    c.contour_pixels = r.contour_pixels;
+    c.off_level_pixels = r.off_level_pixels;
+    c.zone_pixels = r.zone_pixels;
+    c.leak_pixels = r.leak_pixels;
+    c.missing_levels = r.missing_levels;
+    c.windows = r.windows;
+    c.prepared.open_ends = r.leak_pixels > 0 ? ends_left : c.prepared.open_ends;
+    return c;
+}
+
+namespace {
+
+// The run on the burned grid n times finer, or in windows: every product but the
+// burned contours, which exist only window by window.
+Report windowed(const Request &q, ContourSource &source, Report &r, GDALProgressFunc progress, void *progress_arg)
+{
+    if (!q.product.contours.empty())
+        throw UsageFailure("-contours: the burned grid is written only when the core runs it whole: give "
+                           "-oversample 1 (this run burns " + std::to_string(r.oversample) + " times finer)");
+    source.set_oversample(r.oversample);
+    ProductWriter writer(q.product, r.grid, r.table);
+    Computed c;
+    {
+        const Part core_run(progress, progress_arg, 0.05, 0.85);
+        c = compute(source, q, 0, 0, r.grid.rows, r.grid.columns, 0, GDALScaledProgress, core_run.data());
+    }
+    const Window &w = c.prepared;
+    r.grid_joins = w.grid_joins;
+    r.gap_distance = w.gap_distance / r.oversample;
+    r.radius = w.radius / r.oversample;
+    r.open_ends = w.open_ends;
+    r.outside = w.outside;
+    r.hidden = std::count_if(c.cells.begin(), c.cells.end(), [](double v) { return std::isnan(v); });
+    r.footprint = r.outside > 0;
+    r.contour_pixels = c.contour_pixels;
+    r.off_level_pixels = c.off_level_pixels;
+    for (int level : c.missing_levels)
+        r.missing_levels.push_back(unscaled(level, r.table));
+    r.zone_pixels = c.zone_pixels;
+    r.leak_pixels = c.leak_pixels;
+    r.windows = c.windows;
+    if (r.leak_pixels > 0) {
+        r.ends_left = w.open_ends;
+        if (q.strict)
+            throw Failure("-strict: " + leaks_left(r));
+    }
+    {
+        const Part writing(progress, progress_arg, 0.85, 1.0);
+        writer.write(0, 0, r.grid.rows, r.grid.columns, c.cells.data());
+        writer.write_leaks(c.leak_mask);
+        writer.commit(GDALScaledProgress, writing.data());
+    }
+    r.nodata = writer.nodata();
+    r.clamped = writer.clamped();
+    r.nodata_in_data = writer.nodata_in_data();
+    return r;
+}
+
+} // namespace
+
 Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg)
 {
     try {
@@ -93,16 +239,28 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
 
     Report r;
     Window w;
+    std::unique_ptr<ContourSource> source;
     {
         const Part reading(progress, progress_arg, 0, 0.05);
-        const ContourSource source(q, GDALScaledProgress, reading.data());
-        r.grid = source.grid();
-        r.table = source.table();
-        r.lines = source.lines();
-        r.line_joins = source.line_joins();
-        const Part burning(progress, progress_arg, 0.05, 0.10);
-        w = source.prepare(0, 0, r.grid.rows, r.grid.columns, GDALScaledProgress, burning.data());
+        source = std::make_unique<ContourSource>(q, GDALScaledProgress, reading.data());
     }
+    r.grid = source->grid();
+    r.table = source->table();
+    r.lines = source->lines();
+    r.line_joins = source->line_joins();
+    r.oversample = source->choose_oversample(q.core.oversample);
+    const double budget = q.core.memory > 0 ? q.core.memory : default_memory_budget();
+    const double cells = static_cast<double>(r.grid.rows) * r.grid.columns;
+    const tolvane::Levels &l = r.table.levels;
+    const bool plain = r.oversample == 1 && (static_cast<long long>(l.highest) - l.lowest) / l.interval <= 254 &&
+                       cells * WINDOW_BYTES_PER_CELL <= budget;
+    if (!plain)
+        return windowed(q, *source, r, progress, progress_arg);
+    {
+        const Part burning(progress, progress_arg, 0.05, 0.10);
+        w = source->prepare(0, 0, r.grid.rows, r.grid.columns, GDALScaledProgress, burning.data());
+    }
+    source.reset();
     ProductWriter writer(q.product, r.grid, r.table);
     r.grid_joins = w.grid_joins;
     r.gap_distance = w.gap_distance;
@@ -193,6 +351,11 @@ std::vector<std::string> notes(const Report &r, const Request &q)
     lines.push_back("Levels: " + level(l.lowest, t) + " to " + level(l.highest, t) + " every " +
                     decimal(l.interval / t.scale) + " (" + std::to_string(t.distinct) + " distinct " +
                     (t.given ? "in the data, levels given" : "found") + ")");
+    if (r.oversample > 1 || r.windows > 1)
+        lines.push_back("Oversampling: the lines burned " + std::to_string(r.oversample) +
+                        " times finer, the core run in " + std::to_string(r.windows) + " window" +
+                        (r.windows > 1 ? "s" : "") + ", aggregated to the pixel" +
+                        (q.core.oversample > 0 ? "" : " (-oversample 1 turns it off)"));
     if (t.decimals != 1)
         lines.push_back("Scale: the levels were multiplied by " + decimal(t.decimals) +
                         " to make them whole numbers; the result is divided by " + decimal(t.decimals));

@@ -6,6 +6,7 @@
 #include "gdal_handles.h"
 #include "grid.h"
 #include "levels.h"
+#include "oversample.h"
 #include "repair.h"
 
 #include <algorithm>
@@ -151,6 +152,19 @@ Extent empty_box()
 
 // ---- The source's state: the lines in memory, or the contour raster. ----
 
+namespace {
+
+// The pixels of grid g that the extent e spans.
+PixelBox box_on(const Extent &e, const Grid &g)
+{
+    return {static_cast<int>(std::floor((g.origin_y - e.ymax) / g.yres)),
+            static_cast<int>(std::floor((e.xmin - g.origin_x) / g.xres)),
+            static_cast<int>(std::floor((g.origin_y - e.ymin) / g.yres)),
+            static_cast<int>(std::floor((e.xmax - g.origin_x) / g.xres))};
+}
+
+} // namespace
+
 struct ContourSource::Impl {
     std::string input;
     RepairRequest repair;
@@ -160,7 +174,14 @@ struct ContourSource::Impl {
     long long lines = 0;
     int line_joins = 0;
     double default_gap = 0; // the longest gap the default repair closes on the lines (pixels)
-    PixelBox sheet;         // the pixels of the grid the contours span
+    PixelBox sheet;         // the pixels of the burned grid the contours span
+    Extent lines_extent;    // the lines' extent in map units (lines only)
+    // The grid burned: the grid itself, or one `factor` times finer.
+    Grid fine;
+    int factor = 1;
+    // When finer: the footprint judged on the grid itself (empty: none), and the
+    // pixels the output shows.
+    std::vector<std::uint8_t> grid_inside, grid_shown;
     // The whole grid burned to judge the default repair, kept for the first
     // prepare() of the whole grid while no join changed the lines.
     mutable std::vector<std::int32_t> whole;
@@ -318,10 +339,9 @@ void ContourSource::Impl::open_lines(GDALDatasetH source, const SourceRequest &s
         if (OGR_L_SetFeature(lines, f.get()) != OGRERR_NONE)
             throw Failure("cannot keep the altitudes of the lines in memory: " + gdal_reason());
     }
-    sheet = {static_cast<int>(std::floor((grid.origin_y - extent.ymax) / grid.yres)),
-             static_cast<int>(std::floor((extent.xmin - grid.origin_x) / grid.xres)),
-             static_cast<int>(std::floor((grid.origin_y - extent.ymin) / grid.yres)),
-             static_cast<int>(std::floor((extent.xmax - grid.origin_x) / grid.xres))};
+    fine = grid;
+    lines_extent = extent;
+    sheet = box_on(extent, fine);
     const double pixel = std::max(grid.xres, grid.yres);
     if (r.gaps > 0) {
         line_joins = repair_line_gaps(lines, level, r.gaps * pixel, pixel, edges(grid)).joins;
@@ -342,7 +362,7 @@ void ContourSource::Impl::open_lines(GDALDatasetH source, const SourceRequest &s
 std::vector<std::int32_t> ContourSource::Impl::burn_lines(int row, int column, int rows, int columns,
                                                           GDALProgressFunc progress, void *progress_arg) const
 {
-    Dataset burned = window_raster(grid, row, column, rows, columns);
+    Dataset burned = window_raster(fine, row, column, rows, columns);
     Arguments burn{"-a", "tolvane_level", "-where", "tolvane_level IS NOT NULL", "-l", layer_name};
     GDALRasterizeOptions *rasterize = GDALRasterizeOptionsNew(burn.argv(), nullptr);
     GDALRasterizeOptionsSetProgress(rasterize, progress, progress_arg);
@@ -418,6 +438,7 @@ void ContourSource::Impl::open_raster(GDALDatasetH source, Dataset owned, const 
             throw Failure("no contours: " + s.path + " has no valid cell on the grid");
         table = find_levels({distinct.begin(), distinct.end()}, l);
         raster = std::move(owned);
+        fine = grid;
         return;
     }
 
@@ -482,6 +503,7 @@ void ContourSource::Impl::open_raster(GDALDatasetH source, Dataset owned, const 
     for (std::size_t k = 0; k < v.size(); k++)
         warped[k] = contour_cell(v[k], 0, false, table);
     sheet = lines_box(warped, grid.rows, grid.columns);
+    fine = grid;
 }
 
 std::vector<std::int32_t> ContourSource::Impl::read_raster(int row, int column, int rows, int columns) const
@@ -551,6 +573,54 @@ long long ContourSource::lines() const { return impl_->lines; }
 int ContourSource::line_joins() const { return impl_->line_joins; }
 double ContourSource::gap_distance() const { return impl_->default_gap; }
 bool ContourSource::raster() const { return !impl_->copy; }
+int ContourSource::oversample() const { return impl_->factor; }
+Extent ContourSource::lines_extent() const { return impl_->copy ? impl_->lines_extent : edges(impl_->grid); }
+
+double ContourSource::line_spacing() const
+{
+    if (!impl_->copy)
+        return std::numeric_limits<double>::infinity();
+    return tolvane::geo::line_spacing(GDALDatasetGetLayer(impl_->copy.get(), 0), impl_->grid);
+}
+
+int ContourSource::choose_oversample(int requested) const
+{
+    if (requested > OVERSAMPLE_MAX)
+        throw UsageFailure("-oversample: at most " + std::to_string(OVERSAMPLE_MAX));
+    if (raster()) {
+        if (requested > 1)
+            throw UsageFailure("-oversample: a contour raster is used on its own pixels; give no -oversample");
+        return 1;
+    }
+    if (requested > 0)
+        return requested;
+    const Grid &g = impl_->grid;
+    return auto_oversample(line_spacing(), static_cast<double>(g.rows) * g.columns);
+}
+
+void ContourSource::set_oversample(int n)
+{
+    Impl &s = *impl_;
+    if (n == s.factor)
+        return;
+    if (n > 1 && raster())
+        throw UsageFailure("-oversample: a contour raster is used on its own pixels; give no -oversample");
+    // A footprint of polygons (or their hull) is taken on the grid itself, then
+    // carried to the finer grid, eroded, so that no corridor of empty cells opens
+    // along its edge; one drawn from the lines is drawn on the finer grid.
+    s.factor = 1;
+    s.fine = s.grid;
+    if (!s.footprint.mask.empty() && s.footprint.mask != "none") {
+        Window on_grid = prepare(0, 0, s.grid.rows, s.grid.columns);
+        s.grid_inside = std::move(on_grid.inside);
+        s.grid_shown = std::move(on_grid.shown);
+    }
+    s.factor = n;
+    s.fine = n == 1 ? s.grid : finer(s.grid, n);
+    check_size(s.fine.rows, s.fine.columns);
+    s.sheet = box_on(s.lines_extent, s.fine);
+    s.whole.clear();
+}
 
 std::vector<std::int32_t> ContourSource::burn(int row, int column, int rows, int columns, GDALProgressFunc progress,
                                               void *progress_arg) const
@@ -588,7 +658,8 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
                               void *progress_arg) const
 {
     const Impl &s = *impl_;
-    const bool whole_grid = row == 0 && column == 0 && rows == s.grid.rows && columns == s.grid.columns;
+    const bool whole_grid = row == 0 && column == 0 && rows == s.fine.rows && columns == s.fine.columns;
+    const double n = s.factor; // distances in pixels of the grid are n times as many burned cells
     Window w{row, column, rows, columns, {}, {}, {}, 0, 0, 0, 0, 0, 0};
     if (whole_grid && !s.whole.empty()) {
         w.cells = std::move(s.whole);
@@ -599,28 +670,33 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
 
     // Gaps: the distance given, or the contour spacing where lines stop in the open.
     std::vector<std::size_t> ends = open_ends(w.cells, rows, columns);
-    w.gap_distance = s.repair.gaps >= 0 ? s.repair.gaps
-                     : ends.empty()     ? 0
-                     : s.default_gap > 0 ? s.default_gap
-                                         : tolvane::geo::gap_distance(contour_spacing(w.cells, rows, columns));
+    w.gap_distance = n * (s.repair.gaps >= 0 ? s.repair.gaps
+                          : ends.empty()     ? 0
+                          : s.default_gap > 0 ? s.default_gap
+                                              : tolvane::geo::gap_distance(contour_spacing(w.cells, rows, columns) / n));
     if (w.gap_distance > 0) {
         w.grid_joins = repair_gaps(w.cells, rows, columns, w.gap_distance).joins;
         if (w.grid_joins > 0)
             ends = open_ends(w.cells, rows, columns);
     }
 
-    // The footprint: drawn through the open ends, the convex hull, a file, or none.
+    // The footprint: drawn through the open ends, the convex hull, a file, or none;
+    // on a finer grid, that of the grid itself.
     const std::string &mask = s.footprint.mask;
-    if (mask.empty()) {
+    const bool carried = s.factor > 1 && !mask.empty() && mask != "none";
+    if (carried) {
+        if (!s.grid_inside.empty())
+            w.inside = finer_footprint(s.grid_inside, s.grid.columns, s.factor, row, column, rows, columns);
+    } else if (mask.empty()) {
         w.open_ends = ends.size();
         if (!ends.empty()) {
-            w.radius = footprint_radius(contour_spacing(w.cells, rows, columns));
+            w.radius = n * footprint_radius(contour_spacing(w.cells, rows, columns) / n);
             w.inside = footprint_of_ends(w.cells, rows, columns, ends, w.radius);
         }
     } else if (mask == "auto") {
         w.inside = footprint_of_lines(w.cells, rows, columns);
     } else if (mask != "none") {
-        Grid on_window = s.grid;
+        Grid on_window = s.fine;
         on_window.origin_x += column * on_window.xres;
         on_window.origin_y -= row * on_window.yres;
         on_window.rows = rows;
@@ -642,7 +718,17 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
     }
     wall_outside(w.cells, rows, columns, w.inside);
     // A drawn footprint shows the walled pixel next to it too: the lines' ends lie on its edge.
-    w.shown = mask.empty() || mask == "none" ? grown_by_one_pixel(w.inside, rows, columns) : w.inside;
+    if (carried) {
+        w.shown.assign(w.inside.size(), 1);
+        if (!s.grid_shown.empty())
+            for (int i = 0; i < rows; i++)
+                for (int j = 0; j < columns; j++)
+                    w.shown[static_cast<std::size_t>(i) * columns + j] =
+                        s.grid_shown[static_cast<std::size_t>((row + i) / s.factor) * s.grid.columns +
+                                     (column + j) / s.factor];
+    } else {
+        w.shown = mask.empty() || mask == "none" ? grown_by_one_pixel(w.inside, rows, columns) : w.inside;
+    }
     w.hidden = zeros(w.shown);
     return w;
 }

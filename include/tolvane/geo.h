@@ -99,10 +99,13 @@ struct ProductRequest {
     std::string leaks;     // also where zones leaked (Byte GeoTIFF); empty: no
 };
 
-// The core's own answers.
+// The core's own answers, and how it is run.
 struct CoreRequest {
-    int smoothing = 1; // Bezier smoothing size: 1 (none), 3, 5, 7 or 9
-    int threads = 0;   // 0: TOLVANE_THREADS, else every core
+    int smoothing = 1;  // Bezier smoothing size: 1 (none), 3, 5, 7 or 9 (on the burned grid)
+    int threads = 0;    // 0: TOLVANE_THREADS, else every core
+    int oversample = 0; // burn and run on a grid N times finer, aggregated back; 0: chosen
+                        // from the lines' spacing (1 where lines are 6 pixels apart or more)
+    double memory = 0;  // bytes the windows of the core may take; 0: a quarter of the memory
 };
 
 struct Request {
@@ -163,6 +166,8 @@ struct Report {
     double nodata = 0;          // the nodata value written
     long long clamped = 0;      // cells outside the integer type, clamped
     long long nodata_in_data = 0; // cells whose altitude equals the nodata value
+    int oversample = 1;         // the factor the lines were burned at
+    int windows = 1;            // runs of the core
 };
 
 // ---- The whole run. ----
@@ -225,6 +230,17 @@ public:
     double gap_distance() const;
     // The source is a contour raster, not lines.
     bool raster() const;
+    // The mean distance between neighbouring lines, in pixels of the grid
+    // (infinity for a raster).
+    double line_spacing() const;
+    // The factor the request asks for, or the one its lines need (1 for a raster).
+    // Throws UsageFailure for a factor a raster cannot take.
+    int choose_oversample(int requested) const;
+    // From now on burn() and prepare() work on the grid n times finer (1: the grid).
+    void set_oversample(int n);
+    int oversample() const;
+    // The extent of the lines in map units (a raster: the grid's).
+    Extent lines_extent() const;
 
     // rows x columns cells from (row, column) of the grid (the window may reach
     // past the grid's edges): the same cells as the same part of a burn of the
@@ -245,6 +261,22 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// The cells of an area of the grid, computed by the core window by window on the
+// grid the source burns (n times finer when oversampling, aggregated back), with
+// `halo` pixels of the grid around the area burned and computed too; each window
+// runs with the part of the level table its own lines use, so that any number of
+// zones runs. The source must have its factor set.
+struct Computed {
+    std::vector<double> cells;  // rows x columns, in the core's units; NaN: nodata
+    std::vector<std::uint8_t> leak_mask;
+    long long contour_pixels = 0, off_level_pixels = 0, zone_pixels = 0, leak_pixels = 0;
+    std::vector<int> missing_levels;
+    int windows = 0;
+    Window prepared; // what the windows' preparation did (joins and walls summed), without cells
+};
+Computed compute(const ContourSource &source, const Request &request, int row, int column, int rows, int columns,
+                 int halo, GDALProgressFunc progress = nullptr, void *progress_arg = nullptr);
+
 // The elevation model written window by window: under a temporary name, renamed
 // (with the hillshade made from it, and turned into a COG when asked) only by
 // commit(); a writer destroyed before commit() leaves nothing behind.
@@ -257,6 +289,8 @@ public:
 
     // rows x columns cells of the core's result (EMPTY: nodata) at (row, column).
     void write(int row, int column, int rows, int columns, const std::int32_t *cells);
+    // The same from computed cells (NaN: nodata).
+    void write(int row, int column, int rows, int columns, const double *cells);
     // The burned contours of the whole grid, when the request asks for them.
     void write_contours(const std::vector<std::int32_t> &cells);
     // The leak mask of the whole grid, when the request asks for it.

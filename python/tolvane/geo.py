@@ -72,6 +72,8 @@ class Report:
     nodata: float
     clamped: int
     nodata_in_data: int
+    oversample: int  # the factor the lines were burned at
+    windows: int  # runs of the core
     notes: list = field(default_factory=list)
     warnings: list = field(default_factory=list)
 
@@ -106,7 +108,9 @@ def elevation(source, output, resolution=None, attribute="elev", *, progress=Non
     (-ot: "Float32", "Int32", "Int16"), ``nodata`` (-a_nodata), ``cog`` (-of COG),
     ``creation_options`` (-co, a list of "NAME=VALUE"), ``contours``,
     ``hillshade``, ``leaks`` (-contours, -hillshade, -leaks: paths of the extra
-    products), ``threads`` (-threads).
+    products), ``threads`` (-threads), ``oversample`` (-oversample: None or
+    "auto" for the automatic factor, or 1 to 16), ``wm`` (-wm: MiB for the
+    core's windows).
 
     progress: optional callable taking the fraction done, 0 to 1; returning
         False stops the run (``tolvane.Error`` of kind "cancelled").
