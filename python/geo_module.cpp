@@ -1,6 +1,8 @@
 // tolvane._geo: the GIS library (include/tolvane/geo.h) for Python. The keyword
 // arguments of Request are tolvane-geo's options under Python names; tolvane.geo
 // and tolvane.tiles build on them.
+#include "as_array.h"
+
 #include <tolvane/geo.h>
 
 #include <pybind11/numpy.h>
@@ -231,14 +233,6 @@ py::dict report_dict(const geo::Report &r, const geo::Request &q)
     return d;
 }
 
-template <typename T> py::array_t<T> as_array(std::vector<T> &&v, py::ssize_t rows, py::ssize_t columns)
-{
-    auto cells = std::make_unique<std::vector<T>>(std::move(v));
-    T *data = cells->data();
-    py::capsule owner(cells.get(), [](void *p) { delete static_cast<std::vector<T> *>(p); });
-    cells.release();
-    return py::array_t<T>({rows, columns}, {columns * py::ssize_t(sizeof(T)), py::ssize_t(sizeof(T))}, data, owner);
-}
 
 // GDAL's own messages are not printed while a run lasts: a failure quotes the
 // last one in its tolvane.Error.

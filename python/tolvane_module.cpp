@@ -3,6 +3,8 @@
 // The Python side (tolvane/__init__.py) checks the arguments and hands over a
 // C-contiguous int32 array; this file only runs the core without the GIL and
 // turns its result and errors into Python objects.
+#include "as_array.h"
+
 #include <tolvane/tolvane.h>
 
 #include <pybind11/functional.h>
@@ -23,15 +25,6 @@ namespace py = pybind11;
 
 namespace {
 
-// The vector moves into a capsule that the returned array owns: no copy of the grid.
-template <typename T> py::array_t<T> as_array(std::vector<T> &&v, py::ssize_t rows, py::ssize_t columns)
-{
-    auto cells = std::make_unique<std::vector<T>>(std::move(v));
-    T *data = cells->data();
-    py::capsule owner(cells.get(), [](void *p) { delete static_cast<std::vector<T> *>(p); });
-    cells.release();
-    return py::array_t<T>({rows, columns}, {columns * py::ssize_t(sizeof(T)), py::ssize_t(sizeof(T))}, data, owner);
-}
 
 // The progress of a run: Python's pending signals and the caller's callable.
 struct Watch {
