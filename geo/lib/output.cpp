@@ -202,25 +202,17 @@ std::string PendingFiles::scratch(const std::string &final_name, const std::stri
 // fails (or a signal ends the process) before the last one is in place.
 void PendingFiles::commit()
 {
-    struct Step {
-        const File *file;
-        int slot;
-        std::string kept;
-    };
-    std::vector<Step> steps;
-    auto release = [&steps] {
+    std::vector<int> slots; // of the products renamed so far, and of the one being renamed
+    auto release = [&slots] {
         const std::lock_guard<std::mutex> lock(slots_mutex);
-        for (const Step &s : steps)
-            if (s.slot >= 0) {
-                publishing[s.slot] = none;
-                publish_used[s.slot] = 0;
-            }
+        for (int k : slots) {
+            publishing[k] = none;
+            publish_used[k] = 0;
+        }
     };
     auto undo = [&](const std::string &message) {
-        for (auto s = steps.rbegin(); s != steps.rend(); ++s) {
-            if (s->slot >= 0)
-                undo_publishing(s->slot);
-        }
+        for (auto k = slots.rbegin(); k != slots.rend(); ++k)
+            undo_publishing(*k);
         release();
         throw Failure(message);
     };
@@ -228,27 +220,26 @@ void PendingFiles::commit()
         if (f.scratch)
             continue;
         const std::string aside = f.temporary + ".kept";
-        steps.push_back({&f, -1, aside});
-        Step &s = steps.back();
-        s.slot = f.final_name.size() < ROOM ? take_slot(publish_used, kept, aside) : -1;
-        if (s.slot < 0)
+        const int slot = f.final_name.size() < ROOM ? take_slot(publish_used, kept, aside) : -1;
+        if (slot < 0)
             undo("cannot write " + f.final_name + ": too many products at once, or its name is too long");
-        std::memcpy(published[s.slot], f.final_name.c_str(), f.final_name.size() + 1);
+        slots.push_back(slot);
+        std::memcpy(published[slot], f.final_name.c_str(), f.final_name.size() + 1);
         struct stat before {};
         const bool earlier = lstat(f.final_name.c_str(), &before) == 0;
         if (earlier && S_ISDIR(before.st_mode)) // put there during the run
             undo("cannot write " + f.final_name + ": it is a folder");
         std::atomic_signal_fence(std::memory_order_seq_cst);
         if (earlier) {
-            publishing[s.slot] = moving_aside;
+            publishing[slot] = moving_aside;
             std::atomic_signal_fence(std::memory_order_seq_cst);
             if (rename(f.final_name.c_str(), aside.c_str()) != 0) {
                 const std::string why = system_reason();
-                publishing[s.slot] = none;
+                publishing[slot] = none;
                 undo("cannot replace " + f.final_name + ": " + why);
             }
         }
-        publishing[s.slot] = earlier ? replacing : creating;
+        publishing[slot] = earlier ? replacing : creating;
         std::atomic_signal_fence(std::memory_order_seq_cst);
         if (rename(f.temporary.c_str(), f.final_name.c_str()) != 0)
             undo("cannot rename " + f.temporary + " to " + f.final_name + ": " + system_reason());
