@@ -163,13 +163,3 @@ def test_ctrl_c_stops_the_run_and_reaches_the_caller(tmp_path):
     assert [p.name for p in tmp_path.iterdir()] == ["dem.tif"]
     assert (tmp_path / "dem.tif").read_bytes() == b"earlier"
 
-
-def test_a_call_from_its_own_progress_is_refused():
-    grid = example()
-
-    def nested(fraction):
-        tolvane.elevation(grid, 50, 550, 50)
-
-    with pytest.raises(tolvane.Error, match="called from its own progress") as e:
-        tolvane.elevation(grid, 50, 550, 50, progress=nested)
-    assert e.value.kind == "nested_call"
