@@ -15,12 +15,15 @@ sigset_t ending_signals()
     return set;
 }
 
-void on_ending_signals(void (*handler)(int))
+namespace {
+
+void install(void (*handler)(int), bool only_default)
 {
     for (int sig : ENDING) {
         struct sigaction previous {};
         sigaction(sig, nullptr, &previous);
-        if (previous.sa_handler == SIG_IGN)
+        if (previous.sa_handler == SIG_IGN || (only_default && (previous.sa_handler != SIG_DFL ||
+                                                                (previous.sa_flags & SA_SIGINFO))))
             continue;
         struct sigaction action {};
         action.sa_handler = handler;
@@ -29,3 +32,9 @@ void on_ending_signals(void (*handler)(int))
         sigaction(sig, &action, nullptr);
     }
 }
+
+} // namespace
+
+void on_ending_signals(void (*handler)(int)) { install(handler, false); }
+
+void on_default_ending_signals(void (*handler)(int)) { install(handler, true); }

@@ -16,4 +16,9 @@ sigset_t ending_signals();
 // process with the usual status.
 void on_ending_signals(void (*handler)(int));
 
+// The same, only for the signals whose action is still the default one: a library
+// inside a host that handles some of them itself (Python turns Ctrl-C into
+// KeyboardInterrupt) leaves those to the host.
+void on_default_ending_signals(void (*handler)(int));
+
 #endif

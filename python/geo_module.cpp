@@ -1,9 +1,10 @@
 // tolvane._geo: the GIS library (include/tolvane/geo.h) for Python. The keyword
 // arguments of Request are tolvane-geo's options under Python names; tolvane.geo
 // and tolvane.tiles build on them.
+#include "as_array.h"
+
 #include <tolvane/geo.h>
 
-#include "numpy_arrays.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -13,6 +14,7 @@
 #include <cpl_error.h>
 #include <gdal.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -154,19 +156,28 @@ geo::Request from_state(const py::tuple &t)
 }
 
 // A Python progress callable in GDAL's form: called with the fraction done; False
-// (or an exception, raised again when the run ends) stops the run.
+// (or an exception, raised again when the run ends) stops the run. Python's
+// pending signals are checked on the way, at most every 50 ms without a callable,
+// so that Ctrl-C stops the run with KeyboardInterrupt.
 struct Progress {
     py::object callable;
     std::unique_ptr<py::error_already_set> error;
+    std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
     static int CPL_STDCALL call(double fraction, const char *, void *self)
     {
         auto *p = static_cast<Progress *>(self);
-        if (p->callable.is_none())
-            return TRUE;
-        py::gil_scoped_acquire gil;
-        if (p->error)
+        if (p->error) // set on this thread: a step that failed asks again whether it was told to stop
             return FALSE;
+        const auto now = std::chrono::steady_clock::now();
+        if (p->callable.is_none() && now - p->last < std::chrono::milliseconds(50))
+            return TRUE;
+        p->last = now;
+        py::gil_scoped_acquire gil;
         try {
+            if (PyErr_CheckSignals() != 0)
+                throw py::error_already_set();
+            if (p->callable.is_none())
+                return TRUE;
             py::object answer = p->callable(fraction);
             return answer.is(py::bool_(false)) ? FALSE : TRUE;
         } catch (py::error_already_set &e) {
@@ -233,6 +244,8 @@ py::dict report_dict(const geo::Report &r, const geo::Request &q)
         d[name] = value;
     d["footprint"] = r.footprint;
     d["missing_levels"] = py::tuple(py::cast(r.missing_levels));
+    d["without_altitude"] = py::tuple(py::cast(r.without_altitude));
+    d["without_geometry"] = py::tuple(py::cast(r.without_geometry));
     d["nodata"] = r.nodata;
     d["oversample"] = r.oversample;
     d["windows"] = r.windows;
@@ -241,6 +254,15 @@ py::dict report_dict(const geo::Report &r, const geo::Request &q)
     return d;
 }
 
+
+// GDAL's own messages are not printed while a run lasts: a failure quotes the
+// last one in its tolvane.Error.
+struct QuietGdal {
+    QuietGdal() { CPLPushErrorHandler(CPLQuietErrorHandler); }
+    ~QuietGdal() { CPLPopErrorHandler(); }
+    QuietGdal(const QuietGdal &) = delete;
+    QuietGdal &operator=(const QuietGdal &) = delete;
+};
 
 void gdal_once()
 {
@@ -321,10 +343,11 @@ PYBIND11_MODULE(_geo, m)
         "run",
         [](const geo::Request &q, py::object progress) {
             gdal_once();
-            Progress p{std::move(progress), nullptr};
+            Progress p{std::move(progress), nullptr, std::chrono::steady_clock::now()};
             geo::Report r;
             {
                 py::gil_scoped_release no_gil;
+                const QuietGdal quiet;
                 try {
                     r = geo::elevation(q, &Progress::call, &p);
                 } catch (const geo::Cancelled &) {
@@ -342,6 +365,7 @@ PYBIND11_MODULE(_geo, m)
         .def(py::init([](const geo::Request &q) {
                  gdal_once();
                  py::gil_scoped_release no_gil;
+                 const QuietGdal quiet;
                  return std::make_unique<geo::ContourSource>(q);
              }),
              py::arg("request"))
@@ -355,12 +379,22 @@ PYBIND11_MODULE(_geo, m)
         .def_property_readonly("lines", &geo::ContourSource::lines)
         .def_property_readonly("gap_distance", &geo::ContourSource::gap_distance)
         .def_property_readonly("raster", &geo::ContourSource::raster)
+        .def_property_readonly(
+            "warnings",
+            [](const geo::ContourSource &s) {
+                // What reading the lines left out, in the words of the report.
+                geo::Report r;
+                r.without_altitude = s.without_altitude();
+                r.without_geometry = s.without_geometry();
+                return geo::warnings(r, geo::Request{});
+            })
         .def(
             "prepare",
             [](const geo::ContourSource &s, int row, int column, int rows, int columns) {
                 geo::Window w;
                 {
                     py::gil_scoped_release no_gil;
+                    const QuietGdal quiet;
                     w = s.prepare(row, column, rows, columns);
                 }
                 py::object shown = w.shown.empty() ? py::object(py::none())
@@ -373,6 +407,7 @@ PYBIND11_MODULE(_geo, m)
     py::class_<geo::ProductWriter>(m, "Writer", "The elevation model written window by window.")
         .def(py::init([](const geo::Request &q, const geo::ContourSource &s) {
                  gdal_once();
+                 const QuietGdal quiet;
                  return std::make_unique<geo::ProductWriter>(q.product, s.grid(), s.table());
              }),
              py::arg("request"), py::arg("source"))
@@ -384,15 +419,17 @@ PYBIND11_MODULE(_geo, m)
                 const int rows = static_cast<int>(cells.shape(0)), columns = static_cast<int>(cells.shape(1));
                 const std::int32_t *data = cells.data();
                 py::gil_scoped_release no_gil;
+                const QuietGdal quiet;
                 w.write(row, column, rows, columns, data);
             },
             py::arg("row"), py::arg("column"), py::arg("cells").noconvert())
         .def(
             "commit",
             [](geo::ProductWriter &w, py::object progress) {
-                Progress p{std::move(progress), nullptr};
+                Progress p{std::move(progress), nullptr, std::chrono::steady_clock::now()};
                 {
                     py::gil_scoped_release no_gil;
+                    const QuietGdal quiet;
                     try {
                         w.commit(&Progress::call, &p);
                     } catch (const geo::Cancelled &) {
@@ -404,5 +441,6 @@ PYBIND11_MODULE(_geo, m)
                 p.raise_pending();
             },
             py::arg("progress") = py::none())
+        .def("discard", &geo::ProductWriter::discard, "Removes what was written; the writer is unusable after it.")
         .def_property_readonly("nodata", &geo::ProductWriter::nodata);
 }

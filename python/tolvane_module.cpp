@@ -3,17 +3,21 @@
 // The Python side (tolvane/__init__.py) checks the arguments and hands over a
 // C-contiguous int32 array; this file only runs the core without the GIL and
 // turns its result and errors into Python objects.
+#include "as_array.h"
+
 #include <tolvane/tolvane.h>
 
 #include <pybind11/functional.h>
-#include "numpy_arrays.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -22,6 +26,35 @@ namespace py = pybind11;
 
 namespace {
 
+
+// The progress of a run: Python's pending signals and the caller's callable.
+struct Watch {
+    explicit Watch(py::object callable) : callable(std::move(callable)) {}
+    py::object callable; // None: signals only
+    std::unique_ptr<py::error_already_set> error;
+    std::atomic<bool> cancel{false};
+    std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+
+    void operator()(double fraction)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (callable.is_none() && now - last < std::chrono::milliseconds(50))
+            return;
+        last = now;
+        py::gil_scoped_acquire gil;
+        if (error)
+            return;
+        try {
+            if (PyErr_CheckSignals() != 0)
+                throw py::error_already_set();
+            if (!callable.is_none())
+                callable(fraction);
+        } catch (py::error_already_set &e) {
+            error = std::make_unique<py::error_already_set>(std::move(e));
+            cancel = true;
+        }
+    }
+};
 
 // The cells, or with `report` a dict of the cells and what the core found.
 py::object elevation(py::array_t<std::int32_t, py::array::c_style> contours, int lowest, int highest, int interval,
@@ -39,31 +72,25 @@ py::object elevation(py::array_t<std::int32_t, py::array::c_style> contours, int
     options.smoothing = smoothing;
     options.threads = threads;
     options.want_leak_mask = leak_mask;
-    // A progress callable that raises stops being called; its exception is raised
-    // once the core is done, so the core is never unwound through Python code.
-    std::unique_ptr<py::error_already_set> progress_error;
-    if (!progress.is_none()) {
-        options.progress = [&progress, &progress_error](double fraction) {
-            py::gil_scoped_acquire gil;
-            if (progress_error)
-                return;
-            try {
-                progress(fraction);
-            } catch (py::error_already_set &e) {
-                progress_error = std::make_unique<py::error_already_set>(std::move(e));
-            }
-        };
-    }
+    // The run is watched from its progress: Ctrl-C (Python's signal handlers run
+    // here, on the calling thread, with the GIL taken for a moment at most every
+    // 50 ms) or an exception of the progress callable stops the core, and that
+    // exception reaches the caller.
+    Watch watch(std::move(progress));
+    options.progress = std::ref(watch);
+    options.cancel = &watch.cancel;
 
     tolvane::Result result;
-    {
+    try {
         // contours stays referenced by this frame, so its buffer lives on without the GIL.
         const std::int32_t *cells = contours.data();
         py::gil_scoped_release no_gil;
         result = tolvane::elevation(cells, rows, columns, {lowest, highest, interval}, options);
+    } catch (const tolvane::Error &e) {
+        if (e.kind() == tolvane::ErrorKind::cancelled && watch.error)
+            throw std::move(*watch.error);
+        throw;
     }
-    if (progress_error)
-        throw std::move(*progress_error);
     py::object cells = as_array(std::move(result.cells), rows, columns);
     if (!report)
         return cells;
@@ -91,7 +118,8 @@ PYBIND11_MODULE(_core, m)
     for (tolvane::ErrorKind k : {tolvane::ErrorKind::bad_size, tolvane::ErrorKind::zero_interval,
                                  tolvane::ErrorKind::too_many_zones, tolvane::ErrorKind::levels_out_of_range,
                                  tolvane::ErrorKind::bad_smoothing, tolvane::ErrorKind::no_altitude,
-                                 tolvane::ErrorKind::no_memory})
+                                 tolvane::ErrorKind::no_memory,
+                                 tolvane::ErrorKind::cancelled, tolvane::ErrorKind::nested_call})
         kinds.append(tolvane::kind_name(k));
     m.attr("ERROR_KINDS") = py::tuple(kinds);
 

@@ -2,6 +2,7 @@
 // on its own thread; the sums and the levels met do not depend on the order.
 #include "levels_report.h"
 
+#include "console.h"
 #include "thread_pool.h"
 #include "tolvane.h"
 
@@ -41,7 +42,7 @@ LevelReport level_report()
         report.off_level_pixels += off_level;
         for (std::size_t k = 0; k < held.size(); k++)
             held[k] |= seen[k];
-    });
+    }, [](int) { report_progress(0.0); }); // no share of the run, but a point where it can stop
     if (report.zones > 0)
         for (int k = 0; k <= report.zones; k++)
             if (!held[static_cast<std::size_t>(k)])

@@ -20,6 +20,9 @@ namespace {
 
 // The phases share program-wide grids: one run at a time.
 std::mutex one_run;
+// Set on the thread that holds one_run: a call from its own progress or console
+// function would wait for itself.
+thread_local bool running = false;
 
 [[noreturn]] void no_memory(int rows, int columns)
 {
@@ -60,7 +63,7 @@ public:
     explicit Sink(const Options &options) : options_(options)
     {
         sink_.text = options.console ? &Sink::text : nullptr;
-        sink_.progress = options.progress ? &Sink::progress : nullptr;
+        sink_.progress = options.progress || options.cancel ? &Sink::progress : nullptr;
         sink_.context = this;
         set_console_sink(&sink_);
     }
@@ -76,6 +79,14 @@ public:
         end_ = end;
     }
     void done() { progress(1.0, this); }
+    // Within a phase, between steps that report no progress of their own: the
+    // fraction reached so far again, and the cancel flag.
+    void tick() { progress(0.0, this); }
+    void check() const
+    {
+        if (options_.cancel && options_.cancel->load())
+            throw Error(ErrorKind::cancelled, "the run was cancelled");
+    }
 
 private:
     static void text(const char *t, std::size_t n, void *self)
@@ -87,6 +98,7 @@ private:
         auto *s = static_cast<Sink *>(self);
         if (s->options_.progress)
             s->options_.progress(s->start_ + (s->end_ - s->start_) * f);
+        s->check(); // thrown on the calling thread, after a band: the others stop taking bands
     }
 
     const Options &options_;
@@ -97,11 +109,14 @@ private:
 // The contour image into itab, as the dialog reads it.
 void read_contours(const std::int32_t *contours)
 {
-    for_each_band(nb_lig, 64, [contours](int first, int last, int) {
-        for (int i = first; i < last; i++)
-            std::memcpy(itab[i], contours + static_cast<std::size_t>(i) * nb_col,
-                        sizeof(int) * static_cast<std::size_t>(nb_col));
-    });
+    for_each_band(
+        nb_lig, 64,
+        [contours](int first, int last, int) {
+            for (int i = first; i < last; i++)
+                std::memcpy(itab[i], contours + static_cast<std::size_t>(i) * nb_col,
+                            sizeof(int) * static_cast<std::size_t>(nb_col));
+        },
+        [](int) { report_progress(0.0); }); // a point where the run can stop
 }
 
 } // namespace
@@ -109,7 +124,14 @@ void read_contours(const std::int32_t *contours)
 Result elevation(const std::int32_t *contours, int rows, int columns, const Levels &levels, const Options &options)
 {
     check(contours, rows, columns, levels, options);
+    if (running)
+        throw Error(ErrorKind::nested_call,
+                    "tolvane::elevation called from its own progress or console function: wait until it returns");
     const std::lock_guard<std::mutex> lock(one_run);
+    running = true;
+    struct Running {
+        ~Running() { running = false; }
+    } unset;
     Result r;
     try {
         Grids grids(rows, columns);
@@ -124,7 +146,9 @@ Result elevation(const std::int32_t *contours, int rows, int columns, const Leve
         table_niveaux();
         r.rows = rows;
         r.columns = columns;
+        sink.tick();
         read_contours(contours);
+        sink.tick();
         const LevelReport report = level_report();
         if (report.contour_pixels == 0)
             throw Error(ErrorKind::no_altitude, "the contour grid holds no altitude: every cell is empty");
@@ -136,6 +160,7 @@ Result elevation(const std::int32_t *contours, int rows, int columns, const Leve
         const bool smooth = options.smoothing > 1;
         sink.phase(0.05);
         plages(nbplage);
+        sink.tick();
         r.zone_pixels = zone_pixels();
         if (options.want_leak_mask)
             r.leak_mask.resize(static_cast<std::size_t>(rows) * columns);
@@ -210,6 +235,8 @@ const char *kind_name(ErrorKind kind)
     case ErrorKind::bad_smoothing: return "bad_smoothing";
     case ErrorKind::no_altitude: return "no_altitude";
     case ErrorKind::no_memory: return "no_memory";
+    case ErrorKind::cancelled: return "cancelled";
+    case ErrorKind::nested_call: return "nested_call";
     }
     return "unknown";
 }

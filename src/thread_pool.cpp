@@ -172,12 +172,19 @@ void for_each_band(int lines, int band_lines, const std::function<void(int, int,
                 body(first, last, worker);
             } catch (...) {
                 in_band = false;
+                next = bands; // the others take no further band
                 throw;
             }
             in_band = false;
             const int sofar = finished.fetch_add(last - first) + (last - first);
-            if (worker == 0 && done)
-                done(sofar);
+            if (worker == 0 && done) {
+                try {
+                    done(sofar);
+                } catch (...) {
+                    next = bands; // a run stopped from its progress
+                    throw;
+                }
+            }
         }
     });
 }

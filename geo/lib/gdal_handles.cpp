@@ -14,6 +14,14 @@ std::string gdal_reason()
     return m ? m : "";
 }
 
+std::string fid_list(const std::vector<long long> &fids)
+{
+    std::string s = "fid ";
+    for (std::size_t k = 0; k < fids.size() && k < 10; k++)
+        s += (k ? ", " : "") + std::to_string(fids[k]);
+    return s + (fids.size() > 10 ? ", ..." : "");
+}
+
 std::string exact(double value)
 {
     char text[64];

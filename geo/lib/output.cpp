@@ -17,55 +17,147 @@
 #include <limits>
 #include <type_traits>
 
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+
 #include <cpl_conv.h>
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <cpl_vsi.h>
+#include <fcntl.h>
 #include <gdal_utils.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace tolvane::geo {
 
 namespace {
 
-// The temporary names, also in static buffers, so that a signal that ends the
-// run (Ctrl-C, SIGTERM, SIGHUP...) can remove them before the process goes.
-constexpr int MAX_PENDING = 8;
-char pending_paths[MAX_PENDING][4096];
-volatile std::sig_atomic_t pending_count = 0;
+// What a signal that ends the process (Ctrl-C, SIGTERM, SIGHUP...) must undo, in
+// static slots that its handler reads without allocating: the private folders
+// of the runs' temporary files, and the products being published.
+constexpr int SLOTS = 16;
+constexpr std::size_t ROOM = 4096;
+
+char private_folders[SLOTS][ROOM];
+volatile std::sig_atomic_t folder_used[SLOTS];
+
+// A product being renamed into place: 1 while the earlier file is (being) moved
+// aside to kept[k], 2 while the new one is (being) renamed over it, 3 while the
+// new one is renamed to a name that had no file. Each state is set before the
+// rename it names, so that the handler's undo is right whether it ran or not.
+enum Publish : int { none = 0, moving_aside = 1, replacing = 2, creating = 3 };
+char kept[SLOTS][ROOM];
+char published[SLOTS][ROOM];
+volatile std::sig_atomic_t publish_used[SLOTS];
+volatile std::sig_atomic_t publishing[SLOTS];
+
+std::mutex slots_mutex; // taking and giving back slots (not for the handler)
+
+// Removes every entry of a folder (GDAL's side files included) and the folder
+// itself, with system calls a signal handler may make.
+void remove_folder(const char *folder)
+{
+    const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        alignas(8) char buffer[4096];
+        for (int pass = 0; pass < 64; pass++) {
+            lseek(fd, 0, SEEK_SET);
+            bool removed = false;
+            long n;
+            while ((n = syscall(SYS_getdents64, fd, buffer, sizeof buffer)) > 0)
+                for (long at = 0; at < n;) {
+                    struct Entry {
+                        std::uint64_t inode;
+                        std::int64_t offset;
+                        unsigned short length;
+                        unsigned char type;
+                        char name[1];
+                    };
+                    const auto *e = reinterpret_cast<const Entry *>(buffer + at);
+                    at += e->length;
+                    if (std::strcmp(e->name, ".") != 0 && std::strcmp(e->name, "..") != 0 &&
+                        unlinkat(fd, e->name, 0) == 0)
+                        removed = true;
+                }
+            if (!removed)
+                break;
+        }
+        close(fd);
+    }
+    rmdir(folder);
+}
+
+// Puts back what was published of an unfinished commit.
+void undo_publishing(int k)
+{
+    switch (publishing[k]) {
+    case moving_aside:
+    case replacing:
+        rename(kept[k], published[k]);
+        break;
+    case creating:
+        unlink(published[k]);
+        break;
+    default:
+        break;
+    }
+    publishing[k] = none;
+}
 
 extern "C" void on_ending_signal(int sig)
 {
-    for (int n = 0; n < pending_count; n++)
-        if (pending_paths[n][0] != '\0')
-            unlink(pending_paths[n]);
+    const int saved = errno;
+    for (int k = 0; k < SLOTS; k++)
+        undo_publishing(k);
+    for (int k = 0; k < SLOTS; k++)
+        if (folder_used[k])
+            remove_folder(private_folders[k]);
+    errno = saved;
     // Installed with SA_RESETHAND: raised again, the signal ends the process with
     // its usual status once this handler returns.
     raise(sig);
 }
 
-void remember(const std::string &path)
+// A free slot of `used`, holding `path`; -1 when none is left or the path is too
+// long (the destructor still cleans up on every other way out).
+int take_slot(volatile std::sig_atomic_t (&used)[SLOTS], char (&paths)[SLOTS][ROOM], const std::string &path)
 {
     static const bool installed = [] {
-        on_ending_signals(on_ending_signal);
+        // Only where the process keeps the default action: a host with handlers
+        // of its own (Python's Ctrl-C) unwinds the run, and the destructors clean up.
+        on_default_ending_signals(on_ending_signal);
         return true;
     }();
     (void)installed;
-    if (pending_count >= MAX_PENDING || path.size() >= sizeof pending_paths[0])
-        return; // still removed by the destructor on every other way out
-    std::memcpy(pending_paths[pending_count], path.c_str(), path.size() + 1);
-    pending_count = pending_count + 1;
+    const std::lock_guard<std::mutex> lock(slots_mutex);
+    if (path.size() >= ROOM)
+        return -1;
+    for (int k = 0; k < SLOTS; k++)
+        if (!used[k]) {
+            std::memcpy(paths[k], path.c_str(), path.size() + 1);
+            std::atomic_signal_fence(std::memory_order_seq_cst);
+            used[k] = 1;
+            return k;
+        }
+    return -1;
 }
 
-void forget_all() { pending_count = 0; }
+std::string system_reason() { return std::strerror(errno); }
 
 } // namespace
 
 PendingFiles::~PendingFiles()
 {
-    for (const File &f : files_)
-        VSIUnlink(f.temporary.c_str());
-    forget_all();
+    for (const Folder &f : folders_) {
+        remove_folder(f.path.c_str());
+        if (f.slot >= 0) {
+            const std::lock_guard<std::mutex> lock(slots_mutex);
+            folder_used[f.slot] = 0;
+        }
+    }
 }
 
 std::string PendingFiles::add(const std::string &final_name)
@@ -79,36 +171,85 @@ std::string PendingFiles::add(const std::string &final_name)
     for (const File &f : files_)
         if (f.final_name == final_name)
             throw Failure("two products would be written to " + final_name);
-    // Hidden, in the same folder (so the rename is atomic), and unique to this run.
-    const std::string name = "." + std::string(CPLGetFilename(final_name.c_str())) + ".tolvane-" +
-                             std::to_string(static_cast<long>(getpid())) + ".tmp";
-    files_.push_back({final_name, folder.empty() ? name : std::string(CPLFormFilename(folder.c_str(), name.c_str(), nullptr))});
-    remember(files_.back().temporary);
+    // Every temporary file of the run, and whatever GDAL writes beside it, goes
+    // into a folder of this run's own beside the destination (so that the rename
+    // is atomic), made by mkdtemp: no other user can plant a link in it.
+    const std::string where = folder.empty() ? "." : folder;
+    auto mine = std::find_if(folders_.begin(), folders_.end(), [&](const Folder &f) { return f.folder == where; });
+    if (mine == folders_.end()) {
+        std::string pattern = CPLFormFilename(where.c_str(), ".tolvane-XXXXXX", nullptr);
+        if (!mkdtemp(pattern.data()))
+            throw Failure("cannot write " + final_name + ": cannot create a temporary folder in " + where + ": " +
+                          system_reason());
+        folders_.push_back({where, pattern, take_slot(folder_used, private_folders, pattern)});
+        mine = folders_.end() - 1;
+    }
+    files_.push_back({final_name, CPLFormFilename(mine->path.c_str(), CPLGetFilename(final_name.c_str()), nullptr)});
     return files_.back().temporary;
 }
 
 std::string PendingFiles::scratch(const std::string &final_name, const std::string &suffix)
 {
     for (const File &f : files_)
-        if (f.final_name == final_name) {
+        if (f.final_name == final_name && !f.scratch) {
             files_.push_back({final_name, f.temporary + suffix, true});
-            remember(files_.back().temporary);
             return files_.back().temporary;
         }
     throw Failure("no temporary name for " + final_name);
 }
 
+// All or nothing: each earlier product is moved aside into the private folder
+// before its new file takes the name, and everything is put back if a rename
+// fails (or a signal ends the process) before the last one is in place.
 void PendingFiles::commit()
 {
-    for (const File &f : files_)
+    std::vector<int> slots; // of the products renamed so far, and of the one being renamed
+    auto release = [&slots] {
+        const std::lock_guard<std::mutex> lock(slots_mutex);
+        for (int k : slots) {
+            publishing[k] = none;
+            publish_used[k] = 0;
+        }
+    };
+    auto undo = [&](const std::string &message) {
+        for (auto k = slots.rbegin(); k != slots.rend(); ++k)
+            undo_publishing(*k);
+        release();
+        throw Failure(message);
+    };
+    for (const File &f : files_) {
         if (f.scratch)
-            VSIUnlink(f.temporary.c_str());
-    for (const File &f : files_)
-        if (!f.scratch && VSIRename(f.temporary.c_str(), f.final_name.c_str()) != 0)
-            throw Failure("cannot rename " + f.temporary + " to " + f.final_name);
+            continue;
+        const std::string aside = f.temporary + ".kept";
+        const int slot = f.final_name.size() < ROOM ? take_slot(publish_used, kept, aside) : -1;
+        if (slot < 0)
+            undo("cannot write " + f.final_name + ": too many products at once, or its name is too long");
+        slots.push_back(slot);
+        std::memcpy(published[slot], f.final_name.c_str(), f.final_name.size() + 1);
+        struct stat before {};
+        const bool earlier = lstat(f.final_name.c_str(), &before) == 0;
+        if (earlier && S_ISDIR(before.st_mode)) // put there during the run
+            undo("cannot write " + f.final_name + ": it is a folder");
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        if (earlier) {
+            publishing[slot] = moving_aside;
+            std::atomic_signal_fence(std::memory_order_seq_cst);
+            if (rename(f.final_name.c_str(), aside.c_str()) != 0) {
+                const std::string why = system_reason();
+                publishing[slot] = none;
+                undo("cannot replace " + f.final_name + ": " + why);
+            }
+        }
+        publishing[slot] = earlier ? replacing : creating;
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        if (rename(f.temporary.c_str(), f.final_name.c_str()) != 0)
+            undo("cannot rename " + f.temporary + " to " + f.final_name + ": " + system_reason());
+    }
+    // Every product is in place: nothing to put back any more.
+    release();
     files_.clear();
-    forget_all();
 }
+
 namespace {
 
 struct Range {
@@ -320,6 +461,8 @@ void ProductWriter::Impl::write(int row, int column, int rows, int columns, cons
 
 void ProductWriter::write(int row, int column, int rows, int columns, const std::int32_t *cells)
 {
+    if (!impl_)
+        throw Failure("the products were discarded");
     switch (impl_->p.type) {
     case OutputType::Int16:
         return impl_->write<std::int16_t>(row, column, rows, columns, cells);
@@ -372,6 +515,8 @@ void ProductWriter::write_leaks(const std::vector<std::uint8_t> &mask)
 
 void ProductWriter::commit(GDALProgressFunc progress, void *progress_arg)
 {
+    if (!impl_)
+        throw Failure("the products were discarded");
     Impl &w = *impl_;
     finish(w.ds, w.p.output);
     if (!progress)
@@ -432,6 +577,8 @@ void ProductWriter::commit(GDALProgressFunc progress, void *progress_arg)
         throw Cancelled();
     w.files.commit();
 }
+
+void ProductWriter::discard() { impl_.reset(); }
 
 double ProductWriter::nodata() const { return impl_->nodata; }
 long long ProductWriter::clamped() const { return impl_->clamped; }

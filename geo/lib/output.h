@@ -12,8 +12,9 @@
 
 namespace tolvane::geo {
 
-// Temporary names of the files being written. The destructor removes whatever was
-// not committed, so a failure leaves no partial file behind.
+// Temporary names of the files being written, in a private folder of the run
+// beside each destination. The destructor removes whatever was not committed (and
+// a signal that ends the process does), so a failure leaves no partial file behind.
 class PendingFiles {
 public:
     PendingFiles() = default;
@@ -25,7 +26,9 @@ public:
     // A second temporary name beside that of `final_name`, for a file the run needs
     // on the way (an intermediate of a COG): removed, never renamed.
     std::string scratch(const std::string &final_name, const std::string &suffix);
-    // Renames every temporary file to its final name and removes the scratch files.
+    // Renames every temporary file to its final name, all or nothing: a failed
+    // rename puts back the files that were there. The scratch files go with the
+    // private folders.
     void commit();
 
 private:
@@ -33,7 +36,13 @@ private:
         std::string final_name, temporary;
         bool scratch = false;
     };
+    struct Folder {
+        std::string folder; // where the products go
+        std::string path;   // the run's private folder in it
+        int slot = -1;      // its slot for the signal handler; -1: none
+    };
     std::vector<File> files_;
+    std::vector<Folder> folders_;
 };
 
 // Temporary names of the products; empty when not asked for.

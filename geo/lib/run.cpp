@@ -9,6 +9,7 @@
 #include "windows.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 
 #include <cpl_progress.h>
@@ -73,17 +74,20 @@ tolvane::Result run_core(const Request &q, const std::vector<std::int32_t> &cell
     core.smoothing = q.core.smoothing;
     core.threads = q.core.threads;
     core.want_leak_mask = !q.product.leaks.empty();
-    bool stop = false;
-    core.progress = [&part, &stop](double f) { stop = stop || !part.at(f); };
-    tolvane::Result result;
+    // The core stops after the band in which the caller's progress said so.
+    std::atomic<bool> stop{false};
+    core.progress = [&part, &stop](double f) {
+        if (!stop && !part.at(f))
+            stop = true;
+    };
+    core.cancel = &stop;
     try {
-        result = tolvane::elevation(cells.data(), g.rows, g.columns, t.levels, core);
+        return tolvane::elevation(cells.data(), g.rows, g.columns, t.levels, core);
     } catch (const tolvane::Error &e) {
+        if (e.kind() == tolvane::ErrorKind::cancelled)
+            throw Cancelled();
         throw Failure(explain(e, g, t));
     }
-    if (stop)
-        throw Cancelled();
-    return result;
 }
 
 } // namespace
@@ -248,6 +252,8 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
     r.table = source->table();
     r.lines = source->lines();
     r.line_joins = source->line_joins();
+    r.without_altitude = source->without_altitude();
+    r.without_geometry = source->without_geometry();
     r.oversample = source->choose_oversample(q.core.oversample);
     const double budget = q.core.memory > 0 ? q.core.memory : default_memory_budget();
     const double cells = static_cast<double>(r.grid.rows) * r.grid.columns;
@@ -378,6 +384,15 @@ std::vector<std::string> notes(const Report &r, const Request &q)
 std::vector<std::string> warnings(const Report &r, const Request &q)
 {
     std::vector<std::string> lines;
+    auto left_out = [&lines](const std::vector<long long> &fids, const char *what) {
+        if (fids.empty())
+            return;
+        const bool one = fids.size() == 1;
+        lines.push_back(std::to_string(fids.size()) + (one ? " line " : " lines ") + what + " (" + fid_list(fids) +
+                        (one ? ") was left out" : ") were left out"));
+    };
+    left_out(r.without_altitude, "without an altitude");
+    left_out(r.without_geometry, "without a geometry");
     if (r.off_level_pixels > 0)
         lines.push_back(std::to_string(r.off_level_pixels) +
                         " contour pixels hold an altitude that is no level of the table: they bound no zone");

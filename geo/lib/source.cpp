@@ -7,6 +7,7 @@
 #include "grid.h"
 #include "levels.h"
 #include "oversample.h"
+#include "paths.h"
 #include "repair.h"
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
+#include <cpl_string.h>
 #include <cpl_vsi.h>
 #include <gdal_utils.h>
 #include <ogr_api.h>
@@ -142,6 +144,61 @@ double line_z(OGRGeometryH g, long long fid, const std::string &layer)
     return low;
 }
 
+// GDAL's errors raised while the features are read, kept to be counted and
+// quoted instead of printed (or muted by the front end's handler).
+class CollectedErrors {
+public:
+    CollectedErrors() { CPLPushErrorHandlerEx(&CollectedErrors::keep, this); }
+    ~CollectedErrors() { CPLPopErrorHandler(); }
+    CollectedErrors(const CollectedErrors &) = delete;
+    CollectedErrors &operator=(const CollectedErrors &) = delete;
+    std::size_t count() const { return messages_.size(); }
+    const std::string &first() const { return messages_.front(); }
+
+private:
+    static void CPL_STDCALL keep(CPLErr level, CPLErrorNum, const char *message)
+    {
+        auto *self = static_cast<CollectedErrors *>(CPLGetErrorHandlerUserData());
+        if (level >= CE_Failure)
+            self->messages_.emplace_back(message ? message : "");
+    }
+    std::vector<std::string> messages_;
+};
+
+bool is_line(OGRwkbGeometryType type)
+{
+    switch (wkbFlatten(type)) {
+    case wkbLineString:
+    case wkbMultiLineString:
+    case wkbCircularString:
+    case wkbCompoundCurve:
+    case wkbMultiCurve:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Refuses a layer, or one feature (fid >= 0), whose geometry is not lines.
+void check_lines(OGRwkbGeometryType type, const std::string &layer, const std::string &path, long long fid)
+{
+    const OGRwkbGeometryType flat = wkbFlatten(type);
+    if (flat == wkbUnknown || flat == wkbNone || is_line(type))
+        return;
+    const std::string what = "layer '" + layer + "' of " + path +
+                             (fid >= 0 ? " (feature " + std::to_string(fid) + ")" : std::string()) + " holds ";
+    const std::string name = OGRGeometryTypeToName(type);
+    if (OGR_GT_IsSubClassOf(flat, wkbCurvePolygon) || OGR_GT_IsSubClassOf(flat, wkbMultiSurface) ||
+        flat == wkbPolyhedralSurface || flat == wkbTIN)
+        throw Failure(what + "polygons (" + name +
+                      "), not contour lines: contour polygons (gdal_contour -p) hold two levels on their edge, draw "
+                      "lines instead (gdal_contour without -p); polygons whose outlines are contours become lines with "
+                      "ogr2ogr -nlt MULTILINESTRING");
+    if (flat == wkbPoint || flat == wkbMultiPoint)
+        throw Failure(what + "points (" + name + "), not contour lines: interpolation runs between lines");
+    throw Failure(what + name + " geometries, not contour lines");
+}
+
 Extent empty_box()
 {
     const double inf = std::numeric_limits<double>::infinity();
@@ -193,7 +250,10 @@ struct ContourSource::Impl {
     // be warped, the whole warped grid in the core's units.
     Dataset raster;
     std::vector<std::int32_t> warped;
+    // Features left out: lines without an altitude, features without a geometry.
+    std::vector<long long> without_altitude, without_geometry;
 
+    void inspect_lines(OGRLayerH layer, const SourceRequest &s);
     void open_lines(GDALDatasetH source, const SourceRequest &s, const GridRequest &g, const LevelRequest &l,
                     const RepairRequest &r);
     void open_raster(GDALDatasetH source, Dataset owned, const SourceRequest &s, const GridRequest &g,
@@ -268,6 +328,55 @@ Dataset window_raster(const Grid &g, int row, int column, int rows, int columns)
 
 } // namespace
 
+// Every feature read once, with GDAL's errors collected: a feature GDAL cannot
+// read (a file cut short, a corrupt geometry) refuses the run, since how much of
+// the data is lost is unknown and a level may silently be missing; a line that is
+// not a line refuses it too; features without a geometry or an altitude are only
+// counted, for the report.
+void ContourSource::Impl::inspect_lines(OGRLayerH layer, const SourceRequest &s)
+{
+    const std::string name = OGR_L_GetName(layer);
+    check_lines(OGR_L_GetGeomType(layer), name, s.path, -1);
+    const int field = s.height_from_z ? -1 : OGR_FD_GetFieldIndex(OGR_L_GetLayerDefn(layer), s.attribute.c_str());
+    std::vector<long long> unreadable;
+    long long features = 0;
+    bool stopped = false;
+    {
+        const CollectedErrors errors;
+        OGR_L_ResetReading(layer);
+        for (;;) {
+            const std::size_t before = errors.count();
+            const Feature f(OGR_L_GetNextFeature(layer));
+            if (!f) {
+                stopped = errors.count() > before;
+                break;
+            }
+            features++;
+            const long long fid = OGR_F_GetFID(f.get());
+            if (errors.count() > before) {
+                unreadable.push_back(fid);
+                continue;
+            }
+            OGRGeometryH g = OGR_F_GetGeometryRef(f.get());
+            if (!g || OGR_G_IsEmpty(g)) {
+                without_geometry.push_back(fid);
+                continue;
+            }
+            check_lines(OGR_G_GetGeometryType(g), name, s.path, fid);
+            if (field >= 0 && (!OGR_F_IsFieldSetAndNotNull(f.get(), field) ||
+                               !std::isfinite(OGR_F_GetFieldAsDouble(f.get(), field))))
+                without_altitude.push_back(fid);
+        }
+        if (!unreadable.empty())
+            throw Failure(std::to_string(unreadable.size()) + " of the " + std::to_string(features) +
+                          " features of layer '" + name + "' of " + s.path + " cannot be read (" +
+                          fid_list(unreadable) + "): the file is damaged (GDAL: " + errors.first() + ")");
+        if (stopped)
+            throw Failure("GDAL stopped reading layer '" + name + "' of " + s.path + " after " +
+                          std::to_string(features) + " features: the file is damaged (GDAL: " + errors.first() + ")");
+    }
+}
+
 void ContourSource::Impl::open_lines(GDALDatasetH source, const SourceRequest &s, const GridRequest &g,
                                      const LevelRequest &l, const RepairRequest &r)
 {
@@ -284,6 +393,7 @@ void ContourSource::Impl::open_lines(GDALDatasetH source, const SourceRequest &s
         latitude = (box.MinY + box.MaxY) / 2;
     }
     const std::string wkt = grid_srs(OGR_L_GetSpatialRef(layer), s.path, g, longitude, latitude);
+    inspect_lines(layer, s);
     copy = copy_of(source, name, s, g);
     OGRLayerH lines = GDALDatasetGetLayer(copy.get(), 0);
     layer_name = OGR_L_GetName(lines);
@@ -548,6 +658,10 @@ ContourSource::ContourSource(const Request &q, GDALProgressFunc progress, void *
     impl_->input = s.path;
     impl_->repair = q.repair;
     impl_->footprint = q.footprint;
+    const bool mask_file = !q.footprint.mask.empty() && q.footprint.mask != "auto";
+    check_readable_kind(s.path, "the lines");
+    if (mask_file)
+        check_readable_kind(q.footprint.mask, "the footprint");
     Dataset source(
         GDALOpenEx(s.path.c_str(), GDAL_OF_VECTOR | GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
     if (!source) {
@@ -556,6 +670,16 @@ ContourSource::ContourSource(const Request &q, GDALProgressFunc progress, void *
             throw Failure("cannot open " + s.path + ": no such file");
         throw Failure("GDAL reads neither lines nor a raster from " + s.path);
     }
+    // No product may replace a file that this run reads.
+    std::vector<std::string> inputs{s.path};
+    char **list = GDALGetFileList(source.get());
+    for (char **f = list; f && *f; f++)
+        inputs.emplace_back(*f);
+    CSLDestroy(list);
+    if (mask_file)
+        for (const std::string &f : files_of(q.footprint.mask))
+            inputs.push_back(f);
+    check_outputs_against(q.product, inputs);
     if (GDALDatasetGetLayerCount(source.get()) > 0)
         impl_->open_lines(source.get(), s, g, l, r);
     else if (GDALGetRasterCount(source.get()) > 0) {
@@ -621,6 +745,8 @@ void ContourSource::set_oversample(int n)
     s.sheet = box_on(s.lines_extent, s.fine);
     s.whole.clear();
 }
+const std::vector<long long> &ContourSource::without_altitude() const { return impl_->without_altitude; }
+const std::vector<long long> &ContourSource::without_geometry() const { return impl_->without_geometry; }
 
 std::vector<std::int32_t> ContourSource::burn(int row, int column, int rows, int columns, GDALProgressFunc progress,
                                               void *progress_arg) const

@@ -149,6 +149,8 @@ struct Report {
     Grid grid;
     LevelTable table;
     long long lines = 0;        // features (vector input) or contour cells (raster input) read
+    std::vector<long long> without_altitude; // fids of lines left out: altitude NULL, NaN or infinite
+    std::vector<long long> without_geometry; // fids of features left out: no geometry, or an empty one
     int line_joins = 0;         // gaps closed on the lines before burning
     int grid_joins = 0;         // gaps closed on the burned grid
     double gap_distance = 0;    // the longest gap closed, in pixels (0: no repair)
@@ -173,10 +175,13 @@ struct Report {
 // ---- The whole run. ----
 
 // Reads the source, places the grid, finds the levels, burns, repairs, walls the
-// footprint, runs the core and writes every product asked for, each under a
-// temporary name beside it, renamed only when all are complete (a failure or an
-// ending signal leaves none behind). progress follows GDAL's convention; when it
-// returns FALSE the run stops with Cancelled. Throws Failure.
+// footprint, runs the core and writes every product asked for, each in a private
+// folder of the run beside it, renamed only when all are complete, all or nothing
+// (a failure or an ending signal leaves none behind and the earlier files as they
+// were). No product may be an input (the lines, their side files, the mask) or
+// another product, whatever the path. progress follows GDAL's convention; when it
+// returns FALSE the run stops with Cancelled, within a band of the core. Throws
+// Failure.
 Report elevation(const Request &request, GDALProgressFunc progress = nullptr, void *progress_arg = nullptr);
 
 // The report in English lines, as tolvane-geo prints them: the notes (grid,
@@ -213,7 +218,9 @@ struct Window {
 
 // The contour lines or raster of a request, opened (and reprojected) once, with
 // its grid and level table; burns any window of the grid. Not for use from
-// several threads at once.
+// several threads at once. Refuses an input that is a FIFO or a device, a
+// product that is one of the files read, a layer that is not lines and features
+// GDAL cannot read.
 class ContourSource {
 public:
     explicit ContourSource(const Request &request, GDALProgressFunc progress = nullptr, void *progress_arg = nullptr);
@@ -241,6 +248,9 @@ public:
     int oversample() const;
     // The extent of the lines in map units (a raster: the grid's).
     Extent lines_extent() const;
+    // The fids of the features left out (see Report).
+    const std::vector<long long> &without_altitude() const;
+    const std::vector<long long> &without_geometry() const;
 
     // rows x columns cells from (row, column) of the grid (the window may reach
     // past the grid's edges): the same cells as the same part of a burn of the
@@ -297,6 +307,10 @@ public:
     void write_leaks(const std::vector<std::uint8_t> &mask);
     // Finishes every product and gives each its name. Throws Failure or Cancelled.
     void commit(GDALProgressFunc progress = nullptr, void *progress_arg = nullptr);
+    // Removes what was written so far, now rather than when the writer goes (for
+    // front ends whose objects may outlive an interrupted run); nothing else may
+    // be called after it.
+    void discard();
 
     double nodata() const;
     long long clamped() const;        // cells outside the integer type, clamped

@@ -14,6 +14,7 @@
 #ifndef TOLVANE_TOLVANE_H
 #define TOLVANE_TOLVANE_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -47,6 +48,10 @@ struct Options {
     std::function<void(const std::string &)> console;
     // Fraction of the run done, from 0 to 1, called from the calling thread.
     std::function<void(double)> progress;
+    // Set (by progress, a signal handler or another thread) to stop the run: it is
+    // read after every band and phase, and elevation() then throws Error of kind
+    // cancelled.
+    const std::atomic<bool> *cancel = nullptr;
     // Also fill Result::leak_mask.
     bool want_leak_mask = false;
 };
@@ -74,6 +79,8 @@ enum class ErrorKind {
     bad_smoothing,       // even, or above 9; values: {size}
     no_altitude,         // the grid holds no altitude at all
     no_memory,           // the grids cannot be allocated; values: {rows, columns}
+    cancelled,           // Options::cancel was set during the run
+    nested_call,         // elevation() called from its own progress or console function
 };
 
 // Every failure of elevation(): what went wrong and the values involved. what()

@@ -38,7 +38,7 @@ class Error(ValueError):
     ``str(error)`` is the program's one-line message; ``kind`` names the case:
     one of ``ERROR_KINDS`` for the core (``"bad_size"``, ``"zero_interval"``,
     ``"too_many_zones"``, ``"levels_out_of_range"``, ``"bad_smoothing"``,
-    ``"no_altitude"``, ``"no_memory"``), or one of ``tolvane.geo.ERROR_KINDS``
+    ``"no_altitude"``, ``"no_memory"``, ``"cancelled"``, ``"nested_call"``), or one of ``tolvane.geo.ERROR_KINDS``
     (``"failure"``, ``"usage"``, ``"cancelled"``); ``values`` holds the numbers
     involved.
     """
@@ -122,8 +122,8 @@ def elevation(contours, lowest, highest, interval, smoothing=1, progress=None, *
         for k = 1 .. (highest - lowest) // interval (at most 254).
     smoothing: Bezier smoothing size, 1 (none), 3, 5, 7 or 9.
     progress: optional callable taking the fraction of the run done, 0 to 1.
-        It is called from the calling thread; if it raises, it is not called
-        again and its exception is raised when the run ends.
+        It is called from the calling thread; if it raises, the run stops
+        after the band it is in and the exception reaches the caller.
     threads: worker threads of the core; 0 takes ``TOLVANE_THREADS`` from the
         environment, else every core. The result is the same for every count.
     report: return a ``Result`` (the cells and what the core found: off-level
@@ -135,10 +135,12 @@ def elevation(contours, lowest, highest, interval, smoothing=1, progress=None, *
 
     Raises ``tolvane.Error`` when the core refuses the input (an empty grid, a
     zero interval, more than 254 zones, levels outside the int range, a bad
-    smoothing size, no altitude at all) or cannot allocate its grids.
+    smoothing size, no altitude at all) or cannot allocate its grids, and of
+    kind ``"nested_call"`` when called from its own ``progress``.
 
     The GIL is released while the core runs. Calls from several threads are
-    safe but serialised: the core runs one grid at a time.
+    safe but serialised: the core runs one grid at a time. Ctrl-C stops the
+    run within a band of lines and raises ``KeyboardInterrupt``.
     """
     grid = _as_grid(contours)
     levels = [_whole(n, v) for n, v in (("lowest", lowest), ("highest", highest), ("interval", interval))]

@@ -74,6 +74,8 @@ class Report:
     nodata_in_data: int
     oversample: int  # the factor the lines were burned at
     windows: int  # runs of the core
+    without_altitude: tuple = ()  # fids of the lines left out: altitude NULL, NaN or infinite
+    without_geometry: tuple = ()  # fids of the features left out: no geometry
     notes: list = field(default_factory=list)
     warnings: list = field(default_factory=list)
 
@@ -115,9 +117,14 @@ def elevation(source, output, resolution=None, attribute="elev", *, progress=Non
     progress: optional callable taking the fraction done, 0 to 1; returning
         False stops the run (``tolvane.Error`` of kind "cancelled").
 
-    Every file is written under a temporary name and renamed only when all are
-    complete: a failure leaves nothing behind. Returns a ``Report``; raises
-    ``tolvane.Error`` (kind "failure" or "usage") when the run is refused.
+    Every file is written in a private folder beside it and renamed only when
+    all are complete, all or nothing: a failure or Ctrl-C (``KeyboardInterrupt``,
+    within a band of the core) leaves nothing behind and earlier files as they
+    were. No product may be one of the files read (the lines, their side files,
+    the mask), whatever the path. Returns a ``Report`` (``warnings`` names the
+    lines left out for want of an altitude); raises ``tolvane.Error`` (kind
+    "failure" or "usage") when the run is refused: a FIFO or device as input, a
+    layer that is not lines, features GDAL cannot read.
     """
     request = _geo.Request(source, output, resolution, attribute, **options)
     if progress is not None and not callable(progress):

@@ -64,6 +64,8 @@ class Report:
     nodata: float
     clamped: int
     nodata_in_data: int
+    without_altitude: Tuple[int, ...]
+    without_geometry: Tuple[int, ...]
     notes: List[str]
     warnings: List[str]
 

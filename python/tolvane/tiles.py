@@ -59,6 +59,7 @@ class TilesResult:
     tiles: int
     empty: list = field(default_factory=list)  # [(row, column)] of tiles with no contour within 4 tiles
     failed: dict = field(default_factory=dict)  # {(row, column): message}
+    warnings: list = field(default_factory=list)  # what reading the lines left out, as tolvane-geo words it
 
 
 class TilesError(tolvane.Error):
@@ -184,9 +185,10 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
         request = request.with_gaps(whole.gap_distance)
     writer = _geo.Writer(request, whole)
     levels = tolvane.geo._levels(whole.table)
+    warnings = whole.warnings
     del whole
     tiles = _layout(grid, tile)
-    result = TilesResult(str(output), grid, levels, len(tiles))
+    result = TilesResult(str(output), grid, levels, len(tiles), warnings=warnings)
 
     client, cluster = _client(client, workers)
     try:
@@ -229,6 +231,11 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
                 progress(done / len(tiles))
             submit()
         writer.commit()
+    except BaseException:
+        # Ctrl-C, a progress that raised, a lost scheduler: the temporary goes
+        # now, not when the traceback lets go of the writer; an earlier output stays.
+        writer.discard()
+        raise
     finally:
         if cluster is not None:
             client.close()
@@ -314,6 +321,9 @@ def main(argv=None):
     except (tolvane.Error, ValueError, RuntimeError, OSError) as e:
         print(f"error: {e}", file=sys.stderr)
         return 1
+    except KeyboardInterrupt:
+        print("error: interrupted", file=sys.stderr)
+        return 130
     finally:
         if client is not None:
             client.close()
@@ -323,6 +333,8 @@ def main(argv=None):
               f"levels {low:g} to {high:g} every {step:g}")
         if r.empty:
             print(f"{len(r.empty)} tiles with no contour within reach left as nodata")
+    for line in r.warnings:
+        print(f"warning: {line}", file=sys.stderr)
     return 0
 
 

@@ -17,6 +17,7 @@ class TilesResult:
     tiles: int
     empty: List[Tuple[int, int]]
     failed: Dict[Tuple[int, int], str]
+    warnings: List[str]
 
 class TilesError(Error):
     result: Optional[TilesResult]

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -111,6 +112,47 @@ TEST(Library, RefusesWithAKindAndTheValues)
     }
     // A failed run leaves nothing behind: the next one works.
     EXPECT_EQ(tolvane::elevation(grid.data(), 1, 4, {100, 110, 10}).cells.size(), 4u);
+}
+
+// A run stopped halfway through its progress (on 1 and 2 threads), and a call
+// from its own progress, end with their kind; the next run gives the same cells.
+TEST(Library, CancelledAndNestedRuns)
+{
+    const int rows = 300, columns = 200;
+    std::vector<std::int32_t> grid(rows * columns, tolvane::EMPTY);
+    for (int i = 0; i < rows; i++)
+        for (int k = 0; k < 5; k++)
+            grid[i * columns + 10 + 45 * k] = 100 + 10 * k;
+    const tolvane::Levels levels{100, 140, 10};
+    const std::vector<std::int32_t> whole = tolvane::elevation(grid.data(), rows, columns, levels).cells;
+    for (int threads : {1, 2}) {
+        std::atomic<bool> stop{false};
+        double last = 0;
+        tolvane::Options options;
+        options.threads = threads;
+        options.smoothing = 5;
+        options.cancel = &stop;
+        options.progress = [&](double f) {
+            last = f;
+            stop = stop || f > 0.5;
+        };
+        try {
+            tolvane::elevation(grid.data(), rows, columns, levels, options);
+            ADD_FAILURE() << "not cancelled on " << threads << " threads";
+        } catch (const tolvane::Error &e) {
+            EXPECT_EQ(e.kind(), tolvane::ErrorKind::cancelled);
+        }
+        EXPECT_LT(last, 1.0);
+    }
+    tolvane::Options nested;
+    nested.progress = [&](double) { tolvane::elevation(grid.data(), rows, columns, levels); };
+    try {
+        tolvane::elevation(grid.data(), rows, columns, levels, nested);
+        ADD_FAILURE() << "a nested call was accepted";
+    } catch (const tolvane::Error &e) {
+        EXPECT_EQ(e.kind(), tolvane::ErrorKind::nested_call);
+    }
+    EXPECT_EQ(tolvane::elevation(grid.data(), rows, columns, levels).cells, whole);
 }
 
 } // namespace

@@ -7,7 +7,10 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <sstream>
+
+#include <sys/stat.h>
 
 #include <gdal.h>
 #include <gdal_utils.h>
@@ -27,7 +30,7 @@ struct GeoRun {
 // Runs tolvane-geo in `folder` with the arguments as the shell splits them.
 GeoRun geo(const fs::path &folder, const std::string &arguments)
 {
-    const std::string command = "cd '" + folder.string() + "' && '" TOLVANE_GEO_BIN "' " + arguments +
+    const std::string command = "cd '" + folder.string() + "' && timeout 120 '" TOLVANE_GEO_BIN "' " + arguments +
                                 " > .out 2> .err";
     const int s = std::system(command.c_str());
     GeoRun r;
@@ -274,7 +277,27 @@ TEST_F(Geo, LevelsThatDoNotFitAreReported)
     EXPECT_NE(r.err.find("contour pixels hold an altitude that is no level of the table"), std::string::npos) << r.err;
 }
 
-// Every refusal of failures.txt: its status, its line, and nothing left in out/.
+// SQL run on a copy of the lines in place (GeoPackage), as a damaged or sloppy file would be.
+void alter(const fs::path &gpkg, const std::string &sql)
+{
+    GDALDatasetH ds = GDALOpenEx(gpkg.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, nullptr, nullptr, nullptr);
+    ASSERT_NE(ds, nullptr) << gpkg;
+    GDALDatasetReleaseResultSet(ds, GDALDatasetExecuteSQL(ds, sql.c_str(), nullptr, nullptr));
+    GDALClose(ds);
+}
+
+// Every regular file of the folder (not below it) and its bytes.
+std::map<std::string, std::string> files_in(const fs::path &folder)
+{
+    std::map<std::string, std::string> files;
+    for (const auto &e : fs::directory_iterator(folder))
+        if (e.is_regular_file() && e.path().filename().string()[0] != '.')
+            files[e.path().filename().string()] = prueba::lee(e.path());
+    return files;
+}
+
+// Every refusal of failures.txt: its status, its line, nothing left in out/, and
+// no file of the folder changed (the inputs, an earlier result).
 TEST_F(Geo, FailuresLeaveNoFile)
 {
     fs::copy_file(COLINAS_GPKG, root() / "colinas.gpkg");
@@ -282,6 +305,20 @@ TEST_F(Geo, FailuresLeaveNoFile)
                     {"-f", "GeoJSON", "-dialect", "SQLite", "-sql", "SELECT geom, CAST(ID AS TEXT) AS ID, elev / 4.0 AS elev FROM colinas", "-nln", "decimal"});
     translate_lines(root() / "empty.gpkg", {"-where", "elev < 0", "-nln", "empty"});
     translate_lines(root() / "lonlat.geojson", {"-f", "GeoJSON", "-t_srs", "EPSG:4326"});
+    fs::create_symlink("colinas.gpkg", root() / "link.gpkg");
+    translate_lines(root() / "colinas.shp", {});
+    translate_lines(root() / "cut.shp", {});
+    fs::resize_file(root() / "cut.shp", fs::file_size(root() / "cut.shp") / 2);
+    translate_lines(root() / "corrupt.gpkg", {"-nln", "corrupt"});
+    alter(root() / "corrupt.gpkg", "UPDATE corrupt SET geom = substr(geom, 1, 60) WHERE fid IN (3, 6)");
+    translate_lines(root() / "nulls.gpkg", {"-nln", "nulls"});
+    alter(root() / "nulls.gpkg", "UPDATE nulls SET elev = CASE fid WHEN 3 THEN NULL ELSE 1e999 END WHERE fid IN (3, 6)");
+    translate_lines(root() / "poly.gpkg",
+                    {"-dialect", "SQLite", "-sql", "SELECT ST_Buffer(geom, 5) AS geom, elev FROM colinas", "-nln", "poly"});
+    translate_lines(root() / "points.gpkg",
+                    {"-dialect", "SQLite", "-sql", "SELECT ST_StartPoint(geom) AS geom, elev FROM colinas", "-nln", "points"});
+    ASSERT_EQ(geo(root(), "-q -tr 10 10 -contours curvas.tif colinas.gpkg earlier.tif").status, 0);
+    ASSERT_EQ(mkfifo((root() / "fifo").c_str(), 0600), 0);
     std::ifstream cases(FAILURES_TXT);
     std::string line;
     int count = 0;
@@ -294,10 +331,15 @@ TEST_F(Geo, FailuresLeaveNoFile)
         const std::string arguments = line.substr(bar2 + 1);
         fs::remove_all(root() / "out");
         fs::create_directory(root() / "out");
+        const auto before = files_in(root());
         const GeoRun r = geo(root(), arguments);
         EXPECT_EQ(r.status, status) << arguments << "\n" << r.err;
         EXPECT_NE(r.err.find(message), std::string::npos) << arguments << "\nsays: " << r.err;
         EXPECT_TRUE(fs::is_empty(root() / "out")) << arguments;
+        auto after = files_in(root());
+        for (auto f = after.begin(); status == 0 && f != after.end();)
+            f = before.count(f->first) ? std::next(f) : after.erase(f); // a run that succeeds adds its output
+        EXPECT_TRUE(after == before) << arguments << ": a file of the folder changed, or one was added";
         count++;
     }
     EXPECT_GT(count, 20);
@@ -311,21 +353,44 @@ TEST_F(Geo, FailuresLeaveNoFile)
 namespace {
 
 // A run ended by a signal while it writes leaves neither its temporary files nor
-// a partial product behind.
+// a partial product behind: while the core runs, and while GDAL writes the
+// overviews of a COG beside it (.ovr.tmp).
 TEST_F(Geo, ASignalWhileWritingLeavesNoFile)
 {
-    fs::create_directory(root() / "out");
-    const std::string script =
-        "cd '" + (root() / "out").string() + "' && { '" TOLVANE_GEO_BIN "' -q -tr 0.5 0.5 -threads 1 "
-        "-contours c.tif -hillshade h.png '" COLINAS_GPKG "' m.tif & pid=$!; "
-        "n=0; while [ $n -lt 20000 ] && ! ls -A | grep -q tolvane-; do sleep 0.001; n=$((n + 1)); done; "
-        "ls -A | grep -q tolvane- && echo caught > ../caught; kill -TERM $pid; wait $pid; echo $? > ../status; }";
-    prueba::escribe(root() / "signal.sh", script + "\n");
-    ASSERT_EQ(std::system(("bash '" + (root() / "signal.sh").string() + "'").c_str()), 0);
-    if (!fs::exists(root() / "caught"))
-        GTEST_SKIP() << "the run ended before it could be caught writing";
-    EXPECT_EQ(prueba::lee(root() / "status"), "143\n");
-    EXPECT_TRUE(fs::is_empty(root() / "out"));
+    // The options, and the shell's test that the run is where it should be caught.
+    const std::pair<std::string, std::string> cases[] = {
+        {"-tr 0.5 0.5 -contours c.tif -hillshade h.png", "ls -A | grep -q tolvane-"},
+        {"-tr 1 1 -of COG", "ls -A .tolvane-*/ 2>/dev/null | grep -q ovr"}};
+    for (const auto &[options, caught] : cases) {
+        fs::remove_all(root() / "out");
+        fs::remove(root() / "caught");
+        fs::create_directory(root() / "out");
+        const std::string script =
+            "cd '" + (root() / "out").string() + "' && { '" TOLVANE_GEO_BIN "' -q -threads 1 " + options + " '"
+            COLINAS_GPKG "' m.tif & pid=$!; n=0; while [ $n -lt 5000 ] && kill -0 $pid 2>/dev/null && ! " +
+            caught + "; do sleep 0.002; n=$((n + 1)); done; " + caught +
+            " && echo caught > ../caught; kill -TERM $pid; wait $pid; echo $? > ../status; }";
+        prueba::escribe(root() / "signal.sh", script + "\n");
+        ASSERT_EQ(std::system(("bash '" + (root() / "signal.sh").string() + "'").c_str()), 0);
+        if (!fs::exists(root() / "caught"))
+            continue; // the run ended before it could be caught writing
+        EXPECT_EQ(prueba::lee(root() / "status"), "143\n") << options;
+        EXPECT_TRUE(fs::is_empty(root() / "out")) << options;
+    }
+}
+
+// A link planted where a run's temporary file used to be named
+// (.NAME.tolvane-PID.tmp, the PID known to whoever starts it) is not followed:
+// the file it points to keeps its bytes.
+TEST_F(Geo, APlantedLinkIsNotFollowed)
+{
+    prueba::escribe(root() / "victim", "not to be written\n");
+    const std::string script = "cd '" + root().string() + "' && ln -s victim .dem.tif.tolvane-$$.tmp && exec '"
+                               TOLVANE_GEO_BIN "' -q -tr 10 10 '" COLINAS_GPKG "' dem.tif";
+    prueba::escribe(root() / "plant.sh", script + "\n");
+    ASSERT_EQ(std::system(("sh '" + (root() / "plant.sh").string() + "'").c_str()), 0);
+    EXPECT_EQ(prueba::lee(root() / "victim"), "not to be written\n");
+    EXPECT_EQ(open_raster(root() / "dem.tif").columns, 202);
 }
 
 } // namespace

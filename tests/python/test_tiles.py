@@ -211,3 +211,28 @@ def test_worker_killed_mid_run_leaves_a_complete_result(lines, client, tmp_path)
     np.testing.assert_array_equal(read(tmp_path / "dem.tif")[1], read(tmp_path / "calm.tif")[1])
     client.wait_for_workers(2, timeout=60)
     assert killed[0] not in client.run(os.getpid).values()
+
+
+def test_command_line_refusals_keep_the_files(lines, tmp_path):
+    """Each row: the arguments after the input and the output, the one line on
+    standard error; the exit status is 1 and the lines keep their bytes."""
+    copy = tmp_path / "curvas.gpkg"
+    copy.write_bytes(open(lines, "rb").read())
+    before = copy.read_bytes()
+    cases = [
+        ([copy, copy, PIXEL], f"error: the output {copy} is the input {copy}: choose another name for it"),
+        ([copy, tmp_path / "dem.tif", PIXEL, "--hillshade", copy], f"error: -hillshade {copy} is the input {copy}"),
+        ([copy, tmp_path / "dem.tif", PIXEL, "--te", 0, 0, 1000, 1000],
+         "error: no contours: none of the"),
+        ([copy, tmp_path / "dem.tif", PIXEL, "-co", "FOO=BAR"],
+         "error: -co: the GTiff driver refuses the creation options"),
+        ([copy, tmp_path / "dem.tif", PIXEL, "--scheduler", "tcp://127.0.0.1:9"],
+         "error: the Dask scheduler tcp://127.0.0.1:9 does not answer"),
+    ]
+    for arguments, message in cases:
+        run = subprocess.run([sys.executable, "-m", "tolvane.tiles", *map(str, arguments), "-q"],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=120)
+        assert run.returncode == 1, run.stderr
+        assert run.stderr.startswith(message) and run.stderr.count("\n") == 1, run.stderr
+        assert copy.read_bytes() == before
+        assert sorted(p.name for p in tmp_path.iterdir()) == ["curvas.gpkg"], arguments

@@ -1,13 +1,16 @@
-// A vector handed to numpy without a copy: the returned array owns it.
-#ifndef TOLVANE_NUMPY_ARRAYS_H
-#define TOLVANE_NUMPY_ARRAYS_H
+// A vector handed to numpy without a copy, for both of the module's extensions.
+#ifndef TOLVANE_PYTHON_AS_ARRAY_H
+#define TOLVANE_PYTHON_AS_ARRAY_H
 
 #include <pybind11/numpy.h>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
-template <typename T> pybind11::array_t<T> as_array(std::vector<T> &&v, pybind11::ssize_t rows, pybind11::ssize_t columns)
+// The vector moves into a capsule that the returned rows x columns array owns.
+template <typename T>
+pybind11::array_t<T> as_array(std::vector<T> &&v, pybind11::ssize_t rows, pybind11::ssize_t columns)
 {
     auto cells = std::make_unique<std::vector<T>>(std::move(v));
     T *data = cells->data();

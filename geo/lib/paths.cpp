@@ -1,0 +1,93 @@
+#include "paths.h"
+
+#include "gdal_handles.h"
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+#include <cpl_conv.h>
+#include <cpl_string.h>
+#include <gdal.h>
+#include <sys/stat.h>
+
+namespace tolvane::geo {
+
+namespace {
+
+// What a path is to the system: its device and inode, or for a file not yet
+// there, those of its folder and its name.
+struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string name; // empty for an existing file
+    bool operator==(const Identity &o) const { return device == o.device && inode == o.inode && name == o.name; }
+};
+
+std::optional<Identity> identity(const std::string &path)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0)
+        return Identity{st.st_dev, st.st_ino, ""};
+    const std::string folder = CPLGetPath(path.c_str());
+    if (stat(folder.empty() ? "." : folder.c_str(), &st) != 0)
+        return std::nullopt;
+    return Identity{st.st_dev, st.st_ino, CPLGetFilename(path.c_str())};
+}
+
+} // namespace
+
+void check_readable_kind(const std::string &path, const std::string &role)
+{
+    struct stat st {};
+    if (path.rfind("/vsi", 0) == 0 || stat(path.c_str(), &st) != 0)
+        return; // GDAL says what is wrong with it
+    const char *kind = S_ISFIFO(st.st_mode)                        ? "a FIFO (named pipe)"
+                       : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                       : S_ISSOCK(st.st_mode)                       ? "a socket"
+                                                                    : nullptr;
+    if (kind)
+        throw Failure("cannot read " + role + " " + path + ": it is " + kind + ", not a file");
+}
+
+std::vector<std::string> files_of(const std::string &path)
+{
+    std::vector<std::string> files{path};
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    Dataset ds(GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+    CPLPopErrorHandler();
+    if (ds) {
+        char **list = GDALGetFileList(ds.get());
+        for (char **f = list; f && *f; f++)
+            files.emplace_back(*f);
+        CSLDestroy(list);
+    }
+    return files;
+}
+
+void check_outputs_against(const ProductRequest &p, const std::vector<std::string> &inputs)
+{
+    const std::pair<const char *, const std::string *> products[] = {
+        {"the output", &p.output}, {"-contours", &p.contours}, {"-hillshade", &p.hillshade}, {"-leaks", &p.leaks}};
+    std::vector<std::pair<std::string, Identity>> seen;
+    for (const auto &[role, path] : products) {
+        if (path->empty())
+            continue;
+        const std::optional<Identity> id = identity(*path);
+        if (!id)
+            continue; // its folder is missing: check_products says so
+        for (const std::string &input : inputs) {
+            const std::optional<Identity> in = identity(input);
+            if (in && in->name.empty() && *in == *id)
+                throw Failure(std::string(role) + " " + *path + " is the input " + input +
+                              (input == *path ? "" : " (the same file)") + ": choose another name for it");
+        }
+        for (const auto &[earlier, other] : seen)
+            if (other == *id)
+                throw Failure("two products would be written to one file: " + earlier + " and " + role + " " + *path);
+        seen.emplace_back(std::string(role) + " " + *path, *id);
+    }
+}
+
+} // namespace tolvane::geo
