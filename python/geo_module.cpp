@@ -402,7 +402,29 @@ PYBIND11_MODULE(_geo, m)
                 return py::make_tuple(as_array(std::move(w.cells), rows, columns), shown);
             },
             py::arg("row"), py::arg("column"), py::arg("rows"), py::arg("columns"),
-            "The window as the core receives it: (cells, shown), shown the cells the output keeps (None: all).");
+            "The window as the core receives it: (cells, shown), shown the cells the output keeps (None: all).")
+        .def(
+            "compute",
+            [](geo::ContourSource &s, const geo::Request &q, int row, int column, int rows, int columns, int halo) {
+                geo::Computed c;
+                {
+                    py::gil_scoped_release no_gil;
+                    const QuietGdal quiet;
+                    s.set_oversample(s.choose_oversample(q.core.oversample));
+                    c = geo::compute(s, q, row, column, rows, columns, halo);
+                }
+                py::dict d;
+                d["cells"] = as_array(std::move(c.cells), rows, columns);
+                d["leak_pixels"] = c.leak_pixels;
+                d["zone_pixels"] = c.zone_pixels;
+                d["windows"] = c.windows;
+                return d;
+            },
+            py::arg("request"), py::arg("row"), py::arg("column"), py::arg("rows"), py::arg("columns"),
+            py::arg("halo"),
+            "The area's cells computed by the core (with `halo` pixels around it burned and computed too), "
+            "oversampled and in windows as the request asks: a dict with the float64 cells in the core's units "
+            "(NaN: nodata) and what the core found.");
 
     py::class_<geo::ProductWriter>(m, "Writer", "The elevation model written window by window.")
         .def(py::init([](const geo::Request &q, const geo::ContourSource &s) {
@@ -418,6 +440,18 @@ PYBIND11_MODULE(_geo, m)
                     throw geo::UsageFailure("cells must be a 2-D array");
                 const int rows = static_cast<int>(cells.shape(0)), columns = static_cast<int>(cells.shape(1));
                 const std::int32_t *data = cells.data();
+                py::gil_scoped_release no_gil;
+                const QuietGdal quiet;
+                w.write(row, column, rows, columns, data);
+            },
+            py::arg("row"), py::arg("column"), py::arg("cells").noconvert())
+        .def(
+            "write",
+            [](geo::ProductWriter &w, int row, int column, py::array_t<double, py::array::c_style> cells) {
+                if (cells.ndim() != 2)
+                    throw geo::UsageFailure("cells must be a 2-D array");
+                const int rows = static_cast<int>(cells.shape(0)), columns = static_cast<int>(cells.shape(1));
+                const double *data = cells.data();
                 py::gil_scoped_release no_gil;
                 const QuietGdal quiet;
                 w.write(row, column, rows, columns, data);

@@ -74,16 +74,6 @@ class TilesError(tolvane.Error):
         return (type(self), (str(self), self.result))
 
 
-def _tile_levels(low, high, levels):
-    """The part of the level table that a window whose contours lie between low
-    and high uses: fewer zones per run, the same zones where it matters."""
-    lowest, highest, interval = levels
-    zones = (highest - lowest) // interval
-    k0 = min(max(0, (low - lowest) // interval), zones)
-    k1 = max(min(zones, -((lowest - high) // interval)), k0)
-    return lowest + k0 * interval, lowest + k1 * interval, interval
-
-
 def _layout(grid, tile):
     return [_Tile(i, j, r0, c0, min(tile, grid.rows - r0), min(tile, grid.columns - c0))
             for i, r0 in enumerate(range(0, grid.rows, tile))
@@ -109,34 +99,29 @@ def _source(request):
 
 
 def _run_tile(request, tile, halo):
-    """In a worker: the tile's cells in the core's units, None when no contour
-    lies within reach, or the tolvane.Error that refused it.
+    """In a worker: the tile's cells in the core's units (float64, NaN for
+    nodata), None when no contour lies within reach, or the tolvane.Error that
+    refused it.
 
-    A tile with no contour within its halo (a plain, the sea, a corner) is tried
-    again with a wider margin, up to four tile sizes, as the whole sheet's run
-    would fill it from contours further away."""
+    The library runs the core on the tile and its halo, oversampled and in
+    windows as the request asks, each window with the part of the level table its
+    own lines use. A tile with no contour within its halo (a plain, the sea, a
+    corner) is tried again with a wider margin, up to four tile sizes, as the
+    whole sheet's run would fill it from contours further away."""
     source = _source(request)
     grid = source.grid
     size = max(tile.rows, tile.columns)
     reach = halo
     while True:
-        r0, c0, rows, columns = _window(grid, tile, reach)
-        cells, shown = source.prepare(r0, c0, rows, columns)
-        present = cells[cells != EMPTY]
-        if present.size:
-            break
-        if reach >= 4 * size or (rows, columns) == (grid.rows, grid.columns):
-            return None
-        reach = min(max(2 * reach, size), 4 * size)
-    levels = _tile_levels(int(present.min()), int(present.max()), source.levels)
-    try:
-        dem = tolvane.elevation(cells, *levels, request.smoothing, threads=request.threads or 1)
-    except tolvane.Error as e:
-        return e  # an answer, not a crash: the worker's log need not show it
-    if shown is not None:
-        dem[shown == 0] = EMPTY
-    r, c = tile.r0 - r0, tile.c0 - c0
-    return np.ascontiguousarray(dem[r:r + tile.rows, c:c + tile.columns])
+        try:
+            return source.compute(request, tile.r0, tile.c0, tile.rows, tile.columns, reach)["cells"]
+        except tolvane.Error as e:
+            whole = _window(grid, tile, reach)[2:] == (grid.rows, grid.columns)
+            if not str(e).startswith("no contours"):
+                return e  # an answer, not a crash: the worker's log need not show it
+            if reach >= 4 * size or whole:
+                return None
+            reach = min(max(2 * reach, size), 4 * size)
 
 
 def _client(client, workers):
@@ -176,6 +161,7 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
     for product in ("contours", "leaks"):
         if options.get(product):
             raise tolvane.Error(f"{product}: a product of the whole grid, not made by the tiles", "usage", ())
+    options.setdefault("threads", 1)  # Dask already runs the tiles in parallel
     request = tolvane.geo.Request(source, output, resolution, attribute, **options)
     whole = _geo.Source(request)  # grid and levels, decided once for the whole area
     grid = tolvane.geo.Grid(**whole.grid.as_dict())
@@ -225,7 +211,7 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
             finally:
                 fut.release()
             if cells is None:
-                cells = np.full((t.rows, t.columns), EMPTY, dtype=np.int32)
+                cells = np.full((t.rows, t.columns), np.nan)
             writer.write(t.r0, t.c0, cells)
             if progress is not None:
                 progress(done / len(tiles))
@@ -283,6 +269,8 @@ def main(argv=None):
     p.add_argument("--a_nodata", type=float, help="nodata value")
     p.add_argument("--cog", action="store_true", help="write a cloud-optimised GeoTIFF")
     p.add_argument("--hillshade", help="also write a shaded relief (PNG)")
+    p.add_argument("--oversample", default="auto", help="burn N times finer and aggregate back (default: auto)")
+    p.add_argument("--wm", type=float, default=0, help="MiB for each task's windows (default: a quarter of the memory)")
     p.add_argument("--workers", type=int, help="worker processes of the local cluster (default: one per core)")
     p.add_argument("--scheduler", help="address of a running Dask scheduler to use instead")
     p.add_argument("-co", dest="creation_options", action="append", default=[], metavar="NAME=VALUE",
@@ -309,7 +297,8 @@ def main(argv=None):
                       progress=None if a.quiet else progress, z=a.z, layer=a.layer, smoothing=a.smoothing,
                       levels=a.levels, scale=a.scale, extent=a.te, tap=a.tap, t_srs=a.t_srs,
                       repair_gaps=a.repair_gaps, mask=a.mask, dtype=a.ot, nodata=a.a_nodata, cog=a.cog,
-                      hillshade=a.hillshade, creation_options=a.creation_options)
+                      hillshade=a.hillshade, creation_options=a.creation_options,
+                      oversample=None if a.oversample == "auto" else int(a.oversample), wm=a.wm)
     except TilesError as e:
         if not a.quiet and shown[0] <= 40:
             sys.stdout.write("\n")

@@ -179,7 +179,8 @@ def test_failing_tile_is_named_and_the_others_are_written(tmp_path, client):
         tolvane.tiles.elevation(lines, out, PIXEL, tile=129, halo=16, client=client)
     r = e.value.result
     assert list(r.failed) == [(1, 1)] and r.levels[2] == 1
-    assert "tile (1, 1) (rows 129-257, columns 129-257): too many zones" in str(e.value)
+    assert "tile (1, 1) (rows 129-257, columns 129-257): the levels" in str(e.value)
+    assert "zones within 16 pixels of a single pixel" in str(e.value)
     cells = read(out)[1]
     assert np.all(cells[129:, 129:] == -9999)
     assert not np.any(cells[:129, :] == -9999) and not np.any(cells[:, :129] == -9999)
@@ -189,7 +190,7 @@ def test_failing_tile_is_named_and_the_others_are_written(tmp_path, client):
                           "--tile", "129", "--halo", "16", "--scheduler", client.scheduler.address, "-q"],
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     assert run.returncode == 1
-    assert "error: tile (1, 1) (rows 129-257, columns 129-257): too many zones" in run.stderr
+    assert "error: tile (1, 1) (rows 129-257, columns 129-257): the levels" in run.stderr
     assert "1 of 4 tiles failed" in run.stderr
 
 
