@@ -94,6 +94,26 @@ tolvane::Result run_core(const Request &q, const std::vector<std::int32_t> &cell
 
 namespace {
 
+// What the core found, into the report.
+void found(Report &r, long long contour, long long off_level, const std::vector<int> &missing, long long zone,
+           long long leak)
+{
+    r.contour_pixels = contour;
+    r.off_level_pixels = off_level;
+    for (int level : missing)
+        r.missing_levels.push_back(unscaled(level, r.table));
+    r.zone_pixels = zone;
+    r.leak_pixels = leak;
+}
+
+// What the writer did, into the report.
+void written(Report &r, const ProductWriter &w)
+{
+    r.nodata = w.nodata();
+    r.clamped = w.clamped();
+    r.nodata_in_data = w.nodata_in_data();
+}
+
 // Adds what a window's preparation did to the run's account.
 void account(Window &total, const Window &w)
 {
@@ -206,12 +226,7 @@ Report windowed(const Request &q, ContourSource &source, Report &r, GDALProgress
     r.outside = w.outside;
     r.hidden = std::count_if(c.cells.begin(), c.cells.end(), [](double v) { return std::isnan(v); });
     r.footprint = r.outside > 0;
-    r.contour_pixels = c.contour_pixels;
-    r.off_level_pixels = c.off_level_pixels;
-    for (int level : c.missing_levels)
-        r.missing_levels.push_back(unscaled(level, r.table));
-    r.zone_pixels = c.zone_pixels;
-    r.leak_pixels = c.leak_pixels;
+    found(r, c.contour_pixels, c.off_level_pixels, c.missing_levels, c.zone_pixels, c.leak_pixels);
     r.windows = c.windows;
     if (r.leak_pixels > 0) {
         r.ends_left = w.open_ends;
@@ -224,9 +239,7 @@ Report windowed(const Request &q, ContourSource &source, Report &r, GDALProgress
         writer.write_leaks(c.leak_mask);
         writer.commit(GDALScaledProgress, writing.data());
     }
-    r.nodata = writer.nodata();
-    r.clamped = writer.clamped();
-    r.nodata_in_data = writer.nodata_in_data();
+    written(r, writer);
     return r;
 }
 
@@ -291,12 +304,8 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
     }
     if (!w.shown.empty())
         clear_outside(result.cells, w.shown);
-    r.contour_pixels = result.contour_pixels;
-    r.off_level_pixels = result.off_level_pixels;
-    for (int l : result.missing_levels)
-        r.missing_levels.push_back(unscaled(l, r.table));
-    r.zone_pixels = result.zone_pixels;
-    r.leak_pixels = result.leak_pixels;
+    found(r, result.contour_pixels, result.off_level_pixels, result.missing_levels, result.zone_pixels,
+          result.leak_pixels);
 
     {
         const Part writing(progress, progress_arg, 0.85, 1.0);
@@ -306,9 +315,7 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
         writer.write_leaks(result.leak_mask);
         writer.commit(GDALScaledProgress, writing.data());
     }
-    r.nodata = writer.nodata();
-    r.clamped = writer.clamped();
-    r.nodata_in_data = writer.nodata_in_data();
+    written(r, writer);
     return r;
 }
 
