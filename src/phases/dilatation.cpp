@@ -25,6 +25,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -101,6 +103,15 @@ struct Ecart {
     int passe, valeur;
 };
 
+// The pixel itself (n = -1) or its cross neighbour n.
+Pixel voisin_ou_soi(const Pixel &c, int n)
+{
+    return n < 0 ? c : Pixel{c.i + CROIX[n][0], c.j + CROIX[n][1]};
+}
+
+// Changes whose means are worked out together.
+constexpr std::size_t TRANCHE = 1 << 16;
+
 class Dilatation {
 public:
     // itab2 must equal itab.
@@ -114,21 +125,34 @@ public:
         premiere_ = false;
 
         // Only a pixel whose value or cross neighbour changed can get a new mean.
+        // The means read itab2 alone, so a slice of the changes has them worked
+        // out on every thread; the slice then fills itab in order, each pixel
+        // once.
         std::vector<Pixel> remplis;
+        std::vector<int> moyennes;
         modif = 0;
-        for (const Pixel &c : changes_)
-            for (int n = -1; n < 4; n++) {
-                const int i = n < 0 ? c.i : c.i + CROIX[n][0];
-                const int j = n < 0 ? c.j : c.j + CROIX[n][1];
-                if (!dans_grille(i, j) || itab[i][j] != VIDE)
-                    continue;
-                const int v = moyenne_finale(i, j);
-                if (v != VIDE) {
-                    itab[i][j] = v;
-                    remplis.push_back({i, j});
+        for (std::size_t debut = 0; debut < changes_.size(); debut += TRANCHE) {
+            const std::size_t fin = std::min(changes_.size(), debut + TRANCHE);
+            moyennes.resize(5 * (fin - debut));
+            for_each_band(static_cast<int>(fin - debut), 1024, [&](int premier, int dernier, int) {
+                for (int c = premier; c < dernier; c++)
+                    for (int n = -1; n < 4; n++) {
+                        const Pixel p = voisin_ou_soi(changes_[debut + c], n);
+                        const bool a_remplir = dans_grille(p.i, p.j) && itab[p.i][p.j] == VIDE;
+                        moyennes[5 * c + n + 1] = a_remplir ? moyenne_finale(p.i, p.j) : VIDE;
+                    }
+            });
+            for (std::size_t c = debut; c < fin; c++)
+                for (int n = -1; n < 4; n++) {
+                    const int v = moyennes[5 * (c - debut) + n + 1];
+                    const Pixel p = voisin_ou_soi(changes_[c], n);
+                    if (v == VIDE || itab[p.i][p.j] != VIDE)
+                        continue;
+                    itab[p.i][p.j] = v;
+                    remplis.push_back(p);
                     modif++;
                 }
-            }
+        }
         remplis_.swap(remplis);
     }
 
@@ -173,13 +197,9 @@ private:
     {
         std::vector<Rempli> dernier;
         std::vector<Pixel> candidats;
-        for_each_band(nb_lig, BANDE_GRILLE, [](int debut, int fin, int) {
-            for (int i = debut; i < fin; i++)
-                for (int j = 0; j < nb_col; j++)
-                    itab1[i][j] = itab[i][j] == VIDE ? JAMAIS : 0;
-        });
-        nb_pix_mod = 1;
-        for (int t = 1; nb_pix_mod > 0; t++) {
+        premiere_passe(dernier);
+        nb_pix_mod = static_cast<int>(dernier.size());
+        for (int t = 2; nb_pix_mod > 0; t++) {
             nb_pix_mod = 0;
             // A pixel filled in this pass has pass t, which its neighbours of the
             // same pass do not count: the pass sees only what earlier ones filled.
@@ -195,19 +215,66 @@ private:
                 changes_.push_back({i, j});
                 nb_pix_mod++;
             };
-            if (t == 1) {
-                dernier.clear();
-                for (int i = 0; i < nb_lig; i++)
-                    for (int j = 0; j < nb_col; j++)
-                        essaie(i, j);
-                continue;
-            }
             candidats.clear();
             voisins_ouverts(dernier, t, candidats);
             dernier.clear();
             for (const Pixel &p : candidats)
                 essaie(p.i, p.j);
         }
+    }
+
+    // The first pass, on every thread: itab1 gets pass 0 where itab has an
+    // altitude and JAMAIS elsewhere, then pass 1 where a cross neighbour has an
+    // altitude. Pass 1 sees only pass 0, that is itab, which no band writes, so
+    // the bands are independent; their fills are listed in line order.
+    void premiere_passe(std::vector<Rempli> &dernier)
+    {
+        std::mutex m;
+        std::vector<std::pair<int, std::vector<Pixel>>> bandes;
+        for_each_band(nb_lig, BANDE_GRILLE, [&](int debut, int fin, int) {
+            for (int i = debut; i < fin; i++)
+                for (int j = 0; j < nb_col; j++)
+                    itab1[i][j] = itab[i][j] == VIDE ? JAMAIS : 0;
+            std::vector<Pixel> remplis;
+            for (int i = debut; i < fin; i++)
+                for (int j = 0; j < nb_col; j++) {
+                    if (itab[i][j] != VIDE)
+                        continue;
+                    const int v = valeur_premiere_passe(i, j);
+                    if (v == VIDE)
+                        continue;
+                    itab1[i][j] = 1;
+                    itab2[i][j] = v;
+                    remplis.push_back({i, j});
+                }
+            const std::lock_guard<std::mutex> verrou(m);
+            bandes.emplace_back(debut, std::move(remplis));
+        });
+        std::sort(bandes.begin(), bandes.end(),
+                  [](const auto &a, const auto &b) { return a.first < b.first; });
+        for (auto &b : bandes) {
+            for (const Pixel &p : b.second)
+                dernier.push_back({p});
+            changes_.insert(changes_.end(), b.second.begin(), b.second.end());
+            std::vector<Pixel>().swap(b.second);
+        }
+    }
+
+    // valeur_dilatee for pass 1, from itab: the pixels of pass 0 are those with an
+    // altitude, and their value in itab2 is still theirs.
+    static int valeur_premiere_passe(int i, int j)
+    {
+        int ico = 0;
+        int alti = 9999999;
+        for (const auto &d : CROIX) {
+            const int k = i + d[0];
+            const int l = j + d[1];
+            if (!dans_grille(k, l) || itab[k][l] == VIDE)
+                continue;
+            ico++;
+            alti = std::min(alti, itab2[k][l]);
+        }
+        return ico > 0 ? alti : VIDE;
     }
 
     // The pixels the last call filled now have an altitude from the start. A pixel
