@@ -109,9 +109,6 @@ Pixel voisin_ou_soi(const Pixel &c, int n)
     return n < 0 ? c : Pixel{c.i + CROIX[n][0], c.j + CROIX[n][1]};
 }
 
-// Changes whose means are worked out together.
-constexpr std::size_t TRANCHE = 1 << 16;
-
 class Dilatation {
 public:
     // itab2 must equal itab.
@@ -125,34 +122,20 @@ public:
         premiere_ = false;
 
         // Only a pixel whose value or cross neighbour changed can get a new mean.
-        // The means read itab2 alone, so a slice of the changes has them worked
-        // out on every thread; the slice then fills itab in order, each pixel
-        // once.
         std::vector<Pixel> remplis;
-        std::vector<int> moyennes;
         modif = 0;
-        for (std::size_t debut = 0; debut < changes_.size(); debut += TRANCHE) {
-            const std::size_t fin = std::min(changes_.size(), debut + TRANCHE);
-            moyennes.resize(5 * (fin - debut));
-            for_each_band(static_cast<int>(fin - debut), 1024, [&](int premier, int dernier, int) {
-                for (int c = premier; c < dernier; c++)
-                    for (int n = -1; n < 4; n++) {
-                        const Pixel p = voisin_ou_soi(changes_[debut + c], n);
-                        const bool a_remplir = dans_grille(p.i, p.j) && itab[p.i][p.j] == VIDE;
-                        moyennes[5 * c + n + 1] = a_remplir ? moyenne_finale(p.i, p.j) : VIDE;
-                    }
-            });
-            for (std::size_t c = debut; c < fin; c++)
-                for (int n = -1; n < 4; n++) {
-                    const int v = moyennes[5 * (c - debut) + n + 1];
-                    const Pixel p = voisin_ou_soi(changes_[c], n);
-                    if (v == VIDE || itab[p.i][p.j] != VIDE)
-                        continue;
+        for (const Pixel &c : changes_)
+            for (int n = -1; n < 4; n++) {
+                const Pixel p = voisin_ou_soi(c, n);
+                if (!dans_grille(p.i, p.j) || itab[p.i][p.j] != VIDE)
+                    continue;
+                const int v = moyenne_finale(p.i, p.j);
+                if (v != VIDE) {
                     itab[p.i][p.j] = v;
                     remplis.push_back(p);
                     modif++;
                 }
-        }
+            }
         remplis_.swap(remplis);
     }
 
