@@ -382,8 +382,7 @@ void interpolation()
         console_printf("\n\n tratamiento en la zona codificada con el valor %d ", k);
         console_printf("\n y comprendida entre las curvas %d y %d ", mit[k], mat[k]);
         console_printf("\n\n");
-        for (int i = 20; i < nb_lig; i += 20)
-            console_printf("\t linea %d      \r ", i);
+        console_counted_lines("\t linea ", "      \r ", 20, nb_lig, 20);
     }
 
     const auto progres = [](int lignes) { report_progress(static_cast<double>(lignes) / nb_lig); };
