@@ -28,7 +28,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <mutex>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -41,6 +43,7 @@ constexpr int BANDE_INTERPOLATION = 16;
 // proportion to its pixels, whatever the width of the image.
 class Courbe {
 public:
+    Courbe() = default;
     explicit Courbe(std::vector<Pixel> pixels)
     {
         // The pixels come line by line: a stable sort by column keeps the lines
@@ -282,19 +285,36 @@ std::vector<Courbe> courbes_des_niveaux(std::vector<int> &courbe_inf, std::vecto
         courbe_inf[k] = numero[mit[k]];
         courbe_sup[k] = numero[mat[k]];
     }
+    // Bands of lines gather their pixels on every thread; put together in line
+    // order, each curve's pixels come line by line as from one scan.
+    std::mutex m;
+    std::vector<std::pair<int, std::vector<std::vector<Pixel>>>> bandes;
+    for_each_band(nb_lig, BANDE_GRILLE, [&](int debut, int fin, int) {
+        std::vector<std::vector<Pixel>> pixels(numero.size());
+        for (int i = debut; i < fin; i++)
+            for (int j = 0; j < nb_col; j++) {
+                const int v = itab[i][j];
+                if (v == VIDE || tab[i][j] != 0)
+                    continue;
+                const auto n = numero.find(v);
+                if (n != numero.end())
+                    pixels[n->second].push_back({i, j});
+            }
+        const std::lock_guard<std::mutex> verrou(m);
+        bandes.emplace_back(debut, std::move(pixels));
+    });
+    std::sort(bandes.begin(), bandes.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     std::vector<std::vector<Pixel>> pixels(numero.size());
-    for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++) {
-            const int v = itab[i][j];
-            if (v == VIDE || tab[i][j] != 0)
-                continue;
-            const auto n = numero.find(v);
-            if (n != numero.end())
-                pixels[n->second].push_back({i, j});
+    for (std::size_t c = 0; c < pixels.size(); c++)
+        for (auto &b : bandes) {
+            pixels[c].insert(pixels[c].end(), b.second[c].begin(), b.second[c].end());
+            std::vector<Pixel>().swap(b.second[c]);
         }
-    std::vector<Courbe> courbes;
-    for (std::vector<Pixel> &p : pixels)
-        courbes.emplace_back(std::move(p));
+    std::vector<Courbe> courbes(pixels.size());
+    for_each_band(static_cast<int>(pixels.size()), 1, [&](int premiere, int fin, int) {
+        for (int c = premiere; c < fin; c++)
+            courbes[static_cast<std::size_t>(c)] = Courbe(std::move(pixels[static_cast<std::size_t>(c)]));
+    });
     return courbes;
 }
 
