@@ -1,7 +1,5 @@
 #include "nrutil.h"
 
-#include "thread_pool.h"
-
 #include <sys/mman.h>
 
 #include <cstddef>
@@ -24,10 +22,14 @@ T *vecteur(int NbCol)
 // the other, so that a grid of many short lines costs one allocation and no more
 // than one of few long ones. Blocks of at least BIG_BLOCK bytes are mapped on
 // their own, aligned on HUGE_PAGE and advised to use huge pages: the grids are
-// touched for the first time inside the phases, and one fault then brings in
-// 2 MiB instead of 4 KiB. The kernel hands mapped pages over zero-filled.
+// touched for the first time inside the phases, mostly on every thread, and one
+// fault then brings in 2 MiB instead of 4 KiB. They are not touched beforehand,
+// so that a grid first written late (the 2-byte image) adds to the peak memory
+// only once the phases' own lists are gone. The kernel hands mapped pages over
+// zero-filled.
 constexpr std::size_t HUGE_PAGE = std::size_t{1} << 21;
 constexpr std::size_t BIG_BLOCK = std::size_t{1} << 21;
+constexpr std::size_t SMALL_PAGE = 4096;
 
 struct Header {
     void *block;        // what to give back
@@ -43,22 +45,11 @@ std::size_t first_line_offset(std::size_t lines)
     return (head + 63) / 64 * 64;
 }
 
-// The kernel zeroes a page when it is first touched; touching every page of a
-// new block now, on every thread, shares that work instead of leaving it to
-// whichever phase writes the grid first (several of them on one thread).
-void touch_in_parallel(char *block, std::size_t bytes)
-{
-    constexpr std::size_t PAGE = 4096;
-    const int chunks = static_cast<int>(bytes / HUGE_PAGE);
-    for_each_band(chunks, 1, [block](int first, int last, int) {
-        for (std::size_t p = first * HUGE_PAGE; p < last * HUGE_PAGE; p += PAGE)
-            static_cast<volatile char *>(block)[p] = 0;
-    });
-}
-
 void *map_zeroed(std::size_t bytes, std::size_t &mapped)
 {
-    const std::size_t rounded = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
+    // The mapping ends with the block (to a small page), so that the rest of a
+    // last huge page is neither mapped nor brought in.
+    const std::size_t rounded = (bytes + SMALL_PAGE - 1) / SMALL_PAGE * SMALL_PAGE;
     void *p = mmap(nullptr, rounded + HUGE_PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED)
         return nullptr;
@@ -74,7 +65,6 @@ void *map_zeroed(std::size_t bytes, std::size_t &mapped)
 #ifdef MADV_HUGEPAGE
     madvise(aligned, rounded, MADV_HUGEPAGE); // advice only: without huge pages it works as well
 #endif
-    touch_in_parallel(aligned, rounded);
     mapped = rounded;
     return aligned;
 }
