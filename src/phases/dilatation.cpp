@@ -50,22 +50,30 @@ int moyenne_finale(int i, int j)
     return ico > 0 ? moyenne_dilatation(alt_prov, ival2) : VIDE;
 }
 
-// The value pass t gives to (i, j): the smallest value among its neighbours of the
-// pass filled before it (and at most 9999999), or VIDE when it has none.
-template <std::size_t N>
-int valeur_dilatee(int i, int j, int t, const int (&voisins)[N][2])
+// The smallest value in itab2 among the neighbours of (i, j) that `compte`
+// accepts (and at most 9999999), or VIDE when it accepts none.
+template <std::size_t N, typename Compte>
+int plus_petit_voisin(int i, int j, const int (&voisins)[N][2], Compte compte)
 {
     int ico = 0;
     int alti = 9999999;
     for (const auto &d : voisins) {
         const int k = i + d[0];
         const int l = j + d[1];
-        if (!dans_grille(k, l) || itab1[k][l] >= t)
+        if (!dans_grille(k, l) || !compte(k, l))
             continue;
         ico++;
         alti = std::min(alti, itab2[k][l]);
     }
     return ico > 0 ? alti : VIDE;
+}
+
+// The value pass t gives to (i, j): the smallest value among its neighbours of the
+// pass filled before it, or VIDE when it has none.
+template <std::size_t N>
+int valeur_dilatee(int i, int j, int t, const int (&voisins)[N][2])
+{
+    return plus_petit_voisin(i, j, voisins, [t](int k, int l) { return itab1[k][l] < t; });
 }
 
 int valeur_de_passe(int i, int j, int t)
@@ -247,17 +255,7 @@ private:
     // altitude, and their value in itab2 is still theirs.
     static int valeur_premiere_passe(int i, int j)
     {
-        int ico = 0;
-        int alti = 9999999;
-        for (const auto &d : CROIX) {
-            const int k = i + d[0];
-            const int l = j + d[1];
-            if (!dans_grille(k, l) || itab[k][l] == VIDE)
-                continue;
-            ico++;
-            alti = std::min(alti, itab2[k][l]);
-        }
-        return ico > 0 ? alti : VIDE;
+        return plus_petit_voisin(i, j, CROIX, [](int k, int l) { return itab[k][l] != VIDE; });
     }
 
     // The pixels the last call filled now have an altitude from the start. A pixel
