@@ -117,33 +117,48 @@ Pixel voisin_ou_soi(const Pixel &c, int n)
     return n < 0 ? c : Pixel{c.i + CROIX[n][0], c.j + CROIX[n][1]};
 }
 
+// body(first, last, list) on bands of lines on every thread; the lists of the
+// bands, put together in line order.
+template <typename Body>
+std::vector<Pixel> par_bandes(Body body)
+{
+    std::mutex m;
+    std::vector<std::pair<int, std::vector<Pixel>>> bandes;
+    for_each_band(nb_lig, bande_de_listes(), [&](int debut, int fin, int) {
+        std::vector<Pixel> liste;
+        body(debut, fin, liste);
+        const std::lock_guard<std::mutex> verrou(m);
+        bandes.emplace_back(debut, std::move(liste));
+    });
+    std::sort(bandes.begin(), bandes.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::size_t total = 0;
+    for (const auto &b : bandes)
+        total += b.second.size();
+    std::vector<Pixel> tout;
+    tout.reserve(total);
+    for (auto &b : bandes) {
+        tout.insert(tout.end(), b.second.begin(), b.second.end());
+        std::vector<Pixel>().swap(b.second);
+    }
+    return tout;
+}
+
 class Dilatation {
 public:
     // itab2 must equal itab.
     void iteration()
     {
         changes_.clear();
-        if (premiere_)
-            premiere_dilatation();
-        else
-            dilatation_suivante();
-        premiere_ = false;
-
-        // Only a pixel whose value or cross neighbour changed can get a new mean.
         std::vector<Pixel> remplis;
-        modif = 0;
-        for (const Pixel &c : changes_)
-            for (int n = -1; n < 4; n++) {
-                const Pixel p = voisin_ou_soi(c, n);
-                if (!dans_grille(p.i, p.j) || itab[p.i][p.j] != VIDE)
-                    continue;
-                const int v = moyenne_finale(p.i, p.j);
-                if (v != VIDE) {
-                    itab[p.i][p.j] = v;
-                    remplis.push_back(p);
-                    modif++;
-                }
-            }
+        if (premiere_) {
+            premiere_dilatation();
+            remplis = moyennes_premiere_fois();
+        } else {
+            dilatation_suivante();
+            remplis = moyennes_des_changes();
+        }
+        premiere_ = false;
+        modif = static_cast<int>(remplis.size());
         remplis_.swap(remplis);
     }
 
@@ -179,6 +194,58 @@ private:
         sortie[nb_col - 1] = moyenne_finale(i, nb_col - 1);
     }
 
+    // Only a pixel whose value or cross neighbour changed can get a new mean, and
+    // it gets it once: the later visits find it filled.
+    std::vector<Pixel> moyennes_des_changes() const
+    {
+        std::vector<Pixel> remplis;
+        for (const Pixel &c : changes_)
+            for (int n = -1; n < 4; n++) {
+                const Pixel p = voisin_ou_soi(c, n);
+                if (!dans_grille(p.i, p.j) || itab[p.i][p.j] != VIDE)
+                    continue;
+                const int v = moyenne_finale(p.i, p.j);
+                if (v != VIDE) {
+                    itab[p.i][p.j] = v;
+                    remplis.push_back(p);
+                }
+            }
+        return remplis;
+    }
+
+    // In the first call the pixels that changed are those the passes filled, the
+    // ones of pass 1 .. JAMAIS - 1 in itab1, so they need no list. Which pixels
+    // get a mean does not depend on the order of the visits (a mean reads itab2
+    // alone, and a pixel is filled once; the order of the list of fills changes
+    // only the order in which the next call follows them), so bands of lines fill
+    // them on every thread and list them in line order.
+    static std::vector<Pixel> moyennes_premiere_fois()
+    {
+        return par_bandes([](int debut, int fin, std::vector<Pixel> &remplis) {
+            for (int i = debut; i < fin; i++)
+                for (int j = 0; j < nb_col; j++) {
+                    if (itab[i][j] != VIDE || !pres_d_un_remplissage(i, j))
+                        continue;
+                    const int v = moyenne_finale(i, j);
+                    if (v != VIDE) {
+                        itab[i][j] = v;
+                        remplis.push_back({i, j});
+                    }
+                }
+        });
+    }
+
+    // Whether (i, j) or a cross neighbour was filled by a pass of the first call.
+    static bool pres_d_un_remplissage(int i, int j)
+    {
+        for (int n = -1; n < 4; n++) {
+            const Pixel p = voisin_ou_soi({i, j}, n);
+            if (dans_grille(p.i, p.j) && itab1[p.i][p.j] > 0 && itab1[p.i][p.j] < JAMAIS)
+                return true;
+        }
+        return false;
+    }
+
     // A pixel empty at the start of pass t >= 2 with a neighbour of that pass
     // filled before touches a pixel filled in pass t - 1: otherwise an earlier pass
     // would have reached it. (A neighbour met only diagonally, filled earlier,
@@ -203,7 +270,6 @@ private:
                 itab1[i][j] = t;
                 itab2[i][j] = v;
                 dernier.push_back({{i, j}});
-                changes_.push_back({i, j});
                 nb_pix_mod++;
             };
             candidats.clear();
@@ -220,13 +286,10 @@ private:
     // the bands are independent; their fills are listed in line order.
     void premiere_passe(std::vector<Rempli> &dernier)
     {
-        std::mutex m;
-        std::vector<std::pair<int, std::vector<Pixel>>> bandes;
-        for_each_band(nb_lig, BANDE_GRILLE, [&](int debut, int fin, int) {
+        const std::vector<Pixel> remplis = par_bandes([](int debut, int fin, std::vector<Pixel> &liste) {
             for (int i = debut; i < fin; i++)
                 for (int j = 0; j < nb_col; j++)
                     itab1[i][j] = itab[i][j] == VIDE ? JAMAIS : 0;
-            std::vector<Pixel> remplis;
             for (int i = debut; i < fin; i++)
                 for (int j = 0; j < nb_col; j++) {
                     if (itab[i][j] != VIDE)
@@ -236,19 +299,12 @@ private:
                         continue;
                     itab1[i][j] = 1;
                     itab2[i][j] = v;
-                    remplis.push_back({i, j});
+                    liste.push_back({i, j});
                 }
-            const std::lock_guard<std::mutex> verrou(m);
-            bandes.emplace_back(debut, std::move(remplis));
         });
-        std::sort(bandes.begin(), bandes.end(),
-                  [](const auto &a, const auto &b) { return a.first < b.first; });
-        for (auto &b : bandes) {
-            for (const Pixel &p : b.second)
-                dernier.push_back({p});
-            changes_.insert(changes_.end(), b.second.begin(), b.second.end());
-            std::vector<Pixel>().swap(b.second);
-        }
+        dernier.reserve(remplis.size());
+        for (const Pixel &p : remplis)
+            dernier.push_back({p});
     }
 
     // valeur_dilatee for pass 1, from itab: the pixels of pass 0 are those with an

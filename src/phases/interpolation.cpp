@@ -289,7 +289,7 @@ std::vector<Courbe> courbes_des_niveaux(std::vector<int> &courbe_inf, std::vecto
     // order, each curve's pixels come line by line as from one scan.
     std::mutex m;
     std::vector<std::pair<int, std::vector<std::vector<Pixel>>>> bandes;
-    for_each_band(nb_lig, BANDE_GRILLE, [&](int debut, int fin, int) {
+    for_each_band(nb_lig, bande_de_listes(), [&](int debut, int fin, int) {
         std::vector<std::vector<Pixel>> pixels(numero.size());
         for (int i = debut; i < fin; i++)
             for (int j = 0; j < nb_col; j++) {

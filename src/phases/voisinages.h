@@ -28,6 +28,11 @@ inline bool dans_grille(int i, int j) { return i >= 0 && i < nb_lig && j >= 0 &&
 // Lines per band of the whole-grid scans handed to a thread.
 constexpr int BANDE_GRILLE = 64;
 
+// Lines per band of the scans whose bands gather lists of their own: about 256
+// bands at most, so that the bands' lists cost little even on an image of
+// millions of lines.
+inline int bande_de_listes() { return nb_lig / 256 > BANDE_GRILLE ? nb_lig / 256 : BANDE_GRILLE; }
+
 inline void copie(int **de, int **vers)
 {
     for_each_band(nb_lig, BANDE_GRILLE, [de, vers](int debut, int fin, int) {
