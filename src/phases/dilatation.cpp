@@ -25,8 +25,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <mutex>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -122,23 +120,19 @@ Pixel voisin_ou_soi(const Pixel &c, int n)
 template <typename Body>
 std::vector<Pixel> par_bandes(Body body)
 {
-    std::mutex m;
-    std::vector<std::pair<int, std::vector<Pixel>>> bandes;
-    for_each_band(nb_lig, bande_de_listes(), [&](int debut, int fin, int) {
+    std::vector<std::vector<Pixel>> bandes = resultats_par_bande<std::vector<Pixel>>([&body](int debut, int fin) {
         std::vector<Pixel> liste;
         body(debut, fin, liste);
-        const std::lock_guard<std::mutex> verrou(m);
-        bandes.emplace_back(debut, std::move(liste));
+        return liste;
     });
-    std::sort(bandes.begin(), bandes.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     std::size_t total = 0;
     for (const auto &b : bandes)
-        total += b.second.size();
+        total += b.size();
     std::vector<Pixel> tout;
     tout.reserve(total);
     for (auto &b : bandes) {
-        tout.insert(tout.end(), b.second.begin(), b.second.end());
-        std::vector<Pixel>().swap(b.second);
+        tout.insert(tout.end(), b.begin(), b.end());
+        std::vector<Pixel>().swap(b);
     }
     return tout;
 }

@@ -28,9 +28,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <mutex>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -287,10 +285,9 @@ std::vector<Courbe> courbes_des_niveaux(std::vector<int> &courbe_inf, std::vecto
     }
     // Bands of lines gather their pixels on every thread; put together in line
     // order, each curve's pixels come line by line as from one scan.
-    std::mutex m;
-    std::vector<std::pair<int, std::vector<std::vector<Pixel>>>> bandes;
-    for_each_band(nb_lig, bande_de_listes(), [&](int debut, int fin, int) {
-        std::vector<std::vector<Pixel>> pixels(numero.size());
+    using Pixels = std::vector<std::vector<Pixel>>;
+    std::vector<Pixels> bandes = resultats_par_bande<Pixels>([&numero](int debut, int fin) {
+        Pixels pixels(numero.size());
         for (int i = debut; i < fin; i++)
             for (int j = 0; j < nb_col; j++) {
                 const int v = itab[i][j];
@@ -300,15 +297,13 @@ std::vector<Courbe> courbes_des_niveaux(std::vector<int> &courbe_inf, std::vecto
                 if (n != numero.end())
                     pixels[n->second].push_back({i, j});
             }
-        const std::lock_guard<std::mutex> verrou(m);
-        bandes.emplace_back(debut, std::move(pixels));
+        return pixels;
     });
-    std::sort(bandes.begin(), bandes.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    std::vector<std::vector<Pixel>> pixels(numero.size());
+    Pixels pixels(numero.size());
     for (std::size_t c = 0; c < pixels.size(); c++)
-        for (auto &b : bandes) {
-            pixels[c].insert(pixels[c].end(), b.second[c].begin(), b.second[c].end());
-            std::vector<Pixel>().swap(b.second[c]);
+        for (Pixels &b : bandes) {
+            pixels[c].insert(pixels[c].end(), b[c].begin(), b[c].end());
+            std::vector<Pixel>().swap(b[c]);
         }
     std::vector<Courbe> courbes(pixels.size());
     for_each_band(static_cast<int>(pixels.size()), 1, [&](int premiere, int fin, int) {
