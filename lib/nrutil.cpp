@@ -1,12 +1,15 @@
 #include "nrutil.h"
 
+#include <sys/mman.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
 namespace {
 
-// Every block comes from calloc, so a new matrix or vector is all bits zero
-// without a separate clearing pass.
+// Every block comes from calloc or from a fresh anonymous mapping, so a new
+// matrix or vector is all bits zero without a separate clearing pass.
 template <typename T>
 T *vecteur(int NbCol)
 {
@@ -15,17 +18,67 @@ T *vecteur(int NbCol)
     return static_cast<T *>(std::calloc(static_cast<std::size_t>(NbCol), sizeof(T)));
 }
 
-// The lines of a matrix lie one after the other in a single block, so that a
-// grid of many short lines costs no more than one of few long ones; the pointer
-// array addresses each line in it.
+// A matrix is one block: a header, the line pointers, then the lines one after
+// the other, so that a grid of many short lines costs one allocation and no more
+// than one of few long ones. Blocks of at least BIG_BLOCK bytes are mapped on
+// their own, aligned on HUGE_PAGE and advised to use huge pages: the grids are
+// touched for the first time inside the phases, mostly on every thread, and one
+// fault then brings in 2 MiB instead of 4 KiB. They are not touched beforehand,
+// so that a grid first written late (the 2-byte image) adds to the peak memory
+// only once the phases' own lists are gone. The kernel hands mapped pages over
+// zero-filled.
+constexpr std::size_t HUGE_PAGE = std::size_t{1} << 21;
+constexpr std::size_t BIG_BLOCK = std::size_t{1} << 21;
+constexpr std::size_t SMALL_PAGE = 4096;
+
+struct Header {
+    void *block;        // what to give back
+    std::size_t mapped; // bytes mapped, or 0 when the block came from calloc
+};
+
+// Bytes from the start of the block to the first line: the header and the line
+// pointers, rounded up to a cache line.
 template <typename T>
-void frmatrice(T **Mat, int NbLig)
+std::size_t first_line_offset(std::size_t lines)
+{
+    const std::size_t head = sizeof(Header) + lines * sizeof(T *);
+    return (head + 63) / 64 * 64;
+}
+
+void *map_zeroed(std::size_t bytes, std::size_t &mapped)
+{
+    // The mapping ends with the block (to a small page), so that the rest of a
+    // last huge page is neither mapped nor brought in.
+    const std::size_t rounded = (bytes + SMALL_PAGE - 1) / SMALL_PAGE * SMALL_PAGE;
+    void *p = mmap(nullptr, rounded + HUGE_PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        return nullptr;
+    // Keep the aligned part only: huge pages need aligned addresses.
+    auto *start = static_cast<char *>(p);
+    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(start);
+    char *aligned = start + (HUGE_PAGE - address % HUGE_PAGE) % HUGE_PAGE;
+    if (aligned > start)
+        munmap(start, static_cast<std::size_t>(aligned - start));
+    char *end = start + rounded + HUGE_PAGE;
+    if (end > aligned + rounded)
+        munmap(aligned + rounded, static_cast<std::size_t>(end - (aligned + rounded)));
+#ifdef MADV_HUGEPAGE
+    madvise(aligned, rounded, MADV_HUGEPAGE); // advice only: without huge pages it works as well
+#endif
+    mapped = rounded;
+    return aligned;
+}
+
+template <typename T>
+void frmatrice(T **Mat, int)
 {
     if (Mat == nullptr)
         return;
-    if (NbLig > 0)
-        std::free(Mat[0]);
-    std::free(Mat);
+    const Header *h = reinterpret_cast<const Header *>(Mat) - 1;
+    if (h->mapped > 0)
+        munmap(h->block, h->mapped);
+    else
+        std::free(h->block);
 }
 
 template <typename T>
@@ -34,16 +87,18 @@ T **matrice(int NbCol, int NbLig)
     if (NbCol <= 0 || NbLig <= 0)
         return nullptr;
     const std::size_t lignes = static_cast<std::size_t>(NbLig), colonnes = static_cast<std::size_t>(NbCol);
-    if (colonnes > SIZE_MAX / sizeof(T) / lignes)
+    const std::size_t debut = first_line_offset<T>(lignes);
+    if (colonnes > (SIZE_MAX - debut - HUGE_PAGE * 2) / sizeof(T) / lignes)
         return nullptr;
-    T **Mat = static_cast<T **>(std::calloc(lignes, sizeof(T *)));
-    if (Mat == nullptr)
+    const std::size_t octets = debut + lignes * colonnes * sizeof(T);
+    std::size_t mapped = 0;
+    void *block = octets >= BIG_BLOCK ? map_zeroed(octets, mapped) : std::calloc(octets, 1);
+    if (block == nullptr)
         return nullptr;
-    T *bloc = static_cast<T *>(std::calloc(lignes * colonnes, sizeof(T)));
-    if (bloc == nullptr) {
-        std::free(Mat);
-        return nullptr;
-    }
+    auto *h = static_cast<Header *>(block);
+    *h = {block, mapped};
+    T **Mat = reinterpret_cast<T **>(h + 1);
+    T *bloc = reinterpret_cast<T *>(static_cast<char *>(block) + debut);
     for (std::size_t i = 0; i < lignes; i++)
         Mat[i] = bloc + i * colonnes;
     return Mat;

@@ -1,8 +1,8 @@
 // Matrix and vector allocation, one allocator per element type.
 //
 // A matrix is an array of NbLig line pointers, each to a zero-filled line of
-// NbCol elements, addressed m[line][column]; the lines lie one after the other
-// in a single block. Allocators take the number of columns first, then the
+// NbCol elements, addressed m[line][column]; the pointers and the lines lie in
+// a single block, large ones mapped on their own with huge pages advised. Allocators take the number of columns first, then the
 // number of lines. An allocator returns null when a size is zero or less or when
 // a block cannot be had; it never hands back a partly built matrix.
 #ifndef NRUTIL_H

@@ -1,8 +1,11 @@
 // The sink of the phases' console text (console.h).
 #include "console.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -34,6 +37,34 @@ void console_printf(const char *format, ...)
         va_end(again);
     }
     va_end(args);
+}
+
+void console_counted_lines(const char *prefix, const char *suffix, int first, int end, int step)
+{
+    if (current != nullptr && current->text == nullptr)
+        return;
+    const auto emit = [](const std::string &text) {
+        if (text.empty())
+            return;
+        if (current == nullptr)
+            std::fwrite(text.data(), 1, text.size(), stdout);
+        else
+            current->text(text.data(), text.size(), current->context);
+    };
+    constexpr std::size_t CHUNK = 1 << 16;
+    const std::size_t before = std::strlen(prefix), after = std::strlen(suffix);
+    std::string text;
+    text.reserve(CHUNK + 64);
+    char digits[16];
+    for (long long n = first; n < end; n += step) {
+        const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, n);
+        text.append(prefix, before).append(digits, r.ptr).append(suffix, after);
+        if (text.size() >= CHUNK) {
+            emit(text);
+            text.clear();
+        }
+    }
+    emit(text);
 }
 
 void report_progress(double fraction)

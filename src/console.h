@@ -18,6 +18,10 @@ struct ConsoleSink {
 void set_console_sink(const ConsoleSink *sink);
 
 void console_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// The text of console_printf("<prefix>%d<suffix>", n) for n = first, first + step,
+// ... while n < end (step > 0), in a few large writes: the progress lines of an
+// image of millions of lines would otherwise cost more than the phase itself.
+void console_counted_lines(const char *prefix, const char *suffix, int first, int end, int step);
 void report_progress(double fraction);
 
 #endif

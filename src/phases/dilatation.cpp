@@ -48,22 +48,30 @@ int moyenne_finale(int i, int j)
     return ico > 0 ? moyenne_dilatation(alt_prov, ival2) : VIDE;
 }
 
-// The value pass t gives to (i, j): the smallest value among its neighbours of the
-// pass filled before it (and at most 9999999), or VIDE when it has none.
-template <std::size_t N>
-int valeur_dilatee(int i, int j, int t, const int (&voisins)[N][2])
+// The smallest value in itab2 among the neighbours of (i, j) that `compte`
+// accepts (and at most 9999999), or VIDE when it accepts none.
+template <std::size_t N, typename Compte>
+int plus_petit_voisin(int i, int j, const int (&voisins)[N][2], Compte compte)
 {
     int ico = 0;
     int alti = 9999999;
     for (const auto &d : voisins) {
         const int k = i + d[0];
         const int l = j + d[1];
-        if (!dans_grille(k, l) || itab1[k][l] >= t)
+        if (!dans_grille(k, l) || !compte(k, l))
             continue;
         ico++;
         alti = std::min(alti, itab2[k][l]);
     }
     return ico > 0 ? alti : VIDE;
+}
+
+// The value pass t gives to (i, j): the smallest value among its neighbours of the
+// pass filled before it, or VIDE when it has none.
+template <std::size_t N>
+int valeur_dilatee(int i, int j, int t, const int (&voisins)[N][2])
+{
+    return plus_petit_voisin(i, j, voisins, [t](int k, int l) { return itab1[k][l] < t; });
 }
 
 int valeur_de_passe(int i, int j, int t)
@@ -101,34 +109,50 @@ struct Ecart {
     int passe, valeur;
 };
 
+// The pixel itself (n = -1) or its cross neighbour n.
+Pixel voisin_ou_soi(const Pixel &c, int n)
+{
+    return n < 0 ? c : Pixel{c.i + CROIX[n][0], c.j + CROIX[n][1]};
+}
+
+// body(first, last, list) on bands of lines on every thread; the lists of the
+// bands, put together in line order.
+template <typename Body>
+std::vector<Pixel> par_bandes(Body body)
+{
+    std::vector<std::vector<Pixel>> bandes = resultats_par_bande<std::vector<Pixel>>([&body](int debut, int fin) {
+        std::vector<Pixel> liste;
+        body(debut, fin, liste);
+        return liste;
+    });
+    std::size_t total = 0;
+    for (const auto &b : bandes)
+        total += b.size();
+    std::vector<Pixel> tout;
+    tout.reserve(total);
+    for (auto &b : bandes) {
+        tout.insert(tout.end(), b.begin(), b.end());
+        std::vector<Pixel>().swap(b);
+    }
+    return tout;
+}
+
 class Dilatation {
 public:
     // itab2 must equal itab.
     void iteration()
     {
         changes_.clear();
-        if (premiere_)
-            premiere_dilatation();
-        else
-            dilatation_suivante();
-        premiere_ = false;
-
-        // Only a pixel whose value or cross neighbour changed can get a new mean.
         std::vector<Pixel> remplis;
-        modif = 0;
-        for (const Pixel &c : changes_)
-            for (int n = -1; n < 4; n++) {
-                const int i = n < 0 ? c.i : c.i + CROIX[n][0];
-                const int j = n < 0 ? c.j : c.j + CROIX[n][1];
-                if (!dans_grille(i, j) || itab[i][j] != VIDE)
-                    continue;
-                const int v = moyenne_finale(i, j);
-                if (v != VIDE) {
-                    itab[i][j] = v;
-                    remplis.push_back({i, j});
-                    modif++;
-                }
-            }
+        if (premiere_) {
+            premiere_dilatation();
+            remplis = moyennes_premiere_fois();
+        } else {
+            dilatation_suivante();
+            remplis = moyennes_des_changes();
+        }
+        premiere_ = false;
+        modif = static_cast<int>(remplis.size());
         remplis_.swap(remplis);
     }
 
@@ -164,6 +188,58 @@ private:
         sortie[nb_col - 1] = moyenne_finale(i, nb_col - 1);
     }
 
+    // Only a pixel whose value or cross neighbour changed can get a new mean, and
+    // it gets it once: the later visits find it filled.
+    std::vector<Pixel> moyennes_des_changes() const
+    {
+        std::vector<Pixel> remplis;
+        for (const Pixel &c : changes_)
+            for (int n = -1; n < 4; n++) {
+                const Pixel p = voisin_ou_soi(c, n);
+                if (!dans_grille(p.i, p.j) || itab[p.i][p.j] != VIDE)
+                    continue;
+                const int v = moyenne_finale(p.i, p.j);
+                if (v != VIDE) {
+                    itab[p.i][p.j] = v;
+                    remplis.push_back(p);
+                }
+            }
+        return remplis;
+    }
+
+    // In the first call the pixels that changed are those the passes filled, the
+    // ones of pass 1 .. JAMAIS - 1 in itab1, so they need no list. Which pixels
+    // get a mean does not depend on the order of the visits (a mean reads itab2
+    // alone, and a pixel is filled once; the order of the list of fills changes
+    // only the order in which the next call follows them), so bands of lines fill
+    // them on every thread and list them in line order.
+    static std::vector<Pixel> moyennes_premiere_fois()
+    {
+        return par_bandes([](int debut, int fin, std::vector<Pixel> &remplis) {
+            for (int i = debut; i < fin; i++)
+                for (int j = 0; j < nb_col; j++) {
+                    if (itab[i][j] != VIDE || !pres_d_un_remplissage(i, j))
+                        continue;
+                    const int v = moyenne_finale(i, j);
+                    if (v != VIDE) {
+                        itab[i][j] = v;
+                        remplis.push_back({i, j});
+                    }
+                }
+        });
+    }
+
+    // Whether (i, j) or a cross neighbour was filled by a pass of the first call.
+    static bool pres_d_un_remplissage(int i, int j)
+    {
+        for (int n = -1; n < 4; n++) {
+            const Pixel p = voisin_ou_soi({i, j}, n);
+            if (dans_grille(p.i, p.j) && itab1[p.i][p.j] > 0 && itab1[p.i][p.j] < JAMAIS)
+                return true;
+        }
+        return false;
+    }
+
     // A pixel empty at the start of pass t >= 2 with a neighbour of that pass
     // filled before touches a pixel filled in pass t - 1: otherwise an earlier pass
     // would have reached it. (A neighbour met only diagonally, filled earlier,
@@ -173,13 +249,9 @@ private:
     {
         std::vector<Rempli> dernier;
         std::vector<Pixel> candidats;
-        for_each_band(nb_lig, BANDE_GRILLE, [](int debut, int fin, int) {
-            for (int i = debut; i < fin; i++)
-                for (int j = 0; j < nb_col; j++)
-                    itab1[i][j] = itab[i][j] == VIDE ? JAMAIS : 0;
-        });
-        nb_pix_mod = 1;
-        for (int t = 1; nb_pix_mod > 0; t++) {
+        premiere_passe(dernier);
+        nb_pix_mod = static_cast<int>(dernier.size());
+        for (int t = 2; nb_pix_mod > 0; t++) {
             nb_pix_mod = 0;
             // A pixel filled in this pass has pass t, which its neighbours of the
             // same pass do not count: the pass sees only what earlier ones filled.
@@ -192,22 +264,48 @@ private:
                 itab1[i][j] = t;
                 itab2[i][j] = v;
                 dernier.push_back({{i, j}});
-                changes_.push_back({i, j});
                 nb_pix_mod++;
             };
-            if (t == 1) {
-                dernier.clear();
-                for (int i = 0; i < nb_lig; i++)
-                    for (int j = 0; j < nb_col; j++)
-                        essaie(i, j);
-                continue;
-            }
             candidats.clear();
             voisins_ouverts(dernier, t, candidats);
             dernier.clear();
             for (const Pixel &p : candidats)
                 essaie(p.i, p.j);
         }
+    }
+
+    // The first pass, on every thread: itab1 gets pass 0 where itab has an
+    // altitude and JAMAIS elsewhere, then pass 1 where a cross neighbour has an
+    // altitude. Pass 1 sees only pass 0, that is itab, which no band writes, so
+    // the bands are independent; their fills are listed in line order.
+    void premiere_passe(std::vector<Rempli> &dernier)
+    {
+        const std::vector<Pixel> remplis = par_bandes([](int debut, int fin, std::vector<Pixel> &liste) {
+            for (int i = debut; i < fin; i++)
+                for (int j = 0; j < nb_col; j++)
+                    itab1[i][j] = itab[i][j] == VIDE ? JAMAIS : 0;
+            for (int i = debut; i < fin; i++)
+                for (int j = 0; j < nb_col; j++) {
+                    if (itab[i][j] != VIDE)
+                        continue;
+                    const int v = valeur_premiere_passe(i, j);
+                    if (v == VIDE)
+                        continue;
+                    itab1[i][j] = 1;
+                    itab2[i][j] = v;
+                    liste.push_back({i, j});
+                }
+        });
+        dernier.reserve(remplis.size());
+        for (const Pixel &p : remplis)
+            dernier.push_back({p});
+    }
+
+    // valeur_dilatee for pass 1, from itab: the pixels of pass 0 are those with an
+    // altitude, and their value in itab2 is still theirs.
+    static int valeur_premiere_passe(int i, int j)
+    {
+        return plus_petit_voisin(i, j, CROIX, [](int k, int l) { return itab[k][l] != VIDE; });
     }
 
     // The pixels the last call filled now have an altitude from the start. A pixel

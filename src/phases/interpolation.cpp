@@ -41,6 +41,7 @@ constexpr int BANDE_INTERPOLATION = 16;
 // proportion to its pixels, whatever the width of the image.
 class Courbe {
 public:
+    Courbe() = default;
     explicit Courbe(std::vector<Pixel> pixels)
     {
         // The pixels come line by line: a stable sort by column keeps the lines
@@ -282,19 +283,33 @@ std::vector<Courbe> courbes_des_niveaux(std::vector<int> &courbe_inf, std::vecto
         courbe_inf[k] = numero[mit[k]];
         courbe_sup[k] = numero[mat[k]];
     }
-    std::vector<std::vector<Pixel>> pixels(numero.size());
-    for (int i = 0; i < nb_lig; i++)
-        for (int j = 0; j < nb_col; j++) {
-            const int v = itab[i][j];
-            if (v == VIDE || tab[i][j] != 0)
-                continue;
-            const auto n = numero.find(v);
-            if (n != numero.end())
-                pixels[n->second].push_back({i, j});
+    // Bands of lines gather their pixels on every thread; put together in line
+    // order, each curve's pixels come line by line as from one scan.
+    using Pixels = std::vector<std::vector<Pixel>>;
+    std::vector<Pixels> bandes = resultats_par_bande<Pixels>([&numero](int debut, int fin) {
+        Pixels pixels(numero.size());
+        for (int i = debut; i < fin; i++)
+            for (int j = 0; j < nb_col; j++) {
+                const int v = itab[i][j];
+                if (v == VIDE || tab[i][j] != 0)
+                    continue;
+                const auto n = numero.find(v);
+                if (n != numero.end())
+                    pixels[n->second].push_back({i, j});
+            }
+        return pixels;
+    });
+    Pixels pixels(numero.size());
+    for (std::size_t c = 0; c < pixels.size(); c++)
+        for (Pixels &b : bandes) {
+            pixels[c].insert(pixels[c].end(), b[c].begin(), b[c].end());
+            std::vector<Pixel>().swap(b[c]);
         }
-    std::vector<Courbe> courbes;
-    for (std::vector<Pixel> &p : pixels)
-        courbes.emplace_back(std::move(p));
+    std::vector<Courbe> courbes(pixels.size());
+    for_each_band(static_cast<int>(pixels.size()), 1, [&](int premiere, int fin, int) {
+        for (int c = premiere; c < fin; c++)
+            courbes[static_cast<std::size_t>(c)] = Courbe(std::move(pixels[static_cast<std::size_t>(c)]));
+    });
     return courbes;
 }
 
@@ -382,8 +397,7 @@ void interpolation()
         console_printf("\n\n tratamiento en la zona codificada con el valor %d ", k);
         console_printf("\n y comprendida entre las curvas %d y %d ", mit[k], mat[k]);
         console_printf("\n\n");
-        for (int i = 20; i < nb_lig; i += 20)
-            console_printf("\t linea %d      \r ", i);
+        console_counted_lines("\t linea ", "      \r ", 20, nb_lig, 20);
     }
 
     const auto progres = [](int lignes) { report_progress(static_cast<double>(lignes) / nb_lig); };

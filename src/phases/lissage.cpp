@@ -113,8 +113,7 @@ void lissage(int maille)
         return;
     }
     console_printf("\n\n Suavizacion de tamano %d \n", maille);
-    for (int i = 19; i < nb_lig; i += 20)
-        console_printf("\n linea %d ", i + 1);
+    console_counted_lines("\n linea ", " ", 20, nb_lig + 1, 20); // lines 20, 40, ... up to nb_lig
 
     const int h = n >> 1;
     const std::size_t largeur = static_cast<std::size_t>(n) + 1;

@@ -8,7 +8,8 @@
 // A pass visits, in line order, only the pixels that can be filled: every empty
 // pixel in the first pass; later, the left and upper neighbours of the previous
 // pass's fills; and, within a pass, the right and lower neighbours of its own
-// fills, which come later in the visiting order.
+// fills, which come later in the visiting order. The first pass skips the lines
+// without an empty pixel, found beforehand on every thread.
 //
 // Reads and fills itab; at its end itab1 = itab. Neighbours outside the grid are
 // skipped; a mean equal to the empty marker does not fill.
@@ -44,14 +45,35 @@ bool remplit_moyenne(int i, int j)
 // One pass over the candidates (sorted in line order), or over every empty pixel
 // when `tous` is set (the first pass: no list as large as the grid); the left and
 // upper neighbours of its fills go to `suivants` for the next pass.
+// The lines that hold an empty pixel, found on every thread. A fill never
+// empties a pixel, so the first pass has nothing to do on the others, unless
+// the line above fills a pixel below it, which is then empty.
+std::vector<char> lignes_avec_vides()
+{
+    std::vector<char> vides(static_cast<std::size_t>(nb_lig), 0);
+    for_each_band(nb_lig, BANDE_GRILLE, [&vides](int debut, int fin, int) {
+        for (int i = debut; i < fin; i++)
+            vides[static_cast<std::size_t>(i)] = std::find(itab[i], itab[i] + nb_col, VIDE) != itab[i] + nb_col;
+    });
+    return vides;
+}
+
 void passe_moyenne(bool tous, const std::vector<Pixel> &candidats, std::vector<Pixel> &suivants)
 {
     std::vector<int> colonnes, dessous, prochains;
+    std::vector<char> vides;
+    if (tous)
+        vides = lignes_avec_vides();
+    const auto prochaine_avec_vides = [&vides](int i) {
+        while (i < nb_lig && !vides[static_cast<std::size_t>(i)])
+            i++;
+        return i;
+    };
     std::size_t n = 0;
-    int i = tous ? 0 : candidats.empty() ? nb_lig : candidats.front().i;
+    int i = tous ? prochaine_avec_vides(0) : candidats.empty() ? nb_lig : candidats.front().i;
     while (i < nb_lig) {
         colonnes.clear();
-        if (tous) {
+        if (tous && vides[static_cast<std::size_t>(i)]) {
             for (int j = 0; j < nb_col; j++)
                 if (itab[i][j] == VIDE)
                     colonnes.push_back(j);
@@ -94,7 +116,7 @@ void passe_moyenne(bool tous, const std::vector<Pixel> &candidats, std::vector<P
         }
         dessous.swap(prochains);
         // Next line with work: one below with lower neighbours, or the next candidate's.
-        const int suivante = tous ? i + 1 : n < candidats.size() ? candidats[n].i : nb_lig;
+        const int suivante = tous ? prochaine_avec_vides(i + 1) : n < candidats.size() ? candidats[n].i : nb_lig;
         i = dessous.empty() ? suivante : i + 1;
     }
 }

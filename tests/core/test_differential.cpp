@@ -244,6 +244,31 @@ Cas pixels_au_hasard(std::mt19937 &g)
     return c;
 }
 
+// Tall narrow images for the labelling on bands of lines: contours often in
+// columns 0 and 2 (runs of column 1 alone, whose fill goes on into the lines
+// above and below), levels from 1 so that zone codes equal levels, and regions
+// that wind through many bands.
+Cas colonnes_etroites(std::mt19937 &g)
+{
+    Cas c;
+    c.lig = tirage(g, 2, 300);
+    c.col = tirage(g, 3, 12);
+    c.inferieur = 1;
+    c.superieur = tirage(g, 2, 7);
+    c.intervalle = 1;
+    const int bord = tirage(g, 0, 100), mur = tirage(g, 0, 100), ailleurs = tirage(g, 0, 30);
+    c.image.assign(static_cast<std::size_t>(c.lig) * c.col, VIDE);
+    for (int i = 0; i < c.lig; i++) {
+        const bool ligne_pleine = tirage(g, 1, 40) == 1;
+        for (int j = 0; j < c.col; j++) {
+            const int p = j == 0 ? bord : j == 2 ? mur : ailleurs;
+            if (ligne_pleine || tirage(g, 1, 100) <= p)
+                c.image[static_cast<std::size_t>(i) * c.col + j] = tirage(g, 1, c.superieur + 1);
+        }
+    }
+    return c;
+}
+
 // TOLVANE_DIFF_SEED runs the one case of that seed (as a failure names it).
 void famille(const std::string &nom_famille, unsigned premiere, const std::function<Cas(std::mt19937 &)> &genere)
 {
@@ -264,6 +289,7 @@ void famille(const std::string &nom_famille, unsigned premiere, const std::funct
 TEST(Differential, SyntheticTerrains) { famille("terrain", 1000000, terrain); }
 TEST(Differential, RingsAndStripes) { famille("rings", 2000000, anneaux); }
 TEST(Differential, RandomPixels) { famille("random", 3000000, pixels_au_hasard); }
+TEST(Differential, NarrowColumnsForTheLabelling) { famille("narrow", 4000000, colonnes_etroites); }
 
 // Cases that long runs once found, kept for good.
 TEST(Differential, CasesFoundByLongRuns)

@@ -2,9 +2,12 @@
 // and of its upper contour.
 #include "grilles.h"
 
+#include "console.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 namespace {
 
@@ -150,3 +153,23 @@ TEST(Interpolation, NearestOfEightyThousandContourPixels)
 }
 
 } // namespace
+
+// The progress lines go out in blocks: the same text as one printf each, for no
+// line, one, and more than a block of 64 KiB.
+TEST(ProgressLines, SameTextAsOnePrintfEach)
+{
+    const struct {
+        int first, end, step;
+    } ranges[] = {{20, 20, 20}, {20, 21, 20}, {20, 100000, 20}, {20, 2000001, 20}};
+    for (const auto &r : ranges) {
+        testing::internal::CaptureStdout();
+        for (long long n = r.first; n < r.end; n += r.step)
+            console_printf("\t linea %d      \r ", static_cast<int>(n));
+        std::fflush(stdout);
+        const std::string one_each = testing::internal::GetCapturedStdout();
+        testing::internal::CaptureStdout();
+        console_counted_lines("\t linea ", "      \r ", r.first, r.end, r.step);
+        std::fflush(stdout);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), one_each) << r.first << " to " << r.end;
+    }
+}

@@ -128,6 +128,37 @@ const CasZones cas_zones[] = {
       {0, 0, 0, 0}}},
     // A descending table matches no pair: the smaller border must be a lower
     // contour of the table.
+    // Row 1's run has no border on its left; the region takes row 2's zone.
+    {"FirstZoneInScanOrderLabelsTheWholeRegion", 100, 130, 10,
+     {{E, E, E, E, E},
+      {E, E, E, E, 110},
+      {100, E, E, E, 110},
+      {120, 120, 120, 120, 120}},
+     {{0, 0, 0, 0, 0},
+      {0, 1, 1, 1, 0},
+      {0, 1, 1, 1, 0},
+      {0, 0, 0, 0, 0}}},
+    // A run of column 1 alone: no fill enters it, but its own fill goes on into
+    // the run below that holds columns 1 and 2, which has no right border.
+    {"ColumnOneAloneFillsOnBelow", 100, 130, 10,
+     {{E, E, E, E, E},
+      {100, E, 110, 120, 120},
+      {120, E, E, E, E},
+      {120, 120, 120, 120, 120}},
+     {{0, 0, 0, 0, 0},
+      {0, 1, 0, 0, 0},
+      {0, 1, 1, 1, 1},
+      {0, 0, 0, 0, 0}}},
+    // The same, but the runs above and below were labelled before it.
+    {"ColumnOneAloneComesAfterTheRegionsAround", 100, 130, 10,
+     {{E, E, E, E, E},
+      {110, E, E, E, 120},
+      {100, E, 110, E, 120},
+      {100, E, E, E, 120}},
+     {{0, 0, 0, 0, 0},
+      {0, 2, 2, 2, 0},
+      {0, 1, 0, 2, 0},
+      {0, 2, 2, 2, 0}}},
     {"DescendingTableLabelsNothing", 110, 100, -10,
      {{E, E, E, E},
       {100, E, E, 110},

@@ -75,3 +75,23 @@ TEST(Nrutil, SizesOfZeroOrLessGiveNull)
     EXPECT_EQ(fvecteur(0), nullptr);
     EXPECT_EQ(dvecteur(-3), nullptr);
 }
+
+// Blocks from 2 MiB up are mapped on their own: the same contract, and a block
+// given back and taken again comes back zero-filled.
+TEST(Nrutil, LargeGridsAndColumnsAreZeroFilledEveryTime)
+{
+    for (int round = 0; round < 2; round++) {
+        int **square = imatrice(1500, 1000);
+        unsigned char **column = ucmatrice(1, 600000);
+        ASSERT_TRUE(square && column);
+        EXPECT_EQ(square[0][0], 0);
+        EXPECT_EQ(square[999][1499], 0);
+        EXPECT_EQ(&square[999][0], &square[0][0] + 999 * 1500);
+        EXPECT_EQ(column[599999][0], 0);
+        EXPECT_EQ(column[599999], column[0] + 599999);
+        square[999][1499] = 7;
+        column[599999][0] = 7;
+        frimatrice(square, 1000);
+        frucmatrice(column, 600000);
+    }
+}
