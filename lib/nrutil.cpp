@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 
 namespace {
 
@@ -35,6 +37,35 @@ struct Header {
     void *block;        // what to give back
     std::size_t mapped; // bytes mapped, or 0 when the block came from calloc
 };
+
+// The blocks from calloc that are in use. A matrix is known by its line
+// pointers, inside its block: kept here, each block's start stays in sight of a
+// leak checker (the dialog's grids live until the process ends, by design).
+std::mutex blocks_in_use_mutex;
+std::set<void *> &blocks_in_use()
+{
+    static auto *blocks = new std::set<void *>;
+    return *blocks;
+}
+
+void *calloc_kept(std::size_t bytes)
+{
+    void *block = std::calloc(bytes, 1);
+    if (block != nullptr) {
+        const std::lock_guard<std::mutex> lock(blocks_in_use_mutex);
+        blocks_in_use().insert(block);
+    }
+    return block;
+}
+
+void free_kept(void *block)
+{
+    {
+        const std::lock_guard<std::mutex> lock(blocks_in_use_mutex);
+        blocks_in_use().erase(block);
+    }
+    std::free(block);
+}
 
 // Bytes from the start of the block to the first line: the header and the line
 // pointers, rounded up to a cache line.
@@ -78,7 +109,7 @@ void frmatrice(T **Mat, int)
     if (h->mapped > 0)
         munmap(h->block, h->mapped);
     else
-        std::free(h->block);
+        free_kept(h->block);
 }
 
 template <typename T>
@@ -92,7 +123,7 @@ T **matrice(int NbCol, int NbLig)
         return nullptr;
     const std::size_t octets = debut + lignes * colonnes * sizeof(T);
     std::size_t mapped = 0;
-    void *block = octets >= BIG_BLOCK ? map_zeroed(octets, mapped) : std::calloc(octets, 1);
+    void *block = octets >= BIG_BLOCK ? map_zeroed(octets, mapped) : calloc_kept(octets);
     if (block == nullptr)
         return nullptr;
     auto *h = static_cast<Header *>(block);
