@@ -407,6 +407,7 @@ struct ProductWriter::Impl {
     long long clamped = 0, nodata_in_data = 0;
 
     template <typename T, typename V> void write(int row, int column, int rows, int columns, const V *cells);
+    template <typename V> void write_as_type(int row, int column, int rows, int columns, const V *cells);
 };
 
 ProductWriter::ProductWriter(const ProductRequest &p, const Grid &grid, const LevelTable &table)
@@ -459,30 +460,31 @@ void ProductWriter::Impl::write(int row, int column, int rows, int columns, cons
         throw Failure("cannot write " + p.output + ": " + gdal_reason());
 }
 
+// The cells in the product's type.
+template <typename V> void ProductWriter::Impl::write_as_type(int row, int column, int rows, int columns, const V *cells)
+{
+    switch (p.type) {
+    case OutputType::Int16:
+        return write<std::int16_t>(row, column, rows, columns, cells);
+    case OutputType::Int32:
+        return write<std::int32_t>(row, column, rows, columns, cells);
+    default:
+        return write<float>(row, column, rows, columns, cells);
+    }
+}
+
 void ProductWriter::write(int row, int column, int rows, int columns, const std::int32_t *cells)
 {
     if (!impl_)
         throw Failure("the products were discarded");
-    switch (impl_->p.type) {
-    case OutputType::Int16:
-        return impl_->write<std::int16_t>(row, column, rows, columns, cells);
-    case OutputType::Int32:
-        return impl_->write<std::int32_t>(row, column, rows, columns, cells);
-    default:
-        return impl_->write<float>(row, column, rows, columns, cells);
-    }
+    impl_->write_as_type(row, column, rows, columns, cells);
 }
 
 void ProductWriter::write(int row, int column, int rows, int columns, const double *cells)
 {
-    switch (impl_->p.type) {
-    case OutputType::Int16:
-        return impl_->write<std::int16_t>(row, column, rows, columns, cells);
-    case OutputType::Int32:
-        return impl_->write<std::int32_t>(row, column, rows, columns, cells);
-    default:
-        return impl_->write<float>(row, column, rows, columns, cells);
-    }
+    if (!impl_)
+        throw Failure("the products were discarded");
+    impl_->write_as_type(row, column, rows, columns, cells);
 }
 
 void ProductWriter::write_contours(const std::vector<std::int32_t> &cells)
