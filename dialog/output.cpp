@@ -7,6 +7,7 @@
 #include "thread_pool.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -122,18 +123,64 @@ void image_1_octet()
     });
 }
 
-template <typename T>
-void ecrit_image(T **grille, std::FILE *f, const std::string &chemin)
-{
-    for (int r = 0; r < nb_lig; r++)
-        verifie_ecriture(std::fwrite(grille[r], sizeof(T), static_cast<std::size_t>(nb_col), f)
-                             == static_cast<std::size_t>(nb_col),
-                         chemin);
-}
-
 void ecrit_queue(std::FILE *f, const std::string &chemin, int minimum, int maximum)
 {
     verifie_ecriture(std::fprintf(f, "%d\n%d\n%d\n", minimum, maximum, taille_pix) >= 0, chemin);
+}
+
+// What became of one image written by a thread: its rows, then its closing
+// (flushed and synced to disk), each with errno when it failed. A thread cannot
+// end the run, so the caller reports the failures once every image is done.
+struct Ecrit {
+    bool rows = true, closed = true;
+    int rows_error = 0, close_error = 0;
+};
+
+template <typename T>
+void ecrit_image(T **grille, std::FILE *f, Ecrit &e)
+{
+    const auto largeur = static_cast<std::size_t>(nb_col);
+    for (int r = 0; r < nb_lig && e.rows; r++)
+        if (std::fwrite(grille[r], sizeof(T), largeur, f) != largeur) {
+            e.rows = false;
+            e.rows_error = errno;
+        }
+    if (!e.rows) {
+        std::fclose(f);
+        return;
+    }
+    e.closed = close_synced(f);
+    e.close_error = errno;
+}
+
+// The three images are written and synced side by side, one per thread (in turn
+// with one thread). Failures are reported in the order of a run on one thread:
+// the rows of the 1-, 4- and 2-byte images, the descriptors' tails, then the
+// closing of the 1-, 2- and 4-byte images.
+void ecrit_images()
+{
+    Ecrit e[3];
+    for_each_band(3, 1, [&](int image, int, int) {
+        if (image == 0)
+            ecrit_image(tab, f2, e[0]);
+        else if (image == 1)
+            ecrit_image(itab1, f4, e[1]);
+        else
+            ecrit_image(itab3, f3, e[2]);
+    });
+    f2 = f3 = f4 = nullptr;
+    const std::string *noms[3] = {&nomim2, &nomim4, &nomim3};
+    for (int k = 0; k < 3; k++) {
+        errno = e[k].rows_error;
+        verifie_ecriture(e[k].rows, *noms[k]);
+    }
+    ecrit_queue(f2d, nomdescr2, 0, 255);
+    ecrit_queue(f3d, nomdescr3, min_al / 10, max_al / 10);
+    ecrit_queue(f4d, nomdescr4, min_al, max_al);
+    for (const int k : {0, 2, 1}) {
+        errno = e[k].close_error;
+        verifie_ecriture(e[k].closed, *noms[k]);
+    }
 }
 
 void ferme(std::FILE *&f, const std::string &chemin)
@@ -151,17 +198,7 @@ void sauvegarde()
     warn_about_tenths(extremes_et_image_2_octets());
     image_1_octet();
 
-    ecrit_image(tab, f2, nomim2);
-    ecrit_image(itab1, f4, nomim4);
-    ecrit_image(itab3, f3, nomim3);
-
-    ecrit_queue(f2d, nomdescr2, 0, 255);
-    ecrit_queue(f3d, nomdescr3, min_al / 10, max_al / 10);
-    ecrit_queue(f4d, nomdescr4, min_al, max_al);
-
-    ferme(f2, nomim2);
-    ferme(f3, nomim3);
-    ferme(f4, nomim4);
+    ecrit_images();
     ferme(f2d, nomdescr2);
     ferme(f3d, nomdescr3);
     ferme(f4d, nomdescr4);
