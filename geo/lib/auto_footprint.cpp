@@ -319,7 +319,7 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
 
 double footprint_radius(double spacing) { return std::max(2.0, spacing); }
 
-double gap_distance(double spacing) { return std::clamp(spacing, 3.0, 8.0); }
+double gap_distance(double spacing) { return std::clamp(spacing, 4.0, 8.0); }
 
 std::vector<std::uint8_t> grown_by_one_pixel(const std::vector<std::uint8_t> &inside, int rows, int columns)
 {
