@@ -173,7 +173,7 @@ std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int r
 }
 
 std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cells, int rows, int columns,
-                                            const std::vector<std::size_t> &ends, double radius, double edge_reach)
+                                            const std::vector<std::size_t> &ends, double radius, double pixel)
 {
     std::vector<std::uint8_t> inside(cells.size(), 1);
     if (ends.empty())
@@ -209,13 +209,13 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
             }
     }
     // Beyond the rectangle lies open ground too: every pixel of the ring around it
-    // (on the grid or past its edge) farther than 2 pixels from every line leaves
-    // out what lies within `edge_reach` of it (and within the radius), so that
+    // (on the grid or past its edge) farther than 2 cells from every line leaves
+    // out what lies within 2 pixels of it (and within the radius), so that
     // the strip between the rectangle's edge and lines that stop a few pixels
     // short of it (a sliver of nodata along a warped DEM's edge) is left out
     // where open ends border it. Between lines that run off the rectangle no open
     // end borders it: it is given back below.
-    const double ring_reach = std::min(radius, edge_reach);
+    const double ring_reach = std::min(radius, 2 * pixel);
     const int ring_rows = b.bottom - b.top + 3, ring_columns = b.right - b.left + 3;
     std::vector<std::uint8_t> ring_line(static_cast<std::size_t>(ring_rows) * ring_columns, 0);
     for (int i = b.top; i <= b.bottom; i++)
@@ -246,8 +246,12 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
     // lines wider than the disc. What lies beyond the edge of the mapped area is
     // broad and near it: pixels farther than twice the radius from any line, or
     // the edge of the lines' rectangle. Left out is only what lies within three
-    // radii of those.
-    const double core = 2 * radius, reach = 3 * radius;
+    // radii of those. Broad is judged with a radius of at least one pixel of the
+    // grid asked for, whatever the cells the lines are burned in: on a finer
+    // grid, the sea floor between dense lines would be left out. (Two pixels
+    // gave back the coast's inlets, whose bands then leaked.)
+    const double flat = std::max(radius, pixel);
+    const double core = 2 * flat, reach = 3 * flat;
     std::vector<std::uint8_t> far_from_lines(cells.size(), 0);
     for (int i = b.top; i <= b.bottom; i++)
         for (int j = b.left; j <= b.right; j++) {

@@ -821,7 +821,7 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
             // for closes the narrow inlets of a coast on the finer grid, where the
             // lines of both shores then open into one empty strip.
             w.radius = footprint_radius(contour_spacing(w.cells, rows, columns));
-            w.inside = footprint_of_ends(w.cells, rows, columns, ends, w.radius, 2 * n);
+            w.inside = footprint_of_ends(w.cells, rows, columns, ends, w.radius, n);
         }
     } else if (mask == "auto") {
         w.inside = footprint_of_lines(w.cells, rows, columns);

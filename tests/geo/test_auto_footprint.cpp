@@ -178,7 +178,7 @@ TEST(FootprintOfEnds, BroadFlatOpenToTheOutsideStaysInside)
 TEST(FootprintOfEnds, LinesStoppingShortOfTheRectanglesEdgeEndOnIt)
 {
     const int rows = 40, columns = 40;
-    for (int n : {1, 2}) { // the same sheet on a grid n times finer, edge_reach 2 n
+    for (int n : {1, 2}) { // the same sheet on a grid n times finer
         Sheet s = vertical_lines(rows * n, columns * n, 1, 5 * n,
                                  [&](int i, int j) { return i >= 1 && i <= (j == 1 ? 38 : 36) * n; });
         ASSERT_GT(run(s).leak_pixels, 0) << n;
@@ -187,7 +187,7 @@ TEST(FootprintOfEnds, LinesStoppingShortOfTheRectanglesEdgeEndOnIt)
         const double radius = geo::footprint_radius(geo::contour_spacing(s.cells, s.rows, s.columns));
         EXPECT_EQ(radius, 5 * n);
         const std::vector<std::uint8_t> inside =
-            geo::footprint_of_ends(s.cells, s.rows, s.columns, ends, radius, 2 * n);
+            geo::footprint_of_ends(s.cells, s.rows, s.columns, ends, radius, n);
         for (int i = 1; i <= 34 * n; i++) // the ends lie 2 rows below, on the footprint's edge
             for (int j = 1; j <= 36 * n; j++)
                 ASSERT_TRUE(inside[static_cast<std::size_t>(i) * s.columns + j]) << n << ": " << i << " " << j;
