@@ -9,7 +9,8 @@
 #   sh bench/compare_gaps.sh [OUTDIR]        (from the source folder, after the build)
 #
 # Needs: gdal-bin python3-gdal grass-core python-matplotlib-data r-cran-terra.
-# Prints two Markdown tables; the work files stay in OUTDIR (default gaps-out).
+# Prints three Markdown tables (the second: the same runs over the cells the
+# default gives a value); the work files stay in OUTDIR (default gaps-out).
 # Each cell is the RMSE, followed by the share of the measured cells the result
 # leaves without value when there is one.
 set -eu
@@ -56,6 +57,7 @@ peers() {
         -a_srs EPSG:$3 $1 $2-tin.tif
 }
 
+rm -f same_cells.md
 echo "| terrain | lines | default (no option) | -mask none -repair_gaps 0 | -mask FILE | -repair_gaps 4 -mask FILE | -repair_gaps 4 -mask auto | GRASS r.surf.contour | linear TIN |"
 echo "|---|---|---|---|---|---|---|---|---|"
 for case in "jacksboro 50 32617" "luxembourg 25 32632" "coast 100 32610"; do
@@ -82,12 +84,24 @@ for case in "jacksboro 50 32617" "luxembourg 25 32632" "coast 100 32610"; do
         for options in "" "-mask none -repair_gaps 0" "-mask $area" "-repair_gaps 4 -mask $area" "-repair_gaps 4 -mask auto"; do
             "$geo" -q $grid $options $in $dem-$lines-tolvane.tif 2> /dev/null
             row="$row | $(measure $dem.tif $dem-$lines-tolvane.tif $inside)"
+            [ -z "$options" ] && cp $dem-$lines-tolvane.tif $dem-$lines-default.tif
+            [ "$options" = "-mask $area" ] && cp $dem-$lines-tolvane.tif $dem-$lines-maskfile.tif
         done
         peers $in $dem-$lines $epsg $xmin $ymin $xmax $ymax $pixel $columns $rows
         row="$row | $(measure $dem.tif $dem-$lines-grass.tif $inside) | $(measure $dem.tif $dem-$lines-tin.tif $inside)"
         echo "$row |"
+        # The same runs over the cells the default gives a value.
+        on() { $data rmse_on $dem.tif $dem-$lines-default.tif "$1" $inside | cut -d' ' -f1; }
+        kept=$($data rmse $dem.tif $dem-$lines-default.tif $inside | cut -d' ' -f2)
+        echo "| $dem | $lines | $(awk "BEGIN { print 100 - $kept }") % | $(on $dem-$lines-default.tif) | $(on $dem-$lines-maskfile.tif)" \
+            "| $(on $dem-$lines-grass.tif) | $(on $dem-$lines-tin.tif) |" >> same_cells.md
     done
 done
+
+echo
+echo "| terrain | lines | cells kept | default | -mask FILE | GRASS r.surf.contour | linear TIN |"
+echo "|---|---|---|---|---|---|---|"
+cat same_cells.md
 
 echo
 echo "| pixel | default (no option) | -mask none -repair_gaps 0 | GRASS r.surf.contour | linear TIN |"

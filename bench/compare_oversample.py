@@ -16,6 +16,7 @@ grass-core python-matplotlib-data r-cran-terra.
 import argparse
 import math
 import os
+import re
 import resource
 import subprocess
 import sys
@@ -138,8 +139,9 @@ def main():
                 out = f"{tag}-{name.replace(' ', '').replace('-', '')}.tif"
                 seconds, stdout = run([geo, *grid, *mask, *repair, *options, lines, out], o.repeat)
                 if name == "default":
-                    chosen = next((w.split()[1].rstrip(",") for w in stdout.splitlines()
-                                   if w.startswith("Oversampling:")), "?")
+                    # "Oversampling: the lines burned N times finer, ..."; no such note at N = 1.
+                    chosen = next((m.group(1) for m in map(re.compile(r"Oversampling: the lines burned (\d+)").match,
+                                                           stdout.splitlines()) if m), "1")
                 e, _ = rmse(t, out)
                 cells.append(f"{e:.1f} ({seconds[0]:.2f} / {seconds[1]:.2f})")
             burned = f"{tag}-burned.tif"

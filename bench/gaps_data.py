@@ -12,6 +12,8 @@
         prints the RMSE of RESULT against DEM over the cells where both hold a
         value (and inside the footprint), then the share of those DEM cells that
         RESULT leaves without value
+    gaps_data.py rmse_on DEM.tif KEPT.tif RESULT.tif [FOOTPRINT.gpkg]
+        the same over the cells where KEPT.tif holds a value
     gaps_data.py surface RESULT.tif
         the same against the analytic surface of the bundled lines
         (examples/curvas/genera_colinas.py) at RESULT's pixel centres, over the
@@ -151,7 +153,7 @@ def valid(dem, out):
     write_polygon(out, valid_area(d), d)
 
 
-def rmse(dem, result, footprint_file=None):
+def rmse(dem, result, footprint_file=None, kept=None):
     d = gdal.Open(dem)
     r = gdal.Open(result)
     assert d.GetGeoTransform() == r.GetGeoTransform(), "different grids"
@@ -165,6 +167,11 @@ def rmse(dem, result, footprint_file=None):
         src = ogr.Open(footprint_file)
         gdal.RasterizeLayer(m, [1], src.GetLayer(0), burn_values=[1])
         ok &= m.GetRasterBand(1).ReadAsArray() == 1
+    if kept:
+        kd = gdal.Open(kept)  # the band lives only as long as its dataset
+        k = kd.GetRasterBand(1)
+        w = k.ReadAsArray().astype(np.float64)
+        ok &= np.isfinite(w) & ((w != k.GetNoDataValue()) if k.GetNoDataValue() is not None else True)
     nodata = r.GetRasterBand(1).GetNoDataValue()
     have = ok & np.isfinite(v) & ((v != nodata) if nodata is not None else True)
     e = v[have] - z[have]
@@ -198,6 +205,8 @@ if __name__ == "__main__":
         valid(*args)
     elif command == "rmse":
         rmse(*args)
+    elif command == "rmse_on":
+        rmse(args[0], args[2], args[3] if len(args) > 3 else None, kept=args[1])
     elif command == "surface":
         surface(*args)
     else:

@@ -6,9 +6,11 @@
 writes OUTPUT_FOLDER/jacksboro.tif (USGS 3-arc-second DEM of the Jacksboro fault,
 Tennessee, from Debian's python-matplotlib-data, warped to UTM 17N at 90 m) and
 OUTPUT_FOLDER/luxembourg.tif (the 30-arc-second elevation of Luxembourg from
-r-cran-terra, warped to UTM 32N at 500 m) and OUTPUT_FOLDER/coast.tif (the
+r-cran-terra, warped to UTM 32N at 500 m), OUTPUT_FOLDER/coast.tif (the
 land of matplotlib's topobathy.npz, 2-arc-minute relief of the Salish Sea and
-Vancouver Island, the sea as nodata, warped to UTM 10N at 1000 m: a coastline).
+Vancouver Island, the sea as nodata, warped to UTM 10N at 1000 m: a coastline)
+and OUTPUT_FOLDER/topobathy.tif (the same relief, land and sea floor, without
+nodata, warped to UTM 10N at 2000 m).
 Needs: apt-get install python-matplotlib-data r-cran-terra python3-gdal.
 """
 import os
@@ -44,14 +46,15 @@ def luxembourg(out):
               targetAlignedPixels=True, dstNodata=-9999, outputType=gdal.GDT_Float32)
 
 
-def coast(out):
+def coast(out, pixel=1000, land_only=True):
     d = np.load(TOPOBATHY)
     lon = d["longitude"].astype(np.float64) - 360  # 234..238 east: 126..122 west
     lat = d["latitude"].astype(np.float64)
     z = d["topo"].astype(np.float32)
     if lat[0] < lat[-1]:  # row 0 must be the northern edge
         lat, z = lat[::-1], z[::-1]
-    z = np.where(z > 0, z, -9999).astype(np.float32)
+    if land_only:
+        z = np.where(z > 0, z, -9999).astype(np.float32)
     dx, dy = (lon[-1] - lon[0]) / (len(lon) - 1), (lat[0] - lat[-1]) / (len(lat) - 1)
     src = gdal.GetDriverByName("MEM").Create("", z.shape[1], z.shape[0], 1, gdal.GDT_Float32)
     src.SetGeoTransform((lon[0] - dx / 2, dx, 0, lat[0] + dy / 2, 0, -dy))
@@ -61,8 +64,8 @@ def coast(out):
     src.SetProjection(srs.ExportToWkt())
     src.GetRasterBand(1).SetNoDataValue(-9999)
     src.GetRasterBand(1).WriteArray(z)
-    gdal.Warp(out, src, dstSRS="EPSG:32610", xRes=1000, yRes=1000, resampleAlg="bilinear",
-              targetAlignedPixels=True, srcNodata=-9999, dstNodata=-9999)
+    gdal.Warp(out, src, dstSRS="EPSG:32610", xRes=pixel, yRes=pixel, resampleAlg="bilinear",
+              targetAlignedPixels=True, srcNodata=-9999 if land_only else None, dstNodata=-9999)
 
 
 if __name__ == "__main__":
@@ -71,3 +74,4 @@ if __name__ == "__main__":
     jacksboro(os.path.join(folder, "jacksboro.tif"))
     luxembourg(os.path.join(folder, "luxembourg.tif"))
     coast(os.path.join(folder, "coast.tif"))
+    coast(os.path.join(folder, "topobathy.tif"), pixel=2000, land_only=False)

@@ -173,7 +173,7 @@ std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int r
 }
 
 std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cells, int rows, int columns,
-                                            const std::vector<std::size_t> &ends, double radius)
+                                            const std::vector<std::size_t> &ends, double radius, double pixel)
 {
     std::vector<std::uint8_t> inside(cells.size(), 1);
     if (ends.empty())
@@ -198,22 +198,60 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
                 any_free = true;
             }
         }
-    if (!any_free)
-        return inside;
     // The erosion: a pixel within the radius of such a free centre is left out.
-    const NearestSites to_free = nearest_sites(free, rows, columns);
     std::vector<std::uint8_t> out(cells.size(), 0);
+    if (any_free) {
+        const NearestSites to_free = nearest_sites(free, rows, columns);
+        for (int i = b.top; i <= b.bottom; i++)
+            for (int j = b.left; j <= b.right; j++) {
+                const std::size_t k = at(i, j, columns);
+                out[k] = to_free.squared[k] >= 0 && static_cast<double>(to_free.squared[k]) <= r2 && !line[k];
+            }
+    }
+    // Beyond the rectangle lies open ground too: every pixel of the ring around it
+    // (on the grid or past its edge) farther than 2 cells from every line leaves
+    // out what lies within 2 pixels of it (and within the radius), so that
+    // the strip between the rectangle's edge and lines that stop a few pixels
+    // short of it (a sliver of nodata along a warped DEM's edge) is left out
+    // where open ends border it. Between lines that run off the rectangle no open
+    // end borders it: it is given back below.
+    const double ring_reach = std::min(radius, 2 * pixel);
+    const int ring_rows = b.bottom - b.top + 3, ring_columns = b.right - b.left + 3;
+    std::vector<std::uint8_t> ring_line(static_cast<std::size_t>(ring_rows) * ring_columns, 0);
     for (int i = b.top; i <= b.bottom; i++)
-        for (int j = b.left; j <= b.right; j++) {
-            const std::size_t k = at(i, j, columns);
-            out[k] = to_free.squared[k] >= 0 && static_cast<double>(to_free.squared[k]) <= r2 && !line[k];
-        }
+        for (int j = b.left; j <= b.right; j++)
+            ring_line[at(i - b.top + 1, j - b.left + 1, ring_columns)] = line[at(i, j, columns)];
+    const NearestSites ring_to_line = nearest_sites(ring_line, ring_rows, ring_columns);
+    std::vector<std::uint8_t> ring_free(ring_line.size(), 0);
+    bool any_ring = false;
+    for (int i = 0; i < ring_rows; i++)
+        for (int j = 0; j < ring_columns; j++)
+            if (i == 0 || j == 0 || i == ring_rows - 1 || j == ring_columns - 1) {
+                const std::size_t k = at(i, j, ring_columns);
+                ring_free[k] = ring_to_line.squared[k] < 0 || ring_to_line.squared[k] > 4;
+                any_ring = any_ring || ring_free[k];
+            }
+    if (!any_free && !any_ring)
+        return inside;
+    if (any_ring) {
+        const NearestSites to_ring = nearest_sites(ring_free, ring_rows, ring_columns);
+        for (int i = b.top; i <= b.bottom; i++)
+            for (int j = b.left; j <= b.right; j++) {
+                const std::int64_t d = to_ring.squared[at(i - b.top + 1, j - b.left + 1, ring_columns)];
+                if (d >= 0 && static_cast<double>(d) <= ring_reach * ring_reach && !line[at(i, j, columns)])
+                    out[at(i, j, columns)] = 1;
+            }
+    }
     // Broad flats inside the area are reached too, through a mouth between two
     // lines wider than the disc. What lies beyond the edge of the mapped area is
     // broad and near it: pixels farther than twice the radius from any line, or
     // the edge of the lines' rectangle. Left out is only what lies within three
-    // radii of those.
-    const double core = 2 * radius, reach = 3 * radius;
+    // radii of those. Broad is judged with a radius of at least one pixel of the
+    // grid asked for, whatever the cells the lines are burned in: on a finer
+    // grid, the sea floor between dense lines would be left out. (Two pixels
+    // gave back the coast's inlets, whose bands then leaked.)
+    const double flat = std::max(radius, pixel);
+    const double core = 2 * flat, reach = 3 * flat;
     std::vector<std::uint8_t> far_from_lines(cells.size(), 0);
     for (int i = b.top; i <= b.bottom; i++)
         for (int j = b.left; j <= b.right; j++) {
@@ -285,7 +323,7 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
 
 double footprint_radius(double spacing) { return std::max(2.0, spacing); }
 
-double gap_distance(double spacing) { return std::clamp(spacing, 3.0, 8.0); }
+double gap_distance(double spacing) { return std::clamp(spacing, 4.0, 8.0); }
 
 std::vector<std::uint8_t> grown_by_one_pixel(const std::vector<std::uint8_t> &inside, int rows, int columns)
 {

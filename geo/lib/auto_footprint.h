@@ -58,25 +58,35 @@ std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int r
 //   2. Of what it leaves out, only the pixels within three radii of the edge of
 //      the lines' rectangle or of a pixel farther than two radii from every
 //      line stay out: a broad flat that the disc enters through a mouth wider
-//      than itself is given back, beyond a band along the mouth.
+//      than itself is given back, beyond a band along the mouth. Here the
+//      radius is at least one `pixel`.
 //   3. Every area left out that no open end borders, or that does not reach
 //      the rectangle's edge, is given back: the inside of a ring, a broad flat
 //      between two lines, a bay whose lines all run on: the lines stop nowhere
 //      there, so nothing there was left unmapped.
+//   4. Beyond the rectangle lies open ground too: the pixels within 2
+//      `pixel`s (and the radius) of a pixel of the ring around it that lies
+//      farther than 2 pixels from every line are left out as in 1, then judged
+//      as in 2 and 3: lines stopping a few pixels short of the rectangle's edge
+//      (a sliver of nodata along a warped DEM's edge) end on the footprint's
+//      edge, while the strips between lines that run off it are given back.
 // Only the rectangle of the lines is judged; the pixels beyond it are 1 (see
 // within_lines_extent). Without open ends every pixel is 1.
-// `ends` are the open ends of the grid (open_ends).
+// `ends` are the open ends of the grid (open_ends); `pixel` is the pixel of the
+// grid asked for in cells of this one (the oversampling factor).
 std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cells, int rows, int columns,
-                                            const std::vector<std::size_t> &ends, double radius);
+                                            const std::vector<std::size_t> &ends, double radius, double pixel = 1);
 
 // The radius footprint_of_ends is given by default: the contour spacing, at
 // least 2 pixels, so that the edge runs from end to end where the lines reach
 // the edge of the mapped area, and into every bay wider than two spacings.
 double footprint_radius(double spacing);
 
-// The longest gap closed by default, in pixels: the contour spacing, from 3 to 8
+// The longest gap closed by default, in pixels: the contour spacing, from 4 to 8
 // pixels. repair_gaps joins only ends of one level that point at each other
-// across empty space, so a longer reach finds more gaps, not other lines.
+// across empty space, so a longer reach finds more gaps, not other lines. Below
+// 4, pieces of 3 pixels cut out of slanted lines stayed open: their burned ends
+// lie farther apart than the piece's length along the line.
 double gap_distance(double spacing);
 
 // The footprint and the pixels touching it: what the output shows of a footprint

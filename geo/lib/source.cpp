@@ -816,8 +816,12 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
     } else if (mask.empty()) {
         w.open_ends = ends.size();
         if (!ends.empty()) {
-            w.radius = n * footprint_radius(contour_spacing(w.cells, rows, columns) / n);
-            w.inside = footprint_of_ends(w.cells, rows, columns, ends, w.radius);
+            // The radius is the spacing of the lines on the grid burned, at least 2 of
+            // its cells, whatever the factor: a floor of 2 pixels of the grid asked
+            // for closes the narrow inlets of a coast on the finer grid, where the
+            // lines of both shores then open into one empty strip.
+            w.radius = footprint_radius(contour_spacing(w.cells, rows, columns));
+            w.inside = footprint_of_ends(w.cells, rows, columns, ends, w.radius, n);
         }
     } else if (mask == "auto") {
         w.inside = footprint_of_lines(w.cells, rows, columns);

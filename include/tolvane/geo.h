@@ -76,7 +76,7 @@ struct LevelRequest {
 // Joining line ends across gaps before the core runs.
 struct RepairRequest {
     double gaps = -1; // largest gap closed, in pixels; 0: none; below 0: the contour
-                      // spacing (3 to 8 pixels), where lines stop in the open
+                      // spacing (4 to 8 pixels), where lines stop in the open
 };
 
 // The area the lines cover: outside it the output is nodata, and lines ending on

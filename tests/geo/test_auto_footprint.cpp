@@ -170,6 +170,39 @@ TEST(FootprintOfEnds, BroadFlatOpenToTheOutsideStaysInside)
     EXPECT_EQ(run(s).leak_pixels, 0);
 }
 
+// Lines that stop 2 rows short of the lines' rectangle, whose bottom is set by
+// the first line alone: the sliver of nodata along a warped DEM's edge. The strip
+// below their ends is narrower than the disc, yet it joins every band; it is
+// left out from the open ground beyond the rectangle, and the strips between the
+// lines' starts along the top, where no end stops, are given back.
+TEST(FootprintOfEnds, LinesStoppingShortOfTheRectanglesEdgeEndOnIt)
+{
+    const int rows = 40, columns = 40;
+    for (int n : {1, 2}) { // the same sheet on a grid n times finer
+        Sheet s = vertical_lines(rows * n, columns * n, 1, 5 * n,
+                                 [&](int i, int j) { return i >= 1 && i <= (j == 1 ? 38 : 36) * n; });
+        ASSERT_GT(run(s).leak_pixels, 0) << n;
+        const std::vector<std::size_t> ends = geo::open_ends(s.cells, s.rows, s.columns);
+        EXPECT_EQ(ends.size(), 6u) << n; // the last line's end lies on the rectangle's edge
+        const double radius = geo::footprint_radius(geo::contour_spacing(s.cells, s.rows, s.columns));
+        EXPECT_EQ(radius, 5 * n);
+        const std::vector<std::uint8_t> inside =
+            geo::footprint_of_ends(s.cells, s.rows, s.columns, ends, radius, n);
+        for (int i = 1; i <= 34 * n; i++) // the ends lie 2 rows below, on the footprint's edge
+            for (int j = 1; j <= 36 * n; j++)
+                ASSERT_TRUE(inside[static_cast<std::size_t>(i) * s.columns + j]) << n << ": " << i << " " << j;
+        for (int j = 3 * n; j < 36 * n; j++)
+            ASSERT_FALSE(inside[static_cast<std::size_t>(38 * n) * s.columns + j]) << n << ": " << j;
+        geo::wall_outside(s.cells, s.rows, s.columns, inside);
+        const tolvane::Result r = run(s);
+        EXPECT_EQ(r.leak_pixels, 0) << n;
+        // Between the lines 300 and 400, just above their ends.
+        const double v = r.cells[static_cast<std::size_t>(35 * n) * s.columns + 13 * n];
+        EXPECT_GT(v, 300) << n;
+        EXPECT_LT(v, 400) << n;
+    }
+}
+
 // Lines that stop nowhere in the open: closed rings and lines running off the
 // grid. No open end, no footprint, nothing beyond the extent: the defaults leave
 // every cell as it was.
