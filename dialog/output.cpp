@@ -123,7 +123,7 @@ void image_1_octet()
 }
 
 template <typename T>
-void ecrit_image(T **grille, std::FILE *f, const std::string &chemin)
+void ecrit_image(Grille<T> grille, std::FILE *f, const std::string &chemin)
 {
     for (int r = 0; r < nb_lig; r++)
         verifie_ecriture(std::fwrite(grille[r], sizeof(T), static_cast<std::size_t>(nb_col), f)

@@ -41,10 +41,10 @@ public:
     {
         nb_lig = rows;
         nb_col = columns;
-        tab = ucmatrice(columns, rows);
-        itab = imatrice(columns, rows);
-        itab1 = imatrice(columns, rows);
-        itab2 = imatrice(columns, rows);
+        tab = grille<unsigned char>(columns, rows);
+        itab = grille<int>(columns, rows);
+        itab1 = grille<int>(columns, rows);
+        itab2 = grille<int>(columns, rows);
         itab3 = nullptr;
         if (!tab || !itab || !itab1 || !itab2) {
             libere_grilles();

@@ -56,7 +56,7 @@ std::vector<T> resultats_par_bande(Body body)
     return resultats;
 }
 
-inline void copie(int **de, int **vers)
+inline void copie(Grille<int> de, Grille<int> vers)
 {
     for_each_band(nb_lig, BANDE_GRILLE, [de, vers](int debut, int fin, int) {
         for (int i = debut; i < fin; i++)
