@@ -285,11 +285,11 @@ void ecrit_tete(std::FILE *f, const std::string &chemin, int octets)
 
 void alloue_grilles()
 {
-    tab = ucmatrice(nb_col, nb_lig);
-    itab = imatrice(nb_col, nb_lig);
-    itab1 = imatrice(nb_col, nb_lig);
-    itab2 = imatrice(nb_col, nb_lig);
-    itab3 = usmatrice(nb_col, nb_lig);
+    tab = grille<unsigned char>(nb_col, nb_lig);
+    itab = grille<int>(nb_col, nb_lig);
+    itab1 = grille<int>(nb_col, nb_lig);
+    itab2 = grille<int>(nb_col, nb_lig);
+    itab3 = grille<unsigned short>(nb_col, nb_lig);
     if (!tab || !itab || !itab1 || !itab2 || !itab3) {
         std::printf("\n No hay memoria suficiente para una imagen de %d lineas y %d columnas\n", nb_lig, nb_col);
         termine();

@@ -21,7 +21,7 @@ int lecture_par_bandes(long debut)
     const int fd = fileno(f1);
     const std::size_t octets = sizeof(int) * static_cast<std::size_t>(nb_col);
     std::atomic<int> premiere_manquee{nb_lig};
-    for_each_band(nb_lig, 64, [&](int premiere, int fin, int) {
+    for_each_band(nb_lig, band_lines(64, nb_col), [&](int premiere, int fin, int) {
         char *bande = reinterpret_cast<char *>(itab[premiere]);
         const std::size_t total = octets * static_cast<std::size_t>(fin - premiere);
         const off_t place = static_cast<off_t>(debut) + static_cast<off_t>(premiere) * static_cast<off_t>(octets);

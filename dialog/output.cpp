@@ -51,21 +51,20 @@ OutOfRange extremes_et_image_2_octets()
     OutOfRange outside;
     min_al = std::numeric_limits<int>::max();
     max_al = std::numeric_limits<int>::min();
-    for_each_band(nb_lig, BANDE_SORTIE, [&](int debut, int fin, int) {
+    for_each_band(nb_lig, band_lines(BANDE_SORTIE, nb_col), [&](int debut, int fin, int) {
         int petit = std::numeric_limits<int>::max(), grand = std::numeric_limits<int>::min();
         OutOfRange band;
-        for (int r = debut; r < fin; r++) {
-            const int *ligne = itab1[r];
-            unsigned short *sortie = itab3[r];
-            for (int c = 0; c < nb_col; c++) {
-                const int v = ligne[c];
-                petit = std::min(petit, v);
-                grand = std::max(grand, v);
-                const int tenth = v / 10;
-                if (tenth < 0 || tenth > TENTHS_MAX)
-                    band.add(tenth);
-                sortie[c] = static_cast<unsigned short>(tenth);
-            }
+        const int *cellules = itab1[debut];
+        unsigned short *sortie = itab3[debut];
+        const std::size_t n = static_cast<std::size_t>(fin - debut) * nb_col;
+        for (std::size_t c = 0; c < n; c++) {
+            const int v = cellules[c];
+            petit = std::min(petit, v);
+            grand = std::max(grand, v);
+            const int tenth = v / 10;
+            if (tenth < 0 || tenth > TENTHS_MAX)
+                band.add(tenth);
+            sortie[c] = static_cast<unsigned short>(tenth);
         }
         const std::lock_guard<std::mutex> garde(m);
         min_al = std::min(min_al, petit);
@@ -107,19 +106,18 @@ void image_1_octet()
         for (long long e = 0; e <= etendue; e++)
             table[static_cast<std::size_t>(e)] = octet_de(static_cast<int>(min_al + e), plage);
     }
-    for_each_band(nb_lig, BANDE_SORTIE, [&](int debut, int fin, int) {
-        for (int r = debut; r < fin; r++) {
-            const int *ligne = itab1[r];
-            unsigned char *sortie = tab[r];
-            if (etendue == 0)
-                std::memset(sortie, 0, static_cast<std::size_t>(nb_col));
-            else if (!table.empty())
-                for (int c = 0; c < nb_col; c++)
-                    sortie[c] = table[static_cast<std::size_t>(static_cast<long long>(ligne[c]) - min_al)];
-            else
-                for (int c = 0; c < nb_col; c++)
-                    sortie[c] = octet_de(ligne[c], plage);
-        }
+    for_each_band(nb_lig, band_lines(BANDE_SORTIE, nb_col), [&](int debut, int fin, int) {
+        const int *cellules = itab1[debut];
+        unsigned char *sortie = tab[debut];
+        const std::size_t n = static_cast<std::size_t>(fin - debut) * nb_col;
+        if (etendue == 0)
+            std::memset(sortie, 0, n);
+        else if (!table.empty())
+            for (std::size_t c = 0; c < n; c++)
+                sortie[c] = table[static_cast<std::size_t>(static_cast<long long>(cellules[c]) - min_al)];
+        else
+            for (std::size_t c = 0; c < n; c++)
+                sortie[c] = octet_de(cellules[c], plage);
     });
 }
 
@@ -136,16 +134,14 @@ struct Ecrit {
     int rows_error = 0, close_error = 0;
 };
 
+// The lines lie one after the other in the grid: one write for them all.
 template <typename T>
-void ecrit_image(T **grille, std::FILE *f, Ecrit &e)
+void ecrit_image(Grille<T> grille, std::FILE *f, Ecrit &e)
 {
-    const auto largeur = static_cast<std::size_t>(nb_col);
-    for (int r = 0; r < nb_lig && e.rows; r++)
-        if (std::fwrite(grille[r], sizeof(T), largeur, f) != largeur) {
-            e.rows = false;
-            e.rows_error = errno;
-        }
-    if (!e.rows) {
+    const std::size_t n = static_cast<std::size_t>(nb_lig) * static_cast<std::size_t>(nb_col);
+    if (std::fwrite(grille.cases(), sizeof(T), n, f) != n) {
+        e.rows = false;
+        e.rows_error = errno;
         std::fclose(f);
         return;
     }

@@ -16,17 +16,16 @@ namespace {
 
 // The grids of the last allocate_grids.
 struct OwnedGrids {
-    int rows = 0;
-    unsigned char **tab = nullptr;
-    int **itab = nullptr, **itab1 = nullptr, **itab2 = nullptr;
-    unsigned short **itab3 = nullptr;
+    Grille<unsigned char> tab;
+    Grille<int> itab, itab1, itab2;
+    Grille<unsigned short> itab3;
 };
 OwnedGrids owned;
 
 std::size_t cells() { return static_cast<std::size_t>(nb_lig) * static_cast<std::size_t>(nb_col); }
 
 template <typename T>
-void copy_out(T **grid, std::vector<T> &out)
+void copy_out(Grille<T> grid, std::vector<T> &out)
 {
     out.resize(cells());
     for (int i = 0; i < nb_lig; i++)
@@ -34,7 +33,7 @@ void copy_out(T **grid, std::vector<T> &out)
 }
 
 template <typename T>
-void copy_in(const std::vector<T> &in, T **grid)
+void copy_in(const std::vector<T> &in, Grille<T> grid)
 {
     for (int i = 0; i < nb_lig; i++)
         std::memcpy(grid[i], &in[static_cast<std::size_t>(i) * nb_col], sizeof(T) * static_cast<std::size_t>(nb_col));
@@ -63,12 +62,11 @@ void allocate_grids(int rows, int columns)
     release_grids();
     nb_lig = rows;
     nb_col = columns;
-    owned.rows = rows;
-    tab = owned.tab = ucmatrice(columns, rows);
-    itab = owned.itab = imatrice(columns, rows);
-    itab1 = owned.itab1 = imatrice(columns, rows);
-    itab2 = owned.itab2 = imatrice(columns, rows);
-    itab3 = owned.itab3 = usmatrice(columns, rows);
+    tab = owned.tab = grille<unsigned char>(columns, rows);
+    itab = owned.itab = grille<int>(columns, rows);
+    itab1 = owned.itab1 = grille<int>(columns, rows);
+    itab2 = owned.itab2 = grille<int>(columns, rows);
+    itab3 = owned.itab3 = grille<unsigned short>(columns, rows);
     if (!tab || !itab || !itab1 || !itab2 || !itab3) {
         release_grids();
         throw std::bad_alloc();
@@ -77,7 +75,6 @@ void allocate_grids(int rows, int columns)
 
 void release_grids()
 {
-    const int rows = owned.rows;
     if (tab == owned.tab)
         tab = nullptr;
     if (itab == owned.itab)
@@ -88,11 +85,11 @@ void release_grids()
         itab2 = nullptr;
     if (itab3 == owned.itab3)
         itab3 = nullptr;
-    frucmatrice(owned.tab, rows);
-    frimatrice(owned.itab, rows);
-    frimatrice(owned.itab1, rows);
-    frimatrice(owned.itab2, rows);
-    frusmatrice(owned.itab3, rows);
+    frgrille(owned.tab);
+    frgrille(owned.itab);
+    frgrille(owned.itab1);
+    frgrille(owned.itab2);
+    frgrille(owned.itab3);
     owned = OwnedGrids();
 }
 
@@ -105,9 +102,9 @@ void release_program_grids()
     libere_grilles();
 }
 
-void put_cells(int **grid, const std::vector<int> &cells) { copy_in(cells, grid); }
+void put_cells(Grille<int> grid, const std::vector<int> &cells) { copy_in(cells, grid); }
 
-std::vector<int> cells_of(int **grid)
+std::vector<int> cells_of(Grille<int> grid)
 {
     std::vector<int> out;
     copy_out(grid, out);

@@ -4,6 +4,8 @@
 #ifndef HARNESS_PROGRAM_STATE_H
 #define HARNESS_PROGRAM_STATE_H
 
+#include "nrutil.h"
+
 #include <string>
 #include <vector>
 
@@ -21,8 +23,8 @@ void release_grids();
 void release_program_grids();
 
 // Cells of one grid (rows x columns, row after row) into it, or out of it.
-void put_cells(int **grid, const std::vector<int> &cells);
-std::vector<int> cells_of(int **grid);
+void put_cells(Grille<int> grid, const std::vector<int> &cells);
+std::vector<int> cells_of(Grille<int> grid);
 
 // Everything the phases read or write: the grids (itab3 empty when it is not
 // allocated), the level table and the counters. Not the console text.

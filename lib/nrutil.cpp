@@ -135,7 +135,37 @@ T **matrice(int NbCol, int NbLig)
     return Mat;
 }
 
+// A grid's block: the header, rounded up to a cache line, then the cells.
+constexpr std::size_t DEBUT_DES_CASES = (sizeof(Header) + 63) / 64 * 64;
+
 } // namespace
+
+void *bloc_de_grille(int NbCol, int NbLig, std::size_t taille)
+{
+    if (NbCol <= 0 || NbLig <= 0)
+        return nullptr;
+    const std::size_t lignes = static_cast<std::size_t>(NbLig), colonnes = static_cast<std::size_t>(NbCol);
+    if (colonnes > (SIZE_MAX - DEBUT_DES_CASES - HUGE_PAGE * 2) / taille / lignes)
+        return nullptr;
+    const std::size_t octets = DEBUT_DES_CASES + lignes * colonnes * taille;
+    std::size_t mapped = 0;
+    void *block = octets >= BIG_BLOCK ? map_zeroed(octets, mapped) : calloc_kept(octets);
+    if (block == nullptr)
+        return nullptr;
+    *static_cast<Header *>(block) = {block, mapped};
+    return static_cast<char *>(block) + DEBUT_DES_CASES;
+}
+
+void libere_bloc_de_grille(void *cases)
+{
+    if (cases == nullptr)
+        return;
+    const Header *h = reinterpret_cast<const Header *>(static_cast<char *>(cases) - DEBUT_DES_CASES);
+    if (h->mapped > 0)
+        munmap(h->block, h->mapped);
+    else
+        free_kept(h->block);
+}
 
 float **fmatrice(int NbCol, int NbLig) { return matrice<float>(NbCol, NbLig); }
 void frfmatrice(float **Mat, int NbLig) { frmatrice(Mat, NbLig); }

@@ -8,6 +8,8 @@
 #ifndef NRUTIL_H
 #define NRUTIL_H
 
+#include <cstddef>
+
 float **fmatrice(int NbCol, int NbLig);
 void frfmatrice(float **Mat, int NbLig);
 float *fvecteur(int NbCol);
@@ -40,5 +42,56 @@ void frdvecteur(double *Mat);
 
 long double **ldmatrice(int NbCol, int NbLig);
 void frldmatrice(long double **Mat, int NbLig);
+
+// A grid: NbLig lines of NbCol zero-filled elements in a single block, one line
+// after the other with no gap, addressed g[line][column]. A line's address is
+// worked out from its number, so an image of millions of lines of one column
+// costs no table of line addresses beside its cells. Large blocks are mapped on
+// their own with huge pages advised, as the matrices are. An empty grid (null)
+// is what the allocators return when a size is zero or less or the block cannot
+// be had.
+template <typename T>
+class Grille {
+public:
+    Grille() = default;
+    Grille(std::nullptr_t) {}
+    T *operator[](std::ptrdiff_t ligne) const { return cases_ + ligne * colonnes_; }
+    // The first cell; the lines follow it one after the other.
+    T *cases() const { return cases_; }
+    friend bool operator==(const Grille &a, const Grille &b) { return a.cases_ == b.cases_; }
+    friend bool operator!=(const Grille &a, const Grille &b) { return a.cases_ != b.cases_; }
+    friend bool operator==(const Grille &a, std::nullptr_t) { return a.cases_ == nullptr; }
+    friend bool operator!=(const Grille &a, std::nullptr_t) { return a.cases_ != nullptr; }
+    bool operator!() const { return cases_ == nullptr; }
+
+private:
+    template <typename U>
+    friend Grille<U> grille(int NbCol, int NbLig);
+    T *cases_ = nullptr;
+    std::ptrdiff_t colonnes_ = 0;
+};
+
+// The block of a grid of the given sizes (its first cell), or null; given back
+// by libere_bloc_de_grille.
+void *bloc_de_grille(int NbCol, int NbLig, std::size_t taille);
+void libere_bloc_de_grille(void *cases);
+
+template <typename T>
+Grille<T> grille(int NbCol, int NbLig)
+{
+    Grille<T> g;
+    g.cases_ = static_cast<T *>(bloc_de_grille(NbCol, NbLig, sizeof(T)));
+    if (g.cases_ != nullptr)
+        g.colonnes_ = NbCol;
+    return g;
+}
+
+// Gives the grid's block back and leaves it null.
+template <typename T>
+void frgrille(Grille<T> &g)
+{
+    libere_bloc_de_grille(g.cases());
+    g = nullptr;
+}
 
 #endif

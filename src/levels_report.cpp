@@ -19,24 +19,25 @@ LevelReport level_report()
     const long long base = mit[1];
     const long long step = interval;
     std::mutex m;
-    for_each_band(nb_lig, 64, [&](int first, int last, int) {
+    for_each_band(nb_lig, band_lines(64, nb_col), [&](int first, int last, int) {
         long long contour = 0, off_level = 0;
         std::vector<char> seen(held.size(), 0);
-        for (int r = first; r < last; r++)
-            for (int c = 0; c < nb_col; c++) {
-                const int v = itab[r][c];
-                if (v == VIDE)
-                    continue;
-                contour++;
-                const long long offset = v - base;
-                long long k = -1;
-                if (report.zones > 0 && offset % step == 0)
-                    k = offset / step;
-                if (k >= 0 && k <= report.zones)
-                    seen[static_cast<std::size_t>(k)] = 1;
-                else
-                    off_level++;
-            }
+        const int *cells = itab[first];
+        const std::size_t n = static_cast<std::size_t>(last - first) * nb_col;
+        for (std::size_t c = 0; c < n; c++) {
+            const int v = cells[c];
+            if (v == VIDE)
+                continue;
+            contour++;
+            const long long offset = v - base;
+            long long k = -1;
+            if (report.zones > 0 && offset % step == 0)
+                k = offset / step;
+            if (k >= 0 && k <= report.zones)
+                seen[static_cast<std::size_t>(k)] = 1;
+            else
+                off_level++;
+        }
         const std::lock_guard<std::mutex> lock(m);
         report.contour_pixels += contour;
         report.off_level_pixels += off_level;
@@ -53,11 +54,12 @@ LevelReport level_report()
 long long zone_pixels()
 {
     std::atomic<long long> n{0};
-    for_each_band(nb_lig, 64, [&](int first, int last, int) {
+    for_each_band(nb_lig, band_lines(64, nb_col), [&](int first, int last, int) {
         long long here = 0;
-        for (int r = first; r < last; r++)
-            for (int c = 0; c < nb_col; c++)
-                here += tab[r][c] != 0;
+        const unsigned char *codes = tab[first];
+        const std::size_t cells = static_cast<std::size_t>(last - first) * nb_col;
+        for (std::size_t c = 0; c < cells; c++)
+            here += codes[c] != 0;
         n += here;
     });
     return n;

@@ -41,10 +41,10 @@ public:
     {
         nb_lig = rows;
         nb_col = columns;
-        tab = ucmatrice(columns, rows);
-        itab = imatrice(columns, rows);
-        itab1 = imatrice(columns, rows);
-        itab2 = imatrice(columns, rows);
+        tab = grille<unsigned char>(columns, rows);
+        itab = grille<int>(columns, rows);
+        itab1 = grille<int>(columns, rows);
+        itab2 = grille<int>(columns, rows);
         itab3 = nullptr;
         if (!tab || !itab || !itab1 || !itab2) {
             libere_grilles();
@@ -110,11 +110,10 @@ private:
 void read_contours(const std::int32_t *contours)
 {
     for_each_band(
-        nb_lig, 64,
+        nb_lig, band_lines(64, nb_col),
         [contours](int first, int last, int) {
-            for (int i = first; i < last; i++)
-                std::memcpy(itab[i], contours + static_cast<std::size_t>(i) * nb_col,
-                            sizeof(int) * static_cast<std::size_t>(nb_col));
+            std::memcpy(itab[first], contours + static_cast<std::size_t>(first) * nb_col,
+                        sizeof(int) * static_cast<std::size_t>(last - first) * nb_col);
         },
         [](int) { report_progress(0.0); }); // a point where the run can stop
 }
@@ -178,10 +177,9 @@ Result elevation(const std::int32_t *contours, int rows, int columns, const Leve
         sink.done();
 
         r.cells.resize(static_cast<std::size_t>(rows) * columns);
-        for_each_band(rows, 64, [&](int first, int last, int) {
-            for (int i = first; i < last; i++)
-                std::memcpy(&r.cells[static_cast<std::size_t>(i) * columns], itab1[i],
-                            sizeof(int) * static_cast<std::size_t>(columns));
+        for_each_band(rows, band_lines(64, columns), [&](int first, int last, int) {
+            std::memcpy(&r.cells[static_cast<std::size_t>(first) * columns], itab1[first],
+                        sizeof(int) * static_cast<std::size_t>(last - first) * columns);
         });
     } catch (const std::bad_alloc &) {
         no_memory(rows, columns);

@@ -14,11 +14,11 @@ std::FILE *f2d = nullptr, *f3d = nullptr, *f4d = nullptr;
 
 std::string nomim1, nomim2, nomim3, nomim4, nomdescr2, nomdescr3, nomdescr4;
 
-unsigned char **tab = nullptr;
-int **itab = nullptr;
-int **itab1 = nullptr;
-int **itab2 = nullptr;
-unsigned short **itab3 = nullptr;
+Grille<unsigned char> tab;
+Grille<int> itab;
+Grille<int> itab1;
+Grille<int> itab2;
+Grille<unsigned short> itab3;
 
 int mit[MAX_ZONES + 1];
 int mat[MAX_ZONES + 1];
@@ -34,12 +34,9 @@ int max_al = 0;
 
 void libere_grilles()
 {
-    frucmatrice(tab, nb_lig);
-    frimatrice(itab, nb_lig);
-    frimatrice(itab1, nb_lig);
-    frimatrice(itab2, nb_lig);
-    frusmatrice(itab3, nb_lig);
-    tab = nullptr;
-    itab = itab1 = itab2 = nullptr;
-    itab3 = nullptr;
+    frgrille(tab);
+    frgrille(itab);
+    frgrille(itab1);
+    frgrille(itab2);
+    frgrille(itab3);
 }

@@ -139,6 +139,12 @@ int thread_count()
     return environment;
 }
 
+int band_lines(int lines, int columns)
+{
+    constexpr int CELLS = 1 << 14;
+    return columns > 0 ? std::max(lines, CELLS / columns) : lines;
+}
+
 void for_each_band(int lines, int band_lines, const std::function<void(int, int, int)> &body,
                    const std::function<void(int)> &done)
 {

@@ -28,4 +28,9 @@ int thread_count();
 void for_each_band(int lines, int band_lines, const std::function<void(int first, int last, int worker)> &body,
                    const std::function<void(int lines_done)> &done = nullptr);
 
+// Lines per band for lines of `columns` cells: at least `lines`, and enough for
+// some 16384 cells, so that an image of short lines (one column) is not handed
+// out a few cells at a time.
+int band_lines(int lines, int columns);
+
 #endif

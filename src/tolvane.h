@@ -12,6 +12,8 @@
 #include <exception>
 #include <string>
 
+#include "nrutil.h"
+
 // Empty marker of the int grids: the pixel holds no altitude.
 constexpr int VIDE = 10000000;
 
@@ -33,12 +35,13 @@ extern std::FILE *f1, *f2, *f3, *f4, *f2d, *f3d, *f4d;
 // that a failed read or write can name its file.
 extern std::string nomim1, nomim2, nomim3, nomim4, nomdescr2, nomdescr3, nomdescr4;
 
-// Grids, allocated zero-filled by ouverture and never released.
-extern unsigned char **tab;   // zone codes (plages; read by interpolation), then the 1-byte image
-extern int **itab;            // contour image; from interpolation on, the working altitude grid
-extern int **itab1;           // zone results, dilation scratch, then the final grid written out
-extern int **itab2;           // gathered zone results, dilation scratch
-extern unsigned short **itab3; // the 2-byte image (sauvegarde)
+// Grids, allocated zero-filled by ouverture and never released. Each is one
+// block, line after line (nrutil.h), so a run of lines is a run of cells.
+extern Grille<unsigned char> tab;   // zone codes (plages; read by interpolation), then the 1-byte image
+extern Grille<int> itab;            // contour image; from interpolation on, the working altitude grid
+extern Grille<int> itab1;           // zone results, dilation scratch, then the final grid written out
+extern Grille<int> itab2;           // gathered zone results, dilation scratch
+extern Grille<unsigned short> itab3; // the 2-byte image (sauvegarde)
 // Gives back whichever of the five grids exist (nb_lig lines) and leaves them null;
 // the dialog never does, the library and the tests do after each run.
 void libere_grilles();

@@ -17,7 +17,7 @@ constexpr int E = VIDE;
 using Grille = std::vector<std::vector<int>>;
 
 template <typename T>
-void pose(T **grille, const Grille &valeurs)
+void pose(::Grille<T> grille, const Grille &valeurs)
 {
     for (int i = 0; i < nb_lig; i++)
         for (int j = 0; j < nb_col; j++)
@@ -25,7 +25,7 @@ void pose(T **grille, const Grille &valeurs)
 }
 
 template <typename T>
-Grille lit(T **grille)
+Grille lit(::Grille<T> grille)
 {
     Grille g(nb_lig, std::vector<int>(nb_col));
     for (int i = 0; i < nb_lig; i++)

@@ -68,9 +68,17 @@ int moyenne_dilatation(int alt_prov, int ival2)
     return static_cast<int>((somme + 1) / 2);
 }
 
-// tot / ico + 0.5 in extended precision, truncated; tot is a 64-bit sum.
+// tot / ico + 0.5 in extended precision, truncated; tot is a 64-bit sum. For the
+// mean of 1 to 4 cross neighbours (ints, so |tot| <= 2^33) that is
+// (2 tot + ico) / (2 ico) truncated toward zero, which integer division gives:
+// dividing by 1, 2 or 4 and adding a half are exact in extended precision, and a
+// third plus a half lies at least a sixth away from a whole number, far beyond
+// the rounding of the quotient.
 int moyenne_croix(long long tot, int ico)
 {
+    if (ico >= 1 && ico <= 4 && tot >= static_cast<long long>(ico) * INT_MIN
+        && tot <= static_cast<long long>(ico) * INT_MAX)
+        return static_cast<int>((2 * tot + ico) / (2 * ico));
     return tronque_ld(static_cast<long double>(tot) / ico + 0.5L);
 }
 

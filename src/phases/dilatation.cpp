@@ -370,10 +370,182 @@ private:
     std::vector<Pixel> changes_; // pixels whose value in itab2 changed in this call
 };
 
+// ---- Images of one line or of one column ----
+//
+// There the cross and the 3 x 3 block reach the same two cells, the one before
+// and the one after in the block (left and right, or above and below), so every
+// pass fills one more cell at each end of every run of empty cells, and a call's
+// dilation has a closed form. A cell of a run between the cells p and q that
+// hold an altitude takes the value of the nearer one, capped at 9999999 as a
+// pass caps it, and the smaller of the two at equal distance; a run with one end
+// at the border takes its other end's value; a run with neither (an image without
+// altitude) stays empty. A cell gets a mean only if a neighbour is strictly
+// greater in the dilation, that is next to the places where the dilated value
+// changes: a few cells per run. A run where a call fills nothing keeps its ends,
+// so no later call fills it either; each call after the first follows only the
+// runs the previous one cut.
+namespace lineaire {
+
+constexpr int PLAFOND = 9999999; // the largest value a pass hands on
+
+struct Troncon {
+    int debut, fin; // first and last cell of a run of empty cells
+};
+
+bool une_dimension() { return nb_lig == 1 || nb_col == 1; }
+int cellules() { return nb_lig * nb_col; } // one of them is 1
+
+// Dilated value of cell x of the run t or of one of its two ends (a: itab's cells).
+int dilatee(const int *a, int n, const Troncon &t, int x)
+{
+    if (x < t.debut || x > t.fin)
+        return a[x];
+    const bool avant = t.debut > 0, apres = t.fin < n - 1;
+    const int p = t.debut - 1, q = t.fin + 1;
+    if (!avant)
+        return apres ? std::min(PLAFOND, a[q]) : VIDE;
+    const int gauche = std::min(PLAFOND, a[p]);
+    if (!apres)
+        return gauche;
+    const int droite = std::min(PLAFOND, a[q]);
+    const long long ecart = 2LL * x - p - q; // below 0: nearer p
+    return ecart < 0 ? gauche : ecart > 0 ? droite : std::min(gauche, droite);
+}
+
+// The final averaging at cell x from the dilated values of x and its two
+// neighbours: the mean with the last strictly greater one (the one after wins).
+int moyenne_de(int avant, bool a_avant, int v, int apres, bool a_apres)
+{
+    const bool g = a_avant && avant > v, d = a_apres && apres > v;
+    return d ? moyenne_dilatation(apres, v) : g ? moyenne_dilatation(avant, v) : VIDE;
+}
+
+// Fills the cells of run t that get a mean (a[x] = mean), listing the runs of
+// empty cells left between them in `restes`; returns how many it filled. The
+// means are all found before any is written: they read the ends alone.
+int remplit_troncon(int *a, int n, const Troncon &t, std::vector<Troncon> &restes)
+{
+    int candidats[8];
+    int nc = 0;
+    const auto ajoute = [&](int x) {
+        if (x >= t.debut && x <= t.fin && (nc == 0 || candidats[nc - 1] < x))
+            candidats[nc++] = x;
+    };
+    ajoute(t.debut);
+    if (t.debut > 0 && t.fin < n - 1) { // where the nearer end changes
+        const long long somme = static_cast<long long>(t.debut - 1) + t.fin + 1;
+        for (long long x = somme / 2 - 1; x <= somme / 2 + 2; x++)
+            ajoute(static_cast<int>(x));
+    }
+    ajoute(t.fin);
+    int valeurs[8];
+    for (int c = 0; c < nc; c++) {
+        const int x = candidats[c];
+        valeurs[c] = moyenne_de(x > 0 ? dilatee(a, n, t, x - 1) : 0, x > 0, dilatee(a, n, t, x),
+                                x < n - 1 ? dilatee(a, n, t, x + 1) : 0, x < n - 1);
+    }
+    int remplis = 0, reste = t.debut;
+    for (int c = 0; c < nc; c++) {
+        if (valeurs[c] == VIDE)
+            continue;
+        const int x = candidats[c];
+        a[x] = valeurs[c];
+        remplis++;
+        if (x > reste)
+            restes.push_back({reste, x - 1});
+        reste = x + 1;
+    }
+    if (remplis > 0 && reste <= t.fin)
+        restes.push_back({reste, t.fin});
+    return remplis;
+}
+
+// body(run) for every run of empty cells of a, in order.
+template <typename Body>
+void pour_chaque_troncon(const int *a, int n, Body body)
+{
+    int x = 0;
+    while (x < n) {
+        if (a[x] != VIDE) {
+            x++;
+            continue;
+        }
+        int fin = x;
+        while (fin + 1 < n && a[fin + 1] == VIDE)
+            fin++;
+        body(Troncon{x, fin});
+        x = fin + 1;
+    }
+}
+
+// itab2 = the dilation of itab and itab1 = its final averaging, as a call leaves them.
+void grilles_d_un_appel()
+{
+    const int n = cellules();
+    const int *a = itab.cases();
+    int *d = itab2.cases(), *m = itab1.cases();
+    for (int x = 0; x < n; x++)
+        d[x] = a[x];
+    pour_chaque_troncon(a, n, [&](const Troncon &t) {
+        for (int x = t.debut; x <= t.fin; x++)
+            d[x] = dilatee(a, n, t, x);
+    });
+    for (int x = 0; x < n; x++)
+        m[x] = moyenne_de(x > 0 ? d[x - 1] : 0, x > 0, d[x], x < n - 1 ? d[x + 1] : 0, x < n - 1);
+}
+
+// One call: the grids it leaves, and its fills written into itab.
+void gonflette()
+{
+    grilles_d_un_appel();
+    const int n = cellules();
+    int *a = itab.cases();
+    const int *m = itab1.cases();
+    modif = 0;
+    for (int x = 0; x < n; x++)
+        if (a[x] == VIDE && m[x] != VIDE) {
+            a[x] = m[x];
+            modif++;
+        }
+    nb_pix_mod = 0;
+}
+
+// The calls of dilatation: the first looks at every run, the next ones at the
+// runs the previous call cut. Only the last call's grids are written.
+class Appels {
+public:
+    void iteration()
+    {
+        const int n = cellules();
+        int *a = itab.cases();
+        std::vector<Troncon> restes;
+        int remplis = 0;
+        if (premier_)
+            pour_chaque_troncon(a, n, [&](const Troncon &t) { remplis += remplit_troncon(a, n, t, restes); });
+        else
+            for (const Troncon &t : troncons_)
+                remplis += remplit_troncon(a, n, t, restes);
+        premier_ = false;
+        troncons_.swap(restes);
+        modif = remplis;
+        nb_pix_mod = 0;
+    }
+
+private:
+    bool premier_ = true;
+    std::vector<Troncon> troncons_;
+};
+
+} // namespace lineaire
+
 } // namespace
 
 void gonflette()
 {
+    if (lineaire::une_dimension()) {
+        lineaire::gonflette();
+        return;
+    }
     copie(itab, itab2);
     Dilatation d;
     d.iteration();
@@ -385,16 +557,24 @@ void dilatation()
     modif = 1;
     int lco = 0;
     console_printf("\n\n Tratamiento por dilatacion\n");
-    copie(itab, itab2);
+    const bool une_dimension = lineaire::une_dimension();
+    if (!une_dimension)
+        copie(itab, itab2);
     Dilatation d;
+    lineaire::Appels appels;
     while (modif > 0) {
         if (lco > 0)
             console_printf("\n numero de puntos interpolados = %d ", modif);
         modif = 0;
         lco++;
         console_printf("\n\n Iteracion de Van der Gonff numero  %d \n", lco);
-        d.iteration();
+        if (une_dimension)
+            appels.iteration();
+        else
+            d.iteration();
     }
-    Dilatation::moyenne_complete();
+    if (une_dimension)
+        lineaire::grilles_d_un_appel(); // the last call filled nothing: itab is its input
+    else
+        Dilatation::moyenne_complete();
 }
-

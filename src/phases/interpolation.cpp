@@ -377,16 +377,27 @@ void interpole_fenetre(int i, int c0, int c1, const std::vector<Courbe> &courbes
         }
 }
 
-// The merged line: the input where the code is 0, the interpolated value elsewhere.
-void fusionne_ligne(int i)
+// The merged lines premiere..fin - 1: the input where the code is 0, the
+// interpolated value elsewhere. The lines lie one after the other, so they are
+// merged as one row of cells.
+void fusionne_lignes(int premiere, int fin)
 {
-    const unsigned char *codes = tab[i];
-    int *ligne = itab[i], *fusion = itab2[i];
-    for (int j = 0; j < nb_col; j++) {
-        if (codes[j] == 0)
-            fusion[j] = ligne[j];
-        ligne[j] = fusion[j];
+    const unsigned char *codes = tab[premiere];
+    int *cellules = itab[premiere], *fusion = itab2[premiere];
+    const std::size_t n = static_cast<std::size_t>(fin - premiere) * nb_col;
+    for (std::size_t c = 0; c < n; c++) {
+        if (codes[c] == 0)
+            fusion[c] = cellules[c];
+        cellules[c] = fusion[c];
     }
+}
+
+// The first line at or after i, before fin, that holds a zone code.
+int ligne_avec_zone(int i, int fin)
+{
+    const unsigned char *debut = tab[i], *bout = tab[fin];
+    const unsigned char *code = std::find_if(debut, bout, [](unsigned char k) { return k != 0; });
+    return code == bout ? fin : i + static_cast<int>((code - debut) / nb_col);
 }
 
 } // namespace
@@ -402,10 +413,8 @@ void interpolation()
 
     const auto progres = [](int lignes) { report_progress(static_cast<double>(lignes) / nb_lig); };
     if (nbplage < 1) {
-        for_each_band(nb_lig, BANDE_INTERPOLATION, [](int premiere, int fin, int) {
-            for (int i = premiere; i < fin; i++)
-                fusionne_ligne(i);
-        });
+        for_each_band(nb_lig, band_lines(BANDE_INTERPOLATION, nb_col),
+                      [](int premiere, int fin, int) { fusionne_lignes(premiere, fin); });
         return;
     }
     std::vector<int> courbe_inf, courbe_sup;
@@ -418,13 +427,21 @@ void interpolation()
         t.d2.resize(2 * static_cast<std::size_t>(std::min(nb_col, FENETRE)));
     }
     for_each_band(
-        nb_lig, BANDE_INTERPOLATION,
+        nb_lig, band_lines(BANDE_INTERPOLATION, nb_col),
         [&](int premiere, int fin, int fil) {
             Tampons &t = tampons[static_cast<std::size_t>(fil)];
-            for (int i = premiere; i < fin; i++) {
+            for (int i = premiere; i < fin;) {
+                // Lines without a zone pixel have nothing to interpolate.
+                const int zone = ligne_avec_zone(i, fin);
+                if (zone > i) {
+                    fusionne_lignes(i, zone);
+                    i = zone;
+                    continue;
+                }
                 for (int c0 = 0; c0 < nb_col; c0 += FENETRE)
                     interpole_fenetre(i, c0, std::min(nb_col, c0 + FENETRE) - 1, courbes, courbe_inf, courbe_sup, t);
-                fusionne_ligne(i);
+                fusionne_lignes(i, i + 1);
+                i++;
             }
         },
         progres);

@@ -45,7 +45,10 @@ long long leaks(std::uint8_t *mask)
     };
 
     std::atomic<long long> leaked_pixels{0}, all_zone_pixels{0};
-    for_each_band(nb_lig, 64, [&](int first, int last, int) {
+    for_each_band(nb_lig, band_lines(64, nb_col), [&](int first, int last, int) {
+        const unsigned char *band = tab[first], *band_end = tab[last];
+        if (std::find_if(band, band_end, [](unsigned char k) { return k != 0; }) == band_end)
+            return; // no zone pixel in the band
         long long leaked = 0, zone_pixels = 0;
         for (int i = first; i < last; i++) {
             const unsigned char *codes = tab[i];

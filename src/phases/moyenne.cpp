@@ -121,10 +121,71 @@ void passe_moyenne(bool tous, const std::vector<Pixel> &candidats, std::vector<P
     }
 }
 
+// An image of one line or of one column: the cells in a row, each with the one
+// before and the one after as its cross (left and right, or above and below). A
+// pass visits the cells in that order: the first every empty cell; the next ones
+// the cells before the previous pass's fills, and within a pass the cell after
+// each fill, visited next.
+bool remplit_lineaire(int *a, int n, int x)
+{
+    long long tot = 0;
+    int ico = 0;
+    if (x > 0 && a[x - 1] != VIDE) {
+        ico++;
+        tot += a[x - 1];
+    }
+    if (x + 1 < n && a[x + 1] != VIDE) {
+        ico++;
+        tot += a[x + 1];
+    }
+    if (ico == 0 || moyenne_croix(tot, ico) == VIDE)
+        return false;
+    a[x] = moyenne_croix(tot, ico);
+    return true;
+}
+
+void moyenne_lineaire()
+{
+    const int n = nb_lig * nb_col;
+    int *a = itab.cases();
+    std::vector<int> candidats, suivants;
+    nb_pix_mod = 1;
+    for (bool premiere = true; nb_pix_mod > 0; premiere = false) {
+        nb_pix_mod = 0;
+        suivants.clear();
+        const auto visite = [&](int x) { // returns the cell visited last
+            while (x < n && a[x] == VIDE && remplit_lineaire(a, n, x)) {
+                nb_pix_mod++;
+                if (x > 0 && a[x - 1] == VIDE)
+                    suivants.push_back(x - 1);
+                x++;
+            }
+            return x;
+        };
+        if (premiere) {
+            for (int x = 0; x < n; x++)
+                if (a[x] == VIDE)
+                    x = visite(x);
+        } else {
+            int vu = -1; // the last cell visited
+            for (int x : candidats)
+                if (x > vu)
+                    vu = visite(x);
+        }
+        candidats.swap(suivants);
+    }
+}
+
 } // namespace
 
 void moyenne()
 {
+    if (nb_lig == 1 || nb_col == 1) {
+        moyenne_lineaire();
+        copie(itab, itab1);
+        return;
+    }
+
     std::vector<Pixel> candidats, suivants;
     nb_pix_mod = 1;
     for (bool premiere = true; nb_pix_mod > 0; premiere = false) {

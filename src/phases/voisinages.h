@@ -56,11 +56,10 @@ std::vector<T> resultats_par_bande(Body body)
     return resultats;
 }
 
-inline void copie(int **de, int **vers)
+inline void copie(Grille<int> de, Grille<int> vers)
 {
-    for_each_band(nb_lig, BANDE_GRILLE, [de, vers](int debut, int fin, int) {
-        for (int i = debut; i < fin; i++)
-            std::memcpy(vers[i], de[i], sizeof(int) * static_cast<std::size_t>(nb_col));
+    for_each_band(nb_lig, band_lines(BANDE_GRILLE, nb_col), [de, vers](int debut, int fin, int) {
+        std::memcpy(vers[debut], de[debut], sizeof(int) * static_cast<std::size_t>(fin - debut) * nb_col);
     });
 }
 

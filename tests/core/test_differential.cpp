@@ -269,6 +269,42 @@ Cas colonnes_etroites(std::mt19937 &g)
     return c;
 }
 
+// One line or one column of up to a few thousand cells, as a profile cut through
+// terrain: contours where a level is crossed, runs of every length between them
+// and at both ends, sometimes stray altitudes near the cap of the dilation
+// (9999999) and beyond, negative ones, a contour touching the border, or none.
+Cas une_ligne_ou_une_colonne(std::mt19937 &g)
+{
+    Cas c;
+    const int n = tirage(g, 1, 3000);
+    const bool ligne = g() % 2;
+    c.lig = ligne ? 1 : n;
+    c.col = ligne ? n : 1;
+    const int niveaux = tirage(g, 1, 40), pas = tirage(g, 1, 100), base = tirage(g, -3000, 3000);
+    const double vagues = tirage(g, 1, 12) / 2.0, decalage = tirage(g, 0, 628) / 100.0;
+    c.image.assign(static_cast<std::size_t>(n), VIDE);
+    const auto niveau = [&](int x) {
+        return static_cast<int>(std::floor(niveaux / 2.0 * (1 + std::sin(x * 6.2832 * vagues / n + decalage))));
+    };
+    for (int x = 1; x < n; x++)
+        if (niveau(x) != niveau(x - 1))
+            c.image[static_cast<std::size_t>(g() % 2 ? x : x - 1)] = base + std::max(niveau(x), niveau(x - 1)) * pas;
+    const int extremes = tirage(g, 0, 6);
+    for (int k = 0; k < extremes; k++) {
+        static const int valeurs[] = {9999999, 9999998, 10000001, 20000000, INT_MAX, INT_MIN, -7, -8};
+        c.image[static_cast<std::size_t>(g() % static_cast<unsigned>(n))] = valeurs[g() % 8];
+    }
+    if (g() % 4 == 0)
+        c.image[g() % 2 ? 0 : static_cast<std::size_t>(n) - 1] = base + pas;
+    if (g() % 16 == 0)
+        std::fill(c.image.begin(), c.image.end(), VIDE);
+    c.inferieur = base + pas;
+    c.superieur = base + niveaux * pas;
+    c.intervalle = pas;
+    c.maille = maille_au_hasard(g);
+    return c;
+}
+
 // TOLVANE_DIFF_SEED runs the one case of that seed (as a failure names it).
 void famille(const std::string &nom_famille, unsigned premiere, const std::function<Cas(std::mt19937 &)> &genere)
 {
@@ -290,6 +326,7 @@ TEST(Differential, SyntheticTerrains) { famille("terrain", 1000000, terrain); }
 TEST(Differential, RingsAndStripes) { famille("rings", 2000000, anneaux); }
 TEST(Differential, RandomPixels) { famille("random", 3000000, pixels_au_hasard); }
 TEST(Differential, NarrowColumnsForTheLabelling) { famille("narrow", 4000000, colonnes_etroites); }
+TEST(Differential, OneLineOrOneColumn) { famille("profile", 5000000, une_ligne_ou_une_colonne); }
 
 // Cases that long runs once found, kept for good.
 TEST(Differential, CasesFoundByLongRuns)
@@ -463,5 +500,24 @@ TEST(Differential, InterpolatedValueOfSinglePixels)
             continue;
         ASSERT_EQ(valeur_interpolee(bas, distinf, distsup), reference::valeur_interpolee(bas, distinf, distsup))
             << "bas " << bas << ", interval " << interval << ", distances " << distinf << " and " << distsup;
+    }
+}
+
+// The mean of the last gaps is taken with integers for 1 to 4 neighbours: it
+// must match the extended formula for every sum of that many ints, halves and
+// thirds of odd and negative sums, and the int limits included.
+TEST(Differential, CrossMeanOfSinglePixels)
+{
+    std::mt19937_64 g(12);
+    const int n = 400000 * std::max(1, nombre_de_cas() / 400);
+    for (int k = 0; k < n; k++) {
+        const int ico = 1 + static_cast<int>(g() % 4);
+        long long tot = 0;
+        for (int v = 0; v < ico; v++) {
+            const int forme = static_cast<int>(g() % 3);
+            tot += forme == 0 ? static_cast<int>(g()) : forme == 1 ? static_cast<int>(g() % 2001) - 1000
+                                                                   : (g() % 2 ? INT_MAX : INT_MIN);
+        }
+        ASSERT_EQ(moyenne_croix(tot, ico), reference::moyenne_croix(tot, ico)) << tot << " / " << ico;
     }
 }

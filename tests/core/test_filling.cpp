@@ -82,6 +82,48 @@ TEST(MoyenneCroix, MeanOfUsableNeighbours)
         EXPECT_EQ(moyenne_croix(c.tot, c.ico), c.valeur) << c.tot << " / " << c.ico;
 }
 
+// One line, and the same cells as one column: there both neighbourhoods of the
+// dilation reach the cell before and the cell after, and of two greater ones the
+// one after counts (right, or below).
+class DilatationLineaire : public testing::TestWithParam<CasRemplissage> {};
+
+Grille colonne(const Grille &ligne)
+{
+    Grille c;
+    for (int v : ligne[0])
+        c.push_back({v});
+    return c;
+}
+
+TEST_P(DilatationLineaire, LineAndColumnFillTheSameCells)
+{
+    const CasRemplissage &c = GetParam();
+    for (const bool en_colonne : {false, true}) {
+        grilles::charge(en_colonne ? colonne(c.image) : c.image);
+        EXPECT_EQ(grilles::console(dilatation), grilles::texte_dilatation(c.remplis)) << en_colonne;
+        EXPECT_EQ(grilles::lit(itab), en_colonne ? colonne(c.attendu) : c.attendu) << en_colonne;
+        EXPECT_EQ(modif, 0);
+    }
+}
+
+const CasRemplissage cas_lineaires[] = {
+    // The run's even middle: 10 reaches two cells, 20 two; the second cell, with 20
+    // after it, takes 15, which splits the run again.
+    {"EvenRunSplitAtItsMiddle", {{10, E, E, E, E, 20}}, {{10, 13, 15, 18, 19, 20}}, {1, 2, 1}},
+    // The odd middle is as far from both ends and takes the smaller one.
+    {"OddMiddleTakesTheSmallerEnd", {{0, E, E, E, 100}}, {{0, 25, 50, 75, 100}}, {1, 2}},
+    // A run at the border takes its one end, capped at 9999999, and so does a
+    // middle next to 12000000; the cell after 12000000 is the mean with it.
+    {"BorderRunsAndTheCap",
+     {{E, E, 12000000, E, 5}},
+     {{10500000, 11000000, 12000000, 6000003, 5}},
+     {2, 1}},
+    {"EmptyLine", {{E, E, E}}, {{E, E, E}}, {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Grillas, DilatationLineaire, testing::ValuesIn(cas_lineaires),
+                         [](const testing::TestParamInfo<CasRemplissage> &i) { return std::string(i.param.nom); });
+
 class MoyenneGrille : public testing::TestWithParam<CasRemplissage> {};
 
 TEST_P(MoyenneGrille, FillsEveryGapAndCopiesIntoItab1)
@@ -114,5 +156,17 @@ const CasRemplissage cas_moyenne[] = {
 
 INSTANTIATE_TEST_SUITE_P(Grillas, MoyenneGrille, testing::ValuesIn(cas_moyenne),
                          [](const testing::TestParamInfo<CasRemplissage> &i) { return std::string(i.param.nom); });
+
+// The cases of one line again as one column: above and below play left and right.
+TEST(MoyenneColonne, OneLineCasesStandOnTheirSide)
+{
+    for (const CasRemplissage &c : cas_moyenne) {
+        if (c.image.size() != 1)
+            continue;
+        grilles::charge(colonne(c.image));
+        EXPECT_EQ(grilles::console(moyenne), "");
+        EXPECT_EQ(grilles::lit(itab1), colonne(c.attendu)) << c.nom;
+    }
+}
 
 } // namespace

@@ -154,13 +154,15 @@ TEST(Interpolation, NearestOfEightyThousandContourPixels)
 
 } // namespace
 
-// The progress lines go out in blocks: the same text as one printf each, for no
-// line, one, and more than a block of 64 KiB.
+// The progress lines go out in blocks, their numbers counted up digit by digit:
+// the same text as one printf each, for no line, one, more than a block of 64
+// KiB, numbers gaining digits with steps of every size, from 0 and from below 0.
 TEST(ProgressLines, SameTextAsOnePrintfEach)
 {
     const struct {
         int first, end, step;
-    } ranges[] = {{20, 20, 20}, {20, 21, 20}, {20, 100000, 20}, {20, 2000001, 20}};
+    } ranges[] = {{20, 20, 20}, {20, 21, 20},   {20, 100000, 20}, {20, 2000001, 20}, {0, 1001, 1},
+                  {1, 12, 3},   {-45, 30, 7},   {95, 1000005, 999}, {9, 100, 91},     {999999, 1000000, 1}};
     for (const auto &r : ranges) {
         testing::internal::CaptureStdout();
         for (long long n = r.first; n < r.end; n += r.step)

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <utility>
+
 TEST(Nrutil, MatrixHasLinesOfColumnsAllZero)
 {
     int **m = imatrice(3, 2);
@@ -94,4 +97,31 @@ TEST(Nrutil, LargeGridsAndColumnsAreZeroFilledEveryTime)
         frimatrice(square, 1000);
         frucmatrice(column, 600000);
     }
+}
+
+// The program's grids: lines one after the other, zero-filled each time, small
+// (from calloc) and large (mapped) alike; null for sizes of zero or less or too
+// large to address.
+TEST(Nrutil, GridsLieLineAfterLineAndComeZeroFilled)
+{
+    for (int round = 0; round < 2; round++)
+        for (const auto &size : {std::pair<int, int>{3, 2}, {1500, 1000}, {1, 3000000}, {3000000, 1}}) {
+            const int columns = size.first, rows = size.second;
+            Grille<int> g = grille<int>(columns, rows);
+            Grille<unsigned short> s = grille<unsigned short>(columns, rows);
+            ASSERT_TRUE(g != nullptr && s != nullptr);
+            EXPECT_EQ(g[rows - 1], g.cases() + static_cast<std::size_t>(rows - 1) * columns);
+            EXPECT_EQ(&s[rows - 1][columns - 1] + 1, s.cases() + static_cast<std::size_t>(rows) * columns);
+            EXPECT_EQ(g[0][0], 0);
+            EXPECT_EQ(g[rows - 1][columns - 1], 0);
+            EXPECT_EQ(s[rows / 2][columns / 2], 0);
+            g[rows - 1][columns - 1] = 7;
+            s[rows / 2][columns / 2] = 7;
+            frgrille(g);
+            frgrille(s);
+            EXPECT_TRUE(g == nullptr && s == nullptr);
+        }
+    EXPECT_EQ(grille<int>(0, 5), nullptr);
+    EXPECT_EQ(grille<int>(5, -1), nullptr);
+    EXPECT_EQ(grille<long double>(1 << 30, 1 << 30), nullptr);
 }
