@@ -6,6 +6,7 @@
 #include "grid.h"
 #include "levels.h"
 #include "output.h"
+#include "timing.h"
 #include "windows.h"
 
 #include <algorithm>
@@ -179,6 +180,7 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     }
     if (stop)
         throw Cancelled();
+    step_done("windows");
 
     // The area without its halo; nodata where no burned cell under a pixel is shown.
     c.cells.resize(static_cast<std::size_t>(rows) * columns);
@@ -218,6 +220,7 @@ Report windowed(const Request &q, ContourSource &source, Report &r, GDALProgress
         const Part core_run(progress, progress_arg, 0.05, 0.85);
         c = compute(source, q, 0, 0, r.grid.rows, r.grid.columns, 0, GDALScaledProgress, core_run.data());
     }
+    step_done("compute");
     const Window &w = c.prepared;
     r.grid_joins = w.grid_joins;
     r.gap_distance = w.gap_distance / r.oversample;
@@ -237,8 +240,10 @@ Report windowed(const Request &q, ContourSource &source, Report &r, GDALProgress
         const Part writing(progress, progress_arg, 0.85, 1.0);
         writer.write(0, 0, r.grid.rows, r.grid.columns, c.cells.data());
         writer.write_leaks(c.leak_mask);
+        step_done("write");
         writer.commit(GDALScaledProgress, writing.data());
     }
+    step_done("commit");
     written(r, writer);
     return r;
 }
@@ -261,6 +266,7 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
         const Part reading(progress, progress_arg, 0, 0.05);
         source = std::make_unique<ContourSource>(q, GDALScaledProgress, reading.data());
     }
+    step_done("source");
     r.grid = source->grid();
     r.table = source->table();
     r.lines = source->lines();
@@ -268,6 +274,7 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
     r.without_altitude = source->without_altitude();
     r.without_geometry = source->without_geometry();
     r.oversample = source->choose_oversample(q.core.oversample);
+    step_done("choose oversample");
     const double budget = q.core.memory > 0 ? q.core.memory : default_memory_budget();
     const double cells = static_cast<double>(r.grid.rows) * r.grid.columns;
     const tolvane::Levels &l = r.table.levels;
@@ -281,6 +288,7 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
     }
     source.reset();
     ProductWriter writer(q.product, r.grid, r.table);
+    step_done("writer opened");
     r.grid_joins = w.grid_joins;
     r.gap_distance = w.gap_distance;
     r.radius = w.radius;
@@ -294,6 +302,7 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
         const Part core_run(progress, progress_arg, 0.10, 0.85);
         result = run_core(q, w.cells, r.grid, r.table, core_run);
     }
+    step_done("core");
     if (result.leak_pixels > 0) {
         r.ends_left = open_ends(w.cells, r.grid.rows, r.grid.columns).size();
         if (q.strict) {
@@ -313,8 +322,10 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
         result.cells = {};
         writer.write_contours(w.cells);
         writer.write_leaks(result.leak_mask);
+        step_done("write");
         writer.commit(GDALScaledProgress, writing.data());
     }
+    step_done("commit");
     written(r, writer);
     return r;
 }

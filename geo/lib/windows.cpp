@@ -1,6 +1,7 @@
 #include "windows.h"
 
 #include "failure.h"
+#include "timing.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -198,10 +199,13 @@ WindowedResult run_windows(const WindowedRun &run, const BurnWindow &burn)
         const Block all{0, 0, run.rows, run.columns};
         Cells cells(static_cast<std::size_t>(inner.rows) * inner.columns, tolvane::EMPTY);
         burn(inner, cells.data());
+        step_done("window: burned");
         core.progress = run.progress;
         const tolvane::Result r = tolvane::elevation(cells.data(), inner.rows, inner.columns, run.levels, core);
+        step_done("window: core");
         cells = Cells();
         keep(r, inner, all, all);
+        step_done("window: aggregated");
         result.contour_pixels = r.contour_pixels;
         result.off_level_pixels = r.off_level_pixels;
         result.missing_levels = r.missing_levels;
