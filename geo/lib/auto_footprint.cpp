@@ -2,13 +2,19 @@
 // distances chosen from the data.
 #include "auto_footprint.h"
 
+#include "parallel.h"
 #include "repair.h"
 
 #include <tolvane/tolvane.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <mutex>
+
+#include <sys/mman.h>
 
 namespace tolvane::geo {
 
@@ -16,14 +22,21 @@ namespace {
 
 constexpr std::int64_t NONE = -1;
 
+// The scratch of one row of the second pass, kept from row to row.
+struct Envelope {
+    std::vector<std::int64_t> f;
+    std::vector<int> site_row, best, v;
+    std::vector<double> z;
+};
+
 // One row of the second pass: for every column x the column q among those with
 // a finite height f[q] that minimises (x - q)^2 + f[q].
-void lower_envelope(const std::vector<std::int64_t> &f, int columns, std::vector<int> &best)
+void lower_envelope(const std::vector<std::int64_t> &f, int columns, Envelope &e)
 {
-    std::vector<int> v;
-    std::vector<double> z;
-    v.reserve(columns);
-    z.reserve(columns + 1);
+    std::vector<int> &v = e.v, &best = e.best;
+    std::vector<double> &z = e.z;
+    v.clear();
+    z.clear();
     for (int q = 0; q < columns; q++) {
         if (f[q] < 0)
             continue;
@@ -57,46 +70,137 @@ void lower_envelope(const std::vector<std::int64_t> &f, int columns, std::vector
 
 std::size_t at(int i, int j, int columns) { return static_cast<std::size_t>(i) * columns + j; }
 
+// Columns a thread takes at least in the first pass, rows in the second.
+constexpr std::size_t LEAST_COLUMNS = 64, LEAST_ROWS = 16;
+
+// Memory for `count` cells of T, not cleared: every cell is written before it
+// is read. Large blocks are advised to use huge pages, since each is written
+// from end to end once, right away.
+template <typename T> std::unique_ptr<T[]> uncleared(std::size_t count)
+{
+    std::unique_ptr<T[]> p(new T[count]);
+#ifdef MADV_HUGEPAGE
+    const std::size_t huge = std::size_t{1} << 21, bytes = count * sizeof(T);
+    if (bytes >= 4 * huge) {
+        const auto start = reinterpret_cast<std::uintptr_t>(p.get());
+        const std::uintptr_t first = (start + huge - 1) / huge * huge, last = (start + bytes) / huge * huge;
+        if (last > first)
+            madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+    }
+#endif
+    return p;
+}
+
 } // namespace
+
+// First pass: in every column, the nearest site row above or below (above on
+// ties), row after row over slices of columns. Second pass: along every row, the
+// lower envelope of the columns' parabolas, over slices of rows; each row's
+// result replaces its site rows once they are read.
+template <typename Index, typename IsSite> void SiteMap::fill(Index *out, IsSite is_site)
+{
+    const int rows = rows_, columns = columns_;
+    in_slices(static_cast<std::size_t>(columns), LEAST_COLUMNS, [&](std::size_t from, std::size_t to) {
+        const int c0 = static_cast<int>(from), c1 = static_cast<int>(to);
+        std::vector<int> last(static_cast<std::size_t>(c1 - c0), -1);
+        for (int i = 0; i < rows; i++) {
+            Index *row = out + at(i, 0, columns);
+            for (int j = c0; j < c1; j++) {
+                if (is_site(at(i, j, columns)))
+                    last[j - c0] = i;
+                row[j] = last[j - c0];
+            }
+        }
+        std::vector<int> &next = last;
+        std::fill(next.begin(), next.end(), -1);
+        for (int i = rows - 1; i >= 0; i--) {
+            Index *row = out + at(i, 0, columns);
+            for (int j = c0; j < c1; j++) {
+                const int r = static_cast<int>(row[j]);
+                if (r == i) // a site: the nearest above is the site itself
+                    next[j - c0] = i;
+                const int below = next[j - c0];
+                if (below >= 0 && (r < 0 || below - i < i - r))
+                    row[j] = below;
+            }
+        }
+    });
+    in_slices(static_cast<std::size_t>(rows), LEAST_ROWS, [&](std::size_t from, std::size_t to) {
+        Envelope e;
+        e.f.resize(static_cast<std::size_t>(columns));
+        e.site_row.resize(static_cast<std::size_t>(columns));
+        e.v.reserve(static_cast<std::size_t>(columns));
+        e.z.reserve(static_cast<std::size_t>(columns) + 1);
+        for (int i = static_cast<int>(from); i < static_cast<int>(to); i++) {
+            Index *row = out + at(i, 0, columns);
+            for (int q = 0; q < columns; q++) {
+                const int r = static_cast<int>(row[q]);
+                e.site_row[q] = r;
+                e.f[q] = r < 0 ? NONE : static_cast<std::int64_t>(r - i) * (r - i);
+            }
+            lower_envelope(e.f, columns, e);
+            for (int x = 0; x < columns; x++) {
+                const int q = e.best[x];
+                row[x] = q < 0 ? Index{-1} : static_cast<Index>(at(e.site_row[q], q, columns));
+            }
+        }
+    });
+}
+
+template <typename IsSite> void SiteMap::compute_sites(int rows, int columns, Width width, IsSite is_site)
+{
+    const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
+    const bool narrow =
+        width == Width::fit && n <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+    if (rows <= 0 || columns <= 0) {
+        clear();
+        return;
+    }
+    if (n != size_ || narrow != static_cast<bool>(narrow_)) {
+        clear();
+        if (narrow)
+            narrow_ = uncleared<std::int32_t>(n);
+        else
+            wide_ = uncleared<std::int64_t>(n);
+        size_ = n;
+    }
+    rows_ = rows;
+    columns_ = columns;
+    if (narrow)
+        fill(narrow_.get(), is_site);
+    else
+        fill(wide_.get(), is_site);
+}
+
+void SiteMap::compute(const std::vector<std::int32_t> &cells, int rows, int columns, Width width)
+{
+    const std::int32_t *c = cells.data();
+    compute_sites(rows, columns, width, [c](std::size_t k) { return c[k] != tolvane::EMPTY; });
+}
+
+void SiteMap::compute(const std::vector<std::uint8_t> &site, int rows, int columns, Width width)
+{
+    const std::uint8_t *s = site.data();
+    compute_sites(rows, columns, width, [s](std::size_t k) { return s[k] != 0; });
+}
+
+void SiteMap::clear()
+{
+    narrow_.reset();
+    wide_.reset();
+    rows_ = columns_ = 0;
+    size_ = 0;
+}
 
 NearestSites nearest_sites(const std::vector<std::uint8_t> &site, int rows, int columns)
 {
+    SiteMap map;
+    map.compute(site, rows, columns);
     const std::size_t n = static_cast<std::size_t>(rows) * columns;
-    // First pass: in every column, the nearest site row above or below.
-    std::vector<int> site_row(n, -1);
-    for (int j = 0; j < columns; j++) {
-        int last = -1;
-        for (int i = 0; i < rows; i++) {
-            if (site[at(i, j, columns)])
-                last = i;
-            site_row[at(i, j, columns)] = last;
-        }
-        int next = -1;
-        for (int i = rows - 1; i >= 0; i--) {
-            if (site[at(i, j, columns)])
-                next = i;
-            int &r = site_row[at(i, j, columns)];
-            if (next >= 0 && (r < 0 || next - i < i - r))
-                r = next;
-        }
-    }
-    // Second pass: along every row, the lower envelope of the columns' parabolas.
-    NearestSites out{std::vector<std::int64_t>(n, NONE), std::vector<std::int64_t>(n, NONE)};
-    std::vector<std::int64_t> f(columns);
-    std::vector<int> best;
-    for (int i = 0; i < rows; i++) {
-        for (int q = 0; q < columns; q++) {
-            const int r = site_row[at(i, q, columns)];
-            f[q] = r < 0 ? NONE : static_cast<std::int64_t>(r - i) * (r - i);
-        }
-        lower_envelope(f, columns, best);
-        for (int x = 0; x < columns; x++) {
-            const int q = best[x];
-            if (q < 0)
-                continue;
-            out.squared[at(i, x, columns)] = f[q] + static_cast<std::int64_t>(x - q) * (x - q);
-            out.site[at(i, x, columns)] = static_cast<std::int64_t>(at(site_row[at(i, q, columns)], q, columns));
-        }
+    NearestSites out{std::vector<std::int64_t>(n), std::vector<std::int64_t>(n)};
+    for (std::size_t k = 0; k < n; k++) {
+        out.site[k] = map.site(k);
+        out.squared[k] = map.squared(k);
     }
     return out;
 }
@@ -133,26 +237,43 @@ std::vector<std::uint8_t> within_lines_extent(const std::vector<std::int32_t> &c
 
 double contour_spacing(const std::vector<std::int32_t> &cells, int rows, int columns)
 {
-    std::vector<std::uint8_t> line(cells.size());
-    for (std::size_t k = 0; k < cells.size(); k++)
-        line[k] = cells[k] != tolvane::EMPTY;
-    const NearestSites near = nearest_sites(line, rows, columns);
+    return contour_spacing(cells, rows, columns, SiteMap(cells, rows, columns));
+}
+
+double contour_spacing(const std::vector<std::int32_t> &cells, int rows, int columns, const SiteMap &near)
+{
+    // Each slice of rows gathers the borders of its own rows; the quartile does
+    // not depend on their order.
+    std::vector<std::vector<double>> found;
+    std::mutex slices;
+    in_slices(static_cast<std::size_t>(rows), LEAST_ROWS, [&](std::size_t from, std::size_t to) {
+        std::vector<double> spacings;
+        const auto border = [&](std::size_t p, std::size_t q) {
+            const std::int64_t a = near.site(p), b = near.site(q);
+            if (a < 0 || b < 0 || cells[a] == cells[b])
+                return;
+            const double di = static_cast<double>(a / columns - b / columns);
+            const double dj = static_cast<double>(a % columns - b % columns);
+            spacings.push_back(std::hypot(di, dj));
+        };
+        for (int i = static_cast<int>(from); i < static_cast<int>(to); i++)
+            for (int j = 0; j < columns; j++) {
+                if (j + 1 < columns)
+                    border(at(i, j, columns), at(i, j + 1, columns));
+                if (i + 1 < rows)
+                    border(at(i, j, columns), at(i + 1, j, columns));
+            }
+        const std::lock_guard<std::mutex> lock(slices);
+        found.push_back(std::move(spacings));
+    });
     std::vector<double> spacings;
-    const auto border = [&](std::size_t p, std::size_t q) {
-        const std::int64_t a = near.site[p], b = near.site[q];
-        if (a < 0 || b < 0 || cells[a] == cells[b])
-            return;
-        const double di = static_cast<double>(a / columns - b / columns);
-        const double dj = static_cast<double>(a % columns - b % columns);
-        spacings.push_back(std::hypot(di, dj));
-    };
-    for (int i = 0; i < rows; i++)
-        for (int j = 0; j < columns; j++) {
-            if (j + 1 < columns)
-                border(at(i, j, columns), at(i, j + 1, columns));
-            if (i + 1 < rows)
-                border(at(i, j, columns), at(i + 1, j, columns));
-        }
+    std::size_t total = 0;
+    for (const std::vector<double> &f : found)
+        total += f.size();
+    spacings.reserve(total);
+    for (const std::vector<double> &f : found)
+        spacings.insert(spacings.end(), f.begin(), f.end());
+    found.clear();
     if (spacings.empty())
         return 0;
     auto upper = spacings.begin() + static_cast<std::ptrdiff_t>(spacings.size() * 3 / 4);
@@ -175,60 +296,83 @@ std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int r
 std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cells, int rows, int columns,
                                             const std::vector<std::size_t> &ends, double radius)
 {
+    if (ends.empty())
+        return std::vector<std::uint8_t>(cells.size(), 1);
+    return footprint_of_ends(cells, rows, columns, ends, radius, SiteMap(cells, rows, columns));
+}
+
+std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cells, int rows, int columns,
+                                            const std::vector<std::size_t> &ends, double radius,
+                                            const SiteMap &to_line)
+{
     std::vector<std::uint8_t> inside(cells.size(), 1);
     if (ends.empty())
         return inside;
     const PixelBox b = lines_box(cells, rows, columns);
     const auto in_box = [&](int i, int j) { return i >= b.top && i <= b.bottom && j >= b.left && j <= b.right; };
     const double r2 = radius * radius;
+    const double core = 2 * radius, reach = 3 * radius;
+    // The rows of the lines' rectangle, in slices.
+    const auto box_rows = [&b](const std::function<void(int i)> &row) {
+        in_slices(static_cast<std::size_t>(b.bottom - b.top + 1), LEAST_ROWS, [&](std::size_t from, std::size_t to) {
+            for (std::size_t i = from; i < to; i++)
+                row(b.top + static_cast<int>(i));
+        });
+    };
 
     // The dilation: pixels within the radius of a line. Inside the lines'
-    // rectangle, those beyond it are where a free disc may sit.
-    std::vector<std::uint8_t> line(cells.size());
-    for (std::size_t k = 0; k < cells.size(); k++)
-        line[k] = cells[k] != tolvane::EMPTY;
-    const NearestSites to_line = nearest_sites(line, rows, columns);
-    std::vector<std::uint8_t> free(cells.size(), 0);
-    bool any_free = false;
-    for (int i = b.top; i <= b.bottom; i++)
+    // rectangle, those beyond it are where a free disc may sit. Broad flats
+    // inside the area are reached too, through a mouth between two lines wider
+    // than the disc. What lies beyond the edge of the mapped area is broad and
+    // near it: pixels farther than twice the radius from any line, or the edge
+    // of the lines' rectangle. Left out is only what lies within three radii of
+    // those.
+    std::vector<std::uint8_t> free(cells.size(), 0), far_from_lines(cells.size(), 0);
+    std::atomic<bool> any_free{false};
+    box_rows([&](int i) {
+        bool found = false;
         for (int j = b.left; j <= b.right; j++) {
             const std::size_t k = at(i, j, columns);
-            if (static_cast<double>(to_line.squared[k]) > r2) {
+            const double d = static_cast<double>(to_line.squared(k));
+            if (d > r2) {
                 free[k] = 1;
-                any_free = true;
+                found = true;
             }
+            far_from_lines[k] = d > core * core;
         }
+        if (found)
+            any_free = true;
+    });
     if (!any_free)
         return inside;
-    // The erosion: a pixel within the radius of such a free centre is left out.
-    const NearestSites to_free = nearest_sites(free, rows, columns);
     std::vector<std::uint8_t> out(cells.size(), 0);
-    for (int i = b.top; i <= b.bottom; i++)
-        for (int j = b.left; j <= b.right; j++) {
-            const std::size_t k = at(i, j, columns);
-            out[k] = to_free.squared[k] >= 0 && static_cast<double>(to_free.squared[k]) <= r2 && !line[k];
-        }
-    // Broad flats inside the area are reached too, through a mouth between two
-    // lines wider than the disc. What lies beyond the edge of the mapped area is
-    // broad and near it: pixels farther than twice the radius from any line, or
-    // the edge of the lines' rectangle. Left out is only what lies within three
-    // radii of those.
-    const double core = 2 * radius, reach = 3 * radius;
-    std::vector<std::uint8_t> far_from_lines(cells.size(), 0);
-    for (int i = b.top; i <= b.bottom; i++)
-        for (int j = b.left; j <= b.right; j++) {
-            const std::size_t k = at(i, j, columns);
-            far_from_lines[k] = static_cast<double>(to_line.squared[k]) > core * core;
-        }
-    const NearestSites to_far = nearest_sites(far_from_lines, rows, columns);
-    for (int i = b.top; i <= b.bottom; i++)
-        for (int j = b.left; j <= b.right; j++) {
-            const std::size_t k = at(i, j, columns);
-            const int edge = std::min(std::min(i - b.top, b.bottom - i), std::min(j - b.left, b.right - j)) + 1;
-            const bool near_far = to_far.squared[k] >= 0 && static_cast<double>(to_far.squared[k]) <= reach * reach;
-            if (out[k] && !near_far && edge > reach)
-                out[k] = 0;
-        }
+    {
+        // The erosion: a pixel within the radius of such a free centre is left out.
+        SiteMap scratch;
+        scratch.compute(free, rows, columns);
+        free = {};
+        box_rows([&](int i) {
+            for (int j = b.left; j <= b.right; j++) {
+                const std::size_t k = at(i, j, columns);
+                const std::int64_t d = scratch.squared(k);
+                out[k] = d >= 0 && static_cast<double>(d) <= r2 && cells[k] == tolvane::EMPTY;
+            }
+        });
+        scratch.compute(far_from_lines, rows, columns);
+        far_from_lines = {};
+        box_rows([&](int i) {
+            for (int j = b.left; j <= b.right; j++) {
+                const std::size_t k = at(i, j, columns);
+                if (!out[k])
+                    continue;
+                const int edge = std::min(std::min(i - b.top, b.bottom - i), std::min(j - b.left, b.right - j)) + 1;
+                const std::int64_t d = scratch.squared(k);
+                const bool near_far = d >= 0 && static_cast<double>(d) <= reach * reach;
+                if (!near_far && edge > reach)
+                    out[k] = 0;
+            }
+        });
+    }
 
     // Areas left out (8-connected), each kept out only when an open end borders it.
     std::vector<int> area(cells.size(), -1);

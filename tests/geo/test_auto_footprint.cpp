@@ -4,10 +4,12 @@
 #include "auto_footprint.h"
 #include "footprint.h"
 #include "grid.h"
+#include "parallel.h"
 
 #include <tolvane/tolvane.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <cstdio>
@@ -73,6 +75,97 @@ TEST(NearestSites, ExactAgainstEveryPair)
                 }
             }
         }
+}
+
+// The transform as first written, one column after the other and then one row
+// after the other, in 16 bytes a pixel: the oracle of SiteMap's sites.
+geo::NearestSites plain_nearest_sites(const std::vector<std::uint8_t> &site, int rows, int columns)
+{
+    const auto at = [columns](int i, int j) { return static_cast<std::size_t>(i) * columns + j; };
+    std::vector<int> site_row(site.size(), -1);
+    for (int j = 0; j < columns; j++) {
+        for (int i = 0, last = -1; i < rows; i++) {
+            if (site[at(i, j)])
+                last = i;
+            site_row[at(i, j)] = last;
+        }
+        for (int i = rows - 1, next = -1; i >= 0; i--) {
+            if (site[at(i, j)])
+                next = i;
+            int &r = site_row[at(i, j)];
+            if (next >= 0 && (r < 0 || next - i < i - r))
+                r = next;
+        }
+    }
+    geo::NearestSites out{std::vector<std::int64_t>(site.size(), -1), std::vector<std::int64_t>(site.size(), -1)};
+    std::vector<std::int64_t> f(columns);
+    for (int i = 0; i < rows; i++) {
+        for (int q = 0; q < columns; q++) {
+            const int r = site_row[at(i, q)];
+            f[q] = r < 0 ? -1 : static_cast<std::int64_t>(r - i) * (r - i);
+        }
+        std::vector<int> v;
+        std::vector<double> z;
+        for (int q = 0; q < columns; q++) {
+            if (f[q] < 0)
+                continue;
+            double s = -INFINITY;
+            while (!v.empty()) {
+                const int p = v.back();
+                s = (static_cast<double>(f[q]) + static_cast<double>(q) * q - static_cast<double>(f[p]) -
+                     static_cast<double>(p) * p) /
+                    (2.0 * (q - p));
+                if (s > z.back())
+                    break;
+                v.pop_back();
+                z.pop_back();
+                s = -INFINITY;
+            }
+            v.push_back(q);
+            z.push_back(v.size() == 1 ? -INFINITY : s);
+        }
+        for (std::size_t x = 0, k = 0; x < static_cast<std::size_t>(columns) && !v.empty(); x++) {
+            while (k + 1 < v.size() && z[k + 1] < static_cast<double>(x))
+                k++;
+            const int q = v[k];
+            out.squared[at(i, static_cast<int>(x))] = f[q] + static_cast<std::int64_t>(x - q) * (x - q);
+            out.site[at(i, static_cast<int>(x))] = static_cast<std::int64_t>(at(site_row[at(i, q)], q));
+        }
+    }
+    return out;
+}
+
+// Sites scattered, on a lattice (every pixel between two rows of sites is a tie)
+// and on a slanted lattice: the same site as the plain transform for every
+// pixel, whatever the number of threads and the width of the indices.
+TEST(NearestSites, SameSitesOnTiesWhateverTheThreads)
+{
+    std::mt19937 random(11);
+    for (int sheet = 0; sheet < 60; sheet++) {
+        const int rows = 1 + static_cast<int>(random() % 260), columns = 1 + static_cast<int>(random() % 260);
+        const int one_in = 1 + static_cast<int>(random() % 120);
+        std::vector<std::uint8_t> site(static_cast<std::size_t>(rows) * columns);
+        for (int i = 0; i < rows; i++)
+            for (int j = 0; j < columns; j++) {
+                const bool scattered = random() % one_in == 0;
+                const bool lattice = i % 6 == 0 || j % 8 == 0;
+                const bool slanted = (7 * i + 3 * j) % 17 == 0;
+                site[static_cast<std::size_t>(i) * columns + j] =
+                    sheet % 3 == 0 ? scattered : sheet % 3 == 1 ? scattered && lattice : slanted && random() % 4 != 0;
+            }
+        const geo::NearestSites plain = plain_nearest_sites(site, rows, columns);
+        for (int threads : {1, 2, 3, 7})
+            for (auto width : {geo::SiteMap::Width::fit, geo::SiteMap::Width::wide}) {
+                const geo::PassThreads passes(threads);
+                geo::SiteMap map;
+                map.compute(site, rows, columns, width);
+                for (std::size_t k = 0; k < site.size(); k++) {
+                    ASSERT_EQ(map.site(k), plain.site[k]) << rows << " x " << columns << ", pixel " << k << ", "
+                                                          << threads << " threads";
+                    ASSERT_EQ(map.squared(k), plain.squared[k]);
+                }
+            }
+    }
 }
 
 // Lines across the whole grid but one column short on the right: the default grid
