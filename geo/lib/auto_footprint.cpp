@@ -192,6 +192,87 @@ void SiteMap::clear()
     size_ = 0;
 }
 
+std::vector<std::uint8_t> within_distance(const std::vector<std::uint8_t> &site, int rows, int columns,
+                                          double squared)
+{
+    const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
+    std::vector<std::uint8_t> within(n, 0);
+    if (n == 0 || !(squared >= 0))
+        return within;
+    const auto reaches = [squared](std::int64_t d2) { return static_cast<double>(d2) <= squared; };
+    // Vertical distances are counted up to `cap`, the first that reaches no farther.
+    std::int64_t cap = static_cast<std::int64_t>(std::sqrt(std::min(squared, 1e18)));
+    while (reaches(cap * cap))
+        cap++;
+    while (cap > 0 && !reaches((cap - 1) * (cap - 1)))
+        cap--;
+    if (cap >= std::numeric_limits<std::uint16_t>::max() || cap >= rows + columns) {
+        // Farther than any two pixels of the grid: the nearest sites say it.
+        SiteMap map;
+        map.compute(site, rows, columns);
+        in_slices(n, 1 << 16, [&](std::size_t from, std::size_t to) {
+            for (std::size_t k = from; k < to; k++) {
+                const std::int64_t d = map.squared(k);
+                within[k] = d >= 0 && reaches(d);
+            }
+        });
+        return within;
+    }
+    // half[d]: how far along a row a site d rows away reaches.
+    std::vector<int> half(static_cast<std::size_t>(cap));
+    for (std::int64_t d = 0, w = cap; d < cap; d++) {
+        while (w > 0 && !reaches(d * d + w * w))
+            w--;
+        half[d] = static_cast<int>(w);
+    }
+    // First pass: the rows to the nearest site above or below in each column,
+    // `cap` when there is none that near.
+    const auto c16 = static_cast<std::uint16_t>(cap);
+    std::unique_ptr<std::uint16_t[]> vertical = uncleared<std::uint16_t>(n);
+    in_slices(static_cast<std::size_t>(columns), LEAST_COLUMNS, [&](std::size_t from, std::size_t to) {
+        const int c0 = static_cast<int>(from), c1 = static_cast<int>(to);
+        std::vector<std::uint16_t> last(static_cast<std::size_t>(c1 - c0), c16);
+        for (int i = 0; i < rows; i++) {
+            const std::uint8_t *s = site.data() + at(i, 0, columns);
+            std::uint16_t *v = vertical.get() + at(i, 0, columns);
+            for (int j = c0; j < c1; j++) {
+                std::uint16_t &d = last[j - c0];
+                d = s[j] ? 0 : static_cast<std::uint16_t>(std::min<int>(d + 1, c16));
+                v[j] = d;
+            }
+        }
+        std::fill(last.begin(), last.end(), c16);
+        for (int i = rows - 1; i >= 0; i--) {
+            std::uint16_t *v = vertical.get() + at(i, 0, columns);
+            for (int j = c0; j < c1; j++) {
+                std::uint16_t &d = last[j - c0];
+                d = v[j] == 0 ? 0 : static_cast<std::uint16_t>(std::min<int>(d + 1, c16));
+                v[j] = std::min(v[j], d);
+            }
+        }
+    });
+    // Second pass: along each row, every column's reach added as a span.
+    in_slices(static_cast<std::size_t>(rows), LEAST_ROWS, [&](std::size_t from, std::size_t to) {
+        std::vector<int> starts(static_cast<std::size_t>(columns) + 1);
+        for (std::size_t i = from; i < to; i++) {
+            std::fill(starts.begin(), starts.end(), 0);
+            const std::uint16_t *v = vertical.get() + i * static_cast<std::size_t>(columns);
+            for (int q = 0; q < columns; q++)
+                if (v[q] < c16) {
+                    const int w = half[v[q]];
+                    starts[std::max(0, q - w)]++;
+                    starts[std::min(columns, q + w + 1)]--;
+                }
+            std::uint8_t *out = within.data() + i * static_cast<std::size_t>(columns);
+            for (int x = 0, open = 0; x < columns; x++) {
+                open += starts[x];
+                out[x] = open > 0;
+            }
+        }
+    });
+    return within;
+}
+
 NearestSites nearest_sites(const std::vector<std::uint8_t> &site, int rows, int columns)
 {
     SiteMap map;
@@ -240,21 +321,39 @@ double contour_spacing(const std::vector<std::int32_t> &cells, int rows, int col
     return contour_spacing(cells, rows, columns, SiteMap(cells, rows, columns));
 }
 
+namespace {
+
+// The borders of contour_spacing counted by the offset (di, dj) between their
+// two contour pixels: offsets of less than SPAN rows and columns in bins, the
+// others listed. Their distances are those of the offsets, taken once a bin.
+constexpr int SPAN = 128;
+struct Borders {
+    std::vector<std::uint64_t> bins = std::vector<std::uint64_t>(4 * SPAN * SPAN, 0);
+    std::vector<std::pair<std::int64_t, std::int64_t>> far;
+
+    void add(std::int64_t di, std::int64_t dj)
+    {
+        if (di > -SPAN && di < SPAN && dj > -SPAN && dj < SPAN)
+            bins[static_cast<std::size_t>((di + SPAN) * 2 * SPAN + (dj + SPAN))]++;
+        else
+            far.emplace_back(di, dj);
+    }
+};
+
+} // namespace
+
 double contour_spacing(const std::vector<std::int32_t> &cells, int rows, int columns, const SiteMap &near)
 {
-    // Each slice of rows gathers the borders of its own rows; the quartile does
-    // not depend on their order.
-    std::vector<std::vector<double>> found;
+    // Each slice of rows counts the borders of its own rows.
+    std::vector<Borders> found;
     std::mutex slices;
     in_slices(static_cast<std::size_t>(rows), LEAST_ROWS, [&](std::size_t from, std::size_t to) {
-        std::vector<double> spacings;
+        Borders borders;
         const auto border = [&](std::size_t p, std::size_t q) {
             const std::int64_t a = near.site(p), b = near.site(q);
             if (a < 0 || b < 0 || cells[a] == cells[b])
                 return;
-            const double di = static_cast<double>(a / columns - b / columns);
-            const double dj = static_cast<double>(a % columns - b % columns);
-            spacings.push_back(std::hypot(di, dj));
+            borders.add(a / columns - b / columns, a % columns - b % columns);
         };
         for (int i = static_cast<int>(from); i < static_cast<int>(to); i++)
             for (int j = 0; j < columns; j++) {
@@ -264,21 +363,36 @@ double contour_spacing(const std::vector<std::int32_t> &cells, int rows, int col
                     border(at(i, j, columns), at(i + 1, j, columns));
             }
         const std::lock_guard<std::mutex> lock(slices);
-        found.push_back(std::move(spacings));
+        found.push_back(std::move(borders));
     });
-    std::vector<double> spacings;
-    std::size_t total = 0;
-    for (const std::vector<double> &f : found)
-        total += f.size();
-    spacings.reserve(total);
-    for (const std::vector<double> &f : found)
-        spacings.insert(spacings.end(), f.begin(), f.end());
-    found.clear();
-    if (spacings.empty())
+    // The distances with their counts, in increasing order: the upper quartile
+    // is the distance of the border at three quarters of the count.
+    std::vector<std::pair<double, std::uint64_t>> spacings;
+    for (int di = 1 - SPAN; di < SPAN; di++)
+        for (int dj = 1 - SPAN; dj < SPAN; dj++) {
+            std::uint64_t count = 0;
+            for (const Borders &b : found)
+                count += b.bins[static_cast<std::size_t>((di + SPAN) * 2 * SPAN + (dj + SPAN))];
+            if (count > 0)
+                spacings.emplace_back(std::hypot(static_cast<double>(di), static_cast<double>(dj)), count);
+        }
+    for (const Borders &b : found)
+        for (const auto &[di, dj] : b.far)
+            spacings.emplace_back(std::hypot(static_cast<double>(di), static_cast<double>(dj)), 1);
+    std::uint64_t total = 0;
+    for (const auto &s : spacings)
+        total += s.second;
+    if (total == 0)
         return 0;
-    auto upper = spacings.begin() + static_cast<std::ptrdiff_t>(spacings.size() * 3 / 4);
-    std::nth_element(spacings.begin(), upper, spacings.end());
-    return *upper;
+    std::sort(spacings.begin(), spacings.end());
+    const std::uint64_t upper = total * 3 / 4;
+    std::uint64_t below = 0;
+    for (const auto &[spacing, count] : spacings) {
+        below += count;
+        if (below > upper)
+            return spacing;
+    }
+    return spacings.back().first;
 }
 
 std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int rows, int columns)
@@ -345,34 +459,18 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
     });
     if (!any_free)
         return inside;
-    std::vector<std::uint8_t> out(cells.size(), 0);
-    {
-        // The erosion: a pixel within the radius of such a free centre is left out.
-        SiteMap scratch;
-        scratch.compute(free, rows, columns);
-        free = {};
-        box_rows([&](int i) {
-            for (int j = b.left; j <= b.right; j++) {
-                const std::size_t k = at(i, j, columns);
-                const std::int64_t d = scratch.squared(k);
-                out[k] = d >= 0 && static_cast<double>(d) <= r2 && cells[k] == tolvane::EMPTY;
-            }
-        });
-        scratch.compute(far_from_lines, rows, columns);
-        far_from_lines = {};
-        box_rows([&](int i) {
-            for (int j = b.left; j <= b.right; j++) {
-                const std::size_t k = at(i, j, columns);
-                if (!out[k])
-                    continue;
-                const int edge = std::min(std::min(i - b.top, b.bottom - i), std::min(j - b.left, b.right - j)) + 1;
-                const std::int64_t d = scratch.squared(k);
-                const bool near_far = d >= 0 && static_cast<double>(d) <= reach * reach;
-                if (!near_far && edge > reach)
-                    out[k] = 0;
-            }
-        });
-    }
+    // The erosion: a pixel within the radius of such a free centre is left out.
+    std::vector<std::uint8_t> out = within_distance(free, rows, columns, r2);
+    free = {};
+    const std::vector<std::uint8_t> near_far = within_distance(far_from_lines, rows, columns, reach * reach);
+    far_from_lines = {};
+    box_rows([&](int i) {
+        for (int j = b.left; j <= b.right; j++) {
+            const std::size_t k = at(i, j, columns);
+            const int edge = std::min(std::min(i - b.top, b.bottom - i), std::min(j - b.left, b.right - j)) + 1;
+            out[k] = out[k] && cells[k] == tolvane::EMPTY && (near_far[k] || !(edge > reach));
+        }
+    });
 
     // Areas left out (8-connected), each kept out only when an open end borders it.
     std::vector<int> area(cells.size(), -1);

@@ -79,6 +79,12 @@ private:
     std::unique_ptr<std::int64_t[]> wide_;
 };
 
+// 1 for every pixel within a distance of sqrt(squared) of a pixel where
+// site[k] != 0 (its squared distance, as a double, at most `squared`), 0
+// elsewhere: a dilation by a disc, without finding which site is the nearest.
+std::vector<std::uint8_t> within_distance(const std::vector<std::uint8_t> &site, int rows, int columns,
+                                          double squared);
+
 // The rectangle of rows and columns that holds contour pixels (empty when none).
 struct PixelBox {
     int top = 0, left = 0, bottom = -1, right = -1; // inclusive

@@ -168,6 +168,75 @@ TEST(NearestSites, SameSitesOnTiesWhateverTheThreads)
     }
 }
 
+// Discs of radii around every distance between pixels, with a single site, a
+// few, many, and none: the pixels within each are those some site reaches.
+TEST(WithinDistance, EveryPixelThatASiteReaches)
+{
+    std::mt19937 random(5);
+    for (int sheet = 0; sheet < 24; sheet++) {
+        const int rows = 1 + static_cast<int>(random() % 70), columns = 1 + static_cast<int>(random() % 70);
+        const int one_in = sheet % 4 == 0 ? 1 << 20 : 1 + static_cast<int>(random() % 300);
+        std::vector<std::uint8_t> site(static_cast<std::size_t>(rows) * columns);
+        for (auto &s : site)
+            s = random() % one_in == 0;
+        if (sheet % 4 == 1)
+            site[random() % site.size()] = 1;
+        for (double squared : {-1.0, 0.0, 0.5, 1.0, 2.0, 8.0, 24.99, 25.0, 65.61, 200.0, 1e4, 1e12}) {
+            const std::vector<std::uint8_t> within = geo::within_distance(site, rows, columns, squared);
+            for (int k = 0; k < rows * columns; k++) {
+                bool reached = false;
+                for (int m = 0; m < rows * columns && !reached; m++) {
+                    const long long di = k / columns - m / columns, dj = k % columns - m % columns;
+                    reached = site[m] && static_cast<double>(di * di + dj * dj) <= squared;
+                }
+                ASSERT_EQ(within[k], reached) << rows << " x " << columns << ", " << squared << ", pixel " << k;
+            }
+        }
+    }
+}
+
+// The upper quartile of the distances across the borders between the areas
+// nearest to contour pixels of different levels, as a list of every border
+// gives it: levels on scattered pixels, on rows, and pairs far apart.
+TEST(ContourSpacing, UpperQuartileOfTheBorders)
+{
+    std::mt19937 random(9);
+    for (int sheet = 0; sheet < 30; sheet++) {
+        const int rows = 2 + static_cast<int>(random() % 300), columns = 2 + static_cast<int>(random() % 300);
+        Sheet s{rows, columns, std::vector<std::int32_t>(static_cast<std::size_t>(rows) * columns, E)};
+        if (sheet % 3 == 0)
+            for (auto &c : s.cells)
+                c = random() % 60 == 0 ? 100 * static_cast<int>(1 + random() % 4) : E;
+        else if (sheet % 3 == 1)
+            for (int i = 0, step = 2 + static_cast<int>(random() % 9); i < rows; i += step)
+                for (int j = 0; j < columns; j++)
+                    s.at(i, j) = 100 * (1 + i / step % 2);
+        else {
+            s.at(0, 0) = 100;
+            s.at(rows - 1, columns - 1) = 200;
+        }
+        std::vector<std::uint8_t> line(s.cells.size());
+        for (std::size_t k = 0; k < line.size(); k++)
+            line[k] = s.cells[k] != E;
+        const geo::NearestSites near = plain_nearest_sites(line, rows, columns);
+        std::vector<double> spacings;
+        for (int k = 0; k < rows * columns; k++)
+            for (int m : {k % columns + 1 < columns ? k + 1 : -1, k + columns < rows * columns ? k + columns : -1}) {
+                if (m < 0 || near.site[k] < 0 || s.cells[near.site[k]] == s.cells[near.site[m]])
+                    continue;
+                const long long a = near.site[k], b = near.site[m];
+                spacings.push_back(std::hypot(static_cast<double>(a / columns - b / columns),
+                                              static_cast<double>(a % columns - b % columns)));
+            }
+        double expected = 0;
+        if (!spacings.empty()) {
+            std::sort(spacings.begin(), spacings.end());
+            expected = spacings[spacings.size() * 3 / 4];
+        }
+        EXPECT_EQ(geo::contour_spacing(s.cells, rows, columns), expected) << "sheet " << sheet;
+    }
+}
+
 // Lines across the whole grid but one column short on the right: the default grid
 // at a pixel size that does not divide the lines' extent. The last column would
 // join every band; outside the extent it is walled and no zone leaks.
