@@ -319,19 +319,6 @@ Dataset copy_of(GDALDatasetH source, const std::string &name, const SourceReques
     return copy;
 }
 
-Dataset window_raster(const Grid &g, int row, int column, int rows, int columns)
-{
-    Dataset ds = memory_raster(columns, rows, GDT_Int32);
-    std::array<double, 6> t = geotransform(g, row, column);
-    GDALSetGeoTransform(ds.get(), t.data());
-    if (!g.srs_wkt.empty())
-        GDALSetProjection(ds.get(), g.srs_wkt.c_str());
-    GDALRasterBandH band = GDALGetRasterBand(ds.get(), 1);
-    GDALSetRasterNoDataValue(band, tolvane::EMPTY);
-    GDALFillRaster(band, tolvane::EMPTY, 0);
-    return ds;
-}
-
 } // namespace
 
 // Every feature read once, with GDAL's errors collected: a feature GDAL cannot
@@ -488,7 +475,15 @@ void ContourSource::Impl::open_lines(GDALDatasetH source, const SourceRequest &s
 std::vector<std::int32_t> ContourSource::Impl::burn_lines(int row, int column, int rows, int columns,
                                                           GDALProgressFunc progress, void *progress_arg) const
 {
-    Dataset burned = window_raster(fine, row, column, rows, columns);
+    // Burned straight into the cells returned.
+    std::vector<std::int32_t> cells(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns),
+                                    tolvane::EMPTY);
+    Dataset burned = memory_raster_over(cells.data(), columns, rows);
+    const std::array<double, 6> t = geotransform(fine, row, column);
+    GDALSetGeoTransform(burned.get(), const_cast<double *>(t.data()));
+    if (!fine.srs_wkt.empty())
+        GDALSetProjection(burned.get(), fine.srs_wkt.c_str());
+    GDALSetRasterNoDataValue(GDALGetRasterBand(burned.get(), 1), tolvane::EMPTY);
     Arguments burn{"-a", "tolvane_level", "-where", "tolvane_level IS NOT NULL", "-l", layer_name};
     GDALRasterizeOptions *rasterize = GDALRasterizeOptionsNew(burn.argv(), nullptr);
     GDALRasterizeOptionsSetProgress(rasterize, progress, progress_arg);
@@ -499,10 +494,7 @@ std::vector<std::int32_t> ContourSource::Impl::burn_lines(int row, int column, i
             throw Cancelled();
         throw Failure("cannot burn the lines of layer '" + layer_name + "': " + gdal_reason());
     }
-    std::vector<std::int32_t> cells(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns));
-    if (GDALRasterIO(GDALGetRasterBand(burned.get(), 1), GF_Read, 0, 0, columns, rows, cells.data(), columns, rows,
-                     GDT_Int32, 0, 0) != CE_None)
-        throw Failure("cannot read the burned grid: " + gdal_reason());
+    burned.reset();
     return cells;
 }
 
