@@ -34,26 +34,48 @@ thread_local bool running = false;
 }
 
 // The grids of one run, given back when the run ends, however it ends. The
-// 2-byte image belongs to the dialog's output and is not needed here.
+// 2-byte image belongs to the dialog's output and is not needed here. The
+// working grid itab is the caller's cells when given (its lines point into
+// them), else a grid of its own.
 class Grids {
 public:
-    Grids(int rows, int columns)
+    Grids(int rows, int columns, std::int32_t *cells)
     {
         nb_lig = rows;
         nb_col = columns;
         tab = ucmatrice(columns, rows);
-        itab = imatrice(columns, rows);
+        if (cells) {
+            lines_ = new (std::nothrow) int *[static_cast<std::size_t>(rows)];
+            if (lines_)
+                for (int i = 0; i < rows; i++)
+                    lines_[i] = cells + static_cast<std::size_t>(i) * columns;
+            itab = lines_;
+        } else {
+            itab = imatrice(columns, rows);
+        }
         itab1 = imatrice(columns, rows);
         itab2 = imatrice(columns, rows);
         itab3 = nullptr;
         if (!tab || !itab || !itab1 || !itab2) {
-            libere_grilles();
+            release();
             no_memory(rows, columns);
         }
     }
-    ~Grids() { libere_grilles(); }
+    ~Grids() { release(); }
     Grids(const Grids &) = delete;
     Grids &operator=(const Grids &) = delete;
+
+private:
+    void release()
+    {
+        if (lines_) { // the caller's cells: only the line pointers are ours
+            itab = nullptr;
+            delete[] lines_;
+            lines_ = nullptr;
+        }
+        libere_grilles();
+    }
+    int **lines_ = nullptr;
 };
 
 // The phases' text and progress go to the caller's functions while a run lasts;
@@ -119,9 +141,9 @@ void read_contours(const std::int32_t *contours)
         [](int) { report_progress(0.0); }); // a point where the run can stop
 }
 
-} // namespace
-
-Result elevation(const std::int32_t *contours, int rows, int columns, const Levels &levels, const Options &options)
+// The run, on a copy of `contours` or, when `in_place`, in them.
+Result run(const std::int32_t *contours, std::int32_t *in_place, int rows, int columns, const Levels &levels,
+           const Options &options)
 {
     check(contours, rows, columns, levels, options);
     if (running)
@@ -134,7 +156,7 @@ Result elevation(const std::int32_t *contours, int rows, int columns, const Leve
     } unset;
     Result r;
     try {
-        Grids grids(rows, columns);
+        Grids grids(rows, columns, in_place);
         Sink sink(options);
         set_thread_count(options.threads);
         struct Threads {
@@ -147,7 +169,8 @@ Result elevation(const std::int32_t *contours, int rows, int columns, const Leve
         r.rows = rows;
         r.columns = columns;
         sink.tick();
-        read_contours(contours);
+        if (!in_place)
+            read_contours(contours);
         sink.tick();
         const LevelReport report = level_report();
         if (report.contour_pixels == 0)
@@ -177,17 +200,37 @@ Result elevation(const std::int32_t *contours, int rows, int columns, const Leve
         }
         sink.done();
 
-        r.cells.resize(static_cast<std::size_t>(rows) * columns);
-        for_each_band(rows, 64, [&](int first, int last, int) {
-            for (int i = first; i < last; i++)
-                std::memcpy(&r.cells[static_cast<std::size_t>(i) * columns], itab1[i],
-                            sizeof(int) * static_cast<std::size_t>(columns));
-        });
+        // The final grid is itab1; without smoothing the averaging left the same
+        // cells in itab, which are the caller's when in place.
+        std::int32_t *out = in_place;
+        if (!in_place) {
+            r.cells.resize(static_cast<std::size_t>(rows) * columns);
+            out = r.cells.data();
+        }
+        if (!in_place || smooth)
+            for_each_band(rows, 64, [&](int first, int last, int) {
+                for (int i = first; i < last; i++)
+                    std::memcpy(out + static_cast<std::size_t>(i) * columns, itab1[i],
+                                sizeof(int) * static_cast<std::size_t>(columns));
+            });
     } catch (const std::bad_alloc &) {
         no_memory(rows, columns);
     }
     return r;
 }
+
+} // namespace
+
+Result elevation(const std::int32_t *contours, int rows, int columns, const Levels &levels, const Options &options)
+{
+    return run(contours, nullptr, rows, columns, levels, options);
+}
+
+Result elevation_in_place(std::int32_t *cells, int rows, int columns, const Levels &levels, const Options &options)
+{
+    return run(cells, cells, rows, columns, levels, options);
+}
+
 
 void check_levels(const Levels &levels)
 {
