@@ -68,8 +68,9 @@ std::string explain(const tolvane::Error &e, const Grid &g, const LevelTable &t)
     }
 }
 
-tolvane::Result run_core(const Request &q, const std::vector<std::int32_t> &cells, const Grid &g,
-                         const LevelTable &t, const Part &part)
+// The core in `cells`, which hold its result afterwards.
+tolvane::Result run_core(const Request &q, std::vector<std::int32_t> &cells, const Grid &g, const LevelTable &t,
+                         const Part &part)
 {
     tolvane::Options core;
     core.smoothing = q.core.smoothing;
@@ -83,7 +84,7 @@ tolvane::Result run_core(const Request &q, const std::vector<std::int32_t> &cell
     };
     core.cancel = &stop;
     try {
-        return tolvane::elevation(cells.data(), g.rows, g.columns, t.levels, core);
+        return tolvane::elevation_in_place(cells.data(), g.rows, g.columns, t.levels, core);
     } catch (const tolvane::Error &e) {
         if (e.kind() == tolvane::ErrorKind::cancelled)
             throw Cancelled();
@@ -297,6 +298,9 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
     r.outside = w.outside;
     r.hidden = w.hidden;
 
+    // What is needed of the burned grid is taken before the core works in it.
+    writer.write_contours(w.cells);
+    const std::size_t ends_left = open_ends(w.cells, r.grid.rows, r.grid.columns).size();
     tolvane::Result result;
     {
         const Part core_run(progress, progress_arg, 0.10, 0.85);
@@ -304,7 +308,7 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
     }
     step_done("core");
     if (result.leak_pixels > 0) {
-        r.ends_left = open_ends(w.cells, r.grid.rows, r.grid.columns).size();
+        r.ends_left = ends_left;
         if (q.strict) {
             r.leak_pixels = result.leak_pixels;
             r.zone_pixels = result.zone_pixels;
@@ -312,15 +316,14 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
         }
     }
     if (!w.shown.empty())
-        clear_outside(result.cells, w.shown);
+        clear_outside(w.cells, w.shown);
     found(r, result.contour_pixels, result.off_level_pixels, result.missing_levels, result.zone_pixels,
           result.leak_pixels);
 
     {
         const Part writing(progress, progress_arg, 0.85, 1.0);
-        writer.write(0, 0, r.grid.rows, r.grid.columns, result.cells.data());
-        result.cells = {};
-        writer.write_contours(w.cells);
+        writer.write(0, 0, r.grid.rows, r.grid.columns, w.cells.data());
+        w.cells = {};
         writer.write_leaks(result.leak_mask);
         step_done("write");
         writer.commit(GDALScaledProgress, writing.data());
