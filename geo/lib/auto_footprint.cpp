@@ -27,7 +27,65 @@ struct Envelope {
     std::vector<std::int64_t> f;
     std::vector<int> site_row, best, v;
     std::vector<double> z;
+    std::vector<std::int64_t> numerator, denominator;
 };
+
+// The lower envelope of lower_envelope in whole numbers: each intersection kept
+// as the fraction it is (denominator 0: minus infinity) and compared by cross
+// products, without a division. On grids where exact_in_integers() holds, two
+// different intersections, or an intersection and a column, lie farther apart
+// than a double can fail to tell, so every comparison comes out as
+// lower_envelope's and so does every column chosen.
+void lower_envelope_exact(const std::vector<std::int64_t> &f, int columns, Envelope &e)
+{
+    std::vector<int> &v = e.v, &best = e.best;
+    std::vector<std::int64_t> &zn = e.numerator, &zd = e.denominator;
+    v.clear();
+    zn.clear();
+    zd.clear();
+    for (int q = 0; q < columns; q++) {
+        if (f[q] < 0)
+            continue;
+        const std::int64_t fq = f[q] + static_cast<std::int64_t>(q) * q;
+        std::int64_t n = 0, d = 0;
+        while (!v.empty()) {
+            const int p = v.back();
+            n = fq - f[p] - static_cast<std::int64_t>(p) * p;
+            d = 2 * static_cast<std::int64_t>(q - p);
+            if (zd.back() != 0 && n * zd.back() <= zn.back() * d) {
+                v.pop_back();
+                zn.pop_back();
+                zd.pop_back();
+                d = 0;
+            } else {
+                break;
+            }
+        }
+        v.push_back(q);
+        zn.push_back(v.size() == 1 ? 0 : n);
+        zd.push_back(v.size() == 1 ? 0 : d);
+    }
+    best.assign(columns, -1);
+    if (v.empty())
+        return;
+    std::size_t k = 0;
+    for (int x = 0; x < columns; x++) {
+        while (k + 1 < v.size() && zn[k + 1] < static_cast<std::int64_t>(x) * zd[k + 1])
+            k++;
+        best[x] = v[k];
+    }
+}
+
+// Whether lower_envelope_exact chooses as lower_envelope on a grid of rows x
+// columns: the intersections are fractions n / d with 0 < d <= 2 columns and
+// |n| < rows^2 + columns^2, and two of them differ by 1 / (4 columns^2) at
+// least, more than a double's spacing near them while columns^2 x (rows^2 +
+// columns^2) < 2^51 (any grid up to 5000 x 5000).
+bool exact_in_integers(int rows, int columns)
+{
+    const double c2 = static_cast<double>(columns) * columns, r2 = static_cast<double>(rows) * rows;
+    return c2 * (r2 + c2) < std::ldexp(1.0, 51);
+}
 
 // One row of the second pass: for every column x the column q among those with
 // a finite height f[q] that minimises (x - q)^2 + f[q].
@@ -125,12 +183,17 @@ template <typename Index, typename IsSite> void SiteMap::fill(Index *out, IsSite
             }
         }
     });
+    // The division-free envelope where it chooses the same columns; the wide
+    // indices (grids of 2^31 pixels, on which it may not) always with doubles.
+    const bool exact = sizeof(Index) == sizeof(std::int32_t) && exact_in_integers(rows, columns);
     in_slices(static_cast<std::size_t>(rows), LEAST_ROWS, [&](std::size_t from, std::size_t to) {
         Envelope e;
         e.f.resize(static_cast<std::size_t>(columns));
         e.site_row.resize(static_cast<std::size_t>(columns));
         e.v.reserve(static_cast<std::size_t>(columns));
         e.z.reserve(static_cast<std::size_t>(columns) + 1);
+        e.numerator.reserve(static_cast<std::size_t>(columns));
+        e.denominator.reserve(static_cast<std::size_t>(columns));
         for (int i = static_cast<int>(from); i < static_cast<int>(to); i++) {
             Index *row = out + at(i, 0, columns);
             for (int q = 0; q < columns; q++) {
@@ -138,7 +201,10 @@ template <typename Index, typename IsSite> void SiteMap::fill(Index *out, IsSite
                 e.site_row[q] = r;
                 e.f[q] = r < 0 ? NONE : static_cast<std::int64_t>(r - i) * (r - i);
             }
-            lower_envelope(e.f, columns, e);
+            if (exact)
+                lower_envelope_exact(e.f, columns, e);
+            else
+                lower_envelope(e.f, columns, e);
             for (int x = 0; x < columns; x++) {
                 const int q = e.best[x];
                 row[x] = q < 0 ? Index{-1} : static_cast<Index>(at(e.site_row[q], q, columns));

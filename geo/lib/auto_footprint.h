@@ -31,7 +31,8 @@ NearestSites nearest_sites(const std::vector<std::uint8_t> &site, int rows, int 
 // cells do not change; compute() takes other sites into the same memory.
 class SiteMap {
 public:
-    // 8-byte indices on every grid (the tests' way to reach them), or only where 4 do not fit.
+    // 8-byte indices on every grid (the tests' way to reach them, and the
+    // arithmetic in doubles that goes with them), or only where 4 do not fit.
     enum class Width { fit, wide };
 
     SiteMap() = default;
