@@ -142,15 +142,16 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     Computed c;
     std::vector<std::uint8_t> visible(static_cast<std::size_t>(area_rows) * area_columns, 0);
     std::size_t ends_left = 0;
-    const BurnWindow burn = [&](const Block &b, std::int32_t *cells) {
+    // The prepared cells themselves go to the core, which works in them.
+    const BurnCells burn = [&](const Block &b) {
         Window w = source.prepare(r0 * n + b.row, c0 * n + b.column, b.rows, b.columns);
-        std::copy(w.cells.begin(), w.cells.end(), cells);
         for (int i = 0; i < b.rows; i++)
             for (int j = 0; j < b.columns; j++)
                 if (w.shown.empty() || w.shown[static_cast<std::size_t>(i) * b.columns + j])
                     visible[static_cast<std::size_t>((b.row + i) / n) * area_columns + (b.column + j) / n] = 1;
         ends_left += open_ends(w.cells, b.rows, b.columns).size();
         account(c.prepared, w);
+        return std::move(w.cells);
     };
     WindowedRun run;
     run.rows = area_rows * n;
@@ -184,17 +185,25 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     step_done("windows");
 
     // The area without its halo; nodata where no burned cell under a pixel is shown.
-    c.cells.resize(static_cast<std::size_t>(rows) * columns);
-    if (run.want_leak_mask)
-        c.leak_mask.resize(c.cells.size());
-    for (int i = 0; i < rows; i++)
-        for (int j = 0; j < columns; j++) {
-            const std::size_t from = static_cast<std::size_t>(row - r0 + i) * area_columns + (column - c0 + j);
-            const std::size_t to = static_cast<std::size_t>(i) * columns + j;
-            c.cells[to] = visible[from] ? r.cells[from] : NAN;
-            if (run.want_leak_mask)
-                c.leak_mask[to] = r.leak_mask[from];
-        }
+    if (r0 == row && c0 == column && area_rows == rows && area_columns == columns) { // no halo: in place
+        c.cells = std::move(r.cells);
+        c.leak_mask = std::move(r.leak_mask);
+        for (std::size_t k = 0; k < c.cells.size(); k++)
+            if (!visible[k])
+                c.cells[k] = NAN;
+    } else {
+        c.cells.resize(static_cast<std::size_t>(rows) * columns);
+        if (run.want_leak_mask)
+            c.leak_mask.resize(c.cells.size());
+        for (int i = 0; i < rows; i++)
+            for (int j = 0; j < columns; j++) {
+                const std::size_t from = static_cast<std::size_t>(row - r0 + i) * area_columns + (column - c0 + j);
+                const std::size_t to = static_cast<std::size_t>(i) * columns + j;
+                c.cells[to] = visible[from] ? r.cells[from] : NAN;
+                if (run.want_leak_mask)
+                    c.leak_mask[to] = r.leak_mask[from];
+            }
+    }
     c.contour_pixels = r.contour_pixels;
     c.off_level_pixels = r.off_level_pixels;
     c.zone_pixels = r.zone_pixels;
