@@ -415,19 +415,33 @@ double contour_spacing(const std::vector<std::int32_t> &cells, int rows, int col
     std::mutex slices;
     in_slices(static_cast<std::size_t>(rows), LEAST_ROWS, [&](std::size_t from, std::size_t to) {
         Borders borders;
-        const auto border = [&](std::size_t p, std::size_t q) {
-            const std::int64_t a = near.site(p), b = near.site(q);
-            if (a < 0 || b < 0 || cells[a] == cells[b])
-                return;
+        // The sites of a row and their levels, and those of the row below.
+        std::vector<std::int64_t> site(static_cast<std::size_t>(columns)), site_below(site.size());
+        std::vector<std::int32_t> level(site.size()), level_below(site.size());
+        const auto load = [&](int i, std::vector<std::int64_t> &s, std::vector<std::int32_t> &l) {
+            for (int j = 0; j < columns; j++) {
+                s[j] = near.site(at(i, j, columns));
+                l[j] = s[j] < 0 ? tolvane::EMPTY : cells[static_cast<std::size_t>(s[j])];
+            }
+        };
+        const auto border = [&](std::int64_t a, std::int64_t b) {
             borders.add(a / columns - b / columns, a % columns - b % columns);
         };
-        for (int i = static_cast<int>(from); i < static_cast<int>(to); i++)
+        load(static_cast<int>(from), site, level);
+        for (int i = static_cast<int>(from); i < static_cast<int>(to); i++) {
+            if (i + 1 < rows)
+                load(i + 1, site_below, level_below);
             for (int j = 0; j < columns; j++) {
-                if (j + 1 < columns)
-                    border(at(i, j, columns), at(i, j + 1, columns));
-                if (i + 1 < rows)
-                    border(at(i, j, columns), at(i + 1, j, columns));
+                if (site[j] < 0)
+                    continue;
+                if (j + 1 < columns && site[j + 1] >= 0 && level[j] != level[j + 1])
+                    border(site[j], site[j + 1]);
+                if (i + 1 < rows && site_below[j] >= 0 && level[j] != level_below[j])
+                    border(site[j], site_below[j]);
             }
+            site.swap(site_below);
+            level.swap(level_below);
+        }
         const std::lock_guard<std::mutex> lock(slices);
         found.push_back(std::move(borders));
     });
