@@ -355,14 +355,21 @@ NearestSites nearest_sites(const std::vector<std::uint8_t> &site, int rows, int 
 PixelBox lines_box(const std::vector<std::int32_t> &cells, int rows, int columns)
 {
     PixelBox b{rows, columns, -1, -1};
-    for (int i = 0; i < rows; i++)
-        for (int j = 0; j < columns; j++)
-            if (cells[at(i, j, columns)] != tolvane::EMPTY) {
-                b.top = std::min(b.top, i);
-                b.bottom = std::max(b.bottom, i);
-                b.left = std::min(b.left, j);
-                b.right = std::max(b.right, j);
-            }
+    // Each row read from its start to its first contour pixel and from its end
+    // to its last.
+    for (int i = 0; i < rows; i++) {
+        const std::int32_t *row = cells.data() + at(i, 0, columns);
+        const std::int32_t *first = std::find_if(row, row + columns, [](std::int32_t v) { return v != tolvane::EMPTY; });
+        if (first == row + columns)
+            continue;
+        int last = columns - 1;
+        while (row[last] == tolvane::EMPTY)
+            last--;
+        b.top = std::min(b.top, i);
+        b.bottom = std::max(b.bottom, i);
+        b.left = std::min(b.left, static_cast<int>(first - row));
+        b.right = std::max(b.right, last);
+    }
     return b;
 }
 

@@ -7,12 +7,15 @@
 // steep, a sheet edge moved by a reprojection).
 #include "repair.h"
 
+#include "parallel.h"
+
 #include <tolvane/tolvane.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <deque>
+#include <mutex>
 
 namespace tolvane::geo {
 
@@ -222,12 +225,24 @@ private:
 std::vector<std::size_t> line_ends(const std::vector<std::int32_t> &cells, int rows, int columns)
 {
     // Lines only reads; it holds a reference it may write through, never used here.
-    Lines lines(const_cast<std::vector<std::int32_t> &>(cells), rows, columns);
+    const Lines lines(const_cast<std::vector<std::int32_t> &>(cells), rows, columns);
+    // Slices of rows, their ends put together in order.
+    std::vector<std::pair<std::size_t, std::vector<std::size_t>>> found;
+    std::mutex slices;
+    in_slices(static_cast<std::size_t>(rows), 16, [&](std::size_t from, std::size_t to) {
+        std::vector<std::size_t> ends;
+        for (int i = static_cast<int>(from); i < static_cast<int>(to); i++)
+            for (int j = 0; j < columns; j++)
+                if (lines.at(i, j) != tolvane::EMPTY && lines.is_end(i, j))
+                    ends.push_back(static_cast<std::size_t>(i) * columns + j);
+        const std::lock_guard<std::mutex> lock(slices);
+        found.emplace_back(from, std::move(ends));
+    });
+    std::sort(found.begin(), found.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
     std::vector<std::size_t> ends;
-    for (int i = 0; i < rows; i++)
-        for (int j = 0; j < columns; j++)
-            if (lines.at(i, j) != tolvane::EMPTY && lines.is_end(i, j))
-                ends.push_back(static_cast<std::size_t>(i) * columns + j);
+    for (const auto &f : found)
+        ends.insert(ends.end(), f.second.begin(), f.second.end());
     return ends;
 }
 
