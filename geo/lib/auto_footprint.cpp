@@ -258,13 +258,20 @@ void SiteMap::clear()
     size_ = 0;
 }
 
-std::vector<std::uint8_t> within_distance(const std::vector<std::uint8_t> &site, int rows, int columns,
-                                          double squared)
+namespace {
+
+// within_distance into `within` (every cell written), with `vertical` (a
+// scratch of as many cells) for the first pass.
+void dilate(const std::uint8_t *site, int rows, int columns, double squared, std::uint8_t *within,
+            std::uint16_t *vertical_scratch)
 {
     const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
-    std::vector<std::uint8_t> within(n, 0);
-    if (n == 0 || !(squared >= 0))
-        return within;
+    if (n == 0)
+        return;
+    if (!(squared >= 0)) {
+        std::fill(within, within + n, std::uint8_t{0});
+        return;
+    }
     const auto reaches = [squared](std::int64_t d2) { return static_cast<double>(d2) <= squared; };
     // Vertical distances are counted up to `cap`, the first that reaches no farther.
     std::int64_t cap = static_cast<std::int64_t>(std::sqrt(std::min(squared, 1e18)));
@@ -275,14 +282,14 @@ std::vector<std::uint8_t> within_distance(const std::vector<std::uint8_t> &site,
     if (cap >= std::numeric_limits<std::uint16_t>::max() || cap >= rows + columns) {
         // Farther than any two pixels of the grid: the nearest sites say it.
         SiteMap map;
-        map.compute(site, rows, columns);
+        map.compute(std::vector<std::uint8_t>(site, site + n), rows, columns);
         in_slices(n, 1 << 16, [&](std::size_t from, std::size_t to) {
             for (std::size_t k = from; k < to; k++) {
                 const std::int64_t d = map.squared(k);
                 within[k] = d >= 0 && reaches(d);
             }
         });
-        return within;
+        return;
     }
     // half[d]: how far along a row a site d rows away reaches.
     std::vector<int> half(static_cast<std::size_t>(cap));
@@ -294,13 +301,13 @@ std::vector<std::uint8_t> within_distance(const std::vector<std::uint8_t> &site,
     // First pass: the rows to the nearest site above or below in each column,
     // `cap` when there is none that near.
     const auto c16 = static_cast<std::uint16_t>(cap);
-    std::unique_ptr<std::uint16_t[]> vertical = uncleared<std::uint16_t>(n);
+    std::uint16_t *const vertical = vertical_scratch;
     in_slices(static_cast<std::size_t>(columns), LEAST_COLUMNS, [&](std::size_t from, std::size_t to) {
         const int c0 = static_cast<int>(from), c1 = static_cast<int>(to);
         std::vector<std::uint16_t> last(static_cast<std::size_t>(c1 - c0), c16);
         for (int i = 0; i < rows; i++) {
-            const std::uint8_t *s = site.data() + at(i, 0, columns);
-            std::uint16_t *v = vertical.get() + at(i, 0, columns);
+            const std::uint8_t *s = site + at(i, 0, columns);
+            std::uint16_t *v = vertical + at(i, 0, columns);
             for (int j = c0; j < c1; j++) {
                 std::uint16_t &d = last[j - c0];
                 d = s[j] ? 0 : static_cast<std::uint16_t>(std::min<int>(d + 1, c16));
@@ -309,7 +316,7 @@ std::vector<std::uint8_t> within_distance(const std::vector<std::uint8_t> &site,
         }
         std::fill(last.begin(), last.end(), c16);
         for (int i = rows - 1; i >= 0; i--) {
-            std::uint16_t *v = vertical.get() + at(i, 0, columns);
+            std::uint16_t *v = vertical + at(i, 0, columns);
             for (int j = c0; j < c1; j++) {
                 std::uint16_t &d = last[j - c0];
                 d = v[j] == 0 ? 0 : static_cast<std::uint16_t>(std::min<int>(d + 1, c16));
@@ -322,20 +329,30 @@ std::vector<std::uint8_t> within_distance(const std::vector<std::uint8_t> &site,
         std::vector<int> starts(static_cast<std::size_t>(columns) + 1);
         for (std::size_t i = from; i < to; i++) {
             std::fill(starts.begin(), starts.end(), 0);
-            const std::uint16_t *v = vertical.get() + i * static_cast<std::size_t>(columns);
+            const std::uint16_t *v = vertical + i * static_cast<std::size_t>(columns);
             for (int q = 0; q < columns; q++)
                 if (v[q] < c16) {
                     const int w = half[v[q]];
                     starts[std::max(0, q - w)]++;
                     starts[std::min(columns, q + w + 1)]--;
                 }
-            std::uint8_t *out = within.data() + i * static_cast<std::size_t>(columns);
+            std::uint8_t *out = within + i * static_cast<std::size_t>(columns);
             for (int x = 0, open = 0; x < columns; x++) {
                 open += starts[x];
                 out[x] = open > 0;
             }
         }
     });
+}
+
+} // namespace
+
+std::vector<std::uint8_t> within_distance(const std::vector<std::uint8_t> &site, int rows, int columns,
+                                          double squared)
+{
+    std::vector<std::uint8_t> within(site.size());
+    const std::unique_ptr<std::uint16_t[]> vertical = uncleared<std::uint16_t>(site.size());
+    dilate(site.data(), rows, columns, squared, within.data(), vertical.get());
     return within;
 }
 
@@ -528,7 +545,12 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
     // near it: pixels farther than twice the radius from any line, or the edge
     // of the lines' rectangle. Left out is only what lies within three radii of
     // those.
-    std::vector<std::uint8_t> free(cells.size(), 0), far_from_lines(cells.size(), 0);
+    // The scratch grids come fresh from uncleared() (huge pages), cleared where
+    // they are read before being written.
+    const std::size_t n = cells.size();
+    std::unique_ptr<std::uint8_t[]> free = uncleared<std::uint8_t>(n), far_from_lines = uncleared<std::uint8_t>(n);
+    std::fill(free.get(), free.get() + n, std::uint8_t{0});
+    std::fill(far_from_lines.get(), far_from_lines.get() + n, std::uint8_t{0});
     std::atomic<bool> any_free{false};
     box_rows([&](int i) {
         bool found = false;
@@ -547,10 +569,14 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
     if (!any_free)
         return inside;
     // The erosion: a pixel within the radius of such a free centre is left out.
-    std::vector<std::uint8_t> out = within_distance(free, rows, columns, r2);
-    free = {};
-    const std::vector<std::uint8_t> near_far = within_distance(far_from_lines, rows, columns, reach * reach);
-    far_from_lines = {};
+    std::unique_ptr<std::uint8_t[]> out = uncleared<std::uint8_t>(n);
+    {
+        const std::unique_ptr<std::uint16_t[]> vertical = uncleared<std::uint16_t>(n);
+        dilate(free.get(), rows, columns, r2, out.get(), vertical.get());
+        dilate(far_from_lines.get(), rows, columns, reach * reach, free.get(), vertical.get());
+    }
+    far_from_lines.reset();
+    const std::unique_ptr<std::uint8_t[]> near_far = std::move(free);
     box_rows([&](int i) {
         for (int j = b.left; j <= b.right; j++) {
             const std::size_t k = at(i, j, columns);
@@ -560,7 +586,8 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
     });
 
     // Areas left out (8-connected), each kept out only when an open end borders it.
-    std::vector<int> area(cells.size(), -1);
+    std::unique_ptr<int[]> area = uncleared<int>(n);
+    std::fill(area.get(), area.get() + n, -1);
     std::vector<std::uint8_t> bordered;
     std::vector<std::size_t> stack;
     for (int i = b.top; i <= b.bottom; i++)
