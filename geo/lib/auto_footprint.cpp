@@ -14,8 +14,6 @@
 #include <limits>
 #include <mutex>
 
-#include <sys/mman.h>
-
 namespace tolvane::geo {
 
 namespace {
@@ -137,15 +135,7 @@ constexpr std::size_t LEAST_COLUMNS = 64, LEAST_ROWS = 16;
 template <typename T> std::unique_ptr<T[]> uncleared(std::size_t count)
 {
     std::unique_ptr<T[]> p(new T[count]);
-#ifdef MADV_HUGEPAGE
-    const std::size_t huge = std::size_t{1} << 21, bytes = count * sizeof(T);
-    if (bytes >= 4 * huge) {
-        const auto start = reinterpret_cast<std::uintptr_t>(p.get());
-        const std::uintptr_t first = (start + huge - 1) / huge * huge, last = (start + bytes) / huge * huge;
-        if (last > first)
-            madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
-    }
-#endif
+    advise_huge_pages(p.get(), count * sizeof(T));
     return p;
 }
 
@@ -350,7 +340,7 @@ void dilate(const std::uint8_t *site, int rows, int columns, double squared, std
 std::vector<std::uint8_t> within_distance(const std::vector<std::uint8_t> &site, int rows, int columns,
                                           double squared)
 {
-    std::vector<std::uint8_t> within(site.size());
+    std::vector<std::uint8_t> within = filled<std::uint8_t>(site.size(), 0);
     const std::unique_ptr<std::uint16_t[]> vertical = uncleared<std::uint16_t>(site.size());
     dilate(site.data(), rows, columns, squared, within.data(), vertical.get());
     return within;
@@ -392,7 +382,7 @@ PixelBox lines_box(const std::vector<std::int32_t> &cells, int rows, int columns
 
 std::vector<std::uint8_t> within_lines_extent(const std::vector<std::int32_t> &cells, int rows, int columns)
 {
-    std::vector<std::uint8_t> inside(cells.size(), 1);
+    std::vector<std::uint8_t> inside = filled<std::uint8_t>(cells.size(), 1);
     const PixelBox b = lines_box(cells, rows, columns);
     if (b.empty())
         return inside;
@@ -523,7 +513,7 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
                                             const std::vector<std::size_t> &ends, double radius,
                                             const SiteMap &to_line)
 {
-    std::vector<std::uint8_t> inside(cells.size(), 1);
+    std::vector<std::uint8_t> inside = filled<std::uint8_t>(cells.size(), 1);
     if (ends.empty())
         return inside;
     const PixelBox b = lines_box(cells, rows, columns);
@@ -645,7 +635,8 @@ double gap_distance(double spacing) { return std::clamp(spacing, 3.0, 8.0); }
 
 std::vector<std::uint8_t> grown_by_one_pixel(const std::vector<std::uint8_t> &inside, int rows, int columns)
 {
-    std::vector<std::uint8_t> grown = inside;
+    std::vector<std::uint8_t> grown = filled<std::uint8_t>(inside.size(), 0);
+    std::copy(inside.begin(), inside.end(), grown.begin());
     for (int i = 0; i < rows; i++)
         for (int j = 0; j < columns; j++) {
             if (inside[at(i, j, columns)])

@@ -1,11 +1,14 @@
 #include "parallel.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <exception>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/mman.h>
 
 namespace tolvane::geo {
 
@@ -31,6 +34,22 @@ int pass_threads() { return given > 0 ? given : from_environment(); }
 PassThreads::PassThreads(int threads) : before_(given) { given = std::max(threads, 0); }
 
 PassThreads::~PassThreads() { given = before_; }
+
+void advise_huge_pages(void *start, std::size_t bytes)
+{
+#ifdef MADV_HUGEPAGE
+    const std::size_t huge = std::size_t{1} << 21;
+    if (start == nullptr || bytes < 4 * huge)
+        return;
+    const auto address = reinterpret_cast<std::uintptr_t>(start);
+    const std::uintptr_t first = (address + huge - 1) / huge * huge, last = (address + bytes) / huge * huge;
+    if (last > first)
+        madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)start;
+    (void)bytes;
+#endif
+}
 
 void in_slices(std::size_t count, std::size_t least, const std::function<void(std::size_t, std::size_t)> &body)
 {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <vector>
 
 namespace tolvane::geo {
 
@@ -33,6 +34,21 @@ private:
 // (one slice when count < 2 x least); the calling thread takes the first. An
 // exception of a slice is thrown again here once every slice has ended.
 void in_slices(std::size_t count, std::size_t least, const std::function<void(std::size_t, std::size_t)> &body);
+
+// Advises the kernel to back the whole 2 MiB pages of [start, start + bytes)
+// with huge pages, for a block of 8 MiB or more not touched yet: its first
+// writes then fault once every 2 MiB instead of every 4 KiB.
+void advise_huge_pages(void *start, std::size_t bytes);
+
+// `count` cells of `value`, on huge pages when the vector is large.
+template <typename T> std::vector<T> filled(std::size_t count, T value)
+{
+    std::vector<T> v;
+    v.reserve(count);
+    advise_huge_pages(v.data(), count * sizeof(T));
+    v.resize(count, value);
+    return v;
+}
 
 } // namespace tolvane::geo
 

@@ -476,8 +476,8 @@ std::vector<std::int32_t> ContourSource::Impl::burn_lines(int row, int column, i
                                                           GDALProgressFunc progress, void *progress_arg) const
 {
     // Burned straight into the cells returned.
-    std::vector<std::int32_t> cells(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns),
-                                    tolvane::EMPTY);
+    std::vector<std::int32_t> cells =
+        filled<std::int32_t>(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), tolvane::EMPTY);
     Dataset burned = memory_raster_over(cells.data(), columns, rows);
     const std::array<double, 6> t = geotransform(fine, row, column);
     GDALSetGeoTransform(burned.get(), const_cast<double *>(t.data()));
@@ -777,7 +777,8 @@ namespace {
 // whole grid, from the box of the whole sheet's contours.
 std::vector<std::uint8_t> within_sheet(const PixelBox &sheet, int row, int column, int rows, int columns)
 {
-    std::vector<std::uint8_t> inside(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), 1);
+    std::vector<std::uint8_t> inside =
+        filled<std::uint8_t>(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), 1);
     if (sheet.empty())
         return inside;
     const int top = sheet.top <= 1 ? 0 : sheet.top, left = sheet.left <= 1 ? 0 : sheet.left;
