@@ -446,9 +446,12 @@ void ProductWriter::Impl::write(int row, int column, int rows, int columns, cons
     const int band = std::clamp(blocks * block_rows, 1, std::max(rows, 1));
     std::vector<T> out(static_cast<std::size_t>(band) * static_cast<std::size_t>(columns));
     for (int first = 0, count = 0; first < rows; first += count) {
-        // To the end of a row of blocks of the file, wherever the window starts.
-        const long long end = (static_cast<long long>(row) + first + band) / block_rows * block_rows;
-        count = static_cast<int>(std::clamp<long long>(end - row - first, 1, std::min(band, rows - first)));
+        // To the end of a row of blocks of the file, wherever the window starts,
+        // or to the window's end.
+        count = std::min(band, rows - first);
+        const long long end = (static_cast<long long>(row) + first + count) / block_rows * block_rows;
+        if (first + count < rows && end > static_cast<long long>(row) + first)
+            count = static_cast<int>(end - row - first);
         convert(cells + static_cast<std::size_t>(first) * columns, static_cast<std::size_t>(count) * columns,
                 out.data());
         if (GDALRasterIO(GDALGetRasterBand(ds.get(), 1), GF_Write, column, row + first, columns, count, out.data(),
