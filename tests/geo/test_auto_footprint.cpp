@@ -6,16 +6,19 @@
 #include "grid.h"
 #include "parallel.h"
 
+#include <tolvane/geo.h>
 #include <tolvane/tolvane.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <cstdio>
 #include <random>
 #include <string>
 
+#include <gdal.h>
 #include <gtest/gtest.h>
 
 namespace geo = tolvane::geo;
@@ -235,6 +238,61 @@ TEST(ContourSpacing, UpperQuartileOfTheBorders)
         }
         EXPECT_EQ(geo::contour_spacing(s.cells, rows, columns), expected) << "sheet " << sheet;
     }
+}
+
+// Lines every 100 m, three of them stopping halfway and one broken by a gap of
+// 20 m, prepared at 4 m on one thread and on several: the same window, with
+// its joins, drawn footprint and walls.
+TEST(Prepare, SameWindowWhateverTheThreads)
+{
+    GDALAllRegister();
+    const std::string path = testing::TempDir() + "tolvane-prepare-threads.geojson";
+    if (FILE *f = std::fopen(path.c_str(), "w")) {
+        std::string features;
+        for (int k = 0; k <= 10; k++) {
+            const std::string x = std::to_string(100 * k), elev = std::to_string(100 + 10 * k);
+            const auto line = [&](const std::string &y0, const std::string &y1) {
+                features += std::string(features.empty() ? "" : ",") + "{\"type\": \"Feature\", \"properties\": {\"elev\": " +
+                            elev + "}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [[" + x + ", " + y0 +
+                            "], [" + std::to_string(100 * k + 37) + ", " + y1 + "]]}}";
+            };
+            if (k == 3 || k == 4 || k == 8)
+                line("0", "450");
+            else if (k == 6) {
+                line("0", "590");
+                line("610", "1000");
+            } else
+                line("0", "1000");
+        }
+        std::fputs(("{\"type\": \"FeatureCollection\", \"crs\": {\"type\": \"name\", \"properties\": {\"name\": "
+                    "\"urn:ogc:def:crs:EPSG::25830\"}}, \"features\": [" + features + "]}").c_str(),
+                   f);
+        std::fclose(f);
+    }
+    tolvane::geo::Request q;
+    q.source.path = path;
+    q.grid.xres = q.grid.yres = 4;
+    std::optional<tolvane::geo::Window> first;
+    for (int threads : {1, 2, 3, 8}) {
+        q.core.threads = threads;
+        const tolvane::geo::ContourSource source(q);
+        const tolvane::geo::Grid &g = source.grid();
+        const tolvane::geo::Window w = source.prepare(0, 0, g.rows, g.columns);
+        ASSERT_GT(w.outside, 0);
+        ASSERT_GT(w.radius, 0);
+        if (!first) {
+            first = w;
+            continue;
+        }
+        EXPECT_EQ(w.cells, first->cells) << threads << " threads";
+        EXPECT_EQ(w.inside, first->inside);
+        EXPECT_EQ(w.shown, first->shown);
+        EXPECT_EQ(w.grid_joins, first->grid_joins);
+        EXPECT_EQ(w.gap_distance, first->gap_distance);
+        EXPECT_EQ(w.radius, first->radius);
+        EXPECT_EQ(w.open_ends, first->open_ends);
+    }
+    std::remove(path.c_str());
 }
 
 // Lines across the whole grid but one column short on the right: the default grid
