@@ -55,6 +55,8 @@ class Grille {
 public:
     Grille() = default;
     Grille(std::nullptr_t) {}
+    // A view of cells that belong to someone else: never given to frgrille.
+    Grille(T *cases, int NbCol) : cases_(cases), colonnes_(cases ? NbCol : 0) {}
     T *operator[](std::ptrdiff_t ligne) const { return cases_ + ligne * colonnes_; }
     // The first cell; the lines follow it one after the other.
     T *cases() const { return cases_; }

@@ -34,26 +34,39 @@ thread_local bool running = false;
 }
 
 // The grids of one run, given back when the run ends, however it ends. The
-// 2-byte image belongs to the dialog's output and is not needed here.
+// 2-byte image belongs to the dialog's output and is not needed here. The
+// working grid itab is the caller's cells when given, else a grid of its own.
 class Grids {
 public:
-    Grids(int rows, int columns)
+    Grids(int rows, int columns, std::int32_t *cells)
     {
         nb_lig = rows;
         nb_col = columns;
         tab = grille<unsigned char>(columns, rows);
-        itab = grille<int>(columns, rows);
+        borrowed_ = cells != nullptr;
+        itab = borrowed_ ? Grille<int>(cells, columns) : grille<int>(columns, rows);
         itab1 = grille<int>(columns, rows);
         itab2 = grille<int>(columns, rows);
         itab3 = nullptr;
         if (!tab || !itab || !itab1 || !itab2) {
-            libere_grilles();
+            release();
             no_memory(rows, columns);
         }
     }
-    ~Grids() { libere_grilles(); }
+    ~Grids() { release(); }
     Grids(const Grids &) = delete;
     Grids &operator=(const Grids &) = delete;
+
+private:
+    void release()
+    {
+        if (borrowed_) { // the caller's cells are not ours to give back
+            itab = nullptr;
+            borrowed_ = false;
+        }
+        libere_grilles();
+    }
+    bool borrowed_ = false;
 };
 
 // The phases' text and progress go to the caller's functions while a run lasts;
@@ -118,9 +131,9 @@ void read_contours(const std::int32_t *contours)
         [](int) { report_progress(0.0); }); // a point where the run can stop
 }
 
-} // namespace
-
-Result elevation(const std::int32_t *contours, int rows, int columns, const Levels &levels, const Options &options)
+// The run, on a copy of `contours` or, when `in_place`, in them.
+Result run(const std::int32_t *contours, std::int32_t *in_place, int rows, int columns, const Levels &levels,
+           const Options &options)
 {
     check(contours, rows, columns, levels, options);
     if (running)
@@ -133,7 +146,7 @@ Result elevation(const std::int32_t *contours, int rows, int columns, const Leve
     } unset;
     Result r;
     try {
-        Grids grids(rows, columns);
+        Grids grids(rows, columns, in_place);
         Sink sink(options);
         set_thread_count(options.threads);
         struct Threads {
@@ -146,7 +159,8 @@ Result elevation(const std::int32_t *contours, int rows, int columns, const Leve
         r.rows = rows;
         r.columns = columns;
         sink.tick();
-        read_contours(contours);
+        if (!in_place)
+            read_contours(contours);
         sink.tick();
         const LevelReport report = level_report();
         if (report.contour_pixels == 0)
@@ -176,16 +190,36 @@ Result elevation(const std::int32_t *contours, int rows, int columns, const Leve
         }
         sink.done();
 
-        r.cells.resize(static_cast<std::size_t>(rows) * columns);
-        for_each_band(rows, band_lines(64, columns), [&](int first, int last, int) {
-            std::memcpy(&r.cells[static_cast<std::size_t>(first) * columns], itab1[first],
-                        sizeof(int) * static_cast<std::size_t>(last - first) * columns);
-        });
+        // The final grid is itab1; without smoothing the averaging left the same
+        // cells in itab, which are the caller's when in place.
+        std::int32_t *out = in_place;
+        if (!in_place) {
+            r.cells.resize(static_cast<std::size_t>(rows) * columns);
+            out = r.cells.data();
+        }
+        if (!in_place || smooth)
+            for_each_band(rows, band_lines(64, columns), [&](int first, int last, int) {
+                std::memcpy(out + static_cast<std::size_t>(first) * columns, itab1[first],
+                            sizeof(int) * static_cast<std::size_t>(last - first) * columns);
+            });
     } catch (const std::bad_alloc &) {
         no_memory(rows, columns);
     }
     return r;
 }
+
+} // namespace
+
+Result elevation(const std::int32_t *contours, int rows, int columns, const Levels &levels, const Options &options)
+{
+    return run(contours, nullptr, rows, columns, levels, options);
+}
+
+Result elevation_in_place(std::int32_t *cells, int rows, int columns, const Levels &levels, const Options &options)
+{
+    return run(cells, cells, rows, columns, levels, options);
+}
+
 
 void check_levels(const Levels &levels)
 {

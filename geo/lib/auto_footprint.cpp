@@ -2,13 +2,17 @@
 // distances chosen from the data.
 #include "auto_footprint.h"
 
+#include "parallel.h"
 #include "repair.h"
 
 #include <tolvane/tolvane.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <mutex>
 
 namespace tolvane::geo {
 
@@ -16,14 +20,79 @@ namespace {
 
 constexpr std::int64_t NONE = -1;
 
+// The scratch of one row of the second pass, kept from row to row.
+struct Envelope {
+    std::vector<std::int64_t> f;
+    std::vector<int> site_row, best, v;
+    std::vector<double> z;
+    std::vector<std::int64_t> numerator, denominator;
+};
+
+// The lower envelope of lower_envelope in whole numbers: each intersection kept
+// as the fraction it is (denominator 0: minus infinity) and compared by cross
+// products, without a division. On grids where exact_in_integers() holds, two
+// different intersections, or an intersection and a column, lie farther apart
+// than a double can fail to tell, so every comparison comes out as
+// lower_envelope's and so does every column chosen.
+void lower_envelope_exact(const std::vector<std::int64_t> &f, int columns, Envelope &e)
+{
+    std::vector<int> &v = e.v, &best = e.best;
+    std::vector<std::int64_t> &zn = e.numerator, &zd = e.denominator;
+    v.clear();
+    zn.clear();
+    zd.clear();
+    for (int q = 0; q < columns; q++) {
+        if (f[q] < 0)
+            continue;
+        const std::int64_t fq = f[q] + static_cast<std::int64_t>(q) * q;
+        std::int64_t n = 0, d = 0;
+        while (!v.empty()) {
+            const int p = v.back();
+            n = fq - f[p] - static_cast<std::int64_t>(p) * p;
+            d = 2 * static_cast<std::int64_t>(q - p);
+            if (zd.back() != 0 && n * zd.back() <= zn.back() * d) {
+                v.pop_back();
+                zn.pop_back();
+                zd.pop_back();
+                d = 0;
+            } else {
+                break;
+            }
+        }
+        v.push_back(q);
+        zn.push_back(v.size() == 1 ? 0 : n);
+        zd.push_back(v.size() == 1 ? 0 : d);
+    }
+    best.assign(columns, -1);
+    if (v.empty())
+        return;
+    std::size_t k = 0;
+    for (int x = 0; x < columns; x++) {
+        while (k + 1 < v.size() && zn[k + 1] < static_cast<std::int64_t>(x) * zd[k + 1])
+            k++;
+        best[x] = v[k];
+    }
+}
+
+// Whether lower_envelope_exact chooses as lower_envelope on a grid of rows x
+// columns: the intersections are fractions n / d with 0 < d <= 2 columns and
+// |n| < rows^2 + columns^2, and two of them differ by 1 / (4 columns^2) at
+// least, more than a double's spacing near them while columns^2 x (rows^2 +
+// columns^2) < 2^51 (any grid up to 5000 x 5000).
+bool exact_in_integers(int rows, int columns)
+{
+    const double c2 = static_cast<double>(columns) * columns, r2 = static_cast<double>(rows) * rows;
+    return c2 * (r2 + c2) < std::ldexp(1.0, 51);
+}
+
 // One row of the second pass: for every column x the column q among those with
 // a finite height f[q] that minimises (x - q)^2 + f[q].
-void lower_envelope(const std::vector<std::int64_t> &f, int columns, std::vector<int> &best)
+void lower_envelope(const std::vector<std::int64_t> &f, int columns, Envelope &e)
 {
-    std::vector<int> v;
-    std::vector<double> z;
-    v.reserve(columns);
-    z.reserve(columns + 1);
+    std::vector<int> &v = e.v, &best = e.best;
+    std::vector<double> &z = e.z;
+    v.clear();
+    z.clear();
     for (int q = 0; q < columns; q++) {
         if (f[q] < 0)
             continue;
@@ -57,46 +126,235 @@ void lower_envelope(const std::vector<std::int64_t> &f, int columns, std::vector
 
 std::size_t at(int i, int j, int columns) { return static_cast<std::size_t>(i) * columns + j; }
 
+// Columns a thread takes at least in the first pass, rows in the second.
+constexpr std::size_t LEAST_COLUMNS = 64, LEAST_ROWS = 16;
+
+// Memory for `count` cells of T, not cleared: every cell is written before it
+// is read. Large blocks are advised to use huge pages, since each is written
+// from end to end once, right away.
+template <typename T> std::unique_ptr<T[]> uncleared(std::size_t count)
+{
+    std::unique_ptr<T[]> p(new T[count]);
+    advise_huge_pages(p.get(), count * sizeof(T));
+    return p;
+}
+
 } // namespace
+
+// First pass: in every column, the nearest site row above or below (above on
+// ties), row after row over slices of columns. Second pass: along every row, the
+// lower envelope of the columns' parabolas, over slices of rows; each row's
+// result replaces its site rows once they are read.
+template <typename Index, typename IsSite> void SiteMap::fill(Index *out, IsSite is_site)
+{
+    const int rows = rows_, columns = columns_;
+    in_slices(static_cast<std::size_t>(columns), LEAST_COLUMNS, [&](std::size_t from, std::size_t to) {
+        const int c0 = static_cast<int>(from), c1 = static_cast<int>(to);
+        std::vector<int> last(static_cast<std::size_t>(c1 - c0), -1);
+        for (int i = 0; i < rows; i++) {
+            Index *row = out + at(i, 0, columns);
+            for (int j = c0; j < c1; j++) {
+                if (is_site(at(i, j, columns)))
+                    last[j - c0] = i;
+                row[j] = last[j - c0];
+            }
+        }
+        std::vector<int> &next = last;
+        std::fill(next.begin(), next.end(), -1);
+        for (int i = rows - 1; i >= 0; i--) {
+            Index *row = out + at(i, 0, columns);
+            for (int j = c0; j < c1; j++) {
+                const int r = static_cast<int>(row[j]);
+                if (r == i) // a site: the nearest above is the site itself
+                    next[j - c0] = i;
+                const int below = next[j - c0];
+                if (below >= 0 && (r < 0 || below - i < i - r))
+                    row[j] = below;
+            }
+        }
+    });
+    // The division-free envelope where it chooses the same columns; the wide
+    // indices (grids of 2^31 pixels, on which it may not) always with doubles.
+    const bool exact = sizeof(Index) == sizeof(std::int32_t) && exact_in_integers(rows, columns);
+    in_slices(static_cast<std::size_t>(rows), LEAST_ROWS, [&](std::size_t from, std::size_t to) {
+        Envelope e;
+        e.f.resize(static_cast<std::size_t>(columns));
+        e.site_row.resize(static_cast<std::size_t>(columns));
+        e.v.reserve(static_cast<std::size_t>(columns));
+        e.z.reserve(static_cast<std::size_t>(columns) + 1);
+        e.numerator.reserve(static_cast<std::size_t>(columns));
+        e.denominator.reserve(static_cast<std::size_t>(columns));
+        for (int i = static_cast<int>(from); i < static_cast<int>(to); i++) {
+            Index *row = out + at(i, 0, columns);
+            for (int q = 0; q < columns; q++) {
+                const int r = static_cast<int>(row[q]);
+                e.site_row[q] = r;
+                e.f[q] = r < 0 ? NONE : static_cast<std::int64_t>(r - i) * (r - i);
+            }
+            if (exact)
+                lower_envelope_exact(e.f, columns, e);
+            else
+                lower_envelope(e.f, columns, e);
+            for (int x = 0; x < columns; x++) {
+                const int q = e.best[x];
+                row[x] = q < 0 ? Index{-1} : static_cast<Index>(at(e.site_row[q], q, columns));
+            }
+        }
+    });
+}
+
+template <typename IsSite> void SiteMap::compute_sites(int rows, int columns, Width width, IsSite is_site)
+{
+    const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
+    const bool narrow =
+        width == Width::fit && n <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+    if (rows <= 0 || columns <= 0) {
+        clear();
+        return;
+    }
+    if (n != size_ || narrow != static_cast<bool>(narrow_)) {
+        clear();
+        if (narrow)
+            narrow_ = uncleared<std::int32_t>(n);
+        else
+            wide_ = uncleared<std::int64_t>(n);
+        size_ = n;
+    }
+    rows_ = rows;
+    columns_ = columns;
+    if (narrow)
+        fill(narrow_.get(), is_site);
+    else
+        fill(wide_.get(), is_site);
+}
+
+void SiteMap::compute(const std::vector<std::int32_t> &cells, int rows, int columns, Width width)
+{
+    const std::int32_t *c = cells.data();
+    compute_sites(rows, columns, width, [c](std::size_t k) { return c[k] != tolvane::EMPTY; });
+}
+
+void SiteMap::compute(const std::vector<std::uint8_t> &site, int rows, int columns, Width width)
+{
+    const std::uint8_t *s = site.data();
+    compute_sites(rows, columns, width, [s](std::size_t k) { return s[k] != 0; });
+}
+
+void SiteMap::clear()
+{
+    narrow_.reset();
+    wide_.reset();
+    rows_ = columns_ = 0;
+    size_ = 0;
+}
+
+namespace {
+
+// within_distance into `within` (every cell written), with `vertical` (a
+// scratch of as many cells) for the first pass.
+void dilate(const std::uint8_t *site, int rows, int columns, double squared, std::uint8_t *within,
+            std::uint16_t *vertical_scratch)
+{
+    const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
+    if (n == 0)
+        return;
+    if (!(squared >= 0)) {
+        std::fill(within, within + n, std::uint8_t{0});
+        return;
+    }
+    const auto reaches = [squared](std::int64_t d2) { return static_cast<double>(d2) <= squared; };
+    // Vertical distances are counted up to `cap`, the first that reaches no farther.
+    std::int64_t cap = static_cast<std::int64_t>(std::sqrt(std::min(squared, 1e18)));
+    while (reaches(cap * cap))
+        cap++;
+    while (cap > 0 && !reaches((cap - 1) * (cap - 1)))
+        cap--;
+    if (cap >= std::numeric_limits<std::uint16_t>::max() || cap >= rows + columns) {
+        // Farther than any two pixels of the grid: the nearest sites say it.
+        SiteMap map;
+        map.compute(std::vector<std::uint8_t>(site, site + n), rows, columns);
+        in_slices(n, 1 << 16, [&](std::size_t from, std::size_t to) {
+            for (std::size_t k = from; k < to; k++) {
+                const std::int64_t d = map.squared(k);
+                within[k] = d >= 0 && reaches(d);
+            }
+        });
+        return;
+    }
+    // half[d]: how far along a row a site d rows away reaches.
+    std::vector<int> half(static_cast<std::size_t>(cap));
+    for (std::int64_t d = 0, w = cap; d < cap; d++) {
+        while (w > 0 && !reaches(d * d + w * w))
+            w--;
+        half[d] = static_cast<int>(w);
+    }
+    // First pass: the rows to the nearest site above or below in each column,
+    // `cap` when there is none that near.
+    const auto c16 = static_cast<std::uint16_t>(cap);
+    std::uint16_t *const vertical = vertical_scratch;
+    in_slices(static_cast<std::size_t>(columns), LEAST_COLUMNS, [&](std::size_t from, std::size_t to) {
+        const int c0 = static_cast<int>(from), c1 = static_cast<int>(to);
+        std::vector<std::uint16_t> last(static_cast<std::size_t>(c1 - c0), c16);
+        for (int i = 0; i < rows; i++) {
+            const std::uint8_t *s = site + at(i, 0, columns);
+            std::uint16_t *v = vertical + at(i, 0, columns);
+            for (int j = c0; j < c1; j++) {
+                std::uint16_t &d = last[j - c0];
+                d = s[j] ? 0 : static_cast<std::uint16_t>(std::min<int>(d + 1, c16));
+                v[j] = d;
+            }
+        }
+        std::fill(last.begin(), last.end(), c16);
+        for (int i = rows - 1; i >= 0; i--) {
+            std::uint16_t *v = vertical + at(i, 0, columns);
+            for (int j = c0; j < c1; j++) {
+                std::uint16_t &d = last[j - c0];
+                d = v[j] == 0 ? 0 : static_cast<std::uint16_t>(std::min<int>(d + 1, c16));
+                v[j] = std::min(v[j], d);
+            }
+        }
+    });
+    // Second pass: along each row, every column's reach added as a span.
+    in_slices(static_cast<std::size_t>(rows), LEAST_ROWS, [&](std::size_t from, std::size_t to) {
+        std::vector<int> starts(static_cast<std::size_t>(columns) + 1);
+        for (std::size_t i = from; i < to; i++) {
+            std::fill(starts.begin(), starts.end(), 0);
+            const std::uint16_t *v = vertical + i * static_cast<std::size_t>(columns);
+            for (int q = 0; q < columns; q++)
+                if (v[q] < c16) {
+                    const int w = half[v[q]];
+                    starts[std::max(0, q - w)]++;
+                    starts[std::min(columns, q + w + 1)]--;
+                }
+            std::uint8_t *out = within + i * static_cast<std::size_t>(columns);
+            for (int x = 0, open = 0; x < columns; x++) {
+                open += starts[x];
+                out[x] = open > 0;
+            }
+        }
+    });
+}
+
+} // namespace
+
+std::vector<std::uint8_t> within_distance(const std::vector<std::uint8_t> &site, int rows, int columns,
+                                          double squared)
+{
+    std::vector<std::uint8_t> within = filled<std::uint8_t>(site.size(), 0);
+    const std::unique_ptr<std::uint16_t[]> vertical = uncleared<std::uint16_t>(site.size());
+    dilate(site.data(), rows, columns, squared, within.data(), vertical.get());
+    return within;
+}
 
 NearestSites nearest_sites(const std::vector<std::uint8_t> &site, int rows, int columns)
 {
+    SiteMap map;
+    map.compute(site, rows, columns);
     const std::size_t n = static_cast<std::size_t>(rows) * columns;
-    // First pass: in every column, the nearest site row above or below.
-    std::vector<int> site_row(n, -1);
-    for (int j = 0; j < columns; j++) {
-        int last = -1;
-        for (int i = 0; i < rows; i++) {
-            if (site[at(i, j, columns)])
-                last = i;
-            site_row[at(i, j, columns)] = last;
-        }
-        int next = -1;
-        for (int i = rows - 1; i >= 0; i--) {
-            if (site[at(i, j, columns)])
-                next = i;
-            int &r = site_row[at(i, j, columns)];
-            if (next >= 0 && (r < 0 || next - i < i - r))
-                r = next;
-        }
-    }
-    // Second pass: along every row, the lower envelope of the columns' parabolas.
-    NearestSites out{std::vector<std::int64_t>(n, NONE), std::vector<std::int64_t>(n, NONE)};
-    std::vector<std::int64_t> f(columns);
-    std::vector<int> best;
-    for (int i = 0; i < rows; i++) {
-        for (int q = 0; q < columns; q++) {
-            const int r = site_row[at(i, q, columns)];
-            f[q] = r < 0 ? NONE : static_cast<std::int64_t>(r - i) * (r - i);
-        }
-        lower_envelope(f, columns, best);
-        for (int x = 0; x < columns; x++) {
-            const int q = best[x];
-            if (q < 0)
-                continue;
-            out.squared[at(i, x, columns)] = f[q] + static_cast<std::int64_t>(x - q) * (x - q);
-            out.site[at(i, x, columns)] = static_cast<std::int64_t>(at(site_row[at(i, q, columns)], q, columns));
-        }
+    NearestSites out{std::vector<std::int64_t>(n), std::vector<std::int64_t>(n)};
+    for (std::size_t k = 0; k < n; k++) {
+        out.site[k] = map.site(k);
+        out.squared[k] = map.squared(k);
     }
     return out;
 }
@@ -104,20 +362,27 @@ NearestSites nearest_sites(const std::vector<std::uint8_t> &site, int rows, int 
 PixelBox lines_box(const std::vector<std::int32_t> &cells, int rows, int columns)
 {
     PixelBox b{rows, columns, -1, -1};
-    for (int i = 0; i < rows; i++)
-        for (int j = 0; j < columns; j++)
-            if (cells[at(i, j, columns)] != tolvane::EMPTY) {
-                b.top = std::min(b.top, i);
-                b.bottom = std::max(b.bottom, i);
-                b.left = std::min(b.left, j);
-                b.right = std::max(b.right, j);
-            }
+    // Each row read from its start to its first contour pixel and from its end
+    // to its last.
+    for (int i = 0; i < rows; i++) {
+        const std::int32_t *row = cells.data() + at(i, 0, columns);
+        const std::int32_t *first = std::find_if(row, row + columns, [](std::int32_t v) { return v != tolvane::EMPTY; });
+        if (first == row + columns)
+            continue;
+        int last = columns - 1;
+        while (row[last] == tolvane::EMPTY)
+            last--;
+        b.top = std::min(b.top, i);
+        b.bottom = std::max(b.bottom, i);
+        b.left = std::min(b.left, static_cast<int>(first - row));
+        b.right = std::max(b.right, last);
+    }
     return b;
 }
 
 std::vector<std::uint8_t> within_lines_extent(const std::vector<std::int32_t> &cells, int rows, int columns)
 {
-    std::vector<std::uint8_t> inside(cells.size(), 1);
+    std::vector<std::uint8_t> inside = filled<std::uint8_t>(cells.size(), 1);
     const PixelBox b = lines_box(cells, rows, columns);
     if (b.empty())
         return inside;
@@ -133,31 +398,95 @@ std::vector<std::uint8_t> within_lines_extent(const std::vector<std::int32_t> &c
 
 double contour_spacing(const std::vector<std::int32_t> &cells, int rows, int columns)
 {
-    std::vector<std::uint8_t> line(cells.size());
-    for (std::size_t k = 0; k < cells.size(); k++)
-        line[k] = cells[k] != tolvane::EMPTY;
-    const NearestSites near = nearest_sites(line, rows, columns);
-    std::vector<double> spacings;
-    const auto border = [&](std::size_t p, std::size_t q) {
-        const std::int64_t a = near.site[p], b = near.site[q];
-        if (a < 0 || b < 0 || cells[a] == cells[b])
-            return;
-        const double di = static_cast<double>(a / columns - b / columns);
-        const double dj = static_cast<double>(a % columns - b % columns);
-        spacings.push_back(std::hypot(di, dj));
-    };
-    for (int i = 0; i < rows; i++)
-        for (int j = 0; j < columns; j++) {
-            if (j + 1 < columns)
-                border(at(i, j, columns), at(i, j + 1, columns));
+    return contour_spacing(cells, rows, columns, SiteMap(cells, rows, columns));
+}
+
+namespace {
+
+// The borders of contour_spacing counted by the offset (di, dj) between their
+// two contour pixels: offsets of less than SPAN rows and columns in bins, the
+// others listed. Their distances are those of the offsets, taken once a bin.
+constexpr int SPAN = 128;
+struct Borders {
+    std::vector<std::uint64_t> bins = std::vector<std::uint64_t>(4 * SPAN * SPAN, 0);
+    std::vector<std::pair<std::int64_t, std::int64_t>> far;
+
+    void add(std::int64_t di, std::int64_t dj)
+    {
+        if (di > -SPAN && di < SPAN && dj > -SPAN && dj < SPAN)
+            bins[static_cast<std::size_t>((di + SPAN) * 2 * SPAN + (dj + SPAN))]++;
+        else
+            far.emplace_back(di, dj);
+    }
+};
+
+} // namespace
+
+double contour_spacing(const std::vector<std::int32_t> &cells, int rows, int columns, const SiteMap &near)
+{
+    // Each slice of rows counts the borders of its own rows.
+    std::vector<Borders> found;
+    std::mutex slices;
+    in_slices(static_cast<std::size_t>(rows), LEAST_ROWS, [&](std::size_t from, std::size_t to) {
+        Borders borders;
+        // The sites of a row and their levels, and those of the row below.
+        std::vector<std::int64_t> site(static_cast<std::size_t>(columns)), site_below(site.size());
+        std::vector<std::int32_t> level(site.size()), level_below(site.size());
+        const auto load = [&](int i, std::vector<std::int64_t> &s, std::vector<std::int32_t> &l) {
+            for (int j = 0; j < columns; j++) {
+                s[j] = near.site(at(i, j, columns));
+                l[j] = s[j] < 0 ? tolvane::EMPTY : cells[static_cast<std::size_t>(s[j])];
+            }
+        };
+        const auto border = [&](std::int64_t a, std::int64_t b) {
+            borders.add(a / columns - b / columns, a % columns - b % columns);
+        };
+        load(static_cast<int>(from), site, level);
+        for (int i = static_cast<int>(from); i < static_cast<int>(to); i++) {
             if (i + 1 < rows)
-                border(at(i, j, columns), at(i + 1, j, columns));
+                load(i + 1, site_below, level_below);
+            for (int j = 0; j < columns; j++) {
+                if (site[j] < 0)
+                    continue;
+                if (j + 1 < columns && site[j + 1] >= 0 && level[j] != level[j + 1])
+                    border(site[j], site[j + 1]);
+                if (i + 1 < rows && site_below[j] >= 0 && level[j] != level_below[j])
+                    border(site[j], site_below[j]);
+            }
+            site.swap(site_below);
+            level.swap(level_below);
         }
-    if (spacings.empty())
+        const std::lock_guard<std::mutex> lock(slices);
+        found.push_back(std::move(borders));
+    });
+    // The distances with their counts, in increasing order: the upper quartile
+    // is the distance of the border at three quarters of the count.
+    std::vector<std::pair<double, std::uint64_t>> spacings;
+    for (int di = 1 - SPAN; di < SPAN; di++)
+        for (int dj = 1 - SPAN; dj < SPAN; dj++) {
+            std::uint64_t count = 0;
+            for (const Borders &b : found)
+                count += b.bins[static_cast<std::size_t>((di + SPAN) * 2 * SPAN + (dj + SPAN))];
+            if (count > 0)
+                spacings.emplace_back(std::hypot(static_cast<double>(di), static_cast<double>(dj)), count);
+        }
+    for (const Borders &b : found)
+        for (const auto &[di, dj] : b.far)
+            spacings.emplace_back(std::hypot(static_cast<double>(di), static_cast<double>(dj)), 1);
+    std::uint64_t total = 0;
+    for (const auto &s : spacings)
+        total += s.second;
+    if (total == 0)
         return 0;
-    auto upper = spacings.begin() + static_cast<std::ptrdiff_t>(spacings.size() * 3 / 4);
-    std::nth_element(spacings.begin(), upper, spacings.end());
-    return *upper;
+    std::sort(spacings.begin(), spacings.end());
+    const std::uint64_t upper = total * 3 / 4;
+    std::uint64_t below = 0;
+    for (const auto &[spacing, count] : spacings) {
+        below += count;
+        if (below > upper)
+            return spacing;
+    }
+    return spacings.back().first;
 }
 
 std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int rows, int columns)
@@ -172,104 +501,147 @@ std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int r
     return open;
 }
 
+namespace {
+
+// The cells of the ring just outside the lines' rectangle `b` (on the grid or
+// past its edge, as (row, column) offsets from the rectangle's corner, one
+// more than its size each way) that lie farther than 2 cells from every line:
+// open ground. Empty when every cell of the ring is near a line.
+std::vector<std::size_t> open_ring(const std::vector<std::int32_t> &cells, int columns, const PixelBox &b)
+{
+    const int ring_rows = b.bottom - b.top + 3, ring_columns = b.right - b.left + 3;
+    const auto near_line = [&](int y, int x) { // ring coordinates
+        for (int di = -2; di <= 2; di++)
+            for (int dj = -2; dj <= 2; dj++) {
+                const int i = y + di - 1 + b.top, j = x + dj - 1 + b.left;
+                if (di * di + dj * dj <= 4 && i >= b.top && i <= b.bottom && j >= b.left && j <= b.right &&
+                    cells[at(i, j, columns)] != tolvane::EMPTY)
+                    return true;
+            }
+        return false;
+    };
+    std::vector<std::size_t> open;
+    for (int y = 0; y < ring_rows; y++)
+        for (int x = 0; x < ring_columns; x++)
+            if ((y == 0 || x == 0 || y == ring_rows - 1 || x == ring_columns - 1) && !near_line(y, x))
+                open.push_back(at(y, x, ring_columns));
+    return open;
+}
+
+// Marks in `out` the cells of the rectangle `b` within `reach` of a cell of
+// `ring` (open_ring).
+void leave_out_near_ring(const std::vector<std::size_t> &ring, double reach, const PixelBox &b, int columns,
+                         std::uint8_t *out)
+{
+    const int ring_columns = b.right - b.left + 3;
+    const int span = static_cast<int>(std::floor(reach));
+    for (std::size_t r : ring) {
+        const int y = static_cast<int>(r / ring_columns) - 1 + b.top, x = static_cast<int>(r % ring_columns) - 1 + b.left;
+        for (int di = -span; di <= span; di++)
+            for (int dj = -span; dj <= span; dj++) {
+                const int i = y + di, j = x + dj;
+                if (i >= b.top && i <= b.bottom && j >= b.left && j <= b.right &&
+                    static_cast<double>(di * di + dj * dj) <= reach * reach)
+                    out[at(i, j, columns)] = 1;
+            }
+    }
+}
+
+} // namespace
+
 std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cells, int rows, int columns,
                                             const std::vector<std::size_t> &ends, double radius, double pixel)
 {
-    std::vector<std::uint8_t> inside(cells.size(), 1);
+    if (ends.empty())
+        return std::vector<std::uint8_t>(cells.size(), 1);
+    return footprint_of_ends(cells, rows, columns, ends, radius, pixel, SiteMap(cells, rows, columns));
+}
+
+std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cells, int rows, int columns,
+                                            const std::vector<std::size_t> &ends, double radius, double pixel,
+                                            const SiteMap &to_line)
+{
+    std::vector<std::uint8_t> inside = filled<std::uint8_t>(cells.size(), 1);
     if (ends.empty())
         return inside;
     const PixelBox b = lines_box(cells, rows, columns);
     const auto in_box = [&](int i, int j) { return i >= b.top && i <= b.bottom && j >= b.left && j <= b.right; };
     const double r2 = radius * radius;
-
-    // The dilation: pixels within the radius of a line. Inside the lines'
-    // rectangle, those beyond it are where a free disc may sit.
-    std::vector<std::uint8_t> line(cells.size());
-    for (std::size_t k = 0; k < cells.size(); k++)
-        line[k] = cells[k] != tolvane::EMPTY;
-    const NearestSites to_line = nearest_sites(line, rows, columns);
-    std::vector<std::uint8_t> free(cells.size(), 0);
-    bool any_free = false;
-    for (int i = b.top; i <= b.bottom; i++)
-        for (int j = b.left; j <= b.right; j++) {
-            const std::size_t k = at(i, j, columns);
-            if (static_cast<double>(to_line.squared[k]) > r2) {
-                free[k] = 1;
-                any_free = true;
-            }
-        }
-    // The erosion: a pixel within the radius of such a free centre is left out.
-    std::vector<std::uint8_t> out(cells.size(), 0);
-    if (any_free) {
-        const NearestSites to_free = nearest_sites(free, rows, columns);
-        for (int i = b.top; i <= b.bottom; i++)
-            for (int j = b.left; j <= b.right; j++) {
-                const std::size_t k = at(i, j, columns);
-                out[k] = to_free.squared[k] >= 0 && static_cast<double>(to_free.squared[k]) <= r2 && !line[k];
-            }
-    }
-    // Beyond the rectangle lies open ground too: every pixel of the ring around it
-    // (on the grid or past its edge) farther than 2 cells from every line leaves
-    // out what lies within 2 pixels of it (and within the radius), so that
-    // the strip between the rectangle's edge and lines that stop a few pixels
-    // short of it (a sliver of nodata along a warped DEM's edge) is left out
-    // where open ends border it. Between lines that run off the rectangle no open
-    // end borders it: it is given back below.
-    const double ring_reach = std::min(radius, 2 * pixel);
-    const int ring_rows = b.bottom - b.top + 3, ring_columns = b.right - b.left + 3;
-    std::vector<std::uint8_t> ring_line(static_cast<std::size_t>(ring_rows) * ring_columns, 0);
-    for (int i = b.top; i <= b.bottom; i++)
-        for (int j = b.left; j <= b.right; j++)
-            ring_line[at(i - b.top + 1, j - b.left + 1, ring_columns)] = line[at(i, j, columns)];
-    const NearestSites ring_to_line = nearest_sites(ring_line, ring_rows, ring_columns);
-    std::vector<std::uint8_t> ring_free(ring_line.size(), 0);
-    bool any_ring = false;
-    for (int i = 0; i < ring_rows; i++)
-        for (int j = 0; j < ring_columns; j++)
-            if (i == 0 || j == 0 || i == ring_rows - 1 || j == ring_columns - 1) {
-                const std::size_t k = at(i, j, ring_columns);
-                ring_free[k] = ring_to_line.squared[k] < 0 || ring_to_line.squared[k] > 4;
-                any_ring = any_ring || ring_free[k];
-            }
-    if (!any_free && !any_ring)
-        return inside;
-    if (any_ring) {
-        const NearestSites to_ring = nearest_sites(ring_free, ring_rows, ring_columns);
-        for (int i = b.top; i <= b.bottom; i++)
-            for (int j = b.left; j <= b.right; j++) {
-                const std::int64_t d = to_ring.squared[at(i - b.top + 1, j - b.left + 1, ring_columns)];
-                if (d >= 0 && static_cast<double>(d) <= ring_reach * ring_reach && !line[at(i, j, columns)])
-                    out[at(i, j, columns)] = 1;
-            }
-    }
-    // Broad flats inside the area are reached too, through a mouth between two
-    // lines wider than the disc. What lies beyond the edge of the mapped area is
-    // broad and near it: pixels farther than twice the radius from any line, or
-    // the edge of the lines' rectangle. Left out is only what lies within three
-    // radii of those. Broad is judged with a radius of at least one pixel of the
-    // grid asked for, whatever the cells the lines are burned in: on a finer
-    // grid, the sea floor between dense lines would be left out. (Two pixels
-    // gave back the coast's inlets, whose bands then leaked.)
+    // Broad is judged with a radius of at least one pixel of the grid asked for,
+    // whatever the cells the lines are burned in: on a finer grid, the sea floor
+    // between dense lines would be left out. (Two pixels gave back the coast's
+    // inlets, whose bands then leaked.)
     const double flat = std::max(radius, pixel);
     const double core = 2 * flat, reach = 3 * flat;
-    std::vector<std::uint8_t> far_from_lines(cells.size(), 0);
-    for (int i = b.top; i <= b.bottom; i++)
+    // The rows of the lines' rectangle, in slices.
+    const auto box_rows = [&b](const std::function<void(int i)> &row) {
+        in_slices(static_cast<std::size_t>(b.bottom - b.top + 1), LEAST_ROWS, [&](std::size_t from, std::size_t to) {
+            for (std::size_t i = from; i < to; i++)
+                row(b.top + static_cast<int>(i));
+        });
+    };
+
+    // The dilation: pixels within the radius of a line. Inside the lines'
+    // rectangle, those beyond it are where a free disc may sit. Broad flats
+    // inside the area are reached too, through a mouth between two lines wider
+    // than the disc. What lies beyond the edge of the mapped area is broad and
+    // near it: pixels farther than twice the (flat) radius from any line, or the
+    // edge of the lines' rectangle. Left out is only what lies within three
+    // radii of those.
+    // The scratch grids come fresh from uncleared() (huge pages), cleared where
+    // they are read before being written.
+    const std::size_t n = cells.size();
+    std::unique_ptr<std::uint8_t[]> free = uncleared<std::uint8_t>(n), far_from_lines = uncleared<std::uint8_t>(n);
+    std::fill(free.get(), free.get() + n, std::uint8_t{0});
+    std::fill(far_from_lines.get(), far_from_lines.get() + n, std::uint8_t{0});
+    std::atomic<bool> any_free{false};
+    box_rows([&](int i) {
+        bool found = false;
         for (int j = b.left; j <= b.right; j++) {
             const std::size_t k = at(i, j, columns);
-            far_from_lines[k] = static_cast<double>(to_line.squared[k]) > core * core;
+            const double d = static_cast<double>(to_line.squared(k));
+            if (d > r2) {
+                free[k] = 1;
+                found = true;
+            }
+            far_from_lines[k] = d > core * core;
         }
-    const NearestSites to_far = nearest_sites(far_from_lines, rows, columns);
-    for (int i = b.top; i <= b.bottom; i++)
+        if (found)
+            any_free = true;
+    });
+    const std::vector<std::size_t> ring = open_ring(cells, columns, b);
+    if (!any_free && ring.empty())
+        return inside;
+    // The erosion: a pixel within the radius of such a free centre is left out.
+    std::unique_ptr<std::uint8_t[]> out = uncleared<std::uint8_t>(n);
+    {
+        const std::unique_ptr<std::uint16_t[]> vertical = uncleared<std::uint16_t>(n);
+        if (any_free)
+            dilate(free.get(), rows, columns, r2, out.get(), vertical.get());
+        else
+            std::fill(out.get(), out.get() + n, std::uint8_t{0});
+        dilate(far_from_lines.get(), rows, columns, reach * reach, free.get(), vertical.get());
+    }
+    far_from_lines.reset();
+    const std::unique_ptr<std::uint8_t[]> near_far = std::move(free);
+    // Beyond the rectangle lies open ground too: what lies within 2 pixels (and
+    // the radius) of a cell of the ring around it that is farther than 2 cells
+    // from every line is left out, so that the strip between the rectangle's edge
+    // and lines that stop a few pixels short of it (a sliver of nodata along a
+    // warped DEM's edge) is left out where open ends border it. Between lines
+    // that run off the rectangle no open end borders it: it is given back below.
+    leave_out_near_ring(ring, std::min(radius, 2 * pixel), b, columns, out.get());
+    box_rows([&](int i) {
         for (int j = b.left; j <= b.right; j++) {
             const std::size_t k = at(i, j, columns);
             const int edge = std::min(std::min(i - b.top, b.bottom - i), std::min(j - b.left, b.right - j)) + 1;
-            const bool near_far = to_far.squared[k] >= 0 && static_cast<double>(to_far.squared[k]) <= reach * reach;
-            if (out[k] && !near_far && edge > reach)
-                out[k] = 0;
+            out[k] = out[k] && cells[k] == tolvane::EMPTY && (near_far[k] || !(edge > reach));
         }
+    });
 
     // Areas left out (8-connected), each kept out only when an open end borders it.
-    std::vector<int> area(cells.size(), -1);
+    std::unique_ptr<int[]> area = uncleared<int>(n);
+    std::fill(area.get(), area.get() + n, -1);
     std::vector<std::uint8_t> bordered;
     std::vector<std::size_t> stack;
     for (int i = b.top; i <= b.bottom; i++)
@@ -327,7 +699,8 @@ double gap_distance(double spacing) { return std::clamp(spacing, 4.0, 8.0); }
 
 std::vector<std::uint8_t> grown_by_one_pixel(const std::vector<std::uint8_t> &inside, int rows, int columns)
 {
-    std::vector<std::uint8_t> grown = inside;
+    std::vector<std::uint8_t> grown = filled<std::uint8_t>(inside.size(), 0);
+    std::copy(inside.begin(), inside.end(), grown.begin());
     for (int i = 0; i < rows; i++)
         for (int j = 0; j < columns; j++) {
             if (inside[at(i, j, columns)])

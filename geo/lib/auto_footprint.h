@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace tolvane::geo {
@@ -22,6 +23,68 @@ struct NearestSites {
     std::vector<std::int64_t> site;
 };
 NearestSites nearest_sites(const std::vector<std::uint8_t> &site, int rows, int columns);
+
+// The same nearest site of every pixel (the same one on ties), in 4 bytes a
+// pixel (8 on grids of 2^31 pixels or more), written once without clearing, on
+// several threads (PassThreads). One map of the contour pixels serves the
+// contour spacing, the drawn footprint and the wall of a window, as long as its
+// cells do not change; compute() takes other sites into the same memory.
+class SiteMap {
+public:
+    // 8-byte indices on every grid (the tests' way to reach them, and the
+    // arithmetic in doubles that goes with them), or only where 4 do not fit.
+    enum class Width { fit, wide };
+
+    SiteMap() = default;
+    // Sites: the contour pixels (cells[k] != tolvane::EMPTY).
+    SiteMap(const std::vector<std::int32_t> &cells, int rows, int columns) { compute(cells, rows, columns); }
+    void compute(const std::vector<std::int32_t> &cells, int rows, int columns, Width width = Width::fit);
+    // Sites: the pixels where site[k] != 0.
+    void compute(const std::vector<std::uint8_t> &site, int rows, int columns, Width width = Width::fit);
+
+    int rows() const { return rows_; }
+    int columns() const { return columns_; }
+    bool empty() const { return rows_ == 0; }
+    // The index of the nearest site of pixel k (row * columns + column); -1
+    // when the grid holds none.
+    std::int64_t site(std::size_t k) const { return narrow_ ? narrow_[k] : wide_[k]; }
+    // The squared distance to it; -1 when the grid holds no site.
+    std::int64_t squared(std::size_t k) const
+    {
+        if (narrow_) { // one 32-bit division for the row and column of both
+            const std::int32_t s = narrow_[k];
+            if (s < 0)
+                return -1;
+            const auto c = static_cast<std::uint32_t>(columns_), p = static_cast<std::uint32_t>(k),
+                       q = static_cast<std::uint32_t>(s);
+            const std::int64_t di = static_cast<std::int64_t>(p / c) - q / c, dj = static_cast<std::int64_t>(p % c) - q % c;
+            return di * di + dj * dj;
+        }
+        const std::int64_t s = wide_[k];
+        if (s < 0)
+            return -1;
+        const std::int64_t c = columns_, p = static_cast<std::int64_t>(k);
+        const std::int64_t di = p / c - s / c, dj = p % c - s % c;
+        return di * di + dj * dj;
+    }
+    // Forgets the sites and gives the memory back.
+    void clear();
+
+private:
+    template <typename Index, typename IsSite> void fill(Index *out, IsSite is_site);
+    template <typename IsSite> void compute_sites(int rows, int columns, Width width, IsSite is_site);
+
+    int rows_ = 0, columns_ = 0;
+    std::size_t size_ = 0; // cells allocated
+    std::unique_ptr<std::int32_t[]> narrow_;
+    std::unique_ptr<std::int64_t[]> wide_;
+};
+
+// 1 for every pixel within a distance of sqrt(squared) of a pixel where
+// site[k] != 0 (its squared distance, as a double, at most `squared`), 0
+// elsewhere: a dilation by a disc, without finding which site is the nearest.
+std::vector<std::uint8_t> within_distance(const std::vector<std::uint8_t> &site, int rows, int columns,
+                                          double squared);
 
 // The rectangle of rows and columns that holds contour pixels (empty when none).
 struct PixelBox {
@@ -44,6 +107,8 @@ std::vector<std::uint8_t> within_lines_extent(const std::vector<std::int32_t> &c
 // pixel, of the distance between the two contour pixels a border separates when
 // their levels differ. 0 when the grid holds fewer than two levels.
 double contour_spacing(const std::vector<std::int32_t> &cells, int rows, int columns);
+// The same with the map of the contour pixels of these cells.
+double contour_spacing(const std::vector<std::int32_t> &cells, int rows, int columns, const SiteMap &lines);
 
 // Line ends that stop in the open: the ends of line_ends() farther than one pixel
 // from the lines' extent (an end on it runs off the data, as at the grid's edge).
@@ -76,6 +141,10 @@ std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int r
 // grid asked for in cells of this one (the oversampling factor).
 std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cells, int rows, int columns,
                                             const std::vector<std::size_t> &ends, double radius, double pixel = 1);
+// The same with the map of the contour pixels of these cells.
+std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cells, int rows, int columns,
+                                            const std::vector<std::size_t> &ends, double radius, double pixel,
+                                            const SiteMap &lines);
 
 // The radius footprint_of_ends is given by default: the contour spacing, at
 // least 2 pixels, so that the edge runs from end to end where the lines reach

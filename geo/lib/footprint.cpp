@@ -2,6 +2,7 @@
 #include "footprint.h"
 
 #include "auto_footprint.h"
+#include "parallel.h"
 
 #include "failure.h"
 #include "grid.h"
@@ -9,6 +10,7 @@
 #include <tolvane/tolvane.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -196,23 +198,35 @@ std::vector<std::uint8_t> footprint_of_lines(const std::vector<std::int32_t> &ce
 long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
                        const std::vector<std::uint8_t> &inside)
 {
+    SiteMap lines;
+    return wall_outside(cells, rows, columns, inside, lines);
+}
+
+long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
+                       const std::vector<std::uint8_t> &inside, SiteMap &lines)
+{
     const std::size_t n = cells.size();
     bool any_outside = false, any_line = false;
-    std::vector<std::uint8_t> line(n);
-    for (std::size_t k = 0; k < n; k++) {
-        line[k] = cells[k] != tolvane::EMPTY;
-        any_line = any_line || line[k];
-        any_outside = any_outside || (inside[k] == 0 && !line[k]);
+    for (std::size_t k = 0; k < n && !(any_outside && any_line); k++) {
+        const bool line = cells[k] != tolvane::EMPTY;
+        any_line = any_line || line;
+        any_outside = any_outside || (inside[k] == 0 && !line);
     }
     if (!any_outside || !any_line)
         return 0;
-    const NearestSites nearest = nearest_sites(line, rows, columns);
-    long long walled = 0;
-    for (std::size_t k = 0; k < n; k++)
-        if (inside[k] == 0 && !line[k]) {
-            cells[k] = cells[static_cast<std::size_t>(nearest.site[k])];
-            walled++;
-        }
+    if (lines.empty())
+        lines.compute(cells, rows, columns);
+    // The walled pixels are never contour pixels: no slice reads what another writes.
+    std::atomic<long long> walled{0};
+    in_slices(n, 1 << 16, [&](std::size_t from, std::size_t to) {
+        long long mine = 0;
+        for (std::size_t k = from; k < to; k++)
+            if (inside[k] == 0 && cells[k] == tolvane::EMPTY) {
+                cells[k] = cells[static_cast<std::size_t>(lines.site(k))];
+                mine++;
+            }
+        walled += mine;
+    });
     return walled;
 }
 

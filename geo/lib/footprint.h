@@ -29,6 +29,11 @@ std::vector<std::uint8_t> footprint_of_lines(const std::vector<std::int32_t> &ce
 // level; a footprint covering every pixel changes nothing.
 long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
                        const std::vector<std::uint8_t> &inside);
+// The same with the map of the contour pixels of these cells, computed into
+// `lines` when it is empty.
+class SiteMap;
+long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
+                       const std::vector<std::uint8_t> &inside, SiteMap &lines);
 
 // Empties (tolvane::EMPTY, written as nodata) every cell outside the footprint.
 void clear_outside(std::vector<std::int32_t> &cells, const std::vector<std::uint8_t> &inside);

@@ -38,4 +38,16 @@ Dataset memory_raster(int columns, int rows, GDALDataType type)
     return ds;
 }
 
+Dataset memory_raster_over(std::int32_t *cells, int columns, int rows)
+{
+    Dataset ds(GDALCreate(GDALGetDriverByName("MEM"), "", columns, rows, 0, GDT_Int32, nullptr));
+    char pointer[64];
+    std::snprintf(pointer, sizeof pointer, "DATAPOINTER=%p", static_cast<void *>(cells));
+    char *options[] = {pointer, nullptr};
+    if (!ds || GDALAddBand(ds.get(), GDT_Int32, options) != CE_None)
+        throw Failure("cannot burn onto a grid of " + std::to_string(rows) + " rows and " + std::to_string(columns) +
+                      " columns: " + gdal_reason());
+    return ds;
+}
+
 } // namespace tolvane::geo

@@ -2,6 +2,7 @@
 #ifndef TOLVANE_GEO_GDAL_HANDLES_H
 #define TOLVANE_GEO_GDAL_HANDLES_H
 
+#include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -53,6 +54,11 @@ std::string exact(double value);
 
 // An in-memory raster of one band, placed like `grid` is described by the caller.
 Dataset memory_raster(int columns, int rows, GDALDataType type);
+
+// An in-memory Int32 raster of one band whose cells are `cells` (rows x
+// columns, row after row), which it neither copies nor frees: what GDAL
+// writes into it lands there.
+Dataset memory_raster_over(std::int32_t *cells, int columns, int rows);
 
 } // namespace tolvane::geo
 

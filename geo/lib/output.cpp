@@ -407,6 +407,7 @@ struct ProductWriter::Impl {
     long long clamped = 0, nodata_in_data = 0;
 
     template <typename T, typename V> void write(int row, int column, int rows, int columns, const V *cells);
+    template <typename T, typename V> void convert(const V *cells, std::size_t n, T *out);
     template <typename V> void write_as_type(int row, int column, int rows, int columns, const V *cells);
 };
 
@@ -431,14 +432,38 @@ ProductWriter::ProductWriter(const ProductRequest &p, const Grid &grid, const Le
 ProductWriter::~ProductWriter() = default;
 
 // The altitudes in the output type: scaled back, rounded for integer types and
-// clamped to them; cells the core left empty become nodata.
+// clamped to them; cells the core left empty become nodata. Converted and
+// handed to GDAL a band of rows at a time, so that no copy of the whole grid is
+// made.
 template <typename T, typename V>
 void ProductWriter::Impl::write(int row, int column, int rows, int columns, const V *cells)
 {
+    // Whole rows of blocks a band, so that each block is complete when written.
+    int block_columns = 0, block_rows = 0;
+    GDALGetBlockSize(GDALGetRasterBand(ds.get(), 1), &block_columns, &block_rows);
+    block_rows = std::max(block_rows, 1);
+    const int blocks = std::max(1, (1 << 21) / std::max(columns, 1) / block_rows);
+    const int band = std::clamp(blocks * block_rows, 1, std::max(rows, 1));
+    std::vector<T> out(static_cast<std::size_t>(band) * static_cast<std::size_t>(columns));
+    for (int first = 0, count = 0; first < rows; first += count) {
+        // To the end of a row of blocks of the file, wherever the window starts,
+        // or to the window's end.
+        count = std::min(band, rows - first);
+        const long long end = (static_cast<long long>(row) + first + count) / block_rows * block_rows;
+        if (first + count < rows && end > static_cast<long long>(row) + first)
+            count = static_cast<int>(end - row - first);
+        convert(cells + static_cast<std::size_t>(first) * columns, static_cast<std::size_t>(count) * columns,
+                out.data());
+        if (GDALRasterIO(GDALGetRasterBand(ds.get(), 1), GF_Write, column, row + first, columns, count, out.data(),
+                         columns, count, gdal_type(p.type), 0, 0) != CE_None)
+            throw Failure("cannot write " + p.output + ": " + gdal_reason());
+    }
+}
+
+template <typename T, typename V> void ProductWriter::Impl::convert(const V *cells, std::size_t n, T *out)
+{
     const bool integer = p.type != OutputType::Float32;
     const T none = static_cast<T>(nodata);
-    const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
-    std::vector<T> out(n);
     for (std::size_t k = 0; k < n; k++) {
         if (std::is_integral_v<V> ? cells[k] == tolvane::EMPTY : std::isnan(static_cast<double>(cells[k]))) {
             out[k] = none;
@@ -455,9 +480,6 @@ void ProductWriter::Impl::write(int row, int column, int rows, int columns, cons
         if (out[k] == none)
             nodata_in_data++;
     }
-    if (GDALRasterIO(GDALGetRasterBand(ds.get(), 1), GF_Write, column, row, columns, rows, out.data(), columns, rows,
-                     gdal_type(p.type), 0, 0) != CE_None)
-        throw Failure("cannot write " + p.output + ": " + gdal_reason());
 }
 
 // The cells in the product's type.

@@ -107,28 +107,8 @@ std::vector<double> aggregate(const std::int32_t *fine, int rows, int columns, i
                        [](std::int32_t v) { return v == tolvane::EMPTY ? NAN : static_cast<double>(v); });
         return out;
     }
-    if (how == Aggregation::tent) {
-        std::vector<double> weight(n);
-        for (int k = 0; k < n; k++)
-            weight[k] = 1 - 2 * std::fabs((k + 0.5) / n - 0.5);
-        std::vector<double> sum(out_columns), total(out_columns);
-        for (int i = 0; i < out_rows; i++) {
-            std::fill(sum.begin(), sum.end(), 0.0);
-            std::fill(total.begin(), total.end(), 0.0);
-            for (int a = 0; a < n; a++) {
-                const std::int32_t *row = fine + static_cast<std::size_t>(i * n + a) * columns;
-                for (int j = 0; j < columns; j++)
-                    if (row[j] != tolvane::EMPTY) {
-                        const double w = weight[a] * weight[j % n];
-                        sum[j / n] += w * row[j];
-                        total[j / n] += w;
-                    }
-            }
-            for (int j = 0; j < out_columns; j++)
-                out[static_cast<std::size_t>(i) * out_columns + j] = total[j] > 0 ? sum[j] / total[j] : NAN;
-        }
-        return out;
-    }
+    if (how == Aggregation::tent)
+        return aggregate_spread(fine, rows, columns, 0, 0, rows, columns, n, how);
     // GDAL's downsampling in RasterIO, on the cells where they are (no copy).
     char name[160];
     std::snprintf(name, sizeof name, "MEM:::DATAPOINTER=%p,PIXELS=%d,LINES=%d,BANDS=1,DATATYPE=Int32",
@@ -161,6 +141,51 @@ std::vector<double> aggregate(const std::int32_t *fine, int rows, int columns, i
     for (double &v : out)
         if (v == tolvane::EMPTY)
             v = NAN;
+    return out;
+}
+
+std::vector<double> aggregate_spread(const std::int32_t *part, int part_rows, int part_columns, int top, int left,
+                                     int rows, int columns, int n, Aggregation how)
+{
+    // The cell of the part that each row and column of the grid shows.
+    const auto from = [](int k, int offset, int size) { return std::clamp(k - offset, 0, size - 1); };
+    if (how != Aggregation::tent || n == 1) {
+        if (top == 0 && left == 0 && part_rows == rows && part_columns == columns)
+            return aggregate(part, rows, columns, n, how);
+        std::vector<std::int32_t> full(static_cast<std::size_t>(rows) * columns);
+        for (int i = 0; i < rows; i++) {
+            const std::int32_t *row = part + static_cast<std::size_t>(from(i, top, part_rows)) * part_columns;
+            for (int j = 0; j < columns; j++)
+                full[static_cast<std::size_t>(i) * columns + j] = row[from(j, left, part_columns)];
+        }
+        return aggregate(full.data(), rows, columns, n, how);
+    }
+    const int out_rows = rows / n, out_columns = columns / n;
+    std::vector<double> out(static_cast<std::size_t>(out_rows) * out_columns);
+    std::vector<double> weight(n);
+    for (int k = 0; k < n; k++)
+        weight[k] = 1 - 2 * std::fabs((k + 0.5) / n - 0.5);
+    std::vector<int> column_of(static_cast<std::size_t>(columns));
+    for (int j = 0; j < columns; j++)
+        column_of[j] = from(j, left, part_columns);
+    std::vector<double> sum(out_columns), total(out_columns);
+    for (int i = 0; i < out_rows; i++) {
+        std::fill(sum.begin(), sum.end(), 0.0);
+        std::fill(total.begin(), total.end(), 0.0);
+        for (int a = 0; a < n; a++) {
+            const std::int32_t *row = part + static_cast<std::size_t>(from(i * n + a, top, part_rows)) * part_columns;
+            for (int j = 0; j < columns; j++) {
+                const std::int32_t v = row[column_of[j]];
+                if (v != tolvane::EMPTY) {
+                    const double w = weight[a] * weight[j % n];
+                    sum[j / n] += w * v;
+                    total[j / n] += w;
+                }
+            }
+        }
+        for (int j = 0; j < out_columns; j++)
+            out[static_cast<std::size_t>(i) * out_columns + j] = total[j] > 0 ? sum[j] / total[j] : NAN;
+    }
     return out;
 }
 

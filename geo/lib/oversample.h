@@ -56,6 +56,14 @@ int auto_oversample(double spacing, double cells);
 std::vector<double> aggregate(const std::int32_t *fine, int rows, int columns, int n,
                               Aggregation how = Aggregation::mean);
 
+// aggregate() of the grid of rows x columns cells (multiples of n) that holds
+// the part_rows x part_columns cells `part` at (top, left) and continues them
+// beyond their edges (each cell outside takes the nearest cell of the part along
+// rows and columns): the tent reads the part where it is, the other
+// aggregations a copy of the whole grid.
+std::vector<double> aggregate_spread(const std::int32_t *part, int part_rows, int part_columns, int top, int left,
+                                     int rows, int columns, int n, Aggregation how = Aggregation::mean);
+
 // The footprint `inside` (1 inside, 0 outside; `columns` pixels a row) on the
 // grid n times finer, for the cells [row, row + rows) x [column, column +
 // columns) of that grid, as the footprint wall takes it: a fine cell is inside

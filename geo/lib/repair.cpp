@@ -7,12 +7,15 @@
 // steep, a sheet edge moved by a reprojection).
 #include "repair.h"
 
+#include "parallel.h"
+
 #include <tolvane/tolvane.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <deque>
+#include <mutex>
 
 namespace tolvane::geo {
 
@@ -91,19 +94,20 @@ public:
         // The continuing pixels lie on the ring around the 3 x 3 block: one way out
         // when they form one run of touching pixels.
         int groups = 0;
-        std::vector<int> group(static_cast<std::size_t>(ways), -1);
+        int group[16], stack[16];
+        std::fill(group, group + ways, -1);
         for (int a = 0; a < ways; a++) {
             if (group[a] >= 0)
                 continue;
-            std::vector<int> stack{a};
+            int top = 0;
+            stack[top++] = a;
             group[a] = groups;
-            while (!stack.empty()) {
-                const int b = stack.back();
-                stack.pop_back();
+            while (top > 0) {
+                const int b = stack[--top];
                 for (int c = 0; c < ways; c++)
                     if (group[c] < 0 && std::abs(way[b][0] - way[c][0]) <= 1 && std::abs(way[b][1] - way[c][1]) <= 1) {
                         group[c] = groups;
-                        stack.push_back(c);
+                        stack[top++] = c;
                     }
             }
             groups++;
@@ -221,12 +225,24 @@ private:
 std::vector<std::size_t> line_ends(const std::vector<std::int32_t> &cells, int rows, int columns)
 {
     // Lines only reads; it holds a reference it may write through, never used here.
-    Lines lines(const_cast<std::vector<std::int32_t> &>(cells), rows, columns);
+    const Lines lines(const_cast<std::vector<std::int32_t> &>(cells), rows, columns);
+    // Slices of rows, their ends put together in order.
+    std::vector<std::pair<std::size_t, std::vector<std::size_t>>> found;
+    std::mutex slices;
+    in_slices(static_cast<std::size_t>(rows), 16, [&](std::size_t from, std::size_t to) {
+        std::vector<std::size_t> ends;
+        for (int i = static_cast<int>(from); i < static_cast<int>(to); i++)
+            for (int j = 0; j < columns; j++)
+                if (lines.at(i, j) != tolvane::EMPTY && lines.is_end(i, j))
+                    ends.push_back(static_cast<std::size_t>(i) * columns + j);
+        const std::lock_guard<std::mutex> lock(slices);
+        found.emplace_back(from, std::move(ends));
+    });
+    std::sort(found.begin(), found.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
     std::vector<std::size_t> ends;
-    for (int i = 0; i < rows; i++)
-        for (int j = 0; j < columns; j++)
-            if (lines.at(i, j) != tolvane::EMPTY && lines.is_end(i, j))
-                ends.push_back(static_cast<std::size_t>(i) * columns + j);
+    for (const auto &f : found)
+        ends.insert(ends.end(), f.second.begin(), f.second.end());
     return ends;
 }
 
@@ -235,8 +251,9 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
     Repairs report;
     Lines lines(cells, rows, columns);
 
+    // The ends in row-major order, with their indices in cells to find them by.
     std::vector<End> ends;
-    std::vector<int> end_at(cells.size(), -1);
+    std::vector<std::size_t> end_at;
     for (int i = 0; i < rows; i++)
         for (int j = 0; j < columns; j++) {
             // A line that reaches the grid's edge, or the empty pixel along it that
@@ -247,7 +264,7 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
             End e{i, j, lines.at(i, j), 0, 0};
             if (!lines.direction(i, j, e.di, e.dj))
                 continue;
-            end_at[static_cast<std::size_t>(i) * columns + j] = static_cast<int>(ends.size());
+            end_at.push_back(static_cast<std::size_t>(i) * columns + j);
             ends.push_back(e);
         }
     report.open_ends = static_cast<int>(ends.size());
@@ -258,9 +275,12 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
     const int reach = static_cast<int>(std::floor(max_gap));
     for (int a = 0; a < static_cast<int>(ends.size()); a++) {
         const End &e = ends[a];
-        for (int y = std::max(0, e.i - reach); y <= std::min(rows - 1, e.i + reach); y++)
-            for (int x = std::max(0, e.j - reach); x <= std::min(columns - 1, e.j + reach); x++) {
-                const int b = end_at[static_cast<std::size_t>(y) * columns + x];
+        for (int y = std::max(0, e.i - reach); y <= std::min(rows - 1, e.i + reach); y++) {
+            const std::size_t row = static_cast<std::size_t>(y) * columns;
+            const auto first = std::lower_bound(end_at.begin(), end_at.end(), row + std::max(0, e.j - reach));
+            const auto last = std::upper_bound(first, end_at.end(), row + std::min(columns - 1, e.j + reach));
+            for (auto found = first; found != last; ++found) {
+                const int b = static_cast<int>(found - end_at.begin());
                 if (b <= a || ends[b].level != e.level)
                     continue;
                 const End &f = ends[b];
@@ -272,6 +292,7 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
                     continue;
                 pairs.push_back({d, 2 - ca - cb, static_cast<std::size_t>(a), static_cast<std::size_t>(b)});
             }
+        }
     }
     std::sort(pairs.begin(), pairs.end(), joined_before);
 

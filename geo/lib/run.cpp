@@ -6,6 +6,7 @@
 #include "grid.h"
 #include "levels.h"
 #include "output.h"
+#include "timing.h"
 #include "windows.h"
 
 #include <algorithm>
@@ -67,8 +68,9 @@ std::string explain(const tolvane::Error &e, const Grid &g, const LevelTable &t)
     }
 }
 
-tolvane::Result run_core(const Request &q, const std::vector<std::int32_t> &cells, const Grid &g,
-                         const LevelTable &t, const Part &part)
+// The core in `cells`, which hold its result afterwards.
+tolvane::Result run_core(const Request &q, std::vector<std::int32_t> &cells, const Grid &g, const LevelTable &t,
+                         const Part &part)
 {
     tolvane::Options core;
     core.smoothing = q.core.smoothing;
@@ -82,7 +84,7 @@ tolvane::Result run_core(const Request &q, const std::vector<std::int32_t> &cell
     };
     core.cancel = &stop;
     try {
-        return tolvane::elevation(cells.data(), g.rows, g.columns, t.levels, core);
+        return tolvane::elevation_in_place(cells.data(), g.rows, g.columns, t.levels, core);
     } catch (const tolvane::Error &e) {
         if (e.kind() == tolvane::ErrorKind::cancelled)
             throw Cancelled();
@@ -140,15 +142,16 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     Computed c;
     std::vector<std::uint8_t> visible(static_cast<std::size_t>(area_rows) * area_columns, 0);
     std::size_t ends_left = 0;
-    const BurnWindow burn = [&](const Block &b, std::int32_t *cells) {
+    // The prepared cells themselves go to the core, which works in them.
+    const BurnCells burn = [&](const Block &b) {
         Window w = source.prepare(r0 * n + b.row, c0 * n + b.column, b.rows, b.columns);
-        std::copy(w.cells.begin(), w.cells.end(), cells);
         for (int i = 0; i < b.rows; i++)
             for (int j = 0; j < b.columns; j++)
                 if (w.shown.empty() || w.shown[static_cast<std::size_t>(i) * b.columns + j])
                     visible[static_cast<std::size_t>((b.row + i) / n) * area_columns + (b.column + j) / n] = 1;
         ends_left += open_ends(w.cells, b.rows, b.columns).size();
         account(c.prepared, w);
+        return std::move(w.cells);
     };
     WindowedRun run;
     run.rows = area_rows * n;
@@ -179,19 +182,28 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     }
     if (stop)
         throw Cancelled();
+    step_done("windows");
 
     // The area without its halo; nodata where no burned cell under a pixel is shown.
-    c.cells.resize(static_cast<std::size_t>(rows) * columns);
-    if (run.want_leak_mask)
-        c.leak_mask.resize(c.cells.size());
-    for (int i = 0; i < rows; i++)
-        for (int j = 0; j < columns; j++) {
-            const std::size_t from = static_cast<std::size_t>(row - r0 + i) * area_columns + (column - c0 + j);
-            const std::size_t to = static_cast<std::size_t>(i) * columns + j;
-            c.cells[to] = visible[from] ? r.cells[from] : NAN;
-            if (run.want_leak_mask)
-                c.leak_mask[to] = r.leak_mask[from];
-        }
+    if (r0 == row && c0 == column && area_rows == rows && area_columns == columns) { // no halo: in place
+        c.cells = std::move(r.cells);
+        c.leak_mask = std::move(r.leak_mask);
+        for (std::size_t k = 0; k < c.cells.size(); k++)
+            if (!visible[k])
+                c.cells[k] = NAN;
+    } else {
+        c.cells.resize(static_cast<std::size_t>(rows) * columns);
+        if (run.want_leak_mask)
+            c.leak_mask.resize(c.cells.size());
+        for (int i = 0; i < rows; i++)
+            for (int j = 0; j < columns; j++) {
+                const std::size_t from = static_cast<std::size_t>(row - r0 + i) * area_columns + (column - c0 + j);
+                const std::size_t to = static_cast<std::size_t>(i) * columns + j;
+                c.cells[to] = visible[from] ? r.cells[from] : NAN;
+                if (run.want_leak_mask)
+                    c.leak_mask[to] = r.leak_mask[from];
+            }
+    }
     c.contour_pixels = r.contour_pixels;
     c.off_level_pixels = r.off_level_pixels;
     c.zone_pixels = r.zone_pixels;
@@ -218,6 +230,7 @@ Report windowed(const Request &q, ContourSource &source, Report &r, GDALProgress
         const Part core_run(progress, progress_arg, 0.05, 0.85);
         c = compute(source, q, 0, 0, r.grid.rows, r.grid.columns, 0, GDALScaledProgress, core_run.data());
     }
+    step_done("compute");
     const Window &w = c.prepared;
     r.grid_joins = w.grid_joins;
     r.gap_distance = w.gap_distance / r.oversample;
@@ -237,8 +250,10 @@ Report windowed(const Request &q, ContourSource &source, Report &r, GDALProgress
         const Part writing(progress, progress_arg, 0.85, 1.0);
         writer.write(0, 0, r.grid.rows, r.grid.columns, c.cells.data());
         writer.write_leaks(c.leak_mask);
+        step_done("write");
         writer.commit(GDALScaledProgress, writing.data());
     }
+    step_done("commit");
     written(r, writer);
     return r;
 }
@@ -261,6 +276,7 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
         const Part reading(progress, progress_arg, 0, 0.05);
         source = std::make_unique<ContourSource>(q, GDALScaledProgress, reading.data());
     }
+    step_done("source");
     r.grid = source->grid();
     r.table = source->table();
     r.lines = source->lines();
@@ -268,6 +284,7 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
     r.without_altitude = source->without_altitude();
     r.without_geometry = source->without_geometry();
     r.oversample = source->choose_oversample(q.core.oversample);
+    step_done("choose oversample");
     const double budget = q.core.memory > 0 ? q.core.memory : default_memory_budget();
     const double cells = static_cast<double>(r.grid.rows) * r.grid.columns;
     const tolvane::Levels &l = r.table.levels;
@@ -281,6 +298,7 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
     }
     source.reset();
     ProductWriter writer(q.product, r.grid, r.table);
+    step_done("writer opened");
     r.grid_joins = w.grid_joins;
     r.gap_distance = w.gap_distance;
     r.radius = w.radius;
@@ -289,13 +307,17 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
     r.outside = w.outside;
     r.hidden = w.hidden;
 
+    // What is needed of the burned grid is taken before the core works in it.
+    writer.write_contours(w.cells);
+    const std::size_t ends_left = open_ends(w.cells, r.grid.rows, r.grid.columns).size();
     tolvane::Result result;
     {
         const Part core_run(progress, progress_arg, 0.10, 0.85);
         result = run_core(q, w.cells, r.grid, r.table, core_run);
     }
+    step_done("core");
     if (result.leak_pixels > 0) {
-        r.ends_left = open_ends(w.cells, r.grid.rows, r.grid.columns).size();
+        r.ends_left = ends_left;
         if (q.strict) {
             r.leak_pixels = result.leak_pixels;
             r.zone_pixels = result.zone_pixels;
@@ -303,18 +325,19 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
         }
     }
     if (!w.shown.empty())
-        clear_outside(result.cells, w.shown);
+        clear_outside(w.cells, w.shown);
     found(r, result.contour_pixels, result.off_level_pixels, result.missing_levels, result.zone_pixels,
           result.leak_pixels);
 
     {
         const Part writing(progress, progress_arg, 0.85, 1.0);
-        writer.write(0, 0, r.grid.rows, r.grid.columns, result.cells.data());
-        result.cells = {};
-        writer.write_contours(w.cells);
+        writer.write(0, 0, r.grid.rows, r.grid.columns, w.cells.data());
+        w.cells = {};
         writer.write_leaks(result.leak_mask);
+        step_done("write");
         writer.commit(GDALScaledProgress, writing.data());
     }
+    step_done("commit");
     written(r, writer);
     return r;
 }

@@ -7,8 +7,10 @@
 #include "grid.h"
 #include "levels.h"
 #include "oversample.h"
+#include "parallel.h"
 #include "paths.h"
 #include "repair.h"
+#include "timing.h"
 
 #include <algorithm>
 #include <climits>
@@ -240,8 +242,12 @@ struct ContourSource::Impl {
     // pixels the output shows.
     std::vector<std::uint8_t> grid_inside, grid_shown;
     // The whole grid burned to judge the default repair, kept for the first
-    // prepare() of the whole grid while no join changed the lines.
+    // prepare() of the whole grid while no join changed the lines, with the map
+    // of its contour pixels and their spacing when they were needed.
     mutable std::vector<std::int32_t> whole;
+    mutable SiteMap whole_sites;
+    mutable double whole_spacing = -1;
+    int threads = 0; // of the library's passes over the grid, as the core's
     // Lines: a copy of the layer in memory (reprojected), with the whole altitude
     // the core sees in the field tolvane_level.
     Dataset copy;
@@ -313,19 +319,6 @@ Dataset copy_of(GDALDatasetH source, const std::string &name, const SourceReques
     return copy;
 }
 
-Dataset window_raster(const Grid &g, int row, int column, int rows, int columns)
-{
-    Dataset ds = memory_raster(columns, rows, GDT_Int32);
-    std::array<double, 6> t = geotransform(g, row, column);
-    GDALSetGeoTransform(ds.get(), t.data());
-    if (!g.srs_wkt.empty())
-        GDALSetProjection(ds.get(), g.srs_wkt.c_str());
-    GDALRasterBandH band = GDALGetRasterBand(ds.get(), 1);
-    GDALSetRasterNoDataValue(band, tolvane::EMPTY);
-    GDALFillRaster(band, tolvane::EMPTY, 0);
-    return ds;
-}
-
 } // namespace
 
 // Every feature read once, with GDAL's errors collected: a feature GDAL cannot
@@ -394,7 +387,9 @@ void ContourSource::Impl::open_lines(GDALDatasetH source, const SourceRequest &s
     }
     const std::string wkt = grid_srs(OGR_L_GetSpatialRef(layer), s.path, g, longitude, latitude);
     inspect_lines(layer, s);
+    step_done("inspect lines");
     copy = copy_of(source, name, s, g);
+    step_done("copy lines");
     OGRLayerH lines = GDALDatasetGetLayer(copy.get(), 0);
     layer_name = OGR_L_GetName(lines);
     const int field = s.height_from_z ? -1 : OGR_FD_GetFieldIndex(OGR_L_GetLayerDefn(lines), s.attribute.c_str());
@@ -459,12 +454,20 @@ void ContourSource::Impl::open_lines(GDALDatasetH source, const SourceRequest &s
         // By default, where lines stop in the open, gaps up to the contour spacing
         // are closed on the lines.
         whole = burn_lines(0, 0, grid.rows, grid.columns, nullptr, nullptr);
+        step_done("burn to judge gaps");
         sheet = lines_box(whole, grid.rows, grid.columns);
         if (!open_ends(whole, grid.rows, grid.columns).empty()) {
-            default_gap = tolvane::geo::gap_distance(contour_spacing(whole, grid.rows, grid.columns));
+            whole_sites.compute(whole, grid.rows, grid.columns);
+            whole_spacing = contour_spacing(whole, grid.rows, grid.columns, whole_sites);
+            default_gap = tolvane::geo::gap_distance(whole_spacing);
+            step_done("ends, spacing");
             line_joins = repair_line_gaps(lines, level, default_gap * pixel, pixel, edges(grid)).joins;
-            if (line_joins > 0)
+            step_done("repair lines");
+            if (line_joins > 0) {
                 whole.clear();
+                whole_sites.clear();
+                whole_spacing = -1;
+            }
         }
     }
 }
@@ -472,7 +475,15 @@ void ContourSource::Impl::open_lines(GDALDatasetH source, const SourceRequest &s
 std::vector<std::int32_t> ContourSource::Impl::burn_lines(int row, int column, int rows, int columns,
                                                           GDALProgressFunc progress, void *progress_arg) const
 {
-    Dataset burned = window_raster(fine, row, column, rows, columns);
+    // Burned straight into the cells returned.
+    std::vector<std::int32_t> cells =
+        filled<std::int32_t>(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), tolvane::EMPTY);
+    Dataset burned = memory_raster_over(cells.data(), columns, rows);
+    const std::array<double, 6> t = geotransform(fine, row, column);
+    GDALSetGeoTransform(burned.get(), const_cast<double *>(t.data()));
+    if (!fine.srs_wkt.empty())
+        GDALSetProjection(burned.get(), fine.srs_wkt.c_str());
+    GDALSetRasterNoDataValue(GDALGetRasterBand(burned.get(), 1), tolvane::EMPTY);
     Arguments burn{"-a", "tolvane_level", "-where", "tolvane_level IS NOT NULL", "-l", layer_name};
     GDALRasterizeOptions *rasterize = GDALRasterizeOptionsNew(burn.argv(), nullptr);
     GDALRasterizeOptionsSetProgress(rasterize, progress, progress_arg);
@@ -483,10 +494,7 @@ std::vector<std::int32_t> ContourSource::Impl::burn_lines(int row, int column, i
             throw Cancelled();
         throw Failure("cannot burn the lines of layer '" + layer_name + "': " + gdal_reason());
     }
-    std::vector<std::int32_t> cells(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns));
-    if (GDALRasterIO(GDALGetRasterBand(burned.get(), 1), GF_Read, 0, 0, columns, rows, cells.data(), columns, rows,
-                     GDT_Int32, 0, 0) != CE_None)
-        throw Failure("cannot read the burned grid: " + gdal_reason());
+    burned.reset();
     return cells;
 }
 
@@ -656,6 +664,8 @@ ContourSource::ContourSource(const Request &q, GDALProgressFunc progress, void *
     const LevelRequest &l = q.levels;
     const RepairRequest &r = q.repair;
     impl_->input = s.path;
+    impl_->threads = q.core.threads;
+    const PassThreads threads(q.core.threads);
     impl_->repair = q.repair;
     impl_->footprint = q.footprint;
     const bool mask_file = !q.footprint.mask.empty() && q.footprint.mask != "auto";
@@ -744,6 +754,8 @@ void ContourSource::set_oversample(int n)
     check_size(s.fine.rows, s.fine.columns);
     s.sheet = box_on(s.lines_extent, s.fine);
     s.whole.clear();
+    s.whole_sites.clear();
+    s.whole_spacing = -1;
 }
 const std::vector<long long> &ContourSource::without_altitude() const { return impl_->without_altitude; }
 const std::vector<long long> &ContourSource::without_geometry() const { return impl_->without_geometry; }
@@ -765,7 +777,8 @@ namespace {
 // whole grid, from the box of the whole sheet's contours.
 std::vector<std::uint8_t> within_sheet(const PixelBox &sheet, int row, int column, int rows, int columns)
 {
-    std::vector<std::uint8_t> inside(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), 1);
+    std::vector<std::uint8_t> inside =
+        filled<std::uint8_t>(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), 1);
     if (sheet.empty())
         return inside;
     const int top = sheet.top <= 1 ? 0 : sheet.top, left = sheet.left <= 1 ? 0 : sheet.left;
@@ -786,26 +799,48 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
     const Impl &s = *impl_;
     const bool whole_grid = row == 0 && column == 0 && rows == s.fine.rows && columns == s.fine.columns;
     const double n = s.factor; // distances in pixels of the grid are n times as many burned cells
+    const PassThreads threads(s.threads);
     Window w{row, column, rows, columns, {}, {}, {}, 0, 0, 0, 0, 0, 0};
+    // The map of the contour pixels serves the contour spacing, the drawn
+    // footprint and the wall, computed once while the cells stay as they are.
+    SiteMap lines;
+    double spacing_found = -1;
     if (whole_grid && !s.whole.empty()) {
         w.cells = std::move(s.whole);
         s.whole.clear();
+        lines = std::move(s.whole_sites);
+        s.whole_sites.clear();
+        spacing_found = s.whole_spacing;
+        s.whole_spacing = -1;
     } else {
         w.cells = burn(row, column, rows, columns, progress, progress_arg);
     }
+    step_done("prepare: burn");
+    const auto spacing = [&] {
+        if (spacing_found < 0) {
+            if (lines.empty())
+                lines.compute(w.cells, rows, columns);
+            spacing_found = contour_spacing(w.cells, rows, columns, lines);
+        }
+        return spacing_found;
+    };
 
     // Gaps: the distance given, or the contour spacing where lines stop in the open.
     std::vector<std::size_t> ends = open_ends(w.cells, rows, columns);
     w.gap_distance = n * (s.repair.gaps >= 0 ? s.repair.gaps
                           : ends.empty()     ? 0
                           : s.default_gap > 0 ? s.default_gap
-                                              : tolvane::geo::gap_distance(contour_spacing(w.cells, rows, columns) / n));
+                                              : tolvane::geo::gap_distance(spacing() / n));
     if (w.gap_distance > 0) {
         w.grid_joins = repair_gaps(w.cells, rows, columns, w.gap_distance).joins;
-        if (w.grid_joins > 0)
+        if (w.grid_joins > 0) {
             ends = open_ends(w.cells, rows, columns);
+            lines.clear();
+            spacing_found = -1;
+        }
     }
 
+    step_done("prepare: gaps");
     // The footprint: drawn through the open ends, the convex hull, a file, or none;
     // on a finer grid, that of the grid itself.
     const std::string &mask = s.footprint.mask;
@@ -820,8 +855,8 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
             // its cells, whatever the factor: a floor of 2 pixels of the grid asked
             // for closes the narrow inlets of a coast on the finer grid, where the
             // lines of both shores then open into one empty strip.
-            w.radius = footprint_radius(contour_spacing(w.cells, rows, columns));
-            w.inside = footprint_of_ends(w.cells, rows, columns, ends, w.radius, n);
+            w.radius = footprint_radius(spacing());
+            w.inside = footprint_of_ends(w.cells, rows, columns, ends, w.radius, n, lines);
         }
     } else if (mask == "auto") {
         w.inside = footprint_of_lines(w.cells, rows, columns);
@@ -841,12 +876,15 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
     else
         for (std::size_t k = 0; k < extent.size(); k++)
             w.inside[k] = w.inside[k] && extent[k];
+    step_done("prepare: footprint");
     w.outside = zeros(w.inside);
     if (w.outside == 0) {
         w.inside.clear();
         return w;
     }
-    wall_outside(w.cells, rows, columns, w.inside);
+    wall_outside(w.cells, rows, columns, w.inside, lines);
+    lines.clear();
+    step_done("prepare: wall");
     // A drawn footprint shows the walled pixel next to it too: the lines' ends lie on its edge.
     if (carried) {
         w.shown.assign(w.inside.size(), 1);
@@ -860,6 +898,7 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
         w.shown = mask.empty() || mask == "none" ? grown_by_one_pixel(w.inside, rows, columns) : w.inside;
     }
     w.hidden = zeros(w.shown);
+    step_done("prepare: shown");
     return w;
 }
 

@@ -1,6 +1,7 @@
 #include "windows.h"
 
 #include "failure.h"
+#include "timing.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -87,6 +88,16 @@ std::shared_ptr<Cells> cut(const Cells &cells, const Block &from, const Block &w
     return out;
 }
 
+// The cells the source burns for window w, checked for their number.
+Cells burned(const BurnCells &burn, const Block &w)
+{
+    Cells cells = burn(w);
+    if (cells.size() != static_cast<std::size_t>(w.rows) * static_cast<std::size_t>(w.columns))
+        throw Failure("the source gave " + std::to_string(cells.size()) + " cells for a window of " +
+                      std::to_string(w.rows) + " x " + std::to_string(w.columns));
+    return cells;
+}
+
 // Sizes of `parts` pieces of `length` cells, each a multiple of `factor`
 // (length is one), as equal as that allows.
 std::vector<int> split(int length, int parts, int factor)
@@ -145,6 +156,15 @@ double default_memory_budget()
 
 WindowedResult run_windows(const WindowedRun &run, const BurnWindow &burn)
 {
+    return run_windows(run, BurnCells([&burn](const Block &w) {
+                           Cells cells(static_cast<std::size_t>(w.rows) * w.columns, tolvane::EMPTY);
+                           burn(w, cells.data());
+                           return cells;
+                       }));
+}
+
+WindowedResult run_windows(const WindowedRun &run, const BurnCells &burn)
+{
     const int n = run.factor;
     if (n < 1 || run.rows < n || run.columns < n || run.rows % n != 0 || run.columns % n != 0)
         throw Failure("a grid of " + std::to_string(run.rows) + " x " + std::to_string(run.columns) +
@@ -173,15 +193,21 @@ WindowedResult run_windows(const WindowedRun &run, const BurnWindow &burn)
     if (run.want_leak_mask)
         result.leak_mask.assign(result.cells.size(), 0);
 
-    // The core's result on part (the core's part of window w) into the cells of
-    // the result that `own` holds.
-    auto keep = [&](const tolvane::Result &r, const Block &part, const Block &w, const Block &own) {
-        const std::vector<std::int32_t> full = spread(r.cells, part, w);
-        const std::vector<double> coarse = aggregate(full.data(), w.rows, w.columns, n, run.aggregation);
+    // The core's result `cells` on part (the core's part of window w) into the
+    // cells of the result that `own` holds.
+    auto keep = [&](const Cells &cells, const tolvane::Result &r, const Block &part, const Block &w, const Block &own) {
+        std::vector<double> coarse = aggregate_spread(cells.data(), part.rows, part.columns, part.row - w.row,
+                                                      part.column - w.column, w.rows, w.columns, n, run.aggregation);
         std::vector<std::uint8_t> leaks;
         if (run.want_leak_mask) {
             const std::vector<std::uint8_t> mask = spread(r.leak_mask, part, w);
             leaks = aggregate_any(mask.data(), w.rows, w.columns, n);
+        }
+        if (own.rows == run.rows && own.columns == run.columns) { // the whole grid
+            result.cells = std::move(coarse);
+            if (run.want_leak_mask)
+                result.leak_mask = std::move(leaks);
+            return;
         }
         const int wc = w.columns / n, r0 = (own.row - w.row) / n, c0 = (own.column - w.column) / n;
         for (int i = 0; i < own.rows / n; i++) {
@@ -193,15 +219,19 @@ WindowedResult run_windows(const WindowedRun &run, const BurnWindow &burn)
         }
     };
 
-    // One window: the whole grid, the whole table, the core's own counts.
+    // One window: the whole grid, the whole table, the core's own counts. The
+    // core works in the burned cells and the result is aggregated from there.
     if (whole <= max_cells && table_fits) {
         const Block all{0, 0, run.rows, run.columns};
-        Cells cells(static_cast<std::size_t>(inner.rows) * inner.columns, tolvane::EMPTY);
-        burn(inner, cells.data());
+        Cells cells = burned(burn, inner);
+        step_done("window: burned");
         core.progress = run.progress;
-        const tolvane::Result r = tolvane::elevation(cells.data(), inner.rows, inner.columns, run.levels, core);
+        const tolvane::Result r =
+            tolvane::elevation_in_place(cells.data(), inner.rows, inner.columns, run.levels, core);
+        step_done("window: core");
+        keep(cells, r, inner, all, all);
         cells = Cells();
-        keep(r, inner, all, all);
+        step_done("window: aggregated");
         result.contour_pixels = r.contour_pixels;
         result.off_level_pixels = r.off_level_pixels;
         result.missing_levels = r.missing_levels;
@@ -246,11 +276,7 @@ WindowedResult run_windows(const WindowedRun &run, const BurnWindow &burn)
     // The next window of the source is burned while the core runs this one.
     std::future<std::shared_ptr<Cells>> next;
     Block next_window;
-    auto burn_now = [&burn](Block w) {
-        auto cells = std::make_shared<Cells>(static_cast<std::size_t>(w.rows) * w.columns, tolvane::EMPTY);
-        burn(w, cells->data());
-        return cells;
-    };
+    auto burn_now = [&burn](Block w) { return std::make_shared<Cells>(burned(burn, w)); };
     auto burn_async = [&burn_now](Block w) {
         // GDAL's messages are the caller's to show: on this thread, where they
         // would go to the console, they are kept quiet (a source that fails
@@ -267,7 +293,7 @@ WindowedResult run_windows(const WindowedRun &run, const BurnWindow &burn)
         jobs.pop_front();
         const Block w = with_halo(job.own, job.halo, run.rows, run.columns);
         const Block part = intersection(w, inner); // what the core sees of w
-        std::shared_ptr<const Cells> cells;
+        std::shared_ptr<Cells> cells;
         if (job.parent_cells) {
             cells = cut(*job.parent_cells, job.parent, part);
         } else if (next.valid() && next_window.row == part.row && next_window.column == part.column) {
@@ -327,21 +353,14 @@ WindowedResult run_windows(const WindowedRun &run, const BurnWindow &burn)
             continue;
         }
 
-        core.want_leak_mask = true; // the leaks are counted on the cells the window owns
-        core.progress = [&](double f) {
-            if (run.progress)
-                run.progress((done + f * static_cast<double>(own_cells)) / whole);
-        };
-        const tolvane::Result r = tolvane::elevation(cells->data(), part.rows, part.columns, levels, core);
-        result.windows++;
-
+        // The contours the window owns are counted before the core works in its cells.
         const Block counted = intersection(job.own, part);
+        const auto owned = [&](int i, int j) {
+            return static_cast<std::size_t>(counted.row - part.row + i) * part.columns + (counted.column - part.column + j);
+        };
         for (int i = 0; i < counted.rows; i++)
             for (int j = 0; j < counted.columns; j++) {
-                const std::size_t k =
-                    static_cast<std::size_t>(counted.row - part.row + i) * part.columns + (counted.column - part.column + j);
-                const std::int32_t v = (*cells)[k];
-                result.leak_pixels += r.leak_mask[k];
+                const std::int32_t v = (*cells)[owned(i, j)];
                 if (v == tolvane::EMPTY)
                     continue;
                 result.contour_pixels++;
@@ -350,11 +369,23 @@ WindowedResult run_windows(const WindowedRun &run, const BurnWindow &burn)
                 else
                     result.off_level_pixels++;
             }
+        core.want_leak_mask = true; // the leaks are counted on the cells the window owns
+        core.progress = [&](double f) {
+            if (run.progress)
+                run.progress((done + f * static_cast<double>(own_cells)) / whole);
+        };
+        if (cells.use_count() > 1) // still another's: the core works in a copy
+            cells = std::make_shared<Cells>(*cells);
+        const tolvane::Result r = tolvane::elevation_in_place(cells->data(), part.rows, part.columns, levels, core);
+        result.windows++;
+        for (int i = 0; i < counted.rows; i++)
+            for (int j = 0; j < counted.columns; j++)
+                result.leak_pixels += r.leak_mask[owned(i, j)];
         result.zone_pixels += static_cast<long long>(std::llround(static_cast<double>(r.zone_pixels) *
                                                                   static_cast<double>(counted.rows) * counted.columns /
-                                                                  static_cast<double>(r.cells.size())));
+                                                                  (static_cast<double>(part.rows) * part.columns)));
+        keep(*cells, r, part, w, job.own);
         cells.reset();
-        keep(r, part, w, job.own);
         done += static_cast<double>(own_cells);
         if (run.progress)
             run.progress(done / whole);

@@ -28,6 +28,10 @@ struct Block {
 // caller's thread or from one other; it may throw.
 using BurnWindow = std::function<void(const Block &window, std::int32_t *cells)>;
 
+// The same source giving the cells of the window as a grid of its own
+// (window.rows x window.columns), which the core then works in.
+using BurnCells = std::function<std::vector<std::int32_t>(const Block &window)>;
+
 // Pixels of the requested grid (DEFAULT_HALO x factor cells of the grid the
 // source burns) of halo around each window when none is given: the halo the
 // tiles of the Python module found enough on real sheets, kept on the ground
@@ -107,6 +111,7 @@ double default_memory_budget();
 // no_altitude when no window holds a contour) and Failure for a budget too small
 // for a window with its halo; whatever the source throws goes through.
 WindowedResult run_windows(const WindowedRun &run, const BurnWindow &burn);
+WindowedResult run_windows(const WindowedRun &run, const BurnCells &burn);
 
 } // namespace tolvane::geo
 

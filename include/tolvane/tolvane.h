@@ -114,6 +114,13 @@ const char *kind_name(ErrorKind kind);
 Result elevation(const std::int32_t *contours, int rows, int columns, const Levels &levels,
                  const Options &options = {});
 
+// The same run in the caller's grid: `cells` holds the contours on entry and the
+// final altitudes on return (Result::cells stays empty), and the core works in
+// it instead of in a copy of its own, which saves both copies and 8 bytes a cell.
+// After a failure (an Error) the cells may hold anything.
+Result elevation_in_place(std::int32_t *cells, int rows, int columns, const Levels &levels,
+                          const Options &options = {});
+
 // "tolvane X.Y.Z".
 const char *version();
 

@@ -72,6 +72,21 @@ TEST(Library, SameCellsAsTheDialog)
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
         EXPECT_EQ(a.cells, dialog);
         EXPECT_EQ(b.cells, dialog);
+
+        // In place: the same cells, in the caller's grid, and the same counts.
+        std::vector<std::int32_t> cells = image;
+        tolvane::Options mask = quiet;
+        mask.want_leak_mask = true;
+        const tolvane::Result copied = tolvane::elevation(image.data(), s.rows, s.columns, {lowest, highest, s.interval}, mask);
+        const tolvane::Result in_place =
+            tolvane::elevation_in_place(cells.data(), s.rows, s.columns, {lowest, highest, s.interval}, mask);
+        EXPECT_EQ(cells, dialog);
+        EXPECT_TRUE(in_place.cells.empty());
+        EXPECT_EQ(in_place.leak_mask, copied.leak_mask);
+        EXPECT_EQ(in_place.contour_pixels, copied.contour_pixels);
+        EXPECT_EQ(in_place.zone_pixels, copied.zone_pixels);
+        EXPECT_EQ(in_place.leak_pixels, copied.leak_pixels);
+        EXPECT_EQ(in_place.missing_levels, copied.missing_levels);
     }
 }
 

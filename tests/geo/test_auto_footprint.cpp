@@ -4,16 +4,21 @@
 #include "auto_footprint.h"
 #include "footprint.h"
 #include "grid.h"
+#include "parallel.h"
 
+#include <tolvane/geo.h>
 #include <tolvane/tolvane.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <cstdio>
 #include <random>
 #include <string>
 
+#include <gdal.h>
 #include <gtest/gtest.h>
 
 namespace geo = tolvane::geo;
@@ -73,6 +78,221 @@ TEST(NearestSites, ExactAgainstEveryPair)
                 }
             }
         }
+}
+
+// The transform as first written, one column after the other and then one row
+// after the other, in 16 bytes a pixel: the oracle of SiteMap's sites.
+geo::NearestSites plain_nearest_sites(const std::vector<std::uint8_t> &site, int rows, int columns)
+{
+    const auto at = [columns](int i, int j) { return static_cast<std::size_t>(i) * columns + j; };
+    std::vector<int> site_row(site.size(), -1);
+    for (int j = 0; j < columns; j++) {
+        for (int i = 0, last = -1; i < rows; i++) {
+            if (site[at(i, j)])
+                last = i;
+            site_row[at(i, j)] = last;
+        }
+        for (int i = rows - 1, next = -1; i >= 0; i--) {
+            if (site[at(i, j)])
+                next = i;
+            int &r = site_row[at(i, j)];
+            if (next >= 0 && (r < 0 || next - i < i - r))
+                r = next;
+        }
+    }
+    geo::NearestSites out{std::vector<std::int64_t>(site.size(), -1), std::vector<std::int64_t>(site.size(), -1)};
+    std::vector<std::int64_t> f(columns);
+    for (int i = 0; i < rows; i++) {
+        for (int q = 0; q < columns; q++) {
+            const int r = site_row[at(i, q)];
+            f[q] = r < 0 ? -1 : static_cast<std::int64_t>(r - i) * (r - i);
+        }
+        std::vector<int> v;
+        std::vector<double> z;
+        for (int q = 0; q < columns; q++) {
+            if (f[q] < 0)
+                continue;
+            double s = -INFINITY;
+            while (!v.empty()) {
+                const int p = v.back();
+                s = (static_cast<double>(f[q]) + static_cast<double>(q) * q - static_cast<double>(f[p]) -
+                     static_cast<double>(p) * p) /
+                    (2.0 * (q - p));
+                if (s > z.back())
+                    break;
+                v.pop_back();
+                z.pop_back();
+                s = -INFINITY;
+            }
+            v.push_back(q);
+            z.push_back(v.size() == 1 ? -INFINITY : s);
+        }
+        for (std::size_t x = 0, k = 0; x < static_cast<std::size_t>(columns) && !v.empty(); x++) {
+            while (k + 1 < v.size() && z[k + 1] < static_cast<double>(x))
+                k++;
+            const int q = v[k];
+            out.squared[at(i, static_cast<int>(x))] = f[q] + static_cast<std::int64_t>(x - q) * (x - q);
+            out.site[at(i, static_cast<int>(x))] = static_cast<std::int64_t>(at(site_row[at(i, q)], q));
+        }
+    }
+    return out;
+}
+
+// Sites scattered, on a lattice (every pixel between two rows of sites is a tie)
+// and on a slanted lattice: the same site as the plain transform for every
+// pixel, whatever the number of threads and the width of the indices.
+TEST(NearestSites, SameSitesOnTiesWhateverTheThreads)
+{
+    std::mt19937 random(11);
+    for (int sheet = 0; sheet < 60; sheet++) {
+        const int rows = 1 + static_cast<int>(random() % 260), columns = 1 + static_cast<int>(random() % 260);
+        const int one_in = 1 + static_cast<int>(random() % 120);
+        std::vector<std::uint8_t> site(static_cast<std::size_t>(rows) * columns);
+        for (int i = 0; i < rows; i++)
+            for (int j = 0; j < columns; j++) {
+                const bool scattered = random() % one_in == 0;
+                const bool lattice = i % 6 == 0 || j % 8 == 0;
+                const bool slanted = (7 * i + 3 * j) % 17 == 0;
+                site[static_cast<std::size_t>(i) * columns + j] =
+                    sheet % 3 == 0 ? scattered : sheet % 3 == 1 ? scattered && lattice : slanted && random() % 4 != 0;
+            }
+        const geo::NearestSites plain = plain_nearest_sites(site, rows, columns);
+        for (int threads : {1, 2, 3, 7})
+            for (auto width : {geo::SiteMap::Width::fit, geo::SiteMap::Width::wide}) {
+                const geo::PassThreads passes(threads);
+                geo::SiteMap map;
+                map.compute(site, rows, columns, width);
+                for (std::size_t k = 0; k < site.size(); k++) {
+                    ASSERT_EQ(map.site(k), plain.site[k]) << rows << " x " << columns << ", pixel " << k << ", "
+                                                          << threads << " threads";
+                    ASSERT_EQ(map.squared(k), plain.squared[k]);
+                }
+            }
+    }
+}
+
+// Discs of radii around every distance between pixels, with a single site, a
+// few, many, and none: the pixels within each are those some site reaches.
+TEST(WithinDistance, EveryPixelThatASiteReaches)
+{
+    std::mt19937 random(5);
+    for (int sheet = 0; sheet < 24; sheet++) {
+        const int rows = 1 + static_cast<int>(random() % 70), columns = 1 + static_cast<int>(random() % 70);
+        const int one_in = sheet % 4 == 0 ? 1 << 20 : 1 + static_cast<int>(random() % 300);
+        std::vector<std::uint8_t> site(static_cast<std::size_t>(rows) * columns);
+        for (auto &s : site)
+            s = random() % one_in == 0;
+        if (sheet % 4 == 1)
+            site[random() % site.size()] = 1;
+        for (double squared : {-1.0, 0.0, 0.5, 1.0, 2.0, 8.0, 24.99, 25.0, 65.61, 200.0, 1e4, 1e12}) {
+            const std::vector<std::uint8_t> within = geo::within_distance(site, rows, columns, squared);
+            for (int k = 0; k < rows * columns; k++) {
+                bool reached = false;
+                for (int m = 0; m < rows * columns && !reached; m++) {
+                    const long long di = k / columns - m / columns, dj = k % columns - m % columns;
+                    reached = site[m] && static_cast<double>(di * di + dj * dj) <= squared;
+                }
+                ASSERT_EQ(within[k], reached) << rows << " x " << columns << ", " << squared << ", pixel " << k;
+            }
+        }
+    }
+}
+
+// The upper quartile of the distances across the borders between the areas
+// nearest to contour pixels of different levels, as a list of every border
+// gives it: levels on scattered pixels, on rows, and pairs far apart.
+TEST(ContourSpacing, UpperQuartileOfTheBorders)
+{
+    std::mt19937 random(9);
+    for (int sheet = 0; sheet < 30; sheet++) {
+        const int rows = 2 + static_cast<int>(random() % 300), columns = 2 + static_cast<int>(random() % 300);
+        Sheet s{rows, columns, std::vector<std::int32_t>(static_cast<std::size_t>(rows) * columns, E)};
+        if (sheet % 3 == 0)
+            for (auto &c : s.cells)
+                c = random() % 60 == 0 ? 100 * static_cast<int>(1 + random() % 4) : E;
+        else if (sheet % 3 == 1)
+            for (int i = 0, step = 2 + static_cast<int>(random() % 9); i < rows; i += step)
+                for (int j = 0; j < columns; j++)
+                    s.at(i, j) = 100 * (1 + i / step % 2);
+        else {
+            s.at(0, 0) = 100;
+            s.at(rows - 1, columns - 1) = 200;
+        }
+        std::vector<std::uint8_t> line(s.cells.size());
+        for (std::size_t k = 0; k < line.size(); k++)
+            line[k] = s.cells[k] != E;
+        const geo::NearestSites near = plain_nearest_sites(line, rows, columns);
+        std::vector<double> spacings;
+        for (int k = 0; k < rows * columns; k++)
+            for (int m : {k % columns + 1 < columns ? k + 1 : -1, k + columns < rows * columns ? k + columns : -1}) {
+                if (m < 0 || near.site[k] < 0 || s.cells[near.site[k]] == s.cells[near.site[m]])
+                    continue;
+                const long long a = near.site[k], b = near.site[m];
+                spacings.push_back(std::hypot(static_cast<double>(a / columns - b / columns),
+                                              static_cast<double>(a % columns - b % columns)));
+            }
+        double expected = 0;
+        if (!spacings.empty()) {
+            std::sort(spacings.begin(), spacings.end());
+            expected = spacings[spacings.size() * 3 / 4];
+        }
+        EXPECT_EQ(geo::contour_spacing(s.cells, rows, columns), expected) << "sheet " << sheet;
+    }
+}
+
+// Lines every 100 m, three of them stopping halfway and one broken by a gap of
+// 20 m, prepared at 4 m on one thread and on several: the same window, with
+// its joins, drawn footprint and walls.
+TEST(Prepare, SameWindowWhateverTheThreads)
+{
+    GDALAllRegister();
+    const std::string path = testing::TempDir() + "tolvane-prepare-threads.geojson";
+    if (FILE *f = std::fopen(path.c_str(), "w")) {
+        std::string features;
+        for (int k = 0; k <= 10; k++) {
+            const std::string x = std::to_string(100 * k), elev = std::to_string(100 + 10 * k);
+            const auto line = [&](const std::string &y0, const std::string &y1) {
+                features += std::string(features.empty() ? "" : ",") + "{\"type\": \"Feature\", \"properties\": {\"elev\": " +
+                            elev + "}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [[" + x + ", " + y0 +
+                            "], [" + std::to_string(100 * k + 37) + ", " + y1 + "]]}}";
+            };
+            if (k == 3 || k == 4 || k == 8)
+                line("0", "450");
+            else if (k == 6) {
+                line("0", "590");
+                line("610", "1000");
+            } else
+                line("0", "1000");
+        }
+        std::fputs(("{\"type\": \"FeatureCollection\", \"crs\": {\"type\": \"name\", \"properties\": {\"name\": "
+                    "\"urn:ogc:def:crs:EPSG::25830\"}}, \"features\": [" + features + "]}").c_str(),
+                   f);
+        std::fclose(f);
+    }
+    tolvane::geo::Request q;
+    q.source.path = path;
+    q.grid.xres = q.grid.yres = 4;
+    std::optional<tolvane::geo::Window> first;
+    for (int threads : {1, 2, 3, 8}) {
+        q.core.threads = threads;
+        const tolvane::geo::ContourSource source(q);
+        const tolvane::geo::Grid &g = source.grid();
+        const tolvane::geo::Window w = source.prepare(0, 0, g.rows, g.columns);
+        ASSERT_GT(w.outside, 0);
+        ASSERT_GT(w.radius, 0);
+        if (!first) {
+            first = w;
+            continue;
+        }
+        EXPECT_EQ(w.cells, first->cells) << threads << " threads";
+        EXPECT_EQ(w.inside, first->inside);
+        EXPECT_EQ(w.shown, first->shown);
+        EXPECT_EQ(w.grid_joins, first->grid_joins);
+        EXPECT_EQ(w.gap_distance, first->gap_distance);
+        EXPECT_EQ(w.radius, first->radius);
+        EXPECT_EQ(w.open_ends, first->open_ends);
+    }
+    std::remove(path.c_str());
 }
 
 // Lines across the whole grid but one column short on the right: the default grid

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace geo = tolvane::geo;
@@ -138,6 +139,40 @@ TEST(Oversample, AggregationWeighsTheCellsUnderEachPixel)
     const std::vector<std::int32_t> nine = {0, 0, 0, 0, 90, 0, 0, 0, 0};
     EXPECT_DOUBLE_EQ(geo::aggregate(nine.data(), 3, 3, 3, geo::Aggregation::tent)[0], 90.0 * 9 / 25);
     EXPECT_DOUBLE_EQ(geo::aggregate(nine.data(), 3, 3, 3, geo::Aggregation::mean)[0], 10.0);
+}
+
+// A part of 3 x 4 cells inside a grid of 6 x 6 (by 2) or 9 x 6 (by 3), its
+// edge continued: the pixels over the continued cells take the edge's values.
+TEST(Oversample, AggregationOfAPartContinuedBeyondItsEdges)
+{
+    const std::int32_t E = tolvane::EMPTY;
+    const std::vector<std::int32_t> part = {10, 20, 30, 40, 50, E, 70, 80, 90, 100, 110, E};
+    // By 2, the part at (1, 1) of 6 x 6: the first pixel repeats cell (0, 0)
+    // three times around it, the last row of pixels repeats the part's last
+    // row, whose last cell holds no value (GDAL's mean of whole numbers is whole).
+    const std::vector<double> by_two =
+        geo::aggregate_spread(part.data(), 3, 4, 1, 1, 6, 6, 2, geo::Aggregation::mean);
+    ASSERT_EQ(by_two.size(), 9u);
+    const double expected[9] = {10, 25, 40, 70, 93, 80, 90, 105, NAN};
+    for (int k = 0; k < 8; k++)
+        EXPECT_DOUBLE_EQ(by_two[k], expected[k]) << k;
+    EXPECT_TRUE(std::isnan(by_two[8]));
+    // The tent and the mean read the same continued grid.
+    for (auto how : {geo::Aggregation::tent, geo::Aggregation::mean})
+        for (const auto &[top, left, rows, columns, n] :
+             {std::array<int, 5>{0, 0, 3, 4, 1}, {1, 1, 6, 6, 2}, {2, 0, 9, 6, 3}, {0, 2, 4, 6, 2}}) {
+            std::vector<std::int32_t> full(static_cast<std::size_t>(rows) * columns);
+            for (int i = 0; i < rows; i++)
+                for (int j = 0; j < columns; j++)
+                    full[static_cast<std::size_t>(i) * columns + j] =
+                        part[static_cast<std::size_t>(std::clamp(i - top, 0, 2)) * 4 + std::clamp(j - left, 0, 3)];
+            const std::vector<double> expected = geo::aggregate(full.data(), rows, columns, n, how);
+            const std::vector<double> got = geo::aggregate_spread(part.data(), 3, 4, top, left, rows, columns, n, how);
+            ASSERT_EQ(got.size(), expected.size());
+            for (std::size_t k = 0; k < got.size(); k++)
+                EXPECT_TRUE(got[k] == expected[k] || (std::isnan(got[k]) && std::isnan(expected[k])))
+                    << top << " " << left << " by " << n << ", pixel " << k;
+        }
 }
 
 // Runs `cells` (rows x columns) through run_windows, the source copying windows.

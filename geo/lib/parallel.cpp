@@ -1,0 +1,87 @@
+#include "parallel.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/mman.h>
+
+namespace tolvane::geo {
+
+namespace {
+
+thread_local int given = 0;
+
+int from_environment()
+{
+    if (const char *t = std::getenv("TOLVANE_THREADS")) {
+        char *end = nullptr;
+        const long n = std::strtol(t, &end, 10);
+        if (end != t && *end == '\0' && n >= 1)
+            return static_cast<int>(std::min(n, 1024L));
+    }
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+} // namespace
+
+int pass_threads() { return given > 0 ? given : from_environment(); }
+
+PassThreads::PassThreads(int threads) : before_(given) { given = std::max(threads, 0); }
+
+PassThreads::~PassThreads() { given = before_; }
+
+void advise_huge_pages(void *start, std::size_t bytes)
+{
+#ifdef MADV_HUGEPAGE
+    const std::size_t huge = std::size_t{1} << 21;
+    if (start == nullptr || bytes < 4 * huge)
+        return;
+    const auto address = reinterpret_cast<std::uintptr_t>(start);
+    const std::uintptr_t first = (address + huge - 1) / huge * huge, last = (address + bytes) / huge * huge;
+    if (last > first)
+        madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)start;
+    (void)bytes;
+#endif
+}
+
+void in_slices(std::size_t count, std::size_t least, const std::function<void(std::size_t, std::size_t)> &body)
+{
+    const std::size_t most = least > 0 ? count / least : count;
+    const std::size_t slices = std::max<std::size_t>(1, std::min<std::size_t>(pass_threads(), most));
+    if (slices == 1) {
+        body(0, count);
+        return;
+    }
+    std::vector<std::exception_ptr> failed(slices);
+    auto slice = [&](std::size_t s) {
+        try {
+            body(count * s / slices, count * (s + 1) / slices);
+        } catch (...) {
+            failed[s] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> threads;
+    threads.reserve(slices - 1);
+    try {
+        for (std::size_t s = 1; s < slices; s++)
+            threads.emplace_back(slice, s);
+    } catch (...) { // no thread to be had: the rest on this one
+        for (std::size_t s = threads.size() + 1; s < slices; s++)
+            slice(s);
+    }
+    slice(0);
+    for (std::thread &t : threads)
+        t.join();
+    for (const std::exception_ptr &e : failed)
+        if (e)
+            std::rethrow_exception(e);
+}
+
+} // namespace tolvane::geo

@@ -1,0 +1,55 @@
+// The library's own passes over a grid (the distance fields of the footprint,
+// the gaps and the wall) cut into slices run on several threads. Each slice
+// writes only its own part of the result, so the result is the same whatever the
+// number of threads.
+#ifndef TOLVANE_GEO_PARALLEL_H
+#define TOLVANE_GEO_PARALLEL_H
+
+#include <cstddef>
+#include <functional>
+#include <vector>
+
+namespace tolvane::geo {
+
+// Threads for the passes: those given to the innermost PassThreads of this
+// thread, else TOLVANE_THREADS, else every core.
+int pass_threads();
+
+// While it lives, the passes called from this thread run on `threads` threads
+// (0 or less: TOLVANE_THREADS, else every core), as the request's core.threads
+// asks of the core.
+class PassThreads {
+public:
+    explicit PassThreads(int threads);
+    ~PassThreads();
+    PassThreads(const PassThreads &) = delete;
+    PassThreads &operator=(const PassThreads &) = delete;
+
+private:
+    int before_;
+};
+
+// Runs body(first, last) over consecutive slices of [0, count), one slice a
+// thread, on pass_threads() threads at most and no more than count / least
+// (one slice when count < 2 x least); the calling thread takes the first. An
+// exception of a slice is thrown again here once every slice has ended.
+void in_slices(std::size_t count, std::size_t least, const std::function<void(std::size_t, std::size_t)> &body);
+
+// Advises the kernel to back the whole 2 MiB pages of [start, start + bytes)
+// with huge pages, for a block of 8 MiB or more not touched yet: its first
+// writes then fault once every 2 MiB instead of every 4 KiB.
+void advise_huge_pages(void *start, std::size_t bytes);
+
+// `count` cells of `value`, on huge pages when the vector is large.
+template <typename T> std::vector<T> filled(std::size_t count, T value)
+{
+    std::vector<T> v;
+    v.reserve(count);
+    advise_huge_pages(v.data(), count * sizeof(T));
+    v.resize(count, value);
+    return v;
+}
+
+} // namespace tolvane::geo
+
+#endif
