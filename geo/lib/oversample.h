@@ -58,12 +58,13 @@ std::vector<double> aggregate(const std::int32_t *fine, int rows, int columns, i
 
 // The footprint `inside` (1 inside, 0 outside; `columns` pixels a row) on the
 // grid n times finer, for the cells [row, row + rows) x [column, column +
-// columns) of that grid, as the footprint wall takes it: a fine cell is inside
-// when its pixel is and no cell within n - 1 cells of it lies in an outside
-// pixel. Lines drawn from a raster stop up to half of its cell short of the
-// edge of its valid area; on the requested grid that gap is less than a pixel
-// and closes by itself, on the fine grid it is a corridor of empty cells along
-// which every band leaks. Cells beyond the window count as inside.
+// columns) of that grid, as the wall of -mask auto takes it: a fine cell is
+// inside when its pixel is and no cell within n - 1 cells of it lies in an
+// outside pixel. A pixel on the hull's edge reaches up to half a pixel past the
+// line it holds; on the requested grid that gap closes by itself, on the fine
+// grid it is a corridor of empty cells along which every band leaks. Cells beyond the
+// window count as inside. (Polygons of a file are taken on the fine grid
+// itself.)
 std::vector<std::uint8_t> finer_footprint(const std::vector<std::uint8_t> &inside, int columns, int n, int row,
                                           int column, int rows, int window_columns);
 

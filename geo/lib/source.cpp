@@ -729,9 +729,10 @@ void ContourSource::set_oversample(int n)
         return;
     if (n > 1 && raster())
         throw UsageFailure("-oversample: a contour raster is used on its own pixels; give no -oversample");
-    // A footprint of polygons (or their hull) is taken on the grid itself, then
-    // carried to the finer grid, eroded, so that no corridor of empty cells opens
-    // along its edge; one drawn from the lines is drawn on the finer grid.
+    // The pixels a footprint of polygons (or their hull) shows are those of the
+    // grid itself; the hull is also carried to the finer grid, eroded, so that no
+    // corridor of empty cells opens along its edge. The polygons' wall and a
+    // footprint drawn from the lines are drawn on the finer grid.
     s.factor = 1;
     s.fine = s.grid;
     if (!s.footprint.mask.empty() && s.footprint.mask != "none") {
@@ -806,11 +807,15 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
             ends = open_ends(w.cells, rows, columns);
     }
 
-    // The footprint: drawn through the open ends, the convex hull, a file, or none;
-    // on a finer grid, that of the grid itself.
+    // The footprint: drawn through the open ends, the convex hull, a file, or none.
+    // On a finer grid the hull is that of the grid itself; the polygons of a file
+    // are taken on the finer grid, whose cells follow their edge closer than the
+    // pixels: a pixel of the grid whose centre lies inside may reach a cell or
+    // more past the edge, where the lines stop, and along such pixels the bands
+    // would join. Either way a pixel is shown as on the grid itself.
     const std::string &mask = s.footprint.mask;
     const bool carried = s.factor > 1 && !mask.empty() && mask != "none";
-    if (carried) {
+    if (carried && mask == "auto") {
         if (!s.grid_inside.empty())
             w.inside = finer_footprint(s.grid_inside, s.grid.columns, s.factor, row, column, rows, columns);
     } else if (mask.empty()) {
