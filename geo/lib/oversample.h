@@ -64,9 +64,14 @@ std::vector<double> aggregate(const std::int32_t *fine, int rows, int columns, i
 // line it holds; on the requested grid that gap closes by itself, on the fine
 // grid it is a corridor of empty cells along which every band leaks. Cells beyond the
 // window count as inside. (Polygons of a file are taken on the fine grid
-// itself.)
+// itself, eroded by n / 2 cells.)
 std::vector<std::uint8_t> finer_footprint(const std::vector<std::uint8_t> &inside, int columns, int n, int row,
                                           int column, int rows, int window_columns);
+
+// `inside` (rows x columns, 1 inside) with every cell within r cells of an
+// outside one (a square of side 2r + 1) made outside; cells beyond the window
+// count as inside.
+std::vector<std::uint8_t> erode(std::vector<std::uint8_t> inside, int rows, int columns, int r);
 
 // 1 for every block of n x n cells of `mask` that holds a non-zero cell.
 std::vector<std::uint8_t> aggregate_any(const std::uint8_t *mask, int rows, int columns, int n);

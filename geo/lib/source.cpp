@@ -811,8 +811,9 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
     // On a finer grid the hull is that of the grid itself; the polygons of a file
     // are taken on the finer grid, whose cells follow their edge closer than the
     // pixels: a pixel of the grid whose centre lies inside may reach a cell or
-    // more past the edge, where the lines stop, and along such pixels the bands
-    // would join. Either way a pixel is shown as on the grid itself.
+    // more past the edge, where the lines stop, and along such pixels (at the
+    // grid's edge, where no erosion reaches) the bands would join. Either way a
+    // pixel is shown as on the grid itself.
     const std::string &mask = s.footprint.mask;
     const bool carried = s.factor > 1 && !mask.empty() && mask != "none";
     if (carried && mask == "auto") {
@@ -837,6 +838,11 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
         on_window.rows = rows;
         on_window.columns = columns;
         w.inside = footprint_from_file(mask, on_window);
+        // Lines drawn from a raster of the grid's pixel stop up to half a pixel
+        // short of the edge of its valid area: on the finer grid the wall starts
+        // that far inside, so that no corridor of empty cells opens along it.
+        if (s.factor > 1)
+            w.inside = erode(std::move(w.inside), rows, columns, s.factor / 2);
     }
     // Beyond the lines' extent the zones would run along the grid's margin.
     const std::vector<std::uint8_t> extent = whole_grid ? within_lines_extent(w.cells, rows, columns)
