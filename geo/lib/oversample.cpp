@@ -198,9 +198,14 @@ std::vector<std::uint8_t> finer_footprint(const std::vector<std::uint8_t> &insid
         for (int j = 0; j < window_columns; j++)
             w[static_cast<std::size_t>(i) * window_columns + j] =
                 inside[static_cast<std::size_t>((row + i) / n) * columns + (column + j) / n];
-    const int r = n - 1;
-    if (r == 0)
+    return erode(std::move(w), rows, window_columns, n - 1);
+}
+
+std::vector<std::uint8_t> erode(std::vector<std::uint8_t> w, int rows, int window_columns, int r)
+{
+    if (r <= 0)
         return w;
+    const std::size_t cells = static_cast<std::size_t>(rows) * window_columns;
     // Erosion by a square of side 2r + 1: along the rows, then along the columns.
     std::vector<std::uint8_t> across(cells);
     for (int i = 0; i < rows; i++) {

@@ -739,9 +739,10 @@ void ContourSource::set_oversample(int n)
         return;
     if (n > 1 && raster())
         throw UsageFailure("-oversample: a contour raster is used on its own pixels; give no -oversample");
-    // A footprint of polygons (or their hull) is taken on the grid itself, then
-    // carried to the finer grid, eroded, so that no corridor of empty cells opens
-    // along its edge; one drawn from the lines is drawn on the finer grid.
+    // The pixels a footprint of polygons (or their hull) shows are those of the
+    // grid itself; the hull is also carried to the finer grid, eroded, so that no
+    // corridor of empty cells opens along its edge. The polygons' wall and a
+    // footprint drawn from the lines are drawn on the finer grid.
     s.factor = 1;
     s.fine = s.grid;
     if (!s.footprint.mask.empty() && s.footprint.mask != "none") {
@@ -841,11 +842,16 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
     }
 
     step_done("prepare: gaps");
-    // The footprint: drawn through the open ends, the convex hull, a file, or none;
-    // on a finer grid, that of the grid itself.
+    // The footprint: drawn through the open ends, the convex hull, a file, or none.
+    // On a finer grid the hull is that of the grid itself; the polygons of a file
+    // are taken on the finer grid, whose cells follow their edge closer than the
+    // pixels: a pixel of the grid whose centre lies inside may reach a cell or
+    // more past the edge, where the lines stop, and along such pixels (at the
+    // grid's edge, where no erosion reaches) the bands would join. Either way a
+    // pixel is shown as on the grid itself.
     const std::string &mask = s.footprint.mask;
     const bool carried = s.factor > 1 && !mask.empty() && mask != "none";
-    if (carried) {
+    if (carried && mask == "auto") {
         if (!s.grid_inside.empty())
             w.inside = finer_footprint(s.grid_inside, s.grid.columns, s.factor, row, column, rows, columns);
     } else if (mask.empty()) {
@@ -867,6 +873,11 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
         on_window.rows = rows;
         on_window.columns = columns;
         w.inside = footprint_from_file(mask, on_window);
+        // Lines drawn from a raster of the grid's pixel stop up to half a pixel
+        // short of the edge of its valid area: on the finer grid the wall starts
+        // that far inside, so that no corridor of empty cells opens along it.
+        if (s.factor > 1)
+            w.inside = erode(std::move(w.inside), rows, columns, s.factor / 2);
     }
     // Beyond the lines' extent the zones would run along the grid's margin.
     const std::vector<std::uint8_t> extent = whole_grid ? within_lines_extent(w.cells, rows, columns)

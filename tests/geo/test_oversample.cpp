@@ -108,6 +108,28 @@ TEST(Oversample, FinerGridsComeCloserToTheSurface)
     EXPECT_EQ(geo::auto_oversample(10.0, 30000), 1);
 }
 
+// About 4 fine cells between lines, from 2 to 6, within 16 million fine cells.
+TEST(Oversample, AutomaticFactor)
+{
+    struct Case {
+        double spacing, cells;
+        int factor;
+    };
+    for (const Case &c : std::vector<Case>{{6, 1e4, 1},
+                                           {5.9, 1e4, 2},
+                                           {2, 1e4, 2},
+                                           {1.9, 1e4, 3},
+                                           {1, 1e4, 4},
+                                           {0.9, 1e4, 5},
+                                           {0.7, 1e4, 6},
+                                           {0.1, 1e4, 6},
+                                           {0.1, 1e6, 4},
+                                           {0.1, 4e6, 2},
+                                           {0.1, 1e8, 2},
+                                           {INFINITY, 1e4, 1}})
+        EXPECT_EQ(geo::auto_oversample(c.spacing, c.cells), c.factor) << c.spacing << " " << c.cells;
+}
+
 TEST(Oversample, FactorOneIsTheCoreCellForCell)
 {
     const Hills hills;

@@ -2,6 +2,7 @@
 // lines that are genuinely separate stay apart, a footprint edge where lines end
 // leaks no more, and clean data come out byte for byte the same.
 #include "footprint.h"
+#include "gdal_handles.h"
 #include "grid.h"
 #include "repair.h"
 #include "run_tolvane.h"
@@ -9,6 +10,7 @@
 #include <tolvane/tolvane.h>
 
 #include <gdal.h>
+#include <gdal_utils.h>
 #include <gtest/gtest.h>
 #include <ogr_api.h>
 #include <ogr_srs_api.h>
@@ -240,8 +242,9 @@ TEST(Footprint, LinesEndingOnItsEdgeDoNotLeak)
     EXPECT_EQ(q.cells, before);
 }
 
-// A footprint of one rectangle, in a GeoPackage.
-void write_box(const std::filesystem::path &file, double xmin, double ymin, double xmax, double ymax, int epsg)
+// A footprint of one polygon (its ring closed), in a GeoPackage.
+void write_polygon(const std::filesystem::path &file, const std::vector<std::pair<double, double>> &ring_points,
+                   int epsg)
 {
     GDALAllRegister();
     GDALDatasetH d = GDALCreate(GDALGetDriverByName("GPKG"), file.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
@@ -251,7 +254,7 @@ void write_box(const std::filesystem::path &file, double xmin, double ymin, doub
     OGRLayerH layer = GDALDatasetCreateLayer(d, "footprint", srs, wkbPolygon, nullptr);
     OSRDestroySpatialReference(srs);
     OGRGeometryH ring = OGR_G_CreateGeometry(wkbLinearRing);
-    for (const auto &[x, y] : {std::pair{xmin, ymin}, {xmax, ymin}, {xmax, ymax}, {xmin, ymax}, {xmin, ymin}})
+    for (const auto &[x, y] : ring_points)
         OGR_G_AddPoint_2D(ring, x, y);
     OGRGeometryH polygon = OGR_G_CreateGeometry(wkbPolygon);
     OGR_G_AddGeometryDirectly(polygon, ring);
@@ -260,6 +263,12 @@ void write_box(const std::filesystem::path &file, double xmin, double ymin, doub
     EXPECT_EQ(OGR_L_CreateFeature(layer, f), OGRERR_NONE);
     OGR_F_Destroy(f);
     GDALClose(d);
+}
+
+// A footprint of one rectangle, in a GeoPackage.
+void write_box(const std::filesystem::path &file, double xmin, double ymin, double xmax, double ymax, int epsg)
+{
+    write_polygon(file, {{xmin, ymin}, {xmax, ymin}, {xmax, ymax}, {xmin, ymax}, {xmin, ymin}}, epsg);
 }
 
 // The bundled lines are clean: -repair_gaps and a footprint around them give the
@@ -281,6 +290,48 @@ TEST(Footprint, CleanLinesGiveTheSameBytes)
     GDALComputeRasterMinMax(GDALGetRasterBand(mask, 1), FALSE, minmax);
     EXPECT_EQ(minmax[1], 0);
     GDALClose(mask);
+}
+
+// Lines clipped to a footprint whose top edge lies 18 m below the grid's on the
+// right half, within the top row of 40 m pixels (whose centres stay inside):
+// burned 8 times finer, the 5 m cells between the lines' ends and the grid's
+// edge are walled, so no band runs along them into the others.
+TEST(Footprint, EdgeWithinAPixelIsWalledOnTheFinerGrid)
+{
+    prueba::Carpeta folder;
+    const auto root = folder.raiz();
+    const std::string box = (root / "box.gpkg").string();
+    write_polygon(box,
+                  {{439000, 4474000},
+                   {443000, 4474000},
+                   {443000, 4476482},
+                   {441000, 4476482},
+                   {441000, 4477000},
+                   {439000, 4477000},
+                   {439000, 4474000}},
+                  25830);
+    GDALAllRegister();
+    GDALDatasetH lines = GDALOpenEx(COLINAS_GPKG, GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
+    ASSERT_NE(lines, nullptr);
+    geo::Arguments args{"-clipsrc", box.c_str()};
+    GDALVectorTranslateOptions *options = GDALVectorTranslateOptionsNew(args.argv(), nullptr);
+    GDALDatasetH clipped = GDALVectorTranslate((root / "clipped.gpkg").c_str(), nullptr, 1, &lines, options, nullptr);
+    GDALVectorTranslateOptionsFree(options);
+    ASSERT_NE(clipped, nullptr);
+    GDALClose(clipped);
+    GDALClose(lines);
+    const std::string run = "cd '" + root.string() + "' && '" TOLVANE_GEO_BIN
+                            "' -q -te 440000 4475000 442000 4476500 -tr 40 40 -mask box.gpkg ";
+    for (const char *n : {"1", "8"}) {
+        SCOPED_TRACE(n);
+        ASSERT_EQ(std::system((run + "-oversample " + n + " -leaks leaks.tif clipped.gpkg out.tif").c_str()), 0);
+        GDALDatasetH mask = GDALOpen((root / "leaks.tif").c_str(), GA_ReadOnly);
+        ASSERT_NE(mask, nullptr);
+        double minmax[2];
+        GDALComputeRasterMinMax(GDALGetRasterBand(mask, 1), FALSE, minmax);
+        EXPECT_EQ(minmax[1], 0);
+        GDALClose(mask);
+    }
 }
 
 } // namespace
