@@ -51,6 +51,12 @@ int run(const Options &o, Progress &progress)
     return 0;
 }
 
+// A usage error is its line and where to read more, not the whole help.
+void usage_error(const std::string &message)
+{
+    std::fprintf(stderr, "tolvane-geo: %s\nTry 'tolvane-geo --help' for the options.\n", message.c_str());
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -64,7 +70,7 @@ int main(int argc, char **argv)
         std::printf("tolvane-geo (%s) with GDAL %s\n", tolvane::version(), GDALVersionInfo("RELEASE_NAME"));
         return 0;
     case Parsed::Action::bad:
-        std::fprintf(stderr, "tolvane-geo: %s\n%s", p.message.c_str(), usage_text().c_str());
+        usage_error(p.message);
         return 2;
     case Parsed::Action::run:
         break;
@@ -80,7 +86,7 @@ int main(int argc, char **argv)
         return run(p.options, progress);
     } catch (const tolvane::geo::UsageFailure &f) {
         progress.interrupt();
-        std::fprintf(stderr, "tolvane-geo: %s\n%s", f.what(), usage_text().c_str());
+        usage_error(f.what());
         return 2;
     } catch (const tolvane::geo::Failure &f) {
         progress.interrupt();

@@ -335,6 +335,9 @@ TEST_F(Geo, FailuresLeaveNoFile)
         const GeoRun r = geo(root(), arguments);
         EXPECT_EQ(r.status, status) << arguments << "\n" << r.err;
         EXPECT_NE(r.err.find(message), std::string::npos) << arguments << "\nsays: " << r.err;
+        if (status == 2) { // the mistake and a pointer to --help, not the whole help
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+        }
         EXPECT_TRUE(fs::is_empty(root() / "out")) << arguments;
         auto after = files_in(root());
         for (auto f = after.begin(); status == 0 && f != after.end();)
