@@ -216,15 +216,16 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
 
 namespace {
 
-// The run on the burned grid n times finer, or in windows: every product but the
-// burned contours, which exist only window by window.
+// The run on the burned grid n times finer, or in windows.
 Report windowed(const Request &q, ContourSource &source, Report &r, GDALProgressFunc progress, void *progress_arg)
 {
-    if (!q.product.contours.empty())
-        throw UsageFailure("-contours: the burned grid is written only when the core runs it whole: give "
-                           "-oversample 1 (this run burns " + std::to_string(r.oversample) + " times finer)");
-    source.set_oversample(r.oversample);
     ProductWriter writer(q.product, r.grid, r.table);
+    // The core runs window by window, on a finer grid: the contour grid written is
+    // the one of the grid asked for, as a run at -oversample 1 in one piece gives
+    // it to the core.
+    if (!q.product.contours.empty())
+        writer.write_contours(source.prepare(0, 0, r.grid.rows, r.grid.columns, nullptr, nullptr).cells);
+    source.set_oversample(r.oversample);
     Computed c;
     {
         const Part core_run(progress, progress_arg, 0.05, 0.85);

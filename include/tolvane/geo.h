@@ -94,7 +94,7 @@ struct ProductRequest {
     std::string format = "GTiff";              // GTiff or COG
     std::vector<std::string> creation_options; // NAME=VALUE of the output driver
     std::optional<double> nodata;              // default: a value outside the data
-    std::string contours;  // also the burned grid the core received (Int32 GeoTIFF); empty: no
+    std::string contours;  // also the burned grid the core receives at -oversample 1 (Int32 GeoTIFF); empty: no
     std::string hillshade; // also a shaded relief (PNG); empty: no
     std::string leaks;     // also where zones leaked (Byte GeoTIFF); empty: no
 };

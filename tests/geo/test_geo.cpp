@@ -206,6 +206,18 @@ TEST_F(Geo, ContourGridThroughTheDialogGivesTheSameCells)
     }
 }
 
+// Oversampled (or in windows), the core never holds the whole grid asked for:
+// -contours writes the grid a run at -oversample 1 gives its core, and the DEM
+// is still the oversampled one.
+TEST_F(Geo, ContourGridOfAnOversampledRunIsThatOfTheGridAskedFor)
+{
+    ASSERT_EQ(geo(root(), "-q -oversample 3 -contours c3.tif -tr 10 10 '" COLINAS_GPKG "' d3.tif").status, 0);
+    ASSERT_EQ(geo(root(), "-q -oversample 1 -contours c1.tif -tr 10 10 '" COLINAS_GPKG "' d1.tif").status, 0);
+    ASSERT_EQ(geo(root(), "-q -oversample 3 -tr 10 10 '" COLINAS_GPKG "' plain3.tif").status, 0);
+    expect_same_cells(open_raster(root() / "c1.tif"), open_raster(root() / "c3.tif"), "-contours at -oversample 3");
+    expect_same_cells(open_raster(root() / "plain3.tif"), open_raster(root() / "d3.tif"), "the DEM beside -contours");
+}
+
 // Levels every 6.25 are multiplied by 100, and the result divided back: four
 // times it is the whole-metre result but for the metre run's truncation of every
 // interpolated value, which its fills then average (at most 2 m apart).
