@@ -246,7 +246,8 @@ std::vector<std::size_t> line_ends(const std::vector<std::int32_t> &cells, int r
     return ends;
 }
 
-Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, double max_gap)
+Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, double max_gap,
+                    std::vector<std::pair<std::size_t, std::size_t>> *joins)
 {
     Repairs report;
     Lines lines(cells, rows, columns);
@@ -301,6 +302,8 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
         if (used[p.a] || used[p.b] || !lines.clear(ends[p.a], ends[p.b]))
             continue;
         used[p.a] = used[p.b] = true;
+        if (joins)
+            joins->push_back({end_at[p.a], end_at[p.b]});
         report.pixels += lines.burn(ends[p.a], ends[p.b]);
         report.joins++;
     }
@@ -334,11 +337,78 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
             }
         if (best_distance <= max_gap) {
             used[a] = true;
+            if (joins)
+                joins->push_back({end_at[a], static_cast<std::size_t>(best.i) * columns + best.j});
             report.pixels += lines.burn(e, best);
             report.joins++;
         }
     }
     return report;
+}
+
+void repair_gaps_as_pixels(std::vector<std::int32_t> &cells, int rows, int columns, int factor, double max_gap,
+                           Repairs &report)
+{
+    if (factor <= 1 || max_gap <= 0)
+        return;
+    const int prow = (rows + factor - 1) / factor, pcol = (columns + factor - 1) / factor;
+    // A pixel shows the level of its first line cell in row-major order.
+    std::vector<std::int32_t> pixels(static_cast<std::size_t>(prow) * pcol, tolvane::EMPTY);
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < columns; j++) {
+            const std::int32_t v = cells[static_cast<std::size_t>(i) * columns + j];
+            std::int32_t &p = pixels[static_cast<std::size_t>(i / factor) * pcol + j / factor];
+            if (v != tolvane::EMPTY && p == tolvane::EMPTY)
+                p = v;
+        }
+    std::vector<std::pair<std::size_t, std::size_t>> joins;
+    repair_gaps(pixels, prow, pcol, max_gap, &joins);
+
+    // The joins are made between the ends still open on the cells: a pixel whose
+    // end is no end on the cells (lines that fall on one pixel, a line
+    // overwritten by its neighbour) has nothing to join there.
+    const std::vector<std::size_t> ends = line_ends(cells, rows, columns);
+    std::vector<std::vector<std::size_t>> ends_in(pixels.size());
+    for (std::size_t k : ends)
+        ends_in[(k / columns / factor) * pcol + (k % columns) / factor].push_back(k);
+    // The end of level v nearest to the cell (ti, tj) within a pixel of `pixel`
+    // (the line may stop on the cells of the pixel beside it), or none.
+    const auto nearest = [&](std::size_t pixel, std::int32_t v, double ti, double tj) {
+        std::size_t best = cells.size();
+        double best_distance = 0;
+        const int pi = static_cast<int>(pixel / pcol), pj = static_cast<int>(pixel % pcol);
+        for (int y = std::max(0, pi - 1); y <= std::min(prow - 1, pi + 1); y++)
+            for (int x = std::max(0, pj - 1); x <= std::min(pcol - 1, pj + 1); x++)
+                for (std::size_t k : ends_in[static_cast<std::size_t>(y) * pcol + x]) {
+                    if (cells[k] != v)
+                        continue;
+                    const double d =
+                        std::hypot(static_cast<double>(k / columns) - ti, static_cast<double>(k % columns) - tj);
+                    if (best == cells.size() || d < best_distance) {
+                        best = k;
+                        best_distance = d;
+                    }
+                }
+        return best;
+    };
+    Lines on_cells(cells, rows, columns);
+    for (const auto &[a, b] : joins) {
+        const std::int32_t v = pixels[a];
+        const double bi = (static_cast<double>(b / pcol) + 0.5) * factor - 0.5;
+        const double bj = (static_cast<double>(b % pcol) + 0.5) * factor - 0.5;
+        const std::size_t from = nearest(a, v, bi, bj);
+        if (from == cells.size())
+            continue;
+        const std::size_t to = nearest(b, v, static_cast<double>(from / columns), static_cast<double>(from % columns));
+        if (to == cells.size())
+            continue;
+        const End e{static_cast<int>(from / columns), static_cast<int>(from % columns), v, 0, 0};
+        const End f{static_cast<int>(to / columns), static_cast<int>(to % columns), v, 0, 0};
+        if (!on_cells.clear(e, f))
+            continue;
+        report.joins++;
+        report.pixels += on_cells.burn(e, f);
+    }
 }
 
 } // namespace tolvane::geo

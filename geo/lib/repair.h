@@ -5,6 +5,7 @@
 #define TOLVANE_GEO_REPAIR_H
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include <ogr_api.h>
@@ -47,7 +48,24 @@ inline bool joined_before(const EndPair &p, const EndPair &q)
 // pixel its line leaves in one direction only; closed lines have none, nor does
 // the grid's edge nor the empty pixel along it. Two separate lines that stop side by side point the same way:
 // their cosines are opposite and never add up, so they are never bridged.
-Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, double max_gap);
+// The joins made are added to `joins`, when given, as the pairs of pixels they
+// link (indices in cells).
+Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, double max_gap,
+                    std::vector<std::pair<std::size_t, std::size_t>> *joins = nullptr);
+
+// On a grid of cells `factor` times finer than the pixel: the gaps that
+// repair_gaps closes on the pixels, closed on the cells too. On the cells, the
+// end of a line that stops in a bend points along the bend rather than across
+// the gap, and the end cells lie up to a pixel farther apart than the pixels
+// they burn: a gap closed at N = 1 would stay open and the bands leak through.
+// The cells are taken to pixels (a pixel shows the level of its first line
+// cell), the pixels repaired with max_gap pixels, and each join made on the
+// cells between the ends of its level nearest to each other within a pixel of
+// the two pixels it links, when the straight join is clear (as for
+// repair_gaps). A pixel with no such end there (lines that fall on one pixel, a
+// line its neighbour overwrites) has no gap on the cells. Adds to `report`.
+void repair_gaps_as_pixels(std::vector<std::int32_t> &cells, int rows, int columns, int factor, double max_gap,
+                           Repairs &report);
 
 // Every end of a burned line, as its index in cells (row * columns + column), in
 // row-major order: the pixels repair_gaps takes for ends, wherever they lie,

@@ -833,7 +833,10 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
                           : s.default_gap > 0 ? s.default_gap
                                               : tolvane::geo::gap_distance(spacing() / n));
     if (w.gap_distance > 0) {
-        w.grid_joins = repair_gaps(w.cells, rows, columns, w.gap_distance).joins;
+        Repairs repairs = repair_gaps(w.cells, rows, columns, w.gap_distance);
+        // What the repair closes on the pixels, closed on the finer grid too.
+        repair_gaps_as_pixels(w.cells, rows, columns, s.factor, w.gap_distance / n, repairs);
+        w.grid_joins = repairs.joins;
         if (w.grid_joins > 0) {
             ends = open_ends(w.cells, rows, columns);
             lines.clear();

@@ -9,6 +9,9 @@
 
 #include <tolvane/tolvane.h>
 
+#include <array>
+#include <cmath>
+
 #include <gdal.h>
 #include <gdal_utils.h>
 #include <gtest/gtest.h>
@@ -115,6 +118,45 @@ TEST(RepairGrid, SeparateLinesStaySeparate)
         const std::vector<std::int32_t> before = p.cells;
         EXPECT_EQ(geo::repair_gaps(p.cells, p.rows, p.columns, 6).joins, 0) << lines[2];
         EXPECT_EQ(p.cells, before);
+    }
+}
+
+// Three rings around one centre (radii in pixels: 100, 200 with an arc cut out,
+// 300), drawn one cell wide on a grid `factor` times finer than the pixel.
+Picture rings(int factor, double cut_from, double cut_to, const double radii[3])
+{
+    Picture p;
+    p.rows = p.columns = 28 * factor;
+    p.cells.assign(static_cast<std::size_t>(p.rows) * p.columns, E);
+    const double centre = 14.0 * factor;
+    for (int i = 0; i < p.rows; i++)
+        for (int j = 0; j < p.columns; j++) {
+            const double y = i + 0.5 - centre, x = j + 0.5 - centre, d = std::hypot(x, y);
+            const double angle = std::atan2(y, x) * 180 / 3.14159265358979;
+            for (int k = 0; k < 3; k++)
+                if (std::abs(d - radii[k] * factor) < 0.5 && !(k == 1 && angle > cut_from && angle < cut_to))
+                    p.cells[static_cast<std::size_t>(i) * p.columns + j] = 100 * (k + 1);
+        }
+    return p;
+}
+
+// A gap the repair closes on the pixels is closed on every finer grid, where
+// the cells at its ends lie farther apart than 4 cells a pixel.
+TEST(RepairGrid, GapClosedOnThePixelsIsClosedOnFinerGrids)
+{
+    const double radii[3] = {6, 9, 12};
+    for (const auto &cut : {std::array<double, 2>{-100, -74}, {-10, 16}, {80, 106}}) {
+        Picture pixels = rings(1, cut[0], cut[1], radii);
+        ASSERT_GT(leaks(pixels), 0);
+        ASSERT_EQ(geo::repair_gaps(pixels.cells, pixels.rows, pixels.columns, 4).joins, 1);
+        ASSERT_EQ(leaks(pixels), 0);
+        for (int n : {2, 4, 6, 8}) {
+            Picture fine = rings(n, cut[0], cut[1], radii);
+            geo::Repairs done = geo::repair_gaps(fine.cells, fine.rows, fine.columns, 4.0 * n);
+            geo::repair_gaps_as_pixels(fine.cells, fine.rows, fine.columns, n, 4, done);
+            EXPECT_EQ(leaks(fine), 0) << "cut from " << cut[0] << " degrees, " << n << " times finer";
+            EXPECT_GE(done.joins, 1);
+        }
     }
 }
 
