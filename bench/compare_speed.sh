@@ -60,7 +60,7 @@ best() {
         /usr/bin/time -f '%e %M' -o time.txt "$@" >/dev/null 2>run.err || { cat run.err >&2; return 1; }
         read -r w k <time.txt
         if [ -z "$wall" ] || awk -v a="$w" -v b="$wall" 'BEGIN { exit !(a < b) }'; then wall=$w; fi
-        [ "$k" -gt "$peak_kib" ] && peak_kib=$k
+        if [ "$k" -gt "$peak_kib" ]; then peak_kib=$k; fi
     done
 }
 # row NAME WHAT PIXELS: one line of the table from $wall and $peak_kib.
@@ -123,7 +123,8 @@ print(int(a.min()), int(a.max()))" "$1"; }
 dialog_and_library() {
     local folder=$1 name=$2 rows=$3 columns=$4 low=$5 high=$6 step=$7 sheet=$8 pixels=$(( $3 * $4 ))
     echo "$rows $columns 4 0 0 1" >"images/$folder/${name}_c4.txt"
-    best "$build/tolvane" <<<"$folder $name 0 $low $high $step 1"
+    echo "$folder $name 0 $low $high $step 1" >answers.txt
+    best sh -c '"$0" <answers.txt' "$build/tolvane"
     row "$sheet" "dialog" $pixels
     best $py library.py "images/$folder/${name}_c4.raw" "$rows" "$columns" "$low" "$high" "$step"
     call=$(cat run.err)
@@ -177,7 +178,7 @@ best gdal_rasterize -q -a elev $grid -ot Int32 -init 10000000 -a_nodata 10000000
 raster_wall=$wall raster_kib=$peak_kib
 best gdal_fillnodata.py -q burned.tif fill.tif
 wall=$(awk -v a="$raster_wall" -v b="$wall" 'BEGIN { printf "%.2f", a + b }')
-[ "$raster_kib" -gt "$peak_kib" ] && peak_kib=$raster_kib
+if [ "$raster_kib" -gt "$peak_kib" ]; then peak_kib=$raster_kib; fi
 row "$sheet" "gdal_rasterize ($raster_wall s) + gdal_fillnodata" $pixels
 grass_surf j20.tif 32617; row "$sheet" "GRASS r.surf.contour" $pixels
 peer gdal_grid -q -a linear:nodata=-9999 -zfield elev -txe "$xmin" "$xmax" -tye "$ymax" "$ymin" \
