@@ -307,6 +307,18 @@ void write_polygon(const std::filesystem::path &file, const std::vector<std::pai
     GDALClose(d);
 }
 
+// The leak mask written by -leaks marks no pixel.
+void expect_no_leak(const std::filesystem::path &leaks)
+{
+    GDALAllRegister();
+    GDALDatasetH mask = GDALOpen(leaks.c_str(), GA_ReadOnly);
+    ASSERT_NE(mask, nullptr);
+    double minmax[2];
+    GDALComputeRasterMinMax(GDALGetRasterBand(mask, 1), FALSE, minmax);
+    EXPECT_EQ(minmax[1], 0);
+    GDALClose(mask);
+}
+
 // A footprint of one rectangle, in a GeoPackage.
 void write_box(const std::filesystem::path &file, double xmin, double ymin, double xmax, double ymax, int epsg)
 {
@@ -325,13 +337,7 @@ TEST(Footprint, CleanLinesGiveTheSameBytes)
     ASSERT_EQ(std::system((run + "-repair_gaps 5 -mask box.gpkg -leaks leaks.tif '" COLINAS_GPKG "' repaired.tif").c_str()),
               0);
     EXPECT_EQ(prueba::lee(root / "plain.tif"), prueba::lee(root / "repaired.tif"));
-    GDALAllRegister();
-    GDALDatasetH mask = GDALOpen((root / "leaks.tif").c_str(), GA_ReadOnly);
-    ASSERT_NE(mask, nullptr);
-    double minmax[2];
-    GDALComputeRasterMinMax(GDALGetRasterBand(mask, 1), FALSE, minmax);
-    EXPECT_EQ(minmax[1], 0);
-    GDALClose(mask);
+    expect_no_leak(root / "leaks.tif");
 }
 
 // Lines clipped to a footprint whose top edge lies 18 m below the grid's on the
@@ -367,12 +373,7 @@ TEST(Footprint, EdgeWithinAPixelIsWalledOnTheFinerGrid)
     for (const char *n : {"1", "8"}) {
         SCOPED_TRACE(n);
         ASSERT_EQ(std::system((run + "-oversample " + n + " -leaks leaks.tif clipped.gpkg out.tif").c_str()), 0);
-        GDALDatasetH mask = GDALOpen((root / "leaks.tif").c_str(), GA_ReadOnly);
-        ASSERT_NE(mask, nullptr);
-        double minmax[2];
-        GDALComputeRasterMinMax(GDALGetRasterBand(mask, 1), FALSE, minmax);
-        EXPECT_EQ(minmax[1], 0);
-        GDALClose(mask);
+        expect_no_leak(root / "leaks.tif");
     }
 }
 
