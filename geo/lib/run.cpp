@@ -216,6 +216,25 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
 
 namespace {
 
+// The last step of a run: the model (whose cells are given back once written)
+// and the leak mask, then every product under its name, and the report of
+// what was written.
+template <typename V>
+void write_and_commit(ProductWriter &writer, Report &r, std::vector<V> &cells, const std::vector<std::uint8_t> &leaks,
+                      GDALProgressFunc progress, void *progress_arg)
+{
+    {
+        const Part writing(progress, progress_arg, 0.85, 1.0);
+        writer.write(0, 0, r.grid.rows, r.grid.columns, cells.data());
+        cells = {};
+        writer.write_leaks(leaks);
+        step_done("write");
+        writer.commit(GDALScaledProgress, writing.data());
+    }
+    step_done("commit");
+    written(r, writer);
+}
+
 // The run on the burned grid n times finer, or in windows.
 Report windowed(const Request &q, ContourSource &source, Report &r, GDALProgressFunc progress, void *progress_arg)
 {
@@ -247,15 +266,7 @@ Report windowed(const Request &q, ContourSource &source, Report &r, GDALProgress
         if (q.strict)
             throw Failure("-strict: " + leaks_left(r));
     }
-    {
-        const Part writing(progress, progress_arg, 0.85, 1.0);
-        writer.write(0, 0, r.grid.rows, r.grid.columns, c.cells.data());
-        writer.write_leaks(c.leak_mask);
-        step_done("write");
-        writer.commit(GDALScaledProgress, writing.data());
-    }
-    step_done("commit");
-    written(r, writer);
+    write_and_commit(writer, r, c.cells, c.leak_mask, progress, progress_arg);
     return r;
 }
 
@@ -330,16 +341,7 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
     found(r, result.contour_pixels, result.off_level_pixels, result.missing_levels, result.zone_pixels,
           result.leak_pixels);
 
-    {
-        const Part writing(progress, progress_arg, 0.85, 1.0);
-        writer.write(0, 0, r.grid.rows, r.grid.columns, w.cells.data());
-        w.cells = {};
-        writer.write_leaks(result.leak_mask);
-        step_done("write");
-        writer.commit(GDALScaledProgress, writing.data());
-    }
-    step_done("commit");
-    written(r, writer);
+    write_and_commit(writer, r, w.cells, result.leak_mask, progress, progress_arg);
     return r;
 }
 
