@@ -346,19 +346,6 @@ std::vector<std::uint8_t> within_distance(const std::vector<std::uint8_t> &site,
     return within;
 }
 
-NearestSites nearest_sites(const std::vector<std::uint8_t> &site, int rows, int columns)
-{
-    SiteMap map;
-    map.compute(site, rows, columns);
-    const std::size_t n = static_cast<std::size_t>(rows) * columns;
-    NearestSites out{std::vector<std::int64_t>(n), std::vector<std::int64_t>(n)};
-    for (std::size_t k = 0; k < n; k++) {
-        out.site[k] = map.site(k);
-        out.squared[k] = map.squared(k);
-    }
-    return out;
-}
-
 PixelBox lines_box(const std::vector<std::int32_t> &cells, int rows, int columns)
 {
     PixelBox b{rows, columns, -1, -1};

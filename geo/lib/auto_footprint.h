@@ -13,22 +13,16 @@
 
 namespace tolvane::geo {
 
-// For every pixel, the squared Euclidean distance to the nearest pixel where
-// site[k] != 0 and that pixel's index (-1 and distance -1 when there is none).
-// Exact, in linear time (Felzenszwalb and Huttenlocher's lower envelope of
-// parabolas, one pass down the columns and one along the rows); ties are broken
-// the same way on every run.
-struct NearestSites {
-    std::vector<std::int64_t> squared; // -1: no site on the grid
-    std::vector<std::int64_t> site;
-};
-NearestSites nearest_sites(const std::vector<std::uint8_t> &site, int rows, int columns);
-
-// The same nearest site of every pixel (the same one on ties), in 4 bytes a
-// pixel (8 on grids of 2^31 pixels or more), written once without clearing, on
-// several threads (PassThreads). One map of the contour pixels serves the
-// contour spacing, the drawn footprint and the wall of a window, as long as its
-// cells do not change; compute() takes other sites into the same memory.
+// For every pixel, the nearest pixel where site[k] != 0 (of the contour pixels,
+// or of other sites) and the squared Euclidean distance to it (-1 and -1 when
+// the grid holds none). Exact, in linear time (Felzenszwalb and Huttenlocher's
+// lower envelope of parabolas, one pass down the columns and one along the
+// rows); ties are broken the same way on every run, whatever the threads. In 4
+// bytes a pixel (8 on grids of 2^31 pixels or more), written once without
+// clearing, on several threads (PassThreads). One map of the contour pixels
+// serves the contour spacing, the drawn footprint and the wall of a window, as
+// long as its cells do not change; compute() takes other sites into the same
+// memory.
 class SiteMap {
 public:
     // 8-byte indices on every grid (the tests' way to reach them, and the

@@ -194,7 +194,7 @@ std::vector<std::uint8_t> footprint_of_lines(const std::vector<std::int32_t> &ce
 }
 
 // Each walled pixel takes the level of its nearest contour pixel (exact Euclidean
-// distance, in linear time; ties as nearest_sites breaks them).
+// distance, in linear time; ties as SiteMap breaks them).
 long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
                        const std::vector<std::uint8_t> &inside)
 {

@@ -53,7 +53,7 @@ tolvane::Result run(const Sheet &s)
     return tolvane::elevation(s.cells.data(), s.rows, s.columns, {100, highest, 100});
 }
 
-TEST(NearestSites, ExactAgainstEveryPair)
+TEST(SiteMap, ExactAgainstEveryPair)
 {
     std::mt19937 random(7);
     for (int rows : {1, 5, 23})
@@ -61,7 +61,8 @@ TEST(NearestSites, ExactAgainstEveryPair)
             std::vector<std::uint8_t> site(static_cast<std::size_t>(rows) * columns);
             for (auto &s : site)
                 s = random() % 17 == 0;
-            const geo::NearestSites n = geo::nearest_sites(site, rows, columns);
+            geo::SiteMap n;
+            n.compute(site, rows, columns);
             for (int k = 0; k < rows * columns; k++) {
                 long long best = -1;
                 for (int m = 0; m < rows * columns; m++)
@@ -70,19 +71,26 @@ TEST(NearestSites, ExactAgainstEveryPair)
                         if (best < 0 || di * di + dj * dj < best)
                             best = di * di + dj * dj;
                     }
-                ASSERT_EQ(n.squared[k], best) << rows << " x " << columns << ", pixel " << k;
+                ASSERT_EQ(n.squared(k), best) << rows << " x " << columns << ", pixel " << k;
                 if (best >= 0) {
-                    const long long di = k / columns - n.site[k] / columns, dj = k % columns - n.site[k] % columns;
-                    ASSERT_TRUE(site[n.site[k]]);
+                    const long long di = k / columns - n.site(k) / columns, dj = k % columns - n.site(k) % columns;
+                    ASSERT_TRUE(site[n.site(k)]);
                     ASSERT_EQ(di * di + dj * dj, best);
                 }
             }
         }
 }
 
+// The squared distance to the nearest site of every pixel and its index (-1
+// and -1 when there is none).
+struct NearestSites {
+    std::vector<std::int64_t> squared;
+    std::vector<std::int64_t> site;
+};
+
 // The transform as first written, one column after the other and then one row
 // after the other, in 16 bytes a pixel: the oracle of SiteMap's sites.
-geo::NearestSites plain_nearest_sites(const std::vector<std::uint8_t> &site, int rows, int columns)
+NearestSites plain_nearest_sites(const std::vector<std::uint8_t> &site, int rows, int columns)
 {
     const auto at = [columns](int i, int j) { return static_cast<std::size_t>(i) * columns + j; };
     std::vector<int> site_row(site.size(), -1);
@@ -100,7 +108,7 @@ geo::NearestSites plain_nearest_sites(const std::vector<std::uint8_t> &site, int
                 r = next;
         }
     }
-    geo::NearestSites out{std::vector<std::int64_t>(site.size(), -1), std::vector<std::int64_t>(site.size(), -1)};
+    NearestSites out{std::vector<std::int64_t>(site.size(), -1), std::vector<std::int64_t>(site.size(), -1)};
     std::vector<std::int64_t> f(columns);
     for (int i = 0; i < rows; i++) {
         for (int q = 0; q < columns; q++) {
@@ -141,7 +149,7 @@ geo::NearestSites plain_nearest_sites(const std::vector<std::uint8_t> &site, int
 // Sites scattered, on a lattice (every pixel between two rows of sites is a tie)
 // and on a slanted lattice: the same site as the plain transform for every
 // pixel, whatever the number of threads and the width of the indices.
-TEST(NearestSites, SameSitesOnTiesWhateverTheThreads)
+TEST(SiteMap, SameSitesOnTiesWhateverTheThreads)
 {
     std::mt19937 random(11);
     for (int sheet = 0; sheet < 60; sheet++) {
@@ -156,7 +164,7 @@ TEST(NearestSites, SameSitesOnTiesWhateverTheThreads)
                 site[static_cast<std::size_t>(i) * columns + j] =
                     sheet % 3 == 0 ? scattered : sheet % 3 == 1 ? scattered && lattice : slanted && random() % 4 != 0;
             }
-        const geo::NearestSites plain = plain_nearest_sites(site, rows, columns);
+        const NearestSites plain = plain_nearest_sites(site, rows, columns);
         for (int threads : {1, 2, 3, 7})
             for (auto width : {geo::SiteMap::Width::fit, geo::SiteMap::Width::wide}) {
                 const geo::PassThreads passes(threads);
@@ -221,7 +229,7 @@ TEST(ContourSpacing, UpperQuartileOfTheBorders)
         std::vector<std::uint8_t> line(s.cells.size());
         for (std::size_t k = 0; k < line.size(); k++)
             line[k] = s.cells[k] != E;
-        const geo::NearestSites near = plain_nearest_sites(line, rows, columns);
+        const NearestSites near = plain_nearest_sites(line, rows, columns);
         std::vector<double> spacings;
         for (int k = 0; k < rows * columns; k++)
             for (int m : {k % columns + 1 < columns ? k + 1 : -1, k + columns < rows * columns ? k + columns : -1}) {
