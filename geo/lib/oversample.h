@@ -19,24 +19,48 @@ struct Grid;
 inline constexpr int AUTO_OVERSAMPLE_MAX = 6;
 inline constexpr int OVERSAMPLE_MAX = 16;
 
-// How the fine cells under a requested pixel make its value. `tent` weighs the
-// N x N cells by a pyramid over the pixel, 1 at its centre falling to 0 at its
+// How the fine cells under a requested pixel make its value. `square` (the
+// default) averages them over a square centred on the pixel whose side follows
+// the lines' spacing (square_side): the cells nearest its centre where one line
+// at most crosses a pixel, the whole pixel where three or more do. `tent`
+// weighs them by a pyramid over the pixel, 1 at its centre falling to 0 at its
 // edges (the product of 1 - 2|x| and 1 - 2|y|, x and y the cell centre's offset
-// from the pixel's in pixels), which is a little closer than the plain area
-// mean (`mean`) to both the mean and the centre value of real DEMs; the
-// others are GDAL's resampling kernels (weights reaching past the pixel), kept
-// for comparison.
-enum class Aggregation { tent, mean, bilinear, cubic, gauss };
+// from the pixel's in pixels); `mean` is the plain area mean; the others are
+// GDAL's resampling kernels (weights reaching past the pixel), kept for
+// comparison.
+enum class Aggregation { square, tent, mean, bilinear, cubic, gauss };
+
+// The side of a pixel's square, in pixels (0 to 1), for lines `spacing` pixels
+// apart (measured over blocks of SQUARE_BLOCK pixels): 0 while the lines are a
+// pixel apart or more, 1 from three lines per pixel (a third of a pixel apart),
+// and half the lines per pixel beyond the first in between. On a pixel that
+// one line at most crosses, the surface between lines is interpolation; the
+// pixel's value is read at its centre, where a grid's value stands. Where
+// several cross it, they resolve the surface within the pixel, which stands
+// for their mean.
+double square_side(double spacing);
+
+// The blocks' side, in pixels, over which the spacing that sets the square is
+// measured: small enough that the empty space around a sheet's lines (a border,
+// a coast, a broad flat) counts less than in the blocks of 16 that choose the
+// factor.
+inline constexpr int SQUARE_BLOCK = 4;
+
+// The weights along one side of a pixel of its n cells: `tent`'s pyramid, or
+// for `square` each cell's overlap with the centred interval of length `side`
+// (at least one cell long, so that 0 gives the central cell, or the two central
+// cells of an even n, alike).
+std::vector<double> pixel_weights(int n, Aggregation how, double side);
 
 // The grid over the same extent with pixels n times smaller in both directions.
 Grid finer(const Grid &grid, int n);
 
 // The mean distance between neighbouring contour lines, in pixels of `grid`:
 // the area the lines cover divided by their length. The area is that of the
-// blocks of 16 x 16 pixels that a line crosses, so that nodata around the mapped
+// blocks of `block` x `block` pixels that a line crosses, so that nodata around the mapped
 // area (a border, a coast) does not count as space between lines. Infinity when
 // no line crosses the grid.
-double line_spacing(OGRLayerH lines, const Grid &grid);
+double line_spacing(OGRLayerH lines, const Grid &grid, int block = 16);
 
 // The factor `auto` chooses for lines `spacing` pixels apart on a grid of
 // `cells` pixels: 1 where the lines are 6 pixels apart or more (a finer grid
@@ -52,17 +76,19 @@ int auto_oversample(double spacing, double cells);
 // The n x n blocks of `fine` (rows x columns, both multiples of n; altitudes in
 // the table's units, tolvane::EMPTY without value) aggregated to one value each:
 // (rows / n) x (columns / n) values, NaN where no cell under the pixel holds
-// one. n = 1 gives the cells themselves. Throws Failure when GDAL cannot.
+// one. n = 1 gives the cells themselves. `side` is the square's (`square`
+// only). Throws Failure when GDAL cannot.
 std::vector<double> aggregate(const std::int32_t *fine, int rows, int columns, int n,
-                              Aggregation how = Aggregation::mean);
+                              Aggregation how = Aggregation::mean, double side = 1);
 
 // aggregate() of the grid of rows x columns cells (multiples of n) that holds
 // the part_rows x part_columns cells `part` at (top, left) and continues them
 // beyond their edges (each cell outside takes the nearest cell of the part along
-// rows and columns): the tent reads the part where it is, the other
+// rows and columns): the square and the tent read the part where it is, the other
 // aggregations a copy of the whole grid.
 std::vector<double> aggregate_spread(const std::int32_t *part, int part_rows, int part_columns, int top, int left,
-                                     int rows, int columns, int n, Aggregation how = Aggregation::mean);
+                                     int rows, int columns, int n, Aggregation how = Aggregation::mean,
+                                     double side = 1);
 
 // The footprint `inside` (1 inside, 0 outside; `columns` pixels a row) on the
 // grid n times finer, for the cells [row, row + rows) x [column, column +
