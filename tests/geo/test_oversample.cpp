@@ -109,7 +109,7 @@ TEST(Oversample, FinerGridsComeCloserToTheSurface)
     EXPECT_EQ(geo::auto_oversample(10.0, 30000), 1);
 }
 
-// About 4 fine cells between lines, from 2 to 6, within 16 million fine cells.
+// About 6 fine cells between lines, from 2 to 6, within 16 million fine cells.
 TEST(Oversample, AutomaticFactor)
 {
     struct Case {
@@ -118,11 +118,12 @@ TEST(Oversample, AutomaticFactor)
     };
     for (const Case &c : std::vector<Case>{{6, 1e4, 1},
                                            {5.9, 1e4, 2},
-                                           {2, 1e4, 2},
-                                           {1.9, 1e4, 3},
-                                           {1, 1e4, 4},
-                                           {0.9, 1e4, 5},
-                                           {0.7, 1e4, 6},
+                                           {3, 1e4, 2},
+                                           {2.9, 1e4, 3},
+                                           {2, 1e4, 3},
+                                           {1.9, 1e4, 4},
+                                           {1.2, 1e4, 5},
+                                           {1, 1e4, 6},
                                            {0.1, 1e4, 6},
                                            {0.1, 1e6, 4},
                                            {0.1, 4e6, 2},
