@@ -88,10 +88,14 @@ double line_spacing(OGRLayerH lines, const Grid &grid, int block)
 int auto_oversample(double spacing, double cells)
 {
     // Calibrated on real lines (bench/compare_oversample.py): the error falls
-    // until about 6 fine cells separate neighbouring lines, then stays.
+    // until about 4 fine cells separate neighbouring lines, then stays; where
+    // lines come within 4/3 of a pixel (4 cells or more wanted), the pixel's
+    // centre reading needs the finest grid.
     if (!(spacing < 6))
         return 1;
-    const int wanted = std::clamp(static_cast<int>(std::ceil(6 / spacing)), 2, AUTO_OVERSAMPLE_MAX);
+    int wanted = std::max(2, static_cast<int>(std::ceil(4 / spacing)));
+    if (wanted >= 4)
+        wanted = AUTO_OVERSAMPLE_MAX;
     const int affordable = std::max(2, static_cast<int>(std::floor(std::sqrt(16e6 / std::max(1.0, cells)))));
     return std::min(wanted, affordable);
 }

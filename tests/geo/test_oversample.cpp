@@ -109,7 +109,8 @@ TEST(Oversample, FinerGridsComeCloserToTheSurface)
     EXPECT_EQ(geo::auto_oversample(10.0, 30000), 1);
 }
 
-// About 6 fine cells between lines, from 2 to 6, within 16 million fine cells.
+// About 4 fine cells between lines, from 2, and 6 for lines within 4/3 of a
+// pixel, within 16 million fine cells.
 TEST(Oversample, AutomaticFactor)
 {
     struct Case {
@@ -118,11 +119,10 @@ TEST(Oversample, AutomaticFactor)
     };
     for (const Case &c : std::vector<Case>{{6, 1e4, 1},
                                            {5.9, 1e4, 2},
-                                           {3, 1e4, 2},
-                                           {2.9, 1e4, 3},
-                                           {2, 1e4, 3},
-                                           {1.9, 1e4, 4},
-                                           {1.2, 1e4, 5},
+                                           {2, 1e4, 2},
+                                           {1.9, 1e4, 3},
+                                           {1.34, 1e4, 3},
+                                           {1.3, 1e4, 6},
                                            {1, 1e4, 6},
                                            {0.1, 1e4, 6},
                                            {0.1, 1e6, 4},
