@@ -19,24 +19,22 @@ namespace tolvane::geo {
 
 namespace {
 
-constexpr int BLOCK = 16; // pixels of a block side in line_spacing
-
 // Length of the parts of g inside the grid, and the blocks they cross.
-void measure(OGRGeometryH g, const Grid &grid, double &length, std::unordered_set<long long> &blocks)
+void measure(OGRGeometryH g, const Grid &grid, int block, double &length, std::unordered_set<long long> &blocks)
 {
     const int parts = OGR_G_GetGeometryCount(g);
     if (parts > 0) {
         for (int k = 0; k < parts; k++)
-            measure(OGR_G_GetGeometryRef(g, k), grid, length, blocks);
+            measure(OGR_G_GetGeometryRef(g, k), grid, block, length, blocks);
         return;
     }
-    const double step = 0.5 * BLOCK * std::min(grid.xres, grid.yres);
-    const long long block_columns = grid.columns / BLOCK + 1;
+    const double step = 0.5 * block * std::min(grid.xres, grid.yres);
+    const long long block_columns = grid.columns / block + 1;
     auto visit = [&](double x, double y) {
         const double c = (x - grid.origin_x) / grid.xres, r = (grid.origin_y - y) / grid.yres;
         if (c < 0 || r < 0 || c >= grid.columns || r >= grid.rows)
             return false;
-        blocks.insert(static_cast<long long>(r / BLOCK) * block_columns + static_cast<long long>(c / BLOCK));
+        blocks.insert(static_cast<long long>(r / block) * block_columns + static_cast<long long>(c / block));
         return true;
     };
     const int n = OGR_G_GetPointCount(g);
@@ -70,35 +68,66 @@ Grid finer(const Grid &grid, int n)
     return g;
 }
 
-double line_spacing(OGRLayerH lines, const Grid &grid)
+double line_spacing(OGRLayerH lines, const Grid &grid, int block)
 {
     double length = 0;
     std::unordered_set<long long> blocks;
     OGR_L_ResetReading(lines);
     while (OGRFeatureH f = OGR_L_GetNextFeature(lines)) {
         if (OGRGeometryH g = OGR_F_GetGeometryRef(f))
-            measure(g, grid, length, blocks);
+            measure(g, grid, block, length, blocks);
         OGR_F_Destroy(f);
     }
     OGR_L_ResetReading(lines);
     if (!(length > 0))
         return std::numeric_limits<double>::infinity();
-    const double area = static_cast<double>(blocks.size()) * BLOCK * BLOCK * grid.xres * grid.yres;
+    const double area = static_cast<double>(blocks.size()) * block * block * grid.xres * grid.yres;
     return area / length / std::sqrt(grid.xres * grid.yres);
 }
 
 int auto_oversample(double spacing, double cells)
 {
     // Calibrated on real lines (bench/compare_oversample.py): the error falls
-    // until about 4 fine cells separate neighbouring lines, then stays.
+    // until about 4 fine cells separate neighbouring lines, then stays; where
+    // lines come within 4/3 of a pixel (4 cells or more wanted), the pixel's
+    // centre reading needs the finest grid.
     if (!(spacing < 6))
         return 1;
-    const int wanted = std::clamp(static_cast<int>(std::ceil(4 / spacing)), 2, AUTO_OVERSAMPLE_MAX);
+    int wanted = std::max(2, static_cast<int>(std::ceil(4 / spacing)));
+    if (wanted >= 4)
+        wanted = AUTO_OVERSAMPLE_MAX;
     const int affordable = std::max(2, static_cast<int>(std::floor(std::sqrt(16e6 / std::max(1.0, cells)))));
     return std::min(wanted, affordable);
 }
 
-std::vector<double> aggregate(const std::int32_t *fine, int rows, int columns, int n, Aggregation how)
+double square_side(double spacing)
+{
+    // Lines a pixel apart or more: one line at most crosses a pixel, and the
+    // surface between lines is the core's interpolation; read it where the pixel
+    // is, at its centre. Three lines a pixel or more: the pixel stands for their
+    // mean over it. In between the square grows with the lines per pixel.
+    const double per_pixel = 1 / spacing;
+    return std::clamp((per_pixel - 1) / 2, 0.0, 1.0);
+}
+
+std::vector<double> pixel_weights(int n, Aggregation how, double side)
+{
+    // The square never shrinks below one cell: the central cell, or the two
+    // central ones of an even n, equally.
+    std::vector<double> weight(n);
+    const double half = std::max(side, 1.0 / n) / 2;
+    for (int k = 0; k < n; k++) {
+        if (how == Aggregation::tent) {
+            weight[k] = 1 - 2 * std::fabs((k + 0.5) / n - 0.5);
+        } else {
+            const double low = static_cast<double>(k) / n - 0.5, high = static_cast<double>(k + 1) / n - 0.5;
+            weight[k] = std::max(0.0, std::min(high, half) - std::max(low, -half));
+        }
+    }
+    return weight;
+}
+
+std::vector<double> aggregate(const std::int32_t *fine, int rows, int columns, int n, Aggregation how, double side)
 {
     const int out_rows = rows / n, out_columns = columns / n;
     std::vector<double> out(static_cast<std::size_t>(out_rows) * out_columns);
@@ -107,8 +136,8 @@ std::vector<double> aggregate(const std::int32_t *fine, int rows, int columns, i
                        [](std::int32_t v) { return v == tolvane::EMPTY ? NAN : static_cast<double>(v); });
         return out;
     }
-    if (how == Aggregation::tent)
-        return aggregate_spread(fine, rows, columns, 0, 0, rows, columns, n, how);
+    if (how == Aggregation::tent || how == Aggregation::square)
+        return aggregate_spread(fine, rows, columns, 0, 0, rows, columns, n, how, side);
     // GDAL's downsampling in RasterIO, on the cells where they are (no copy).
     char name[160];
     std::snprintf(name, sizeof name, "MEM:::DATAPOINTER=%p,PIXELS=%d,LINES=%d,BANDS=1,DATATYPE=Int32",
@@ -122,6 +151,7 @@ std::vector<double> aggregate(const std::int32_t *fine, int rows, int columns, i
     INIT_RASTERIO_EXTRA_ARG(extra);
     switch (how) {
     case Aggregation::tent:
+    case Aggregation::square:
     case Aggregation::mean:
         extra.eResampleAlg = GRIORA_Average;
         break;
@@ -145,26 +175,25 @@ std::vector<double> aggregate(const std::int32_t *fine, int rows, int columns, i
 }
 
 std::vector<double> aggregate_spread(const std::int32_t *part, int part_rows, int part_columns, int top, int left,
-                                     int rows, int columns, int n, Aggregation how)
+                                     int rows, int columns, int n, Aggregation how, double side)
 {
     // The cell of the part that each row and column of the grid shows.
     const auto from = [](int k, int offset, int size) { return std::clamp(k - offset, 0, size - 1); };
-    if (how != Aggregation::tent || n == 1) {
+    const bool separable = how == Aggregation::tent || how == Aggregation::square;
+    if (!separable || n == 1) {
         if (top == 0 && left == 0 && part_rows == rows && part_columns == columns)
-            return aggregate(part, rows, columns, n, how);
+            return aggregate(part, rows, columns, n, how, side);
         std::vector<std::int32_t> full(static_cast<std::size_t>(rows) * columns);
         for (int i = 0; i < rows; i++) {
             const std::int32_t *row = part + static_cast<std::size_t>(from(i, top, part_rows)) * part_columns;
             for (int j = 0; j < columns; j++)
                 full[static_cast<std::size_t>(i) * columns + j] = row[from(j, left, part_columns)];
         }
-        return aggregate(full.data(), rows, columns, n, how);
+        return aggregate(full.data(), rows, columns, n, how, side);
     }
     const int out_rows = rows / n, out_columns = columns / n;
     std::vector<double> out(static_cast<std::size_t>(out_rows) * out_columns);
-    std::vector<double> weight(n);
-    for (int k = 0; k < n; k++)
-        weight[k] = 1 - 2 * std::fabs((k + 0.5) / n - 0.5);
+    const std::vector<double> weight = pixel_weights(n, how, side);
     std::vector<int> column_of(static_cast<std::size_t>(columns));
     for (int j = 0; j < columns; j++)
         column_of[j] = from(j, left, part_columns);

@@ -19,50 +19,82 @@ struct Grid;
 inline constexpr int AUTO_OVERSAMPLE_MAX = 6;
 inline constexpr int OVERSAMPLE_MAX = 16;
 
-// How the fine cells under a requested pixel make its value. `tent` weighs the
-// N x N cells by a pyramid over the pixel, 1 at its centre falling to 0 at its
+// How the fine cells under a requested pixel make its value. `square` (the
+// default) averages them over a square centred on the pixel whose side follows
+// the lines' spacing (square_side): the cells nearest its centre where one line
+// at most crosses a pixel, the whole pixel where three or more do. `tent`
+// weighs them by a pyramid over the pixel, 1 at its centre falling to 0 at its
 // edges (the product of 1 - 2|x| and 1 - 2|y|, x and y the cell centre's offset
-// from the pixel's in pixels), which is a little closer than the plain area
-// mean (`mean`) to both the mean and the centre value of real DEMs; the
-// others are GDAL's resampling kernels (weights reaching past the pixel), kept
-// for comparison.
-enum class Aggregation { tent, mean, bilinear, cubic, gauss };
+// from the pixel's in pixels); `mean` is the plain area mean; the others are
+// GDAL's resampling kernels (weights reaching past the pixel), kept for
+// comparison.
+enum class Aggregation { square, tent, mean, bilinear, cubic, gauss };
+
+// The side of a pixel's square, in pixels (0 to 1), for lines `spacing` pixels
+// apart (measured over blocks of SQUARE_BLOCK pixels): 0 while the lines are a
+// pixel apart or more, 1 from three lines per pixel (a third of a pixel apart),
+// and half the lines per pixel beyond the first in between. On a pixel that
+// one line at most crosses, the surface between lines is interpolation; the
+// pixel's value is read at its centre, where a grid's value stands. Where
+// several cross it, they resolve the surface within the pixel, which stands
+// for their mean.
+double square_side(double spacing);
+
+// The blocks' side, in pixels, over which the spacing that sets the square is
+// measured: small enough that the empty space around a sheet's lines (a border,
+// a coast, a broad flat) counts less than in the blocks of 16 that choose the
+// factor.
+inline constexpr int SQUARE_BLOCK = 4;
+
+// The weights along one side of a pixel of its n cells: `tent`'s pyramid, or
+// for `square` each cell's overlap with the centred interval of length `side`
+// (at least one cell long, so that 0 gives the central cell, or the two central
+// cells of an even n, alike).
+std::vector<double> pixel_weights(int n, Aggregation how, double side);
 
 // The grid over the same extent with pixels n times smaller in both directions.
 Grid finer(const Grid &grid, int n);
 
 // The mean distance between neighbouring contour lines, in pixels of `grid`:
 // the area the lines cover divided by their length. The area is that of the
-// blocks of 16 x 16 pixels that a line crosses, so that nodata around the mapped
+// blocks of `block` x `block` pixels that a line crosses, so that nodata around the mapped
 // area (a border, a coast) does not count as space between lines. Infinity when
 // no line crosses the grid.
-double line_spacing(OGRLayerH lines, const Grid &grid);
+double line_spacing(OGRLayerH lines, const Grid &grid, int block = 16);
 
 // The factor `auto` chooses for lines `spacing` pixels apart on a grid of
 // `cells` pixels: 1 where the lines are 6 pixels apart or more (a finer grid
-// changes little there); else about 4 fine cells between lines, at least 2 and at
-// most AUTO_OVERSAMPLE_MAX, and no more than the fine grid's cost allows: at most
-// 16 million fine cells (a second or two of the core) or 2 x 2 times the cells.
-// Lines less than 0.8 pixels apart thus get 5 or 6: on real lines at 2 and 4
-// times the DEM's pixel (Jacksboro's 20 m contours at 180 and 360 m, the
-// Vancouver Island bathymetry at 4 and 8 km, Luxembourg at 2 km) N = 6 came 7
-// to 32 % closer than N = 4, and N = 8 fell back behind 6 on each of them.
+// changes little there); else about 4 fine cells between lines, at least 2,
+// and AUTO_OVERSAMPLE_MAX where that asks for 4 or more (lines within 4/3 of
+// a pixel); no more than the fine grid's cost allows: at most 16 million fine
+// cells (a second or two of the core) or 2 x 2 times the cells. Lines about a
+// pixel apart (Jacksboro's 20 m contours at 90 m, Luxembourg's at 1 km, the
+// Vancouver Island bathymetry at 2 km) came 5 to 26 % closer at N = 6 than at
+// 4, with the pixel read at its centre and the gaps in bends closed (before,
+// the gapped Jacksboro lines lost: 4.6 m at 4, 7.7 m at 6); lines farther
+// apart gain nothing from 6 fine cells between them (Luxembourg at 500 m:
+// 4.5 m at N = 3, 4.6 m at 4), and the runs with the defaults turned off
+// lose (Jacksboro's 50 m contours at 90 m with -mask none -repair_gaps 0: 74 m
+// with 4 fine cells between lines, 136 m with 6). N = 8
+// fell back behind 6 on the rows of 2 and 4 times the DEMs' pixel.
 int auto_oversample(double spacing, double cells);
 
 // The n x n blocks of `fine` (rows x columns, both multiples of n; altitudes in
 // the table's units, tolvane::EMPTY without value) aggregated to one value each:
 // (rows / n) x (columns / n) values, NaN where no cell under the pixel holds
-// one. n = 1 gives the cells themselves. Throws Failure when GDAL cannot.
+// one. n = 1 gives the cells themselves. `side` is the square's (`square`
+// only). Throws Failure when GDAL cannot.
 std::vector<double> aggregate(const std::int32_t *fine, int rows, int columns, int n,
-                              Aggregation how = Aggregation::mean);
+                              Aggregation how = Aggregation::mean, double side = 1);
 
 // aggregate() of the grid of rows x columns cells (multiples of n) that holds
 // the part_rows x part_columns cells `part` at (top, left) and continues them
 // beyond their edges (each cell outside takes the nearest cell of the part along
-// rows and columns): the tent reads the part where it is, the other
+// rows and columns): the square and the tent read the part where it is, the other
 // aggregations a copy of the whole grid.
 std::vector<double> aggregate_spread(const std::int32_t *part, int part_rows, int part_columns, int top, int left,
-                                     int rows, int columns, int n, Aggregation how = Aggregation::mean);
+                                     int rows, int columns, int n, Aggregation how = Aggregation::mean,
+                                     double side = 1);
 
 // The footprint `inside` (1 inside, 0 outside; `columns` pixels a row) on the
 // grid n times finer, for the cells [row, row + rows) x [column, column +

@@ -74,7 +74,7 @@ std::vector<std::size_t> line_ends(const std::vector<std::int32_t> &cells, int r
 
 // The same on the lines before they are burned (repair_lines.cpp): open ends of
 // the same level (the integer field level_field) at most max_gap apart (map
-// units), each pointing at the other, joined by a segment that crosses no line.
+// units), heading towards each other, joined by a segment that crosses no line.
 // Directions are taken over the last `pixel` of each line. The joins are added to
 // the layer; Repairs::pixels stays 0. Throws Failure.
 // Ends within two pixels of the grid's edge (`grid`) run off the grid and are

@@ -4,11 +4,15 @@
 // in which the line runs out there, taken over the last pixel of its length. Two
 // ends of the same level are joined by a straight segment when
 //   - they are no farther apart than the largest gap,
-//   - each points at the other: the cosines of the angles between each end's
-//     direction and the segment towards the other end are both positive and add up
-//     to at least 1 (60 degrees on average). Two separate lines that stop side by
-//     side run the same way, so at most one of them can point at the other;
-//     closed lines have no ends at all;
+//   - they head towards each other: the cosines of the angles between each end's
+//     direction and the segment towards the other end add up to at least
+//     CONVERGING and neither is below AWAY. Lines of one level never cross, so
+//     two ends that converge belong to one line. Where a line stops inside a
+//     tight bend, its direction over the last pixel runs along the bend and may
+//     point a little away from the other end: both ends pointing at each other
+//     (the cosines adding up to 1) left most gaps in bends open. Two separate
+//     lines that stop side by side run the same way: their cosines are opposite
+//     and add up to 0. Closed lines have no ends at all;
 //   - the segment crosses or touches no other line, nor a join made before;
 //   - neither end lies within two pixels of the grid's edge, where lines run
 //     off the grid.
@@ -31,6 +35,10 @@
 namespace tolvane::geo {
 
 namespace {
+
+// The least sum of the two ends' cosines, and the least of either (120 degrees).
+constexpr double CONVERGING = 0.2;
+constexpr double AWAY = -0.5;
 
 struct Point {
     double x, y;
@@ -172,7 +180,7 @@ Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, doubl
                         continue;
                     const double ca = (e.direction.x * vx + e.direction.y * vy) / d;
                     const double cb = -(f.direction.x * vx + f.direction.y * vy) / d;
-                    if (ca <= 0 || cb <= 0 || ca + cb < 1)
+                    if (ca <= AWAY || cb <= AWAY || ca + cb < CONVERGING)
                         continue;
                     candidates.push_back({d, 2 - ca - cb, a, b});
                 }

@@ -157,6 +157,8 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     run.rows = area_rows * n;
     run.columns = area_columns * n;
     run.factor = n;
+    if (n > 1)
+        run.side = square_side(source.line_spacing(SQUARE_BLOCK));
     run.levels = source.table().levels;
     run.smoothing = q.core.smoothing;
     run.threads = q.core.threads;

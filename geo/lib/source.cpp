@@ -247,6 +247,7 @@ struct ContourSource::Impl {
     mutable std::vector<std::int32_t> whole;
     mutable SiteMap whole_sites;
     mutable double whole_spacing = -1;
+    mutable double line_spacing = -1; // of the lines, in pixels of the grid; < 0: not yet measured
     int threads = 0; // of the library's passes over the grid, as the core's
     // Lines: a copy of the layer in memory (reprojected), with the whole altitude
     // the core sees in the field tolvane_level.
@@ -710,11 +711,15 @@ bool ContourSource::raster() const { return !impl_->copy; }
 int ContourSource::oversample() const { return impl_->factor; }
 Extent ContourSource::lines_extent() const { return impl_->copy ? impl_->lines_extent : edges(impl_->grid); }
 
-double ContourSource::line_spacing() const
+double ContourSource::line_spacing(int block) const
 {
     if (!impl_->copy)
         return std::numeric_limits<double>::infinity();
-    return tolvane::geo::line_spacing(GDALDatasetGetLayer(impl_->copy.get(), 0), impl_->grid);
+    if (block != 16)
+        return tolvane::geo::line_spacing(GDALDatasetGetLayer(impl_->copy.get(), 0), impl_->grid, block);
+    if (impl_->line_spacing < 0)
+        impl_->line_spacing = tolvane::geo::line_spacing(GDALDatasetGetLayer(impl_->copy.get(), 0), impl_->grid);
+    return impl_->line_spacing;
 }
 
 int ContourSource::choose_oversample(int requested) const

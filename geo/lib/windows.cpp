@@ -197,7 +197,8 @@ WindowedResult run_windows(const WindowedRun &run, const BurnCells &burn)
     // cells of the result that `own` holds.
     auto keep = [&](const Cells &cells, const tolvane::Result &r, const Block &part, const Block &w, const Block &own) {
         std::vector<double> coarse = aggregate_spread(cells.data(), part.rows, part.columns, part.row - w.row,
-                                                      part.column - w.column, w.rows, w.columns, n, run.aggregation);
+                                                      part.column - w.column, w.rows, w.columns, n, run.aggregation,
+                                                      run.side);
         std::vector<std::uint8_t> leaks;
         if (run.want_leak_mask) {
             const std::vector<std::uint8_t> mask = spread(r.leak_mask, part, w);

@@ -58,7 +58,8 @@ struct Margins {
 struct WindowedRun {
     int rows = 0, columns = 0; // the grid the source burns; multiples of factor
     int factor = 1;            // the result has rows / factor x columns / factor pixels
-    Aggregation aggregation = Aggregation::tent;
+    Aggregation aggregation = Aggregation::square;
+    double side = 1;           // of the square, in pixels (Aggregation::square)
     tolvane::Levels levels;    // the whole table, in the source's units
     int smoothing = 1;         // the core's, on the grid the source burns
     int threads = 0;           // the core's

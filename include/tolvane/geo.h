@@ -237,9 +237,10 @@ public:
     double gap_distance() const;
     // The source is a contour raster, not lines.
     bool raster() const;
-    // The mean distance between neighbouring lines, in pixels of the grid
-    // (infinity for a raster).
-    double line_spacing() const;
+    // The mean distance between neighbouring lines, in pixels of the grid,
+    // measured over the blocks of `block` pixels they cross (infinity for a
+    // raster).
+    double line_spacing(int block = 16) const;
     // The factor the request asks for, or the one its lines need (1 for a raster).
     // Throws UsageFailure for a factor a raster cannot take.
     int choose_oversample(int requested) const;

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 namespace geo = tolvane::geo;
 
@@ -108,7 +109,8 @@ TEST(Oversample, FinerGridsComeCloserToTheSurface)
     EXPECT_EQ(geo::auto_oversample(10.0, 30000), 1);
 }
 
-// About 4 fine cells between lines, from 2 to 6, within 16 million fine cells.
+// About 4 fine cells between lines, from 2, and 6 for lines within 4/3 of a
+// pixel, within 16 million fine cells.
 TEST(Oversample, AutomaticFactor)
 {
     struct Case {
@@ -119,9 +121,9 @@ TEST(Oversample, AutomaticFactor)
                                            {5.9, 1e4, 2},
                                            {2, 1e4, 2},
                                            {1.9, 1e4, 3},
-                                           {1, 1e4, 4},
-                                           {0.9, 1e4, 5},
-                                           {0.7, 1e4, 6},
+                                           {1.34, 1e4, 3},
+                                           {1.3, 1e4, 6},
+                                           {1, 1e4, 6},
                                            {0.1, 1e4, 6},
                                            {0.1, 1e6, 4},
                                            {0.1, 4e6, 2},
@@ -163,6 +165,45 @@ TEST(Oversample, AggregationWeighsTheCellsUnderEachPixel)
     EXPECT_DOUBLE_EQ(geo::aggregate(nine.data(), 3, 3, 3, geo::Aggregation::mean)[0], 10.0);
 }
 
+// The square's side follows the lines per pixel: the cells at the centre while
+// one line at most crosses a pixel, the whole pixel from three, between them
+// half the lines per pixel beyond the first.
+TEST(Oversample, SquareNarrowsForSparseLinesAndWidensForDense)
+{
+    EXPECT_EQ(geo::square_side(std::numeric_limits<double>::infinity()), 0.0);
+    EXPECT_EQ(geo::square_side(1.0), 0.0);
+    EXPECT_DOUBLE_EQ(geo::square_side(0.5), 0.5);
+    EXPECT_DOUBLE_EQ(geo::square_side(1.0 / 3), 1.0);
+    EXPECT_EQ(geo::square_side(0.1), 1.0);
+
+    // One pixel of 4 x 4 cells: a ramp along the rows and a single high cell
+    // in a corner, which only a wide square sees.
+    std::vector<std::int32_t> fine(16);
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 4; j++)
+            fine[i * 4 + j] = 10 * i;
+    fine[0] = 1000;
+    const auto square = [&](double spacing) {
+        return geo::aggregate(fine.data(), 4, 4, 4, geo::Aggregation::square, geo::square_side(spacing))[0];
+    };
+    EXPECT_DOUBLE_EQ(square(2.0), 15.0);  // the 2 x 2 central cells
+    EXPECT_DOUBLE_EQ(square(0.25), (1000 + 4 * (10 + 20 + 30)) / 16.0); // the area mean
+    // Lines half a pixel apart: a square of half a pixel, the central cells again.
+    EXPECT_DOUBLE_EQ(square(0.5), 15.0);
+    // Lines 0.4 pixels apart: a square of 0.75 pixels, the outer cells at half weight.
+    const double w[4] = {0.5, 1, 1, 0.5};
+    double sum = 0, total = 0;
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 4; j++) {
+            sum += w[i] * w[j] * fine[i * 4 + j];
+            total += w[i] * w[j];
+        }
+    EXPECT_DOUBLE_EQ(square(0.4), sum / total);
+    // An odd factor reads the central cell alone.
+    const std::vector<std::int32_t> nine = {0, 0, 0, 0, 90, 0, 0, 0, 0};
+    EXPECT_DOUBLE_EQ(geo::aggregate(nine.data(), 3, 3, 3, geo::Aggregation::square, geo::square_side(3.0))[0], 90.0);
+}
+
 // A part of 3 x 4 cells inside a grid of 6 x 6 (by 2) or 9 x 6 (by 3), its
 // edge continued: the pixels over the continued cells take the edge's values.
 TEST(Oversample, AggregationOfAPartContinuedBeyondItsEdges)
@@ -180,7 +221,7 @@ TEST(Oversample, AggregationOfAPartContinuedBeyondItsEdges)
         EXPECT_DOUBLE_EQ(by_two[k], expected[k]) << k;
     EXPECT_TRUE(std::isnan(by_two[8]));
     // The tent and the mean read the same continued grid.
-    for (auto how : {geo::Aggregation::tent, geo::Aggregation::mean})
+    for (auto how : {geo::Aggregation::square, geo::Aggregation::tent, geo::Aggregation::mean})
         for (const auto &[top, left, rows, columns, n] :
              {std::array<int, 5>{0, 0, 3, 4, 1}, {1, 1, 6, 6, 2}, {2, 0, 9, 6, 3}, {0, 2, 4, 6, 2}}) {
             std::vector<std::int32_t> full(static_cast<std::size_t>(rows) * columns);

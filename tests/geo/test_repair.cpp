@@ -221,6 +221,12 @@ TEST(RepairLines, JoinsOnlyEndsThatFaceEachOther)
         {"ring with a gap of 25 m", {{100, {{0, 10}, {0, 0}, {100, 0}, {100, 100}, {0, 100}, {0, 35}}}}, 1},
         {"closed rings 20 m apart", {{100, {{0, 0}, {50, 0}, {50, 50}, {0, 0}}}, {100, {{70, 0}, {120, 0}, {120, 50}, {70, 0}}}}, 0},
         {"side by side", {{100, {{0, 0}, {100, 0}}}, {100, {{0, 20}, {100, 20}}}}, 0},
+        {"side by side, staggered", {{100, {{0, 0}, {100, 0}}}, {100, {{0, 20}, {80, 20}}}}, 0},
+        // A gap in a bend: one end turns into it, the other still runs straight
+        // (cosines 0.71 and 0).
+        {"gap in a bend", {{100, {{0, -100}, {0, -10}, {10, 0}}}, {100, {{30, -100}, {30, 0}}}}, 1},
+        // One end points back 143 degrees from the other, though the cosines add up to 0.2.
+        {"one end pointing back", {{100, {{0, 0}, {100, 0}}}, {100, {{40, -100}, {112, -6}, {120, 0}}}}, 0},
         {"different levels", {{100, {{0, 0}, {100, 0}}}, {200, {{120, 0}, {200, 0}}}}, 0},
         {"across another line", {{100, {{0, 0}, {100, 0}}}, {100, {{120, 0}, {200, 0}}}, {200, {{110, -50}, {110, 50}}}}, 0},
         {"along the grid's edge", {{100, {{200, 195}, {250, 195}}}, {100, {{320, 195}, {275, 195}}}}, 0},
