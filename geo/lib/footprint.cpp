@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -193,8 +194,50 @@ std::vector<std::uint8_t> footprint_of_lines(const std::vector<std::int32_t> &ce
     return inside;
 }
 
-// Each walled pixel takes the level of its nearest contour pixel (exact Euclidean
-// distance, in linear time; ties as SiteMap breaks them).
+namespace {
+
+// Spreads the levels of the pixels of `wave` (which hold one in `level`) into the
+// pixels where open(k) holds and level[k] is tolvane::EMPTY, a pixel a step:
+// across rows and columns on even steps, diagonally too on odd ones (octagons,
+// within 8 % of Euclidean distances), in linear time. An open pixel takes the
+// level that reaches it first, from the earliest pixel of the wave on ties: the
+// same on every run. A diagonal step between two contour pixels of `cells` is
+// not taken (it would cross a line).
+template <class Open>
+void spread_levels(std::vector<std::int32_t> &level, const std::vector<std::int32_t> &cells, int rows, int columns,
+                   Open open, std::vector<std::size_t> wave)
+{
+    static constexpr int STEPS[8][2] = {{-1, 0}, {0, -1}, {0, 1}, {1, 0}, {-1, -1}, {-1, 1}, {1, -1}, {1, 1}};
+    const std::ptrdiff_t c = columns;
+    std::vector<std::size_t> next;
+    for (int step = 0; !wave.empty(); step++) {
+        const int steps = step % 2 == 0 ? 4 : 8;
+        next.clear();
+        for (const std::size_t k : wave) {
+            const int i = static_cast<int>(k / static_cast<std::size_t>(columns));
+            const int j = static_cast<int>(k - static_cast<std::size_t>(i) * columns);
+            const bool edge = i == 0 || j == 0 || i == rows - 1 || j == columns - 1;
+            for (int s = 0; s < steps; s++) {
+                const int di = STEPS[s][0], dj = STEPS[s][1];
+                if (edge && (i + di < 0 || i + di >= rows || j + dj < 0 || j + dj >= columns))
+                    continue;
+                const std::size_t m = k + di * c + dj;
+                if (level[m] != tolvane::EMPTY || !open(m))
+                    continue;
+                if (s >= 4 && cells[k + di * c] != tolvane::EMPTY && cells[k + dj] != tolvane::EMPTY)
+                    continue;
+                level[m] = level[k];
+                next.push_back(m);
+            }
+        }
+        wave.swap(next);
+    }
+}
+
+} // namespace
+
+// The levels spread from the lines through the empty inside, then from the lines
+// and the inside pixels next to the outside through the outside.
 long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
                        const std::vector<std::uint8_t> &inside)
 {
@@ -206,27 +249,50 @@ long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
                        const std::vector<std::uint8_t> &inside, SiteMap &lines)
 {
     const std::size_t n = cells.size();
-    bool any_outside = false, any_line = false;
-    for (std::size_t k = 0; k < n && !(any_outside && any_line); k++) {
-        const bool line = cells[k] != tolvane::EMPTY;
-        any_line = any_line || line;
-        any_outside = any_outside || (inside[k] == 0 && !line);
+    const auto walled_pixel = [&](std::size_t k) { return inside[k] == 0 && cells[k] == tolvane::EMPTY; };
+    const auto open_inside = [&](std::size_t k) { return inside[k] != 0 && cells[k] == tolvane::EMPTY; };
+    std::vector<std::size_t> line_pixels;
+    long long walled = 0;
+    for (std::size_t k = 0; k < n; k++) {
+        if (cells[k] != tolvane::EMPTY)
+            line_pixels.push_back(k);
+        walled += walled_pixel(k);
     }
-    if (!any_outside || !any_line)
+    if (walled == 0 || line_pixels.empty())
         return 0;
-    if (lines.empty())
+
+    std::vector<std::int32_t> level = cells;
+    spread_levels(level, cells, rows, columns, open_inside, line_pixels);
+    // The shore: the empty pixels inside next to a walled one, that a level reached.
+    std::vector<std::uint8_t> shore(n, 0);
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < columns; j++) {
+            const std::size_t k = static_cast<std::size_t>(i) * columns + j;
+            if (!walled_pixel(k))
+                continue;
+            for (int m = std::max(0, i - 1); m <= std::min(rows - 1, i + 1); m++)
+                for (int l = std::max(0, j - 1); l <= std::min(columns - 1, j + 1); l++) {
+                    const std::size_t q = static_cast<std::size_t>(m) * columns + l;
+                    if (open_inside(q) && level[q] != tolvane::EMPTY)
+                        shore[q] = 1;
+                }
+        }
+    // The lines first: a walled pixel beyond a line's end continues the line.
+    std::vector<std::size_t> wave = std::move(line_pixels);
+    for (std::size_t k = 0; k < n; k++)
+        if (shore[k])
+            wave.push_back(k);
+    shore = {};
+    spread_levels(level, cells, rows, columns, walled_pixel, std::move(wave));
+
+    bool unreached = false;
+    for (std::size_t k = 0; k < n && !unreached; k++)
+        unreached = walled_pixel(k) && level[k] == tolvane::EMPTY;
+    if (unreached && lines.empty())
         lines.compute(cells, rows, columns);
-    // The walled pixels are never contour pixels: no slice reads what another writes.
-    std::atomic<long long> walled{0};
-    in_slices(n, 1 << 16, [&](std::size_t from, std::size_t to) {
-        long long mine = 0;
-        for (std::size_t k = from; k < to; k++)
-            if (inside[k] == 0 && cells[k] == tolvane::EMPTY) {
-                cells[k] = cells[static_cast<std::size_t>(lines.site(k))];
-                mine++;
-            }
-        walled += mine;
-    });
+    for (std::size_t k = 0; k < n; k++)
+        if (walled_pixel(k))
+            cells[k] = level[k] != tolvane::EMPTY ? level[k] : cells[static_cast<std::size_t>(lines.site(k))];
     return walled;
 }
 

@@ -398,6 +398,43 @@ TEST(FootprintOfEnds, BroadFlatOpenToTheOutsideStaysInside)
     EXPECT_EQ(run(s).leak_pixels, 0);
 }
 
+// A bay (columns 18 to 21, outside) between a low shore and a steep one. West of
+// it the land below 100 runs from the line 100 (column 1) to the shore; east of
+// it the lines 200 and 300 come from the grid's edge and end on the shore, 4
+// columns from the low land. Walled from the nearest contour pixel, the bay's
+// west side took 200 and the low land was interpolated as a band 100 to 200;
+// the nearest line through the inside is 100 there, and the band 200 to 300 gets
+// walls of its own levels only.
+TEST(Wall, LowShoreTakesItsOwnLineAcrossABay)
+{
+    const int rows = 40, columns = 40;
+    Sheet s{rows, columns, std::vector<std::int32_t>(static_cast<std::size_t>(rows) * columns, E)};
+    for (int i = 1; i < rows; i++)
+        s.at(i, 1) = 100;
+    for (int j = 22; j < columns; j++)
+        s.at(20, j) = 200, s.at(25, j) = 300;
+    std::vector<std::uint8_t> inside(s.cells.size(), 1);
+    for (int i = 0; i < rows; i++)
+        for (int j = 18; j <= 21; j++)
+            inside[static_cast<std::size_t>(i) * columns + j] = 0;
+    EXPECT_EQ(geo::wall_outside(s.cells, rows, columns, inside), 4 * rows);
+    for (int i = 0; i < rows; i++) {
+        EXPECT_EQ(s.at(i, 18), 100) << i;
+        const std::int32_t east = s.at(i, 21);
+        if (i > 20 && i < 25) {
+            EXPECT_TRUE(east == 200 || east == 300) << i << ": " << east;
+        }
+    }
+    const tolvane::Result r = run(s);
+    EXPECT_EQ(r.leak_pixels, 0);
+    for (int i = 1; i < rows; i++)
+        for (int j = 2; j < 18; j++)
+            ASSERT_LE(r.cells[static_cast<std::size_t>(i) * columns + j], 100) << i << " " << j;
+    const double band = r.cells[23 * columns + 30];
+    EXPECT_GT(band, 200);
+    EXPECT_LT(band, 300);
+}
+
 // Lines that stop 2 rows short of the lines' rectangle, whose bottom is set by
 // the first line alone: the sliver of nodata along a warped DEM's edge. The strip
 // below their ends is narrower than the disc, yet it joins every band; it is
