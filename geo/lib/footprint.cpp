@@ -196,16 +196,19 @@ std::vector<std::uint8_t> footprint_of_lines(const std::vector<std::int32_t> &ce
 
 namespace {
 
+// What a pixel is to the waves of spread_levels.
+enum State : std::uint8_t { SHUT = 0, LINE, OPEN_INSIDE, OPEN_OUTSIDE, SHORE };
+
 // Spreads the levels of the pixels of `wave` (which hold one in `level`) into the
-// pixels where open(k) holds and level[k] is tolvane::EMPTY, a pixel a step:
-// across rows and columns on even steps, diagonally too on odd ones (octagons,
-// within 8 % of Euclidean distances), in linear time. An open pixel takes the
-// level that reaches it first, from the earliest pixel of the wave on ties: the
-// same on every run. A diagonal step between two contour pixels of `cells` is
-// not taken (it would cross a line).
-template <class Open>
-void spread_levels(std::vector<std::int32_t> &level, const std::vector<std::int32_t> &cells, int rows, int columns,
-                   Open open, std::vector<std::size_t> wave)
+// pixels whose state is `open`, a pixel a step: across rows and columns on even
+// steps, diagonally too on odd ones (octagons, within 8 % of Euclidean
+// distances), in linear time. A pixel takes the level that reaches it first,
+// from the earliest pixel of the wave on ties: the same on every run; it is then
+// SHUT. A diagonal step between two LINE pixels is not taken (it would cross a
+// line). One byte a pixel is read on most steps: the grid's other arrays stay
+// out of the cache.
+void spread_levels(std::vector<std::int32_t> &level, std::vector<std::uint8_t> &state, int rows, int columns,
+                   State open, std::vector<std::size_t> wave)
 {
     static constexpr int STEPS[8][2] = {{-1, 0}, {0, -1}, {0, 1}, {1, 0}, {-1, -1}, {-1, 1}, {1, -1}, {1, 1}};
     const std::ptrdiff_t c = columns;
@@ -222,11 +225,12 @@ void spread_levels(std::vector<std::int32_t> &level, const std::vector<std::int3
                 if (edge && (i + di < 0 || i + di >= rows || j + dj < 0 || j + dj >= columns))
                     continue;
                 const std::size_t m = k + di * c + dj;
-                if (level[m] != tolvane::EMPTY || !open(m))
+                if (state[m] != open)
                     continue;
-                if (s >= 4 && cells[k + di * c] != tolvane::EMPTY && cells[k + dj] != tolvane::EMPTY)
+                if (s >= 4 && state[k + di * c] == LINE && state[k + dj] == LINE)
                     continue;
                 level[m] = level[k];
+                state[m] = SHUT;
                 next.push_back(m);
             }
         }
@@ -249,49 +253,45 @@ long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
                        const std::vector<std::uint8_t> &inside, SiteMap &lines)
 {
     const std::size_t n = cells.size();
-    const auto walled_pixel = [&](std::size_t k) { return inside[k] == 0 && cells[k] == tolvane::EMPTY; };
-    const auto open_inside = [&](std::size_t k) { return inside[k] != 0 && cells[k] == tolvane::EMPTY; };
+    std::vector<std::uint8_t> state(n);
     std::vector<std::size_t> line_pixels;
     long long walled = 0;
     for (std::size_t k = 0; k < n; k++) {
-        if (cells[k] != tolvane::EMPTY)
+        state[k] = cells[k] != tolvane::EMPTY ? LINE : inside[k] != 0 ? OPEN_INSIDE : OPEN_OUTSIDE;
+        if (state[k] == LINE)
             line_pixels.push_back(k);
-        walled += walled_pixel(k);
+        walled += state[k] == OPEN_OUTSIDE;
     }
     if (walled == 0 || line_pixels.empty())
         return 0;
-
     std::vector<std::int32_t> level = cells;
-    spread_levels(level, cells, rows, columns, open_inside, line_pixels);
-    // The shore: the empty pixels inside next to a walled one, that a level reached.
-    std::vector<std::uint8_t> shore(n, 0);
+    spread_levels(level, state, rows, columns, OPEN_INSIDE, line_pixels);
+    // The lines first, so that a walled pixel beyond a line's end continues the
+    // line; then the inside pixels next to the outside that a level reached.
     for (int i = 0; i < rows; i++)
         for (int j = 0; j < columns; j++) {
-            const std::size_t k = static_cast<std::size_t>(i) * columns + j;
-            if (!walled_pixel(k))
+            if (state[static_cast<std::size_t>(i) * columns + j] != OPEN_OUTSIDE)
                 continue;
             for (int m = std::max(0, i - 1); m <= std::min(rows - 1, i + 1); m++)
                 for (int l = std::max(0, j - 1); l <= std::min(columns - 1, j + 1); l++) {
-                    const std::size_t q = static_cast<std::size_t>(m) * columns + l;
-                    if (open_inside(q) && level[q] != tolvane::EMPTY)
-                        shore[q] = 1;
+                    std::uint8_t &s = state[static_cast<std::size_t>(m) * columns + l];
+                    if (s == SHUT && level[static_cast<std::size_t>(m) * columns + l] != tolvane::EMPTY)
+                        s = SHORE;
                 }
         }
-    // The lines first: a walled pixel beyond a line's end continues the line.
     std::vector<std::size_t> wave = std::move(line_pixels);
     for (std::size_t k = 0; k < n; k++)
-        if (shore[k])
+        if (state[k] == SHORE)
             wave.push_back(k);
-    shore = {};
-    spread_levels(level, cells, rows, columns, walled_pixel, std::move(wave));
+    spread_levels(level, state, rows, columns, OPEN_OUTSIDE, std::move(wave));
 
     bool unreached = false;
     for (std::size_t k = 0; k < n && !unreached; k++)
-        unreached = walled_pixel(k) && level[k] == tolvane::EMPTY;
+        unreached = state[k] == OPEN_OUTSIDE;
     if (unreached && lines.empty())
         lines.compute(cells, rows, columns);
     for (std::size_t k = 0; k < n; k++)
-        if (walled_pixel(k))
+        if (inside[k] == 0 && cells[k] == tolvane::EMPTY)
             cells[k] = level[k] != tolvane::EMPTY ? level[k] : cells[static_cast<std::size_t>(lines.site(k))];
     return walled;
 }
