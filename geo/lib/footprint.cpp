@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -197,51 +198,95 @@ std::vector<std::uint8_t> footprint_of_lines(const std::vector<std::int32_t> &ce
 namespace {
 
 // What a pixel is to the waves of spread_levels.
-enum State : std::uint8_t { SHUT = 0, LINE, OPEN_INSIDE, OPEN_OUTSIDE, SHORE };
+enum State : std::uint8_t { FRAME, LINE, OPEN_INSIDE, OPEN_OUTSIDE, REACHED_INSIDE, REACHED_OUTSIDE, SHORE };
 
-// Spreads the levels of the pixels of `wave` (which hold one in `level`) into the
-// pixels whose state is `open`, a pixel a step: across rows and columns on even
-// steps, diagonally too on odd ones (octagons, within 8 % of Euclidean
-// distances), in linear time. A pixel takes the level that reaches it first,
-// from the earliest pixel of the wave on ties: the same on every run; it is then
-// SHUT. A diagonal step between two LINE pixels is not taken (it would cross a
-// line). One byte a pixel is read on most steps: the grid's other arrays stay
-// out of the cache.
-void spread_levels(std::vector<std::int32_t> &level, std::vector<std::uint8_t> &state, int rows, int columns,
-                   State open, std::vector<std::size_t> wave)
+// The state of every pixel, framed by FRAME pixels so that the waves need no
+// test of the grid's edges: row i, column j of the grid is state[(i + 1) *
+// width + j + 1].
+struct Framed {
+    std::ptrdiff_t width;
+    std::vector<std::uint8_t> state;
+};
+
+// A pixel of a wave: its index in the frame and in the grid (in 4 bytes each
+// wherever they fit: the waves of a large grid are long).
+template <typename Index> struct Pixel {
+    Index framed, cell;
+};
+
+// Spreads the levels (in `cells`) of the pixels of `wave` into the pixels whose
+// state is `open`, which become `reached`, a pixel a step: across rows and
+// columns on even steps, diagonally too on odd ones (octagons, within 8 % of
+// Euclidean distances), in linear time. A pixel takes the level that reaches it
+// first, from the earliest pixel of the wave on ties: the same on every run. A
+// diagonal step between two LINE pixels is not taken (it would cross a line).
+template <typename Index>
+void spread_levels(std::vector<std::int32_t> &cells, int columns, Framed &g, State open, State reached,
+                   std::vector<Pixel<Index>> wave)
 {
-    static constexpr int STEPS[8][2] = {{-1, 0}, {0, -1}, {0, 1}, {1, 0}, {-1, -1}, {-1, 1}, {1, -1}, {1, 1}};
-    const std::ptrdiff_t c = columns;
-    std::vector<std::size_t> next;
+    const std::ptrdiff_t w = g.width, c = columns;
+    // Each step: its offset in the frame and in the grid, and for a diagonal one
+    // the two pixels it passes between (in the frame).
+    const std::ptrdiff_t steps[8][4] = {{-w, -c, 0, 0},         {-1, -1, 0, 0},
+                                        {1, 1, 0, 0},           {w, c, 0, 0},
+                                        {-w - 1, -c - 1, -w, -1}, {-w + 1, -c + 1, -w, 1},
+                                        {w - 1, c - 1, w, -1},  {w + 1, c + 1, w, 1}};
+    std::uint8_t *state = g.state.data();
+    std::int32_t *level = cells.data();
+    std::vector<Pixel<Index>> next;
     for (int step = 0; !wave.empty(); step++) {
-        const int steps = step % 2 == 0 ? 4 : 8;
+        const int reach = step % 2 == 0 ? 4 : 8;
         next.clear();
-        for (const std::size_t k : wave) {
-            const int i = static_cast<int>(k / static_cast<std::size_t>(columns));
-            const int j = static_cast<int>(k - static_cast<std::size_t>(i) * columns);
-            const bool edge = i == 0 || j == 0 || i == rows - 1 || j == columns - 1;
-            for (int s = 0; s < steps; s++) {
-                const int di = STEPS[s][0], dj = STEPS[s][1];
-                if (edge && (i + di < 0 || i + di >= rows || j + dj < 0 || j + dj >= columns))
+        for (const Pixel<Index> p : wave)
+            for (int s = 0; s < reach; s++) {
+                const std::size_t f = p.framed + steps[s][0];
+                if (state[f] != open ||
+                    (s >= 4 && state[p.framed + steps[s][2]] == LINE && state[p.framed + steps[s][3]] == LINE))
                     continue;
-                const std::size_t m = k + di * c + dj;
-                if (state[m] != open)
-                    continue;
-                if (s >= 4 && state[k + di * c] == LINE && state[k + dj] == LINE)
-                    continue;
-                level[m] = level[k];
-                state[m] = SHUT;
-                next.push_back(m);
+                const std::size_t k = p.cell + steps[s][1];
+                level[k] = level[p.cell];
+                state[f] = reached;
+                next.push_back({static_cast<Index>(f), static_cast<Index>(k)});
             }
-        }
         wave.swap(next);
     }
+}
+
+// The levels of the `lines` LINE pixels spread through the inside, then from
+// the lines and the shore (the inside pixels next to a walled one that a level
+// reached) through the outside. The lines go first, so that a walled pixel
+// beyond a line's end continues the line.
+template <typename Index>
+void spread_both(std::vector<std::int32_t> &cells, int rows, int columns, Framed &g, std::size_t lines)
+{
+    const auto framed = [&](int i) { return static_cast<std::size_t>(i + 1) * g.width + 1; };
+    // Adds the pixels of state `wanted` to the wave, row after row.
+    const auto add = [&](State wanted, std::vector<Pixel<Index>> &wave) {
+        for (int i = 0; i < rows; i++)
+            for (int j = 0; j < columns; j++)
+                if (g.state[framed(i) + j] == wanted)
+                    wave.push_back({static_cast<Index>(framed(i) + j),
+                                    static_cast<Index>(static_cast<std::size_t>(i) * columns + j)});
+    };
+    std::vector<Pixel<Index>> wave;
+    wave.reserve(lines);
+    add(LINE, wave);
+    spread_levels(cells, columns, g, OPEN_INSIDE, REACHED_INSIDE, wave);
+    const std::ptrdiff_t w = g.width;
+    for (std::size_t f = 0; f < g.state.size(); f++)
+        if (g.state[f] == OPEN_OUTSIDE)
+            for (const std::ptrdiff_t d : {-w - 1, -w, -w + 1, std::ptrdiff_t{-1}, std::ptrdiff_t{1}, w - 1, w, w + 1})
+                if (g.state[f + d] == REACHED_INSIDE)
+                    g.state[f + d] = SHORE;
+    add(SHORE, wave);
+    spread_levels(cells, columns, g, OPEN_OUTSIDE, REACHED_OUTSIDE, std::move(wave));
 }
 
 } // namespace
 
 // The levels spread from the lines through the empty inside, then from the lines
-// and the inside pixels next to the outside through the outside.
+// and the inside pixels next to the outside through the outside, written in the
+// cells as they go; the inside is emptied again at the end.
 long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
                        const std::vector<std::uint8_t> &inside)
 {
@@ -252,47 +297,50 @@ long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
 long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
                        const std::vector<std::uint8_t> &inside, SiteMap &lines)
 {
-    const std::size_t n = cells.size();
-    std::vector<std::uint8_t> state(n);
-    std::vector<std::size_t> line_pixels;
-    long long walled = 0;
-    for (std::size_t k = 0; k < n; k++) {
-        state[k] = cells[k] != tolvane::EMPTY ? LINE : inside[k] != 0 ? OPEN_INSIDE : OPEN_OUTSIDE;
-        if (state[k] == LINE)
-            line_pixels.push_back(k);
-        walled += state[k] == OPEN_OUTSIDE;
+    Framed g{columns + 2, std::vector<std::uint8_t>(static_cast<std::size_t>(rows + 2) * (columns + 2), FRAME)};
+    const auto framed = [&](int i) { return static_cast<std::size_t>(i + 1) * g.width + 1; };
+    long long walled = 0, line_pixels = 0;
+    for (int i = 0; i < rows; i++) {
+        const std::int32_t *row = cells.data() + static_cast<std::size_t>(i) * columns;
+        const std::uint8_t *in = inside.data() + static_cast<std::size_t>(i) * columns;
+        std::uint8_t *state = g.state.data() + framed(i);
+        for (int j = 0; j < columns; j++) {
+            state[j] = row[j] != tolvane::EMPTY ? LINE : in[j] != 0 ? OPEN_INSIDE : OPEN_OUTSIDE;
+            walled += state[j] == OPEN_OUTSIDE;
+            line_pixels += state[j] == LINE;
+        }
     }
-    if (walled == 0 || line_pixels.empty())
+    if (walled == 0 || line_pixels == 0)
         return 0;
-    std::vector<std::int32_t> level = cells;
-    spread_levels(level, state, rows, columns, OPEN_INSIDE, line_pixels);
-    // The lines first, so that a walled pixel beyond a line's end continues the
-    // line; then the inside pixels next to the outside that a level reached.
+    if (g.state.size() <= UINT32_MAX)
+        spread_both<std::uint32_t>(cells, rows, columns, g, static_cast<std::size_t>(line_pixels));
+    else
+        spread_both<std::size_t>(cells, rows, columns, g, static_cast<std::size_t>(line_pixels));
+
+    // The inside empty again; what no wave reached outside, from its nearest line.
+    bool unreached = false;
     for (int i = 0; i < rows; i++)
         for (int j = 0; j < columns; j++) {
-            if (state[static_cast<std::size_t>(i) * columns + j] != OPEN_OUTSIDE)
-                continue;
-            for (int m = std::max(0, i - 1); m <= std::min(rows - 1, i + 1); m++)
-                for (int l = std::max(0, j - 1); l <= std::min(columns - 1, j + 1); l++) {
-                    std::uint8_t &s = state[static_cast<std::size_t>(m) * columns + l];
-                    if (s == SHUT && level[static_cast<std::size_t>(m) * columns + l] != tolvane::EMPTY)
-                        s = SHORE;
-                }
+            const std::uint8_t s = g.state[framed(i) + j];
+            if (s == REACHED_INSIDE || s == SHORE)
+                cells[static_cast<std::size_t>(i) * columns + j] = tolvane::EMPTY;
+            unreached = unreached || s == OPEN_OUTSIDE;
         }
-    std::vector<std::size_t> wave = std::move(line_pixels);
-    for (std::size_t k = 0; k < n; k++)
-        if (state[k] == SHORE)
-            wave.push_back(k);
-    spread_levels(level, state, rows, columns, OPEN_OUTSIDE, std::move(wave));
-
-    bool unreached = false;
-    for (std::size_t k = 0; k < n && !unreached; k++)
-        unreached = state[k] == OPEN_OUTSIDE;
-    if (unreached && lines.empty())
-        lines.compute(cells, rows, columns);
-    for (std::size_t k = 0; k < n; k++)
-        if (inside[k] == 0 && cells[k] == tolvane::EMPTY)
-            cells[k] = level[k] != tolvane::EMPTY ? level[k] : cells[static_cast<std::size_t>(lines.site(k))];
+    if (unreached) {
+        if (lines.empty()) {
+            std::vector<std::uint8_t> line(cells.size());
+            for (int i = 0; i < rows; i++)
+                for (int j = 0; j < columns; j++)
+                    line[static_cast<std::size_t>(i) * columns + j] = g.state[framed(i) + j] == LINE;
+            lines.compute(line, rows, columns);
+        }
+        for (int i = 0; i < rows; i++)
+            for (int j = 0; j < columns; j++)
+                if (g.state[framed(i) + j] == OPEN_OUTSIDE) {
+                    const std::size_t k = static_cast<std::size_t>(i) * columns + j;
+                    cells[k] = cells[static_cast<std::size_t>(lines.site(k))];
+                }
+    }
     return walled;
 }
 
