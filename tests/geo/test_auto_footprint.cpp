@@ -404,7 +404,7 @@ TEST(FootprintOfEnds, BroadFlatOpenToTheOutsideStaysInside)
 // columns from the low land. Walled from the nearest contour pixel, the bay's
 // west side took 200 and the low land was interpolated as a band 100 to 200;
 // the nearest line through the inside is 100 there, and the band 200 to 300 gets
-// walls of its own levels only.
+// walls of its own levels only. A hill's unmapped top takes its ring's level.
 TEST(Wall, LowShoreTakesItsOwnLineAcrossABay)
 {
     const int rows = 40, columns = 40;
@@ -417,7 +417,19 @@ TEST(Wall, LowShoreTakesItsOwnLineAcrossABay)
     for (int i = 0; i < rows; i++)
         for (int j = 18; j <= 21; j++)
             inside[static_cast<std::size_t>(i) * columns + j] = 0;
-    EXPECT_EQ(geo::wall_outside(s.cells, rows, columns, inside), 4 * rows);
+    // A hill ringed by its 400 line in the band 300 to 400, its top unmapped: the
+    // ring walls it in, whatever lies nearer beyond the ring.
+    for (int i = 30; i <= 36; i++)
+        for (int j = 28; j <= 34; j++) {
+            if (i == 30 || i == 36 || j == 28 || j == 34)
+                s.at(i, j) = 400;
+            else
+                inside[static_cast<std::size_t>(i) * columns + j] = 0;
+        }
+    EXPECT_EQ(geo::wall_outside(s.cells, rows, columns, inside), 4 * rows + 5 * 5);
+    for (int i = 31; i < 36; i++)
+        for (int j = 29; j < 34; j++)
+            EXPECT_EQ(s.at(i, j), 400) << i << " " << j;
     for (int i = 0; i < rows; i++) {
         EXPECT_EQ(s.at(i, 18), 100) << i;
         const std::int32_t east = s.at(i, 21);
