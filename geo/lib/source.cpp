@@ -802,8 +802,8 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
     const double n = s.factor; // distances in pixels of the grid are n times as many burned cells
     const PassThreads threads(s.threads);
     Window w{row, column, rows, columns, {}, {}, {}, 0, 0, 0, 0, 0, 0};
-    // The map of the contour pixels serves the contour spacing, the drawn
-    // footprint and the wall, computed once while the cells stay as they are.
+    // The map of the contour pixels serves the contour spacing and the drawn
+    // footprint, computed once while the cells stay as they are.
     SiteMap lines;
     double spacing_found = -1;
     if (whole_grid && !s.whole.empty()) {
@@ -896,6 +896,8 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
         w.inside.clear();
         return w;
     }
+    // The wall seldom needs the map of the lines: its memory goes back first.
+    lines.clear();
     wall_outside(w.cells, rows, columns, w.inside, lines);
     lines.clear();
     step_done("prepare: wall");
