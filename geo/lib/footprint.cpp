@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cmath>
@@ -217,12 +218,13 @@ template <typename Index> struct Pixel {
 // Spreads the levels (in `cells`) of the pixels of `wave` into the pixels whose
 // state is `open`, which become `reached`, a pixel a step: across rows and
 // columns on even steps, diagonally too on odd ones (octagons, within 8 % of
-// Euclidean distances), in linear time. A pixel takes the level that reaches it
+// Euclidean distances), in linear time, for at most `most` steps; `wave` is
+// left holding the pixels reached last. A pixel takes the level that reaches it
 // first, from the earliest pixel of the wave on ties: the same on every run. A
 // diagonal step between two LINE pixels is not taken (it would cross a line).
 template <typename Index>
 void spread_levels(std::vector<std::int32_t> &cells, int columns, Framed &g, State open, State reached,
-                   std::vector<Pixel<Index>> wave)
+                   std::vector<Pixel<Index>> &wave, int most = INT_MAX)
 {
     const std::ptrdiff_t w = g.width, c = columns;
     // Each step: its offset in the frame and in the grid, and for a diagonal one
@@ -234,7 +236,7 @@ void spread_levels(std::vector<std::int32_t> &cells, int columns, Framed &g, Sta
     std::uint8_t *state = g.state.data();
     std::int32_t *level = cells.data();
     std::vector<Pixel<Index>> next;
-    for (int step = 0; !wave.empty(); step++) {
+    for (int step = 0; !wave.empty() && step < most; step++) {
         const int reach = step % 2 == 0 ? 4 : 8;
         next.clear();
         for (const Pixel<Index> p : wave)
@@ -252,10 +254,11 @@ void spread_levels(std::vector<std::int32_t> &cells, int columns, Framed &g, Sta
     }
 }
 
-// The levels of the `lines` LINE pixels spread through the inside, then from
-// the lines and the shore (the inside pixels next to a walled one that a level
-// reached) through the outside. The lines go first, so that a walled pixel
-// beyond a line's end continues the line.
+// The levels of the `lines` LINE pixels spread through the inside, then
+// through the outside: first into the walled pixels that share a side with a
+// line, which continue it (beyond a line's end, along a line that runs
+// outside), then on from those and from the shore, the inside pixels next to a
+// walled one that a level reached.
 template <typename Index>
 void spread_both(std::vector<std::int32_t> &cells, int rows, int columns, Framed &g, std::size_t lines)
 {
@@ -278,8 +281,11 @@ void spread_both(std::vector<std::int32_t> &cells, int rows, int columns, Framed
             for (const std::ptrdiff_t d : {-w - 1, -w, -w + 1, std::ptrdiff_t{-1}, std::ptrdiff_t{1}, w - 1, w, w + 1})
                 if (g.state[f + d] == REACHED_INSIDE)
                     g.state[f + d] = SHORE;
+    wave.clear();
+    add(LINE, wave);
+    spread_levels(cells, columns, g, OPEN_OUTSIDE, REACHED_OUTSIDE, wave, 1);
     add(SHORE, wave);
-    spread_levels(cells, columns, g, OPEN_OUTSIDE, REACHED_OUTSIDE, std::move(wave));
+    spread_levels(cells, columns, g, OPEN_OUTSIDE, REACHED_OUTSIDE, wave);
 }
 
 } // namespace
