@@ -350,6 +350,35 @@ long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
     return walled;
 }
 
+// In slices of the grid: the walled pixels are never contour pixels, so no
+// slice reads what another writes.
+long long wall_from_nearest_line(std::vector<std::int32_t> &cells, int rows, int columns,
+                                 const std::vector<std::uint8_t> &inside, SiteMap &lines)
+{
+    const std::size_t n = cells.size();
+    bool any_outside = false, any_line = false;
+    for (std::size_t k = 0; k < n && !(any_outside && any_line); k++) {
+        const bool line = cells[k] != tolvane::EMPTY;
+        any_line = any_line || line;
+        any_outside = any_outside || (inside[k] == 0 && !line);
+    }
+    if (!any_outside || !any_line)
+        return 0;
+    if (lines.empty())
+        lines.compute(cells, rows, columns);
+    std::atomic<long long> walled{0};
+    in_slices(n, 1 << 16, [&](std::size_t from, std::size_t to) {
+        long long mine = 0;
+        for (std::size_t k = from; k < to; k++)
+            if (inside[k] == 0 && cells[k] == tolvane::EMPTY) {
+                cells[k] = cells[static_cast<std::size_t>(lines.site(k))];
+                mine++;
+            }
+        walled += mine;
+    });
+    return walled;
+}
+
 void clear_outside(std::vector<std::int32_t> &cells, const std::vector<std::uint8_t> &inside)
 {
     for (std::size_t k = 0; k < cells.size(); k++)

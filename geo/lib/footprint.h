@@ -41,6 +41,14 @@ class SiteMap;
 long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
                        const std::vector<std::uint8_t> &inside, SiteMap &lines);
 
+// The margin beyond the lines' extent, when no footprint is given or drawn:
+// every empty pixel outside takes the level of its nearest contour pixel (exact
+// Euclidean distance, computed into `lines` when it is empty; ties as SiteMap
+// breaks them), so that runs with no footprint wall as they always have. Returns
+// the pixels given a level.
+long long wall_from_nearest_line(std::vector<std::int32_t> &cells, int rows, int columns,
+                                 const std::vector<std::uint8_t> &inside, SiteMap &lines);
+
 // Empties (tolvane::EMPTY, written as nodata) every cell outside the footprint.
 void clear_outside(std::vector<std::int32_t> &cells, const std::vector<std::uint8_t> &inside);
 

@@ -305,7 +305,8 @@ TEST(Prepare, SameWindowWhateverTheThreads)
 
 // Lines across the whole grid but one column short on the right: the default grid
 // at a pixel size that does not divide the lines' extent. The last column would
-// join every band; outside the extent it is walled and no zone leaks.
+// join every band; outside the extent it is walled from the nearest lines (as
+// runs without a footprint do) and no zone leaks.
 TEST(LinesExtent, LinesStoppingShortOfTheEdgeDoNotLeak)
 {
     for (int margin : {1, 2, 5}) {
@@ -319,7 +320,10 @@ TEST(LinesExtent, LinesStoppingShortOfTheEdgeDoNotLeak)
         EXPECT_EQ(std::count(inside.begin(), inside.end(), std::uint8_t{0}),
                   30 * margin + 40 * margin - margin * margin)
             << margin;
-        geo::wall_outside(s.cells, s.rows, s.columns, inside);
+        geo::SiteMap lines;
+        EXPECT_EQ(geo::wall_from_nearest_line(s.cells, s.rows, s.columns, inside, lines),
+                  30 * margin + 40 * margin - margin * margin)
+            << margin;
         EXPECT_EQ(run(s).leak_pixels, 0) << margin;
     }
     // Reaching column 1 on the left and row 1 at the top, the last column and row:
