@@ -20,9 +20,8 @@ namespace tolvane::geo {
 // rows); ties are broken the same way on every run, whatever the threads. In 4
 // bytes a pixel (8 on grids of 2^31 pixels or more), written once without
 // clearing, on several threads (PassThreads). One map of the contour pixels
-// serves the contour spacing, the drawn footprint and the wall of a window, as
-// long as its cells do not change; compute() takes other sites into the same
-// memory.
+// serves the contour spacing and the drawn footprint of a window, as long as
+// its cells do not change; compute() takes other sites into the same memory.
 class SiteMap {
 public:
     // 8-byte indices on every grid (the tests' way to reach them, and the

@@ -807,8 +807,8 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
     const double n = s.factor; // distances in pixels of the grid are n times as many burned cells
     const PassThreads threads(s.threads);
     Window w{row, column, rows, columns, {}, {}, {}, 0, 0, 0, 0, 0, 0};
-    // The map of the contour pixels serves the contour spacing, the drawn
-    // footprint and the wall, computed once while the cells stay as they are.
+    // The map of the contour pixels serves the contour spacing and the drawn
+    // footprint, computed once while the cells stay as they are.
     SiteMap lines;
     double spacing_found = -1;
     if (whole_grid && !s.whole.empty()) {
@@ -888,6 +888,7 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
             w.inside = erode(std::move(w.inside), rows, columns, s.factor / 2);
     }
     // Beyond the lines' extent the zones would run along the grid's margin.
+    const bool footprint = !w.inside.empty();
     const std::vector<std::uint8_t> extent = whole_grid ? within_lines_extent(w.cells, rows, columns)
                                                         : within_sheet(s.sheet, row, column, rows, columns);
     if (w.inside.empty())
@@ -901,7 +902,13 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
         w.inside.clear();
         return w;
     }
-    wall_outside(w.cells, rows, columns, w.inside, lines);
+    if (footprint) {
+        // The wall seldom needs the map of the lines: its memory goes back first.
+        lines.clear();
+        wall_outside(w.cells, rows, columns, w.inside, lines);
+    } else {
+        wall_from_nearest_line(w.cells, rows, columns, w.inside, lines);
+    }
     lines.clear();
     step_done("prepare: wall");
     // A drawn footprint shows the walled pixel next to it too: the lines' ends lie on its edge.

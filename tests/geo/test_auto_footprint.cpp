@@ -305,7 +305,8 @@ TEST(Prepare, SameWindowWhateverTheThreads)
 
 // Lines across the whole grid but one column short on the right: the default grid
 // at a pixel size that does not divide the lines' extent. The last column would
-// join every band; outside the extent it is walled and no zone leaks.
+// join every band; outside the extent it is walled from the nearest lines (as
+// runs without a footprint do) and no zone leaks.
 TEST(LinesExtent, LinesStoppingShortOfTheEdgeDoNotLeak)
 {
     for (int margin : {1, 2, 5}) {
@@ -319,7 +320,10 @@ TEST(LinesExtent, LinesStoppingShortOfTheEdgeDoNotLeak)
         EXPECT_EQ(std::count(inside.begin(), inside.end(), std::uint8_t{0}),
                   30 * margin + 40 * margin - margin * margin)
             << margin;
-        geo::wall_outside(s.cells, s.rows, s.columns, inside);
+        geo::SiteMap lines;
+        EXPECT_EQ(geo::wall_from_nearest_line(s.cells, s.rows, s.columns, inside, lines),
+                  30 * margin + 40 * margin - margin * margin)
+            << margin;
         EXPECT_EQ(run(s).leak_pixels, 0) << margin;
     }
     // Reaching column 1 on the left and row 1 at the top, the last column and row:
@@ -396,6 +400,55 @@ TEST(FootprintOfEnds, BroadFlatOpenToTheOutsideStaysInside)
             ASSERT_FALSE(inside[static_cast<std::size_t>(i) * columns + j]) << i << " " << j;
     geo::wall_outside(s.cells, rows, columns, inside);
     EXPECT_EQ(run(s).leak_pixels, 0);
+}
+
+// A bay (columns 18 to 21, outside) between a low shore and a steep one. West of
+// it the land below 100 runs from the line 100 (column 1) to the shore; east of
+// it the lines 200 and 300 come from the grid's edge and end on the shore, 4
+// columns from the low land. Walled from the nearest contour pixel, the bay's
+// west side took 200 and the low land was interpolated as a band 100 to 200;
+// the nearest line through the inside is 100 there, and the band 200 to 300 gets
+// walls of its own levels only. A hill's unmapped top takes its ring's level.
+TEST(Wall, LowShoreTakesItsOwnLineAcrossABay)
+{
+    const int rows = 40, columns = 40;
+    Sheet s{rows, columns, std::vector<std::int32_t>(static_cast<std::size_t>(rows) * columns, E)};
+    for (int i = 1; i < rows; i++)
+        s.at(i, 1) = 100;
+    for (int j = 22; j < columns; j++)
+        s.at(20, j) = 200, s.at(25, j) = 300;
+    std::vector<std::uint8_t> inside(s.cells.size(), 1);
+    for (int i = 0; i < rows; i++)
+        for (int j = 18; j <= 21; j++)
+            inside[static_cast<std::size_t>(i) * columns + j] = 0;
+    // A hill ringed by its 400 line in the band 300 to 400, its top unmapped: the
+    // ring walls it in, whatever lies nearer beyond the ring.
+    for (int i = 30; i <= 36; i++)
+        for (int j = 28; j <= 34; j++) {
+            if (i == 30 || i == 36 || j == 28 || j == 34)
+                s.at(i, j) = 400;
+            else
+                inside[static_cast<std::size_t>(i) * columns + j] = 0;
+        }
+    EXPECT_EQ(geo::wall_outside(s.cells, rows, columns, inside), 4 * rows + 5 * 5);
+    for (int i = 31; i < 36; i++)
+        for (int j = 29; j < 34; j++)
+            EXPECT_EQ(s.at(i, j), 400) << i << " " << j;
+    for (int i = 0; i < rows; i++) {
+        EXPECT_EQ(s.at(i, 18), 100) << i;
+        const std::int32_t east = s.at(i, 21);
+        if (i > 20 && i < 25) {
+            EXPECT_TRUE(east == 200 || east == 300) << i << ": " << east;
+        }
+    }
+    const tolvane::Result r = run(s);
+    EXPECT_EQ(r.leak_pixels, 0);
+    for (int i = 1; i < rows; i++)
+        for (int j = 2; j < 18; j++)
+            ASSERT_LE(r.cells[static_cast<std::size_t>(i) * columns + j], 100) << i << " " << j;
+    const double band = r.cells[23 * columns + 30];
+    EXPECT_GT(band, 200);
+    EXPECT_LT(band, 300);
 }
 
 // Lines that stop 2 rows short of the lines' rectangle, whose bottom is set by
