@@ -247,7 +247,8 @@ struct ContourSource::Impl {
     mutable std::vector<std::int32_t> whole;
     mutable SiteMap whole_sites;
     mutable double whole_spacing = -1;
-    mutable double line_spacing = -1; // of the lines, in pixels of the grid; < 0: not yet measured
+    // Of the lines, in pixels of the grid, over blocks of 16 and of 4 pixels; < 0: not yet measured.
+    mutable double line_spacing = -1, fine_line_spacing = -1;
     int threads = 0; // of the library's passes over the grid, as the core's
     // Lines: a copy of the layer in memory (reprojected), with the whole altitude
     // the core sees in the field tolvane_level.
@@ -715,11 +716,14 @@ double ContourSource::line_spacing(int block) const
 {
     if (!impl_->copy)
         return std::numeric_limits<double>::infinity();
-    if (block != 16)
-        return tolvane::geo::line_spacing(GDALDatasetGetLayer(impl_->copy.get(), 0), impl_->grid, block);
-    if (impl_->line_spacing < 0)
-        impl_->line_spacing = tolvane::geo::line_spacing(GDALDatasetGetLayer(impl_->copy.get(), 0), impl_->grid);
-    return impl_->line_spacing;
+    // Each window of a tiled run asks again: measured once per block size kept.
+    double *kept = block == 16 ? &impl_->line_spacing : block == 4 ? &impl_->fine_line_spacing : nullptr;
+    if (kept && *kept >= 0)
+        return *kept;
+    const double spacing = tolvane::geo::line_spacing(GDALDatasetGetLayer(impl_->copy.get(), 0), impl_->grid, block);
+    if (kept)
+        *kept = spacing;
+    return spacing;
 }
 
 int ContourSource::choose_oversample(int requested) const
