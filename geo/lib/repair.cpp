@@ -411,4 +411,42 @@ void repair_gaps_as_pixels(std::vector<std::int32_t> &cells, int rows, int colum
     }
 }
 
+void reach_footprint_edge(std::vector<std::int32_t> &cells, int rows, int columns,
+                          const std::vector<std::uint8_t> &inside, double max_gap, Repairs &report)
+{
+    if (max_gap <= 0 || inside.size() != cells.size())
+        return;
+    const std::vector<std::size_t> ends = line_ends(cells, rows, columns);
+    Lines lines(cells, rows, columns);
+    const int reach = static_cast<int>(std::floor(max_gap));
+    for (std::size_t k : ends) {
+        if (!inside[k])
+            continue;
+        const End e{static_cast<int>(k / columns), static_cast<int>(k % columns), cells[k], 0, 0};
+        // The outside cells within reach, nearest first.
+        std::vector<std::pair<double, std::size_t>> outside;
+        for (int y = std::max(0, e.i - reach); y <= std::min(rows - 1, e.i + reach); y++)
+            for (int x = std::max(0, e.j - reach); x <= std::min(columns - 1, e.j + reach); x++) {
+                const std::size_t at = static_cast<std::size_t>(y) * columns + x;
+                const double d = std::hypot(y - e.i, x - e.j);
+                if (!inside[at] && d <= max_gap && cells[at] == tolvane::EMPTY)
+                    outside.push_back({d, at});
+            }
+        std::sort(outside.begin(), outside.end());
+        // An end beside an outside cell meets the edge already; otherwise the
+        // cells between it and the nearest outside cell it sees take the line there.
+        if (outside.empty() || outside.front().first < 1.5)
+            continue;
+        for (const auto &candidate : outside) {
+            const std::size_t at = candidate.second;
+            const End target{static_cast<int>(at / columns), static_cast<int>(at % columns), e.level, 0, 0};
+            if (!lines.clear(e, target))
+                continue;
+            report.pixels += lines.burn(e, target);
+            report.joins++;
+            break;
+        }
+    }
+}
+
 } // namespace tolvane::geo

@@ -67,6 +67,17 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
 void repair_gaps_as_pixels(std::vector<std::int32_t> &cells, int rows, int columns, int factor, double max_gap,
                            Repairs &report);
 
+// Carries every end left open inside the footprint (inside[k] != 0) that lies
+// within max_gap cells of an empty cell outside it straight on to the nearest
+// such cell whose way there is clear (as for repair_gaps). No contour ends inside the
+// area it was mapped on: an end just short of the footprint's edge is a piece cut
+// off there, and the bands on either side of the line would run together through
+// the passage left between its end and the edge. An end beside an outside cell
+// meets the edge already. Ends are taken in row-major order, ties between outside
+// cells broken in row-major order. Adds the extensions to `report`.
+void reach_footprint_edge(std::vector<std::int32_t> &cells, int rows, int columns,
+                          const std::vector<std::uint8_t> &inside, double max_gap, Repairs &report);
+
 // Every end of a burned line, as its index in cells (row * columns + column), in
 // row-major order: the pixels repair_gaps takes for ends, wherever they lie,
 // including those on the grid's edge that it leaves alone.

@@ -906,6 +906,12 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
         w.inside.clear();
         return w;
     }
+    // Lines that stop just short of the edge of a footprint given are carried to it.
+    if (footprint && !mask.empty() && w.gap_distance > 0) {
+        Repairs reached;
+        reach_footprint_edge(w.cells, rows, columns, w.inside, w.gap_distance, reached);
+        w.grid_joins += reached.joins;
+    }
     if (footprint) {
         // The wall seldom needs the map of the lines: its memory goes back first.
         lines.clear();

@@ -290,6 +290,47 @@ TEST(Footprint, LinesEndingOnItsEdgeDoNotLeak)
     EXPECT_EQ(q.cells, before);
 }
 
+// Line 200 stops two pixels short of the footprint's lower edge (rows 0 to 8),
+// where a piece of it was cut off: walled as it is, bands 100-200 and 200-300
+// run together below its end. Carried on to the edge, it closes them there; its
+// other end, farther from the edge than the reach, and the ends already on the
+// edge stay as they are.
+TEST(Footprint, LineStoppingShortOfItsEdgeIsCarriedToIt)
+{
+    std::vector<std::string> lines(12, "..............");
+    for (int i = 1; i <= 8; i++)
+        lines[i][3] = 'a', lines[i][6] = i <= 6 ? 'b' : '.', lines[i][9] = 'c';
+    std::vector<std::uint8_t> inside(12 * 14, 0);
+    std::fill(inside.begin(), inside.begin() + 9 * 14, 1);
+
+    Picture walled = draw(lines);
+    geo::wall_outside(walled.cells, walled.rows, walled.columns, inside);
+    EXPECT_GT(leaks(walled), 0);
+
+    Picture p = draw(lines);
+    geo::Repairs report;
+    geo::reach_footprint_edge(p.cells, p.rows, p.columns, inside, 4, report);
+    EXPECT_EQ(report.joins, 1);
+    EXPECT_EQ(report.pixels, 2);
+    Picture expected = draw(lines);
+    expected.cells[7 * 14 + 6] = expected.cells[8 * 14 + 6] = 200;
+    EXPECT_EQ(p.cells, expected.cells);
+    geo::wall_outside(p.cells, p.rows, p.columns, inside);
+    EXPECT_EQ(leaks(p), 0);
+
+    // A spot of 100 on the straight way down: the end takes the nearest outside
+    // cell it reaches across empty cells only, the first in row-major order.
+    std::vector<std::string> blocked = lines;
+    blocked[8][6] = 'a';
+    Picture q = draw(blocked);
+    geo::Repairs around;
+    geo::reach_footprint_edge(q.cells, q.rows, q.columns, inside, 4, around);
+    EXPECT_EQ(around.joins, 1);
+    Picture bent = draw(blocked);
+    bent.cells[7 * 14 + 6] = bent.cells[8 * 14 + 5] = 200;
+    EXPECT_EQ(q.cells, bent.cells);
+}
+
 // A footprint of one polygon (its ring closed), in a GeoPackage.
 void write_polygon(const std::filesystem::path &file, const std::vector<std::pair<double, double>> &ring_points,
                    int epsg)
