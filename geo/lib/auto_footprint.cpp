@@ -488,6 +488,27 @@ std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int r
     return open;
 }
 
+std::size_t ends_left_open(const std::vector<std::int32_t> &cells, int rows, int columns,
+                           const std::vector<std::uint8_t> &inside)
+{
+    const std::vector<std::size_t> ends = open_ends(cells, rows, columns);
+    if (inside.empty())
+        return ends.size();
+    const auto walled = [&](int i, int j) {
+        return i >= 0 && i < rows && j >= 0 && j < columns && inside[static_cast<std::size_t>(i) * columns + j] == 0;
+    };
+    std::size_t open = 0;
+    for (std::size_t k : ends) {
+        const int i = static_cast<int>(k / columns), j = static_cast<int>(k % columns);
+        bool at_edge = inside[k] == 0;
+        for (int di = -1; di <= 1 && !at_edge; di++)
+            for (int dj = -1; dj <= 1 && !at_edge; dj++)
+                at_edge = walled(i + di, j + dj);
+        open += !at_edge;
+    }
+    return open;
+}
+
 namespace {
 
 // The cells of the ring just outside the lines' rectangle `b` (on the grid or

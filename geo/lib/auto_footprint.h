@@ -106,6 +106,11 @@ double contour_spacing(const std::vector<std::int32_t> &cells, int rows, int col
 // Line ends that stop in the open: the ends of line_ends() farther than one pixel
 // from the lines' extent (an end on it runs off the data, as at the grid's edge).
 std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int rows, int columns);
+// The open ends of walled cells that still stop inside the footprint `inside`
+// (1 inside, 0 walled; empty: nothing walled): an end beside a walled pixel
+// meets the footprint's edge, whatever level the wall took there.
+std::size_t ends_left_open(const std::vector<std::int32_t> &cells, int rows, int columns,
+                           const std::vector<std::uint8_t> &inside);
 
 // The area the lines cover, when no polygons give it: 1 inside, 0 outside.
 //   1. The closing of the contour pixels by a disc of `radius` pixels: every

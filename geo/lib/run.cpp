@@ -149,7 +149,7 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
             for (int j = 0; j < b.columns; j++)
                 if (w.shown.empty() || w.shown[static_cast<std::size_t>(i) * b.columns + j])
                     visible[static_cast<std::size_t>((b.row + i) / n) * area_columns + (b.column + j) / n] = 1;
-        ends_left += open_ends(w.cells, b.rows, b.columns).size();
+        ends_left += ends_left_open(w.cells, b.rows, b.columns, w.inside);
         account(c.prepared, w);
         return std::move(w.cells);
     };
@@ -323,7 +323,7 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
 
     // What is needed of the burned grid is taken before the core works in it.
     writer.write_contours(w.cells);
-    const std::size_t ends_left = open_ends(w.cells, r.grid.rows, r.grid.columns).size();
+    const std::size_t ends_left = ends_left_open(w.cells, r.grid.rows, r.grid.columns, w.inside);
     tolvane::Result result;
     {
         const Part core_run(progress, progress_arg, 0.10, 0.85);

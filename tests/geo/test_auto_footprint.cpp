@@ -451,6 +451,27 @@ TEST(Wall, LowShoreTakesItsOwnLineAcrossABay)
     EXPECT_LT(band, 300);
 }
 
+// An end beside a walled pixel meets the footprint's edge, whatever level the
+// wall took there: only an end that stops among the inside's empty pixels is left
+// open (the count the warning about leaks gives).
+TEST(Wall, EndsBesideTheWallAreNotLeftOpen)
+{
+    const int rows = 12, columns = 32;
+    Sheet s{rows, columns, std::vector<std::int32_t>(static_cast<std::size_t>(rows) * columns, E)};
+    std::vector<std::uint8_t> inside(s.cells.size(), 1);
+    for (int j = 0; j <= 30; j++)
+        s.at(1, j) = 100;
+    for (int i = 3; i <= 8; i++) {
+        s.at(i, 10) = 300; // a wall of another level than the line ending on it
+        inside[static_cast<std::size_t>(i) * columns + 10] = 0;
+    }
+    for (int j = 11; j <= 20; j++)
+        s.at(5, j) = 200;
+    EXPECT_GE(geo::open_ends(s.cells, rows, columns).size(), 2u);
+    EXPECT_EQ(geo::ends_left_open(s.cells, rows, columns, inside), 1u); // (5, 20) alone
+    EXPECT_EQ(geo::ends_left_open(s.cells, rows, columns, {}), geo::open_ends(s.cells, rows, columns).size());
+}
+
 // Lines that stop 2 rows short of the lines' rectangle, whose bottom is set by
 // the first line alone: the sliver of nodata along a warped DEM's edge. The strip
 // below their ends is narrower than the disc, yet it joins every band; it is
