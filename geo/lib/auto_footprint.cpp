@@ -500,7 +500,7 @@ std::size_t ends_left_open(const std::vector<std::int32_t> &cells, int rows, int
     std::size_t open = 0;
     for (std::size_t k : ends) {
         const int i = static_cast<int>(k / columns), j = static_cast<int>(k % columns);
-        bool at_edge = inside[k] == 0;
+        bool at_edge = false; // di = dj = 0: the end itself, walled
         for (int di = -1; di <= 1 && !at_edge; di++)
             for (int dj = -1; dj <= 1 && !at_edge; dj++)
                 at_edge = walled(i + di, j + dj);

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <map>
 #include <set>
 
 #include <cpl_conv.h>
@@ -247,8 +248,8 @@ struct ContourSource::Impl {
     mutable std::vector<std::int32_t> whole;
     mutable SiteMap whole_sites;
     mutable double whole_spacing = -1;
-    // Of the lines, in pixels of the grid, over blocks of 16 and of 4 pixels; < 0: not yet measured.
-    mutable double line_spacing = -1, fine_line_spacing = -1;
+    // Of the lines, in pixels of the grid, by the side of the blocks measured over.
+    mutable std::map<int, double> line_spacing;
     int threads = 0; // of the library's passes over the grid, as the core's
     // Lines: a copy of the layer in memory (reprojected), with the whole altitude
     // the core sees in the field tolvane_level.
@@ -716,14 +717,11 @@ double ContourSource::line_spacing(int block) const
 {
     if (!impl_->copy)
         return std::numeric_limits<double>::infinity();
-    // Each window of a tiled run asks again: measured once per block size kept.
-    double *kept = block == 16 ? &impl_->line_spacing : block == 4 ? &impl_->fine_line_spacing : nullptr;
-    if (kept && *kept >= 0)
-        return *kept;
-    const double spacing = tolvane::geo::line_spacing(GDALDatasetGetLayer(impl_->copy.get(), 0), impl_->grid, block);
-    if (kept)
-        *kept = spacing;
-    return spacing;
+    // Each window of a tiled run asks again: measured once per block size.
+    const auto [kept, fresh] = impl_->line_spacing.try_emplace(block, 0.0);
+    if (fresh)
+        kept->second = tolvane::geo::line_spacing(GDALDatasetGetLayer(impl_->copy.get(), 0), impl_->grid, block);
+    return kept->second;
 }
 
 int ContourSource::choose_oversample(int requested) const
