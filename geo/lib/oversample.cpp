@@ -100,6 +100,11 @@ int auto_oversample(double spacing, double cells)
     return std::min(wanted, affordable);
 }
 
+bool tries_finer(int chosen, double cells)
+{
+    return chosen == AUTO_OVERSAMPLE_MAX && cells * AUTO_OVERSAMPLE_FINE * AUTO_OVERSAMPLE_FINE <= FINE_TRY_CELLS;
+}
+
 double square_side(double spacing)
 {
     // Lines a pixel apart or more: one line at most crosses a pixel, and the

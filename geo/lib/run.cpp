@@ -246,10 +246,17 @@ Report windowed(const Request &q, ContourSource &source, Report &r, GDALProgress
     // it to the core.
     if (!q.product.contours.empty())
         writer.write_contours(source.prepare(0, 0, r.grid.rows, r.grid.columns, nullptr, nullptr).cells);
-    source.set_oversample(r.oversample);
+    // A finer factor tried on the whole grid is the run itself when kept.
+    const bool trial = q.core.oversample == 0 &&
+                       tries_finer(r.oversample, static_cast<double>(r.grid.rows) * r.grid.columns);
+    const double tried = trial ? 0.6 : 0.05;
     Computed c;
     {
-        const Part core_run(progress, progress_arg, 0.05, 0.85);
+        const Part trying(progress, progress_arg, 0.05, tried);
+        r.oversample = source.settle_oversample(q, &c, GDALScaledProgress, trying.data());
+    }
+    if (c.cells.empty()) {
+        const Part core_run(progress, progress_arg, tried, 0.85);
         c = compute(source, q, 0, 0, r.grid.rows, r.grid.columns, 0, GDALScaledProgress, core_run.data());
     }
     step_done("compute");

@@ -221,6 +221,8 @@ struct Window {
 // several threads at once. Refuses an input that is a FIFO or a device, a
 // product that is one of the files read, a layer that is not lines and features
 // GDAL cannot read.
+struct Computed;
+
 class ContourSource {
 public:
     explicit ContourSource(const Request &request, GDALProgressFunc progress = nullptr, void *progress_arg = nullptr);
@@ -246,6 +248,13 @@ public:
     int choose_oversample(int requested) const;
     // From now on burn() and prepare() work on the grid n times finer (1: the grid).
     void set_oversample(int n);
+    // Sets the factor of the request's run and returns it: choose_oversample()'s,
+    // except where `auto` tries a finer one on a small grid (tries_finer): the
+    // whole grid is computed at it first, and it is kept when the bands hold
+    // there. Decided once per source. `whole`, when given, receives that
+    // computation when its factor is kept (else it is left as it is).
+    int settle_oversample(const Request &request, Computed *whole = nullptr,
+                          GDALProgressFunc progress = nullptr, void *progress_arg = nullptr);
     int oversample() const;
     // The extent of the lines in map units (a raster: the grid's).
     Extent lines_extent() const;

@@ -394,6 +394,58 @@ TEST_F(Geo, ASignalWhileWritingLeavesNoFile)
     }
 }
 
+// A cone of rings 10 m apart, levels 100 to 450 from the rim up, in a GeoPackage
+// (EPSG:25830, field elev); the ring of level `opened` lacks its first quarter.
+void write_cone(const fs::path &file, int opened = 0)
+{
+    GDALDatasetH d = GDALCreate(GDALGetDriverByName("GPKG"), file.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
+    ASSERT_NE(d, nullptr);
+    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+    OSRImportFromEPSG(srs, 25830);
+    OGRLayerH layer = GDALDatasetCreateLayer(d, "cone", srs, wkbLineString, nullptr);
+    OSRDestroySpatialReference(srs);
+    OGRFieldDefnH field = OGR_Fld_Create("elev", OFTInteger);
+    OGR_L_CreateField(layer, field, TRUE);
+    OGR_Fld_Destroy(field);
+    for (int level = 100; level <= 450; level += 10) {
+        const double radius = 400 - (level - 100);
+        OGRGeometryH ring = OGR_G_CreateGeometry(wkbLineString);
+        for (int degree = level == opened ? 90 : 0; degree <= 360; degree += 3)
+            OGR_G_AddPoint_2D(ring, 440500 + radius * std::cos(degree * M_PI / 180),
+                              4475500 + radius * std::sin(degree * M_PI / 180));
+        OGRFeatureH f = OGR_F_Create(OGR_L_GetLayerDefn(layer));
+        OGR_F_SetGeometryDirectly(f, ring);
+        OGR_F_SetFieldInteger(f, 0, level);
+        EXPECT_EQ(OGR_L_CreateFeature(layer, f), OGRERR_NONE);
+        OGR_F_Destroy(f);
+    }
+    GDALClose(d);
+}
+
+// Rings 2/3 of a pixel apart on a small grid: the automatic factor tries the grid 10
+// times finer and keeps it where no zone leaks there, the same cells as
+// -oversample 10; where a ring left open lets its zone leak, it takes 6, the
+// same cells as -oversample 6.
+TEST_F(Geo, AutomaticFactorKeepsTheFinestGridOnlyWhereTheBandsHold)
+{
+    write_cone(root() / "cone.gpkg");
+    write_cone(root() / "opened.gpkg", 250);
+    struct Case {
+        const char *lines, *options, *factor;
+    };
+    for (const Case &c : {Case{"cone.gpkg", "", "10"}, Case{"opened.gpkg", "-repair_gaps 0 -mask none ", "6"}}) {
+        SCOPED_TRACE(c.lines);
+        const std::string run = std::string("-tr 15 15 ") + c.options + c.lines;
+        const GeoRun automatic = geo(root(), run + " auto.tif");
+        ASSERT_EQ(automatic.status, 0) << automatic.err;
+        EXPECT_NE(automatic.out.find(std::string("Oversampling: the lines burned ") + c.factor + " times finer"),
+                  std::string::npos)
+            << automatic.out;
+        ASSERT_EQ(geo(root(), "-q -oversample " + std::string(c.factor) + " " + run + " fixed.tif").status, 0);
+        expect_same_cells(open_raster(root() / "auto.tif"), open_raster(root() / "fixed.tif"), c.lines);
+    }
+}
+
 // A link planted where a run's temporary file used to be named
 // (.NAME.tolvane-PID.tmp, the PID known to whoever starts it) is not followed:
 // the file it points to keeps its bytes.
