@@ -144,6 +144,21 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
                                             const std::vector<std::size_t> &ends, double radius, double pixel,
                                             const SiteMap &lines);
 
+// Where the footprint `inside` (drawn by footprint_of_ends with `radius`) fills
+// a strip through which bands of other levels join (a coast's inlet between the
+// ends of both shores' lines, a fjord of a clipped sheet), a disc of half the
+// radius (at least 2 cells) rolls into it from outside: in an empty area
+// (4-connected, inside, within the lines' rectangle) whose lines hold more than
+// two levels, or two not `interval` apart, and that touches a pixel outside,
+// the disc's centres are the pixels farther than its radius from every line
+// reached from beside the outside through such pixels (8-connected), and what
+// it covers there is taken out of `inside`. Elsewhere `inside` is kept: a band
+// that holds its two levels gains nothing from a narrower footprint and would
+// lose pixels of its edge, and an area that touches no pixel outside (a line
+// stopping halfway across the sheet) is a gap, not an inlet.
+void open_leaking_inlets(const std::vector<std::int32_t> &cells, int rows, int columns, double radius,
+                         const SiteMap &lines, int interval, std::vector<std::uint8_t> &inside);
+
 // The radius footprint_of_ends is given by default: the contour spacing, at
 // least 2 pixels, so that the edge runs from end to end where the lines reach
 // the edge of the mapped area, and into every bay wider than two spacings.

@@ -894,6 +894,7 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
             // lines of both shores then open into one empty strip.
             w.radius = footprint_radius(spacing());
             w.inside = footprint_of_ends(w.cells, rows, columns, ends, w.radius, n, lines);
+            open_leaking_inlets(w.cells, rows, columns, w.radius, lines, s.table.levels.interval, w.inside);
         }
     } else if (mask == "auto") {
         w.inside = footprint_of_lines(w.cells, rows, columns);

@@ -402,6 +402,49 @@ TEST(FootprintOfEnds, BroadFlatOpenToTheOutsideStaysInside)
     EXPECT_EQ(run(s).leak_pixels, 0);
 }
 
+// The L with an inlet: below the unmapped quarter the line 1200 (column 56)
+// starts 7 rows lower than its neighbours 1100 and 1300, 10 columns apart. No
+// disc of the spacing fits between them, so the drawn footprint fills the inlet,
+// and the bands 1100 to 1200 and 1200 to 1300 join round the line's end. A disc
+// of half the spacing rolls in from the quarter: what it covers of the inlet,
+// down to the line's end, is left out, and nothing else. The L without the inlet
+// keeps its footprint.
+TEST(FootprintOfEnds, InletWhereBandsJoinIsLeftOut)
+{
+    const int rows = 60, columns = 80;
+    const auto in_l = [&](int i, int j) { return i >= 1 && (j < 40 || i >= 30); };
+    for (const bool inlet : {true, false}) {
+        SCOPED_TRACE(inlet ? "inlet" : "no inlet");
+        Sheet s = vertical_lines(rows, columns, 1, 5, [&](int i, int j) { return in_l(i, j) && (!inlet || j != 56 || i >= 37); });
+        const std::vector<std::size_t> ends = geo::open_ends(s.cells, rows, columns);
+        const geo::SiteMap lines(s.cells, rows, columns);
+        const double radius = geo::footprint_radius(geo::contour_spacing(s.cells, rows, columns, lines));
+        const std::vector<std::uint8_t> drawn = geo::footprint_of_ends(s.cells, rows, columns, ends, radius, 1, lines);
+        std::vector<std::uint8_t> inside = drawn;
+        geo::open_leaking_inlets(s.cells, rows, columns, radius, lines, 100, inside);
+        long long taken = 0;
+        for (int i = 0; i < rows; i++)
+            for (int j = 0; j < columns; j++) {
+                const std::size_t k = static_cast<std::size_t>(i) * columns + j;
+                EXPECT_FALSE(inside[k] && !drawn[k]) << i << " " << j;
+                if (drawn[k] && !inside[k]) {
+                    taken++;
+                    EXPECT_TRUE(i >= 30 && i <= 37 && j > 51 && j < 61) << i << " " << j;
+                }
+            }
+        Sheet walled = s;
+        geo::wall_outside(walled.cells, rows, columns, inside);
+        if (inlet) {
+            EXPECT_GT(taken, 0);
+            geo::wall_outside(s.cells, rows, columns, drawn);
+            EXPECT_GT(run(s).leak_pixels, 0);
+        } else {
+            EXPECT_EQ(taken, 0);
+        }
+        EXPECT_EQ(run(walled).leak_pixels, 0);
+    }
+}
+
 // A bay (columns 18 to 21, outside) between a low shore and a steep one. West of
 // it the land below 100 runs from the line 100 (column 1) to the shore; east of
 // it the lines 200 and 300 come from the grid's edge and end on the shore, 4
