@@ -230,7 +230,7 @@ const std::vector<Option> &option_table()
         {"-hillshade", {"FILE.png"}, "also write a shaded relief",
          [](Options &o, const Values &v) { o.request.product.hillshade = v[0]; return std::string(); }},
         {"-repair_gaps", {"PIXELS"},
-         "join line ends of the same level at most PIXELS apart\nthat point at each other, across nothing but empty "
+         "join line ends of the same level at most PIXELS apart\nthat head towards each other, across nothing but empty "
          "space\n(default: the contour spacing, 4 to 8 pixels, where lines\nstop in the open; 0: no repair)",
          set_repair},
         {"-mask", {"FILE|auto|none"},

@@ -45,7 +45,7 @@ HELP = {
     "Default: found in the data (the lowest, the highest and their greatest common step). Decimal "
     "levels are allowed.",
     "SMOOTHING": "Bezier smoothing size: 1 (none, the default), 3, 5, 7 or 9 pixels.",
-    "REPAIR_GAPS": "Join line ends of the same level at most this many pixels apart that point at each "
+    "REPAIR_GAPS": "Join line ends of the same level at most this many pixels apart that head towards each "
     "other across empty space; 0 turns the repair off. Empty: as tolvane-geo without -repair_gaps.",
     "MASK": "Polygons of the area the contour lines cover. Outside them the model is nodata, and lines "
     "that end on their edge close their zones there. For a convex sheet, the convex hull of the lines "
