@@ -207,6 +207,8 @@ enum State : std::uint8_t { FRAME, LINE, OPEN_INSIDE, OPEN_OUTSIDE, REACHED_INSI
 struct Framed {
     std::ptrdiff_t width;
     std::vector<std::uint8_t> state;
+    // The index in `state` of column 0 of row i of the grid.
+    std::size_t row(int i) const { return static_cast<std::size_t>(i + 1) * width + 1; }
 };
 
 // A pixel of a wave: its index in the frame and in the grid (in 4 bytes each
@@ -262,13 +264,12 @@ void spread_levels(std::vector<std::int32_t> &cells, int columns, Framed &g, Sta
 template <typename Index>
 void spread_both(std::vector<std::int32_t> &cells, int rows, int columns, Framed &g, std::size_t lines)
 {
-    const auto framed = [&](int i) { return static_cast<std::size_t>(i + 1) * g.width + 1; };
     // Adds the pixels of state `wanted` to the wave, row after row.
     const auto add = [&](State wanted, std::vector<Pixel<Index>> &wave) {
         for (int i = 0; i < rows; i++)
             for (int j = 0; j < columns; j++)
-                if (g.state[framed(i) + j] == wanted)
-                    wave.push_back({static_cast<Index>(framed(i) + j),
+                if (g.state[g.row(i) + j] == wanted)
+                    wave.push_back({static_cast<Index>(g.row(i) + j),
                                     static_cast<Index>(static_cast<std::size_t>(i) * columns + j)});
     };
     std::vector<Pixel<Index>> wave;
@@ -304,12 +305,11 @@ long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
                        const std::vector<std::uint8_t> &inside, SiteMap &lines)
 {
     Framed g{columns + 2, std::vector<std::uint8_t>(static_cast<std::size_t>(rows + 2) * (columns + 2), FRAME)};
-    const auto framed = [&](int i) { return static_cast<std::size_t>(i + 1) * g.width + 1; };
     long long walled = 0, line_pixels = 0;
     for (int i = 0; i < rows; i++) {
         const std::int32_t *row = cells.data() + static_cast<std::size_t>(i) * columns;
         const std::uint8_t *in = inside.data() + static_cast<std::size_t>(i) * columns;
-        std::uint8_t *state = g.state.data() + framed(i);
+        std::uint8_t *state = g.state.data() + g.row(i);
         for (int j = 0; j < columns; j++) {
             state[j] = row[j] != tolvane::EMPTY ? LINE : in[j] != 0 ? OPEN_INSIDE : OPEN_OUTSIDE;
             walled += state[j] == OPEN_OUTSIDE;
@@ -327,7 +327,7 @@ long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
     bool unreached = false;
     for (int i = 0; i < rows; i++)
         for (int j = 0; j < columns; j++) {
-            const std::uint8_t s = g.state[framed(i) + j];
+            const std::uint8_t s = g.state[g.row(i) + j];
             if (s == REACHED_INSIDE || s == SHORE)
                 cells[static_cast<std::size_t>(i) * columns + j] = tolvane::EMPTY;
             unreached = unreached || s == OPEN_OUTSIDE;
@@ -337,12 +337,12 @@ long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
             std::vector<std::uint8_t> line(cells.size());
             for (int i = 0; i < rows; i++)
                 for (int j = 0; j < columns; j++)
-                    line[static_cast<std::size_t>(i) * columns + j] = g.state[framed(i) + j] == LINE;
+                    line[static_cast<std::size_t>(i) * columns + j] = g.state[g.row(i) + j] == LINE;
             lines.compute(line, rows, columns);
         }
         for (int i = 0; i < rows; i++)
             for (int j = 0; j < columns; j++)
-                if (g.state[framed(i) + j] == OPEN_OUTSIDE) {
+                if (g.state[g.row(i) + j] == OPEN_OUTSIDE) {
                     const std::size_t k = static_cast<std::size_t>(i) * columns + j;
                     cells[k] = cells[static_cast<std::size_t>(lines.site(k))];
                 }

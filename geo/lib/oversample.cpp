@@ -100,9 +100,10 @@ int auto_oversample(double spacing, double cells)
     return std::min(wanted, affordable);
 }
 
-bool tries_finer(int chosen, double cells)
+bool tries_finer(int requested, int chosen, double cells)
 {
-    return chosen == AUTO_OVERSAMPLE_MAX && cells * AUTO_OVERSAMPLE_FINE * AUTO_OVERSAMPLE_FINE <= FINE_TRY_CELLS;
+    return requested == 0 && chosen == AUTO_OVERSAMPLE_MAX &&
+           cells * AUTO_OVERSAMPLE_FINE * AUTO_OVERSAMPLE_FINE <= FINE_TRY_CELLS;
 }
 
 double square_side(double spacing)

@@ -93,9 +93,9 @@ int auto_oversample(double spacing, double cells);
 inline constexpr int AUTO_OVERSAMPLE_FINE = 10;
 inline constexpr double FINE_TRY_CELLS = 8e6;
 inline constexpr double LEAKY_SHARE = 0.005;
-// Whether `auto`, having chosen `chosen` for a grid of `cells` pixels, tries
-// AUTO_OVERSAMPLE_FINE.
-bool tries_finer(int chosen, double cells);
+// Whether a run that asked for `requested` (0: auto) and was given `chosen`
+// for a grid of `cells` pixels tries AUTO_OVERSAMPLE_FINE first.
+bool tries_finer(int requested, int chosen, double cells);
 
 // The n x n blocks of `fine` (rows x columns, both multiples of n; altitudes in
 // the table's units, tolvane::EMPTY without value) aggregated to one value each:

@@ -247,8 +247,7 @@ Report windowed(const Request &q, ContourSource &source, Report &r, GDALProgress
     if (!q.product.contours.empty())
         writer.write_contours(source.prepare(0, 0, r.grid.rows, r.grid.columns, nullptr, nullptr).cells);
     // A finer factor tried on the whole grid is the run itself when kept.
-    const bool trial = q.core.oversample == 0 &&
-                       tries_finer(r.oversample, static_cast<double>(r.grid.rows) * r.grid.columns);
+    const bool trial = tries_finer(q.core.oversample, r.oversample, static_cast<double>(r.grid.rows) * r.grid.columns);
     const double tried = trial ? 0.6 : 0.05;
     Computed c;
     {

@@ -250,7 +250,7 @@ struct ContourSource::Impl {
     mutable double whole_spacing = -1;
     // Of the lines, in pixels of the grid, by the side of the blocks measured over.
     mutable std::map<int, double> line_spacing;
-    int settled = 0; // the run's factor once settle_oversample() chose it
+    int settled = 0; // the factor `auto` gives the run, once settle_oversample() chose it
     int threads = 0; // of the library's passes over the grid, as the core's
     // Lines: a copy of the layer in memory (reprojected), with the whole altitude
     // the core sees in the field tolvane_level.
@@ -744,9 +744,13 @@ int ContourSource::settle_oversample(const Request &q, Computed *whole, GDALProg
                                      void *progress_arg)
 {
     Impl &s = *impl_;
+    if (q.core.oversample != 0) { // a factor asked for needs no decision
+        set_oversample(choose_oversample(q.core.oversample));
+        return s.factor;
+    }
     if (s.settled == 0) {
-        s.settled = choose_oversample(q.core.oversample);
-        if (q.core.oversample == 0 && tries_finer(s.settled, static_cast<double>(s.grid.rows) * s.grid.columns)) {
+        s.settled = choose_oversample(0);
+        if (tries_finer(0, s.settled, static_cast<double>(s.grid.rows) * s.grid.columns)) {
             set_oversample(AUTO_OVERSAMPLE_FINE);
             Computed c = compute(*this, q, 0, 0, s.grid.rows, s.grid.columns, 0, progress, progress_arg);
             if (static_cast<double>(c.leak_pixels) <= LEAKY_SHARE * static_cast<double>(c.zone_pixels)) {

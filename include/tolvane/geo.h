@@ -216,13 +216,13 @@ struct Window {
     long long hidden = 0;             // pixels not shown
 };
 
+struct Computed;
+
 // The contour lines or raster of a request, opened (and reprojected) once, with
 // its grid and level table; burns any window of the grid. Not for use from
 // several threads at once. Refuses an input that is a FIFO or a device, a
 // product that is one of the files read, a layer that is not lines and features
 // GDAL cannot read.
-struct Computed;
-
 class ContourSource {
 public:
     explicit ContourSource(const Request &request, GDALProgressFunc progress = nullptr, void *progress_arg = nullptr);
@@ -251,8 +251,8 @@ public:
     // Sets the factor of the request's run and returns it: choose_oversample()'s,
     // except where `auto` tries a finer one on a small grid (tries_finer): the
     // whole grid is computed at it first, and it is kept when the bands hold
-    // there. Decided once per source. `whole`, when given, receives that
-    // computation when its factor is kept (else it is left as it is).
+    // there, a decision taken once per source. `whole`, when given, receives
+    // that computation when its factor is kept (else it is left as it is).
     int settle_oversample(const Request &request, Computed *whole = nullptr,
                           GDALProgressFunc progress = nullptr, void *progress_arg = nullptr);
     int oversample() const;
