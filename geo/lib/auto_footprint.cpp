@@ -2,6 +2,7 @@
 // distances chosen from the data.
 #include "auto_footprint.h"
 
+#include "areas.h"
 #include "parallel.h"
 #include "repair.h"
 
@@ -703,119 +704,13 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
 
 namespace {
 
-// The levels of the lines around an area: two at most kept, `count` 3 for more.
-struct LevelSet {
-    std::int32_t level[2] = {0, 0};
-    int count = 0;
-    bool edge = false; // the area touches a pixel outside the footprint
-    void add(std::int32_t v)
-    {
-        if (count >= 3 || (count >= 1 && level[0] == v) || (count == 2 && level[1] == v))
-            return;
-        if (count < 2)
-            level[count] = v;
-        count++;
-    }
-    void add(const LevelSet &o)
-    {
-        for (int k = 0; k < std::min(o.count, 2); k++)
-            add(o.level[k]);
-        if (o.count > 2)
-            count = 3;
-        edge = edge || o.edge;
-    }
-    // Bands hold two levels an interval apart, or one (a summit, a pit).
-    bool leaks(long long interval) const
-    {
-        return count > 2 || (count == 2 && std::llabs(static_cast<long long>(level[1]) - level[0]) != interval);
-    }
-};
-
-// The empty pixels inside, as runs along the rows joined into 4-connected areas
-// (union-find over the runs), with the levels of the lines around each area.
-struct EmptyAreas {
-    struct Run {
-        int row, first, last;
-    };
-    std::vector<Run> runs;
-    std::vector<std::uint32_t> parent;
-    std::vector<LevelSet> levels; // of the area, at its root run
-
-    std::uint32_t root(std::uint32_t r)
-    {
-        while (parent[r] != r)
-            r = parent[r] = parent[parent[r]];
-        return r;
-    }
-    void join(std::uint32_t a, std::uint32_t b)
-    {
-        a = root(a);
-        b = root(b);
-        if (a != b) {
-            parent[std::max(a, b)] = std::min(a, b);
-            levels[std::min(a, b)].add(levels[std::max(a, b)]);
-        }
-    }
-};
-
-EmptyAreas empty_areas(const std::vector<std::int32_t> &cells, int rows, int columns,
-                       const std::vector<std::uint8_t> &inside)
-{
-    EmptyAreas a;
-    std::size_t previous = 0; // the first run of the row above
-    for (int i = 0; i < rows; i++) {
-        const std::size_t first_here = a.runs.size();
-        const std::int32_t *row = cells.data() + at(i, 0, columns);
-        const std::uint8_t *in = inside.data() + at(i, 0, columns);
-        for (int j = 0; j < columns;) {
-            if (!(in[j] && row[j] == tolvane::EMPTY)) {
-                j++;
-                continue;
-            }
-            int last = j;
-            while (last + 1 < columns && in[last + 1] && row[last + 1] == tolvane::EMPTY)
-                last++;
-            // The lines beside the run, above and below it.
-            LevelSet levels;
-            if (j > 0 && row[j - 1] != tolvane::EMPTY)
-                levels.add(row[j - 1]);
-            if (last + 1 < columns && row[last + 1] != tolvane::EMPTY)
-                levels.add(row[last + 1]);
-            levels.edge = (j > 0 && !in[j - 1]) || (last + 1 < columns && !in[last + 1]);
-            for (const int d : {-1, 1}) {
-                if (i + d < 0 || i + d >= rows)
-                    continue;
-                const std::int32_t *beside = row + d * static_cast<std::ptrdiff_t>(columns);
-                const std::uint8_t *beside_in = in + d * static_cast<std::ptrdiff_t>(columns);
-                for (int x = j; x <= last; x++) {
-                    if (beside[x] != tolvane::EMPTY)
-                        levels.add(beside[x]);
-                    levels.edge = levels.edge || !beside_in[x];
-                }
-            }
-            const std::uint32_t id = static_cast<std::uint32_t>(a.runs.size());
-            a.runs.push_back({i, j, last});
-            a.parent.push_back(id);
-            a.levels.push_back(levels);
-            // The runs of the row above that share a column with this one.
-            while (previous < first_here && a.runs[previous].last < j)
-                previous++;
-            for (std::size_t r = previous; r < first_here && a.runs[r].first <= last; r++)
-                a.join(static_cast<std::uint32_t>(r), id);
-            j = last + 1;
-        }
-        previous = first_here;
-    }
-    return a;
-}
-
 // Marks 1 in `state` the pixels of the lines' rectangle that lie in an empty
 // area whose lines hold more than two levels, or two not `interval` apart, and
 // that touches a pixel outside; false when there is none.
 bool mark_leaking_areas(const std::vector<std::int32_t> &cells, int rows, int columns,
                         const std::vector<std::uint8_t> &inside, int interval, std::vector<std::uint8_t> &state)
 {
-    EmptyAreas areas = empty_areas(cells, rows, columns, inside);
+    EmptyAreas areas = empty_areas(cells, rows, columns, inside.data());
     const PixelBox b = lines_box(cells, rows, columns);
     bool any = false;
     for (std::uint32_t r = 0; r < areas.runs.size(); r++) {
