@@ -10,6 +10,7 @@
 #include "parallel.h"
 #include "paths.h"
 #include "repair.h"
+#include "seal.h"
 #include "timing.h"
 
 #include <algorithm>
@@ -926,8 +927,16 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
             w.inside[k] = w.inside[k] && extent[k];
     step_done("prepare: footprint");
     w.outside = zeros(w.inside);
+    // Gaps the repairs left open, found by the bands that run through them once
+    // nothing but the lines and the wall stops the zones.
+    const auto seal = [&] {
+        if (w.gap_distance > 0)
+            w.grid_joins += seal_leaks(w.cells, rows, columns, s.table.levels.interval, w.gap_distance).joins;
+        step_done("prepare: seal");
+    };
     if (w.outside == 0) {
         w.inside.clear();
+        seal();
         return w;
     }
     // Lines that stop just short of the edge of a footprint given are carried to it.
@@ -945,6 +954,7 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
     }
     lines.clear();
     step_done("prepare: wall");
+    seal();
     // A drawn footprint shows the walled pixel next to it too: the lines' ends lie on its edge.
     if (carried) {
         w.shown.assign(w.inside.size(), 1);
