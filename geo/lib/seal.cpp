@@ -170,7 +170,12 @@ std::vector<std::uint8_t> own_line(const std::vector<std::int32_t> &cells, int c
     return own;
 }
 
-using Groups = std::map<std::pair<std::uint32_t, std::int32_t>, std::vector<std::size_t>>;
+// An end beside a leaking area, and whether it touches a line of another level.
+struct LeakEnd {
+    std::size_t at;
+    bool touches;
+};
+using Groups = std::map<std::pair<std::uint32_t, std::int32_t>, std::vector<LeakEnd>>;
 
 // The ends beside each leaking area whose level lies inside the area's range,
 // by area and level, in row-major order.
@@ -180,6 +185,12 @@ Groups ends_in_leaks(const std::vector<std::int32_t> &cells, int rows, int colum
     for (const std::size_t e : line_ends(cells, rows, columns)) {
         const int i = static_cast<int>(e / columns), j = static_cast<int>(e % columns);
         const std::int32_t v = cells[e];
+        bool touches = false;
+        for (int y = std::max(0, i - 1); y <= std::min(rows - 1, i + 1); y++)
+            for (int x = std::max(0, j - 1); x <= std::min(columns - 1, j + 1); x++) {
+                const std::int32_t w = cells[static_cast<std::size_t>(y) * columns + x];
+                touches = touches || (w != tolvane::EMPTY && w != v);
+            }
         for (int y = std::max(0, i - 1); y <= std::min(rows - 1, i + 1); y++)
             for (int x = std::max(0, j - 1); x <= std::min(columns - 1, j + 1); x++) {
                 if (cells[static_cast<std::size_t>(y) * columns + x] != tolvane::EMPTY)
@@ -188,9 +199,9 @@ Groups ends_in_leaks(const std::vector<std::int32_t> &cells, int rows, int colum
                 const LevelSet &around = areas.levels[a];
                 if (!around.leaks(interval) || !(around.lowest < v && v < around.highest))
                     continue;
-                std::vector<std::size_t> &here = found[{a, v}];
-                if (here.empty() || here.back() != e)
-                    here.push_back(e);
+                std::vector<LeakEnd> &here = found[{a, v}];
+                if (here.empty() || here.back().at != e)
+                    here.push_back({e, touches});
             }
     }
     return found;
@@ -220,10 +231,13 @@ void join_pairs(std::vector<std::int32_t> &cells, int rows, int columns, EmptyAr
     for (const auto &[key, ends] : groups)
         for (std::size_t a = 0; a < ends.size(); a++)
             for (std::size_t b = a + 1; b < ends.size(); b++) {
-                const double d = std::hypot(row_of(ends[a], columns) - row_of(ends[b], columns),
-                                            column_of(ends[a], columns) - column_of(ends[b], columns));
+                if (ends[a].touches || ends[b].touches)
+                    continue;
+                const std::size_t p = ends[a].at, q = ends[b].at;
+                const double d = std::hypot(row_of(p, columns) - row_of(q, columns),
+                                            column_of(p, columns) - column_of(q, columns));
                 if (d <= max_gap)
-                    pairs.push_back({{d, 0, ends[a], ends[b]}, key.first, key.second});
+                    pairs.push_back({{d, 0, p, q}, key.first, key.second});
             }
     std::sort(pairs.begin(), pairs.end(),
               [](const Candidate &p, const Candidate &q) { return joined_before(p.ends, q.ends); });
@@ -263,12 +277,12 @@ void join_to_sides(std::vector<std::int32_t> &cells, int rows, int columns, Empt
         for (std::size_t e = 0; e < ends.size(); e++) {
             if (closed[e])
                 continue;
-            const Box box = around(ends[e]);
+            const Box box = around(ends[e].at);
             const Corridor c = corridor(cells, columns, areas, area, v, interval, box);
-            const std::vector<std::uint8_t> own = own_line(cells, columns, box, ends[e], 3 * reach);
+            const std::vector<std::uint8_t> own = own_line(cells, columns, box, ends[e].at, 3 * reach);
             std::size_t met = 0;
             const std::vector<std::size_t> path = cheapest_path(
-                c, columns, ends[e],
+                c, columns, ends[e].at,
                 [&](int y, int x) {
                     return cells[static_cast<std::size_t>(y) * columns + x] == v && !own[box.local(y, x)];
                 },
@@ -277,10 +291,10 @@ void join_to_sides(std::vector<std::int32_t> &cells, int rows, int columns, Empt
                 continue;
             draw(cells, path, v, report);
             for (std::size_t o = e + 1; o < ends.size(); o++) {
-                const Box other = around(ends[o]);
+                const Box other = around(ends[o].at);
                 const int y = row_of(met, columns), x = column_of(met, columns);
                 if (y >= other.top && y < other.top + other.rows && x >= other.left && x < other.left + other.columns &&
-                    own_line(cells, columns, other, ends[o], 3 * reach)[other.local(y, x)])
+                    own_line(cells, columns, other, ends[o].at, 3 * reach)[other.local(y, x)])
                     closed[o] = 1;
             }
         }

@@ -15,7 +15,10 @@ namespace tolvane::geo {
 // hold more than two levels, or two not `interval` apart, leaks: a line of a
 // level between the area's lowest and highest has a gap in it. The ends of such
 // a line beside the area are joined in pairs of one level, closest first, each
-// end once, when they lie at most `max_gap` cells apart: by the cheapest
+// end once, when they lie at most `max_gap` cells apart and neither touches a
+// line of another level (where lines merge on the cells, the neighbour that
+// overwrote a line runs through its hole, and a path around it would run
+// through the next band): by the cheapest
 // 8-connected path through the area's empty cells no longer than twice their
 // distance plus 4 cells. A step costs its length times 1 + |d- - d+| (the
 // difference capped at 20), d- and d+ the distances to the nearest lines of the
