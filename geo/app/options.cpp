@@ -231,7 +231,8 @@ const std::vector<Option> &option_table()
          [](Options &o, const Values &v) { o.request.product.hillshade = v[0]; return std::string(); }},
         {"-repair_gaps", {"PIXELS"},
          "join line ends of the same level at most PIXELS apart\nthat head towards each other, across nothing but empty "
-         "space\n(default: the contour spacing, 4 to 8 pixels, where lines\nstop in the open; 0: no repair)",
+         "space,\nand where zones still leak, along the middle of their band\n(default: the contour spacing, 4 to 8 "
+         "pixels, where lines\nstop in the open; 0: no repair)",
          set_repair},
         {"-mask", {"FILE|auto|none"},
          "polygons of the area the contours cover: outside is nodata,\nand lines ending on its edge close their bands "

@@ -46,7 +46,8 @@ HELP = {
     "levels are allowed.",
     "SMOOTHING": "Bezier smoothing size: 1 (none, the default), 3, 5, 7 or 9 pixels.",
     "REPAIR_GAPS": "Join line ends of the same level at most this many pixels apart that head towards each "
-    "other across empty space; 0 turns the repair off. Empty: as tolvane-geo without -repair_gaps.",
+    "other across empty space, and where zones still leak, along the middle of their band; 0 turns the repair "
+    "off. Empty: as tolvane-geo without -repair_gaps.",
     "MASK": "Polygons of the area the contour lines cover. Outside them the model is nodata, and lines "
     "that end on their edge close their zones there. For a convex sheet, the convex hull of the lines "
     "(Processing's Convex hull algorithm) will do. Empty: as tolvane-geo without -mask.",
