@@ -170,7 +170,8 @@ std::vector<std::uint8_t> own_line(const std::vector<std::int32_t> &cells, int c
     return own;
 }
 
-// An end beside a leaking area, and whether it touches a line of another level.
+// An end beside a leaking area, and whether it touches a line of another level
+// (a walled cell is no line).
 struct LeakEnd {
     std::size_t at;
     bool touches;
@@ -179,7 +180,8 @@ using Groups = std::map<std::pair<std::uint32_t, std::int32_t>, std::vector<Leak
 
 // The ends beside each leaking area whose level lies inside the area's range,
 // by area and level, in row-major order.
-Groups ends_in_leaks(const std::vector<std::int32_t> &cells, int rows, int columns, EmptyAreas &areas, long long interval)
+Groups ends_in_leaks(const std::vector<std::int32_t> &cells, int rows, int columns,
+                    const std::vector<std::uint8_t> &inside, EmptyAreas &areas, long long interval)
 {
     Groups found;
     for (const std::size_t e : line_ends(cells, rows, columns)) {
@@ -188,8 +190,8 @@ Groups ends_in_leaks(const std::vector<std::int32_t> &cells, int rows, int colum
         bool touches = false;
         for (int y = std::max(0, i - 1); y <= std::min(rows - 1, i + 1); y++)
             for (int x = std::max(0, j - 1); x <= std::min(columns - 1, j + 1); x++) {
-                const std::int32_t w = cells[static_cast<std::size_t>(y) * columns + x];
-                touches = touches || (w != tolvane::EMPTY && w != v);
+                const std::size_t k = static_cast<std::size_t>(y) * columns + x;
+                touches = touches || (cells[k] != tolvane::EMPTY && cells[k] != v && (inside.empty() || inside[k]));
             }
         for (int y = std::max(0, i - 1); y <= std::min(rows - 1, i + 1); y++)
             for (int x = std::max(0, j - 1); x <= std::min(columns - 1, j + 1); x++) {
@@ -231,7 +233,7 @@ void join_pairs(std::vector<std::int32_t> &cells, int rows, int columns, EmptyAr
     for (const auto &[key, ends] : groups)
         for (std::size_t a = 0; a < ends.size(); a++)
             for (std::size_t b = a + 1; b < ends.size(); b++) {
-                if (ends[a].touches || ends[b].touches)
+                if (ends[a].touches && ends[b].touches)
                     continue;
                 const std::size_t p = ends[a].at, q = ends[b].at;
                 const double d = std::hypot(row_of(p, columns) - row_of(q, columns),
@@ -303,19 +305,20 @@ void join_to_sides(std::vector<std::int32_t> &cells, int rows, int columns, Empt
 
 } // namespace
 
-Repairs seal_leaks(std::vector<std::int32_t> &cells, int rows, int columns, long long interval, double max_gap)
+Repairs seal_leaks(std::vector<std::int32_t> &cells, int rows, int columns, const std::vector<std::uint8_t> &inside,
+                   long long interval, double max_gap)
 {
     Repairs report;
     if (interval <= 0 || max_gap < 1)
         return report;
     EmptyAreas areas = empty_areas(cells, rows, columns, nullptr);
-    Groups groups = ends_in_leaks(cells, rows, columns, areas, interval);
+    Groups groups = ends_in_leaks(cells, rows, columns, inside, areas, interval);
     if (groups.empty())
         return report;
     join_pairs(cells, rows, columns, areas, groups, interval, max_gap, report);
     if (report.joins > 0) { // the areas the joins split, labelled again
         areas = empty_areas(cells, rows, columns, nullptr);
-        groups = ends_in_leaks(cells, rows, columns, areas, interval);
+        groups = ends_in_leaks(cells, rows, columns, inside, areas, interval);
     }
     join_to_sides(cells, rows, columns, areas, groups, interval, max_gap, report);
     return report;

@@ -15,10 +15,10 @@ namespace tolvane::geo {
 // hold more than two levels, or two not `interval` apart, leaks: a line of a
 // level between the area's lowest and highest has a gap in it. The ends of such
 // a line beside the area are joined in pairs of one level, closest first, each
-// end once, when they lie at most `max_gap` cells apart and neither touches a
+// end once, when they lie at most `max_gap` cells apart and not both touch a
 // line of another level (where lines merge on the cells, the neighbour that
 // overwrote a line runs through its hole, and a path around it would run
-// through the next band): by the cheapest
+// through the next band; walled cells, inside[k] == 0, are no line): by the cheapest
 // 8-connected path through the area's empty cells no longer than twice their
 // distance plus 4 cells. A step costs its length times 1 + |d- - d+| (the
 // difference capped at 20), d- and d+ the distances to the nearest lines of the
@@ -31,7 +31,8 @@ namespace tolvane::geo {
 // reached are left. Cells of no leaking area are never touched, so lines whose
 // bands hold are left as they are. Deterministic: ends in row-major order, ties
 // of paths to the cell first reached.
-Repairs seal_leaks(std::vector<std::int32_t> &cells, int rows, int columns, long long interval, double max_gap);
+Repairs seal_leaks(std::vector<std::int32_t> &cells, int rows, int columns, const std::vector<std::uint8_t> &inside,
+                   long long interval, double max_gap);
 
 } // namespace tolvane::geo
 

@@ -931,7 +931,8 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
     // nothing but the lines and the wall stops the zones.
     const auto seal = [&] {
         if (w.gap_distance > 0)
-            w.grid_joins += seal_leaks(w.cells, rows, columns, s.table.levels.interval, w.gap_distance).joins;
+            w.grid_joins +=
+                seal_leaks(w.cells, rows, columns, w.inside, s.table.levels.interval, w.gap_distance).joins;
         step_done("prepare: seal");
     };
     if (w.outside == 0) {

@@ -5,6 +5,7 @@
 #include "footprint.h"
 #include "grid.h"
 #include "parallel.h"
+#include "sheet.h"
 
 #include <tolvane/geo.h>
 #include <tolvane/tolvane.h>
@@ -25,19 +26,12 @@ namespace geo = tolvane::geo;
 
 namespace {
 
-constexpr std::int32_t E = tolvane::EMPTY;
-
-struct Sheet {
-    int rows, columns;
-    std::vector<std::int32_t> cells;
-    std::int32_t &at(int i, int j) { return cells[static_cast<std::size_t>(i) * columns + j]; }
-};
 
 // Vertical lines every `step` columns from column `first`, levels 100, 200, ...,
 // on the rows where keep(i, j) holds.
 template <class Keep> Sheet vertical_lines(int rows, int columns, int first, int step, Keep keep)
 {
-    Sheet s{rows, columns, std::vector<std::int32_t>(static_cast<std::size_t>(rows) * columns, E)};
+    Sheet s(rows, columns);
     for (int j = first, level = 100; j < columns; j += step, level += 100)
         for (int i = 0; i < rows; i++)
             if (keep(i, j))
@@ -214,7 +208,7 @@ TEST(ContourSpacing, UpperQuartileOfTheBorders)
     std::mt19937 random(9);
     for (int sheet = 0; sheet < 30; sheet++) {
         const int rows = 2 + static_cast<int>(random() % 300), columns = 2 + static_cast<int>(random() % 300);
-        Sheet s{rows, columns, std::vector<std::int32_t>(static_cast<std::size_t>(rows) * columns, E)};
+        Sheet s(rows, columns);
         if (sheet % 3 == 0)
             for (auto &c : s.cells)
                 c = random() % 60 == 0 ? 100 * static_cast<int>(1 + random() % 4) : E;
@@ -383,7 +377,7 @@ TEST(FootprintOfEnds, LShapedSheetIsWalledAlongItsInnerCorner)
 TEST(FootprintOfEnds, BroadFlatOpenToTheOutsideStaysInside)
 {
     const int rows = 60, columns = 90;
-    Sheet s{rows, columns, std::vector<std::int32_t>(static_cast<std::size_t>(rows) * columns, E)};
+    Sheet s(rows, columns);
     const std::vector<int> line_columns = {1, 6, 11, 16, 21, 26, 31, 36, 41, 46, 51, 56, 71, 76, 81, 86};
     for (std::size_t n = 0; n < line_columns.size(); n++)
         for (int i = line_columns[n] < 40 ? 1 : 30; i < rows; i++)
@@ -455,7 +449,7 @@ TEST(FootprintOfEnds, InletWhereBandsJoinIsLeftOut)
 TEST(Wall, LowShoreTakesItsOwnLineAcrossABay)
 {
     const int rows = 40, columns = 40;
-    Sheet s{rows, columns, std::vector<std::int32_t>(static_cast<std::size_t>(rows) * columns, E)};
+    Sheet s(rows, columns);
     for (int i = 1; i < rows; i++)
         s.at(i, 1) = 100;
     for (int j = 22; j < columns; j++)
@@ -500,7 +494,7 @@ TEST(Wall, LowShoreTakesItsOwnLineAcrossABay)
 TEST(Wall, EndsBesideTheWallAreNotLeftOpen)
 {
     const int rows = 12, columns = 32;
-    Sheet s{rows, columns, std::vector<std::int32_t>(static_cast<std::size_t>(rows) * columns, E)};
+    Sheet s(rows, columns);
     std::vector<std::uint8_t> inside(s.cells.size(), 1);
     for (int j = 0; j <= 30; j++)
         s.at(1, j) = 100;

@@ -2,6 +2,7 @@
 // of its band, an end whose other side met a line of its level, and sheets whose
 // bands hold (or whose gaps are too wide) left as they are.
 #include "seal.h"
+#include "sheet.h"
 
 #include <tolvane/tolvane.h>
 
@@ -17,20 +18,13 @@ namespace geo = tolvane::geo;
 
 namespace {
 
-constexpr std::int32_t E = tolvane::EMPTY;
-
-struct Sheet {
-    int rows, columns;
-    std::vector<std::int32_t> cells;
-    std::int32_t &at(int i, int j) { return cells[static_cast<std::size_t>(i) * columns + j]; }
-};
 
 // Circles around the centre of a square sheet, levels 100, 200, ... outwards,
 // radius 3, 6, 9, ... cells; `drawn(level, degrees)` says which of their points
 // are kept (degrees counterclockwise from the east, 0 to 360).
 template <class Drawn> Sheet rings(int side, int count, Drawn drawn)
 {
-    Sheet s{side, side, std::vector<std::int32_t>(static_cast<std::size_t>(side) * side, E)};
+    Sheet s(side, side);
     const double c = (side - 1) / 2.0;
     for (int n = 1; n <= count; n++)
         for (int step = 0; step < 3600; step++) {
@@ -60,7 +54,7 @@ TEST(Seal, GapInABendClosedAlongTheMiddleOfItsBand)
     Sheet s = rings(61, 6, open);
     const Sheet before = s;
     ASSERT_GT(leaks(s), 0);
-    const geo::Repairs r = geo::seal_leaks(s.cells, s.rows, s.columns, 100, 16);
+    const geo::Repairs r = geo::seal_leaks(s.cells, s.rows, s.columns, {}, 100, 16);
     EXPECT_EQ(r.joins, 1);
     EXPECT_GT(r.pixels, 10);
     const double c = 30;
@@ -84,7 +78,7 @@ TEST(Seal, GapInABendClosedAlongTheMiddleOfItsBand)
 TEST(Seal, EndMeetsTheSideOfItsLevel)
 {
     const int rows = 50, columns = 21;
-    Sheet s{rows, columns, std::vector<std::int32_t>(static_cast<std::size_t>(rows) * columns, E)};
+    Sheet s(rows, columns);
     for (int i = 0; i < rows; i++) {
         s.at(i, 5) = 100;
         s.at(i, 15) = 300;
@@ -96,7 +90,7 @@ TEST(Seal, EndMeetsTheSideOfItsLevel)
             if (i == 25 || i == 29 || j == 8 || j == 12)
                 s.at(i, j) = 200;
     ASSERT_GT(leaks(s), 0);
-    const geo::Repairs r = geo::seal_leaks(s.cells, rows, columns, 100, 8);
+    const geo::Repairs r = geo::seal_leaks(s.cells, rows, columns, {}, 100, 8);
     EXPECT_EQ(r.joins, 1);
     for (int i = 20; i < 25; i++)
         EXPECT_EQ(s.at(i, 10), 200) << i;
@@ -110,14 +104,14 @@ TEST(Seal, SheetsWhoseBandsHoldOrWhoseGapsAreTooWideAreLeftAlone)
 {
     const Sheet whole = rings(61, 6, [](int, double) { return true; });
     const Sheet wide = rings(61, 6, [](int level, double d) { return level != 300 || d < 30 || d > 150; });
-    Sheet lines{30, 30, std::vector<std::int32_t>(900, E)};
+    Sheet lines(30, 30);
     for (int i = 0; i < 30; i++)
         for (int n = 1; n <= 5; n++)
             lines.at(i, 5 * n) = 100 * n;
     const Sheet summit = rings(61, 6, [](int level, double d) { return level != 600 || d < 30 || d > 60; });
     for (const Sheet *given : std::initializer_list<const Sheet *>{&whole, &wide, &lines, &summit}) {
         Sheet s = *given;
-        const geo::Repairs r = geo::seal_leaks(s.cells, s.rows, s.columns, 100, given == &wide ? 12 : 8);
+        const geo::Repairs r = geo::seal_leaks(s.cells, s.rows, s.columns, {}, 100, given == &wide ? 12 : 8);
         EXPECT_EQ(r.joins, 0);
         EXPECT_EQ(s.cells, given->cells);
     }
