@@ -292,11 +292,14 @@ void join_to_sides(std::vector<std::int32_t> &cells, int rows, int columns, Empt
             if (path.empty())
                 continue;
             draw(cells, path, v, report);
+            // Only the ends whose walk along their line could reach the cell met.
+            const int y = row_of(met, columns), x = column_of(met, columns);
             for (std::size_t o = e + 1; o < ends.size(); o++) {
+                const int oy = row_of(ends[o].at, columns), ox = column_of(ends[o].at, columns);
+                if (std::max(std::abs(y - oy), std::abs(x - ox)) > reach)
+                    continue;
                 const Box other = around(ends[o].at);
-                const int y = row_of(met, columns), x = column_of(met, columns);
-                if (y >= other.top && y < other.top + other.rows && x >= other.left && x < other.left + other.columns &&
-                    own_line(cells, columns, other, ends[o].at, 3 * reach)[other.local(y, x)])
+                if (own_line(cells, columns, other, ends[o].at, 3 * reach)[other.local(y, x)])
                     closed[o] = 1;
             }
         }
