@@ -229,6 +229,12 @@ TEST(RepairLines, JoinsOnlyEndsThatFaceEachOther)
         {"one end pointing back", {{100, {{0, 0}, {100, 0}}}, {100, {{40, -100}, {112, -6}, {120, 0}}}}, 0},
         {"different levels", {{100, {{0, 0}, {100, 0}}}, {200, {{120, 0}, {200, 0}}}}, 0},
         {"across another line", {{100, {{0, 0}, {100, 0}}}, {100, {{120, 0}, {200, 0}}}, {200, {{110, -50}, {110, 50}}}}, 0},
+        // A line of another level passing 0.1 m from the join (pixels of 10 m):
+        // burned 10 times finer they would share cells; 1 m away they do not.
+        {"within a fiftieth of a pixel of another line",
+         {{100, {{0, 0}, {100, 0}}}, {100, {{120, 0}, {200, 0}}}, {200, {{0, 40}, {110, 0.1}, {200, 40}}}}, 0},
+        {"a tenth of a pixel from another line",
+         {{100, {{0, 0}, {100, 0}}}, {100, {{120, 0}, {200, 0}}}, {200, {{0, 40}, {110, 1}, {200, 40}}}}, 1},
         {"along the grid's edge", {{100, {{200, 195}, {250, 195}}}, {100, {{320, 195}, {275, 195}}}}, 0},
     };
     for (const Case &c : cases) {
