@@ -117,5 +117,4 @@ EmptyAreas empty_areas(const std::vector<std::int32_t> &cells, int rows, int col
     return a;
 }
 
-
 } // namespace tolvane::geo

@@ -22,6 +22,10 @@ constexpr double MIDDLE_WEIGHT = 1, MIDDLE_CAP = 20; // of a step's cost, see se
 constexpr double SIDE_REACH = 1.5;                     // an end's path to a line of its level, in max_gap
 constexpr double DIAGONAL = 1.4142135623730951;
 
+// The row and column of the cell k of a grid of `columns` columns.
+int row_of(std::size_t k, int columns) { return static_cast<int>(k / columns); }
+int column_of(std::size_t k, int columns) { return static_cast<int>(k % columns); }
+
 // A rectangle of the grid around the cells of a join, with its own indices.
 struct Box {
     int top, left, rows, columns;
@@ -105,7 +109,7 @@ std::vector<std::size_t> cheapest_path(const Corridor &c, int columns, std::size
                                        std::size_t *reached = nullptr)
 {
     const Box &b = c.box;
-    const int fi = static_cast<int>(from / columns), fj = static_cast<int>(from % columns);
+    const int fi = row_of(from, columns), fj = column_of(from, columns);
     std::vector<double> spent(b.size(), std::numeric_limits<double>::infinity());
     std::vector<std::size_t> previous(b.size(), b.size());
     using Entry = std::pair<double, std::size_t>;
@@ -154,7 +158,7 @@ std::vector<std::uint8_t> own_line(const std::vector<std::int32_t> &cells, int c
 {
     std::vector<std::uint8_t> own(b.size(), 0);
     const std::int32_t v = cells[end];
-    std::vector<std::pair<int, int>> front{{static_cast<int>(end / columns), static_cast<int>(end % columns)}};
+    std::vector<std::pair<int, int>> front{{row_of(end, columns), column_of(end, columns)}};
     own[b.local(front[0].first, front[0].second)] = 1;
     for (int s = 0; s < steps && !front.empty(); s++) {
         std::vector<std::pair<int, int>> next;
@@ -185,7 +189,7 @@ Groups ends_in_leaks(const std::vector<std::int32_t> &cells, int rows, int colum
 {
     Groups found;
     for (const std::size_t e : line_ends(cells, rows, columns)) {
-        const int i = static_cast<int>(e / columns), j = static_cast<int>(e % columns);
+        const int i = row_of(e, columns), j = column_of(e, columns);
         const std::int32_t v = cells[e];
         bool touches = false;
         for (int y = std::max(0, i - 1); y <= std::min(rows - 1, i + 1); y++)
@@ -216,9 +220,6 @@ void draw(std::vector<std::int32_t> &cells, const std::vector<std::size_t> &path
     report.joins++;
     report.pixels += static_cast<long long>(path.size());
 }
-
-int row_of(std::size_t k, int columns) { return static_cast<int>(k / columns); }
-int column_of(std::size_t k, int columns) { return static_cast<int>(k % columns); }
 
 // The pairs of ends of each group, closest first.
 void join_pairs(std::vector<std::int32_t> &cells, int rows, int columns, EmptyAreas &areas, const Groups &groups,
