@@ -410,7 +410,7 @@ PYBIND11_MODULE(_geo, m)
                 {
                     py::gil_scoped_release no_gil;
                     const QuietGdal quiet;
-                    s.settle_oversample(q);
+                    geo::settle_oversample(s, q);
                     c = geo::compute(s, q, row, column, rows, columns, halo);
                 }
                 py::dict d;

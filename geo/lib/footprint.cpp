@@ -1,7 +1,9 @@
 // The footprint: read from polygons, walled for the core, cleared afterwards.
 #include "footprint.h"
 
-#include "auto_footprint.h"
+#include "drawn.h"
+#include "measures.h"
+#include "oversample.h"
 #include "parallel.h"
 
 #include "failure.h"
@@ -401,6 +403,90 @@ void write_mask(const std::string &file, const Grid &grid, const std::vector<std
     if (GDALRasterIO(GDALGetRasterBand(d.get(), 1), GF_Write, 0, 0, grid.columns, grid.rows,
                      const_cast<std::uint8_t *>(mask.data()), grid.columns, grid.rows, GDT_Byte, 0, 0) != CE_None)
         throw Failure("cannot write " + file + ": " + gdal_reason());
+}
+
+Footprint footprint_of(const FootprintRequest &request)
+{
+    const std::string &m = request.mask;
+    if (m.empty())
+        return {FootprintKind::drawn, ""};
+    if (m == "none")
+        return {FootprintKind::none, ""};
+    if (m == "auto")
+        return {FootprintKind::hull, ""};
+    return {FootprintKind::file, m};
+}
+
+namespace {
+
+Judged drawn_through_ends(const FootprintWindow &w, SiteMap &lines, const std::function<double()> &spacing)
+{
+    Judged j;
+    j.open_ends = w.ends.size();
+    if (w.ends.empty())
+        return j;
+    // The radius is the spacing of the lines on the grid burned, at least 2 of
+    // its cells, whatever the factor: a floor of 2 pixels of the grid asked for
+    // closes the narrow inlets of a coast on the finer grid, where the lines of
+    // both shores then open into one empty strip.
+    j.radius = footprint_radius(spacing());
+    j.inside = footprint_of_ends(w.cells, w.rows, w.columns, w.ends, j.radius, w.factor, lines);
+    open_leaking_inlets(w.cells, w.rows, w.columns, j.radius, lines, static_cast<int>(w.interval), j.inside);
+    return j;
+}
+
+std::vector<std::uint8_t> of_file(const std::string &path, const FootprintWindow &w)
+{
+    Grid on_window = w.burned;
+    on_window.origin_x += w.column * on_window.xres;
+    on_window.origin_y -= w.row * on_window.yres;
+    on_window.rows = w.rows;
+    on_window.columns = w.columns;
+    std::vector<std::uint8_t> inside = footprint_from_file(path, on_window);
+    if (w.factor > 1)
+        inside = erode(std::move(inside), w.rows, w.columns, w.factor / 2);
+    return inside;
+}
+
+} // namespace
+
+Judged judge_footprint(const Footprint &f, const FootprintWindow &w, SiteMap &lines,
+                       const std::function<double()> &spacing)
+{
+    switch (f.kind) {
+    case FootprintKind::drawn:
+        return drawn_through_ends(w, lines, spacing);
+    case FootprintKind::none:
+        return {};
+    case FootprintKind::hull:
+        if (w.factor == 1)
+            return {footprint_of_lines(w.cells, w.rows, w.columns), 0, 0};
+        if (w.grid_inside.empty())
+            return {};
+        return {finer_footprint(w.grid_inside, w.grid.columns, w.factor, w.row, w.column, w.rows, w.columns), 0, 0};
+    case FootprintKind::file:
+        return {of_file(f.path, w), 0, 0};
+    }
+    return {};
+}
+
+std::vector<std::uint8_t> shown_pixels(const Footprint &f, const FootprintWindow &w,
+                                       const std::vector<std::uint8_t> &inside,
+                                       const std::vector<std::uint8_t> &grid_shown)
+{
+    const bool carried = w.factor > 1 && (f.kind == FootprintKind::hull || f.kind == FootprintKind::file);
+    if (!carried)
+        return f.kind == FootprintKind::drawn || f.kind == FootprintKind::none
+                   ? grown_by_one_pixel(inside, w.rows, w.columns)
+                   : inside;
+    std::vector<std::uint8_t> shown(inside.size(), 1);
+    if (!grid_shown.empty())
+        for (int i = 0; i < w.rows; i++)
+            for (int j = 0; j < w.columns; j++)
+                shown[static_cast<std::size_t>(i) * w.columns + j] =
+                    grid_shown[static_cast<std::size_t>((w.row + i) / w.factor) * w.grid.columns +
+                               (w.column + j) / w.factor];
+    return shown;
 }
 
 } // namespace tolvane::geo

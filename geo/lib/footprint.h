@@ -4,13 +4,63 @@
 #ifndef TOLVANE_GEO_FOOTPRINT_H
 #define TOLVANE_GEO_FOOTPRINT_H
 
+#include "distance.h"
+
+#include <tolvane/geo.h>
+
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace tolvane::geo {
 
-struct Grid;
+// What bounds the area the lines cover (-mask): drawn from the lines where they
+// stop in the open (the default), none, the convex hull of the lines, or the
+// polygons of a file.
+enum class FootprintKind { drawn, none, hull, file };
+struct Footprint {
+    FootprintKind kind = FootprintKind::drawn;
+    std::string path; // of the polygons (FootprintKind::file)
+};
+Footprint footprint_of(const FootprintRequest &request);
+
+// A window of the burned grid, as the footprint is judged on it.
+struct FootprintWindow {
+    const std::vector<std::int32_t> &cells; // burned, gaps closed
+    int rows, columns;
+    int row, column;          // of the window on the burned grid
+    const Grid &grid;         // the grid asked for
+    const Grid &burned;       // the grid burned: the grid, or `factor` times finer
+    int factor;
+    const std::vector<std::size_t> &ends;         // the window's open ends
+    const std::vector<std::uint8_t> &grid_inside; // the hull judged on the grid itself (factor > 1)
+    long long interval;                           // of the level table
+};
+
+struct Judged {
+    std::vector<std::uint8_t> inside; // 1 inside, 0 outside; empty: no footprint
+    double radius = 0;                // of a drawn footprint (0: none drawn)
+    std::size_t open_ends = 0;        // the ends a drawn footprint was drawn through
+};
+
+// The footprint of the window, of its kind. On a finer grid the hull is that of
+// the grid itself, carried to the fine cells; the polygons of a file are taken on
+// the finer grid, whose cells follow their edge closer than the pixels, eroded
+// by half a pixel: lines drawn from a raster of the grid's pixel stop up to half
+// a pixel short of its valid area's edge. `lines` is the map of the window's
+// contour pixels, which `spacing` computes when it is empty.
+Judged judge_footprint(const Footprint &footprint, const FootprintWindow &window, SiteMap &lines,
+                       const std::function<double()> &spacing);
+
+// The pixels the output shows of a window walled by `inside`: on a finer grid,
+// those of a hull or polygons shown on the grid itself (`grid_shown`); a drawn
+// footprint (or the lines' extent) and the walled pixels next to it, on whose
+// edge the lines end; else the inside.
+std::vector<std::uint8_t> shown_pixels(const Footprint &footprint, const FootprintWindow &window,
+                                       const std::vector<std::uint8_t> &inside,
+                                       const std::vector<std::uint8_t> &grid_shown);
 
 // 1 for every pixel of the grid whose centre lies in a polygon of FILE (every
 // layer; reprojected to the grid's coordinate system when both have one), 0
@@ -37,7 +87,6 @@ long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
                        const std::vector<std::uint8_t> &inside);
 // The same with the map of the contour pixels of these cells, computed into
 // `lines` when it is empty and needed.
-class SiteMap;
 long long wall_outside(std::vector<std::int32_t> &cells, int rows, int columns,
                        const std::vector<std::uint8_t> &inside, SiteMap &lines);
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace tolvane::geo {
@@ -39,6 +40,16 @@ void in_slices(std::size_t count, std::size_t least, const std::function<void(st
 // with huge pages, for a block of 8 MiB or more not touched yet: its first
 // writes then fault once every 2 MiB instead of every 4 KiB.
 void advise_huge_pages(void *start, std::size_t bytes);
+
+// Memory for `count` cells of T, not cleared: every cell is written before it
+// is read. Large blocks are advised to use huge pages, since each is written
+// from end to end once, right away.
+template <typename T> std::unique_ptr<T[]> uncleared(std::size_t count)
+{
+    std::unique_ptr<T[]> p(new T[count]);
+    advise_huge_pages(p.get(), count * sizeof(T));
+    return p;
+}
 
 // `count` cells of `value`, on huge pages when the vector is large.
 template <typename T> std::vector<T> filled(std::size_t count, T value)

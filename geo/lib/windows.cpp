@@ -182,6 +182,7 @@ WindowedResult run_windows(const WindowedRun &run, const BurnCells &burn)
     core.smoothing = run.smoothing;
     core.threads = run.threads;
     core.want_leak_mask = run.want_leak_mask;
+    core.cancel = run.cancel;
 
     // The core runs on the grid less the inset, when that leaves some; the
     // result there continues the nearest computed cell.

@@ -9,6 +9,7 @@
 
 #include "oversample.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -73,6 +74,9 @@ struct WindowedRun {
     Margins inset;
     bool want_leak_mask = false;
     std::function<void(double)> progress; // fraction done, 0 to 1, from the caller's thread
+    // When set, the core stops after the band in which it turned true (throwing
+    // tolvane::Error of kind cancelled).
+    const std::atomic<bool> *cancel = nullptr;
 };
 
 struct WindowedResult {

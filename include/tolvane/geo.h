@@ -18,7 +18,9 @@
 
 #include <cpl_progress.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -145,31 +147,39 @@ struct LevelTable {
     double lowest_value = 0, highest_value = 0; // the lowest and highest altitude in the data
 };
 
-struct Report {
+// What a run counted: each window's preparation and core run add theirs, and the
+// report reads the sum.
+struct Counts {
+    int grid_joins = 0;        // gaps closed on the burned grid
+    double gap_distance = 0;   // the longest gap closed (0: no repair); in pixels in a Report, else burned cells
+    double radius = 0;         // of the footprint drawn from the lines (0: none drawn); the same units
+    std::size_t open_ends = 0; // line ends that stop in the open, before the footprint
+    std::size_t ends_left = 0; // those still open inside the footprint
+    long long outside = 0;     // pixels walled
+    long long hidden = 0;      // of them, nodata in the output
+    long long contour_pixels = 0;
+    long long off_level_pixels = 0; // contour pixels whose altitude is no level of the table
+    long long zone_pixels = 0;
+    long long leak_pixels = 0; // zone pixels between contours that are not their zone's
+    int windows = 0;           // runs of the core
+
+    // Adds what one window counted (distances: the longest).
+    void add(const Counts &window);
+};
+
+struct Report : Counts {
     Grid grid;
     LevelTable table;
     long long lines = 0;        // features (vector input) or contour cells (raster input) read
     std::vector<long long> without_altitude; // fids of lines left out: altitude NULL, NaN or infinite
     std::vector<long long> without_geometry; // fids of features left out: no geometry, or an empty one
     int line_joins = 0;         // gaps closed on the lines before burning
-    int grid_joins = 0;         // gaps closed on the burned grid
-    double gap_distance = 0;    // the longest gap closed, in pixels (0: no repair)
-    double radius = 0;          // of the footprint drawn from the lines (0: none drawn)
-    std::size_t open_ends = 0;  // line ends that stop in the open, before the footprint
-    std::size_t ends_left = 0;  // those still open inside the footprint (when zones leak)
     bool footprint = false;     // pixels were walled (a footprint, or beyond the lines' extent)
-    long long outside = 0;      // pixels walled
-    long long hidden = 0;       // of them, nodata in the output
-    long long contour_pixels = 0;
-    long long off_level_pixels = 0;  // contour pixels whose altitude is no level of the table
     std::vector<double> missing_levels; // levels of the table no pixel holds, in the data's units
-    long long zone_pixels = 0;
-    long long leak_pixels = 0;  // zone pixels between contours that are not their zone's
     double nodata = 0;          // the nodata value written
     long long clamped = 0;      // cells outside the integer type, clamped
     long long nodata_in_data = 0; // cells whose altitude equals the nodata value
     int oversample = 1;         // the factor the lines were burned at
-    int windows = 1;            // runs of the core
 };
 
 // ---- The whole run. ----
@@ -203,17 +213,11 @@ LevelTable find_levels(const std::vector<double> &values, const LevelRequest &re
 
 // A window of the grid as the core receives it: the contours burned, the gaps
 // closed and the footprint walled.
-struct Window {
+struct Window : Counts {
     int row = 0, column = 0, rows = 0, columns = 0;
     std::vector<std::int32_t> cells;  // the scaled altitude on contour pixels, tolvane::EMPTY elsewhere
     std::vector<std::uint8_t> inside; // 1 where the core may label, 0 walled; empty: nothing walled
     std::vector<std::uint8_t> shown;  // 1 where the output shows the result; empty: everywhere
-    int grid_joins = 0;               // gaps closed on the burned window
-    double gap_distance = 0;          // the longest gap closed, in pixels
-    double radius = 0;                // of the footprint drawn from the lines; 0: none drawn
-    std::size_t open_ends = 0;        // line ends that stop in the open, before the footprint
-    long long outside = 0;            // pixels walled
-    long long hidden = 0;             // pixels not shown
 };
 
 struct Computed;
@@ -248,13 +252,10 @@ public:
     int choose_oversample(int requested) const;
     // From now on burn() and prepare() work on the grid n times finer (1: the grid).
     void set_oversample(int n);
-    // Sets the factor of the request's run and returns it: choose_oversample()'s,
-    // except where `auto` tries a finer one on a small grid (tries_finer): the
-    // whole grid is computed at it first, and it is kept when the bands hold
-    // there, a decision taken once per source. `whole`, when given, receives
-    // that computation when its factor is kept (else it is left as it is).
-    int settle_oversample(const Request &request, Computed *whole = nullptr,
-                          GDALProgressFunc progress = nullptr, void *progress_arg = nullptr);
+    // The factor `auto` gave this source's run, once the run decided it (0:
+    // not yet): a decision taken once per source, whatever the windows.
+    int decided_oversample() const;
+    void decide_oversample(int n);
     int oversample() const;
     // The extent of the lines in map units (a raster: the grid's).
     Extent lines_extent() const;
@@ -276,8 +277,10 @@ public:
     Window prepare(int row, int column, int rows, int columns, GDALProgressFunc progress = nullptr,
                    void *progress_arg = nullptr) const;
 
-private:
+    // The source's state, defined inside the library.
     struct Impl;
+
+private:
     std::unique_ptr<Impl> impl_;
 };
 
@@ -286,16 +289,25 @@ private:
 // `halo` pixels of the grid around the area burned and computed too; each window
 // runs with the part of the level table its own lines use, so that any number of
 // zones runs. The source must have its factor set.
-struct Computed {
+struct Computed : Counts {
     std::vector<double> cells;  // rows x columns, in the core's units; NaN: nodata
     std::vector<std::uint8_t> leak_mask;
-    long long contour_pixels = 0, off_level_pixels = 0, zone_pixels = 0, leak_pixels = 0;
     std::vector<int> missing_levels;
-    int windows = 0;
-    Window prepared; // what the windows' preparation did (joins and walls summed), without cells
 };
+// `prepared`, when given, sees the whole grid as prepared for the core when it
+// runs as one window (before the core works in its cells).
 Computed compute(const ContourSource &source, const Request &request, int row, int column, int rows, int columns,
-                 int halo, GDALProgressFunc progress = nullptr, void *progress_arg = nullptr);
+                 int halo, GDALProgressFunc progress = nullptr, void *progress_arg = nullptr,
+                 const std::function<void(const Window &)> &prepared = nullptr);
+
+// Sets the source's factor for the request's run and returns it: the factor
+// asked for, or the one its lines need (choose_oversample), except where `auto`
+// tries a finer one on a small grid (tries_finer): the whole grid is computed at
+// it first, and it is kept when the bands hold there, once per source. `whole`,
+// when given, receives that computation when its factor is kept (else it is left
+// as it is).
+int settle_oversample(ContourSource &source, const Request &request, Computed *whole = nullptr,
+                      GDALProgressFunc progress = nullptr, void *progress_arg = nullptr);
 
 // The elevation model written window by window: under a temporary name, renamed
 // (with the hillshade made from it, and turned into a COG when asked) only by

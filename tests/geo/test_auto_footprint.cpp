@@ -1,7 +1,8 @@
 // The footprint the lines draw themselves and the lines' extent: exact distances,
 // an L-shaped sheet walled along its inner corner, lines stopping short of the
 // grid's last column, and sheets that need nothing left as they are.
-#include "auto_footprint.h"
+#include "drawn.h"
+#include "measures.h"
 #include "footprint.h"
 #include "grid.h"
 #include "parallel.h"

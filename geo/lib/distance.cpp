@@ -1,0 +1,344 @@
+// The exact distance transform (Felzenszwalb and Huttenlocher) and the disc
+// dilation, sliced over threads so that every run gives the same bits.
+#include "distance.h"
+
+#include "parallel.h"
+
+#include <tolvane/tolvane.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace tolvane::geo {
+
+namespace {
+
+constexpr std::int64_t NONE = -1;
+
+// The scratch of one row of the second pass, kept from row to row.
+struct Envelope {
+    std::vector<std::int64_t> f;
+    std::vector<int> site_row, best, v;
+    std::vector<double> z;
+    std::vector<std::int64_t> numerator, denominator;
+};
+
+// The lower envelope of lower_envelope in whole numbers: each intersection kept
+// as the fraction it is (denominator 0: minus infinity) and compared by cross
+// products, without a division. On grids where exact_in_integers() holds, two
+// different intersections, or an intersection and a column, lie farther apart
+// than a double can fail to tell, so every comparison comes out as
+// lower_envelope's and so does every column chosen.
+void lower_envelope_exact(const std::vector<std::int64_t> &f, int columns, Envelope &e)
+{
+    std::vector<int> &v = e.v, &best = e.best;
+    std::vector<std::int64_t> &zn = e.numerator, &zd = e.denominator;
+    v.clear();
+    zn.clear();
+    zd.clear();
+    for (int q = 0; q < columns; q++) {
+        if (f[q] < 0)
+            continue;
+        const std::int64_t fq = f[q] + static_cast<std::int64_t>(q) * q;
+        std::int64_t n = 0, d = 0;
+        while (!v.empty()) {
+            const int p = v.back();
+            n = fq - f[p] - static_cast<std::int64_t>(p) * p;
+            d = 2 * static_cast<std::int64_t>(q - p);
+            if (zd.back() != 0 && n * zd.back() <= zn.back() * d) {
+                v.pop_back();
+                zn.pop_back();
+                zd.pop_back();
+                d = 0;
+            } else {
+                break;
+            }
+        }
+        v.push_back(q);
+        zn.push_back(v.size() == 1 ? 0 : n);
+        zd.push_back(v.size() == 1 ? 0 : d);
+    }
+    best.assign(columns, -1);
+    if (v.empty())
+        return;
+    std::size_t k = 0;
+    for (int x = 0; x < columns; x++) {
+        while (k + 1 < v.size() && zn[k + 1] < static_cast<std::int64_t>(x) * zd[k + 1])
+            k++;
+        best[x] = v[k];
+    }
+}
+
+// Whether lower_envelope_exact chooses as lower_envelope on a grid of rows x
+// columns: the intersections are fractions n / d with 0 < d <= 2 columns and
+// |n| < rows^2 + columns^2, and two of them differ by 1 / (4 columns^2) at
+// least, more than a double's spacing near them while columns^2 x (rows^2 +
+// columns^2) < 2^51 (any grid up to 5000 x 5000).
+bool exact_in_integers(int rows, int columns)
+{
+    const double c2 = static_cast<double>(columns) * columns, r2 = static_cast<double>(rows) * rows;
+    return c2 * (r2 + c2) < std::ldexp(1.0, 51);
+}
+
+// One row of the second pass: for every column x the column q among those with
+// a finite height f[q] that minimises (x - q)^2 + f[q].
+void lower_envelope(const std::vector<std::int64_t> &f, int columns, Envelope &e)
+{
+    std::vector<int> &v = e.v, &best = e.best;
+    std::vector<double> &z = e.z;
+    v.clear();
+    z.clear();
+    for (int q = 0; q < columns; q++) {
+        if (f[q] < 0)
+            continue;
+        double s = -std::numeric_limits<double>::infinity();
+        while (!v.empty()) {
+            const int p = v.back();
+            s = (static_cast<double>(f[q]) + static_cast<double>(q) * q - static_cast<double>(f[p]) -
+                 static_cast<double>(p) * p) /
+                (2.0 * (q - p));
+            if (s <= z.back()) {
+                v.pop_back();
+                z.pop_back();
+                s = -std::numeric_limits<double>::infinity();
+            } else {
+                break;
+            }
+        }
+        v.push_back(q);
+        z.push_back(v.size() == 1 ? -std::numeric_limits<double>::infinity() : s);
+    }
+    best.assign(columns, -1);
+    if (v.empty())
+        return;
+    std::size_t k = 0;
+    for (int x = 0; x < columns; x++) {
+        while (k + 1 < v.size() && z[k + 1] < x)
+            k++;
+        best[x] = v[k];
+    }
+}
+
+std::size_t at(int i, int j, int columns) { return static_cast<std::size_t>(i) * columns + j; }
+
+// Columns a thread takes at least in the first pass, rows in the second.
+constexpr std::size_t LEAST_COLUMNS = 64, LEAST_ROWS = 16;
+
+// Memory for `count` cells of T, not cleared: every cell is written before it
+// is read. Large blocks are advised to use huge pages, since each is written
+// from end to end once, right away.
+} // namespace
+
+// First pass: in every column, the nearest site row above or below (above on
+// ties), row after row over slices of columns. Second pass: along every row, the
+// lower envelope of the columns' parabolas, over slices of rows; each row's
+// result replaces its site rows once they are read.
+template <typename Index, typename IsSite> void SiteMap::fill(Index *out, IsSite is_site)
+{
+    const int rows = rows_, columns = columns_;
+    in_slices(static_cast<std::size_t>(columns), LEAST_COLUMNS, [&](std::size_t from, std::size_t to) {
+        const int c0 = static_cast<int>(from), c1 = static_cast<int>(to);
+        std::vector<int> last(static_cast<std::size_t>(c1 - c0), -1);
+        for (int i = 0; i < rows; i++) {
+            Index *row = out + at(i, 0, columns);
+            for (int j = c0; j < c1; j++) {
+                if (is_site(at(i, j, columns)))
+                    last[j - c0] = i;
+                row[j] = last[j - c0];
+            }
+        }
+        std::vector<int> &next = last;
+        std::fill(next.begin(), next.end(), -1);
+        for (int i = rows - 1; i >= 0; i--) {
+            Index *row = out + at(i, 0, columns);
+            for (int j = c0; j < c1; j++) {
+                const int r = static_cast<int>(row[j]);
+                if (r == i) // a site: the nearest above is the site itself
+                    next[j - c0] = i;
+                const int below = next[j - c0];
+                if (below >= 0 && (r < 0 || below - i < i - r))
+                    row[j] = below;
+            }
+        }
+    });
+    // The division-free envelope where it chooses the same columns; the wide
+    // indices (grids of 2^31 pixels, on which it may not) always with doubles.
+    const bool exact = sizeof(Index) == sizeof(std::int32_t) && exact_in_integers(rows, columns);
+    in_slices(static_cast<std::size_t>(rows), LEAST_ROWS, [&](std::size_t from, std::size_t to) {
+        Envelope e;
+        e.f.resize(static_cast<std::size_t>(columns));
+        e.site_row.resize(static_cast<std::size_t>(columns));
+        e.v.reserve(static_cast<std::size_t>(columns));
+        e.z.reserve(static_cast<std::size_t>(columns) + 1);
+        e.numerator.reserve(static_cast<std::size_t>(columns));
+        e.denominator.reserve(static_cast<std::size_t>(columns));
+        for (int i = static_cast<int>(from); i < static_cast<int>(to); i++) {
+            Index *row = out + at(i, 0, columns);
+            for (int q = 0; q < columns; q++) {
+                const int r = static_cast<int>(row[q]);
+                e.site_row[q] = r;
+                e.f[q] = r < 0 ? NONE : static_cast<std::int64_t>(r - i) * (r - i);
+            }
+            if (exact)
+                lower_envelope_exact(e.f, columns, e);
+            else
+                lower_envelope(e.f, columns, e);
+            for (int x = 0; x < columns; x++) {
+                const int q = e.best[x];
+                row[x] = q < 0 ? Index{-1} : static_cast<Index>(at(e.site_row[q], q, columns));
+            }
+        }
+    });
+}
+
+template <typename IsSite> void SiteMap::compute_sites(int rows, int columns, Width width, IsSite is_site)
+{
+    const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
+    const bool narrow =
+        width == Width::fit && n <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+    if (rows <= 0 || columns <= 0) {
+        clear();
+        return;
+    }
+    if (n != size_ || narrow != static_cast<bool>(narrow_)) {
+        clear();
+        if (narrow)
+            narrow_ = uncleared<std::int32_t>(n);
+        else
+            wide_ = uncleared<std::int64_t>(n);
+        size_ = n;
+    }
+    rows_ = rows;
+    columns_ = columns;
+    if (narrow)
+        fill(narrow_.get(), is_site);
+    else
+        fill(wide_.get(), is_site);
+}
+
+void SiteMap::compute(const std::vector<std::int32_t> &cells, int rows, int columns, Width width)
+{
+    const std::int32_t *c = cells.data();
+    compute_sites(rows, columns, width, [c](std::size_t k) { return c[k] != tolvane::EMPTY; });
+}
+
+void SiteMap::compute(const std::vector<std::uint8_t> &site, int rows, int columns, Width width)
+{
+    const std::uint8_t *s = site.data();
+    compute_sites(rows, columns, width, [s](std::size_t k) { return s[k] != 0; });
+}
+
+void SiteMap::clear()
+{
+    narrow_.reset();
+    wide_.reset();
+    rows_ = columns_ = 0;
+    size_ = 0;
+}
+
+namespace {
+
+// within_distance into `within` (every cell written), with `vertical` (a
+// scratch of as many cells) for the first pass.
+void dilate(const std::uint8_t *site, int rows, int columns, double squared, std::uint8_t *within,
+            std::uint16_t *vertical_scratch)
+{
+    const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
+    if (n == 0)
+        return;
+    if (!(squared >= 0)) {
+        std::fill(within, within + n, std::uint8_t{0});
+        return;
+    }
+    const auto reaches = [squared](std::int64_t d2) { return static_cast<double>(d2) <= squared; };
+    // Vertical distances are counted up to `cap`, the first that reaches no farther.
+    std::int64_t cap = static_cast<std::int64_t>(std::sqrt(std::min(squared, 1e18)));
+    while (reaches(cap * cap))
+        cap++;
+    while (cap > 0 && !reaches((cap - 1) * (cap - 1)))
+        cap--;
+    if (cap >= std::numeric_limits<std::uint16_t>::max() || cap >= rows + columns) {
+        // Farther than any two pixels of the grid: the nearest sites say it.
+        SiteMap map;
+        map.compute(std::vector<std::uint8_t>(site, site + n), rows, columns);
+        in_slices(n, 1 << 16, [&](std::size_t from, std::size_t to) {
+            for (std::size_t k = from; k < to; k++) {
+                const std::int64_t d = map.squared(k);
+                within[k] = d >= 0 && reaches(d);
+            }
+        });
+        return;
+    }
+    // half[d]: how far along a row a site d rows away reaches.
+    std::vector<int> half(static_cast<std::size_t>(cap));
+    for (std::int64_t d = 0, w = cap; d < cap; d++) {
+        while (w > 0 && !reaches(d * d + w * w))
+            w--;
+        half[d] = static_cast<int>(w);
+    }
+    // First pass: the rows to the nearest site above or below in each column,
+    // `cap` when there is none that near.
+    const auto c16 = static_cast<std::uint16_t>(cap);
+    std::uint16_t *const vertical = vertical_scratch;
+    in_slices(static_cast<std::size_t>(columns), LEAST_COLUMNS, [&](std::size_t from, std::size_t to) {
+        const int c0 = static_cast<int>(from), c1 = static_cast<int>(to);
+        std::vector<std::uint16_t> last(static_cast<std::size_t>(c1 - c0), c16);
+        for (int i = 0; i < rows; i++) {
+            const std::uint8_t *s = site + at(i, 0, columns);
+            std::uint16_t *v = vertical + at(i, 0, columns);
+            for (int j = c0; j < c1; j++) {
+                std::uint16_t &d = last[j - c0];
+                d = s[j] ? 0 : static_cast<std::uint16_t>(std::min<int>(d + 1, c16));
+                v[j] = d;
+            }
+        }
+        std::fill(last.begin(), last.end(), c16);
+        for (int i = rows - 1; i >= 0; i--) {
+            std::uint16_t *v = vertical + at(i, 0, columns);
+            for (int j = c0; j < c1; j++) {
+                std::uint16_t &d = last[j - c0];
+                d = v[j] == 0 ? 0 : static_cast<std::uint16_t>(std::min<int>(d + 1, c16));
+                v[j] = std::min(v[j], d);
+            }
+        }
+    });
+    // Second pass: along each row, every column's reach added as a span.
+    in_slices(static_cast<std::size_t>(rows), LEAST_ROWS, [&](std::size_t from, std::size_t to) {
+        std::vector<int> starts(static_cast<std::size_t>(columns) + 1);
+        for (std::size_t i = from; i < to; i++) {
+            std::fill(starts.begin(), starts.end(), 0);
+            const std::uint16_t *v = vertical + i * static_cast<std::size_t>(columns);
+            for (int q = 0; q < columns; q++)
+                if (v[q] < c16) {
+                    const int w = half[v[q]];
+                    starts[std::max(0, q - w)]++;
+                    starts[std::min(columns, q + w + 1)]--;
+                }
+            std::uint8_t *out = within + i * static_cast<std::size_t>(columns);
+            for (int x = 0, open = 0; x < columns; x++) {
+                open += starts[x];
+                out[x] = open > 0;
+            }
+        }
+    });
+}
+
+} // namespace
+
+std::vector<std::uint8_t> within_distance(const std::vector<std::uint8_t> &site, int rows, int columns,
+                                          double squared)
+{
+    std::vector<std::uint8_t> within = filled<std::uint8_t>(site.size(), 0);
+    const std::unique_ptr<std::uint16_t[]> vertical = uncleared<std::uint16_t>(site.size());
+    dilate(site.data(), rows, columns, squared, within.data(), vertical.get());
+    return within;
+}
+
+void within_distance_into(const std::uint8_t *site, int rows, int columns, double squared, std::uint8_t *within,
+                          std::uint16_t *scratch)
+{
+    dilate(site, rows, columns, squared, within, scratch);
+}
+
+} // namespace tolvane::geo

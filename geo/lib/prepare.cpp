@@ -1,0 +1,178 @@
+// A window prepared for the core: burned, its gaps closed, its footprint judged
+// and the outside walled, the leaks the repairs left sealed. The whole grid as
+// one window is the run of tolvane-geo; smaller windows judge open ends, spacing
+// and drawn footprints from their own lines (and the lines' extent from the whole
+// sheet's).
+#include "footprint.h"
+#include "measures.h"
+#include "parallel.h"
+#include "repair.h"
+#include "seal.h"
+#include "source_impl.h"
+#include "timing.h"
+
+#include <algorithm>
+
+namespace tolvane::geo {
+
+namespace {
+
+// The part of a window the core may label: what within_lines_extent gives on the
+// whole grid, from the box of the whole sheet's contours.
+std::vector<std::uint8_t> within_sheet(const PixelBox &sheet, int row, int column, int rows, int columns)
+{
+    std::vector<std::uint8_t> inside =
+        filled<std::uint8_t>(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), 1);
+    if (sheet.empty())
+        return inside;
+    const int top = sheet.top <= 1 ? 0 : sheet.top, left = sheet.left <= 1 ? 0 : sheet.left;
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < columns; j++)
+            if (row + i < top || row + i > sheet.bottom || column + j < left || column + j > sheet.right)
+                inside[static_cast<std::size_t>(i) * columns + j] = 0;
+    return inside;
+}
+
+long long zeros(const std::vector<std::uint8_t> &mask) { return std::count(mask.begin(), mask.end(), std::uint8_t{0}); }
+
+// The map of the window's contour pixels and their spacing, computed once while
+// the cells stay as they are.
+struct LineMap {
+    SiteMap sites;
+    double found = -1;
+
+    double spacing(const Window &w)
+    {
+        if (found < 0) {
+            if (sites.empty())
+                sites.compute(w.cells, w.rows, w.columns);
+            found = contour_spacing(w.cells, w.rows, w.columns, sites);
+        }
+        return found;
+    }
+    void forget()
+    {
+        sites.clear();
+        found = -1;
+    }
+};
+
+// Gaps closed on the burned window: the distance given, or the contour spacing
+// where lines stop in the open. Returns the open ends left.
+std::vector<std::size_t> close_gaps(const ContourSource::Impl &s, Window &w, LineMap &lines)
+{
+    const double n = s.factor; // distances in pixels of the grid are n times as many burned cells
+    std::vector<std::size_t> ends = open_ends(w.cells, w.rows, w.columns);
+    w.gap_distance = n * (s.repair.gaps >= 0  ? s.repair.gaps
+                          : ends.empty()      ? 0
+                          : s.default_gap > 0 ? s.default_gap
+                                              : tolvane::geo::gap_distance(lines.spacing(w) / n));
+    if (w.gap_distance > 0) {
+        Repairs repairs = repair_gaps(w.cells, w.rows, w.columns, w.gap_distance);
+        // What the repair closes on the pixels, closed on the finer grid too.
+        repair_gaps_as_pixels(w.cells, w.rows, w.columns, s.factor, w.gap_distance / n, repairs);
+        w.grid_joins = repairs.joins;
+        if (w.grid_joins > 0) {
+            ends = open_ends(w.cells, w.rows, w.columns);
+            lines.forget();
+        }
+    }
+    step_done("prepare: gaps");
+    return ends;
+}
+
+// The footprint, cut to the lines' extent: beyond it the zones would run along
+// the grid's margin. Returns whether a footprint was judged at all.
+bool judge_inside(const ContourSource::Impl &s, Window &w, const std::vector<std::size_t> &ends, LineMap &lines,
+                  bool whole_grid)
+{
+    const FootprintWindow fw{w.cells,  w.rows, w.columns, w.row, w.column, s.grid, s.fine, s.factor, ends,
+                             s.grid_inside, s.table.levels.interval};
+    Judged judged = judge_footprint(s.footprint, fw, lines.sites, [&] { return lines.spacing(w); });
+    w.inside = std::move(judged.inside);
+    w.radius = judged.radius;
+    w.open_ends = judged.open_ends;
+    const bool footprint = !w.inside.empty();
+    const std::vector<std::uint8_t> extent = whole_grid ? within_lines_extent(w.cells, w.rows, w.columns)
+                                                        : within_sheet(s.sheet, w.row, w.column, w.rows, w.columns);
+    if (w.inside.empty())
+        w.inside = extent;
+    else
+        for (std::size_t k = 0; k < extent.size(); k++)
+            w.inside[k] = w.inside[k] && extent[k];
+    step_done("prepare: footprint");
+    return footprint;
+}
+
+// Gaps the repairs left open, found by the bands that run through them once
+// nothing but the lines and the wall stops the zones.
+void seal(const ContourSource::Impl &s, Window &w)
+{
+    if (w.gap_distance > 0)
+        w.grid_joins += seal_leaks(w.cells, w.rows, w.columns, w.inside, s.table.levels.interval, w.gap_distance).joins;
+    step_done("prepare: seal");
+}
+
+// Every empty pixel outside takes a level: a footprint's wall, or the nearest
+// line's beyond the lines' extent.
+void wall(const ContourSource::Impl &s, Window &w, bool footprint, LineMap &lines)
+{
+    // Lines that stop just short of the edge of a footprint given are carried to it.
+    if (footprint && s.footprint.kind != FootprintKind::drawn && w.gap_distance > 0) {
+        Repairs reached;
+        reach_footprint_edge(w.cells, w.rows, w.columns, w.inside, w.gap_distance, reached);
+        w.grid_joins += reached.joins;
+    }
+    if (footprint) {
+        // The wall seldom needs the map of the lines: its memory goes back first.
+        lines.forget();
+        wall_outside(w.cells, w.rows, w.columns, w.inside, lines.sites);
+    } else {
+        wall_from_nearest_line(w.cells, w.rows, w.columns, w.inside, lines.sites);
+    }
+    lines.forget();
+    step_done("prepare: wall");
+}
+
+} // namespace
+
+Window ContourSource::prepare(int row, int column, int rows, int columns, GDALProgressFunc progress,
+                              void *progress_arg) const
+{
+    const Impl &s = *impl_;
+    const bool whole_grid = row == 0 && column == 0 && rows == s.fine.rows && columns == s.fine.columns;
+    const PassThreads threads(s.threads);
+    Window w;
+    w.row = row;
+    w.column = column;
+    w.rows = rows;
+    w.columns = columns;
+    LineMap lines;
+    if (whole_grid && !s.whole.empty()) {
+        w.cells = std::move(s.whole.cells);
+        lines.sites = std::move(s.whole.sites);
+        lines.found = s.whole.spacing;
+        s.whole.clear();
+    } else {
+        w.cells = burn(row, column, rows, columns, progress, progress_arg);
+    }
+    step_done("prepare: burn");
+    const std::vector<std::size_t> ends = close_gaps(s, w, lines);
+    const bool footprint = judge_inside(s, w, ends, lines, whole_grid);
+    w.outside = zeros(w.inside);
+    if (w.outside == 0) {
+        w.inside.clear();
+        seal(s, w);
+        return w;
+    }
+    wall(s, w, footprint, lines);
+    seal(s, w);
+    w.shown = shown_pixels(s.footprint, {w.cells, w.rows, w.columns, w.row, w.column, s.grid, s.fine, s.factor, ends,
+                                         s.grid_inside, s.table.levels.interval},
+                           w.inside, s.grid_shown);
+    w.hidden = zeros(w.shown);
+    step_done("prepare: shown");
+    return w;
+}
+
+} // namespace tolvane::geo

@@ -1,0 +1,68 @@
+// The state of a ContourSource, shared by the source (what was read, the grid
+// and the factor) and the preparation of its windows.
+#ifndef TOLVANE_GEO_SOURCE_IMPL_H
+#define TOLVANE_GEO_SOURCE_IMPL_H
+
+#include "distance.h"
+#include "footprint.h"
+#include "lines.h"
+#include "measures.h"
+#include "raster.h"
+
+#include <tolvane/geo.h>
+
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace tolvane::geo {
+
+// The whole grid burned to judge the default repair, kept for the first
+// prepare() of the whole grid while no join changed the lines, with the map of
+// its contour pixels and their spacing when they were needed.
+struct WholeBurn {
+    std::vector<std::int32_t> cells;
+    SiteMap sites;
+    double spacing = -1;
+
+    bool empty() const { return cells.empty(); }
+    void clear()
+    {
+        cells.clear();
+        sites.clear();
+        spacing = -1;
+    }
+};
+
+struct ContourSource::Impl {
+    std::string input;
+    RepairRequest repair;
+    Footprint footprint;
+    Grid grid;
+    LevelTable table;
+    long long lines = 0;    // lines read, or contour cells of a raster
+    int line_joins = 0;
+    double default_gap = 0; // the longest gap the default repair closes on the lines (pixels)
+    PixelBox sheet;         // the pixels of the burned grid the contours span
+    Extent lines_extent;    // the lines' extent in map units (lines only)
+    // The grid burned: the grid itself, or one `factor` times finer.
+    Grid fine;
+    int factor = 1;
+    // When finer: the footprint judged on the grid itself (empty: none), and the
+    // pixels the output shows.
+    std::vector<std::uint8_t> grid_inside, grid_shown;
+    mutable WholeBurn whole;
+    // Of the lines, in pixels of the grid, by the side of the blocks measured over.
+    mutable std::map<int, double> line_spacing;
+    int settled = 0; // the factor `auto` gave the run, once decided
+    int threads = 0; // of the library's passes over the grid, as the core's
+    std::optional<LinesRead> read;        // lines
+    std::optional<ContourRaster> contour; // or a contour raster
+
+    void open_lines(GDALDatasetH source, const Request &q);
+    void repair_lines(int level_field);
+};
+
+} // namespace tolvane::geo
+
+#endif
