@@ -79,15 +79,26 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
     return footprint_of_ends(cells, rows, columns, ends, radius, pixel, SiteMap(cells, rows, columns));
 }
 
-std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cells, int rows, int columns,
-                                            const std::vector<std::size_t> &ends, double radius, double pixel,
-                                            const SiteMap &to_line)
+namespace {
+
+// The rows of the lines' rectangle, in slices.
+void box_rows(const PixelBox &b, const std::function<void(int i)> &row)
 {
-    std::vector<std::uint8_t> inside = filled<std::uint8_t>(cells.size(), 1);
-    if (ends.empty())
-        return inside;
-    const PixelBox b = lines_box(cells, rows, columns);
-    const auto in_box = [&](int i, int j) { return i >= b.top && i <= b.bottom && j >= b.left && j <= b.right; };
+    in_slices(static_cast<std::size_t>(b.bottom - b.top + 1), LEAST_ROWS, [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; i++)
+            row(b.top + static_cast<int>(i));
+    });
+}
+
+// The pixels of the footprint's first judgement that are left out (1): the
+// dilation of the lines by the radius, eroded from the free centres beyond it,
+// kept only within `reach` of a pixel far from every line (`core`) or of the
+// rectangle's edge; null when nothing is free. Broad flats inside the area are
+// reached too, through a mouth between two lines wider than the disc. What lies
+// beyond the edge of the mapped area is broad and near it.
+std::unique_ptr<std::uint8_t[]> left_out(const std::vector<std::int32_t> &cells, int rows, int columns,
+                                         const PixelBox &b, double radius, double pixel, const SiteMap &to_line)
+{
     const double r2 = radius * radius;
     // Broad is judged with a radius of at least one pixel of the grid asked for,
     // whatever the cells the lines are burned in: on a finer grid, the sea floor
@@ -95,21 +106,6 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
     // inlets, whose bands then leaked.)
     const double flat = std::max(radius, pixel);
     const double core = 2 * flat, reach = 3 * flat;
-    // The rows of the lines' rectangle, in slices.
-    const auto box_rows = [&b](const std::function<void(int i)> &row) {
-        in_slices(static_cast<std::size_t>(b.bottom - b.top + 1), LEAST_ROWS, [&](std::size_t from, std::size_t to) {
-            for (std::size_t i = from; i < to; i++)
-                row(b.top + static_cast<int>(i));
-        });
-    };
-
-    // The dilation: pixels within the radius of a line. Inside the lines'
-    // rectangle, those beyond it are where a free disc may sit. Broad flats
-    // inside the area are reached too, through a mouth between two lines wider
-    // than the disc. What lies beyond the edge of the mapped area is broad and
-    // near it: pixels farther than twice the (flat) radius from any line, or the
-    // edge of the lines' rectangle. Left out is only what lies within three
-    // radii of those.
     // The scratch grids come fresh from uncleared() (huge pages), cleared where
     // they are read before being written.
     const std::size_t n = cells.size();
@@ -117,7 +113,7 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
     std::fill(free.get(), free.get() + n, std::uint8_t{0});
     std::fill(far_from_lines.get(), far_from_lines.get() + n, std::uint8_t{0});
     std::atomic<bool> any_free{false};
-    box_rows([&](int i) {
+    box_rows(b, [&](int i) {
         bool found = false;
         for (int j = b.left; j <= b.right; j++) {
             const std::size_t k = at(i, j, columns);
@@ -133,7 +129,7 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
     });
     const std::vector<std::size_t> ring = open_ring(cells, columns, b);
     if (!any_free && ring.empty())
-        return inside;
+        return nullptr;
     // The erosion: a pixel within the radius of such a free centre is left out.
     std::unique_ptr<std::uint8_t[]> out = uncleared<std::uint8_t>(n);
     {
@@ -153,17 +149,23 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
     // warped DEM's edge) is left out where open ends border it. Between lines
     // that run off the rectangle no open end borders it: it is given back below.
     leave_out_near_ring(ring, std::min(radius, 2 * pixel), b, columns, out.get());
-    box_rows([&](int i) {
+    box_rows(b, [&](int i) {
         for (int j = b.left; j <= b.right; j++) {
             const std::size_t k = at(i, j, columns);
             const int edge = std::min(std::min(i - b.top, b.bottom - i), std::min(j - b.left, b.right - j)) + 1;
             out[k] = out[k] && cells[k] == tolvane::EMPTY && (near_far[k] || !(edge > reach));
         }
     });
+    return out;
+}
 
-    // Areas left out (8-connected), each kept out only when an open end borders it.
-    std::unique_ptr<int[]> area = uncleared<int>(n);
-    std::fill(area.get(), area.get() + n, -1);
+// The areas left out (8-connected), numbered in `area` (-1: none); each area's
+// entry of the result tells whether it reaches the rectangle's edge (2) and
+// whether an open end lies within two pixels of it (1).
+std::vector<std::uint8_t> areas_left_out(const std::uint8_t *out, int columns, const PixelBox &b,
+                                         const std::vector<std::size_t> &ends, int *area)
+{
+    const auto in_box = [&b](int i, int j) { return i >= b.top && i <= b.bottom && j >= b.left && j <= b.right; };
     std::vector<std::uint8_t> bordered;
     std::vector<std::size_t> stack;
     for (int i = b.top; i <= b.bottom; i++)
@@ -192,13 +194,10 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
                     }
             }
         }
-    // An area that does not reach the rectangle's edge is enclosed by lines:
-    // the inside of a ring or a broad flat, never left out.
     for (int i = b.top; i <= b.bottom; i++)
         for (int j = b.left; j <= b.right; j++)
             if ((i == b.top || i == b.bottom || j == b.left || j == b.right) && area[at(i, j, columns)] >= 0)
                 bordered[area[at(i, j, columns)]] |= 2;
-    // An end borders an area that lies within two pixels of it.
     for (std::size_t e : ends) {
         const int y = static_cast<int>(e / columns), x = static_cast<int>(e % columns);
         for (int di = -2; di <= 2; di++)
@@ -209,6 +208,28 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
                         bordered[id] |= 1;
                 }
     }
+    return bordered;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cells, int rows, int columns,
+                                            const std::vector<std::size_t> &ends, double radius, double pixel,
+                                            const SiteMap &to_line)
+{
+    std::vector<std::uint8_t> inside = filled<std::uint8_t>(cells.size(), 1);
+    if (ends.empty())
+        return inside;
+    const PixelBox b = lines_box(cells, rows, columns);
+    const std::unique_ptr<std::uint8_t[]> out = left_out(cells, rows, columns, b, radius, pixel, to_line);
+    if (!out)
+        return inside;
+    // An area left out is kept out only when an open end borders it and it
+    // reaches the rectangle's edge: one that does not is enclosed by lines, the
+    // inside of a ring or a broad flat.
+    std::unique_ptr<int[]> area = uncleared<int>(cells.size());
+    std::fill(area.get(), area.get() + cells.size(), -1);
+    const std::vector<std::uint8_t> bordered = areas_left_out(out.get(), columns, b, ends, area.get());
     for (std::size_t k = 0; k < cells.size(); k++)
         if (area[k] >= 0 && bordered[area[k]] == 3)
             inside[k] = 0;

@@ -10,6 +10,7 @@
 #include "seal.h"
 #include "source_impl.h"
 #include "timing.h"
+#include "wall.h"
 
 #include <algorithm>
 

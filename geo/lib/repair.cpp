@@ -246,15 +246,12 @@ std::vector<std::size_t> line_ends(const std::vector<std::int32_t> &cells, int r
     return ends;
 }
 
-Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, double max_gap,
-                    std::vector<std::pair<std::size_t, std::size_t>> *joins)
-{
-    Repairs report;
-    Lines lines(cells, rows, columns);
+namespace {
 
-    // The ends in row-major order, with their indices in cells to find them by.
-    std::vector<End> ends;
-    std::vector<std::size_t> end_at;
+// The ends of the burned lines in row-major order, with their indices in cells
+// to find them by.
+void grid_ends(const Lines &lines, int rows, int columns, std::vector<End> &ends, std::vector<std::size_t> &end_at)
+{
     for (int i = 0; i < rows; i++)
         for (int j = 0; j < columns; j++) {
             // A line that reaches the grid's edge, or the empty pixel along it that
@@ -268,10 +265,13 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
             end_at.push_back(static_cast<std::size_t>(i) * columns + j);
             ends.push_back(e);
         }
-    report.open_ends = static_cast<int>(ends.size());
+}
 
-    // Candidate pairs: same level, not touching (a gap of one pixel at least), no
-    // farther than max_gap, each pointing at the other.
+// Candidate pairs: same level, not touching (a gap of one pixel at least), no
+// farther than max_gap, each pointing at the other; in the order they are joined.
+std::vector<EndPair> grid_pairs(const std::vector<End> &ends, const std::vector<std::size_t> &end_at, int rows,
+                                int columns, double max_gap)
+{
     std::vector<EndPair> pairs;
     const int reach = static_cast<int>(std::floor(max_gap));
     for (int a = 0; a < static_cast<int>(ends.size()); a++) {
@@ -296,9 +296,52 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
         }
     }
     std::sort(pairs.begin(), pairs.end(), joined_before);
+    return pairs;
+}
 
+// An end left over may point at the side of a line of its level that is not
+// its own: the gap a rasterised line leaves where it meets a fold of itself or
+// a piece cut off from it. The nearest pixel of such a line within 45 degrees of
+// its direction, reached across empty pixels (best_distance above max_gap: none).
+// Its own line is whatever is reachable along it within far more steps than the
+// gap is long.
+End side_target(const Lines &lines, const End &e, int rows, int columns, double max_gap, double &best_distance)
+{
+    const double cone = std::sqrt(0.5);
+    const int reach = static_cast<int>(std::floor(max_gap));
+    const auto own = lines.along(e.i, e.j, 4 * reach + 2 * TRACE);
+    End best{0, 0, e.level, 0, 0};
+    best_distance = max_gap + 1;
+    for (int y = std::max(0, e.i - reach); y <= std::min(rows - 1, e.i + reach); y++)
+        for (int x = std::max(0, e.j - reach); x <= std::min(columns - 1, e.j + reach); x++) {
+            if (lines.at(y, x) != e.level)
+                continue;
+            const double vi = y - e.i, vj = x - e.j, d = std::hypot(vi, vj);
+            if (d < 1.5 || d > max_gap || d >= best_distance || (e.di * vi + e.dj * vj) / d < cone ||
+                std::find(own.begin(), own.end(), std::make_pair(y, x)) != own.end())
+                continue;
+            const End target{y, x, e.level, 0, 0};
+            if (!lines.clear(e, target))
+                continue;
+            best = target;
+            best_distance = d;
+        }
+    return best;
+}
+
+} // namespace
+
+Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, double max_gap,
+                    std::vector<std::pair<std::size_t, std::size_t>> *joins)
+{
+    Repairs report;
+    Lines lines(cells, rows, columns);
+    std::vector<End> ends;
+    std::vector<std::size_t> end_at;
+    grid_ends(lines, rows, columns, ends, end_at);
+    report.open_ends = static_cast<int>(ends.size());
     std::vector<bool> used(ends.size(), false);
-    for (const EndPair &p : pairs) {
+    for (const EndPair &p : grid_pairs(ends, end_at, rows, columns, max_gap)) {
         if (used[p.a] || used[p.b] || !lines.clear(ends[p.a], ends[p.b]))
             continue;
         used[p.a] = used[p.b] = true;
@@ -307,39 +350,16 @@ Repairs repair_gaps(std::vector<std::int32_t> &cells, int rows, int columns, dou
         report.pixels += lines.burn(ends[p.a], ends[p.b]);
         report.joins++;
     }
-
-    // An end left over may point at the side of a line of its level that is not
-    // its own: the gap a rasterised line leaves where it meets a fold of itself or
-    // a piece cut off from it. It is joined to the nearest pixel of such a line
-    // within 45 degrees of its direction. Its own line is whatever is reachable
-    // along it within far more steps than the gap is long.
-    const double cone = std::sqrt(0.5);
     for (std::size_t a = 0; a < ends.size(); a++) {
         if (used[a])
             continue;
-        const End &e = ends[a];
-        const auto own = lines.along(e.i, e.j, 4 * reach + 2 * TRACE);
-        End best{0, 0, e.level, 0, 0};
-        double best_distance = max_gap + 1;
-        for (int y = std::max(0, e.i - reach); y <= std::min(rows - 1, e.i + reach); y++)
-            for (int x = std::max(0, e.j - reach); x <= std::min(columns - 1, e.j + reach); x++) {
-                if (lines.at(y, x) != e.level)
-                    continue;
-                const double vi = y - e.i, vj = x - e.j, d = std::hypot(vi, vj);
-                if (d < 1.5 || d > max_gap || d >= best_distance || (e.di * vi + e.dj * vj) / d < cone ||
-                    std::find(own.begin(), own.end(), std::make_pair(y, x)) != own.end())
-                    continue;
-                const End target{y, x, e.level, 0, 0};
-                if (!lines.clear(e, target))
-                    continue;
-                best = target;
-                best_distance = d;
-            }
-        if (best_distance <= max_gap) {
+        double distance = 0;
+        const End best = side_target(lines, ends[a], rows, columns, max_gap, distance);
+        if (distance <= max_gap) {
             used[a] = true;
             if (joins)
                 joins->push_back({end_at[a], static_cast<std::size_t>(best.i) * columns + best.j});
-            report.pixels += lines.burn(e, best);
+            report.pixels += lines.burn(ends[a], best);
             report.joins++;
         }
     }

@@ -114,18 +114,17 @@ Envelope box_of(OGRGeometryH g)
     return {e.MinX, e.MinY, e.MaxX, e.MaxY};
 }
 
-} // namespace
 
-Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, double pixel, const Extent &grid)
+// The open ends of the layer's lines (closed ones and those near the grid's
+// edge have none), with every line for the crossing test.
+void read_ends(OGRLayerH layer, int level_field, double pixel, const Extent &grid, std::vector<LineEnd> &ends,
+               std::vector<Line> &lines)
 {
-    Repairs report;
     // A line that reaches the grid's edge runs off the grid there.
     const auto near_edge = [&](const Point &p) {
         return p.x < grid.xmin + 2 * pixel || p.x > grid.xmax - 2 * pixel || p.y < grid.ymin + 2 * pixel ||
                p.y > grid.ymax - 2 * pixel;
     };
-    std::vector<LineEnd> ends;
-    std::vector<Line> lines;
     OGR_L_ResetReading(layer);
     while (OGRFeatureH f = OGR_L_GetNextFeature(layer)) {
         OGRGeometryH g = OGR_F_GetGeometryRef(f);
@@ -154,10 +153,12 @@ Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, doubl
         }
         OGR_F_Destroy(f);
     }
-    report.open_ends = static_cast<int>(ends.size());
-    if (ends.empty() || max_gap <= 0)
-        return report;
+}
 
+// Pairs of ends of one level at most max_gap apart that head towards each
+// other, in the order they are joined.
+std::vector<EndPair> candidate_pairs(const std::vector<LineEnd> &ends, double max_gap)
+{
     // Ends by cell of a max_gap grid, to find the neighbours of each.
     std::map<std::pair<long long, long long>, std::vector<std::size_t>> cells;
     const auto cell = [&](const Point &p) {
@@ -166,7 +167,6 @@ Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, doubl
     };
     for (std::size_t k = 0; k < ends.size(); k++)
         cells[cell(ends[k].at)].push_back(k);
-
     std::vector<EndPair> candidates;
     for (std::size_t a = 0; a < ends.size(); a++) {
         const LineEnd &e = ends[a];
@@ -192,39 +192,32 @@ Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, doubl
             }
     }
     std::sort(candidates.begin(), candidates.end(), joined_before);
+    return candidates;
+}
 
-    std::vector<bool> used(ends.size(), false);
-    std::vector<Line> joins;
-    for (const EndPair &c : candidates) {
-        if (used[c.a] || used[c.b])
-            continue;
-        const LineEnd &e = ends[c.a], &f = ends[c.b];
-        Geometry segment(OGR_G_CreateGeometry(wkbLineString));
-        OGR_G_AddPoint_2D(segment.get(), e.at.x, e.at.y);
-        OGR_G_AddPoint_2D(segment.get(), f.at.x, f.at.y);
-        const Envelope box = box_of(segment.get());
-        bool crosses = false;
-        for (const std::vector<Line> *set : {&lines, &joins})
-            for (const Line &l : *set) {
-                if (crosses)
-                    break;
-                if (set == &lines && (l.feature == e.feature || l.feature == f.feature))
-                    continue;
-                const double clear = l.level != e.level ? CLEARANCE * pixel : 0;
-                const Envelope near{box.xmin - clear, box.ymin - clear, box.xmax + clear, box.ymax + clear};
-                if (!l.box.overlaps(near))
-                    continue;
-                // Without GEOS the distance is -1: then only a crossing counts.
-                const double apart = clear > 0 ? OGR_G_Distance(l.geometry.get(), segment.get()) : -1;
-                crosses = apart < 0 ? OGR_G_Intersects(l.geometry.get(), segment.get()) != 0 : apart < clear;
-            }
-        if (crosses)
-            continue;
-        used[c.a] = used[c.b] = true;
-        joins.push_back({Geometry(OGR_G_Clone(segment.get())), box, -1, e.level});
-        report.joins++;
-    }
+// Whether the segment crosses a line or a join made (other than the two lines it
+// joins), or comes within a fiftieth of a pixel of a line of another level.
+bool blocked(OGRGeometryH segment, const Envelope &box, const LineEnd &e, const LineEnd &f,
+             const std::vector<Line> &lines, const std::vector<Line> &joins, double pixel)
+{
+    for (const std::vector<Line> *set : {&lines, &joins})
+        for (const Line &l : *set) {
+            if (set == &lines && (l.feature == e.feature || l.feature == f.feature))
+                continue;
+            const double clear = l.level != e.level ? CLEARANCE * pixel : 0;
+            const Envelope near{box.xmin - clear, box.ymin - clear, box.xmax + clear, box.ymax + clear};
+            if (!l.box.overlaps(near))
+                continue;
+            // Without GEOS the distance is -1: then only a crossing counts.
+            const double apart = clear > 0 ? OGR_G_Distance(l.geometry.get(), segment) : -1;
+            if (apart < 0 ? OGR_G_Intersects(l.geometry.get(), segment) != 0 : apart < clear)
+                return true;
+        }
+    return false;
+}
 
+void add_joins(OGRLayerH layer, int level_field, const std::vector<Line> &joins)
+{
     for (const Line &j : joins) {
         OGRFeatureH f = OGR_F_Create(OGR_L_GetLayerDefn(layer));
         OGR_F_SetGeometry(f, j.geometry.get());
@@ -234,6 +227,36 @@ Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, doubl
         if (e != OGRERR_NONE)
             throw Failure("cannot add the joins of the gaps to the lines in memory: " + gdal_reason());
     }
+}
+
+} // namespace
+
+Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, double pixel, const Extent &grid)
+{
+    Repairs report;
+    std::vector<LineEnd> ends;
+    std::vector<Line> lines;
+    read_ends(layer, level_field, pixel, grid, ends, lines);
+    report.open_ends = static_cast<int>(ends.size());
+    if (ends.empty() || max_gap <= 0)
+        return report;
+    std::vector<bool> used(ends.size(), false);
+    std::vector<Line> joins;
+    for (const EndPair &c : candidate_pairs(ends, max_gap)) {
+        if (used[c.a] || used[c.b])
+            continue;
+        const LineEnd &e = ends[c.a], &f = ends[c.b];
+        Geometry segment(OGR_G_CreateGeometry(wkbLineString));
+        OGR_G_AddPoint_2D(segment.get(), e.at.x, e.at.y);
+        OGR_G_AddPoint_2D(segment.get(), f.at.x, f.at.y);
+        const Envelope box = box_of(segment.get());
+        if (blocked(segment.get(), box, e, f, lines, joins, pixel))
+            continue;
+        used[c.a] = used[c.b] = true;
+        joins.push_back({Geometry(OGR_G_Clone(segment.get())), box, -1, e.level});
+        report.joins++;
+    }
+    add_joins(layer, level_field, joins);
     return report;
 }
 

@@ -4,6 +4,7 @@
 #include "drawn.h"
 #include "measures.h"
 #include "footprint.h"
+#include "wall.h"
 #include "grid.h"
 #include "parallel.h"
 #include "sheet.h"

@@ -2,6 +2,7 @@
 // lines that are genuinely separate stay apart, a footprint edge where lines end
 // leaks no more, and clean data come out byte for byte the same.
 #include "footprint.h"
+#include "wall.h"
 #include "gdal_handles.h"
 #include "grid.h"
 #include "repair.h"
