@@ -102,8 +102,8 @@ std::unique_ptr<std::uint8_t[]> left_out(const std::vector<std::int32_t> &cells,
     const double r2 = radius * radius;
     // Broad is judged with a radius of at least one pixel of the grid asked for,
     // whatever the cells the lines are burned in: on a finer grid, the sea floor
-    // between dense lines would be left out. (Two pixels gave back the coast's
-    // inlets, whose bands then leaked.)
+    // between dense lines would be left out, while a larger floor would give
+    // back a coast's inlets, whose bands would then leak.
     const double flat = std::max(radius, pixel);
     const double core = 2 * flat, reach = 3 * flat;
     // The scratch grids come fresh from uncleared() (huge pages), cleared where

@@ -68,29 +68,16 @@ double line_spacing(OGRLayerH lines, const Grid &grid, int block = 16);
 // and AUTO_OVERSAMPLE_MAX where that asks for 4 or more (lines within 4/3 of
 // a pixel); no more than the fine grid's cost allows: at most 16 million fine
 // cells (a second or two of the core) or 2 x 2 times the cells. Lines about a
-// pixel apart (Jacksboro's 20 m contours at 90 m, Luxembourg's at 1 km, the
-// Vancouver Island bathymetry at 2 km) came 5 to 26 % closer at N = 6 than at
-// 4, with the pixel read at its centre and the gaps in bends closed (before,
-// the gapped Jacksboro lines lost: 4.6 m at 4, 7.7 m at 6); lines farther
-// apart gain nothing from 6 fine cells between them (Luxembourg at 500 m:
-// 4.5 m at N = 3, 4.6 m at 4), and the runs with the defaults turned off
-// lose (Jacksboro's 50 m contours at 90 m with -mask none -repair_gaps 0: 74 m
-// with 4 fine cells between lines, 136 m with 6). N = 8
-// fell back behind 6 on the rows of 2 and 4 times the DEMs' pixel.
+// pixel apart are placed better by 6 fine cells between them than by 4; lines
+// farther apart gain nothing from more (docs/accuracy.md, "Oversampling").
 int auto_oversample(double spacing, double cells);
 
 // On small grids `auto` tries a finer factor where it chose AUTO_OVERSAMPLE_MAX:
 // AUTO_OVERSAMPLE_FINE, on fine grids of at most FINE_TRY_CELLS cells (under a
 // second of the core), kept when the core finds at most LEAKY_SHARE of the zone
-// pixels between contours that are not their zone's. On clean lines the finer
-// grid places dense lines better (the Vancouver Island bathymetry at 2 km: 25.5
-// m at 10 against 26.3 at 6, Luxembourg's 20 m contours at 2 km: 2.2 against
-// 2.5), and their zones leak little (at most 0.3 % of the zone pixels at 10,
-// where lines merge on the pixels 4 times the DEMs'); on gapped lines each gap
-// left open lets its zone leak much farther on the finer grid (before the leaks
-// the repairs left were sealed: 0.9 to 4.8 % of the zone pixels at 10, and
-// 30.8 m against 28.5 on the gapped bathymetry; sealed, it leaks 0.2 % and
-// keeps 10), so the usual factor is kept where zones still leak.
+// pixels between contours that are not their zone's. The finer grid places
+// dense clean lines better, but a gap left open lets its zone leak much farther
+// there, so the usual factor is kept where zones still leak.
 inline constexpr int AUTO_OVERSAMPLE_FINE = 10;
 inline constexpr double FINE_TRY_CELLS = 8e6;
 inline constexpr double LEAKY_SHARE = 0.005;

@@ -1,12 +1,13 @@
-// Gap repair and footprint walls: a ring with a gap is closed and stops leaking,
-// lines that are genuinely separate stay apart, a footprint edge where lines end
-// leaks no more, and clean data come out byte for byte the same.
+// Gap repair on the burned grid and on the lines: a ring with a gap is closed
+// and stops leaking, lines that are genuinely separate stay apart, and ends join
+// only where they face each other.
 #include "footprint.h"
 #include "wall.h"
 #include "gdal_handles.h"
 #include "grid.h"
 #include "repair.h"
 #include "run_tolvane.h"
+#include "sheet.h"
 
 #include <tolvane/tolvane.h>
 
@@ -23,29 +24,6 @@ namespace geo = tolvane::geo;
 
 namespace {
 
-constexpr std::int32_t E = tolvane::EMPTY;
-
-// A grid drawn in letters: '.' empty, 'a' 100, 'b' 200, 'c' 300.
-struct Picture {
-    int rows = 0, columns = 0;
-    std::vector<std::int32_t> cells;
-};
-
-Picture draw(const std::vector<std::string> &lines)
-{
-    Picture p;
-    p.rows = static_cast<int>(lines.size());
-    p.columns = static_cast<int>(lines[0].size());
-    for (const std::string &l : lines)
-        for (char ch : l)
-            p.cells.push_back(ch == '.' ? E : 100 * (ch - 'a' + 1));
-    return p;
-}
-
-long long leaks(const Picture &p)
-{
-    return tolvane::elevation(p.cells.data(), p.rows, p.columns, {100, 300, 100}).leak_pixels;
-}
 
 // Three nested rings; the middle one (200) has a gap of two pixels on its left.
 const std::vector<std::string> RING_WITH_GAP = {
@@ -246,188 +224,6 @@ TEST(RepairLines, JoinsOnlyEndsThatFaceEachOther)
         EXPECT_EQ(r.joins, c.joins) << c.name;
         EXPECT_EQ(OGR_L_GetFeatureCount(l.layer, TRUE), static_cast<GIntBig>(c.lines.size()) + c.joins) << c.name;
         GDALClose(l.data);
-    }
-}
-
-// Lines 100, 200 and 300 end on the lower edge of a footprint (rows 0 to 8): below
-// it the zones run around their ends. Walled, they leak no more, and afterwards
-// the outside is empty and the inside between the levels.
-TEST(Footprint, LinesEndingOnItsEdgeDoNotLeak)
-{
-    std::vector<std::string> lines(12, "..............");
-    for (int i = 1; i <= 8; i++)
-        lines[i][3] = 'a', lines[i][6] = 'b', lines[i][9] = 'c';
-    Picture p = draw(lines);
-    ASSERT_GT(leaks(p), 0);
-    std::vector<std::uint8_t> inside(p.cells.size(), 0);
-    std::fill(inside.begin(), inside.begin() + 9 * p.columns, 1);
-    EXPECT_EQ(geo::wall_outside(p.cells, p.rows, p.columns, inside), 3 * 14);
-    EXPECT_EQ(p.cells[9 * 14 + 3], 100);
-    EXPECT_EQ(p.cells[11 * 14 + 6], 200);
-    tolvane::Result r = tolvane::elevation(p.cells.data(), p.rows, p.columns, {100, 300, 100});
-    EXPECT_EQ(r.leak_pixels, 0);
-    geo::clear_outside(r.cells, inside);
-    for (int i = 0; i < p.rows; i++)
-        for (int j = 0; j < p.columns; j++) {
-            const std::int32_t v = r.cells[i * p.columns + j];
-            if (i >= 9) {
-                EXPECT_EQ(v, E);
-            } else if (i > 0 && j > 3 && j < 6) {
-                EXPECT_TRUE(v > 100 && v < 200) << i << " " << j << ": " << v;
-            }
-        }
-
-    // -mask auto: the convex hull of the line pixels, edges included.
-    const Picture hull = draw({".......",
-                               "...a...",
-                               "..a.b..",
-                               ".b...c.",
-                               "......."});
-    const std::vector<std::uint8_t> expected = {0, 0, 0, 0, 0, 0, 0,
-                                                0, 0, 0, 1, 0, 0, 0,
-                                                0, 0, 1, 1, 1, 0, 0,
-                                                0, 1, 1, 1, 1, 1, 0,
-                                                0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(geo::footprint_of_lines(hull.cells, hull.rows, hull.columns), expected);
-
-    // A footprint covering the grid changes nothing.
-    Picture q = draw(lines);
-    const std::vector<std::int32_t> before = q.cells;
-    EXPECT_EQ(geo::wall_outside(q.cells, q.rows, q.columns, std::vector<std::uint8_t>(q.cells.size(), 1)), 0);
-    EXPECT_EQ(q.cells, before);
-}
-
-// Line 200 stops two pixels short of the footprint's lower edge (rows 0 to 8),
-// where a piece of it was cut off: walled as it is, bands 100-200 and 200-300
-// run together below its end. Carried on to the edge, it closes them there; its
-// other end, farther from the edge than the reach, and the ends already on the
-// edge stay as they are.
-TEST(Footprint, LineStoppingShortOfItsEdgeIsCarriedToIt)
-{
-    std::vector<std::string> lines(12, "..............");
-    for (int i = 1; i <= 8; i++)
-        lines[i][3] = 'a', lines[i][6] = i <= 6 ? 'b' : '.', lines[i][9] = 'c';
-    std::vector<std::uint8_t> inside(12 * 14, 0);
-    std::fill(inside.begin(), inside.begin() + 9 * 14, 1);
-
-    Picture walled = draw(lines);
-    geo::wall_outside(walled.cells, walled.rows, walled.columns, inside);
-    EXPECT_GT(leaks(walled), 0);
-
-    Picture p = draw(lines);
-    geo::Repairs report;
-    geo::reach_footprint_edge(p.cells, p.rows, p.columns, inside, 4, report);
-    EXPECT_EQ(report.joins, 1);
-    EXPECT_EQ(report.pixels, 2);
-    Picture expected = draw(lines);
-    expected.cells[7 * 14 + 6] = expected.cells[8 * 14 + 6] = 200;
-    EXPECT_EQ(p.cells, expected.cells);
-    geo::wall_outside(p.cells, p.rows, p.columns, inside);
-    EXPECT_EQ(leaks(p), 0);
-
-    // A spot of 100 on the straight way down: the end takes the nearest outside
-    // cell it reaches across empty cells only, the first in row-major order.
-    std::vector<std::string> blocked = lines;
-    blocked[8][6] = 'a';
-    Picture q = draw(blocked);
-    geo::Repairs around;
-    geo::reach_footprint_edge(q.cells, q.rows, q.columns, inside, 4, around);
-    EXPECT_EQ(around.joins, 1);
-    Picture bent = draw(blocked);
-    bent.cells[7 * 14 + 6] = bent.cells[8 * 14 + 5] = 200;
-    EXPECT_EQ(q.cells, bent.cells);
-}
-
-// A footprint of one polygon (its ring closed), in a GeoPackage.
-void write_polygon(const std::filesystem::path &file, const std::vector<std::pair<double, double>> &ring_points,
-                   int epsg)
-{
-    GDALAllRegister();
-    GDALDatasetH d = GDALCreate(GDALGetDriverByName("GPKG"), file.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
-    ASSERT_NE(d, nullptr);
-    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
-    OSRImportFromEPSG(srs, epsg);
-    OGRLayerH layer = GDALDatasetCreateLayer(d, "footprint", srs, wkbPolygon, nullptr);
-    OSRDestroySpatialReference(srs);
-    OGRGeometryH ring = OGR_G_CreateGeometry(wkbLinearRing);
-    for (const auto &[x, y] : ring_points)
-        OGR_G_AddPoint_2D(ring, x, y);
-    OGRGeometryH polygon = OGR_G_CreateGeometry(wkbPolygon);
-    OGR_G_AddGeometryDirectly(polygon, ring);
-    OGRFeatureH f = OGR_F_Create(OGR_L_GetLayerDefn(layer));
-    OGR_F_SetGeometryDirectly(f, polygon);
-    EXPECT_EQ(OGR_L_CreateFeature(layer, f), OGRERR_NONE);
-    OGR_F_Destroy(f);
-    GDALClose(d);
-}
-
-// The leak mask written by -leaks marks no pixel.
-void expect_no_leak(const std::filesystem::path &leaks)
-{
-    GDALAllRegister();
-    GDALDatasetH mask = GDALOpen(leaks.c_str(), GA_ReadOnly);
-    ASSERT_NE(mask, nullptr);
-    double minmax[2];
-    GDALComputeRasterMinMax(GDALGetRasterBand(mask, 1), FALSE, minmax);
-    EXPECT_EQ(minmax[1], 0);
-    GDALClose(mask);
-}
-
-// A footprint of one rectangle, in a GeoPackage.
-void write_box(const std::filesystem::path &file, double xmin, double ymin, double xmax, double ymax, int epsg)
-{
-    write_polygon(file, {{xmin, ymin}, {xmax, ymin}, {xmax, ymax}, {xmin, ymax}, {xmin, ymin}}, epsg);
-}
-
-// The bundled lines are clean: -repair_gaps and a footprint around them give the
-// same file, byte for byte; -leaks writes an empty mask on the grid.
-TEST(Footprint, CleanLinesGiveTheSameBytes)
-{
-    prueba::Carpeta folder;
-    const auto root = folder.raiz();
-    const std::string run = "cd '" + root.string() + "' && '" TOLVANE_GEO_BIN "' -q -tr 10 10 ";
-    write_box(root / "box.gpkg", 439000, 4474000, 443000, 4477500, 25830);
-    ASSERT_EQ(std::system((run + "'" COLINAS_GPKG "' plain.tif").c_str()), 0);
-    ASSERT_EQ(std::system((run + "-repair_gaps 5 -mask box.gpkg -leaks leaks.tif '" COLINAS_GPKG "' repaired.tif").c_str()),
-              0);
-    EXPECT_EQ(prueba::lee(root / "plain.tif"), prueba::lee(root / "repaired.tif"));
-    expect_no_leak(root / "leaks.tif");
-}
-
-// Lines clipped to a footprint whose top edge lies 18 m below the grid's on the
-// right half, within the top row of 40 m pixels (whose centres stay inside):
-// burned 8 times finer, the 5 m cells between the lines' ends and the grid's
-// edge are walled, so no band runs along them into the others.
-TEST(Footprint, EdgeWithinAPixelIsWalledOnTheFinerGrid)
-{
-    prueba::Carpeta folder;
-    const auto root = folder.raiz();
-    const std::string box = (root / "box.gpkg").string();
-    write_polygon(box,
-                  {{439000, 4474000},
-                   {443000, 4474000},
-                   {443000, 4476482},
-                   {441000, 4476482},
-                   {441000, 4477000},
-                   {439000, 4477000},
-                   {439000, 4474000}},
-                  25830);
-    GDALAllRegister();
-    GDALDatasetH lines = GDALOpenEx(COLINAS_GPKG, GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
-    ASSERT_NE(lines, nullptr);
-    geo::Arguments args{"-clipsrc", box.c_str()};
-    GDALVectorTranslateOptions *options = GDALVectorTranslateOptionsNew(args.argv(), nullptr);
-    GDALDatasetH clipped = GDALVectorTranslate((root / "clipped.gpkg").c_str(), nullptr, 1, &lines, options, nullptr);
-    GDALVectorTranslateOptionsFree(options);
-    ASSERT_NE(clipped, nullptr);
-    GDALClose(clipped);
-    GDALClose(lines);
-    const std::string run = "cd '" + root.string() + "' && '" TOLVANE_GEO_BIN
-                            "' -q -te 440000 4475000 442000 4476500 -tr 40 40 -mask box.gpkg ";
-    for (const char *n : {"1", "8"}) {
-        SCOPED_TRACE(n);
-        ASSERT_EQ(std::system((run + "-oversample " + n + " -leaks leaks.tif clipped.gpkg out.tif").c_str()), 0);
-        expect_no_leak(root / "leaks.tif");
     }
 }
 

@@ -1,13 +1,17 @@
-// The footprint the lines draw themselves and the lines' extent: exact distances,
-// an L-shaped sheet walled along its inner corner, lines stopping short of the
-// grid's last column, and sheets that need nothing left as they are.
+// The footprint: the lines' spacing and extent, the area the lines draw through
+// their open ends (an L-shaped sheet, a broad flat, a coast's inlet, clean sheets
+// left as they are), the wall, and footprints of polygons whose edge the lines
+// end on.
 #include "drawn.h"
-#include "measures.h"
 #include "footprint.h"
-#include "wall.h"
+#include "gdal_handles.h"
 #include "grid.h"
+#include "measures.h"
 #include "parallel.h"
+#include "repair.h"
+#include "run_tolvane.h"
 #include "sheet.h"
+#include "wall.h"
 
 #include <tolvane/geo.h>
 #include <tolvane/tolvane.h>
@@ -16,191 +20,18 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
-#include <cstdio>
 #include <random>
 #include <string>
 
 #include <gdal.h>
+#include <gdal_utils.h>
 #include <gtest/gtest.h>
+#include <ogr_api.h>
+#include <ogr_srs_api.h>
 
 namespace geo = tolvane::geo;
 
 namespace {
-
-
-// Vertical lines every `step` columns from column `first`, levels 100, 200, ...,
-// on the rows where keep(i, j) holds.
-template <class Keep> Sheet vertical_lines(int rows, int columns, int first, int step, Keep keep)
-{
-    Sheet s(rows, columns);
-    for (int j = first, level = 100; j < columns; j += step, level += 100)
-        for (int i = 0; i < rows; i++)
-            if (keep(i, j))
-                s.at(i, j) = level;
-    return s;
-}
-
-tolvane::Result run(const Sheet &s)
-{
-    const std::int32_t highest = *std::max_element(s.cells.begin(), s.cells.end(), [](std::int32_t a, std::int32_t b) {
-        return (a == E ? 0 : a) < (b == E ? 0 : b);
-    });
-    return tolvane::elevation(s.cells.data(), s.rows, s.columns, {100, highest, 100});
-}
-
-TEST(SiteMap, ExactAgainstEveryPair)
-{
-    std::mt19937 random(7);
-    for (int rows : {1, 5, 23})
-        for (int columns : {1, 9, 31}) {
-            std::vector<std::uint8_t> site(static_cast<std::size_t>(rows) * columns);
-            for (auto &s : site)
-                s = random() % 17 == 0;
-            geo::SiteMap n;
-            n.compute(site, rows, columns);
-            for (int k = 0; k < rows * columns; k++) {
-                long long best = -1;
-                for (int m = 0; m < rows * columns; m++)
-                    if (site[m]) {
-                        const long long di = k / columns - m / columns, dj = k % columns - m % columns;
-                        if (best < 0 || di * di + dj * dj < best)
-                            best = di * di + dj * dj;
-                    }
-                ASSERT_EQ(n.squared(k), best) << rows << " x " << columns << ", pixel " << k;
-                if (best >= 0) {
-                    const long long di = k / columns - n.site(k) / columns, dj = k % columns - n.site(k) % columns;
-                    ASSERT_TRUE(site[n.site(k)]);
-                    ASSERT_EQ(di * di + dj * dj, best);
-                }
-            }
-        }
-}
-
-// The squared distance to the nearest site of every pixel and its index (-1
-// and -1 when there is none).
-struct NearestSites {
-    std::vector<std::int64_t> squared;
-    std::vector<std::int64_t> site;
-};
-
-// The transform as first written, one column after the other and then one row
-// after the other, in 16 bytes a pixel: the oracle of SiteMap's sites.
-NearestSites plain_nearest_sites(const std::vector<std::uint8_t> &site, int rows, int columns)
-{
-    const auto at = [columns](int i, int j) { return static_cast<std::size_t>(i) * columns + j; };
-    std::vector<int> site_row(site.size(), -1);
-    for (int j = 0; j < columns; j++) {
-        for (int i = 0, last = -1; i < rows; i++) {
-            if (site[at(i, j)])
-                last = i;
-            site_row[at(i, j)] = last;
-        }
-        for (int i = rows - 1, next = -1; i >= 0; i--) {
-            if (site[at(i, j)])
-                next = i;
-            int &r = site_row[at(i, j)];
-            if (next >= 0 && (r < 0 || next - i < i - r))
-                r = next;
-        }
-    }
-    NearestSites out{std::vector<std::int64_t>(site.size(), -1), std::vector<std::int64_t>(site.size(), -1)};
-    std::vector<std::int64_t> f(columns);
-    for (int i = 0; i < rows; i++) {
-        for (int q = 0; q < columns; q++) {
-            const int r = site_row[at(i, q)];
-            f[q] = r < 0 ? -1 : static_cast<std::int64_t>(r - i) * (r - i);
-        }
-        std::vector<int> v;
-        std::vector<double> z;
-        for (int q = 0; q < columns; q++) {
-            if (f[q] < 0)
-                continue;
-            double s = -INFINITY;
-            while (!v.empty()) {
-                const int p = v.back();
-                s = (static_cast<double>(f[q]) + static_cast<double>(q) * q - static_cast<double>(f[p]) -
-                     static_cast<double>(p) * p) /
-                    (2.0 * (q - p));
-                if (s > z.back())
-                    break;
-                v.pop_back();
-                z.pop_back();
-                s = -INFINITY;
-            }
-            v.push_back(q);
-            z.push_back(v.size() == 1 ? -INFINITY : s);
-        }
-        for (std::size_t x = 0, k = 0; x < static_cast<std::size_t>(columns) && !v.empty(); x++) {
-            while (k + 1 < v.size() && z[k + 1] < static_cast<double>(x))
-                k++;
-            const int q = v[k];
-            out.squared[at(i, static_cast<int>(x))] = f[q] + static_cast<std::int64_t>(x - q) * (x - q);
-            out.site[at(i, static_cast<int>(x))] = static_cast<std::int64_t>(at(site_row[at(i, q)], q));
-        }
-    }
-    return out;
-}
-
-// Sites scattered, on a lattice (every pixel between two rows of sites is a tie)
-// and on a slanted lattice: the same site as the plain transform for every
-// pixel, whatever the number of threads and the width of the indices.
-TEST(SiteMap, SameSitesOnTiesWhateverTheThreads)
-{
-    std::mt19937 random(11);
-    for (int sheet = 0; sheet < 60; sheet++) {
-        const int rows = 1 + static_cast<int>(random() % 260), columns = 1 + static_cast<int>(random() % 260);
-        const int one_in = 1 + static_cast<int>(random() % 120);
-        std::vector<std::uint8_t> site(static_cast<std::size_t>(rows) * columns);
-        for (int i = 0; i < rows; i++)
-            for (int j = 0; j < columns; j++) {
-                const bool scattered = random() % one_in == 0;
-                const bool lattice = i % 6 == 0 || j % 8 == 0;
-                const bool slanted = (7 * i + 3 * j) % 17 == 0;
-                site[static_cast<std::size_t>(i) * columns + j] =
-                    sheet % 3 == 0 ? scattered : sheet % 3 == 1 ? scattered && lattice : slanted && random() % 4 != 0;
-            }
-        const NearestSites plain = plain_nearest_sites(site, rows, columns);
-        for (int threads : {1, 2, 3, 7})
-            for (auto width : {geo::SiteMap::Width::fit, geo::SiteMap::Width::wide}) {
-                const geo::PassThreads passes(threads);
-                geo::SiteMap map;
-                map.compute(site, rows, columns, width);
-                for (std::size_t k = 0; k < site.size(); k++) {
-                    ASSERT_EQ(map.site(k), plain.site[k]) << rows << " x " << columns << ", pixel " << k << ", "
-                                                          << threads << " threads";
-                    ASSERT_EQ(map.squared(k), plain.squared[k]);
-                }
-            }
-    }
-}
-
-// Discs of radii around every distance between pixels, with a single site, a
-// few, many, and none: the pixels within each are those some site reaches.
-TEST(WithinDistance, EveryPixelThatASiteReaches)
-{
-    std::mt19937 random(5);
-    for (int sheet = 0; sheet < 24; sheet++) {
-        const int rows = 1 + static_cast<int>(random() % 70), columns = 1 + static_cast<int>(random() % 70);
-        const int one_in = sheet % 4 == 0 ? 1 << 20 : 1 + static_cast<int>(random() % 300);
-        std::vector<std::uint8_t> site(static_cast<std::size_t>(rows) * columns);
-        for (auto &s : site)
-            s = random() % one_in == 0;
-        if (sheet % 4 == 1)
-            site[random() % site.size()] = 1;
-        for (double squared : {-1.0, 0.0, 0.5, 1.0, 2.0, 8.0, 24.99, 25.0, 65.61, 200.0, 1e4, 1e12}) {
-            const std::vector<std::uint8_t> within = geo::within_distance(site, rows, columns, squared);
-            for (int k = 0; k < rows * columns; k++) {
-                bool reached = false;
-                for (int m = 0; m < rows * columns && !reached; m++) {
-                    const long long di = k / columns - m / columns, dj = k % columns - m % columns;
-                    reached = site[m] && static_cast<double>(di * di + dj * dj) <= squared;
-                }
-                ASSERT_EQ(within[k], reached) << rows << " x " << columns << ", " << squared << ", pixel " << k;
-            }
-        }
-    }
-}
 
 // The upper quartile of the distances across the borders between the areas
 // nearest to contour pixels of different levels, as a list of every border
@@ -242,61 +73,6 @@ TEST(ContourSpacing, UpperQuartileOfTheBorders)
         }
         EXPECT_EQ(geo::contour_spacing(s.cells, rows, columns), expected) << "sheet " << sheet;
     }
-}
-
-// Lines every 100 m, three of them stopping halfway and one broken by a gap of
-// 20 m, prepared at 4 m on one thread and on several: the same window, with
-// its joins, drawn footprint and walls.
-TEST(Prepare, SameWindowWhateverTheThreads)
-{
-    GDALAllRegister();
-    const std::string path = testing::TempDir() + "tolvane-prepare-threads.geojson";
-    if (FILE *f = std::fopen(path.c_str(), "w")) {
-        std::string features;
-        for (int k = 0; k <= 10; k++) {
-            const std::string x = std::to_string(100 * k), elev = std::to_string(100 + 10 * k);
-            const auto line = [&](const std::string &y0, const std::string &y1) {
-                features += std::string(features.empty() ? "" : ",") + "{\"type\": \"Feature\", \"properties\": {\"elev\": " +
-                            elev + "}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [[" + x + ", " + y0 +
-                            "], [" + std::to_string(100 * k + 37) + ", " + y1 + "]]}}";
-            };
-            if (k == 3 || k == 4 || k == 8)
-                line("0", "450");
-            else if (k == 6) {
-                line("0", "590");
-                line("610", "1000");
-            } else
-                line("0", "1000");
-        }
-        std::fputs(("{\"type\": \"FeatureCollection\", \"crs\": {\"type\": \"name\", \"properties\": {\"name\": "
-                    "\"urn:ogc:def:crs:EPSG::25830\"}}, \"features\": [" + features + "]}").c_str(),
-                   f);
-        std::fclose(f);
-    }
-    tolvane::geo::Request q;
-    q.source.path = path;
-    q.grid.xres = q.grid.yres = 4;
-    std::optional<tolvane::geo::Window> first;
-    for (int threads : {1, 2, 3, 8}) {
-        q.core.threads = threads;
-        const tolvane::geo::ContourSource source(q);
-        const tolvane::geo::Grid &g = source.grid();
-        const tolvane::geo::Window w = source.prepare(0, 0, g.rows, g.columns);
-        ASSERT_GT(w.outside, 0);
-        ASSERT_GT(w.radius, 0);
-        if (!first) {
-            first = w;
-            continue;
-        }
-        EXPECT_EQ(w.cells, first->cells) << threads << " threads";
-        EXPECT_EQ(w.inside, first->inside);
-        EXPECT_EQ(w.shown, first->shown);
-        EXPECT_EQ(w.grid_joins, first->grid_joins);
-        EXPECT_EQ(w.gap_distance, first->gap_distance);
-        EXPECT_EQ(w.radius, first->radius);
-        EXPECT_EQ(w.open_ends, first->open_ends);
-    }
-    std::remove(path.c_str());
 }
 
 // Lines across the whole grid but one column short on the right: the default grid
@@ -572,98 +348,186 @@ TEST(FootprintOfEnds, CleanSheetsNeedNothing)
     EXPECT_TRUE(std::all_of(extent.begin(), extent.end(), [](std::uint8_t v) { return v == 1; }));
 }
 
-// The default grid over the bundled lines' extent (2000 x 1500 m): the same
-// margin on every side, whether or not the pixel size divides the extent; -te
-// and -tap keep their own edges.
-TEST(GridOver, SameMarginOnEverySide)
+// Lines 100, 200 and 300 end on the lower edge of a footprint (rows 0 to 8): below
+// it the zones run around their ends. Walled, they leak no more, and afterwards
+// the outside is empty and the inside between the levels.
+TEST(Footprint, LinesEndingOnItsEdgeDoNotLeak)
 {
-    const geo::Extent box{440000, 4475000, 442000, 4476500};
-    for (double pixel : {3.0, 7.0, 10.0, 13.0, 15.0}) {
-        geo::GridRequest o;
-        o.xres = o.yres = pixel;
-        const geo::Grid g = geo::place_grid(box, o, "");
-        const double left = box.xmin - g.origin_x, right = g.origin_x + g.columns * pixel - box.xmax;
-        const double top = g.origin_y - box.ymax, bottom = box.ymin - (g.origin_y - g.rows * pixel);
-        EXPECT_NEAR(left, right, 1e-6) << pixel;
-        EXPECT_NEAR(top, bottom, 1e-6) << pixel;
-        EXPECT_GE(left, pixel) << pixel;
-        EXPECT_LT(left, 1.5 * pixel) << pixel;
-        EXPECT_GE(top, pixel) << pixel;
-        EXPECT_LT(top, 1.5 * pixel) << pixel;
-    }
-    geo::GridRequest aligned;
-    aligned.xres = aligned.yres = 7;
-    aligned.aligned = true;
-    EXPECT_EQ(geo::place_grid(box, aligned, "").origin_x, 439992); // 62856 x 7, below 440000 - 7
-    aligned.aligned = false;
-    aligned.extent = geo::Extent{439000, 4474000, 443000, 4477000};
-    EXPECT_EQ(geo::place_grid(box, aligned, "").origin_x, 439000);
+    std::vector<std::string> lines(12, "..............");
+    for (int i = 1; i <= 8; i++)
+        lines[i][3] = 'a', lines[i][6] = 'b', lines[i][9] = 'c';
+    Picture p = draw(lines);
+    ASSERT_GT(leaks(p), 0);
+    std::vector<std::uint8_t> inside(p.cells.size(), 0);
+    std::fill(inside.begin(), inside.begin() + 9 * p.columns, 1);
+    EXPECT_EQ(geo::wall_outside(p.cells, p.rows, p.columns, inside), 3 * 14);
+    EXPECT_EQ(p.cells[9 * 14 + 3], 100);
+    EXPECT_EQ(p.cells[11 * 14 + 6], 200);
+    tolvane::Result r = tolvane::elevation(p.cells.data(), p.rows, p.columns, {100, 300, 100});
+    EXPECT_EQ(r.leak_pixels, 0);
+    geo::clear_outside(r.cells, inside);
+    for (int i = 0; i < p.rows; i++)
+        for (int j = 0; j < p.columns; j++) {
+            const std::int32_t v = r.cells[i * p.columns + j];
+            if (i >= 9) {
+                EXPECT_EQ(v, E);
+            } else if (i > 0 && j > 3 && j < 6) {
+                EXPECT_TRUE(v > 100 && v < 200) << i << " " << j << ": " << v;
+            }
+        }
+
+    // -mask auto: the convex hull of the line pixels, edges included.
+    const Picture hull = draw({".......",
+                               "...a...",
+                               "..a.b..",
+                               ".b...c.",
+                               "......."});
+    const std::vector<std::uint8_t> expected = {0, 0, 0, 0, 0, 0, 0,
+                                                0, 0, 0, 1, 0, 0, 0,
+                                                0, 0, 1, 1, 1, 0, 0,
+                                                0, 1, 1, 1, 1, 1, 0,
+                                                0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(geo::footprint_of_lines(hull.cells, hull.rows, hull.columns), expected);
+
+    // A footprint covering the grid changes nothing.
+    Picture q = draw(lines);
+    const std::vector<std::int32_t> before = q.cells;
+    EXPECT_EQ(geo::wall_outside(q.cells, q.rows, q.columns, std::vector<std::uint8_t>(q.cells.size(), 1)), 0);
+    EXPECT_EQ(q.cells, before);
 }
 
-// The bundled lines through tolvane-geo: at 10 m the defaults give the cells of a
-// run with every default turned off; at pixel sizes that do not divide their
-// extent, with or without -tap or a wider -te, nothing leaks and nothing is
-// reported.
-TEST(Defaults, BundledLinesAtAnyPixelSize)
+// Line 200 stops two pixels short of the footprint's lower edge (rows 0 to 8),
+// where a piece of it was cut off: walled as it is, bands 100-200 and 200-300
+// run together below its end. Carried on to the edge, it closes them there; its
+// other end, farther from the edge than the reach, and the ends already on the
+// edge stay as they are.
+TEST(Footprint, LineStoppingShortOfItsEdgeIsCarriedToIt)
 {
-    std::string folder = testing::TempDir() + "tolvane-footprint-XXXXXX";
-    ASSERT_NE(mkdtemp(folder.data()), nullptr);
-    const std::string dir = folder + "/";
-    // tolvane-geo -q ARGUMENTS INPUT DIR/OUTPUT: exit status and standard error.
-    const auto geo_run = [&](const std::string &arguments, const std::string &input, const std::string &output) {
-        const std::string command = "'" TOLVANE_GEO_BIN "' -q " + arguments + " '" + input + "' '" + dir + output +
-                                    "' 2> '" + dir + "err.txt'";
-        const int status = std::system(command.c_str());
-        std::string err;
-        if (FILE *f = std::fopen((dir + "err.txt").c_str(), "r")) {
-            char line[512];
-            while (std::fgets(line, sizeof line, f))
-                err += line;
-            std::fclose(f);
-        }
-        return std::make_pair(status, err);
-    };
-    const auto bytes = [&](const std::string &name) {
-        std::string data;
-        if (FILE *f = std::fopen((dir + name).c_str(), "rb")) {
-            char block[65536];
-            for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;)
-                data.append(block, n);
-            std::fclose(f);
-        }
-        return data;
-    };
-    ASSERT_EQ(geo_run("-tr 10 10", COLINAS_GPKG, "default.tif").first, 0);
-    ASSERT_EQ(geo_run("-tr 10 10 -mask none -repair_gaps 0", COLINAS_GPKG, "off.tif").first, 0);
-    EXPECT_EQ(bytes("default.tif"), bytes("off.tif"));
-    for (const std::string grid : {"-tr 7 7", "-tr 13 13", "-tr 3 3", "-tap -tr 15 15", "-tr 7 7 -te 439900 4474900 442100 4476600"}) {
-        const auto [status, err] = geo_run("-strict " + grid, COLINAS_GPKG, "dem.tif");
-        EXPECT_EQ(status, 0) << grid << ": " << err;
-        EXPECT_EQ(err, "") << grid;
-    }
+    std::vector<std::string> lines(12, "..............");
+    for (int i = 1; i <= 8; i++)
+        lines[i][3] = 'a', lines[i][6] = i <= 6 ? 'b' : '.', lines[i][9] = 'c';
+    std::vector<std::uint8_t> inside(12 * 14, 0);
+    std::fill(inside.begin(), inside.begin() + 9 * 14, 1);
 
-    // A line of 200 that stops halfway between 100 and 300: what is left leaking
-    // is named, and -strict refuses it, writing nothing.
-    if (FILE *f = std::fopen((dir + "stop.geojson").c_str(), "w")) {
-        std::fputs("{\"type\": \"FeatureCollection\", "
-                   "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"urn:ogc:def:crs:EPSG::25830\"}}, "
-                   "\"features\": ["
-                   "{\"type\": \"Feature\", \"properties\": {\"elev\": 100}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [[0, 0], [0, 100]]}},"
-                   "{\"type\": \"Feature\", \"properties\": {\"elev\": 200}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [[50, 0], [50, 50]]}},"
-                   "{\"type\": \"Feature\", \"properties\": {\"elev\": 300}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [[100, 0], [100, 100]]}}]}",
-                   f);
-        std::fclose(f);
+    Picture walled = draw(lines);
+    geo::wall_outside(walled.cells, walled.rows, walled.columns, inside);
+    EXPECT_GT(leaks(walled), 0);
+
+    Picture p = draw(lines);
+    geo::Repairs report;
+    geo::reach_footprint_edge(p.cells, p.rows, p.columns, inside, 4, report);
+    EXPECT_EQ(report.joins, 1);
+    EXPECT_EQ(report.pixels, 2);
+    Picture expected = draw(lines);
+    expected.cells[7 * 14 + 6] = expected.cells[8 * 14 + 6] = 200;
+    EXPECT_EQ(p.cells, expected.cells);
+    geo::wall_outside(p.cells, p.rows, p.columns, inside);
+    EXPECT_EQ(leaks(p), 0);
+
+    // A spot of 100 on the straight way down: the end takes the nearest outside
+    // cell it reaches across empty cells only, the first in row-major order.
+    std::vector<std::string> blocked = lines;
+    blocked[8][6] = 'a';
+    Picture q = draw(blocked);
+    geo::Repairs around;
+    geo::reach_footprint_edge(q.cells, q.rows, q.columns, inside, 4, around);
+    EXPECT_EQ(around.joins, 1);
+    Picture bent = draw(blocked);
+    bent.cells[7 * 14 + 6] = bent.cells[8 * 14 + 5] = 200;
+    EXPECT_EQ(q.cells, bent.cells);
+}
+
+// A footprint of one polygon (its ring closed), in a GeoPackage.
+void write_polygon(const std::filesystem::path &file, const std::vector<std::pair<double, double>> &ring_points,
+                   int epsg)
+{
+    GDALAllRegister();
+    GDALDatasetH d = GDALCreate(GDALGetDriverByName("GPKG"), file.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
+    ASSERT_NE(d, nullptr);
+    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+    OSRImportFromEPSG(srs, epsg);
+    OGRLayerH layer = GDALDatasetCreateLayer(d, "footprint", srs, wkbPolygon, nullptr);
+    OSRDestroySpatialReference(srs);
+    OGRGeometryH ring = OGR_G_CreateGeometry(wkbLinearRing);
+    for (const auto &[x, y] : ring_points)
+        OGR_G_AddPoint_2D(ring, x, y);
+    OGRGeometryH polygon = OGR_G_CreateGeometry(wkbPolygon);
+    OGR_G_AddGeometryDirectly(polygon, ring);
+    OGRFeatureH f = OGR_F_Create(OGR_L_GetLayerDefn(layer));
+    OGR_F_SetGeometryDirectly(f, polygon);
+    EXPECT_EQ(OGR_L_CreateFeature(layer, f), OGRERR_NONE);
+    OGR_F_Destroy(f);
+    GDALClose(d);
+}
+
+// The leak mask written by -leaks marks no pixel.
+void expect_no_leak(const std::filesystem::path &leaks)
+{
+    GDALAllRegister();
+    GDALDatasetH mask = GDALOpen(leaks.c_str(), GA_ReadOnly);
+    ASSERT_NE(mask, nullptr);
+    double minmax[2];
+    GDALComputeRasterMinMax(GDALGetRasterBand(mask, 1), FALSE, minmax);
+    EXPECT_EQ(minmax[1], 0);
+    GDALClose(mask);
+}
+
+// A footprint of one rectangle, in a GeoPackage.
+void write_box(const std::filesystem::path &file, double xmin, double ymin, double xmax, double ymax, int epsg)
+{
+    write_polygon(file, {{xmin, ymin}, {xmax, ymin}, {xmax, ymax}, {xmin, ymax}, {xmin, ymin}}, epsg);
+}
+
+// The bundled lines are clean: -repair_gaps and a footprint around them give the
+// same file, byte for byte; -leaks writes an empty mask on the grid.
+TEST(Footprint, CleanLinesGiveTheSameBytes)
+{
+    prueba::Carpeta folder;
+    const auto root = folder.raiz();
+    const std::string run = "cd '" + root.string() + "' && '" TOLVANE_GEO_BIN "' -q -tr 10 10 ";
+    write_box(root / "box.gpkg", 439000, 4474000, 443000, 4477500, 25830);
+    ASSERT_EQ(std::system((run + "'" COLINAS_GPKG "' plain.tif").c_str()), 0);
+    ASSERT_EQ(std::system((run + "-repair_gaps 5 -mask box.gpkg -leaks leaks.tif '" COLINAS_GPKG "' repaired.tif").c_str()),
+              0);
+    EXPECT_EQ(prueba::lee(root / "plain.tif"), prueba::lee(root / "repaired.tif"));
+    expect_no_leak(root / "leaks.tif");
+}
+
+// Lines clipped to a footprint whose top edge lies 18 m below the grid's on the
+// right half, within the top row of 40 m pixels (whose centres stay inside):
+// burned 8 times finer, the 5 m cells between the lines' ends and the grid's
+// edge are walled, so no band runs along them into the others.
+TEST(Footprint, EdgeWithinAPixelIsWalledOnTheFinerGrid)
+{
+    prueba::Carpeta folder;
+    const auto root = folder.raiz();
+    const std::string box = (root / "box.gpkg").string();
+    write_polygon(box,
+                  {{439000, 4474000},
+                   {443000, 4474000},
+                   {443000, 4476482},
+                   {441000, 4476482},
+                   {441000, 4477000},
+                   {439000, 4477000},
+                   {439000, 4474000}},
+                  25830);
+    GDALAllRegister();
+    GDALDatasetH lines = GDALOpenEx(COLINAS_GPKG, GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
+    ASSERT_NE(lines, nullptr);
+    geo::Arguments args{"-clipsrc", box.c_str()};
+    GDALVectorTranslateOptions *options = GDALVectorTranslateOptionsNew(args.argv(), nullptr);
+    GDALDatasetH clipped = GDALVectorTranslate((root / "clipped.gpkg").c_str(), nullptr, 1, &lines, options, nullptr);
+    GDALVectorTranslateOptionsFree(options);
+    ASSERT_NE(clipped, nullptr);
+    GDALClose(clipped);
+    GDALClose(lines);
+    const std::string run = "cd '" + root.string() + "' && '" TOLVANE_GEO_BIN
+                            "' -q -te 440000 4475000 442000 4476500 -tr 40 40 -mask box.gpkg ";
+    for (const char *n : {"1", "8"}) {
+        SCOPED_TRACE(n);
+        ASSERT_EQ(std::system((run + "-oversample " + n + " -leaks leaks.tif clipped.gpkg out.tif").c_str()), 0);
+        expect_no_leak(root / "leaks.tif");
     }
-    const std::string stop = dir + "stop.geojson";
-    const auto [status, err] = geo_run("-tr 2 2", stop, "warned.tif");
-    EXPECT_EQ(status, 0) << err;
-    EXPECT_NE(err.find("1 line ends stop in the open inside the footprint"), std::string::npos) << err;
-    std::remove((dir + "strict.tif").c_str());
-    const auto [strict_status, strict_err] = geo_run("-strict -tr 2 2", stop, "strict.tif");
-    EXPECT_NE(strict_status, 0);
-    EXPECT_NE(strict_err.find("-strict: "), std::string::npos) << strict_err;
-    EXPECT_EQ(bytes("strict.tif"), "");
-    std::filesystem::remove_all(folder);
 }
 
 } // namespace

@@ -1,0 +1,106 @@
+// Exact distances on the grid: the nearest site of every pixel against every
+// pair, the same sites whatever the threads, and the dilation by a disc.
+#include "distance.h"
+#include "parallel.h"
+#include "sheet.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <random>
+
+#include <gtest/gtest.h>
+
+namespace geo = tolvane::geo;
+
+namespace {
+
+TEST(SiteMap, ExactAgainstEveryPair)
+{
+    std::mt19937 random(7);
+    for (int rows : {1, 5, 23})
+        for (int columns : {1, 9, 31}) {
+            std::vector<std::uint8_t> site(static_cast<std::size_t>(rows) * columns);
+            for (auto &s : site)
+                s = random() % 17 == 0;
+            geo::SiteMap n;
+            n.compute(site, rows, columns);
+            for (int k = 0; k < rows * columns; k++) {
+                long long best = -1;
+                for (int m = 0; m < rows * columns; m++)
+                    if (site[m]) {
+                        const long long di = k / columns - m / columns, dj = k % columns - m % columns;
+                        if (best < 0 || di * di + dj * dj < best)
+                            best = di * di + dj * dj;
+                    }
+                ASSERT_EQ(n.squared(k), best) << rows << " x " << columns << ", pixel " << k;
+                if (best >= 0) {
+                    const long long di = k / columns - n.site(k) / columns, dj = k % columns - n.site(k) % columns;
+                    ASSERT_TRUE(site[n.site(k)]);
+                    ASSERT_EQ(di * di + dj * dj, best);
+                }
+            }
+        }
+}
+
+// Sites scattered, on a lattice (every pixel between two rows of sites is a tie)
+// and on a slanted lattice: the same site as the plain transform for every
+// pixel, whatever the number of threads and the width of the indices.
+TEST(SiteMap, SameSitesOnTiesWhateverTheThreads)
+{
+    std::mt19937 random(11);
+    for (int sheet = 0; sheet < 60; sheet++) {
+        const int rows = 1 + static_cast<int>(random() % 260), columns = 1 + static_cast<int>(random() % 260);
+        const int one_in = 1 + static_cast<int>(random() % 120);
+        std::vector<std::uint8_t> site(static_cast<std::size_t>(rows) * columns);
+        for (int i = 0; i < rows; i++)
+            for (int j = 0; j < columns; j++) {
+                const bool scattered = random() % one_in == 0;
+                const bool lattice = i % 6 == 0 || j % 8 == 0;
+                const bool slanted = (7 * i + 3 * j) % 17 == 0;
+                site[static_cast<std::size_t>(i) * columns + j] =
+                    sheet % 3 == 0 ? scattered : sheet % 3 == 1 ? scattered && lattice : slanted && random() % 4 != 0;
+            }
+        const NearestSites plain = plain_nearest_sites(site, rows, columns);
+        for (int threads : {1, 2, 3, 7})
+            for (auto width : {geo::SiteMap::Width::fit, geo::SiteMap::Width::wide}) {
+                const geo::PassThreads passes(threads);
+                geo::SiteMap map;
+                map.compute(site, rows, columns, width);
+                for (std::size_t k = 0; k < site.size(); k++) {
+                    ASSERT_EQ(map.site(k), plain.site[k]) << rows << " x " << columns << ", pixel " << k << ", "
+                                                          << threads << " threads";
+                    ASSERT_EQ(map.squared(k), plain.squared[k]);
+                }
+            }
+    }
+}
+
+// Discs of radii around every distance between pixels, with a single site, a
+// few, many, and none: the pixels within each are those some site reaches.
+TEST(WithinDistance, EveryPixelThatASiteReaches)
+{
+    std::mt19937 random(5);
+    for (int sheet = 0; sheet < 24; sheet++) {
+        const int rows = 1 + static_cast<int>(random() % 70), columns = 1 + static_cast<int>(random() % 70);
+        const int one_in = sheet % 4 == 0 ? 1 << 20 : 1 + static_cast<int>(random() % 300);
+        std::vector<std::uint8_t> site(static_cast<std::size_t>(rows) * columns);
+        for (auto &s : site)
+            s = random() % one_in == 0;
+        if (sheet % 4 == 1)
+            site[random() % site.size()] = 1;
+        for (double squared : {-1.0, 0.0, 0.5, 1.0, 2.0, 8.0, 24.99, 25.0, 65.61, 200.0, 1e4, 1e12}) {
+            const std::vector<std::uint8_t> within = geo::within_distance(site, rows, columns, squared);
+            for (int k = 0; k < rows * columns; k++) {
+                bool reached = false;
+                for (int m = 0; m < rows * columns && !reached; m++) {
+                    const long long di = k / columns - m / columns, dj = k % columns - m % columns;
+                    reached = site[m] && static_cast<double>(di * di + dj * dj) <= squared;
+                }
+                ASSERT_EQ(within[k], reached) << rows << " x " << columns << ", " << squared << ", pixel " << k;
+            }
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,174 @@
+// A window prepared for the core, the grid placed over the lines, and the
+// defaults end to end on the bundled lines at any pixel size.
+#include "grid.h"
+#include "parallel.h"
+#include "sheet.h"
+
+#include <tolvane/geo.h>
+#include <tolvane/tolvane.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include <gdal.h>
+#include <gtest/gtest.h>
+
+namespace geo = tolvane::geo;
+
+namespace {
+
+// Lines every 100 m, three of them stopping halfway and one broken by a gap of
+// 20 m, prepared at 4 m on one thread and on several: the same window, with
+// its joins, drawn footprint and walls.
+TEST(Prepare, SameWindowWhateverTheThreads)
+{
+    GDALAllRegister();
+    const std::string path = testing::TempDir() + "tolvane-prepare-threads.geojson";
+    if (FILE *f = std::fopen(path.c_str(), "w")) {
+        std::string features;
+        for (int k = 0; k <= 10; k++) {
+            const std::string x = std::to_string(100 * k), elev = std::to_string(100 + 10 * k);
+            const auto line = [&](const std::string &y0, const std::string &y1) {
+                features += std::string(features.empty() ? "" : ",") + "{\"type\": \"Feature\", \"properties\": {\"elev\": " +
+                            elev + "}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [[" + x + ", " + y0 +
+                            "], [" + std::to_string(100 * k + 37) + ", " + y1 + "]]}}";
+            };
+            if (k == 3 || k == 4 || k == 8)
+                line("0", "450");
+            else if (k == 6) {
+                line("0", "590");
+                line("610", "1000");
+            } else
+                line("0", "1000");
+        }
+        std::fputs(("{\"type\": \"FeatureCollection\", \"crs\": {\"type\": \"name\", \"properties\": {\"name\": "
+                    "\"urn:ogc:def:crs:EPSG::25830\"}}, \"features\": [" + features + "]}").c_str(),
+                   f);
+        std::fclose(f);
+    }
+    tolvane::geo::Request q;
+    q.source.path = path;
+    q.grid.xres = q.grid.yres = 4;
+    std::optional<tolvane::geo::Window> first;
+    for (int threads : {1, 2, 3, 8}) {
+        q.core.threads = threads;
+        const tolvane::geo::ContourSource source(q);
+        const tolvane::geo::Grid &g = source.grid();
+        const tolvane::geo::Window w = source.prepare(0, 0, g.rows, g.columns);
+        ASSERT_GT(w.outside, 0);
+        ASSERT_GT(w.radius, 0);
+        if (!first) {
+            first = w;
+            continue;
+        }
+        EXPECT_EQ(w.cells, first->cells) << threads << " threads";
+        EXPECT_EQ(w.inside, first->inside);
+        EXPECT_EQ(w.shown, first->shown);
+        EXPECT_EQ(w.grid_joins, first->grid_joins);
+        EXPECT_EQ(w.gap_distance, first->gap_distance);
+        EXPECT_EQ(w.radius, first->radius);
+        EXPECT_EQ(w.open_ends, first->open_ends);
+    }
+    std::remove(path.c_str());
+}
+
+// The default grid over the bundled lines' extent (2000 x 1500 m): the same
+// margin on every side, whether or not the pixel size divides the extent; -te
+// and -tap keep their own edges.
+TEST(GridOver, SameMarginOnEverySide)
+{
+    const geo::Extent box{440000, 4475000, 442000, 4476500};
+    for (double pixel : {3.0, 7.0, 10.0, 13.0, 15.0}) {
+        geo::GridRequest o;
+        o.xres = o.yres = pixel;
+        const geo::Grid g = geo::place_grid(box, o, "");
+        const double left = box.xmin - g.origin_x, right = g.origin_x + g.columns * pixel - box.xmax;
+        const double top = g.origin_y - box.ymax, bottom = box.ymin - (g.origin_y - g.rows * pixel);
+        EXPECT_NEAR(left, right, 1e-6) << pixel;
+        EXPECT_NEAR(top, bottom, 1e-6) << pixel;
+        EXPECT_GE(left, pixel) << pixel;
+        EXPECT_LT(left, 1.5 * pixel) << pixel;
+        EXPECT_GE(top, pixel) << pixel;
+        EXPECT_LT(top, 1.5 * pixel) << pixel;
+    }
+    geo::GridRequest aligned;
+    aligned.xres = aligned.yres = 7;
+    aligned.aligned = true;
+    EXPECT_EQ(geo::place_grid(box, aligned, "").origin_x, 439992); // 62856 x 7, below 440000 - 7
+    aligned.aligned = false;
+    aligned.extent = geo::Extent{439000, 4474000, 443000, 4477000};
+    EXPECT_EQ(geo::place_grid(box, aligned, "").origin_x, 439000);
+}
+
+// The bundled lines through tolvane-geo: at 10 m the defaults give the cells of a
+// run with every default turned off; at pixel sizes that do not divide their
+// extent, with or without -tap or a wider -te, nothing leaks and nothing is
+// reported.
+TEST(Defaults, BundledLinesAtAnyPixelSize)
+{
+    std::string folder = testing::TempDir() + "tolvane-footprint-XXXXXX";
+    ASSERT_NE(mkdtemp(folder.data()), nullptr);
+    const std::string dir = folder + "/";
+    // tolvane-geo -q ARGUMENTS INPUT DIR/OUTPUT: exit status and standard error.
+    const auto geo_run = [&](const std::string &arguments, const std::string &input, const std::string &output) {
+        const std::string command = "'" TOLVANE_GEO_BIN "' -q " + arguments + " '" + input + "' '" + dir + output +
+                                    "' 2> '" + dir + "err.txt'";
+        const int status = std::system(command.c_str());
+        std::string err;
+        if (FILE *f = std::fopen((dir + "err.txt").c_str(), "r")) {
+            char line[512];
+            while (std::fgets(line, sizeof line, f))
+                err += line;
+            std::fclose(f);
+        }
+        return std::make_pair(status, err);
+    };
+    const auto bytes = [&](const std::string &name) {
+        std::string data;
+        if (FILE *f = std::fopen((dir + name).c_str(), "rb")) {
+            char block[65536];
+            for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;)
+                data.append(block, n);
+            std::fclose(f);
+        }
+        return data;
+    };
+    ASSERT_EQ(geo_run("-tr 10 10", COLINAS_GPKG, "default.tif").first, 0);
+    ASSERT_EQ(geo_run("-tr 10 10 -mask none -repair_gaps 0", COLINAS_GPKG, "off.tif").first, 0);
+    EXPECT_EQ(bytes("default.tif"), bytes("off.tif"));
+    for (const std::string grid : {"-tr 7 7", "-tr 13 13", "-tr 3 3", "-tap -tr 15 15", "-tr 7 7 -te 439900 4474900 442100 4476600"}) {
+        const auto [status, err] = geo_run("-strict " + grid, COLINAS_GPKG, "dem.tif");
+        EXPECT_EQ(status, 0) << grid << ": " << err;
+        EXPECT_EQ(err, "") << grid;
+    }
+
+    // A line of 200 that stops halfway between 100 and 300: what is left leaking
+    // is named, and -strict refuses it, writing nothing.
+    if (FILE *f = std::fopen((dir + "stop.geojson").c_str(), "w")) {
+        std::fputs("{\"type\": \"FeatureCollection\", "
+                   "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"urn:ogc:def:crs:EPSG::25830\"}}, "
+                   "\"features\": ["
+                   "{\"type\": \"Feature\", \"properties\": {\"elev\": 100}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [[0, 0], [0, 100]]}},"
+                   "{\"type\": \"Feature\", \"properties\": {\"elev\": 200}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [[50, 0], [50, 50]]}},"
+                   "{\"type\": \"Feature\", \"properties\": {\"elev\": 300}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [[100, 0], [100, 100]]}}]}",
+                   f);
+        std::fclose(f);
+    }
+    const std::string stop = dir + "stop.geojson";
+    const auto [status, err] = geo_run("-tr 2 2", stop, "warned.tif");
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_NE(err.find("1 line ends stop in the open inside the footprint"), std::string::npos) << err;
+    std::remove((dir + "strict.tif").c_str());
+    const auto [strict_status, strict_err] = geo_run("-strict -tr 2 2", stop, "strict.tif");
+    EXPECT_NE(strict_status, 0);
+    EXPECT_NE(strict_err.find("-strict: "), std::string::npos) << strict_err;
+    EXPECT_EQ(bytes("strict.tif"), "");
+    std::filesystem::remove_all(folder);
+}
+
+} // namespace
