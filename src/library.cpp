@@ -168,7 +168,9 @@ Result run(const std::int32_t *contours, std::int32_t *in_place, int rows, int c
         if (report.beyond_pixels > 0) {
             const long long row = report.first_beyond / columns, column = report.first_beyond % columns;
             throw Error(ErrorKind::altitude_out_of_range,
-                        std::to_string(report.beyond_pixels) + " contour cells beyond the core's altitudes, -" +
+                        std::to_string(report.beyond_pixels) +
+                            (report.beyond_pixels == 1 ? " contour cell" : " contour cells") +
+                            " beyond the core's altitudes, -" +
                             std::to_string(MAX_ALTITUDE) + " to " + std::to_string(MAX_ALTITUDE) + " (the first: " +
                             std::to_string(report.first_beyond_value) + " at row " + std::to_string(row) +
                             ", column " + std::to_string(column) + ")",
