@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <gdal.h>
 #include <gdal_utils.h>
@@ -331,11 +332,14 @@ TEST_F(Geo, FailuresLeaveNoFile)
                     {"-dialect", "SQLite", "-sql", "SELECT ST_StartPoint(geom) AS geom, elev FROM colinas", "-nln", "points"});
     ASSERT_EQ(geo(root(), "-q -tr 10 10 -contours curvas.tif colinas.gpkg earlier.tif").status, 0);
     ASSERT_EQ(mkfifo((root() / "fifo").c_str(), 0600), 0);
+    // A character device like /dev/null (made here, when the user may) and a link to it.
+    const bool device = mknod((root() / "device").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+    fs::create_symlink(device ? "device" : "/dev/null", root() / "devlink");
     std::ifstream cases(FAILURES_TXT);
     std::string line;
     int count = 0;
     while (std::getline(cases, line)) {
-        if (line.empty() || line[0] == '#')
+        if (line.empty() || line[0] == '#' || (!device && line.find(" device") != std::string::npos))
             continue;
         const auto bar1 = line.find('|'), bar2 = line.find('|', bar1 + 1);
         const int status = std::stoi(line.substr(0, bar1));
