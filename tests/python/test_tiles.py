@@ -4,6 +4,7 @@ the run on the whole sheet."""
 
 import os
 import signal
+import stat
 import subprocess
 import sys
 
@@ -261,7 +262,18 @@ def test_command_line_refusals_keep_the_files(lines, tmp_path):
     copy = tmp_path / "curvas.gpkg"
     copy.write_bytes(open(lines, "rb").read())
     before = copy.read_bytes()
+    fifo, device = tmp_path / "fifo", tmp_path / "device"
+    os.mkfifo(fifo)
+    try:  # a character device like /dev/null, or a link to it where no node can be made
+        os.mknod(device, 0o600 | stat.S_IFCHR, os.makedev(1, 3))
+    except PermissionError:
+        os.symlink("/dev/null", device)
     cases = [
+        ([copy, fifo, PIXEL], f"error: cannot write {fifo}: it is a FIFO (named pipe), not a file"),
+        ([copy, device, PIXEL], f"error: cannot write {device}: it is a device, not a file"),
+        ([copy, tmp_path / "dem.tif", PIXEL, "--hillshade", device], f"error: cannot write {device}: it is a device"),
+        ([copy, tmp_path / "dem.png", PIXEL],
+         f"error: cannot write {tmp_path / 'dem.png'}: it would be a GeoTIFF, whose name ends in .tif or .tiff"),
         ([copy, copy, PIXEL], f"error: the output {copy} is the input {copy}: choose another name for it"),
         ([copy, tmp_path / "dem.tif", PIXEL, "--hillshade", copy], f"error: -hillshade {copy} is the input {copy}"),
         ([copy, tmp_path / "dem.tif", PIXEL, "--te", 0, 0, 1000, 1000],
@@ -277,4 +289,5 @@ def test_command_line_refusals_keep_the_files(lines, tmp_path):
         assert run.returncode == 1, run.stderr
         assert run.stderr.startswith(message) and run.stderr.count("\n") == 1, run.stderr
         assert copy.read_bytes() == before
-        assert sorted(p.name for p in tmp_path.iterdir()) == ["curvas.gpkg"], arguments
+        assert sorted(p.name for p in tmp_path.iterdir()) == ["curvas.gpkg", "device", "fifo"], arguments
+        assert stat.S_ISFIFO(os.lstat(fifo).st_mode) and not os.path.isfile(device)
