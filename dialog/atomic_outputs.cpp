@@ -58,6 +58,8 @@ void discard_run()
 
 extern "C" void on_ending_signal(int sig)
 {
+    if (ending_signal_held(sig)) // the six are being renamed: raised again when they are in place
+        return;
     const int saved = errno;
     discard_run();
     errno = saved;
@@ -153,6 +155,10 @@ bool keep_previous(const char *final, const std::string &backup, Kept &kept)
         errno = EISDIR;
         return false;
     }
+    if (!S_ISREG(s.st_mode) && !S_ISLNK(s.st_mode)) { // a device or FIFO put there during the run
+        errno = ENXIO;
+        return false;
+    }
     unlink(backup.c_str()); // left by a killed process that had the same number
     if (link(final, backup.c_str()) == 0)
         kept = Kept::linked;
@@ -207,6 +213,14 @@ std::string refusal_of_output(const std::string &host_path)
     if (stat(host_path.c_str(), &s) == 0) {
         if (S_ISDIR(s.st_mode))
             return cause_of(EISDIR);
+        // Writing one would feed a reader or a device, or the result would
+        // replace the node itself (/dev/null, run as root).
+        if (S_ISFIFO(s.st_mode))
+            return "es una tuberia con nombre (FIFO), no un archivo";
+        if (S_ISCHR(s.st_mode) || S_ISBLK(s.st_mode))
+            return "es un dispositivo, no un archivo";
+        if (S_ISSOCK(s.st_mode))
+            return "es un socket, no un archivo";
         // A result the operator made read-only is left alone, as opening it for
         // writing would have done.
         if (access(host_path.c_str(), W_OK) != 0)
@@ -283,9 +297,9 @@ LockState lock_result_set(const std::string &host_lock_path, bool wait)
 
 bool commit_outputs(int *failed)
 {
-    const sigset_t ending = ending_signals();
-    sigset_t previous;
-    sigprocmask(SIG_BLOCK, &ending, &previous);
+    // Blocked on this thread, held by the handler on the others (the phases'
+    // threads may still be there), and raised once the six are in place or back.
+    hold_ending_signals();
     Kept kept[SLOTS] = {};
     bool replaced[SLOTS] = {};
     std::string backups[SLOTS];
@@ -341,7 +355,7 @@ bool commit_outputs(int *failed)
         }
     }
     release_lock();
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    release_ending_signals();
     errno = error;
     return ok;
 }

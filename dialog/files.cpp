@@ -470,6 +470,10 @@ std::string refus_niveaux(int inferieur, int superieur, int intervalle)
     } catch (const tolvane::Error &e) {
         if (e.kind() == tolvane::ErrorKind::too_many_zones)
             return "\n Demasiadas zonas (" + std::to_string(e.values().at(0)) + "): como maximo 254\n";
+        if (e.kind() == tolvane::ErrorKind::levels_out_of_range &&
+            ::check_levels(inferieur, superieur, intervalle).problem == LevelCheck::beyond_marker)
+            return "\n Curvas de nivel fuera de -" + std::to_string(MAX_ALTITUDE) + " a " +
+                   std::to_string(MAX_ALTITUDE) + "\n";
         if (e.kind() == tolvane::ErrorKind::levels_out_of_range)
             return "\n Curvas de nivel fuera del rango de los enteros\n";
     }
@@ -523,6 +527,13 @@ void refuse_empty_image(const LevelReport &report)
 {
     if (report.contour_pixels == 0) {
         std::printf("\n La imagen %s no tiene ninguna altitud: todos sus pixeles valen %d\n", nomim1.c_str(), VIDE);
+        termine();
+    }
+    // Such an altitude would meet the empty marker, or leave the phases' integers.
+    if (report.beyond_pixels > 0) {
+        std::printf("\n La imagen %s tiene altitudes fuera de -%d a %d: %d en la linea %lld, columna %lld\n",
+                    nomim1.c_str(), MAX_ALTITUDE, MAX_ALTITUDE, report.first_beyond_value,
+                    report.first_beyond / nb_col, report.first_beyond % nb_col);
         termine();
     }
 }

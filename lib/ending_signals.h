@@ -21,4 +21,14 @@ void on_ending_signals(void (*handler)(int));
 // KeyboardInterrupt) leaves those to the host.
 void on_default_ending_signals(void (*handler)(int));
 
+// The renames that publish a run's results must not be cut short: between
+// hold_ending_signals() and release_ending_signals() these signals are blocked on
+// the calling thread, and one that reaches another thread is only noted by the
+// handler (which calls ending_signal_held first and returns when it is true). The
+// release raises it again on the calling thread, once the results are all in
+// place or all put back. Holds may nest and come from several threads.
+void hold_ending_signals();
+void release_ending_signals();
+bool ending_signal_held(int sig);
+
 #endif

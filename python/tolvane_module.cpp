@@ -119,7 +119,8 @@ PYBIND11_MODULE(_core, m)
                                  tolvane::ErrorKind::too_many_zones, tolvane::ErrorKind::levels_out_of_range,
                                  tolvane::ErrorKind::bad_smoothing, tolvane::ErrorKind::no_altitude,
                                  tolvane::ErrorKind::no_memory,
-                                 tolvane::ErrorKind::cancelled, tolvane::ErrorKind::nested_call})
+                                 tolvane::ErrorKind::cancelled, tolvane::ErrorKind::nested_call,
+                                 tolvane::ErrorKind::altitude_out_of_range})
         kinds.append(tolvane::kind_name(k));
     m.attr("ERROR_KINDS") = py::tuple(kinds);
 

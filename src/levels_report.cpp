@@ -20,7 +20,7 @@ LevelReport level_report()
     const long long step = interval;
     std::mutex m;
     for_each_band(nb_lig, band_lines(64, nb_col), [&](int first, int last, int) {
-        long long contour = 0, off_level = 0;
+        long long contour = 0, off_level = 0, beyond = 0, first_at = -1;
         std::vector<char> seen(held.size(), 0);
         const int *cells = itab[first];
         const std::size_t n = static_cast<std::size_t>(last - first) * nb_col;
@@ -29,6 +29,11 @@ LevelReport level_report()
             if (v == VIDE)
                 continue;
             contour++;
+            if (v > MAX_ALTITUDE || v < -MAX_ALTITUDE) {
+                if (beyond++ == 0)
+                    first_at = static_cast<long long>(first) * nb_col + static_cast<long long>(c);
+                continue;
+            }
             const long long offset = v - base;
             long long k = -1;
             if (report.zones > 0 && offset % step == 0)
@@ -41,6 +46,11 @@ LevelReport level_report()
         const std::lock_guard<std::mutex> lock(m);
         report.contour_pixels += contour;
         report.off_level_pixels += off_level;
+        report.beyond_pixels += beyond;
+        if (first_at >= 0 && (report.first_beyond < 0 || first_at < report.first_beyond)) {
+            report.first_beyond = first_at;
+            report.first_beyond_value = itab[first_at / nb_col][first_at % nb_col];
+        }
         for (std::size_t k = 0; k < held.size(); k++)
             held[k] |= seen[k];
     }, [](int) { report_progress(0.0); }); // no share of the run, but a point where it can stop

@@ -11,6 +11,11 @@ struct LevelReport {
     long long off_level_pixels = 0;  // contour pixels whose altitude is no level of the table
     std::vector<int> missing_levels; // levels of the table that no pixel holds, lowest zone first
     int zones = 0;                   // zones of the level table (0 when nbplage <= 0)
+    // Contour pixels beyond the core's altitudes (MAX_ALTITUDE either way), and
+    // the first of them in row order: index (row x columns + column) and value.
+    long long beyond_pixels = 0;
+    long long first_beyond = -1;
+    int first_beyond_value = 0;
 };
 
 // Counts over itab (the contour image as read) against the level table mit/mat

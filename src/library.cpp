@@ -165,6 +165,17 @@ Result run(const std::int32_t *contours, std::int32_t *in_place, int rows, int c
         const LevelReport report = level_report();
         if (report.contour_pixels == 0)
             throw Error(ErrorKind::no_altitude, "the contour grid holds no altitude: every cell is empty");
+        if (report.beyond_pixels > 0) {
+            const long long row = report.first_beyond / columns, column = report.first_beyond % columns;
+            throw Error(ErrorKind::altitude_out_of_range,
+                        std::to_string(report.beyond_pixels) +
+                            (report.beyond_pixels == 1 ? " contour cell" : " contour cells") +
+                            " beyond the core's altitudes, -" +
+                            std::to_string(MAX_ALTITUDE) + " to " + std::to_string(MAX_ALTITUDE) + " (the first: " +
+                            std::to_string(report.first_beyond_value) + " at row " + std::to_string(row) +
+                            ", column " + std::to_string(column) + ")",
+                        {report.beyond_pixels, row, column, report.first_beyond_value});
+        }
         r.zones = report.zones;
         r.contour_pixels = report.contour_pixels;
         r.off_level_pixels = report.off_level_pixels;
@@ -233,6 +244,11 @@ void check_levels(const Levels &levels)
     case LevelCheck::out_of_range:
         throw Error(ErrorKind::levels_out_of_range, "contour levels outside the range of int",
                     {levels.lowest, levels.highest, levels.interval});
+    case LevelCheck::beyond_marker:
+        throw Error(ErrorKind::levels_out_of_range,
+                    "contour levels beyond the core's altitudes, -" + std::to_string(MAX_ALTITUDE) + " to " +
+                        std::to_string(MAX_ALTITUDE),
+                    {levels.lowest, levels.highest, levels.interval});
     case LevelCheck::none:
         break;
     }
@@ -269,6 +285,7 @@ const char *kind_name(ErrorKind kind)
     case ErrorKind::no_memory: return "no_memory";
     case ErrorKind::cancelled: return "cancelled";
     case ErrorKind::nested_call: return "nested_call";
+    case ErrorKind::altitude_out_of_range: return "altitude_out_of_range";
     }
     return "unknown";
 }

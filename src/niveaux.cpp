@@ -1,6 +1,7 @@
 // The level table and the limits of the operator's three altitude answers.
 #include "tolvane.h"
 
+#include <algorithm>
 #include <climits>
 
 void table_niveaux()
@@ -31,5 +32,7 @@ LevelCheck check_levels(long long lowest, long long highest, long long interval_
     const long long difference = highest - lowest;
     if (last < INT_MIN || last > INT_MAX || difference < INT_MIN || difference > INT_MAX)
         c.problem = LevelCheck::out_of_range;
+    else if (std::max({lowest, highest, last}) > MAX_ALTITUDE || std::min({lowest, highest, last}) < -MAX_ALTITUDE)
+        c.problem = LevelCheck::beyond_marker; // a level at the empty marker would be no contour
     return c;
 }

@@ -19,6 +19,9 @@ constexpr int VIDE = 10000000;
 
 // The level table holds zones 1..254; index 0 is never used.
 constexpr int MAX_ZONES = 254;
+// The largest altitude, either way, of a level or a contour pixel: the empty
+// marker VIDE lies beyond it, and so does the cap of the dilation's passes.
+constexpr int MAX_ALTITUDE = 9999999;
 
 // Geometry, set by the dialog (ouverture) from the input descriptor or the operator.
 extern int nb_lig;     // lines (rows) of every grid and image
@@ -75,7 +78,8 @@ void questions_altitudes();
 int question_maille();
 // Reads the whole input image from the current position of f1 into itab.
 void lecture();
-// Ends the run when the image as read holds no altitude at all.
+// Ends the run when the image as read holds no altitude at all, or one beyond
+// MAX_ALTITUDE either way.
 struct LevelReport;
 void refuse_empty_image(const LevelReport &report);
 // The notices "Aviso: ..." about contour pixels off the levels, levels no pixel
@@ -103,10 +107,11 @@ void verifie_ecriture(bool ok, const std::string &chemin);
 // nbplage, mit and mat from mit[1], upper_value and interval.
 void table_niveaux();
 // Whether three altitude answers make a level table: the interval is not 0, at
-// most 254 zones, and every level and the difference of the two altitudes fit in
-// int. The dialog asks again, the library refuses.
+// most 254 zones, every level and the difference of the two altitudes fit in
+// int, and every level lies within MAX_ALTITUDE either way (beyond_marker). The
+// dialog asks again, the library refuses.
 struct LevelCheck {
-    enum Problem { none, zero_interval, too_many_zones, out_of_range } problem = none;
+    enum Problem { none, zero_interval, too_many_zones, out_of_range, beyond_marker } problem = none;
     long long zones = 0;
 };
 LevelCheck check_levels(long long lowest, long long highest, long long interval);

@@ -1,3 +1,6 @@
+// The writer of the products (output.h): the model converted to its type band by
+// band, the contour grid, the shaded relief and the COG made from the model, all
+// under the temporary names of pending.h until the commit.
 #include "output.h"
 
 #include "failure.h"
@@ -5,11 +8,9 @@
 #include "gdal_handles.h"
 #include "grid.h"
 #include "levels.h"
-
-#include "ending_signals.h"
+#include "paths.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstring>
 #include <cfloat>
 #include <cmath>
@@ -17,238 +18,14 @@
 #include <limits>
 #include <type_traits>
 
-#include <atomic>
-#include <cerrno>
-#include <mutex>
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <cpl_vsi.h>
-#include <fcntl.h>
 #include <gdal_utils.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace tolvane::geo {
-
-namespace {
-
-// What a signal that ends the process (Ctrl-C, SIGTERM, SIGHUP...) must undo, in
-// static slots that its handler reads without allocating: the private folders
-// of the runs' temporary files, and the products being published.
-constexpr int SLOTS = 16;
-constexpr std::size_t ROOM = 4096;
-
-char private_folders[SLOTS][ROOM];
-volatile std::sig_atomic_t folder_used[SLOTS];
-
-// A product being renamed into place: 1 while the earlier file is (being) moved
-// aside to kept[k], 2 while the new one is (being) renamed over it, 3 while the
-// new one is renamed to a name that had no file. Each state is set before the
-// rename it names, so that the handler's undo is right whether it ran or not.
-enum Publish : int { none = 0, moving_aside = 1, replacing = 2, creating = 3 };
-char kept[SLOTS][ROOM];
-char published[SLOTS][ROOM];
-volatile std::sig_atomic_t publish_used[SLOTS];
-volatile std::sig_atomic_t publishing[SLOTS];
-
-std::mutex slots_mutex; // taking and giving back slots (not for the handler)
-
-// Removes every entry of a folder (GDAL's side files included) and the folder
-// itself, with system calls a signal handler may make.
-void remove_folder(const char *folder)
-{
-    const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) {
-        alignas(8) char buffer[4096];
-        for (int pass = 0; pass < 64; pass++) {
-            lseek(fd, 0, SEEK_SET);
-            bool removed = false;
-            long n;
-            while ((n = syscall(SYS_getdents64, fd, buffer, sizeof buffer)) > 0)
-                for (long at = 0; at < n;) {
-                    struct Entry {
-                        std::uint64_t inode;
-                        std::int64_t offset;
-                        unsigned short length;
-                        unsigned char type;
-                        char name[1];
-                    };
-                    const auto *e = reinterpret_cast<const Entry *>(buffer + at);
-                    at += e->length;
-                    if (std::strcmp(e->name, ".") != 0 && std::strcmp(e->name, "..") != 0 &&
-                        unlinkat(fd, e->name, 0) == 0)
-                        removed = true;
-                }
-            if (!removed)
-                break;
-        }
-        close(fd);
-    }
-    rmdir(folder);
-}
-
-// Puts back what was published of an unfinished commit.
-void undo_publishing(int k)
-{
-    switch (publishing[k]) {
-    case moving_aside:
-    case replacing:
-        rename(kept[k], published[k]);
-        break;
-    case creating:
-        unlink(published[k]);
-        break;
-    default:
-        break;
-    }
-    publishing[k] = none;
-}
-
-extern "C" void on_ending_signal(int sig)
-{
-    const int saved = errno;
-    for (int k = 0; k < SLOTS; k++)
-        undo_publishing(k);
-    for (int k = 0; k < SLOTS; k++)
-        if (folder_used[k])
-            remove_folder(private_folders[k]);
-    errno = saved;
-    // Installed with SA_RESETHAND: raised again, the signal ends the process with
-    // its usual status once this handler returns.
-    raise(sig);
-}
-
-// A free slot of `used`, holding `path`; -1 when none is left or the path is too
-// long (the destructor still cleans up on every other way out).
-int take_slot(volatile std::sig_atomic_t (&used)[SLOTS], char (&paths)[SLOTS][ROOM], const std::string &path)
-{
-    static const bool installed = [] {
-        // Only where the process keeps the default action: a host with handlers
-        // of its own (Python's Ctrl-C) unwinds the run, and the destructors clean up.
-        on_default_ending_signals(on_ending_signal);
-        return true;
-    }();
-    (void)installed;
-    const std::lock_guard<std::mutex> lock(slots_mutex);
-    if (path.size() >= ROOM)
-        return -1;
-    for (int k = 0; k < SLOTS; k++)
-        if (!used[k]) {
-            std::memcpy(paths[k], path.c_str(), path.size() + 1);
-            std::atomic_signal_fence(std::memory_order_seq_cst);
-            used[k] = 1;
-            return k;
-        }
-    return -1;
-}
-
-std::string system_reason() { return std::strerror(errno); }
-
-} // namespace
-
-PendingFiles::~PendingFiles()
-{
-    for (const Folder &f : folders_) {
-        remove_folder(f.path.c_str());
-        if (f.slot >= 0) {
-            const std::lock_guard<std::mutex> lock(slots_mutex);
-            folder_used[f.slot] = 0;
-        }
-    }
-}
-
-std::string PendingFiles::add(const std::string &final_name)
-{
-    const std::string folder = CPLGetPath(final_name.c_str());
-    VSIStatBufL st;
-    if (!folder.empty() && (VSIStatL(folder.c_str(), &st) != 0 || !VSI_ISDIR(st.st_mode)))
-        throw Failure("cannot write " + final_name + ": no folder " + folder);
-    if (VSIStatL(final_name.c_str(), &st) == 0 && VSI_ISDIR(st.st_mode))
-        throw Failure("cannot write " + final_name + ": it is a folder");
-    for (const File &f : files_)
-        if (f.final_name == final_name)
-            throw Failure("two products would be written to " + final_name);
-    // Every temporary file of the run, and whatever GDAL writes beside it, goes
-    // into a folder of this run's own beside the destination (so that the rename
-    // is atomic), made by mkdtemp: no other user can plant a link in it.
-    const std::string where = folder.empty() ? "." : folder;
-    auto mine = std::find_if(folders_.begin(), folders_.end(), [&](const Folder &f) { return f.folder == where; });
-    if (mine == folders_.end()) {
-        std::string pattern = CPLFormFilename(where.c_str(), ".tolvane-XXXXXX", nullptr);
-        if (!mkdtemp(pattern.data()))
-            throw Failure("cannot write " + final_name + ": cannot create a temporary folder in " + where + ": " +
-                          system_reason());
-        folders_.push_back({where, pattern, take_slot(folder_used, private_folders, pattern)});
-        mine = folders_.end() - 1;
-    }
-    files_.push_back({final_name, CPLFormFilename(mine->path.c_str(), CPLGetFilename(final_name.c_str()), nullptr)});
-    return files_.back().temporary;
-}
-
-std::string PendingFiles::scratch(const std::string &final_name, const std::string &suffix)
-{
-    for (const File &f : files_)
-        if (f.final_name == final_name && !f.scratch) {
-            files_.push_back({final_name, f.temporary + suffix, true});
-            return files_.back().temporary;
-        }
-    throw Failure("no temporary name for " + final_name);
-}
-
-// All or nothing: each earlier product is moved aside into the private folder
-// before its new file takes the name, and everything is put back if a rename
-// fails (or a signal ends the process) before the last one is in place.
-void PendingFiles::commit()
-{
-    std::vector<int> slots; // of the products renamed so far, and of the one being renamed
-    auto release = [&slots] {
-        const std::lock_guard<std::mutex> lock(slots_mutex);
-        for (int k : slots) {
-            publishing[k] = none;
-            publish_used[k] = 0;
-        }
-    };
-    auto undo = [&](const std::string &message) {
-        for (auto k = slots.rbegin(); k != slots.rend(); ++k)
-            undo_publishing(*k);
-        release();
-        throw Failure(message);
-    };
-    for (const File &f : files_) {
-        if (f.scratch)
-            continue;
-        const std::string aside = f.temporary + ".kept";
-        const int slot = f.final_name.size() < ROOM ? take_slot(publish_used, kept, aside) : -1;
-        if (slot < 0)
-            undo("cannot write " + f.final_name + ": too many products at once, or its name is too long");
-        slots.push_back(slot);
-        std::memcpy(published[slot], f.final_name.c_str(), f.final_name.size() + 1);
-        struct stat before {};
-        const bool earlier = lstat(f.final_name.c_str(), &before) == 0;
-        if (earlier && S_ISDIR(before.st_mode)) // put there during the run
-            undo("cannot write " + f.final_name + ": it is a folder");
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-        if (earlier) {
-            publishing[slot] = moving_aside;
-            std::atomic_signal_fence(std::memory_order_seq_cst);
-            if (rename(f.final_name.c_str(), aside.c_str()) != 0) {
-                const std::string why = system_reason();
-                publishing[slot] = none;
-                undo("cannot replace " + f.final_name + ": " + why);
-            }
-        }
-        publishing[slot] = earlier ? replacing : creating;
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-        if (rename(f.temporary.c_str(), f.final_name.c_str()) != 0)
-            undo("cannot rename " + f.temporary + " to " + f.final_name + ": " + system_reason());
-    }
-    // Every product is in place: nothing to put back any more.
-    release();
-    files_.clear();
-}
 
 namespace {
 
@@ -356,9 +133,12 @@ void check_products(const ProductRequest &p)
         throw UsageFailure("no output file given");
     if (p.format != "GTiff" && p.format != "COG")
         throw UsageFailure("-of: '" + p.format + "' is not GTiff or COG");
-    for (const std::string *path : {&p.output, &p.contours, &p.hillshade, &p.leaks})
+    for (const std::string *path : {&p.output, &p.contours, &p.hillshade, &p.leaks}) {
         if (path->rfind("/vsi", 0) == 0)
             throw Failure("cannot write " + *path + ": not a file on disk");
+        check_writable_kind(*path);
+    }
+
     char **list = nullptr;
     for (const std::string &co : p.creation_options) {
         if (co.find('=') == std::string::npos || co.front() == '=') {
@@ -377,19 +157,6 @@ void check_products(const ProductRequest &p)
         if (*p.nodata != std::nearbyint(*p.nodata) || *p.nodata < r.lowest || *p.nodata > r.highest)
             throw Failure("-a_nodata " + decimal(*p.nodata) + " is not a value of " + type_name(p.type));
     }
-}
-
-ProductNames pending_products(PendingFiles &files, const ProductRequest &p)
-{
-    ProductNames names;
-    names.model = files.add(p.output);
-    if (!p.contours.empty())
-        names.contours = files.add(p.contours);
-    if (!p.hillshade.empty())
-        names.hillshade = files.add(p.hillshade);
-    if (!p.leaks.empty())
-        names.leaks = files.add(p.leaks);
-    return names;
 }
 
 // ---- The writer. ----
@@ -416,6 +183,7 @@ ProductWriter::ProductWriter(const ProductRequest &p, const Grid &grid, const Le
 {
     Impl &w = *impl_;
     check_products(p);
+    check_product_names(p);
     w.p = p;
     w.grid = grid;
     w.table = table;

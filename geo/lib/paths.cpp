@@ -3,6 +3,7 @@
 #include "gdal_handles.h"
 
 #include <cerrno>
+#include <initializer_list>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -38,16 +39,21 @@ std::optional<Identity> identity(const std::string &path)
 
 } // namespace
 
-void check_readable_kind(const std::string &path, const std::string &role)
+const char *special_kind(const std::string &path)
 {
     struct stat st {};
     if (path.rfind("/vsi", 0) == 0 || stat(path.c_str(), &st) != 0)
-        return; // GDAL says what is wrong with it
-    const char *kind = S_ISFIFO(st.st_mode)                        ? "a FIFO (named pipe)"
-                       : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
-                       : S_ISSOCK(st.st_mode)                       ? "a socket"
-                                                                    : nullptr;
-    if (kind)
+        return nullptr;
+    return S_ISFIFO(st.st_mode)                        ? "a FIFO (named pipe)"
+           : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+           : S_ISSOCK(st.st_mode)                       ? "a socket"
+                                                        : nullptr;
+}
+
+void check_readable_kind(const std::string &path, const std::string &role)
+{
+    // One that is not there: GDAL says what is wrong with it.
+    if (const char *kind = special_kind(path))
         throw Failure("cannot read " + role + " " + path + ": it is " + kind + ", not a file");
 }
 
@@ -64,6 +70,38 @@ std::vector<std::string> files_of(const std::string &path)
         CSLDestroy(list);
     }
     return files;
+}
+
+void check_writable_kind(const std::string &path)
+{
+    // Writing into one would feed a reader or a device, or replace the system's
+    // node (/dev/null, run as root) with a file.
+    if (const char *kind = special_kind(path))
+        throw Failure("cannot write " + path + ": it is " + kind + ", not a file");
+}
+
+void check_extension(const std::string &path, const char *format, std::initializer_list<const char *> extensions)
+{
+    const std::string extension = CPLGetExtension(path.c_str());
+    if (extension.empty())
+        return; // a bare name is the user's choice
+    std::string wanted;
+    for (const char *e : extensions) {
+        if (EQUAL(extension.c_str(), e))
+            return;
+        wanted += std::string(wanted.empty() ? "." : " or .") + e;
+    }
+    throw Failure("cannot write " + path + ": it would be " + format + ", whose name ends in " + wanted);
+}
+
+void check_product_names(const ProductRequest &p)
+{
+    check_extension(p.output, p.format == "COG" ? "a Cloud Optimized GeoTIFF" : "a GeoTIFF", {"tif", "tiff"});
+    for (const std::string *path : {&p.contours, &p.leaks})
+        if (!path->empty())
+            check_extension(*path, "a GeoTIFF", {"tif", "tiff"});
+    if (!p.hillshade.empty())
+        check_extension(p.hillshade, "a PNG image", {"png"});
 }
 
 void check_outputs_against(const ProductRequest &p, const std::vector<std::string> &inputs)
@@ -88,6 +126,8 @@ void check_outputs_against(const ProductRequest &p, const std::vector<std::strin
                 throw Failure("two products would be written to one file: " + earlier + " and " + role + " " + *path);
         seen.emplace_back(std::string(role) + " " + *path, *id);
     }
+    // After the inputs: a product named as an input is told so first.
+    check_product_names(p);
 }
 
 } // namespace tolvane::geo

@@ -5,6 +5,7 @@
 
 #include <tolvane/geo.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,21 @@ namespace tolvane::geo {
 // for ever or read what is not a file); a folder passes, GDAL reads some as
 // datasets. `role` names it in the message ("the lines", "the footprint").
 void check_readable_kind(const std::string &path, const std::string &role);
+
+// What `path` is when it is no file (through links): "a FIFO (named pipe)", "a
+// device", "a socket"; null for a file, a folder or nothing.
+const char *special_kind(const std::string &path);
+
+// Refuses a product at a FIFO, a device or a socket (through links).
+void check_writable_kind(const std::string &path);
+
+// Refuses a product whose name ends in another format's extension (a GeoTIFF
+// named out.png); a name without extension passes.
+void check_extension(const std::string &path, const char *format, std::initializer_list<const char *> extensions);
+
+// The extensions of every product of the request: .tif or .tiff for the model,
+// -contours and -leaks, .png for -hillshade.
+void check_product_names(const ProductRequest &p);
 
 // Refuses a request in which a product is the same file as one of `inputs` (every
 // file of the datasets read, as GDAL lists them) or as another product, through

@@ -148,11 +148,11 @@ Margins fine_margins(int factor, double top, double left, double bottom, double 
     return {inset(top), inset(left), inset(bottom), inset(right)};
 }
 
-double default_memory_budget()
-{
-    const double ram = static_cast<double>(CPLGetUsablePhysicalRAM());
-    return std::max(64.0 * 1024 * 1024, ram / 4);
-}
+// The windows decide the cells (each window's core sees only its halo), so the
+// budget that cuts them is the same on every machine: the same command gives the
+// same model wherever it runs, and a machine with less memory refuses it or runs
+// out rather than computing another one.
+double default_memory_budget() { return DEFAULT_MEMORY_BUDGET; }
 
 WindowedResult run_windows(const WindowedRun &run, const BurnWindow &burn)
 {

@@ -103,8 +103,9 @@ struct WindowedResult {
 // finer grid adds is taken off. Negative distances (lines beyond the edge) give 0.
 Margins fine_margins(int factor, double top, double left, double bottom, double right);
 
-// A quarter of the memory this process may use (CPLGetUsablePhysicalRAM), at
-// least 64 MiB.
+// The windows' budget when none is given: 1 GiB, whatever the machine (a grid
+// of up to 33 million cells runs as one window).
+inline constexpr double DEFAULT_MEMORY_BUDGET = 1024.0 * 1024 * 1024;
 double default_memory_budget();
 
 // Runs the core window by window. Windows are square, as large as the budget

@@ -28,6 +28,10 @@ namespace tolvane {
 // altitude at all) in the result.
 inline constexpr std::int32_t EMPTY = 10000000;
 
+// The largest altitude, either way, of a level or a contour cell: beyond it a
+// level would meet EMPTY, or the core's sums would leave its integers.
+inline constexpr std::int32_t MAX_ALTITUDE = 9999999;
+
 // The operator's answers: zone k lies between lowest + (k - 1) * interval and
 // lowest + k * interval, for k = 1 .. (highest - lowest) / interval (at most 254).
 struct Levels {
@@ -75,12 +79,13 @@ enum class ErrorKind {
     bad_size,            // rows or columns of 0 or less, or a null grid
     zero_interval,       // interval 0
     too_many_zones,      // more than 254 zones; values: {zones}
-    levels_out_of_range, // a level or the difference of the levels outside int
+    levels_out_of_range, // a level beyond +-MAX_ALTITUDE, or the difference of the levels outside int
     bad_smoothing,       // even, or above 9; values: {size}
     no_altitude,         // the grid holds no altitude at all
     no_memory,           // the grids cannot be allocated; values: {rows, columns}
     cancelled,           // Options::cancel was set during the run
     nested_call,         // elevation() called from its own progress or console function
+    altitude_out_of_range, // contour cells beyond +-MAX_ALTITUDE; values: {cells, row, column, value} of the first
 };
 
 // Every failure of elevation(): what went wrong and the values involved. what()

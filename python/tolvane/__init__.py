@@ -38,7 +38,8 @@ class Error(ValueError):
     ``str(error)`` is the program's one-line message; ``kind`` names the case:
     one of ``ERROR_KINDS`` for the core (``"bad_size"``, ``"zero_interval"``,
     ``"too_many_zones"``, ``"levels_out_of_range"``, ``"bad_smoothing"``,
-    ``"no_altitude"``, ``"no_memory"``, ``"cancelled"``, ``"nested_call"``), or one of ``tolvane.geo.ERROR_KINDS``
+    ``"no_altitude"``, ``"no_memory"``, ``"cancelled"``, ``"nested_call"``,
+    ``"altitude_out_of_range"``: a contour cell beyond 9,999,999 either way), or one of ``tolvane.geo.ERROR_KINDS``
     (``"failure"``, ``"usage"``, ``"cancelled"``); ``values`` holds the numbers
     involved.
     """

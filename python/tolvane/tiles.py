@@ -12,12 +12,15 @@ arrive, so no process ever holds the whole grid. The core labels each zone as a
 whole, so cells near a tile border can differ from a run on the whole sheet; the
 halo keeps the difference small (README, "From Python", gives measured figures).
 
-The contour file must be readable under the same path by every worker.
+The contour file must be readable under the same path by every worker: the
+paths are made absolute before they are sent, and a worker that finds another
+file there (another size or modification time) refuses its tile.
 
 Command line: ``python3 -m tolvane.tiles --help``.
 """
 
 import argparse
+import datetime
 import os
 import sys
 import uuid
@@ -63,8 +66,9 @@ class TilesResult:
 
 
 class TilesError(tolvane.Error):
-    """Some tiles failed; the others were written. ``result.failed`` maps each
-    failed tile's (row, column) in the tile layout to its message."""
+    """Some tiles failed, and nothing was written: an earlier output is as it
+    was. ``result.failed`` maps each failed tile's (row, column) in the tile
+    layout to its message."""
 
     def __init__(self, message, result=None):
         super().__init__(message, "failure", ())
@@ -98,7 +102,43 @@ def _source(request):
     return _sources[key]
 
 
-def _run_tile(request, tile, halo):
+def _identity(path):
+    """What tells one file from another under the same name: (size, modification
+    time in ns), or None for what is no file here (a /vsi path, a database)."""
+    try:
+        st = os.stat(path)
+    except (OSError, TypeError, ValueError):
+        return None
+    return (st.st_size, st.st_mtime_ns)
+
+
+def _resolved(path):
+    """An existing file's absolute path, for workers started in another folder;
+    anything else (a /vsi path, a connection string) as given."""
+    if path is None or str(path) in ("", "auto"):
+        return path
+    path = os.fspath(path)
+    return os.path.abspath(path) if os.path.exists(path) else path
+
+
+def _described(identity):
+    if identity is None:
+        return "no file"
+    size, mtime_ns = identity
+    return f"{size} bytes of {datetime.datetime.fromtimestamp(mtime_ns / 1e9).isoformat(sep=' ', timespec='seconds')}"
+
+
+def _check_files(files):
+    """In a worker: None when each file is the one the client saw, else the error saying which is not."""
+    for path, seen in files:
+        here = _identity(path)
+        if here != seen:
+            return tolvane.Error(f"this worker reads another file at {path} ({_described(here)}, not "
+                                 f"{_described(seen)}): every worker must see the same file", "failure", ())
+    return None
+
+
+def _run_tile(request, tile, halo, files=()):
     """In a worker: the tile's cells in the core's units (float64, NaN for
     nodata), None when no contour lies within reach, or the tolvane.Error that
     refused it.
@@ -108,6 +148,9 @@ def _run_tile(request, tile, halo):
     own lines use. A tile with no contour within its halo (a plain, the sea, a
     corner) is tried again with a wider margin, up to four tile sizes, as the
     whole sheet's run would fill it from contours further away."""
+    wrong = _check_files(files)
+    if wrong is not None:
+        return wrong
     source = _source(request)
     grid = source.grid
     size = max(tile.rows, tile.columns)
@@ -134,8 +177,12 @@ def _client(client, workers):
     return Client(cluster), cluster
 
 
+#: Seconds a run waits for a worker when the cluster has none left.
+WORKER_WAIT = 60.0
+
+
 def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo=256, client=None, *,
-              workers=None, progress=None, **options):
+              workers=None, progress=None, worker_wait=None, **options):
     """Elevation model of contour lines, computed tile by tile on Dask, into a GeoTIFF.
 
     source, output, resolution, attribute and the keyword ``options`` are those
@@ -147,13 +194,18 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
         processes (default: one per core) for this call.
     progress: optional callable taking the fraction of tiles written, 0 to 1.
 
+    worker_wait: seconds to wait when the cluster has no worker left (default
+        ``WORKER_WAIT``); then the run fails.
+
     The output is written under a temporary name and renamed when every tile is
-    in: an interrupted run leaves an earlier file as it was. A tile that fails is
-    left as nodata and named, with its message, in the ``TilesError`` raised once
-    every other tile is written. A worker lost mid-run has its tiles recomputed by
-    Dask elsewhere. Returns a ``TilesResult``.
+    in: an interrupted or failed run leaves an earlier file as it was. The tiles
+    that fail are named, with their messages, in the ``TilesError`` raised once
+    every tile was tried. A worker lost mid-run has its tiles recomputed by Dask
+    elsewhere. Returns a ``TilesResult``.
     """
-    from distributed import as_completed
+    import time
+
+    from distributed import wait
 
     tile, halo = int(tile), int(halo)
     if tile < 1 or halo < 0:
@@ -162,6 +214,13 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
         if options.get(product):
             raise tolvane.Error(f"{product}: a product of the whole grid, not made by the tiles", "usage", ())
     options.setdefault("threads", 1)  # Dask already runs the tiles in parallel
+    # Workers may run in other folders: they get the paths this process reads,
+    # and check that the files there are the ones read here.
+    source = _resolved(source)
+    if options.get("mask") is not None:
+        options["mask"] = _resolved(options["mask"])
+    files = tuple((p, _identity(p)) for p in (source, options.get("mask")) if _identity(p) is not None)
+    wait_for_workers = WORKER_WAIT if worker_wait is None else float(worker_wait)
     request = tolvane.geo.Request(source, output, resolution, attribute, **options)
     whole = _geo.Source(request)  # grid and levels, decided once for the whole area
     grid = tolvane.geo.Grid(**whole.grid.as_dict())
@@ -183,40 +242,60 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
         in_flight = max(2, 2 * sum(client.nthreads().values()))
         run = uuid.uuid4().hex[:8]
         todo = iter(tiles)
-        futures = as_completed()
+        pending = set()
         tile_of = {}
 
         def submit():
             t = next(todo, None)
             if t is not None:
-                fut = client.submit(_run_tile, request, t, halo, key=f"tolvane-tile-{run}-{t.row}-{t.column}",
-                                    pure=False)
+                fut = client.submit(_run_tile, request, t, halo, files,
+                                    key=f"tolvane-tile-{run}-{t.row}-{t.column}", pure=False)
                 tile_of[fut.key] = t
-                futures.add(fut)
+                pending.add(fut)
 
         for _ in range(in_flight):
             submit()
-        for done, fut in enumerate(futures, 1):
-            t = tile_of.pop(fut.key)
+        done = 0
+        alone_since = None  # when the cluster was first seen without a worker
+        while pending:
             try:
-                cells = fut.result()
-                if isinstance(cells, Exception):
-                    raise cells
-            except Exception as e:  # noqa: BLE001 - every failure is reported by its tile
-                result.failed[(t.row, t.column)] = f"{t.where()}: {e}"
-                cells = None
-            else:
-                if cells is None:
-                    result.empty.append((t.row, t.column))
-            finally:
-                fut.release()
-            if cells is None:
-                cells = np.full((t.rows, t.columns), np.nan)
-            writer.write(t.r0, t.c0, cells)
-            if progress is not None:
-                progress(done / len(tiles))
-            submit()
-        writer.commit()
+                finished, _ = wait(list(pending), timeout=1.0, return_when="FIRST_COMPLETED")
+            except TimeoutError:
+                finished = ()
+            if not finished:
+                if client.nthreads():
+                    alone_since = None
+                elif alone_since is None:
+                    alone_since = time.monotonic()
+                elif time.monotonic() - alone_since > wait_for_workers:
+                    raise tolvane.Error(f"no Dask worker left for {len(pending)} tiles after waiting "
+                                        f"{wait_for_workers:g} s: nothing written to {output}", "failure", ())
+                continue
+            for fut in finished:
+                pending.discard(fut)
+                done += 1
+                t = tile_of.pop(fut.key)
+                try:
+                    cells = fut.result()
+                    if isinstance(cells, Exception):
+                        raise cells
+                except Exception as e:  # noqa: BLE001 - every failure is reported by its tile
+                    result.failed[(t.row, t.column)] = f"{t.where()}: {e}"
+                    cells = None
+                else:
+                    if cells is None:
+                        result.empty.append((t.row, t.column))
+                finally:
+                    fut.release()
+                if not result.failed:  # after a failure the tiles are only tried, for the message
+                    writer.write(t.r0, t.c0, np.full((t.rows, t.columns), np.nan) if cells is None else cells)
+                if progress is not None:
+                    progress(done / len(tiles))
+                submit()
+        if result.failed:
+            writer.discard()
+        else:
+            writer.commit()
     except BaseException:
         # Ctrl-C, a progress that raised, a lost scheduler: the temporary goes
         # now, not when the traceback lets go of the writer; an earlier output stays.
@@ -229,7 +308,7 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
 
     if result.failed:
         lines = [result.failed[k] for k in sorted(result.failed)]
-        raise TilesError(f"{len(lines)} of {len(tiles)} tiles failed (left as nodata in {output}): "
+        raise TilesError(f"{len(lines)} of {len(tiles)} tiles failed (nothing written to {output}): "
                          + "; ".join(lines), result)
     return result
 
@@ -304,7 +383,7 @@ def main(argv=None):
             sys.stdout.write("\n")
         for line in sorted(e.result.failed.items()):
             print(f"error: {line[1]}", file=sys.stderr)
-        print(f"{len(e.result.failed)} of {e.result.tiles} tiles failed; {a.output} has nodata there",
+        print(f"{len(e.result.failed)} of {e.result.tiles} tiles failed; {a.output} was not written",
               file=sys.stderr)
         return 1
     except (tolvane.Error, ValueError, RuntimeError, OSError) as e:

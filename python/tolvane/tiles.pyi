@@ -23,6 +23,8 @@ class TilesError(Error):
     result: Optional[TilesResult]
     def __init__(self, message: str, result: Optional[TilesResult] = ...) -> None: ...
 
+WORKER_WAIT: float
+
 def elevation(
     source: _Path,
     output: _Path,
@@ -34,6 +36,7 @@ def elevation(
     *,
     workers: Optional[int] = ...,
     progress: Optional[Callable[[float], object]] = ...,
+    worker_wait: Optional[float] = ...,
     **options: Any,
 ) -> TilesResult: ...
 def main(argv: Optional[Sequence[str]] = ...) -> int: ...

@@ -94,6 +94,9 @@ TEST(Library, RefusesWithAKindAndTheValues)
 {
     const std::vector<std::int32_t> grid = {tolvane::EMPTY, 100, tolvane::EMPTY, 110};
     const std::vector<std::int32_t> empty(4, tolvane::EMPTY);
+    // Contour cells past the marker, or on the far side of zero from it.
+    const std::vector<std::int32_t> above = {tolvane::EMPTY, 20000100, tolvane::EMPTY, 10000001};
+    const std::vector<std::int32_t> below = {100, tolvane::EMPTY, -10000000, tolvane::EMPTY};
     struct Case {
         const std::int32_t *cells;
         int rows, columns;
@@ -112,6 +115,15 @@ TEST(Library, RefusesWithAKindAndTheValues)
         {grid.data(), 1, 4, {100, 110, 10}, 4, tolvane::ErrorKind::bad_smoothing, {4}},
         {grid.data(), 1, 4, {100, 110, 10}, 11, tolvane::ErrorKind::bad_smoothing, {11}},
         {empty.data(), 2, 2, {100, 110, 10}, 1, tolvane::ErrorKind::no_altitude, {}},
+        // A level at the marker would be no contour; every level must stay clear of it.
+        {grid.data(), 1, 4, {9999950, 10000000, 50}, 1, tolvane::ErrorKind::levels_out_of_range,
+         {9999950, 10000000, 50}},
+        {grid.data(), 1, 4, {9999950, 9999990, 50}, 1, tolvane::ErrorKind::levels_out_of_range,
+         {9999950, 9999990, 50}}, // no zone, but the level above the lowest is 10000000
+        {grid.data(), 1, 4, {-10000000, -9999900, 100}, 1, tolvane::ErrorKind::levels_out_of_range,
+         {-10000000, -9999900, 100}},
+        {above.data(), 2, 2, {100, 110, 10}, 1, tolvane::ErrorKind::altitude_out_of_range, {2, 0, 1, 20000100}},
+        {below.data(), 2, 2, {100, 110, 10}, 1, tolvane::ErrorKind::altitude_out_of_range, {1, 1, 0, -10000000}},
     };
     for (const Case &c : cases) {
         tolvane::Options options;
@@ -127,6 +139,9 @@ TEST(Library, RefusesWithAKindAndTheValues)
     }
     // A failed run leaves nothing behind: the next one works.
     EXPECT_EQ(tolvane::elevation(grid.data(), 1, 4, {100, 110, 10}).cells.size(), 4u);
+    // The largest altitudes either way pass.
+    const std::vector<std::int32_t> edge = {-9999999, tolvane::EMPTY, tolvane::EMPTY, 9999999};
+    EXPECT_EQ(tolvane::elevation(edge.data(), 1, 4, {-9999999, 9999999, 9999999}).cells.size(), 4u);
 }
 
 // A run stopped halfway through its progress (on 1 and 2 threads), and a call

@@ -49,7 +49,8 @@ TEST(RefusNiveaux, AtMost254ZonesAndLevelsWithinInt)
     EXPECT_EQ(refus_niveaux(100, 1000, 100), "");
     EXPECT_EQ(refus_niveaux(0, 25400, 100), "");               // 254 zones
     EXPECT_EQ(refus_niveaux(25400, 0, -100), "");
-    EXPECT_EQ(refus_niveaux(2000000000, 2100000000, 100000000), "");
+    EXPECT_EQ(refus_niveaux(9000000, 9999999, 100000), "");     // up to the largest altitude
+    EXPECT_EQ(refus_niveaux(2000000000, 2100000000, 100000000), "\n Curvas de nivel fuera de -9999999 a 9999999\n");
     EXPECT_NE(refus_niveaux(0, 25500, 100), "");               // 255 zones
     EXPECT_NE(refus_niveaux(0, 1000000, 1), "");
     EXPECT_NE(refus_niveaux(INT_MAX - 50, INT_MAX, 100), "");  // the upper contour of zone 1

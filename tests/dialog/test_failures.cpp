@@ -38,6 +38,7 @@ const std::string NO_POSITIVO = "\n El valor debe ser positivo\n";
 const std::string NO_VALIDO =
     "\n El archivo c:\\images\\zona\\dem_c4.txt no es valido: se esperan seis enteros, lineas y columnas positivas \n\n";
 const std::string FUERA_DE_RANGO = "\n Curvas de nivel fuera del rango de los enteros\n";
+const std::string FUERA_DE_LAS_ALTITUDES = "\n Curvas de nivel fuera de -9999999 a 9999999\n";
 
 const std::vector<std::string> SALIDAS = {"dem_m1.raw", "dem_m2.raw", "dem_m4.raw",
                                           "dem_m1.txt", "dem_m2.txt", "dem_m4.txt"};
@@ -368,6 +369,8 @@ TEST(Respuestas, LevelsTheTableCannotHoldAskTheThreeAltitudesAgain)
         {"2147483600 2147483647 100", FUERA_DE_RANGO},  // the upper contour of zone 1 is beyond int
         {"-2147483648 -2147483648 -1", FUERA_DE_RANGO}, // so is this one, below
         {"100 -2147483648 3647", FUERA_DE_RANGO},       // no zone, but upper - lower is beyond int
+        {"9999900 10000000 100", FUERA_DE_LAS_ALTITUDES}, // the top level would be the empty marker
+        {"-10000000 0 1000000", FUERA_DE_LAS_ALTITUDES},  // so would the lowest, below zero
     };
     for (const Caso &c : casos) {
         SCOPED_TRACE(c.altitudes);
@@ -392,12 +395,14 @@ TEST(Respuestas, LevelTableLimits)
         {0, 2559, 10, false},                    // still 255: the remainder gets no zone
         {1000, 100, -100, true},                 // descending table, 9 zones
         {100, 50, 100, true},                    // no zone
-        {2147483547, 2147483647, 100, true},     // the last level is exactly the largest int
-        {2147483548, 2147483647, 100, false},    // one more and mat[1] overflows
-        {-2147483548, -2147483648, -100, true},  // the same at the bottom
-        {-2147483549, -2147483648, -100, false}, // no zone, and mat[1] is beyond int
-        {-1000000000, 1147483647, 1000000000, true},  // the difference is the largest int
-        {-2000000000, 2000000000, 2000000000, false}, // the levels fit, their difference does not
+        {9999899, 9999999, 100, true},           // the last level is the largest altitude
+        {9999900, 9999999, 100, false},          // no zone, and mat[1] is the empty marker
+        {-9999899, -9999999, -100, true},        // the same below zero
+        {-9999900, -9999999, -100, false},
+        {-9999999, 9999999, 9999999, true},      // the widest table: two zones
+        {2147483547, 2147483647, 100, false},    // int holds these levels, the core's altitudes do not
+        {-1000000000, 1147483647, 1000000000, false},
+        {-2000000000, 2000000000, 2000000000, false}, // the levels fit in int, their difference does not
     };
     for (const Caso &c : casos)
         EXPECT_EQ(refus_niveaux(c.inferior, c.superior, c.intervalo).empty(), c.aceptado)

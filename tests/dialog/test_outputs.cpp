@@ -10,6 +10,7 @@
 #include <functional>
 #include <set>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <thread>
 #include <unistd.h>
 
@@ -114,6 +115,17 @@ TEST(Rechazos, RefusedRunsReplaceNothing)
             fifo ? (void)mkfifo(z.file("dem_c4.raw").c_str(), 0600) : (void)fs::create_directory(z.file("dem_c4.raw"));
         };
     };
+    // A FIFO or a character device (a link to /dev/null when no node can be made)
+    // where a result goes.
+    const auto special = [](bool fifo, const char *output) {
+        return [=](const Zone &z) {
+            fs::remove(z.file(output));
+            if (fifo)
+                (void)mkfifo(z.file(output).c_str(), 0600);
+            else if (mknod(z.file(output).c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+                fs::create_symlink("/dev/null", z.file(output));
+        };
+    };
     const std::string SAME = ": es el mismo archivo que ";
     const std::string IMAGE = "\n La imagen " + FOLDER + "dem_c4.raw ";
     struct Case {
@@ -133,6 +145,15 @@ TEST(Rechazos, RefusedRunsReplaceNothing)
          "dem_m1.txt"},
         {[](const Zone &z) { fs::permissions(z.file("dem_m2.raw"), fs::perms::all, fs::perm_options::remove); },
          "\n No such File " + FOLDER + "dem_m2.raw: permiso denegado\n"},
+        {special(true, "dem_m2.raw"),
+         "\n No such File " + FOLDER + "dem_m2.raw: es una tuberia con nombre (FIFO), no un archivo\n", "dem_m2.raw"},
+        {special(false, "dem_m4.txt"), "\n No such File " + FOLDER + "dem_m4.txt: es un dispositivo, no un archivo\n",
+         "dem_m4.txt"},
+        // Altitudes that would meet the empty marker, above it or below zero.
+        {[](const Zone &z) { prueba::escribe(z.file("dem_c4.raw"), prueba::celdas({100, VIDE, VIDE, VIDE, 200, 100, VIDE,
+                                                                                 VIDE, VIDE, 20000100, 100, VIDE, VIDE,
+                                                                                 VIDE, -10000000})); },
+         "\n\n Lectura \n" + IMAGE + "tiene altitudes fuera de -9999999 a 9999999: 20000100 en la linea 1, columna 4\n"},
     };
     const bool root = geteuid() == 0;
     if (root && std::system("command -v setpriv > /dev/null") != 0)
@@ -144,6 +165,7 @@ TEST(Rechazos, RefusedRunsReplaceNothing)
         const bool regular = fs::is_regular_file(z.file("dem_c4.raw"));
         const std::string image = regular ? prueba::lee(z.file("dem_c4.raw")) : "";
         const std::string descriptor = prueba::lee(z.file("dem_c4.txt"));
+        const fs::file_type kind = c.moved.empty() ? fs::file_type::none : fs::symlink_status(z.file(c.moved)).type();
         if (root) { // nobody may not reach the build folder: it runs a copy of the program
             fs::copy_file(TOLVANE_BIN, z.carpeta.raiz() / "tolvane");
             ASSERT_EQ(chown(z.carpeta.raiz().c_str(), 65534, 65534), 0);
@@ -160,7 +182,34 @@ TEST(Rechazos, RefusedRunsReplaceNothing)
         }
         EXPECT_EQ(prueba::lee(z.file("dem_c4.txt")), descriptor);
         z.previous_results_intact(false, c.moved);
+        if (!c.moved.empty()) {
+            EXPECT_EQ(fs::symlink_status(z.file(c.moved)).type(), kind) << c.moved << " was replaced";
+        }
     }
+}
+
+// A signal during the renames that publish the six (each slowed down by strace)
+// is held until they are done: the run ends with the signal, all six new, and
+// no hidden name left. With two threads, the signal may reach either.
+TEST(Interrupciones, ASignalDuringTheRenamesLeavesOneWholeSet)
+{
+    if (std::system("strace -V > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no strace to slow the renames down";
+    Zone z;
+    const fs::path root = z.carpeta.raiz();
+    prueba::escribe(root / ".respuestas", "zona dem 0 100 200 100 1\n");
+    const std::string script =
+        "cd '" + root.string() + "' && { TOLVANE_THREADS=2 strace -f -qq -o .trace -e trace=rename "
+        "-e inject=rename:delay_exit=300000 sh -c 'echo $$ > .pid; exec \"$0\"' '" TOLVANE_BIN "' < .respuestas "
+        "> /dev/null & for i in $(seq 2000); do grep -q 'rename(' .trace 2> /dev/null && break; sleep 0.005; done; "
+        "kill -TERM $(cat .pid); wait $!; echo $? > .status; rm -f .trace .pid .respuestas .signal.sh; }\n";
+    prueba::escribe(root / ".signal.sh", script);
+    ASSERT_EQ(std::system(("bash '" + (root / ".signal.sh").string() + "'").c_str()), 0);
+    EXPECT_EQ(prueba::lee(root / ".status"), "143\n");
+    for (const char *s : OUTPUTS)
+        EXPECT_NE(prueba::lee(z.file(s)), std::string("anterior ") + s) << s << " is the previous one";
+    for (const auto &e : fs::directory_iterator(z.file("").parent_path()))
+        EXPECT_EQ(e.path().filename().string().rfind("dem_", 0), 0u) << e.path() << " left in the folder";
 }
 
 // A descriptor that is a folder or a FIFO is passed over with its cause and the

@@ -4,6 +4,7 @@ the run on the whole sheet."""
 
 import os
 import signal
+import stat
 import subprocess
 import sys
 
@@ -172,26 +173,67 @@ def test_interrupted_run_keeps_the_earlier_result(lines, client, tmp_path):
     assert [p.name for p in tmp_path.iterdir()] == ["dem.tif"]
 
 
-def test_failing_tile_is_named_and_the_others_are_written(tmp_path, client):
-    lines = surface_lines(tmp_path / "rings.gpkg", rings_in_corner=True)
+def test_failing_tiles_are_named_and_the_earlier_file_stays(lines, tmp_path, client):
+    rings = surface_lines(tmp_path / "rings.gpkg", rings_in_corner=True)
     out = tmp_path / "dem.tif"
+    tolvane.tiles.elevation(lines, out, PIXEL, tile=4096, client=client)
+    before = out.read_bytes()
     with pytest.raises(tolvane.tiles.TilesError) as e:
-        tolvane.tiles.elevation(lines, out, PIXEL, tile=129, halo=16, client=client)
+        tolvane.tiles.elevation(rings, out, PIXEL, tile=129, halo=16, client=client)
     r = e.value.result
     assert list(r.failed) == [(1, 1)] and r.levels[2] == 1
     assert "tile (1, 1) (rows 129-257, columns 129-257): the levels" in str(e.value)
     assert "zones within 16 pixels of a single pixel" in str(e.value)
-    cells = read(out)[1]
-    assert np.all(cells[129:, 129:] == -9999)
-    assert not np.any(cells[:129, :] == -9999) and not np.any(cells[:, :129] == -9999)
+    assert f"nothing written to {out}" in str(e.value)
+    assert out.read_bytes() == before
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["dem.tif", "rings.gpkg"]
 
-    # The command line says the same through a running scheduler, and fails.
-    run = subprocess.run([sys.executable, "-m", "tolvane.tiles", lines, str(tmp_path / "cli.tif"), str(PIXEL),
+    # The command line says the same through a running scheduler, fails, and
+    # keeps the earlier file too.
+    run = subprocess.run([sys.executable, "-m", "tolvane.tiles", rings, str(out), str(PIXEL),
                           "--tile", "129", "--halo", "16", "--scheduler", client.scheduler.address, "-q"],
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     assert run.returncode == 1
     assert "error: tile (1, 1) (rows 129-257, columns 129-257): the levels" in run.stderr
-    assert "1 of 4 tiles failed" in run.stderr
+    assert f"1 of 4 tiles failed; {out} was not written" in run.stderr
+    assert out.read_bytes() == before
+
+
+def test_relative_paths_reach_workers_in_other_folders(lines, client, tmp_path, monkeypatch):
+    """The input named from this process's folder is the file the workers read,
+    wherever they run; a worker that sees another file under that path refuses
+    its tile."""
+    here = tmp_path / "here"
+    here.mkdir()
+    (here / "curvas.gpkg").write_bytes(open(lines, "rb").read())
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    surface_lines(elsewhere / "curvas.gpkg", n=128)  # another file under the same relative name
+    client.run(os.chdir, str(elsewhere))
+    monkeypatch.chdir(here)
+    r = tolvane.tiles.elevation("curvas.gpkg", "dem.tif", PIXEL, tile=129, halo=256, client=client)
+    assert r.tiles == 4 and not r.failed
+    np.testing.assert_array_equal(read(here / "dem.tif")[1], whole_sheet(lines, tmp_path))
+
+    path = str(here / "curvas.gpkg")
+    seen = tolvane.tiles._identity(path)
+    assert tolvane.tiles._check_files(((path, seen),)) is None
+    wrong = tolvane.tiles._check_files(((path, (seen[0] + 1, seen[1])),))
+    assert isinstance(wrong, tolvane.Error) and f"this worker reads another file at {path}" in str(wrong)
+
+
+def test_no_worker_left_fails_after_a_bounded_wait(lines, tmp_path):
+    out = tmp_path / "dem.tif"
+    out.write_bytes(b"earlier")
+    cluster = distributed.LocalCluster(n_workers=0, processes=True, dashboard_address=":0")
+    try:
+        with distributed.Client(cluster) as c:
+            with pytest.raises(tolvane.Error, match=r"no Dask worker left for \d+ tiles after waiting 2 s"):
+                tolvane.tiles.elevation(lines, out, PIXEL, tile=129, client=c, worker_wait=2)
+    finally:
+        cluster.close()
+    assert out.read_bytes() == b"earlier"
+    assert [p.name for p in tmp_path.iterdir()] == ["dem.tif"]
 
 
 def test_worker_killed_mid_run_leaves_a_complete_result(lines, client, tmp_path):
@@ -220,7 +262,18 @@ def test_command_line_refusals_keep_the_files(lines, tmp_path):
     copy = tmp_path / "curvas.gpkg"
     copy.write_bytes(open(lines, "rb").read())
     before = copy.read_bytes()
+    fifo, device = tmp_path / "fifo", tmp_path / "device"
+    os.mkfifo(fifo)
+    try:  # a character device like /dev/null, or a link to it where no node can be made
+        os.mknod(device, 0o600 | stat.S_IFCHR, os.makedev(1, 3))
+    except PermissionError:
+        os.symlink("/dev/null", device)
     cases = [
+        ([copy, fifo, PIXEL], f"error: cannot write {fifo}: it is a FIFO (named pipe), not a file"),
+        ([copy, device, PIXEL], f"error: cannot write {device}: it is a device, not a file"),
+        ([copy, tmp_path / "dem.tif", PIXEL, "--hillshade", device], f"error: cannot write {device}: it is a device"),
+        ([copy, tmp_path / "dem.png", PIXEL],
+         f"error: cannot write {tmp_path / 'dem.png'}: it would be a GeoTIFF, whose name ends in .tif or .tiff"),
         ([copy, copy, PIXEL], f"error: the output {copy} is the input {copy}: choose another name for it"),
         ([copy, tmp_path / "dem.tif", PIXEL, "--hillshade", copy], f"error: -hillshade {copy} is the input {copy}"),
         ([copy, tmp_path / "dem.tif", PIXEL, "--te", 0, 0, 1000, 1000],
@@ -236,4 +289,5 @@ def test_command_line_refusals_keep_the_files(lines, tmp_path):
         assert run.returncode == 1, run.stderr
         assert run.stderr.startswith(message) and run.stderr.count("\n") == 1, run.stderr
         assert copy.read_bytes() == before
-        assert sorted(p.name for p in tmp_path.iterdir()) == ["curvas.gpkg"], arguments
+        assert sorted(p.name for p in tmp_path.iterdir()) == ["curvas.gpkg", "device", "fifo"], arguments
+        assert stat.S_ISFIFO(os.lstat(fifo).st_mode) and not os.path.isfile(device)
