@@ -13,9 +13,6 @@ namespace tolvane::geo {
 inline constexpr char TOKEN_OPEN = '\x1e';
 inline constexpr char TOKEN_CLOSE = '\x1f';
 
-// The value as the parser reads it back exactly ("%.17g", "10" for 10.0).
-std::string exact_text(double value);
-
 } // namespace tolvane::geo
 
 #endif

@@ -76,6 +76,9 @@ Request parse_settings(const std::vector<Setting> &settings);
 // heads a clause ("dtype: ...") is written without its "=".
 std::string worded(const std::string &text, Naming naming);
 
+// A number as a value the parser reads back exactly ("%.17g": "10" for 10.0).
+std::string exact_text(double value);
+
 // The text of each token's key in `text`, in order.
 std::vector<std::string> named_keys(const std::string &text);
 

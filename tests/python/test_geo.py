@@ -61,7 +61,7 @@ def test_failures_name_their_cause_and_leave_nothing(tmp_path):
     out = outputs / "dem.tif"
     cases = [
         (dict(source=tmp_path / "none.gpkg"), "failure", "no such file"),
-        (dict(dtype="Float64"), "usage", "dtype 'Float64'"),
+        (dict(dtype="Float64"), "usage", "dtype: 'Float64' is not Float32, Int32 or Int16"),
         (dict(resolution=None), "usage", "-tr XRES YRES is required"),
         (dict(creation_options=["COMPRESS=NOPE"]), "failure", "refuses the creation options"),
         (dict(creation_options=["FOO=BAR"]), "failure", "does not support creation option FOO"),
@@ -70,7 +70,7 @@ def test_failures_name_their_cause_and_leave_nothing(tmp_path):
         (dict(progress=lambda f: f < 0.5), "cancelled", "interrupted"),
         (dict(output=lines), "failure", f"the output {lines} is the input {lines}"),
         (dict(output=inputs / "link.gpkg"), "failure", "is the input .*colinas.gpkg \\(the same file\\)"),
-        (dict(hillshade=lines), "failure", f"-hillshade {lines} is the input"),
+        (dict(hillshade=lines), "failure", f"hillshade= {lines} is the input"),
         (dict(contours=out), "failure", "two products would be written to one file"),
         (dict(source=inputs / "cut.shp"), "failure", "6 of the 13 features .* cannot be read \\(fid 7, 8"),
         (dict(source=inputs / "poly.gpkg"), "failure", "holds polygons \\(Polygon\\), not contour lines"),

@@ -86,8 +86,10 @@ def test_memory_layer_and_z_give_the_file_of_the_lines(qgis_app, tmp_path):
 
 @pytest.mark.parametrize("change, message", [
     ({"FIELD": "altura"}, "FIELD: the contour lines have no field 'altura'"),
-    ({"LEVELS": "300 600"}, "LEVELS: '300 600' is not three numbers"),
-    ({"SMOOTHING": 4}, "SMOOTHING: 4 is not 1, 3, 5, 7 or 9"),
+    ({"LEVELS": "300 600"}, "LEVELS needs 3 values"),
+    ({"LEVELS": "600 300 25"}, "LEVELS: HIGHEST must not be below LOWEST"),
+    ({"SMOOTHING": 4}, "SMOOTHING: smoothing size 4: it must be odd and at most 9"),
+    ({"REPAIR_GAPS": float("nan")}, "REPAIR_GAPS: 'nan' is not a number"),
     ({"LEVELS": "325 575 0.5"}, "put 300 zones within 16 pixels of a single pixel.* give a larger interval with LEVELS$"),
     ({"EXTENT": "0,1000,0,1000 [EPSG:25830]"}, "no contours"),    # no line in the extent
 ])
