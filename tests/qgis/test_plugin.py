@@ -120,3 +120,39 @@ def test_target_crs_by_authority_or_definition(qgis_app, tmp_path, target):
     run_in_qgis({"INPUT": LINES, "PIXEL_SIZE": 12, "TARGET_CRS": crs, "OUTPUT": str(tmp_path / "qgis.tif")})
     tolvane_geo("-tr", "12", "12", "-t_srs", target, LINES, str(tmp_path / "geo.tif"))
     assert_same_raster(tmp_path / "qgis.tif", tmp_path / "geo.tif")
+
+
+def test_every_parameter_of_the_option_table_is_offered(qgis_app):
+    """The parameters are the table's: its names, bounds and defaults, and a help each."""
+    import tolvane.geo
+    from qgis.core import QgsApplication
+
+    algorithm = QgsApplication.processingRegistry().algorithmById("tolvane:elevation")
+    offered = {p.name(): p for p in algorithm.parameterDefinitions()}
+    table = {o["parameter"]: o for o in tolvane.geo.options() if o["parameter"]}
+    assert sorted(offered) == sorted(table) == sorted(PARAMETERS)
+    for name, o in table.items():
+        p = offered[name]
+        assert p.help(), name
+        if p.type() == "number":
+            assert (p.minimum(), p.maximum()) == (o["lowest"], o["highest"]), name
+            optional = bool(int(p.flags()) & int(p.FlagOptional))
+            assert optional == (o["default"] in (None, *o["words"])), name
+
+
+@pytest.mark.parametrize("line, worded", [
+    # The library's tokens, then the flags of lines it does not word yet.
+    ("\x1eattribute\x1f: no field 'h'; " "\x1elevels\x1f too fine", "FIELD: no field 'h'; LEVELS too fine"),
+    ("choose another \x1escale\x1f", "choose another -scale"),  # no parameter here: the tool's name
+    ("give a larger interval with -levels", "give a larger interval with LEVELS"),
+    ("gaps left open (-repair_gaps PIXELS); see where with -leaks FILE",
+     "gaps left open (REPAIR_GAPS); see where with LEAKS"),
+    # A value MASK cannot take is not suggested.
+    ("drawn through the 4 line ends (radius 3.0 pixels); -mask FILE gives it, -mask none turns it off",
+     "drawn through the 4 line ends (radius 3.0 pixels); MASK gives it"),
+    ("the lines burned 2 times finer (-oversample 1 turns it off)", "the lines burned 2 times finer (OVERSAMPLE 1 turns it off)"),
+])
+def test_log_names_the_parameters(qgis_app, line, worded):
+    from tolvane_qgis.elevation import in_qgis_terms
+
+    assert in_qgis_terms(line) == worded
