@@ -30,22 +30,29 @@ HERE = os.path.dirname(__file__)
 # with a filter or a selection) is first written to a temporary GeoPackage.
 READ_IN_PLACE = ["gpkg", "shp", "geojson", "json", "fgb", "gml", "kml", "sqlite", "tab", "mif"]
 
-# What the option table's help leaves to this algorithm: how its parameters
-# differ from tolvane-geo's options. Each parameter's help is the table's, then this.
+# Where a parameter takes less than tolvane-geo's option (a layer, not any file
+# or word), its own help instead of the table's: it must not offer what the
+# parameter refuses (MASK takes no "auto" or "none").
+QGIS_HELP_INSTEAD = {
+    "INPUT": "Contour lines (a line layer). Each line is a contour; its altitude comes from FIELD or, "
+    "when FIELD is empty, from the Z of its vertices. Lines must be whole: a line that stops in the "
+    "open lets the zone beyond it run into its neighbours (see REPAIR_GAPS and MASK).",
+    "FIELD": "Numeric field holding each line's altitude. Empty: the field elev when the lines have "
+    "one (as in tolvane-geo), else the Z of their vertices.",
+    "PIXEL_SIZE": "Pixel size of the elevation model, in the units of its coordinate system "
+    "(TARGET_CRS, else the lines').",
+    "MASK": "Polygons of the area the contour lines cover. Outside them the model is nodata, and lines "
+    "that end on their edge close their zones there. For a convex sheet, the convex hull of the lines "
+    "(Processing's Convex hull algorithm) will do. Empty: as tolvane-geo without -mask.",
+}
+
+# What the option table's help leaves to this algorithm, after it.
 QGIS_HELP = {
-    "INPUT": "A line layer: each line is a contour, its altitude from FIELD or, when FIELD is empty, from "
-    "the Z of its vertices. Lines must be whole: a line that stops in the open lets the zone beyond it run "
-    "into its neighbours (see REPAIR_GAPS and MASK).",
-    "FIELD": "A numeric field. Empty: the field elev when the lines have one (as in tolvane-geo), else the Z "
-    "of their vertices.",
-    "PIXEL_SIZE": "In the units of TARGET_CRS, else of the lines'.",
     "TARGET_CRS": "Lines in longitude and latitude must be reprojected to a projected system.",
     "LEVELS": "Three numbers separated by spaces, commas or semicolons (for example 300 600 25); decimal "
     "levels are allowed.",
     "REPAIR_GAPS": "Empty: as tolvane-geo without -repair_gaps.",
-    "MASK": "A polygon layer; for a convex sheet, the convex hull of the lines (Processing's Convex hull "
-    "algorithm) will do. Empty: as tolvane-geo without -mask.",
-    "OVERSAMPLE": "Empty: as tolvane-geo without -oversample (auto).",
+    "OVERSAMPLE": "Empty: auto, as tolvane-geo without -oversample.",
     "OUTPUT": "A GeoTIFF in the coordinate system of the lines (or TARGET_CRS); cells without altitude are "
     "nodata.",
     "HILLSHADE": "Optional, as a PNG image.",
@@ -78,6 +85,8 @@ def parameter_options():
 
 
 def help_of(option):
+    if option["parameter"] in QGIS_HELP_INSTEAD:
+        return QGIS_HELP_INSTEAD[option["parameter"]]
     text = " ".join(option["help"].split("\n"))
     text = text[:1].upper() + text[1:] + "."
     extra = QGIS_HELP.get(option["parameter"])
@@ -120,6 +129,8 @@ def tolvane_module():
         try:
             import tolvane.geo
 
+            if not hasattr(tolvane.geo, "options"):
+                raise ImportError(f"{tolvane.geo.__file__} is older than this plugin, without its option table")
             _module = tolvane
         except ImportError as e:
             tolvane_module.error = (
@@ -238,12 +249,6 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
 
         try:
             report = module.geo.run(module.geo.Request(**arguments), progress, naming="parameter")
-        except TypeError as e:
-            if "oversample" in arguments and "oversample" in str(e):
-                raise QgsProcessingException(
-                    "OVERSAMPLE: the installed module tolvane.geo does not oversample; leave it empty"
-                ) from None
-            raise
         except ValueError as e:  # tolvane.Error, and the module's checks of its arguments
             if feedback.isCanceled() or getattr(e, "kind", None) == "cancelled":
                 raise QgsProcessingException("Cancelled: no file was written") from None
