@@ -95,7 +95,7 @@ def help_of(option):
 
 # Messages not yet worded by the library name tolvane-geo's options: here they are
 # parameters; a suggestion of a value the parameter cannot take is left out.
-REFUSED_HERE = re.compile(r",? -mask (?:none|auto) turns it off")
+REFUSED_HERE = re.compile(r",? (?:-mask|MASK) (?:none|auto) turns it off")
 OPTION = None
 
 
@@ -107,11 +107,13 @@ def in_qgis_terms(line):
         return line
     if OPTION is None:
         names = {o["flag"]: o["parameter"] for o in module.geo.options() if o["flag"] and o["parameter"]}
+        # A parameter takes no value names after it ("-leaks FILE": LEAKS).
+        names.update({p: p for p in names.values()})
         OPTION = (re.compile(r"(?<![\w-])(" + "|".join(map(re.escape, names)) + r")\b( (?:PIXELS|FILE|N)\b)?"),
                   names)
     pattern, names = OPTION
-    line = module.geo.worded(line, "parameter")
-    return pattern.sub(lambda m: names[m.group(1)], REFUSED_HERE.sub("", line))
+    line = REFUSED_HERE.sub("", module.geo.worded(line, "parameter"))
+    return pattern.sub(lambda m: names[m.group(1)], line)
 
 
 _module = None

@@ -150,6 +150,7 @@ def test_every_parameter_of_the_option_table_is_offered(qgis_app):
     # A value MASK cannot take is not suggested.
     ("drawn through the 4 line ends (radius 3.0 pixels); -mask FILE gives it, -mask none turns it off",
      "drawn through the 4 line ends (radius 3.0 pixels); MASK gives it"),
+    ("(radius 3.0 pixels); \x1emask\x1f FILE gives it, \x1emask\x1f none turns it off", "(radius 3.0 pixels); MASK gives it"),
     ("the lines burned 2 times finer (-oversample 1 turns it off)", "the lines burned 2 times finer (OVERSAMPLE 1 turns it off)"),
 ])
 def test_log_names_the_parameters(qgis_app, line, worded):
