@@ -1,6 +1,7 @@
 // tolvane._geo: the GIS library (include/tolvane/geo.h) for Python. The keyword
-// arguments of Request are tolvane-geo's options under Python names; tolvane.geo
-// and tolvane.tiles build on them.
+// arguments of Request are the Python names of the library's option table
+// (<tolvane/geo_options.h>), whose parser checks them as it checks tolvane-geo's
+// command line; tolvane.geo and tolvane.tiles build on them.
 #include "as_array.h"
 
 #include <tolvane/geo.h>
@@ -373,7 +374,9 @@ PYBIND11_MODULE(_geo, m)
         "text with the options it names worded as tolvane-geo's flags (\"flag\"), Python's keywords "
         "(\"keyword\") or QGIS's parameters (\"parameter\").");
 
-    py::class_<PyRequest>(m, "Request", "A run of tolvane-geo: its options under Python names.")
+    py::class_<PyRequest>(m, "Request",
+                          "A run of tolvane-geo: its options under the Python names of tolvane.geo.options() "
+                          "(source, output, resolution and attribute also by position).")
         .def(py::init(&make_request), py::arg("source"), py::arg("output") = py::none(),
              py::arg("resolution") = py::none(), py::arg("attribute") = py::none())
         .def_property_readonly("source", [](const PyRequest &q) { return q.request.source.path; })
