@@ -1,10 +1,11 @@
 // tolvane._geo: the GIS library (include/tolvane/geo.h) for Python. The keyword
-// arguments of Request are tolvane-geo's options under Python names; tolvane.geo
-// and tolvane.tiles build on them.
+// arguments of Request are the Python names of the library's option table
+// (<tolvane/geo_options.h>), whose parser checks them as it checks tolvane-geo's
+// command line; tolvane.geo and tolvane.tiles build on them.
 #include "as_array.h"
 
 #include <tolvane/geo.h>
-
+#include <tolvane/geo_options.h>
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -14,6 +15,7 @@
 #include <cpl_error.h>
 #include <gdal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -26,137 +28,189 @@ namespace geo = tolvane::geo;
 
 namespace {
 
-geo::OutputType output_type(const std::string &name)
+// A request with the settings it was made of: they are what a pickled request
+// carries (Dask sends requests to its workers), read back by the same parser.
+struct PyRequest {
+    std::vector<geo::Setting> settings;
+    geo::Request request;
+};
+
+PyRequest from_settings(std::vector<geo::Setting> settings)
 {
-    for (geo::OutputType t : {geo::OutputType::Float32, geo::OutputType::Int32, geo::OutputType::Int16})
-        if (name == geo::type_name(t))
-            return t;
-    throw geo::UsageFailure("dtype '" + name + "' is not Float32, Int32 or Int16");
+    PyRequest r{std::move(settings), {}};
+    r.request = geo::parse_settings(r.settings);
+    return r;
 }
 
-std::pair<double, double> resolution_of(const py::object &r)
+std::string number_word(const py::handle &v, const geo::Option &o)
 {
-    if (py::isinstance<py::float_>(r) || py::isinstance<py::int_>(r))
-        return {r.cast<double>(), r.cast<double>()};
-    const auto xy = r.cast<std::vector<double>>();
-    if (xy.size() != 2)
-        throw geo::UsageFailure("resolution is one number or (x, y)");
-    return {xy[0], xy[1]};
+    if (py::isinstance<py::str>(v)) // from a command line: the parser reads it
+        return v.cast<std::string>();
+    if (py::isinstance<py::int_>(v) && !py::isinstance<py::bool_>(v))
+        return py::str(v).cast<std::string>(); // exact, however large
+    PyObject *f = PyNumber_Float(v.ptr());
+    if (!f) {
+        PyErr_Clear();
+        throw py::type_error(std::string(o.keyword) + " takes numbers, not " +
+                             py::str(py::type::of(v).attr("__name__")).cast<std::string>());
+    }
+    const double d = PyFloat_AS_DOUBLE(f);
+    Py_DECREF(f);
+    return geo::exact_text(d);
 }
 
-std::string optional_path(const py::object &o) { return o.is_none() ? "" : py::str(o).cast<std::string>(); }
-
-// The request of tolvane-geo's options, checked as its command line checks them.
-geo::Request make_request(const py::object &source, const py::object &output, const py::object &resolution,
-                          const std::string &attribute, bool z, const py::object &layer, const py::object &extent,
-                          bool tap, const py::object &t_srs, const py::object &levels, double scale, int smoothing,
-                          const py::object &repair_gaps, const py::object &mask, const std::string &dtype,
-                          const py::object &nodata, bool cog, const std::vector<std::string> &creation_options,
-                          const py::object &contours, const py::object &hillshade, const py::object &leaks,
-                          int threads, bool strict, const py::object &oversample, double wm)
+std::string text_word(const py::handle &v, const geo::Option &o)
 {
-    geo::Request q;
-    q.source.path = py::str(source).cast<std::string>();
-    q.source.attribute = attribute;
-    q.source.height_from_z = z;
-    q.source.layer = optional_path(layer);
-    if (!resolution.is_none()) {
-        const auto [x, y] = resolution_of(resolution);
-        if (!(x > 0 && y > 0))
-            throw geo::UsageFailure("resolution must be positive");
-        q.grid.xres = x;
-        q.grid.yres = y;
-    }
-    if (!extent.is_none()) {
-        const auto e = extent.cast<std::vector<double>>();
-        if (e.size() != 4 || !(e[0] < e[2] && e[1] < e[3]))
-            throw geo::UsageFailure("extent is (xmin, ymin, xmax, ymax) with xmin below xmax and ymin below ymax");
-        q.grid.extent = geo::Extent{e[0], e[1], e[2], e[3]};
-    }
-    q.grid.aligned = tap;
-    q.grid.target_srs = optional_path(t_srs);
-    if (!levels.is_none()) {
-        const auto l = levels.cast<std::vector<double>>();
-        if (l.size() != 3 || !(l[2] > 0) || l[1] < l[0])
-            throw geo::UsageFailure("levels is (lowest, highest, interval), highest not below lowest and a positive interval");
-        q.levels.given = geo::GivenLevels{l[0], l[1], l[2]};
-    }
-    if (scale < 0)
-        throw geo::UsageFailure("scale must be positive (0: a power of ten found from the levels)");
-    q.levels.scale = scale;
-    q.core.smoothing = smoothing;
-    try {
-        tolvane::check_smoothing(smoothing);
-    } catch (const tolvane::Error &e) {
-        throw geo::UsageFailure(e.what());
-    }
-    if (threads < 0 || threads > 256)
-        throw geo::UsageFailure("threads is 0 (every core) to 256");
-    q.core.threads = threads;
-    if (!repair_gaps.is_none()) {
-        q.repair.gaps = repair_gaps.cast<double>();
-        if (q.repair.gaps < 0 || q.repair.gaps > 100)
-            throw geo::UsageFailure("repair_gaps is a number of pixels from 0 to 100");
-    }
-    q.footprint.mask = optional_path(mask);
-    q.product.output = optional_path(output);
-    q.product.type = output_type(dtype);
-    q.product.format = cog ? "COG" : "GTiff";
-    q.product.creation_options = creation_options;
-    if (!nodata.is_none())
-        q.product.nodata = nodata.cast<double>();
-    q.product.contours = optional_path(contours);
-    q.product.hillshade = optional_path(hillshade);
-    q.product.leaks = optional_path(leaks);
-    q.strict = strict;
-    if (!oversample.is_none() && !(py::isinstance<py::str>(oversample) && oversample.cast<std::string>() == "auto")) {
-        q.core.oversample = oversample.cast<int>();
-        if (q.core.oversample < 1 || q.core.oversample > 16)
-            throw geo::UsageFailure("oversample is \"auto\" (None) or a whole number from 1 to 16");
-    }
-    if (wm < 0)
-        throw geo::UsageFailure("wm is the memory of the core's windows in MiB (0: a quarter of the machine's)");
-    q.core.memory = wm * 1024 * 1024;
-    return q;
+    py::object t = py::reinterpret_borrow<py::object>(v);
+    if (o.kind == geo::ValueKind::path)
+        t = py::module_::import("os").attr("fspath")(v);
+    if (!py::isinstance<py::str>(t))
+        throw py::type_error(std::string(o.keyword) + " takes a str" +
+                             (o.kind == geo::ValueKind::path ? " or a path" : "") + ", not " +
+                             py::str(py::type::of(v).attr("__name__")).cast<std::string>());
+    return t.cast<std::string>();
 }
 
-// The request's fields as a tuple, for pickling (Dask sends requests to its workers).
-py::tuple state_of(const geo::Request &q)
+// The settings of one keyword: none for None, False or the option's default (a
+// keyword at its default is as if not given, so that attribute="elev" goes with
+// z=True), one for each item of a repeatable option.
+void add_settings(std::vector<geo::Setting> &out, const geo::Option &o, const py::handle &v)
 {
-    py::object extent = q.grid.extent ? py::make_tuple(q.grid.extent->xmin, q.grid.extent->ymin, q.grid.extent->xmax,
-                                                       q.grid.extent->ymax)
-                                      : py::object(py::none());
-    py::object levels = q.levels.given ? py::make_tuple(q.levels.given->lowest, q.levels.given->highest,
-                                                        q.levels.given->interval)
-                                       : py::object(py::none());
-    py::object nodata = q.product.nodata ? py::object(py::float_(*q.product.nodata)) : py::object(py::none());
-    return py::make_tuple(q.source.path, q.product.output, py::make_tuple(q.grid.xres, q.grid.yres),
-                          q.source.attribute, q.source.height_from_z, q.source.layer, extent, q.grid.aligned,
-                          q.grid.target_srs, levels, q.levels.scale, q.core.smoothing, q.repair.gaps,
-                          q.footprint.mask, geo::type_name(q.product.type), nodata, q.product.format == "COG",
-                          q.product.creation_options, q.product.contours, q.product.hillshade, q.product.leaks,
-                          q.core.threads, q.strict,
-                          q.core.oversample > 0 ? py::object(py::int_(q.core.oversample)) : py::object(py::none()),
-                          q.core.memory / (1024 * 1024));
+    if (v.is_none())
+        return;
+    std::vector<std::vector<std::string>> given;
+    switch (o.kind) {
+    case geo::ValueKind::flag:
+        if (PyObject_IsTrue(v.ptr()))
+            given.push_back({});
+        break;
+    case geo::ValueKind::number:
+    case geo::ValueKind::whole: {
+        std::vector<std::string> words;
+        if (py::isinstance<py::str>(v) || !py::isinstance<py::sequence>(v))
+            // One number for an option of two stands for both (resolution=10).
+            words.assign(o.values.size() == 2 ? 2 : 1, number_word(v, o));
+        else
+            for (const py::handle &item : v.cast<py::sequence>())
+                words.push_back(number_word(item, o));
+        given.push_back(words);
+        break;
+    }
+    default:
+        if (o.repeatable) {
+            if (py::isinstance<py::str>(v) || !py::isinstance<py::sequence>(v))
+                throw py::type_error(std::string(o.keyword) + " takes a list of str");
+            for (const py::handle &item : v.cast<py::sequence>())
+                given.push_back({text_word(item, o)});
+        } else {
+            given.push_back({text_word(v, o)});
+        }
+    }
+    for (std::vector<std::string> &words : given)
+        if (!(words.size() == 1 && *o.default_value && words[0] == o.default_value))
+            out.push_back({o.key, std::move(words)});
 }
 
-geo::Request from_state(const py::tuple &t)
+// The request of these keywords, checked by the library's parser as tolvane-geo's
+// command line is.
+PyRequest make_request(const py::object &source, const py::object &output, const py::object &resolution,
+                       const py::object &attribute, const py::kwargs &options)
 {
-    auto text_or_none = [](const py::handle &h) {
-        return h.cast<std::string>().empty() ? py::object(py::none()) : py::reinterpret_borrow<py::object>(h);
-    };
-    const auto res = t[2].cast<std::pair<double, double>>();
-    return make_request(t[0], text_or_none(t[1]), res.first > 0 ? py::object(t[2]) : py::object(py::none()),
-                        t[3].cast<std::string>(), t[4].cast<bool>(), text_or_none(t[5]), t[6], t[7].cast<bool>(),
-                        text_or_none(t[8]), t[9], t[10].cast<double>(), t[11].cast<int>(),
-                        t[12].cast<double>() < 0 ? py::object(py::none()) : py::object(t[12]), text_or_none(t[13]),
-                        t[14].cast<std::string>(), t[15], t[16].cast<bool>(), t[17].cast<std::vector<std::string>>(),
-                        text_or_none(t[18]), text_or_none(t[19]), text_or_none(t[20]), t[21].cast<int>(),
-                        t[22].cast<bool>(), t[23], t[24].cast<double>());
+    std::vector<geo::Setting> settings;
+    const std::pair<const char *, py::object> positional[] = {
+        {"source", source}, {"output", output}, {"resolution", resolution}, {"attribute", attribute}};
+    for (const auto &[keyword, value] : positional)
+        add_settings(settings, *geo::find_option(keyword), value);
+    for (const auto &[name, value] : options) {
+        const std::string keyword = py::str(name).cast<std::string>();
+        const geo::Option *o = nullptr;
+        for (const geo::Option &c : geo::options())
+            if (*c.keyword && keyword == c.keyword)
+                o = &c;
+        if (!o || keyword == "source" || keyword == "output" || keyword == "resolution" || keyword == "attribute")
+            throw py::type_error("Request() got an unexpected keyword argument '" + keyword + "'");
+        add_settings(settings, *o, value);
+    }
+    return from_settings(std::move(settings));
 }
 
-// A Python progress callable in GDAL's form: called with the fraction done; False
-// (or an exception, raised again when the run ends) stops the run. Python's
+// The same request with one option's values replaced (none: dropped).
+PyRequest replaced(const PyRequest &q, const std::vector<std::string> &keys, const geo::Setting &setting)
+{
+    std::vector<geo::Setting> s;
+    for (const geo::Setting &old : q.settings)
+        if (std::find(keys.begin(), keys.end(), old.key) == keys.end())
+            s.push_back(old);
+    s.push_back(setting);
+    return from_settings(std::move(s));
+}
+
+py::list state_of(const PyRequest &q)
+{
+    py::list l;
+    for (const geo::Setting &s : q.settings)
+        l.append(py::make_tuple(s.key, py::tuple(py::cast(s.values))));
+    return l;
+}
+
+PyRequest from_state(const py::list &l)
+{
+    std::vector<geo::Setting> s;
+    for (const py::handle &item : l) {
+        const auto t = item.cast<py::tuple>();
+        s.push_back({t[0].cast<std::string>(), t[1].cast<std::vector<std::string>>()});
+    }
+    return from_settings(std::move(s));
+}
+
+const char *kind_name(geo::ValueKind k)
+{
+    switch (k) {
+    case geo::ValueKind::flag: return "flag";
+    case geo::ValueKind::text: return "text";
+    case geo::ValueKind::path: return "path";
+    case geo::ValueKind::number: return "number";
+    case geo::ValueKind::whole: return "whole";
+    case geo::ValueKind::choice: return "choice";
+    }
+    return "";
+}
+
+geo::Naming naming_of(const std::string &name)
+{
+    if (name == "flag")
+        return geo::Naming::flag;
+    if (name == "keyword")
+        return geo::Naming::keyword;
+    if (name == "parameter")
+        return geo::Naming::parameter;
+    throw py::value_error("naming is \"flag\", \"keyword\" or \"parameter\", not \"" + name + "\"");
+}
+
+py::list option_dicts()
+{
+    py::list l;
+    for (const geo::Option &o : geo::options()) {
+        py::dict d;
+        d["key"] = o.key;
+        d["flag"] = o.flag;
+        d["keyword"] = o.keyword;
+        d["parameter"] = o.parameter;
+        d["kind"] = kind_name(o.kind);
+        d["values"] = py::tuple(py::cast(o.values));
+        d["lowest"] = o.lowest;
+        d["highest"] = o.highest;
+        d["words"] = py::tuple(py::cast(o.words));
+        d["default"] = *o.default_value ? py::object(py::str(o.default_value)) : py::object(py::none());
+        d["repeatable"] = o.repeatable;
+        d["help"] = o.help;
+        l.append(d);
+    }
+    return l;
+}
+
+// A Python progress callable in GDAL's form: called with the fraction done; a
+// false answer (or an exception, raised again when the run ends) stops the run. Python's
 // pending signals are checked on the way, at most every 50 ms without a callable,
 // so that Ctrl-C stops the run with KeyboardInterrupt.
 struct Progress {
@@ -178,8 +232,15 @@ struct Progress {
                 throw py::error_already_set();
             if (p->callable.is_none())
                 return TRUE;
+            // Any false answer stops the run (False, 0, numpy's False_); None, the
+            // answer of a function that returns nothing, goes on.
             py::object answer = p->callable(fraction);
-            return answer.is(py::bool_(false)) ? FALSE : TRUE;
+            if (answer.is_none())
+                return TRUE;
+            const int truth = PyObject_IsTrue(answer.ptr());
+            if (truth < 0)
+                throw py::error_already_set();
+            return truth ? TRUE : FALSE;
         } catch (py::error_already_set &e) {
             p->error = std::make_unique<py::error_already_set>(std::move(e));
             return FALSE;
@@ -295,39 +356,47 @@ PYBIND11_MODULE(_geo, m)
                 PyErr_SetString(PyExc_RuntimeError, e.what());
                 return;
             }
-            py::object error = error_type(e.what(), kind, py::tuple());
+            // Worded with Python's keywords; text keeps the tokens for front ends
+            // that name the options otherwise (QGIS).
+            py::object error = error_type(geo::worded(e.text(), geo::Naming::keyword), kind, py::tuple(), e.key(),
+                                          e.text());
             PyErr_SetObject(error_type.ptr(), error.ptr());
         }
     });
 
-    py::class_<geo::Request>(m, "Request", "A run of tolvane-geo: its options under Python names.")
+    m.def("options", &option_dicts,
+          "The option table: a dict for each option (key, flag, keyword, parameter, kind, values, lowest, "
+          "highest, words, default, repeatable, help).");
+    m.def(
+        "worded",
+        [](const std::string &text, const std::string &naming) { return geo::worded(text, naming_of(naming)); },
+        py::arg("text"), py::arg("naming"),
+        "text with the options it names worded as tolvane-geo's flags (\"flag\"), Python's keywords "
+        "(\"keyword\") or QGIS's parameters (\"parameter\").");
+
+    py::class_<PyRequest>(m, "Request",
+                          "A run of tolvane-geo: its options under the Python names of tolvane.geo.options() "
+                          "(source, output, resolution and attribute also by position).")
         .def(py::init(&make_request), py::arg("source"), py::arg("output") = py::none(),
-             py::arg("resolution") = py::none(), py::arg("attribute") = "elev", py::kw_only(), py::arg("z") = false,
-             py::arg("layer") = py::none(), py::arg("extent") = py::none(), py::arg("tap") = false,
-             py::arg("t_srs") = py::none(), py::arg("levels") = py::none(), py::arg("scale") = 0.0,
-             py::arg("smoothing") = 1, py::arg("repair_gaps") = py::none(), py::arg("mask") = py::none(),
-             py::arg("dtype") = "Float32", py::arg("nodata") = py::none(), py::arg("cog") = false,
-             py::arg("creation_options") = std::vector<std::string>{}, py::arg("contours") = py::none(),
-             py::arg("hillshade") = py::none(), py::arg("leaks") = py::none(), py::arg("threads") = 0,
-             py::arg("strict") = false, py::arg("oversample") = py::none(), py::arg("wm") = 0.0)
-        .def_property_readonly("source", [](const geo::Request &q) { return q.source.path; })
-        .def_property_readonly("output", [](const geo::Request &q) { return q.product.output; })
-        .def_property_readonly("smoothing", [](const geo::Request &q) { return q.core.smoothing; })
-        .def_property_readonly("threads", [](const geo::Request &q) { return q.core.threads; })
-        .def("with_grid", [](geo::Request q, const geo::Grid &g) {
+             py::arg("resolution") = py::none(), py::arg("attribute") = py::none())
+        .def_property_readonly("source", [](const PyRequest &q) { return q.request.source.path; })
+        .def_property_readonly("output", [](const PyRequest &q) { return q.request.product.output; })
+        .def_property_readonly("smoothing", [](const PyRequest &q) { return q.request.core.smoothing; })
+        .def_property_readonly("threads", [](const PyRequest &q) { return q.request.core.threads; })
+        .def_property_readonly("settings", [](const PyRequest &q) { return state_of(q); },
+                               "The options given, as (key, values) with the values as the parser reads them.")
+        .def("with_grid", [](const PyRequest &q, const geo::Grid &g) {
             // The same request on an exact grid (the tiles' workers place no grid of their own).
-            q.grid.extent = geo::Extent{g.origin_x, g.origin_y - g.rows * g.yres, g.origin_x + g.columns * g.xres,
-                                        g.origin_y};
-            q.grid.aligned = false;
-            return q;
+            return replaced(q, {"extent", "tap"},
+                            {"extent", {geo::exact_text(g.origin_x), geo::exact_text(g.origin_y - g.rows * g.yres),
+                                        geo::exact_text(g.origin_x + g.columns * g.xres), geo::exact_text(g.origin_y)}});
         })
-        .def("with_gaps", [](geo::Request q, double gaps) {
+        .def("with_gaps", [](const PyRequest &q, double gaps) {
             // The same request with the gap distance the whole sheet chose.
-            q.repair.gaps = gaps;
-            return q;
+            return replaced(q, {"repair_gaps"}, {"repair_gaps", {geo::exact_text(gaps)}});
         })
-        .def(py::pickle([](const geo::Request &q) { return state_of(q); },
-                        [](py::tuple t) { return from_state(t); }));
+        .def(py::pickle([](const PyRequest &q) { return state_of(q); },
+                        [](py::list l) { return from_state(l); }));
 
     py::class_<geo::Grid>(m, "Grid")
         .def_readonly("origin_x", &geo::Grid::origin_x)
@@ -341,7 +410,8 @@ PYBIND11_MODULE(_geo, m)
 
     m.def(
         "run",
-        [](const geo::Request &q, py::object progress) {
+        [](const PyRequest &pq, py::object progress) {
+            const geo::Request &q = pq.request;
             gdal_once();
             Progress p{std::move(progress), nullptr, std::chrono::steady_clock::now()};
             geo::Report r;
@@ -362,11 +432,11 @@ PYBIND11_MODULE(_geo, m)
         py::arg("request"), py::arg("progress") = py::none(), "Runs a request; returns its report as a dict.");
 
     py::class_<geo::ContourSource>(m, "Source", "The contours of a request, opened once; burns any window.")
-        .def(py::init([](const geo::Request &q) {
+        .def(py::init([](const PyRequest &q) {
                  gdal_once();
                  py::gil_scoped_release no_gil;
                  const QuietGdal quiet;
-                 return std::make_unique<geo::ContourSource>(q);
+                 return std::make_unique<geo::ContourSource>(q.request);
              }),
              py::arg("request"))
         .def_property_readonly("grid", &geo::ContourSource::grid)
@@ -405,7 +475,8 @@ PYBIND11_MODULE(_geo, m)
             "The window as the core receives it: (cells, shown), shown the cells the output keeps (None: all).")
         .def(
             "compute",
-            [](geo::ContourSource &s, const geo::Request &q, int row, int column, int rows, int columns, int halo) {
+            [](geo::ContourSource &s, const PyRequest &pq, int row, int column, int rows, int columns, int halo) {
+                const geo::Request &q = pq.request;
                 geo::Computed c;
                 {
                     py::gil_scoped_release no_gil;
@@ -427,10 +498,10 @@ PYBIND11_MODULE(_geo, m)
             "(NaN: nodata) and what the core found.");
 
     py::class_<geo::ProductWriter>(m, "Writer", "The elevation model written window by window.")
-        .def(py::init([](const geo::Request &q, const geo::ContourSource &s) {
+        .def(py::init([](const PyRequest &q, const geo::ContourSource &s) {
                  gdal_once();
                  const QuietGdal quiet;
-                 return std::make_unique<geo::ProductWriter>(q.product, s.grid(), s.table());
+                 return std::make_unique<geo::ProductWriter>(q.request.product, s.grid(), s.table());
              }),
              py::arg("request"), py::arg("source"))
         .def(

@@ -1,7 +1,7 @@
-// Command line of tolvane-geo: GDAL's option names, each declared once in the
-// option table of options.cpp with its help and the request field it sets.
-#ifndef TOLVANE_GEO_OPTIONS_H
-#define TOLVANE_GEO_OPTIONS_H
+// Command line of tolvane-geo: GDAL's option names, read from the library's
+// option table (<tolvane/geo_options.h>) with their help and what they set.
+#ifndef TOLVANE_GEO_APP_OPTIONS_H
+#define TOLVANE_GEO_APP_OPTIONS_H
 
 #include <tolvane/geo.h>
 

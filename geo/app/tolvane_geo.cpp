@@ -11,6 +11,7 @@
 #include <cpl_error.h>
 #include <gdal.h>
 #include <tolvane/geo.h>
+#include <tolvane/geo_options.h>
 
 namespace {
 
@@ -43,11 +44,13 @@ private:
 int run(const Options &o, Progress &progress)
 {
     const tolvane::geo::Report report = tolvane::geo::elevation(o.request, &Progress::bar, &progress);
+    // The report's lines name options by the library's tokens, as messages do.
+    using tolvane::geo::Naming;
     if (!o.quiet)
         for (const std::string &line : tolvane::geo::notes(report, o.request))
-            std::printf("%s\n", line.c_str());
+            std::printf("%s\n", tolvane::geo::worded(line, Naming::flag).c_str());
     for (const std::string &line : tolvane::geo::warnings(report, o.request))
-        std::fprintf(stderr, "Warning: %s\n", line.c_str());
+        std::fprintf(stderr, "Warning: %s\n", tolvane::geo::worded(line, Naming::flag).c_str());
     return 0;
 }
 

@@ -48,7 +48,8 @@ double whole_factor(const std::vector<double> &all, double given)
     if (bad != all.end())
         throw Failure("the level " + decimal(*bad) + " times " + decimal(factor) + " is " + decimal(*bad * factor) +
                       ", not a whole number: " +
-                      (given == 0 ? "give a factor with -scale, or round the levels" : "choose another -scale"));
+                      (given == 0 ? "give a factor with " + named("scale") + ", or round the levels"
+                                  : "choose another " + named("scale")));
     return factor;
 }
 

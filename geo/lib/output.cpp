@@ -132,7 +132,7 @@ void check_products(const ProductRequest &p)
     if (p.output.empty())
         throw UsageFailure("no output file given");
     if (p.format != "GTiff" && p.format != "COG")
-        throw UsageFailure("-of: '" + p.format + "' is not GTiff or COG");
+        throw UsageFailure(named("format") + ": '" + p.format + "' is not GTiff or COG");
     for (const std::string *path : {&p.output, &p.contours, &p.hillshade, &p.leaks}) {
         if (path->rfind("/vsi", 0) == 0)
             throw Failure("cannot write " + *path + ": not a file on disk");
@@ -143,7 +143,7 @@ void check_products(const ProductRequest &p)
     for (const std::string &co : p.creation_options) {
         if (co.find('=') == std::string::npos || co.front() == '=') {
             CSLDestroy(list);
-            throw UsageFailure("-co: '" + co + "' is not NAME=VALUE");
+            throw UsageFailure(named("creation_options") + ": '" + co + "' is not NAME=VALUE");
         }
         list = CSLAddString(list, co.c_str());
     }
@@ -151,11 +151,11 @@ void check_products(const ProductRequest &p)
     const bool valid = !list || GDALValidateCreationOptions(GDALGetDriverByName(p.format.c_str()), list);
     CSLDestroy(list);
     if (!valid)
-        throw Failure("-co: the " + p.format + " driver refuses the creation options: " + gdal_reason());
+        throw Failure(named("creation_options") + ": the " + p.format + " driver refuses the creation options: " + gdal_reason());
     if (p.type != OutputType::Float32 && p.nodata) {
         const Range r = type_range(p.type);
         if (*p.nodata != std::nearbyint(*p.nodata) || *p.nodata < r.lowest || *p.nodata > r.highest)
-            throw Failure("-a_nodata " + decimal(*p.nodata) + " is not a value of " + type_name(p.type));
+            throw Failure(named("nodata") + " " + decimal(*p.nodata) + " is not a value of " + type_name(p.type));
     }
 }
 

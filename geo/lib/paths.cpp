@@ -106,10 +106,17 @@ void check_product_names(const ProductRequest &p)
 
 void check_outputs_against(const ProductRequest &p, const std::vector<std::string> &inputs)
 {
-    const std::pair<const char *, const std::string *> products[] = {
-        {"the output", &p.output}, {"-contours", &p.contours}, {"-hillshade", &p.hillshade}, {"-leaks", &p.leaks}};
+    struct Product {
+        const char *key;
+        std::string role;
+        const std::string *path;
+    };
+    const Product products[] = {{"output", "the output", &p.output},
+                                {"contours", named("contours"), &p.contours},
+                                {"hillshade", named("hillshade"), &p.hillshade},
+                                {"leaks", named("leaks"), &p.leaks}};
     std::vector<std::pair<std::string, Identity>> seen;
-    for (const auto &[role, path] : products) {
+    for (const auto &[key, role, path] : products) {
         if (path->empty())
             continue;
         const std::optional<Identity> id = identity(*path);
@@ -118,13 +125,15 @@ void check_outputs_against(const ProductRequest &p, const std::vector<std::strin
         for (const std::string &input : inputs) {
             const std::optional<Identity> in = identity(input);
             if (in && in->name.empty() && *in == *id)
-                throw Failure(std::string(role) + " " + *path + " is the input " + input +
-                              (input == *path ? "" : " (the same file)") + ": choose another name for it");
+                throw Failure(role + " " + *path + " is the input " + input +
+                                  (input == *path ? "" : " (the same file)") + ": choose another name for it",
+                              key);
         }
         for (const auto &[earlier, other] : seen)
             if (other == *id)
-                throw Failure("two products would be written to one file: " + earlier + " and " + role + " " + *path);
-        seen.emplace_back(std::string(role) + " " + *path, *id);
+                throw Failure("two products would be written to one file: " + earlier + " and " + role + " " + *path,
+                              key);
+        seen.emplace_back(role + " " + *path, *id);
     }
     // After the inputs: a product named as an input is told so first.
     check_product_names(p);

@@ -29,15 +29,29 @@
 
 namespace tolvane::geo {
 
-// A failure of a run, in one line for the user.
+// The token by which a message names an option (its key in the option table of
+// <tolvane/geo_options.h>, such as "attribute"); each front end words it with its
+// own name: "-a" for tolvane-geo, "attribute=" for Python, "FIELD" for QGIS.
+//     throw Failure("no field 'altura': choose one with " + named("attribute"));
+std::string named(const std::string &key);
+
+// A failure of a run, in one line for the user. what() names options as
+// tolvane-geo does; text() keeps the tokens, for front ends that name them
+// otherwise (geo::worded). key() is the option at fault: the one given, else the
+// first the message names, else empty.
 struct Failure : std::runtime_error {
-    explicit Failure(const std::string &message) : std::runtime_error(message) {}
+    explicit Failure(const std::string &message, const std::string &key = "");
+    const std::string &key() const { return key_; }
+    const std::string &text() const { return text_; }
+
+private:
+    std::string key_, text_;
 };
 
-// A request that lacks something this input needs (a pixel size for lines, say):
-// the command line shows its usage after it.
+// A request that lacks something this input needs (a pixel size for lines, say),
+// or an option with a wrong value: the command line shows its usage after it.
 struct UsageFailure : Failure {
-    explicit UsageFailure(const std::string &message) : Failure(message) {}
+    explicit UsageFailure(const std::string &message, const std::string &key = "") : Failure(message, key) {}
 };
 
 // The run was stopped by its progress function (it returned FALSE).

@@ -41,17 +41,21 @@ class Error(ValueError):
     ``"no_altitude"``, ``"no_memory"``, ``"cancelled"``, ``"nested_call"``,
     ``"altitude_out_of_range"``: a contour cell beyond 9,999,999 either way), or one of ``tolvane.geo.ERROR_KINDS``
     (``"failure"``, ``"usage"``, ``"cancelled"``); ``values`` holds the numbers
-    involved.
+    involved. ``key`` is the key of the option at fault in
+    ``tolvane.geo.options()`` (empty when none), and ``text`` the message with
+    the options it names as tokens, for ``tolvane.geo.worded``.
     """
 
-    def __init__(self, message, kind=None, values=()):
+    def __init__(self, message, kind=None, values=(), key="", text=None):
         super().__init__(message)
         self.kind = kind
         self.values = tuple(values)
+        self.key = key
+        self.text = message if text is None else text
 
     def __reduce__(self):
         # Raised in a Dask worker, it travels to the client by pickle.
-        return (type(self), (str(self), self.kind, self.values))
+        return (type(self), (str(self), self.kind, self.values, self.key, self.text))
 
 
 _core._set_error_type(Error)

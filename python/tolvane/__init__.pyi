@@ -10,7 +10,12 @@ ERROR_KINDS: Tuple[str, ...]
 class Error(ValueError):
     kind: Optional[str]
     values: Tuple[int, ...]
-    def __init__(self, message: str, kind: Optional[str] = ..., values: Iterable[int] = ...) -> None: ...
+    key: str
+    text: str
+    def __init__(
+        self, message: str, kind: Optional[str] = ..., values: Iterable[int] = ..., key: str = ...,
+        text: Optional[str] = ...
+    ) -> None: ...
 
 @dataclass
 class Result:

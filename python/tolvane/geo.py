@@ -14,7 +14,7 @@ import tolvane
 
 from . import _geo
 
-__all__ = ["ERROR_KINDS", "Grid", "Report", "Request", "elevation"]
+__all__ = ["ERROR_KINDS", "Grid", "Report", "Request", "elevation", "options", "run", "worded"]
 
 #: The kinds of ``tolvane.Error`` this module raises: ``"failure"`` (the data or a
 #: file), ``"usage"`` (an option), ``"cancelled"`` (progress returned False).
@@ -23,8 +23,29 @@ ERROR_KINDS = _geo.ERROR_KINDS
 _geo._set_error_type(tolvane.Error)
 
 #: A request: the keyword arguments of ``elevation`` without running it (for the
-#: tiles, which send it to their workers).
+#: tiles, which send it to their workers; it pickles as the options given).
 Request = _geo.Request
+
+
+def worded(text, naming="keyword"):
+    """text with the options it names worded as tolvane-geo's flags (``"flag"``),
+    Python's keywords (``"keyword"``) or QGIS's parameters (``"parameter"``).
+    ``tolvane.Error.text`` and the lines of a report name them so."""
+    return _geo.worded(text, naming)
+
+
+def options(naming="keyword"):
+    """The option table every front end is built from: a dict for each option
+    with its ``key``, its names (``flag`` for tolvane-geo, ``keyword`` for Python,
+    ``parameter`` for QGIS; "" where that front end has none), its ``kind``
+    ("flag", "text", "path", "number", "whole", "choice"), the names of its
+    ``values``, the bounds ``lowest`` and ``highest`` of numbers, the ``words`` a
+    choice takes (or a number besides numbers: "auto"), its ``default`` (None:
+    none), whether it is ``repeatable`` and its ``help``, worded for naming."""
+    table = _geo.options()
+    for o in table:
+        o["help"] = _geo.worded(o["help"], naming)
+    return table
 
 
 @dataclass(frozen=True)
@@ -92,6 +113,17 @@ def _report(d):
     return Report(grid=Grid(**d.pop("grid")), levels=_levels(t), scale=t["scale"], base=t["base"], **d)
 
 
+def run(request, progress=None, naming="keyword"):
+    """Runs a ``Request`` as ``elevation`` does; the report's notes and warnings
+    name options under naming (see ``worded``)."""
+    if progress is not None and not callable(progress):
+        raise TypeError("progress must be callable or None")
+    d = _geo.run(request, progress)
+    for lines in ("notes", "warnings"):
+        d[lines] = [_geo.worded(line, naming) for line in d[lines]]
+    return _report(d)
+
+
 def elevation(source, output, resolution=None, attribute="elev", *, progress=None, **options):
     """The elevation model of contour lines, written to ``output`` (GeoTIFF).
 
@@ -101,7 +133,9 @@ def elevation(source, output, resolution=None, attribute="elev", *, progress=Non
     resolution: pixel size in map units, one number or (x, y); lines need one.
     attribute: the field holding the altitude.
 
-    Keyword options, each as tolvane-geo's option of the same meaning:
+    Keyword options (``options()`` lists them with their bounds and defaults;
+    None, False or the default is as if not given; numbers must be finite and
+    paths hold no NUL byte), each as tolvane-geo's option of the same meaning:
     ``z`` (-z), ``layer`` (-l), ``extent`` (-te, (xmin, ymin, xmax, ymax)),
     ``tap`` (-tap), ``t_srs`` (-t_srs), ``levels`` (-levels, (lowest, highest,
     interval)), ``scale`` (-scale), ``smoothing`` (-smooth), ``repair_gaps``
@@ -110,12 +144,14 @@ def elevation(source, output, resolution=None, attribute="elev", *, progress=Non
     (-ot: "Float32", "Int32", "Int16"), ``nodata`` (-a_nodata), ``cog`` (-of COG),
     ``creation_options`` (-co, a list of "NAME=VALUE"), ``contours``,
     ``hillshade``, ``leaks`` (-contours, -hillshade, -leaks: paths of the extra
-    products), ``threads`` (-threads), ``oversample`` (-oversample: None or
-    "auto" for the automatic factor, or 1 to 16), ``wm`` (-wm: MiB for the
-    core's windows).
+    products), ``threads`` (-threads: 1 to 256; 0, the default: TOLVANE_THREADS, else
+    every core), ``oversample`` (-oversample: None or "auto" for the automatic
+    factor, or 1 to 16), ``wm`` (-wm: MiB for the core's windows; 0: a quarter
+    of the machine's).
 
-    progress: optional callable taking the fraction done, 0 to 1; returning
-        False stops the run (``tolvane.Error`` of kind "cancelled").
+    progress: optional callable taking the fraction done, 0 to 1; a false
+        answer (False, 0, numpy's False_; not None) stops the run
+        (``tolvane.Error`` of kind "cancelled").
 
     Every file is written in a private folder beside it and renamed only when
     all are complete, all or nothing: a failure or Ctrl-C (``KeyboardInterrupt``,
@@ -126,7 +162,6 @@ def elevation(source, output, resolution=None, attribute="elev", *, progress=Non
     "failure" or "usage") when the run is refused: a FIFO or device as input, a
     layer that is not lines, features GDAL cannot read.
     """
-    request = _geo.Request(source, output, resolution, attribute, **options)
     if progress is not None and not callable(progress):
         raise TypeError("progress must be callable or None")
-    return _report(_geo.run(request, progress))
+    return run(_geo.Request(source, output, resolution, attribute, **options), progress)

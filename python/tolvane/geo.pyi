@@ -1,10 +1,15 @@
 from dataclasses import dataclass
 from os import PathLike
-from typing import Callable, List, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, List, Literal, Optional, Sequence, Tuple, Union
 
 _Path = Union[str, PathLike]
 
 ERROR_KINDS: Tuple[str, ...]
+
+_Naming = Literal["flag", "keyword", "parameter"]
+
+def worded(text: str, naming: _Naming = ...) -> str: ...
+def options(naming: _Naming = ...) -> List[Dict[str, Any]]: ...
 
 class Request:
     def __init__(
@@ -32,7 +37,12 @@ class Request:
         hillshade: Optional[_Path] = ...,
         leaks: Optional[_Path] = ...,
         threads: int = ...,
+        strict: bool = ...,
+        oversample: Union[None, int, str] = ...,
+        wm: float = ...,
     ) -> None: ...
+    @property
+    def settings(self) -> List[Tuple[str, Tuple[str, ...]]]: ...
 
 @dataclass(frozen=True)
 class Grid:
@@ -54,8 +64,13 @@ class Report:
     lines: int
     line_joins: int
     grid_joins: int
+    gap_distance: float
+    radius: float
+    open_ends: int
+    ends_left: int
     footprint: bool
     outside: int
+    hidden: int
     contour_pixels: int
     off_level_pixels: int
     missing_levels: Tuple[float, ...]
@@ -64,6 +79,8 @@ class Report:
     nodata: float
     clamped: int
     nodata_in_data: int
+    oversample: int
+    windows: int
     without_altitude: Tuple[int, ...]
     without_geometry: Tuple[int, ...]
     notes: List[str]
@@ -94,4 +111,8 @@ def elevation(
     hillshade: Optional[_Path] = ...,
     leaks: Optional[_Path] = ...,
     threads: int = ...,
+    strict: bool = ...,
+    oversample: Union[None, int, str] = ...,
+    wm: float = ...,
 ) -> Report: ...
+def run(request: Request, progress: Optional[Callable[[float], object]] = ..., naming: _Naming = ...) -> Report: ...

@@ -230,7 +230,7 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
         request = request.with_gaps(whole.gap_distance)
     writer = _geo.Writer(request, whole)
     levels = tolvane.geo._levels(whole.table)
-    warnings = whole.warnings
+    warnings = [tolvane.geo.worded(line, "flag") for line in whole.warnings]
     del whole
     tiles = _layout(grid, tile)
     result = TilesResult(str(output), grid, levels, len(tiles), warnings=warnings)
@@ -322,6 +322,41 @@ def _connect(address):
         raise tolvane.Error(f"the Dask scheduler {address} does not answer: {e}", "failure", ()) from None
 
 
+# Options of tolvane.geo the tiles do not take: products of the whole grid, and
+# -strict, which judges the leaks of the whole grid.
+_NOT_TILED = {"contours", "leaks", "strict"}
+_POSITIONAL = {"source", "output", "resolution"}
+
+
+def _names(option):
+    """The command-line names of an option: tolvane-geo's flag, and as long options
+    the flag and the Python keyword (with _ or -)."""
+    flag, keyword = option["flag"], option["keyword"]
+    names = [flag] if flag else []
+    for long in ([flag[1:]] if len(flag) > 2 else []) + ([keyword, keyword.replace("_", "-")] if len(keyword) > 1
+                                                          else []):
+        if f"--{long}" not in names:
+            names.append(f"--{long}")
+    return names
+
+
+def _add_options(parser):
+    """The arguments of the option table, each stored under its Python keyword;
+    their values go to the library's parser as words, unchecked here."""
+    for o in tolvane.geo.options("flag"):
+        if not o["keyword"] or o["key"] in _NOT_TILED | _POSITIONAL:
+            continue
+        help = " ".join(o["help"].split("\n")).replace("%", "%%")
+        if o["kind"] == "flag":
+            parser.add_argument(*_names(o), dest=o["keyword"], action="store_true", default=None, help=help)
+        elif o["repeatable"]:
+            parser.add_argument(*_names(o), dest=o["keyword"], action="append", metavar=o["values"][0], help=help)
+        else:
+            n = len(o["values"])
+            parser.add_argument(*_names(o), dest=o["keyword"], nargs=None if n == 1 else n,
+                                metavar=o["values"][0] if n == 1 else o["values"], help=help)
+
+
 def main(argv=None):
     """``python3 -m tolvane.tiles``: the command line of elevation(), with tolvane-geo's option names."""
     p = argparse.ArgumentParser(
@@ -329,33 +364,17 @@ def main(argv=None):
         description="Elevation model of contour lines, computed tile by tile on Dask, into a GeoTIFF.")
     p.add_argument("input", help="contour lines (any vector format GDAL reads) or a contour raster")
     p.add_argument("output", help="GeoTIFF to write")
-    p.add_argument("resolution", nargs="?", type=float, help="pixel size in map units (not for a contour raster)")
-    p.add_argument("-a", "--attribute", default="elev", help="field holding the altitude (default: elev)")
-    p.add_argument("-z", action="store_true", help="take the altitude from the lines' Z coordinate")
-    p.add_argument("-l", "--layer", help="layer to read (default: the first)")
+    p.add_argument("resolution", nargs="?", help="pixel size in map units (not for a contour raster)")
+    _add_options(p)
     p.add_argument("--tile", type=int, default=2048, help="tile size in pixels (default: 2048)")
     p.add_argument("--halo", type=int, default=256, help="pixels computed around each tile (default: 256)")
-    p.add_argument("--smoothing", "-smooth", type=int, default=1, help="Bezier smoothing size: 1, 3, 5, 7 or 9")
-    p.add_argument("--levels", type=float, nargs=3, metavar=("LOWEST", "HIGHEST", "INTERVAL"),
-                   help="level table (default: found from the data)")
-    p.add_argument("--scale", type=float, default=0, help="factor that makes the levels whole")
-    p.add_argument("--te", type=float, nargs=4, metavar=("XMIN", "YMIN", "XMAX", "YMAX"), help="grid extent")
-    p.add_argument("--tap", action="store_true", help="align the extent on multiples of the pixel size")
-    p.add_argument("--t_srs", help="reproject the input first")
-    p.add_argument("--repair-gaps", type=float, help="join line ends at most this many pixels apart")
-    p.add_argument("--mask", help="polygons of the area the contours cover, or auto")
-    p.add_argument("--ot", default="Float32", choices=["Float32", "Int32", "Int16"], help="output type")
-    p.add_argument("--a_nodata", type=float, help="nodata value")
-    p.add_argument("--cog", action="store_true", help="write a cloud-optimised GeoTIFF")
-    p.add_argument("--hillshade", help="also write a shaded relief (PNG)")
-    p.add_argument("--oversample", default="auto", help="burn N times finer and aggregate back (default: auto)")
-    p.add_argument("--wm", type=float, default=0, help="MiB for each task's windows (default: a quarter of the memory)")
     p.add_argument("--workers", type=int, help="worker processes of the local cluster (default: one per core)")
     p.add_argument("--scheduler", help="address of a running Dask scheduler to use instead")
-    p.add_argument("-co", dest="creation_options", action="append", default=[], metavar="NAME=VALUE",
-                   help="creation option of the output driver (repeatable)")
     p.add_argument("-q", "--quiet", action="store_true", help="no progress")
     a = p.parse_args(argv)
+    tiled = {o["keyword"] for o in tolvane.geo.options() if o["keyword"]} - _NOT_TILED - _POSITIONAL
+    options = {k: getattr(a, k) for k in tiled if getattr(a, k) is not None}
+    options.setdefault("attribute", "elev")
 
     shown = [0]
 
@@ -372,12 +391,8 @@ def main(argv=None):
     client = None
     try:
         client = _connect(a.scheduler) if a.scheduler else None
-        r = elevation(a.input, a.output, a.resolution, a.attribute, a.tile, a.halo, client, workers=a.workers,
-                      progress=None if a.quiet else progress, z=a.z, layer=a.layer, smoothing=a.smoothing,
-                      levels=a.levels, scale=a.scale, extent=a.te, tap=a.tap, t_srs=a.t_srs,
-                      repair_gaps=a.repair_gaps, mask=a.mask, dtype=a.ot, nodata=a.a_nodata, cog=a.cog,
-                      hillshade=a.hillshade, creation_options=a.creation_options,
-                      oversample=None if a.oversample == "auto" else int(a.oversample), wm=a.wm)
+        r = elevation(a.input, a.output, a.resolution, options.pop("attribute"), a.tile, a.halo, client,
+                      workers=a.workers, progress=None if a.quiet else progress, **options)
     except TilesError as e:
         if not a.quiet and shown[0] <= 40:
             sys.stdout.write("\n")
@@ -386,7 +401,11 @@ def main(argv=None):
         print(f"{len(e.result.failed)} of {e.result.tiles} tiles failed; {a.output} was not written",
               file=sys.stderr)
         return 1
-    except (tolvane.Error, ValueError, RuntimeError, OSError) as e:
+    except tolvane.Error as e:
+        # The options named as on this command line, tolvane-geo's flags.
+        print(f"error: {tolvane.geo.worded(e.text, 'flag')}", file=sys.stderr)
+        return 1
+    except (ValueError, RuntimeError, OSError) as e:
         print(f"error: {e}", file=sys.stderr)
         return 1
     except KeyboardInterrupt:

@@ -30,7 +30,10 @@ HERE = os.path.dirname(__file__)
 # with a filter or a selection) is first written to a temporary GeoPackage.
 READ_IN_PLACE = ["gpkg", "shp", "geojson", "json", "fgb", "gml", "kml", "sqlite", "tab", "mif"]
 
-HELP = {
+# Where a parameter takes less than tolvane-geo's option (a layer, not any file
+# or word), its own help instead of the table's: it must not offer what the
+# parameter refuses (MASK takes no "auto" or "none").
+QGIS_HELP_INSTEAD = {
     "INPUT": "Contour lines (a line layer). Each line is a contour; its altitude comes from FIELD or, "
     "when FIELD is empty, from the Z of its vertices. Lines must be whole: a line that stops in the "
     "open lets the zone beyond it run into its neighbours (see REPAIR_GAPS and MASK).",
@@ -38,47 +41,79 @@ HELP = {
     "one (as in tolvane-geo), else the Z of their vertices.",
     "PIXEL_SIZE": "Pixel size of the elevation model, in the units of its coordinate system "
     "(TARGET_CRS, else the lines').",
-    "EXTENT": "Extent of the elevation model. Default: the lines' extent with one empty pixel around it.",
-    "TARGET_CRS": "Coordinate system of the elevation model; the lines are reprojected to it. Default: "
-    "the lines' own. Lines in longitude and latitude must be reprojected to a projected system.",
-    "LEVELS": "Contour levels as three numbers, LOWEST HIGHEST INTERVAL (for example 300 600 25). "
-    "Default: found in the data (the lowest, the highest and their greatest common step). Decimal "
-    "levels are allowed.",
-    "SMOOTHING": "Bezier smoothing size: 1 (none, the default), 3, 5, 7 or 9 pixels.",
-    "REPAIR_GAPS": "Join line ends of the same level at most this many pixels apart that head towards each "
-    "other across empty space, and where zones still leak, along the middle of their band; 0 turns the repair "
-    "off. Empty: as tolvane-geo without -repair_gaps.",
     "MASK": "Polygons of the area the contour lines cover. Outside them the model is nodata, and lines "
     "that end on their edge close their zones there. For a convex sheet, the convex hull of the lines "
     "(Processing's Convex hull algorithm) will do. Empty: as tolvane-geo without -mask.",
-    "OVERSAMPLE": "Burn the lines on a grid N times finer than PIXEL_SIZE (N from 1). Empty: as "
-    "tolvane-geo without -oversample.",
-    "OUTPUT": "The elevation model: a Float32 GeoTIFF in the coordinate system of the lines (or "
-    "TARGET_CRS); cells without altitude are nodata.",
-    "HILLSHADE": "Optional: a shaded relief of the model, as a PNG image.",
-    "LEAKS": "Optional: a Byte GeoTIFF marking the pixels whose zone leaked past another contour "
-    "(lines with gaps or open ends).",
 }
 
-# The library words its advice with tolvane-geo's options; here they are parameters.
-OPTION_NAMES = {
-    "-tr": "PIXEL_SIZE",
-    "-te": "EXTENT",
-    "-t_srs": "TARGET_CRS",
-    "-levels": "LEVELS",
-    "-smooth": "SMOOTHING",
-    "-repair_gaps": "REPAIR_GAPS",
-    "-mask": "MASK",
-    "-oversample": "OVERSAMPLE",
-    "-hillshade": "HILLSHADE",
-    "-leaks": "LEAKS",
+# What the option table's help leaves to this algorithm, after it.
+QGIS_HELP = {
+    "TARGET_CRS": "Lines in longitude and latitude must be reprojected to a projected system.",
+    "LEVELS": "Three numbers separated by spaces, commas or semicolons (for example 300 600 25); decimal "
+    "levels are allowed.",
+    "REPAIR_GAPS": "Empty: as tolvane-geo without -repair_gaps.",
+    "OVERSAMPLE": "Empty: auto, as tolvane-geo without -oversample.",
+    "OUTPUT": "A GeoTIFF in the coordinate system of the lines (or TARGET_CRS); cells without altitude are "
+    "nodata.",
+    "HILLSHADE": "Optional, as a PNG image.",
+    "LEAKS": "Optional.",
 }
-OPTION = re.compile(r"(?<![\w-])(" + "|".join(OPTION_NAMES) + r")\b( (?:PIXELS|FILE|N)\b)?")
+
+LABELS = {
+    "INPUT": "Contour lines",
+    "FIELD": "Altitude field (empty: elev, else the lines' Z)",
+    "PIXEL_SIZE": "Pixel size",
+    "EXTENT": "Extent",
+    "TARGET_CRS": "Target coordinate system",
+    "LEVELS": "Levels: lowest highest interval",
+    "SMOOTHING": "Smoothing size",
+    "REPAIR_GAPS": "Repair gaps up to (pixels)",
+    "MASK": "Footprint",
+    "OVERSAMPLE": "Oversampling factor",
+    "OUTPUT": "Elevation model",
+    "HILLSHADE": "Shaded relief",
+    "LEAKS": "Leaks",
+}
+
+
+def parameter_options():
+    """The options of tolvane.geo's table that are parameters here, the products last."""
+    module = tolvane_module()
+    table = [o for o in module.geo.options("parameter") if o["parameter"]] if module else []
+    products = {"output", "hillshade", "leaks"}
+    return [o for o in table if o["key"] not in products] + [o for o in table if o["key"] in products]
+
+
+def help_of(option):
+    if option["parameter"] in QGIS_HELP_INSTEAD:
+        return QGIS_HELP_INSTEAD[option["parameter"]]
+    text = " ".join(option["help"].split("\n"))
+    text = text[:1].upper() + text[1:] + "."
+    extra = QGIS_HELP.get(option["parameter"])
+    return f"{text} {extra}" if extra else text
+
+
+# Messages not yet worded by the library name tolvane-geo's options: here they are
+# parameters; a suggestion of a value the parameter cannot take is left out.
+REFUSED_HERE = re.compile(r",? (?:-mask|MASK) (?:none|auto) turns it off")
+OPTION = None
 
 
 def in_qgis_terms(line):
     """line with tolvane-geo's options named as this algorithm's parameters."""
-    return OPTION.sub(lambda m: OPTION_NAMES[m.group(1)], line)
+    global OPTION
+    module = tolvane_module()
+    if module is None:
+        return line
+    if OPTION is None:
+        names = {o["flag"]: o["parameter"] for o in module.geo.options() if o["flag"] and o["parameter"]}
+        # A parameter takes no value names after it ("-leaks FILE": LEAKS).
+        names.update({p: p for p in names.values()})
+        OPTION = (re.compile(r"(?<![\w-])(" + "|".join(map(re.escape, names)) + r")\b( (?:PIXELS|FILE|N)\b)?"),
+                  names)
+    pattern, names = OPTION
+    line = REFUSED_HERE.sub("", module.geo.worded(line, "parameter"))
+    return pattern.sub(lambda m: names[m.group(1)], line)
 
 
 _module = None
@@ -96,6 +131,8 @@ def tolvane_module():
         try:
             import tolvane.geo
 
+            if not hasattr(tolvane.geo, "options"):
+                raise ImportError(f"{tolvane.geo.__file__} is older than this plugin, without its option table")
             _module = tolvane
         except ImportError as e:
             tolvane_module.error = (
@@ -114,22 +151,10 @@ def module_version():
 
 
 def levels_of(text):
-    """(lowest, highest, interval) from three numbers separated by spaces, commas or
-    semicolons; None for an empty text."""
+    """The words of three numbers separated by spaces, commas or semicolons
+    (tolvane.geo checks them); None for an empty text."""
     words = [w for w in re.split(r"[\s,;]+", text.strip()) if w]
-    if not words:
-        return None
-    try:
-        values = tuple(float(w) for w in words)
-    except ValueError:
-        values = ()
-    if len(values) != 3:
-        raise QgsProcessingException(
-            f"LEVELS: '{text}' is not three numbers LOWEST HIGHEST INTERVAL (for example 300 600 25)"
-        )
-    if values[2] <= 0 or values[1] < values[0]:
-        raise QgsProcessingException("LEVELS: HIGHEST must not be below LOWEST, and INTERVAL must be positive")
-    return values
+    return words or None
 
 
 class ElevationAlgorithm(QgsProcessingAlgorithm):
@@ -155,7 +180,7 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
         return os.path.join(HERE, "icon.svg")
 
     def shortHelpString(self):  # noqa: N802
-        items = "".join(f"<li><b>{name}</b>: {text}</li>" for name, text in HELP.items())
+        items = "".join(f"<li><b>{o['parameter']}</b>: {help_of(o)}</li>" for o in parameter_options())
         return (
             "<p>Interpolates a digital elevation model between contour lines. The zones between "
             "successive contours are labelled, every pixel of a zone is interpolated between its two "
@@ -171,66 +196,45 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
         return (True, "") if tolvane_module() else (False, tolvane_module.error)
 
     def initAlgorithm(self, config=None):  # noqa: N802
-        def add(parameter):
-            parameter.setHelp(HELP[parameter.name()])
+        for option in parameter_options():
+            parameter = self.parameter_of(option)
+            parameter.setHelp(help_of(option))
             self.addParameter(parameter)
 
-        add(QgsProcessingParameterFeatureSource("INPUT", "Contour lines", [QgsProcessing.TypeVectorLine]))
-        add(
-            QgsProcessingParameterField(
-                "FIELD",
-                "Altitude field (empty: elev, else the lines' Z)",
-                parentLayerParameterName="INPUT",
-                type=QgsProcessingParameterField.Numeric,
-                optional=True,
-            )
-        )
-        add(
-            QgsProcessingParameterDistance(
-                "PIXEL_SIZE", "Pixel size", defaultValue=10.0, parentParameterName="INPUT", minValue=0.0
-            )
-        )
-        add(QgsProcessingParameterExtent("EXTENT", "Extent", optional=True))
-        add(QgsProcessingParameterCrs("TARGET_CRS", "Target coordinate system", optional=True))
-        add(QgsProcessingParameterString("LEVELS", "Levels: lowest highest interval", optional=True))
-        add(
-            QgsProcessingParameterNumber(
-                "SMOOTHING", "Smoothing size", QgsProcessingParameterNumber.Integer, 1, minValue=1, maxValue=9
-            )
-        )
-        add(
-            QgsProcessingParameterNumber(
-                "REPAIR_GAPS",
-                "Repair gaps up to (pixels)",
-                QgsProcessingParameterNumber.Double,
-                None,
-                optional=True,
-                minValue=0,
-                maxValue=100,
-            )
-        )
-        add(
-            QgsProcessingParameterFeatureSource(
-                "MASK", "Footprint", [QgsProcessing.TypeVectorPolygon], optional=True
-            )
-        )
-        add(
-            QgsProcessingParameterNumber(
-                "OVERSAMPLE",
-                "Oversampling factor",
-                QgsProcessingParameterNumber.Integer,
-                None,
-                optional=True,
-                minValue=1,
-            )
-        )
-        add(QgsProcessingParameterRasterDestination("OUTPUT", "Elevation model"))
-        add(
-            QgsProcessingParameterFileDestination(
-                "HILLSHADE", "Shaded relief", "PNG files (*.png)", optional=True, createByDefault=False
-            )
-        )
-        add(QgsProcessingParameterRasterDestination("LEAKS", "Leaks", optional=True, createByDefault=False))
+    @staticmethod
+    def parameter_of(option):
+        """The Processing parameter of an option of tolvane.geo's table: its kind
+        and bounds from the table, its widget from what QGIS has for it."""
+        name = option["parameter"]
+        label = LABELS.get(name, name)
+        special = {
+            "INPUT": lambda: QgsProcessingParameterFeatureSource(name, label, [QgsProcessing.TypeVectorLine]),
+            "FIELD": lambda: QgsProcessingParameterField(name, label, parentLayerParameterName="INPUT",
+                                                         type=QgsProcessingParameterField.Numeric, optional=True),
+            "PIXEL_SIZE": lambda: QgsProcessingParameterDistance(name, label, defaultValue=10.0,
+                                                                 parentParameterName="INPUT", minValue=0.0),
+            "EXTENT": lambda: QgsProcessingParameterExtent(name, label, optional=True),
+            "TARGET_CRS": lambda: QgsProcessingParameterCrs(name, label, optional=True),
+            "MASK": lambda: QgsProcessingParameterFeatureSource(name, label, [QgsProcessing.TypeVectorPolygon],
+                                                                optional=True),
+            "OUTPUT": lambda: QgsProcessingParameterRasterDestination(name, label),
+            "HILLSHADE": lambda: QgsProcessingParameterFileDestination(name, label, "PNG files (*.png)",
+                                                                       optional=True, createByDefault=False),
+            "LEAKS": lambda: QgsProcessingParameterRasterDestination(name, label, optional=True,
+                                                                     createByDefault=False),
+        }
+        if name in special:
+            return special[name]()
+        if option["kind"] in ("number", "whole") and len(option["values"]) == 1:
+            whole = option["kind"] == "whole"
+            default = option["default"]
+            numeric = default is not None and default not in option["words"]
+            bounds = {k: v for k, v in (("minValue", option["lowest"]), ("maxValue", option["highest"]))
+                      if abs(v) != float("inf")}
+            return QgsProcessingParameterNumber(
+                name, label, QgsProcessingParameterNumber.Integer if whole else QgsProcessingParameterNumber.Double,
+                (int(default) if whole else float(default)) if numeric else None, optional=not numeric, **bounds)
+        return QgsProcessingParameterString(name, label, optional=True)
 
     def processAlgorithm(self, parameters, context, feedback):  # noqa: N802
         module = tolvane_module()
@@ -246,17 +250,11 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
             return not feedback.isCanceled()
 
         try:
-            report = module.geo.elevation(**arguments, progress=progress)
-        except TypeError as e:
-            if "oversample" in arguments and "oversample" in str(e):
-                raise QgsProcessingException(
-                    "OVERSAMPLE: the installed module tolvane.geo does not oversample; leave it empty"
-                ) from None
-            raise
+            report = module.geo.run(module.geo.Request(**arguments), progress, naming="parameter")
         except ValueError as e:  # tolvane.Error, and the module's checks of its arguments
             if feedback.isCanceled() or getattr(e, "kind", None) == "cancelled":
                 raise QgsProcessingException("Cancelled: no file was written") from None
-            raise QgsProcessingException(in_qgis_terms(str(e))) from None
+            raise QgsProcessingException(in_qgis_terms(getattr(e, "text", None) or str(e))) from None
         for line in report.notes:
             feedback.pushInfo(in_qgis_terms(line))
         for line in report.warnings:
@@ -288,10 +286,7 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
                 )
             a["z"] = True
 
-        size = self.parameterAsDouble(parameters, "PIXEL_SIZE", context)
-        if not size > 0:
-            raise QgsProcessingException("PIXEL_SIZE: the pixel size must be positive")
-        a["resolution"] = size
+        a["resolution"] = self.parameterAsDouble(parameters, "PIXEL_SIZE", context)
 
         crs = self.parameterAsCrs(parameters, "TARGET_CRS", context)
         if crs.isValid():
@@ -311,15 +306,13 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
         if levels:
             a["levels"] = levels
 
-        smoothing = self.parameterAsInt(parameters, "SMOOTHING", context)
-        if smoothing not in (1, 3, 5, 7, 9):
-            raise QgsProcessingException(f"SMOOTHING: {smoothing} is not 1, 3, 5, 7 or 9")
-        a["smoothing"] = smoothing
-
-        if parameters.get("REPAIR_GAPS") not in (None, ""):
-            a["repair_gaps"] = self.parameterAsDouble(parameters, "REPAIR_GAPS", context)
-        if parameters.get("OVERSAMPLE") not in (None, ""):
-            a["oversample"] = self.parameterAsInt(parameters, "OVERSAMPLE", context)
+        # The numbers of the table, checked by tolvane.geo as tolvane-geo checks them.
+        for option in parameter_options():
+            name = option["parameter"]
+            if option["kind"] in ("number", "whole") and len(option["values"]) == 1 \
+                    and parameters.get(name) not in (None, ""):
+                read = self.parameterAsInt if option["kind"] == "whole" else self.parameterAsDouble
+                a[option["keyword"]] = read(parameters, name, context)
 
         if parameters.get("MASK") not in (None, ""):
             # The footprint is every polygon of its file: a layer of a file of several

@@ -1,6 +1,7 @@
 """tolvane.geo (the GIS library from Python) and the report of tolvane.elevation."""
 
 import os
+import pickle
 import signal
 import subprocess
 import sys
@@ -61,7 +62,7 @@ def test_failures_name_their_cause_and_leave_nothing(tmp_path):
     out = outputs / "dem.tif"
     cases = [
         (dict(source=tmp_path / "none.gpkg"), "failure", "no such file"),
-        (dict(dtype="Float64"), "usage", "dtype 'Float64'"),
+        (dict(dtype="Float64"), "usage", "dtype: 'Float64' is not Float32, Int32 or Int16"),
         (dict(resolution=None), "usage", "-tr XRES YRES is required"),
         (dict(creation_options=["COMPRESS=NOPE"]), "failure", "refuses the creation options"),
         (dict(creation_options=["FOO=BAR"]), "failure", "does not support creation option FOO"),
@@ -70,7 +71,7 @@ def test_failures_name_their_cause_and_leave_nothing(tmp_path):
         (dict(progress=lambda f: f < 0.5), "cancelled", "interrupted"),
         (dict(output=lines), "failure", f"the output {lines} is the input {lines}"),
         (dict(output=inputs / "link.gpkg"), "failure", "is the input .*colinas.gpkg \\(the same file\\)"),
-        (dict(hillshade=lines), "failure", f"-hillshade {lines} is the input"),
+        (dict(hillshade=lines), "failure", f"hillshade= {lines} is the input"),
         (dict(contours=out), "failure", "two products would be written to one file"),
         (dict(source=inputs / "cut.shp"), "failure", "6 of the 13 features .* cannot be read \\(fid 7, 8"),
         (dict(source=inputs / "poly.gpkg"), "failure", "holds polygons \\(Polygon\\), not contour lines"),
@@ -177,3 +178,119 @@ def test_ctrl_c_stops_the_run_and_reaches_the_caller(tmp_path):
     assert [p.name for p in tmp_path.iterdir()] == ["dem.tif"]
     assert (tmp_path / "dem.tif").read_bytes() == b"earlier"
 
+
+
+# A value of every Python keyword of the option table, and the words of it the
+# parser receives: an option added to the table without a keyword's way in fails here.
+SAMPLES = {
+    "source": (BUNDLED, (BUNDLED,)),
+    "output": ("dem.tif", ("dem.tif",)),
+    "attribute": ("altura", ("altura",)),
+    "z": (True, ()),
+    "layer": ("colinas", ("colinas",)),
+    "resolution": (10, ("10", "10")),
+    "extent": ((0, 0.5, 10, 20), ("0", "0.5", "10", "20")),
+    "tap": (np.True_, ()),
+    "t_srs": ("EPSG:25830", ("EPSG:25830",)),
+    "levels": ((300, 600, 25), ("300", "600", "25")),
+    "scale": (100, ("100",)),
+    "smoothing": (np.int64(5), ("5",)),
+    "oversample": ("auto", None),  # the default: as if not given
+    "wm": (64.5, ("64.5",)),
+    "threads": (2, ("2",)),
+    "dtype": ("Int16", ("Int16",)),
+    "cog": (True, ()),
+    "creation_options": (["TILED=YES", "COMPRESS=LZW"], ("COMPRESS=LZW",)),  # the last of its settings
+    "nodata": (np.float32(-1.5), ("-1.5",)),
+    "contours": ("c.tif", ("c.tif",)),
+    "hillshade": ("h.png", ("h.png",)),
+    "repair_gaps": (0.1, ("0.10000000000000001",)),
+    "mask": ("none", ("none",)),
+    "strict": (1, ()),
+    "leaks": ("l.tif", ("l.tif",)),
+}
+
+
+def test_every_keyword_of_the_table_reaches_the_request():
+    table = {o["keyword"]: o for o in tolvane.geo.options() if o["keyword"]}
+    assert sorted(table) == sorted(SAMPLES)
+    for keyword, (value, words) in SAMPLES.items():
+        keywords = {"source": BUNDLED, "output": "dem.tif", keyword: value}
+        if keyword == "z":
+            keywords["attribute"] = "elev"  # the default: no clash with z
+        settings = dict(tolvane.geo.Request(**keywords).settings)
+        assert settings.get(table[keyword]["key"]) == words, keyword
+    request = tolvane.geo.Request(BUNDLED, "dem.tif", 10, creation_options=["A=1", "B=2"], extent=(0, 0, 10, 10))
+    again = pickle.loads(pickle.dumps(request))
+    assert again.settings == request.settings and ("creation_options", ("B=2",)) in again.settings
+
+
+@pytest.mark.parametrize("keywords, key, message", [
+    (dict(repair_gaps=float("nan")), "repair_gaps", "repair_gaps: 'nan' is not a number"),
+    (dict(nodata=float("-inf")), "nodata", "nodata: '-inf' is not a number"),
+    (dict(levels=(300, float("nan"), 25)), "levels", "levels: 'nan' is not a number"),
+    (dict(mask="foot\0print.gpkg"), "mask", "mask: 'foot...' holds a NUL byte"),
+    (dict(source="colinas\0.gpkg"), "source", "source: 'colinas...' holds a NUL byte"),
+    (dict(hillshade="h\0.png"), "hillshade", "hillshade: 'h...' holds a NUL byte"),
+    (dict(threads=257), "threads", "threads: a whole number from 0 \\(the default\\) to 256"),
+    (dict(threads=-1), "threads", "threads: a whole number from 0"),
+    (dict(oversample=17), "oversample", "oversample: auto, or a whole number from 1 to 16"),
+    (dict(oversample="fine"), "oversample", "oversample: 'fine' is not a number"),
+    (dict(smoothing=11), "smoothing", "smoothing: smoothing size 11: it must be odd and at most 9"),
+    (dict(smoothing=2.5), "smoothing", "smoothing: '2.5' is not a whole number"),
+    (dict(resolution=(0, 10)), "resolution", "resolution: the pixel size must be positive"),
+    (dict(extent=(0, 0, 1)), "extent", "extent= needs 4 values"),
+    (dict(wm=0.5), "wm", "wm: the memory of the windows, in MiB, at least 1"),
+    (dict(attribute="h", z=True), "attribute", "attribute= and z= exclude each other"),
+    (dict(creation_options=["TILED"]), "creation_options", "creation_options: 'TILED' is not NAME=VALUE"),
+])
+def test_refused_values_name_their_keyword(keywords, key, message):
+    arguments = dict(source=BUNDLED, output="never.tif", resolution=10)
+    arguments.update(keywords)
+    with pytest.raises(tolvane.Error, match=message) as e:
+        tolvane.geo.Request(**arguments)
+    assert (e.value.kind, e.value.key) == ("usage", key)
+    # The same refusal in the words of the other front ends.
+    assert tolvane.geo.worded(e.value.text, "keyword") == str(e.value)
+    flag = next(o["flag"] or o["values"][0] for o in tolvane.geo.options() if o["key"] == key)
+    assert tolvane.geo.worded(e.value.text, "flag").startswith(flag)
+    assert pickle.loads(pickle.dumps(e.value)).key == key
+
+
+def test_wrong_python_types_are_type_errors():
+    for keywords in (dict(resolution="ten"), dict(extent="0 0 1 1"), dict(layer=3), dict(creation_options="A=1"),
+                     dict(colour="red")):
+        with pytest.raises((TypeError, tolvane.Error)):
+            tolvane.geo.Request(BUNDLED, "never.tif", **keywords)
+    with pytest.raises(TypeError, match="unexpected keyword argument 'colour'"):
+        tolvane.geo.Request(BUNDLED, "never.tif", 10, colour="red")
+
+
+@pytest.mark.parametrize("answer", [False, 0, np.False_, "", []])
+def test_any_false_answer_of_progress_cancels(tmp_path, answer):
+    with pytest.raises(tolvane.Error) as e:
+        tolvane.geo.elevation(BUNDLED, tmp_path / "dem.tif", 20, progress=lambda f: answer)
+    assert e.value.kind == "cancelled"
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_progress_returning_nothing_goes_on(tmp_path):
+    seen = []
+    tolvane.geo.elevation(BUNDLED, tmp_path / "dem.tif", 20, progress=seen.append)
+    assert seen[-1] == 1 and (tmp_path / "dem.tif").exists()
+
+
+def test_every_flag_of_the_table_is_in_the_help_and_the_man_page():
+    help = subprocess.run([os.environ["TOLVANE_GEO_BIN"], "--help"], stdout=subprocess.PIPE, text=True,
+                          check=True).stdout
+    man = open(os.path.join(os.path.dirname(__file__), "..", "..", "docs", "man", "tolvane-geo.1")).read()
+    usage = help[:help.index("\n\n")]
+    for o in tolvane.geo.options("flag"):
+        if not o["flag"]:
+            continue
+        call = " ".join([o["flag"], *o["values"]])
+        assert f"\n  {call} " in help or f"\n  {call}\n" in help, o["flag"]
+        # -tr is required for lines: the usage shows it without brackets.
+        assert (f"[{call}]" in usage) != (o["key"] == "resolution"), o["flag"]
+        escaped = o["flag"].replace("-", "\\-")
+        assert f".BI {escaped} " in man or f".B {escaped}\n" in man, o["flag"]

@@ -2,6 +2,7 @@
 by GDAL from an analytic surface in a projected system, tiled runs compared with
 the run on the whole sheet."""
 
+import argparse
 import os
 import signal
 import stat
@@ -280,6 +281,9 @@ def test_command_line_refusals_keep_the_files(lines, tmp_path):
          "error: no contours: none of the"),
         ([copy, tmp_path / "dem.tif", PIXEL, "-co", "FOO=BAR"],
          "error: -co: the GTiff driver refuses the creation options"),
+        ([copy, tmp_path / "dem.tif", PIXEL, "--repair-gaps", "nan"], "error: -repair_gaps: 'nan' is not a number"),
+        ([copy, tmp_path / "dem.tif", PIXEL, "-smooth", "4"], "error: -smooth: smoothing size 4: it must be odd"),
+        ([copy, tmp_path / "dem.tif", PIXEL, "--threads", "300"], "error: -threads: a whole number from 0"),
         ([copy, tmp_path / "dem.tif", PIXEL, "--scheduler", "tcp://127.0.0.1:9"],
          "error: the Dask scheduler tcp://127.0.0.1:9 does not answer"),
     ]
@@ -291,3 +295,16 @@ def test_command_line_refusals_keep_the_files(lines, tmp_path):
         assert copy.read_bytes() == before
         assert sorted(p.name for p in tmp_path.iterdir()) == ["curvas.gpkg", "device", "fifo"], arguments
         assert stat.S_ISFIFO(os.lstat(fifo).st_mode) and not os.path.isfile(device)
+
+
+def test_command_line_offers_every_option_of_the_table():
+    """Each option of tolvane.geo the tiles take, under tolvane-geo's flag and its Python keyword."""
+    parser = argparse.ArgumentParser()
+    tolvane.tiles._add_options(parser)
+    names = {a.dest: a.option_strings for a in parser._actions}
+    for o in tolvane.geo.options():
+        if o["keyword"] and o["key"] not in tolvane.tiles._NOT_TILED | tolvane.tiles._POSITIONAL:
+            assert o["keyword"] in names, o["key"]
+            assert not o["flag"] or o["flag"] in names[o["keyword"]], o["key"]
+            if len(o["keyword"]) > 1:
+                assert "--" + o["keyword"] in names[o["keyword"]], o["key"]

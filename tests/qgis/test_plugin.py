@@ -86,8 +86,10 @@ def test_memory_layer_and_z_give_the_file_of_the_lines(qgis_app, tmp_path):
 
 @pytest.mark.parametrize("change, message", [
     ({"FIELD": "altura"}, "FIELD: the contour lines have no field 'altura'"),
-    ({"LEVELS": "300 600"}, "LEVELS: '300 600' is not three numbers"),
-    ({"SMOOTHING": 4}, "SMOOTHING: 4 is not 1, 3, 5, 7 or 9"),
+    ({"LEVELS": "300 600"}, "LEVELS needs 3 values"),
+    ({"LEVELS": "600 300 25"}, "LEVELS: HIGHEST must not be below LOWEST"),
+    ({"SMOOTHING": 4}, "SMOOTHING: smoothing size 4: it must be odd and at most 9"),
+    ({"REPAIR_GAPS": float("nan")}, "REPAIR_GAPS: 'nan' is not a number"),
     ({"LEVELS": "325 575 0.5"}, "put 300 zones within 16 pixels of a single pixel.* give a larger interval with LEVELS$"),
     ({"EXTENT": "0,1000,0,1000 [EPSG:25830]"}, "no contours"),    # no line in the extent
 ])
@@ -118,3 +120,40 @@ def test_target_crs_by_authority_or_definition(qgis_app, tmp_path, target):
     run_in_qgis({"INPUT": LINES, "PIXEL_SIZE": 12, "TARGET_CRS": crs, "OUTPUT": str(tmp_path / "qgis.tif")})
     tolvane_geo("-tr", "12", "12", "-t_srs", target, LINES, str(tmp_path / "geo.tif"))
     assert_same_raster(tmp_path / "qgis.tif", tmp_path / "geo.tif")
+
+
+def test_every_parameter_of_the_option_table_is_offered(qgis_app):
+    """The parameters are the table's: its names, bounds and defaults, and a help each."""
+    import tolvane.geo
+    from qgis.core import QgsApplication
+
+    algorithm = QgsApplication.processingRegistry().algorithmById("tolvane:elevation")
+    offered = {p.name(): p for p in algorithm.parameterDefinitions()}
+    table = {o["parameter"]: o for o in tolvane.geo.options() if o["parameter"]}
+    assert sorted(offered) == sorted(table) == sorted(PARAMETERS)
+    for name, o in table.items():
+        p = offered[name]
+        assert p.help(), name
+        if p.type() == "number":
+            assert (p.minimum(), p.maximum()) == (o["lowest"], o["highest"]), name
+            optional = bool(int(p.flags()) & int(p.FlagOptional))
+            assert optional == (o["default"] in (None, *o["words"])), name
+
+
+@pytest.mark.parametrize("line, worded", [
+    # The library's tokens, then the flags of lines it does not word yet.
+    ("\x1eattribute\x1f: no field 'h'; " "\x1elevels\x1f too fine", "FIELD: no field 'h'; LEVELS too fine"),
+    ("choose another \x1escale\x1f", "choose another -scale"),  # no parameter here: the tool's name
+    ("give a larger interval with -levels", "give a larger interval with LEVELS"),
+    ("gaps left open (-repair_gaps PIXELS); see where with -leaks FILE",
+     "gaps left open (REPAIR_GAPS); see where with LEAKS"),
+    # A value MASK cannot take is not suggested.
+    ("drawn through the 4 line ends (radius 3.0 pixels); -mask FILE gives it, -mask none turns it off",
+     "drawn through the 4 line ends (radius 3.0 pixels); MASK gives it"),
+    ("(radius 3.0 pixels); \x1emask\x1f FILE gives it, \x1emask\x1f none turns it off", "(radius 3.0 pixels); MASK gives it"),
+    ("the lines burned 2 times finer (-oversample 1 turns it off)", "the lines burned 2 times finer (OVERSAMPLE 1 turns it off)"),
+])
+def test_log_names_the_parameters(qgis_app, line, worded):
+    from tolvane_qgis.elevation import in_qgis_terms
+
+    assert in_qgis_terms(line) == worded
