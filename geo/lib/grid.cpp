@@ -29,12 +29,12 @@ void check_size(double rows, double columns)
     const double cells = rows * columns;
     const std::string size = decimal(rows) + " rows and " + decimal(columns) + " columns";
     if (rows > INT_MAX || columns > INT_MAX || cells > 1e15)
-        throw Failure("a grid of " + size + " is too large: choose a larger -tr or a smaller -te");
+        throw Failure("a grid of " + size + " is too large: choose a larger " + named("resolution") + " or a smaller " + named("extent"));
     const double ram = static_cast<double>(CPLGetUsablePhysicalRAM());
     const double need = cells * BYTES_PER_CELL;
     if (ram > 0 && need > ram)
         throw Failure("a grid of " + size + " needs about " + gib(need) + " of memory, this machine has " + gib(ram) +
-                      ": choose a larger -tr or a smaller -te");
+                      ": choose a larger " + named("resolution") + " or a smaller " + named("extent"));
 }
 
 std::array<double, 6> geotransform(const Grid &g, int row, int column)
@@ -50,7 +50,7 @@ Extent edges(const Grid &g)
 Grid place_grid(const Extent &box, const GridRequest &o, const std::string &srs_wkt)
 {
     if (!(o.xres > 0 && o.yres > 0))
-        throw UsageFailure("-tr XRES YRES is required for contour lines");
+        throw UsageFailure("contour lines need a pixel size: give " + named("resolution"));
     Extent e = o.extent ? *o.extent
                         : Extent{box.xmin - o.xres, box.ymin - o.yres, box.xmax + o.xres, box.ymax + o.yres};
     if (o.aligned) {

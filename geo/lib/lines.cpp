@@ -50,7 +50,7 @@ double line_z(OGRGeometryH g, long long fid, const std::string &layer)
 {
     if (!OGR_G_Is3D(g))
         throw Failure("line " + std::to_string(fid) + " of layer '" + layer +
-                      "' has no Z coordinate: take the altitude from an attribute with -a");
+                      "' has no Z coordinate: take the altitude from an attribute with " + named("attribute"), "z");
     double low = std::numeric_limits<double>::infinity(), high = -low;
     z_range(g, low, high);
     if (!(high - low <= 1e-6 * std::max(1.0, std::fabs(low))))
@@ -145,7 +145,7 @@ void check_attribute(OGRLayerH layer, const SourceRequest &s)
         for (int k = 0; k < OGR_FD_GetFieldCount(defn); k++)
             fields.push_back(OGR_Fld_GetNameRef(OGR_FD_GetFieldDefn(defn, k)));
         throw Failure("layer '" + name + "' of " + s.path + " has no attribute '" + s.attribute +
-                      "' (its fields: " + join(fields) + "); choose one with -a, or -z for altitudes in Z");
+                      "' (its fields: " + join(fields) + "); choose one with " + named("attribute") + ", or " + named("z") + " for altitudes in Z");
     }
     const OGRFieldType type = OGR_Fld_GetType(OGR_FD_GetFieldDefn(defn, field));
     if (type != OFTInteger && type != OFTInteger64 && type != OFTReal)
@@ -263,7 +263,7 @@ LinesRead read_lines(GDALDatasetH source, const SourceRequest &s, const GridRequ
     OGRLayerH layer = chosen_layer(source, s);
     const std::string name = OGR_L_GetName(layer);
     if (!(g.xres > 0 && g.yres > 0))
-        throw UsageFailure("-tr XRES YRES is required for contour lines");
+        throw UsageFailure("contour lines need a pixel size: give " + named("resolution"));
     check_attribute(layer, s);
 
     OGREnvelope box;

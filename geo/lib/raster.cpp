@@ -121,7 +121,7 @@ ContourRaster warp_onto_grid(GDALDatasetH source, const double *t, const Extent 
     GridRequest on_grid = g;
     if (!(g.xres > 0)) {
         if (!g.target_srs.empty())
-            throw UsageFailure("-tr XRES YRES is required to reproject a raster");
+            throw UsageFailure("a raster reprojected needs a pixel size: give " + named("resolution"));
         on_grid.xres = t[1];
         on_grid.yres = -t[5];
     }

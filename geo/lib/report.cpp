@@ -38,10 +38,10 @@ std::string explain(const tolvane::Error &e, const Grid &g, const LevelTable &t)
             return "the levels " + level(l.lowest, t) + " to " + level(l.highest, t) + " every " +
                    decimal(l.interval / t.scale) + " put " + std::to_string(e.values()[0]) + " zones within " +
                    std::to_string(e.values()[1]) + " pixels of a single pixel: the core takes at most 254 in one "
-                   "run; give a larger interval with -levels";
+                   "run; give a larger interval with " + named("levels");
         return std::to_string(e.values().empty() ? 0 : e.values()[0]) + " zones between the levels " +
                level(l.lowest, t) + " and " + level(l.highest, t) + " every " + decimal(l.interval / t.scale) +
-               ": the core takes at most 254; give a larger interval with -levels";
+               ": the core takes at most 254; give a larger interval with " + named("levels");
     case tolvane::ErrorKind::levels_out_of_range:
         return "the levels " + level(l.lowest, t) + " to " + level(l.highest, t) + " leave the core's int range";
     case tolvane::ErrorKind::no_memory:
@@ -60,10 +60,10 @@ std::string leaks_left(const Report &r)
         r.ends_left > 0
             ? std::to_string(r.ends_left) + " line ends stop in the open inside the footprint: gaps " +
                   (r.gap_distance > 0 ? "wider than " + pixels(r.gap_distance) + " pixels" : "left open") +
-                  " (-repair_gaps PIXELS) or lines cut short where the footprint does not see it (-mask FILE)"
-            : "no line end is open, so lines of different levels touch: a smaller -tr keeps them apart";
+                  " (" + named("repair_gaps") + ") or lines cut short where the footprint does not see it (" + named("mask") + ")"
+            : "no line end is open, so lines of different levels touch: a smaller " + named("resolution") + " keeps them apart";
     return std::to_string(r.leak_pixels) + " zone pixels (" + percent(r.leak_pixels, r.zone_pixels) +
-           ") lie between contours that are not their zone's; " + cause + "; see where with -leaks FILE";
+           ") lie between contours that are not their zone's; " + cause + "; see where with " + named("leaks");
 }
 
 std::vector<std::string> notes(const Report &r, const Request &q)
@@ -82,7 +82,7 @@ std::vector<std::string> notes(const Report &r, const Request &q)
         lines.push_back("Oversampling: the lines burned " + std::to_string(r.oversample) +
                         " times finer, the core run in " + std::to_string(r.windows) + " window" +
                         (r.windows > 1 ? "s" : "") + ", aggregated to the pixel" +
-                        (q.core.oversample > 0 ? "" : " (-oversample 1 turns it off)"));
+                        (q.core.oversample > 0 ? "" : " (" + named("oversample") + " 1 turns it off)"));
     if (t.decimals != 1)
         lines.push_back("Scale: the levels were multiplied by " + decimal(t.decimals) +
                         " to make them whole numbers; the result is divided by " + decimal(t.decimals));
@@ -94,7 +94,7 @@ std::vector<std::string> notes(const Report &r, const Request &q)
     if (r.radius > 0)
         lines.push_back("Footprint: the area the lines cover, drawn through the " + std::to_string(r.open_ends) +
                         " line ends that stop in the open (radius " + pixels(r.radius) +
-                        " pixels); -mask FILE gives it, -mask none turns it off");
+                        " pixels); " + named("mask") + " FILE gives it, " + named("mask") + " none turns it off");
     if (r.outside > 0)
         lines.push_back("Outside: " + std::to_string(r.outside) +
                         " pixels beyond the footprint or the lines' extent, walled; " + std::to_string(r.hidden) +

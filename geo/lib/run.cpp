@@ -266,7 +266,7 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
     try {
         tolvane::check_smoothing(q.core.smoothing);
     } catch (const tolvane::Error &e) {
-        throw Failure(e.what());
+        throw Failure(named("smoothing") + ": " + e.what(), "smoothing");
     }
     check_products(q.product);
     std::unique_ptr<ContourSource> source;
@@ -302,7 +302,7 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
     source.reset();
     counted(r, c);
     if (r.leak_pixels > 0 && q.strict)
-        throw Failure("-strict: " + leaks_left(r));
+        throw Failure(named("strict") + ": " + leaks_left(r), "strict");
     write_and_commit(writer, r, c, progress, progress_arg);
     return r;
 }

@@ -162,10 +162,10 @@ double ContourSource::line_spacing(int block) const
 int ContourSource::choose_oversample(int requested) const
 {
     if (requested > OVERSAMPLE_MAX)
-        throw UsageFailure("-oversample: at most " + std::to_string(OVERSAMPLE_MAX));
+        throw UsageFailure(named("oversample") + ": at most " + std::to_string(OVERSAMPLE_MAX));
     if (raster()) {
         if (requested > 1)
-            throw UsageFailure("-oversample: a contour raster is used on its own pixels; give no -oversample");
+            throw UsageFailure(named("oversample") + ": a contour raster is used on its own pixels; give none", "oversample");
         return 1;
     }
     if (requested > 0)
@@ -183,7 +183,7 @@ void ContourSource::set_oversample(int n)
     if (n == s.factor)
         return;
     if (n > 1 && raster())
-        throw UsageFailure("-oversample: a contour raster is used on its own pixels; give no -oversample");
+        throw UsageFailure(named("oversample") + ": a contour raster is used on its own pixels; give none", "oversample");
     // The pixels a footprint of polygons (or their hull) shows are those of the
     // grid itself; the hull is also carried to the finer grid, eroded, so that no
     // corridor of empty cells opens along its edge. The polygons' wall and a

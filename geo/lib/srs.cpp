@@ -46,11 +46,11 @@ std::string grid_srs(OGRSpatialReferenceH source, const std::string &input, cons
     if (!o.target_srs.empty()) {
         Srs target(OSRNewSpatialReference(nullptr));
         if (OSRSetFromUserInput(target.get(), o.target_srs.c_str()) != OGRERR_NONE)
-            throw Failure("-t_srs: '" + o.target_srs + "' is not a coordinate system GDAL knows");
+            throw Failure(named("t_srs") + ": '" + o.target_srs + "' is not a coordinate system GDAL knows");
         if (!source)
-            throw Failure(input + " has no coordinate system to reproject from: drop -t_srs, or give the input one");
+            throw Failure(input + " has no coordinate system to reproject from: drop " + named("t_srs") + ", or give the input one");
         if (OSRIsGeographic(target.get()))
-            throw Failure("-t_srs " + o.target_srs +
+            throw Failure(named("t_srs") + " " + o.target_srs +
                           " is geographic (longitude/latitude): choose a projected system, such as " +
                           utm_hint(longitude, latitude));
         return wkt_of(target.get());
@@ -60,7 +60,7 @@ std::string grid_srs(OGRSpatialReferenceH source, const std::string &input, cons
     if (OSRIsGeographic(source)) {
         const char *name = OSRGetName(source);
         throw Failure(input + " is in geographic coordinates (" + (name ? name : "longitude/latitude") +
-                      "), where a pixel is not a distance: reproject it with -t_srs, e.g. -t_srs " +
+                      "), where a pixel is not a distance: reproject it with " + named("t_srs") + ", e.g. " + named("t_srs") + " " +
                       utm_hint(longitude, latitude));
     }
     return wkt_of(source);

@@ -21,8 +21,9 @@ TEST(Options, NamesAreUniqueAndDefaultsParse)
         EXPECT_TRUE(!*o.parameter || parameters.insert(o.parameter).second) << o.parameter;
         EXPECT_TRUE(*o.flag || *o.keyword) << o.key << " is reachable from no front end";
         EXPECT_NE(std::string(o.help), "") << o.key;
-        if (*o.default_value)
+        if (*o.default_value) {
             EXPECT_NO_THROW(geo::parse_settings({{o.key, {o.default_value}}})) << o.key;
+        }
     }
 }
 

@@ -63,7 +63,7 @@ def test_failures_name_their_cause_and_leave_nothing(tmp_path):
     cases = [
         (dict(source=tmp_path / "none.gpkg"), "failure", "no such file"),
         (dict(dtype="Float64"), "usage", "dtype: 'Float64' is not Float32, Int32 or Int16"),
-        (dict(resolution=None), "usage", "-tr XRES YRES is required"),
+        (dict(resolution=None), "usage", "contour lines need a pixel size: give resolution="),
         (dict(creation_options=["COMPRESS=NOPE"]), "failure", "refuses the creation options"),
         (dict(creation_options=["FOO=BAR"]), "failure", "does not support creation option FOO"),
         (dict(output="/vsimem/x.tif"), "failure", "not a file on disk"),
