@@ -163,152 +163,283 @@ WindowedResult run_windows(const WindowedRun &run, const BurnWindow &burn)
                        }));
 }
 
-WindowedResult run_windows(const WindowedRun &run, const BurnCells &burn)
+namespace {
+
+// One run of the windows: the jobs left, the window burned ahead, and what the
+// windows found so far.
+class Windows {
+public:
+    Windows(const WindowedRun &run, const BurnCells &burn);
+    WindowedResult run();
+
+private:
+    void keep(const Cells &cells, const tolvane::Result &r, const Block &part, const Block &w, const Block &own);
+    WindowedResult whole();
+    void plan();
+    std::shared_ptr<Cells> cells_of(const Job &job, const Block &part);
+    bool too_many_zones(const Job &job, const Block &part, const std::shared_ptr<Cells> &cells,
+                        const tolvane::Levels &levels);
+    void count_contours(const Cells &cells, const Block &counted, const Block &part);
+    void run_core(const Job &job, const Block &w, const Block &part, std::shared_ptr<Cells> cells,
+                  const tolvane::Levels &levels);
+    void missing_levels();
+
+    const WindowedRun &run_;
+    const BurnCells &burn_;
+    const int n_;
+    WindowedResult result_;
+    double budget_, max_cells_, whole_;
+    bool table_fits_;
+    tolvane::Options core_;
+    Block inner_;
+    int least_halo_ = 0; // the least halo a window with too many zones is given
+    std::deque<Job> jobs_;
+    std::set<std::int32_t> present_; // levels of the table found on some cell
+    bool any_contour_ = false;
+    double done_ = 0;
+    // The next window of the source is burned while the core runs this one.
+    std::future<std::shared_ptr<Cells>> next_;
+    Block next_window_;
+};
+
+Windows::Windows(const WindowedRun &run, const BurnCells &burn) : run_(run), burn_(burn), n_(run.factor)
 {
-    const int n = run.factor;
-    if (n < 1 || run.rows < n || run.columns < n || run.rows % n != 0 || run.columns % n != 0)
+    if (n_ < 1 || run.rows < n_ || run.columns < n_ || run.rows % n_ != 0 || run.columns % n_ != 0)
         throw Failure("a grid of " + std::to_string(run.rows) + " x " + std::to_string(run.columns) +
-                      " cells cannot be aggregated by " + std::to_string(n));
-    WindowedResult result;
-    result.rows = run.rows / n;
-    result.columns = run.columns / n;
-    result.zones = static_cast<int>(std::min<long long>(zones_of(run.levels), 1 << 30));
-    const double budget = run.memory > 0 ? run.memory : default_memory_budget();
-    const double max_cells = budget / WINDOW_BYTES_PER_CELL;
-    const double whole = static_cast<double>(run.rows) * run.columns;
-    const bool table_fits = run.levels.interval == 0 || zones_of(run.levels) <= 254;
-
-    tolvane::Options core;
-    core.smoothing = run.smoothing;
-    core.threads = run.threads;
-    core.want_leak_mask = run.want_leak_mask;
-    core.cancel = run.cancel;
-
+                      " cells cannot be aggregated by " + std::to_string(n_));
+    result_.rows = run.rows / n_;
+    result_.columns = run.columns / n_;
+    result_.zones = static_cast<int>(std::min<long long>(zones_of(run.levels), 1 << 30));
+    budget_ = run.memory > 0 ? run.memory : default_memory_budget();
+    max_cells_ = budget_ / WINDOW_BYTES_PER_CELL;
+    whole_ = static_cast<double>(run.rows) * run.columns;
+    table_fits_ = run.levels.interval == 0 || zones_of(run.levels) <= 254;
+    core_.smoothing = run.smoothing;
+    core_.threads = run.threads;
+    core_.want_leak_mask = run.want_leak_mask;
+    core_.cancel = run.cancel;
     // The core runs on the grid less the inset, when that leaves some; the
     // result there continues the nearest computed cell.
     const Margins &m = run.inset;
-    Block inner{m.top, m.left, run.rows - m.top - m.bottom, run.columns - m.left - m.right};
-    if (std::min({m.top, m.left, m.bottom, m.right}) < 0 || inner.rows < 1 || inner.columns < 1)
-        inner = {0, 0, run.rows, run.columns};
-    result.cells.assign(static_cast<std::size_t>(result.rows) * result.columns, NAN);
+    inner_ = {m.top, m.left, run.rows - m.top - m.bottom, run.columns - m.left - m.right};
+    if (std::min({m.top, m.left, m.bottom, m.right}) < 0 || inner_.rows < 1 || inner_.columns < 1)
+        inner_ = {0, 0, run.rows, run.columns};
+    result_.cells.assign(static_cast<std::size_t>(result_.rows) * result_.columns, NAN);
     if (run.want_leak_mask)
-        result.leak_mask.assign(result.cells.size(), 0);
+        result_.leak_mask.assign(result_.cells.size(), 0);
+}
 
-    // The core's result `cells` on part (the core's part of window w) into the
-    // cells of the result that `own` holds.
-    auto keep = [&](const Cells &cells, const tolvane::Result &r, const Block &part, const Block &w, const Block &own) {
-        std::vector<double> coarse = aggregate_spread(cells.data(), part.rows, part.columns, part.row - w.row,
-                                                      part.column - w.column, w.rows, w.columns, n, run.aggregation,
-                                                      run.side);
-        std::vector<std::uint8_t> leaks;
-        if (run.want_leak_mask) {
-            const std::vector<std::uint8_t> mask = spread(r.leak_mask, part, w);
-            leaks = aggregate_any(mask.data(), w.rows, w.columns, n);
-        }
-        if (own.rows == run.rows && own.columns == run.columns) { // the whole grid
-            result.cells = std::move(coarse);
-            if (run.want_leak_mask)
-                result.leak_mask = std::move(leaks);
-            return;
-        }
-        const int wc = w.columns / n, r0 = (own.row - w.row) / n, c0 = (own.column - w.column) / n;
-        for (int i = 0; i < own.rows / n; i++) {
-            const std::size_t from = static_cast<std::size_t>(r0 + i) * wc + c0;
-            const std::size_t to = static_cast<std::size_t>(own.row / n + i) * result.columns + own.column / n;
-            std::copy_n(coarse.begin() + from, own.columns / n, result.cells.begin() + to);
-            if (run.want_leak_mask)
-                std::copy_n(leaks.begin() + from, own.columns / n, result.leak_mask.begin() + to);
-        }
-    };
-
-    // One window: the whole grid, the whole table, the core's own counts. The
-    // core works in the burned cells and the result is aggregated from there.
-    if (whole <= max_cells && table_fits) {
-        const Block all{0, 0, run.rows, run.columns};
-        Cells cells = burned(burn, inner);
-        step_done("window: burned");
-        core.progress = run.progress;
-        const tolvane::Result r =
-            tolvane::elevation_in_place(cells.data(), inner.rows, inner.columns, run.levels, core);
-        step_done("window: core");
-        keep(cells, r, inner, all, all);
-        cells = Cells();
-        step_done("window: aggregated");
-        result.contour_pixels = r.contour_pixels;
-        result.off_level_pixels = r.off_level_pixels;
-        result.missing_levels = r.missing_levels;
-        result.zone_pixels = r.zone_pixels;
-        result.leak_pixels = r.leak_pixels;
-        result.windows = 1;
-        result.window_cells = static_cast<long long>(whole);
-        return result;
+// The core's result `cells` on part (the core's part of window w) into the
+// cells of the result that `own` holds.
+void Windows::keep(const Cells &cells, const tolvane::Result &r, const Block &part, const Block &w, const Block &own)
+{
+    std::vector<double> coarse = aggregate_spread(cells.data(), part.rows, part.columns, part.row - w.row,
+                                                  part.column - w.column, w.rows, w.columns, n_, run_.aggregation,
+                                                  run_.side);
+    std::vector<std::uint8_t> leaks;
+    if (run_.want_leak_mask) {
+        const std::vector<std::uint8_t> mask = spread(r.leak_mask, part, w);
+        leaks = aggregate_any(mask.data(), w.rows, w.columns, n_);
     }
-
-    int halo = run.halo < 0 ? DEFAULT_HALO * n : run.halo;
-    halo = (halo + n - 1) / n * n;
-    result.halo = halo;
-    const int least_halo = std::min(halo, MIN_HALO * n);
-    std::deque<Job> jobs;
-    if (whole <= max_cells) {
-        jobs.push_back({{0, 0, run.rows, run.columns}, halo, nullptr, {}});
-    } else {
-        const int least = std::max(n, 64 / n * n);
-        const double side = std::floor((std::sqrt(max_cells) - 2.0 * halo) / n) * n;
-        if (side < least)
-            throw Failure("a memory budget of " + mib(budget) + " is too small for windows with a halo of " +
-                          std::to_string(halo) + " cells: give at least " +
-                          mib(std::pow(least + 2.0 * halo, 2) * WINDOW_BYTES_PER_CELL));
-        const int parts_r = static_cast<int>(std::ceil(run.rows / side));
-        const int parts_c = static_cast<int>(std::ceil(run.columns / side));
-        int row = 0;
-        for (int h : split(run.rows, parts_r, n)) {
-            int column = 0;
-            for (int w : split(run.columns, parts_c, n)) {
-                jobs.push_back({{row, column, h, w}, halo, nullptr, {}});
-                column += w;
-            }
-            row += h;
-        }
+    if (own.rows == run_.rows && own.columns == run_.columns) { // the whole grid
+        result_.cells = std::move(coarse);
+        if (run_.want_leak_mask)
+            result_.leak_mask = std::move(leaks);
+        return;
     }
+    const int wc = w.columns / n_, r0 = (own.row - w.row) / n_, c0 = (own.column - w.column) / n_;
+    for (int i = 0; i < own.rows / n_; i++) {
+        const std::size_t from = static_cast<std::size_t>(r0 + i) * wc + c0;
+        const std::size_t to = static_cast<std::size_t>(own.row / n_ + i) * result_.columns + own.column / n_;
+        std::copy_n(coarse.begin() + from, own.columns / n_, result_.cells.begin() + to);
+        if (run_.want_leak_mask)
+            std::copy_n(leaks.begin() + from, own.columns / n_, result_.leak_mask.begin() + to);
+    }
+}
 
-    std::set<std::int32_t> present; // levels of the table found on some cell
-    bool any_contour = false;
-    double done = 0;
+// One window: the whole grid, the whole table, the core's own counts. The
+// core works in the burned cells and the result is aggregated from there.
+WindowedResult Windows::whole()
+{
+    const Block all{0, 0, run_.rows, run_.columns};
+    Cells cells = burned(burn_, inner_);
+    step_done("window: burned");
+    core_.progress = run_.progress;
+    const tolvane::Result r = tolvane::elevation_in_place(cells.data(), inner_.rows, inner_.columns, run_.levels, core_);
+    step_done("window: core");
+    keep(cells, r, inner_, all, all);
+    cells = Cells();
+    step_done("window: aggregated");
+    result_.contour_pixels = r.contour_pixels;
+    result_.off_level_pixels = r.off_level_pixels;
+    result_.missing_levels = r.missing_levels;
+    result_.zone_pixels = r.zone_pixels;
+    result_.leak_pixels = r.leak_pixels;
+    result_.windows = 1;
+    result_.window_cells = static_cast<long long>(whole_);
+    return std::move(result_);
+}
 
-    // The next window of the source is burned while the core runs this one.
-    std::future<std::shared_ptr<Cells>> next;
-    Block next_window;
-    auto burn_now = [&burn](Block w) { return std::make_shared<Cells>(burned(burn, w)); };
-    auto burn_async = [&burn_now](Block w) {
-        // GDAL's messages are the caller's to show: on this thread, where they
-        // would go to the console, they are kept quiet (a source that fails
-        // throws, with GDAL's last message of its thread).
-        CPLPushErrorHandler(CPLQuietErrorHandler);
-        struct Pop {
-            ~Pop() { CPLPopErrorHandler(); }
-        } pop;
-        return burn_now(w);
+// The first jobs: square windows as large as the budget allows with their halo.
+void Windows::plan()
+{
+    int halo = run_.halo < 0 ? DEFAULT_HALO * n_ : run_.halo;
+    halo = (halo + n_ - 1) / n_ * n_;
+    result_.halo = halo;
+    least_halo_ = std::min(halo, MIN_HALO * n_);
+    if (whole_ <= max_cells_) {
+        jobs_.push_back({{0, 0, run_.rows, run_.columns}, halo, nullptr, {}});
+        return;
+    }
+    const int least = std::max(n_, 64 / n_ * n_);
+    const double side = std::floor((std::sqrt(max_cells_) - 2.0 * halo) / n_) * n_;
+    if (side < least)
+        throw Failure("a memory budget of " + mib(budget_) + " is too small for windows with a halo of " +
+                      std::to_string(halo) + " cells: give at least " +
+                      mib(std::pow(least + 2.0 * halo, 2) * WINDOW_BYTES_PER_CELL));
+    const int parts_r = static_cast<int>(std::ceil(run_.rows / side));
+    const int parts_c = static_cast<int>(std::ceil(run_.columns / side));
+    int row = 0;
+    for (int h : split(run_.rows, parts_r, n_)) {
+        int column = 0;
+        for (int w : split(run_.columns, parts_c, n_)) {
+            jobs_.push_back({{row, column, h, w}, halo, nullptr, {}});
+            column += w;
+        }
+        row += h;
+    }
+}
+
+// The burned cells of a job's part: cut from its parent's, the window burned
+// ahead, or burned now; the next job's window starts burning meanwhile.
+std::shared_ptr<Cells> Windows::cells_of(const Job &job, const Block &part)
+{
+    auto burn_now = [this](Block w) { return std::make_shared<Cells>(burned(burn_, w)); };
+    std::shared_ptr<Cells> cells;
+    if (job.parent_cells)
+        cells = cut(*job.parent_cells, job.parent, part);
+    else if (next_.valid() && next_window_.row == part.row && next_window_.column == part.column)
+        cells = next_.get();
+    else
+        cells = burn_now(part);
+    if (!next_.valid() && !jobs_.empty() && !jobs_.front().parent_cells) {
+        next_window_ = intersection(with_halo(jobs_.front().own, jobs_.front().halo, run_.rows, run_.columns), inner_);
+        next_ = std::async(std::launch::async, [burn_now](Block w) {
+            // GDAL's messages are the caller's to show: on this thread, where they
+            // would go to the console, they are kept quiet (a source that fails
+            // throws, with GDAL's last message of its thread).
+            CPLPushErrorHandler(CPLQuietErrorHandler);
+            struct Pop {
+                ~Pop() { CPLPopErrorHandler(); }
+            } pop;
+            return burn_now(w);
+        }, next_window_);
+    }
+    return cells;
+}
+
+// Too many zones within this window: its own part is cut in four while it is
+// larger than its halo, then its halo halved down to MIN_HALO pixels (the
+// windows cost accuracy, but the table fits), then it is cut down to one pixel.
+// Returns false when the table fits.
+bool Windows::too_many_zones(const Job &job, const Block &part, const std::shared_ptr<Cells> &cells,
+                             const tolvane::Levels &levels)
+{
+    if (zones_of(levels) <= 254)
+        return false;
+    const int least_halo = least_halo_;
+    const Block &o = job.own;
+    const int hr = o.rows >= 2 * n_ ? o.rows / n_ / 2 * n_ : o.rows;
+    const int hc = o.columns >= 2 * n_ ? o.columns / n_ / 2 * n_ : o.columns;
+    std::vector<Block> quarters;
+    for (const auto &[r, h] : {std::pair{o.row, hr}, std::pair{o.row + hr, o.rows - hr}})
+        for (const auto &[c, wd] : {std::pair{o.column, hc}, std::pair{o.column + hc, o.columns - hc}})
+            if (h > 0 && wd > 0)
+                quarters.push_back({r, c, h, wd});
+    if (quarters.size() > 1 && (o.rows > job.halo || o.columns > job.halo || job.halo <= least_halo)) {
+        for (auto q = quarters.rbegin(); q != quarters.rend(); ++q)
+            jobs_.push_front({*q, job.halo, cells, part});
+        return true;
+    }
+    if (job.halo <= least_halo)
+        throw tolvane::Error(tolvane::ErrorKind::too_many_zones,
+                             "too many zones (" + std::to_string(zones_of(levels)) + ") within " +
+                                 std::to_string(least_halo / n_) + " pixels of a single pixel: at most 254",
+                             {zones_of(levels), least_halo / n_});
+    const int halved = std::max(least_halo, job.halo / 2 / n_ * n_);
+    jobs_.push_front({o, halved, cells, part});
+    result_.halo = std::min(result_.halo, halved);
+    return true;
+}
+
+// The contours the window owns, counted before the core works in its cells.
+void Windows::count_contours(const Cells &cells, const Block &counted, const Block &part)
+{
+    for (int i = 0; i < counted.rows; i++)
+        for (int j = 0; j < counted.columns; j++) {
+            const std::int32_t v =
+                cells[static_cast<std::size_t>(counted.row - part.row + i) * part.columns + (counted.column - part.column + j)];
+            if (v == tolvane::EMPTY)
+                continue;
+            result_.contour_pixels++;
+            if (on_level(v, run_.levels))
+                present_.insert(v);
+            else
+                result_.off_level_pixels++;
+        }
+}
+
+void Windows::run_core(const Job &job, const Block &w, const Block &part, std::shared_ptr<Cells> cells,
+                       const tolvane::Levels &levels)
+{
+    const std::size_t own_cells = static_cast<std::size_t>(job.own.rows) * job.own.columns;
+    const Block counted = intersection(job.own, part);
+    count_contours(*cells, counted, part);
+    core_.want_leak_mask = true; // the leaks are counted on the cells the window owns
+    core_.progress = [&](double f) {
+        if (run_.progress)
+            run_.progress((done_ + f * static_cast<double>(own_cells)) / whole_);
     };
+    if (cells.use_count() > 1) // still another's: the core works in a copy
+        cells = std::make_shared<Cells>(*cells);
+    const tolvane::Result r = tolvane::elevation_in_place(cells->data(), part.rows, part.columns, levels, core_);
+    result_.windows++;
+    for (int i = 0; i < counted.rows; i++)
+        for (int j = 0; j < counted.columns; j++)
+            result_.leak_pixels +=
+                r.leak_mask[static_cast<std::size_t>(counted.row - part.row + i) * part.columns +
+                            (counted.column - part.column + j)];
+    result_.zone_pixels += static_cast<long long>(std::llround(static_cast<double>(r.zone_pixels) *
+                                                               static_cast<double>(counted.rows) * counted.columns /
+                                                               (static_cast<double>(part.rows) * part.columns)));
+    keep(*cells, r, part, w, job.own);
+    cells.reset();
+    done_ += static_cast<double>(own_cells);
+    if (run_.progress)
+        run_.progress(done_ / whole_);
+}
 
-    while (!jobs.empty()) {
-        const Job job = jobs.front();
-        jobs.pop_front();
-        const Block w = with_halo(job.own, job.halo, run.rows, run.columns);
-        const Block part = intersection(w, inner); // what the core sees of w
-        std::shared_ptr<Cells> cells;
-        if (job.parent_cells) {
-            cells = cut(*job.parent_cells, job.parent, part);
-        } else if (next.valid() && next_window.row == part.row && next_window.column == part.column) {
-            cells = next.get();
-        } else {
-            cells = burn_now(part);
-        }
-        if (!next.valid() && !jobs.empty() && !jobs.front().parent_cells) {
-            next_window = intersection(with_halo(jobs.front().own, jobs.front().halo, run.rows, run.columns), inner);
-            next = std::async(std::launch::async, burn_async, next_window);
-        }
-        result.window_cells = std::max(result.window_cells, static_cast<long long>(part.rows) * part.columns);
+void Windows::missing_levels()
+{
+    const tolvane::Levels &l = run_.levels;
+    if (l.interval > 0 && zones_of(l) < 1000000)
+        for (long long v = l.lowest; v <= l.highest; v += l.interval)
+            if (!present_.count(static_cast<std::int32_t>(v)))
+                result_.missing_levels.push_back(static_cast<int>(v));
+}
 
+WindowedResult Windows::run()
+{
+    if (whole_ <= max_cells_ && table_fits_)
+        return whole();
+    plan();
+    while (!jobs_.empty()) {
+        const Job job = jobs_.front();
+        jobs_.pop_front();
+        const Block w = with_halo(job.own, job.halo, run_.rows, run_.columns);
+        const Block part = intersection(w, inner_); // what the core sees of w
+        std::shared_ptr<Cells> cells = cells_of(job, part);
+        result_.window_cells = std::max(result_.window_cells, static_cast<long long>(part.rows) * part.columns);
         std::int32_t low = 0, high = 0;
         bool found = false;
         for (std::int32_t v : *cells)
@@ -317,89 +448,24 @@ WindowedResult run_windows(const WindowedRun &run, const BurnCells &burn)
                 high = found ? std::max(high, v) : v;
                 found = true;
             }
-        const std::size_t own_cells = static_cast<std::size_t>(job.own.rows) * job.own.columns;
         if (!found) { // no contour within the halo: the window stays without value
-            done += static_cast<double>(own_cells);
+            done_ += static_cast<double>(job.own.rows) * job.own.columns;
             continue;
         }
-        any_contour = true;
-        tolvane::Levels levels = run.levels;
-        if (!table_fits)
-            levels = part_of(run.levels, low, high);
-        if (zones_of(levels) > 254) {
-            // Too many zones within this window: cut its own part in four while
-            // it is larger than its halo, then halve the halo down to
-            // MIN_HALO pixels (the windows cost accuracy, but the table fits),
-            // then cut it down to one pixel.
-            const Block &o = job.own;
-            const int hr = o.rows >= 2 * n ? o.rows / n / 2 * n : o.rows;
-            const int hc = o.columns >= 2 * n ? o.columns / n / 2 * n : o.columns;
-            std::vector<Block> quarters;
-            for (const auto &[r, h] : {std::pair{o.row, hr}, std::pair{o.row + hr, o.rows - hr}})
-                for (const auto &[c, wd] : {std::pair{o.column, hc}, std::pair{o.column + hc, o.columns - hc}})
-                    if (h > 0 && wd > 0)
-                        quarters.push_back({r, c, h, wd});
-            if (quarters.size() > 1 && (o.rows > job.halo || o.columns > job.halo || job.halo <= least_halo)) {
-                for (auto q = quarters.rbegin(); q != quarters.rend(); ++q)
-                    jobs.push_front({*q, job.halo, cells, part});
-                continue;
-            }
-            if (job.halo <= least_halo)
-                throw tolvane::Error(tolvane::ErrorKind::too_many_zones,
-                                     "too many zones (" + std::to_string(zones_of(levels)) + ") within " +
-                                         std::to_string(least_halo / n) + " pixels of a single pixel: at most 254",
-                                     {zones_of(levels), least_halo / n});
-            const int halved = std::max(least_halo, job.halo / 2 / n * n);
-            jobs.push_front({o, halved, cells, part});
-            result.halo = std::min(result.halo, halved);
+        any_contour_ = true;
+        const tolvane::Levels levels = table_fits_ ? run_.levels : part_of(run_.levels, low, high);
+        if (too_many_zones(job, part, cells, levels))
             continue;
-        }
-
-        // The contours the window owns are counted before the core works in its cells.
-        const Block counted = intersection(job.own, part);
-        const auto owned = [&](int i, int j) {
-            return static_cast<std::size_t>(counted.row - part.row + i) * part.columns + (counted.column - part.column + j);
-        };
-        for (int i = 0; i < counted.rows; i++)
-            for (int j = 0; j < counted.columns; j++) {
-                const std::int32_t v = (*cells)[owned(i, j)];
-                if (v == tolvane::EMPTY)
-                    continue;
-                result.contour_pixels++;
-                if (on_level(v, run.levels))
-                    present.insert(v);
-                else
-                    result.off_level_pixels++;
-            }
-        core.want_leak_mask = true; // the leaks are counted on the cells the window owns
-        core.progress = [&](double f) {
-            if (run.progress)
-                run.progress((done + f * static_cast<double>(own_cells)) / whole);
-        };
-        if (cells.use_count() > 1) // still another's: the core works in a copy
-            cells = std::make_shared<Cells>(*cells);
-        const tolvane::Result r = tolvane::elevation_in_place(cells->data(), part.rows, part.columns, levels, core);
-        result.windows++;
-        for (int i = 0; i < counted.rows; i++)
-            for (int j = 0; j < counted.columns; j++)
-                result.leak_pixels += r.leak_mask[owned(i, j)];
-        result.zone_pixels += static_cast<long long>(std::llround(static_cast<double>(r.zone_pixels) *
-                                                                  static_cast<double>(counted.rows) * counted.columns /
-                                                                  (static_cast<double>(part.rows) * part.columns)));
-        keep(*cells, r, part, w, job.own);
-        cells.reset();
-        done += static_cast<double>(own_cells);
-        if (run.progress)
-            run.progress(done / whole);
+        run_core(job, w, part, std::move(cells), levels);
     }
-    if (!any_contour)
+    if (!any_contour_)
         throw tolvane::Error(tolvane::ErrorKind::no_altitude, "the grid holds no altitude at all");
-    const tolvane::Levels &l = run.levels;
-    if (l.interval > 0 && zones_of(l) < 1000000)
-        for (long long v = l.lowest; v <= l.highest; v += l.interval)
-            if (!present.count(static_cast<std::int32_t>(v)))
-                result.missing_levels.push_back(static_cast<int>(v));
-    return result;
+    missing_levels();
+    return std::move(result_);
 }
+
+} // namespace
+
+WindowedResult run_windows(const WindowedRun &run, const BurnCells &burn) { return Windows(run, burn).run(); }
 
 } // namespace tolvane::geo
