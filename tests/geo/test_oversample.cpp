@@ -111,25 +111,33 @@ TEST(Oversample, FinerGridsComeCloserToTheSurface)
 
 // About 4 fine cells between lines, from 2, and 6 for lines within 4/3 of a
 // pixel, within 16 million fine cells.
-TEST(Oversample, AutomaticFactor)
+// What the automatic factor promises, over a sweep of spacings and grid sizes:
+// lines 6 pixels apart or more are left alone; closer lines get at least two
+// fine cells between them unless the largest factor or the cost stops it; the
+// fine grid stays within 16 million cells or 2 x 2 times the grid; and denser
+// lines never get a coarser factor than sparser ones on the same grid.
+TEST(Oversample, AutomaticFactorKeepsItsPromises)
 {
-    struct Case {
-        double spacing, cells;
-        int factor;
-    };
-    for (const Case &c : std::vector<Case>{{6, 1e4, 1},
-                                           {5.9, 1e4, 2},
-                                           {2, 1e4, 2},
-                                           {1.9, 1e4, 3},
-                                           {1.34, 1e4, 3},
-                                           {1.3, 1e4, 6},
-                                           {1, 1e4, 6},
-                                           {0.1, 1e4, 6},
-                                           {0.1, 1e6, 4},
-                                           {0.1, 4e6, 2},
-                                           {0.1, 1e8, 2},
-                                           {INFINITY, 1e4, 1}})
-        EXPECT_EQ(geo::auto_oversample(c.spacing, c.cells), c.factor) << c.spacing << " " << c.cells;
+    for (double cells : {1e4, 1e5, 1e6, 4e6, 1e8}) {
+        int before = geo::AUTO_OVERSAMPLE_MAX + 1;
+        for (double spacing = 0.05; spacing < 12; spacing *= 1.07) {
+            const int n = geo::auto_oversample(spacing, cells);
+            const std::string where = std::to_string(spacing) + " pixels apart on " + std::to_string(cells);
+            EXPECT_GE(n, 1) << where;
+            EXPECT_LE(n, geo::AUTO_OVERSAMPLE_MAX) << where;
+            EXPECT_LE(n, before) << where;
+            before = n;
+            if (spacing >= 6) {
+                EXPECT_EQ(n, 1) << where;
+                continue;
+            }
+            const double fine = static_cast<double>(n) * n * cells;
+            EXPECT_TRUE(fine <= 16e6 || n <= 2) << where;
+            const bool capped = n == geo::AUTO_OVERSAMPLE_MAX || (n + 1.0) * (n + 1.0) * cells > 16e6;
+            EXPECT_TRUE(spacing * n >= 2 || capped) << where;
+        }
+    }
+    EXPECT_EQ(geo::auto_oversample(INFINITY, 1e4), 1);
 }
 
 TEST(Oversample, FactorOneIsTheCoreCellForCell)
