@@ -153,12 +153,33 @@ void check_attribute(OGRLayerH layer, const SourceRequest &s)
                       OGR_GetFieldTypeName(type) + ")");
 }
 
-// A copy of the layer in memory, reprojected when asked.
+// The lines the request's filter keeps, from here on.
+void filter(OGRLayerH layer, const SourceRequest &s)
+{
+    if (s.where.empty())
+        return;
+    // Some drivers take any filter and refuse it only when reading: the first
+    // feature is read to know.
+    bool refused = OGR_L_SetAttributeFilter(layer, s.where.c_str()) != OGRERR_NONE;
+    if (!refused) {
+        const CollectedErrors errors;
+        OGR_L_ResetReading(layer);
+        const Feature first(OGR_L_GetNextFeature(layer));
+        refused = errors.count() > 0;
+        OGR_L_ResetReading(layer);
+    }
+    if (refused)
+        throw Failure(named("where") + ": '" + s.where + "' is not a filter GDAL reads", "where");
+}
+
+// A copy of the layer in memory, reprojected and filtered when asked.
 Dataset copy_of(GDALDatasetH source, const std::string &name, const SourceRequest &s, const GridRequest &g)
 {
     Arguments args{"-f", "Memory"};
     if (!g.target_srs.empty())
         args.add({"-t_srs", g.target_srs});
+    if (!s.where.empty())
+        args.add({"-where", s.where});
     args.add(name);
     GDALVectorTranslateOptions *translate = GDALVectorTranslateOptionsNew(args.argv(), nullptr);
     GDALDatasetH sources[1] = {source};
@@ -262,6 +283,7 @@ LinesRead read_lines(GDALDatasetH source, const SourceRequest &s, const GridRequ
 {
     OGRLayerH layer = chosen_layer(source, s);
     const std::string name = OGR_L_GetName(layer);
+    filter(layer, s);
     if (!(g.xres > 0 && g.yres > 0))
         throw UsageFailure("contour lines need a pixel size: give " + named("resolution"));
     check_attribute(layer, s);

@@ -70,6 +70,7 @@ struct SourceRequest {
     std::string path;
     std::string layer;              // empty: the first layer
     std::string attribute = "elev"; // field holding the altitude
+    std::string where;              // an OGR SQL attribute filter of the lines; empty: every line
     bool height_from_z = false;     // take the altitude from Z instead
 };
 

@@ -136,7 +136,7 @@ def elevation(source, output, resolution=None, attribute="elev", *, progress=Non
     Keyword options (``options()`` lists them with their bounds and defaults;
     None, False or the default is as if not given; numbers must be finite and
     paths hold no NUL byte), each as tolvane-geo's option of the same meaning:
-    ``z`` (-z), ``layer`` (-l), ``extent`` (-te, (xmin, ymin, xmax, ymax)),
+    ``z`` (-z), ``layer`` (-l), ``where`` (-where), ``extent`` (-te, (xmin, ymin, xmax, ymax)),
     ``tap`` (-tap), ``t_srs`` (-t_srs), ``levels`` (-levels, (lowest, highest,
     interval)), ``scale`` (-scale), ``smoothing`` (-smooth), ``repair_gaps``
     (-repair_gaps, pixels; 0: none), ``mask`` (-mask: a polygon file, "auto" or
@@ -146,8 +146,8 @@ def elevation(source, output, resolution=None, attribute="elev", *, progress=Non
     ``hillshade``, ``leaks`` (-contours, -hillshade, -leaks: paths of the extra
     products), ``threads`` (-threads: 1 to 256; 0, the default: TOLVANE_THREADS, else
     every core), ``oversample`` (-oversample: None or "auto" for the automatic
-    factor, or 1 to 16), ``wm`` (-wm: MiB for the core's windows; 0: a quarter
-    of the machine's).
+    factor, or 1 to 16), ``wm`` (-wm: MiB for the core's windows; 0: 1024,
+    the same on every machine).
 
     progress: optional callable taking the fraction done, 0 to 1; a false
         answer (False, 0, numpy's False_; not None) stops the run

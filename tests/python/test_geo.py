@@ -89,6 +89,13 @@ def test_failures_name_their_cause_and_leave_nothing(tmp_path):
         assert {p.name: p.read_bytes() for p in inputs.iterdir() if p.is_file() and not p.is_fifo()} == kept, message
 
 
+def test_where_keeps_only_the_lines_it_selects(tmp_path):
+    every = tolvane.geo.elevation(BUNDLED, tmp_path / "every.tif", 10)
+    kept = tolvane.geo.elevation(BUNDLED, tmp_path / "kept.tif", 10, where="elev >= 450")
+    assert 0 < kept.lines < every.lines
+    assert kept.levels[0] >= 450 > every.levels[0]
+
+
 def test_left_out_lines_are_named(tmp_path):
     lines = str(tmp_path / "nulls.gpkg")
     gdal.VectorTranslate(lines, BUNDLED, layerName="nulls")
@@ -188,6 +195,7 @@ SAMPLES = {
     "attribute": ("altura", ("altura",)),
     "z": (True, ()),
     "layer": ("colinas", ("colinas",)),
+    "where": ("elev >= 300", ("elev >= 300",)),
     "resolution": (10, ("10", "10")),
     "extent": ((0, 0.5, 10, 20), ("0", "0.5", "10", "20")),
     "tap": (np.True_, ()),

@@ -9,7 +9,7 @@ from qgis.core import (QgsCoordinateReferenceSystem, QgsFeature, QgsGeometry, Qg
 
 from conftest import LINES, assert_same_raster, footprint, qgis_process, tolvane_geo
 
-PARAMETERS = ["INPUT", "FIELD", "PIXEL_SIZE", "EXTENT", "TARGET_CRS", "LEVELS", "SMOOTHING", "REPAIR_GAPS",
+PARAMETERS = ["INPUT", "FIELD", "WHERE", "PIXEL_SIZE", "EXTENT", "TARGET_CRS", "LEVELS", "SMOOTHING", "REPAIR_GAPS",
               "MASK", "OVERSAMPLE", "OUTPUT", "HILLSHADE", "LEAKS"]
 
 
