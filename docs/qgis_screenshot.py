@@ -1,6 +1,6 @@
 """The dialog of tolvane:elevation inside QGIS, on the bundled lines, as a PNG.
 
-Run by QGIS itself at start, on a virtual screen (the README's section In QGIS):
+Run by QGIS itself at start, on a virtual screen (docs/qgis.md, Tests):
     SHOT_LINES=examples/curvas/colinas.gpkg SHOT_OUT=docs/qgis_elevation_dialog.png \
     xvfb-run -a -s "-screen 0 1440x900x24" qgis --profiles-path PROFILES --nologo --code docs/qgis_screenshot.py
 QGIS quits once the picture is saved.

@@ -36,7 +36,7 @@ using BurnCells = std::function<std::vector<std::int32_t>(const Block &window)>;
 // Pixels of the requested grid (DEFAULT_HALO x factor cells of the grid the
 // source burns) of halo around each window when none is given: the halo the
 // tiles of the Python module found enough on real sheets, kept on the ground
-// whatever the oversampling (README, "Windows and the memory budget").
+// whatever the oversampling (docs/how-it-works.md, "Windows and the memory budget").
 inline constexpr int DEFAULT_HALO = 256;
 
 // The least halo, in pixels of the requested grid, that a window with too many

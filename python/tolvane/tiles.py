@@ -10,7 +10,7 @@ halo of pixels around it, runs the core in a Dask worker and returns the tile
 without its halo, and this process writes the tiles one at a time as they
 arrive, so no process ever holds the whole grid. The core labels each zone as a
 whole, so cells near a tile border can differ from a run on the whole sheet; the
-halo keeps the difference small (README, "From Python", gives measured figures).
+halo keeps the difference small (docs/accuracy.md, "Tiles on Dask: the seams", gives measured figures).
 
 The contour file must be readable under the same path by every worker: the
 paths are made absolute before they are sent, and a worker that finds another

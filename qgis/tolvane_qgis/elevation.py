@@ -137,7 +137,7 @@ def tolvane_module():
         except ImportError as e:
             tolvane_module.error = (
                 f"the Python module tolvane.geo cannot be imported ({e}): install the Debian package "
-                "tolvane, or the plugin built with the module (see the README's section In QGIS)"
+                "tolvane, or the plugin built with the module (see docs/qgis.md)"
             )
     return _module
 
