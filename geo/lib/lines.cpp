@@ -240,6 +240,20 @@ void inspect_lines(OGRLayerH layer, const SourceRequest &s, LinesRead &read)
     }
 }
 
+// Whether the values number the lines rather than give their altitude: many
+// lines, each with its own whole number, the numbers one after the other. Real
+// contours share their levels between lines far more often than not.
+bool numbers_lines(std::vector<double> values)
+{
+    if (values.size() < 8)
+        return false;
+    std::sort(values.begin(), values.end());
+    for (std::size_t k = 0; k < values.size(); k++)
+        if (values[k] != std::trunc(values[k]) || (k > 0 && values[k] != values[k - 1] + 1))
+            return false;
+    return true;
+}
+
 // The altitude of every line of the copy, in reading order, and the extent of
 // those that have one.
 void read_altitudes(LinesRead &read, const SourceRequest &s, const std::string &name)
@@ -270,6 +284,7 @@ void read_altitudes(LinesRead &read, const SourceRequest &s, const std::string &
         altitude.push_back(v);
     }
     read.extent = extent;
+    read.like_identifier = numbers_lines(values);
     if (values.empty())
         throw Failure("no contours: layer '" + name + "' of " + s.path + " has no line with " +
                       (field < 0 ? std::string("an altitude") : "a value of '" + s.attribute + "'"));
@@ -286,6 +301,8 @@ LinesRead read_lines(GDALDatasetH source, const SourceRequest &s, const GridRequ
     filter(layer, s);
     if (!(g.xres > 0 && g.yres > 0))
         throw UsageFailure("contour lines need a pixel size: give " + named("resolution"));
+    // Polygons (gdal_contour -p) have no field elev: their geometry is named first.
+    check_lines(OGR_L_GetGeomType(layer), name, s.path, -1);
     check_attribute(layer, s);
 
     OGREnvelope box;

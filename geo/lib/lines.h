@@ -25,6 +25,7 @@ struct LinesRead {
     std::vector<double> altitude; // of every feature of the copy in reading order; NaN: none
     std::vector<double> values;   // the altitudes found, for the level table
     std::vector<long long> without_altitude, without_geometry; // fids left out
+    bool like_identifier = false; // every line its own whole number, in one run: a numbering
 };
 
 // The lines of the request's layer. Throws Failure (UsageFailure without -tr).

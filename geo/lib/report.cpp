@@ -114,7 +114,16 @@ std::vector<std::string> warnings(const Report &r, const Request &q)
     };
     left_out(r.without_altitude, "without an altitude");
     left_out(r.without_geometry, "without a geometry");
-    if (r.off_level_pixels > 0)
+    const tolvane::Levels &l = r.table.levels;
+    if (r.like_identifier && !q.source.height_from_z)
+        lines.push_back("the attribute '" + q.source.attribute + "' looks like an identifier, not an altitude: its " +
+                        std::to_string(r.lines) + " lines hold the whole numbers " + decimal(r.table.lowest_value) +
+                        " to " + decimal(r.table.highest_value) + ", each its own; choose the altitude with " +
+                        named("attribute"));
+    if (l.lowest == l.highest && r.table.distinct <= 1)
+        lines.push_back("every line holds the one level " + level(l.lowest, r.table) +
+                        ": there is nothing to interpolate between, and the model is flat at it");
+    else if (r.off_level_pixels > 0)
         lines.push_back(std::to_string(r.off_level_pixels) +
                         " contour pixels hold an altitude that is no level of the table: they bound no zone");
     if (!r.missing_levels.empty()) {

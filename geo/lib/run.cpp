@@ -214,6 +214,7 @@ Report report_of(const ContourSource &source)
     r.line_joins = source.line_joins();
     r.without_altitude = source.without_altitude();
     r.without_geometry = source.without_geometry();
+    r.like_identifier = source.like_identifier();
     return r;
 }
 

@@ -133,6 +133,7 @@ long long ContourSource::lines() const { return impl_->lines; }
 int ContourSource::line_joins() const { return impl_->line_joins; }
 double ContourSource::gap_distance() const { return impl_->default_gap; }
 bool ContourSource::raster() const { return !impl_->read; }
+bool ContourSource::like_identifier() const { return impl_->read && impl_->read->like_identifier; }
 int ContourSource::oversample() const { return impl_->factor; }
 Extent ContourSource::lines_extent() const { return impl_->read ? impl_->lines_extent : edges(impl_->grid); }
 

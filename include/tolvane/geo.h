@@ -195,6 +195,7 @@ struct Report : Counts {
     long long clamped = 0;      // cells outside the integer type, clamped
     long long nodata_in_data = 0; // cells whose altitude equals the nodata value
     int oversample = 1;         // the factor the lines were burned at
+    bool like_identifier = false; // the attribute numbers the lines (each its own whole number) instead
 };
 
 // ---- The whole run. ----
@@ -258,6 +259,9 @@ public:
     double gap_distance() const;
     // The source is a contour raster, not lines.
     bool raster() const;
+    // The altitudes read number the lines, one whole number each, one after the
+    // other: an identifier taken for the altitude.
+    bool like_identifier() const;
     // The mean distance between neighbouring lines, in pixels of the grid,
     // measured over the blocks of `block` pixels they cross (infinity for a
     // raster).

@@ -96,6 +96,27 @@ def test_where_keeps_only_the_lines_it_selects(tmp_path):
     assert kept.levels[0] >= 450 > every.levels[0]
 
 
+@pytest.mark.parametrize("keywords, warning", [
+    # The bundled lines number themselves 0 to 12 in ID.
+    (dict(attribute="ID"), "the attribute 'ID' looks like an identifier, not an altitude: its 13 lines hold the "
+                           "whole numbers 0 to 12, each its own; choose the altitude with attribute="),
+    (dict(where="elev = 400"), "every line holds the one level 400: there is nothing to interpolate between"),
+])
+def test_data_that_cannot_be_meant_is_named(tmp_path, keywords, warning):
+    r = tolvane.geo.elevation(BUNDLED, tmp_path / "dem.tif", 10, **keywords)
+    assert any(w.startswith(warning) for w in r.warnings), r.warnings
+    assert not any("no level of the table" in w for w in r.warnings), r.warnings
+
+
+def test_contour_polygons_are_named_before_their_fields(tmp_path):
+    surface = os.path.join(os.path.dirname(__file__), "..", "geo", "data", "colinas_superficie.tif")
+    polygons = tmp_path / "polygons.gpkg"
+    subprocess.run(["gdal_contour", "-q", "-p", "-i", "25", surface, str(polygons)], check=True)
+    with pytest.raises(tolvane.Error, match="holds polygons .*gdal_contour -p"):
+        tolvane.geo.elevation(polygons, tmp_path / "dem.tif", 10)
+    assert not (tmp_path / "dem.tif").exists()
+
+
 def test_left_out_lines_are_named(tmp_path):
     lines = str(tmp_path / "nulls.gpkg")
     gdal.VectorTranslate(lines, BUNDLED, layerName="nulls")
