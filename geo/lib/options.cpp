@@ -127,7 +127,7 @@ const std::vector<Option> &options()
          [](Request &q, const Values &v) { q.core.oversample = v[0] == "auto" ? 0 : static_cast<int>(number(v[0])); }},
         {"wm", "-wm", "wm", "", K::number, {"MiB"}, 0, ANY, {}, "the memory of the windows, in MiB, at least 1", "0",
          false, false,
-         "memory for the core's windows (default or 0: 1024, on every\nmachine, so that the windows and the cells do not depend on it);\nlarger grids run in windows",
+         "memory for the core's windows (default or 0: 2048, on every\nmachine, so that the windows and the cells do not depend on it);\nlarger grids run in windows",
          set_memory},
         {"threads", "-threads", "threads", "", K::whole, {"N"}, 0, 256, {},
          "a whole number from 0 (the default) to 256", "0", false, false,

@@ -155,6 +155,9 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
         lines.found = s.whole.spacing;
         s.whole.clear();
     } else {
+        // The whole grid kept from the gaps' judgement serves a run of one
+        // window only: once windows are burned it would hold memory for nothing.
+        s.whole.clear();
         w.cells = burn(row, column, rows, columns, progress, progress_arg);
     }
     step_done("prepare: burn");

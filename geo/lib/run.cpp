@@ -225,7 +225,7 @@ bool one_window(const Report &r, const Request &q)
     const double cells = static_cast<double>(r.grid.rows) * r.grid.columns;
     const tolvane::Levels &l = r.table.levels;
     return r.oversample == 1 && (static_cast<long long>(l.highest) - l.lowest) / l.interval <= 254 &&
-           cells * WINDOW_BYTES_PER_CELL <= budget;
+           cells <= window_cells_within(budget, cells);
 }
 
 // What the windows counted, into the report, in pixels of the grid.

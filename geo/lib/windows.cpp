@@ -154,6 +154,11 @@ Margins fine_margins(int factor, double top, double left, double bottom, double 
 // out rather than computing another one.
 double default_memory_budget() { return DEFAULT_MEMORY_BUDGET; }
 
+double window_cells_within(double budget, double pixels)
+{
+    return std::max(0.0, budget - pixels * RESULT_BYTES_PER_PIXEL) / WINDOW_BYTES_PER_CELL;
+}
+
 WindowedResult run_windows(const WindowedRun &run, const BurnWindow &burn)
 {
     return run_windows(run, BurnCells([&burn](const Block &w) {
@@ -211,7 +216,7 @@ Windows::Windows(const WindowedRun &run, const BurnCells &burn) : run_(run), bur
     result_.columns = run.columns / n_;
     result_.zones = static_cast<int>(std::min<long long>(zones_of(run.levels), 1 << 30));
     budget_ = run.memory > 0 ? run.memory : default_memory_budget();
-    max_cells_ = budget_ / WINDOW_BYTES_PER_CELL;
+    max_cells_ = window_cells_within(budget_, static_cast<double>(result_.rows) * result_.columns);
     whole_ = static_cast<double>(run.rows) * run.columns;
     table_fits_ = run.levels.interval == 0 || zones_of(run.levels) <= 254;
     core_.smoothing = run.smoothing;
@@ -224,9 +229,6 @@ Windows::Windows(const WindowedRun &run, const BurnCells &burn) : run_(run), bur
     inner_ = {m.top, m.left, run.rows - m.top - m.bottom, run.columns - m.left - m.right};
     if (std::min({m.top, m.left, m.bottom, m.right}) < 0 || inner_.rows < 1 || inner_.columns < 1)
         inner_ = {0, 0, run.rows, run.columns};
-    result_.cells.assign(static_cast<std::size_t>(result_.rows) * result_.columns, NAN);
-    if (run.want_leak_mask)
-        result_.leak_mask.assign(result_.cells.size(), 0);
 }
 
 // The core's result `cells` on part (the core's part of window w) into the
@@ -283,6 +285,11 @@ WindowedResult Windows::whole()
 // The first jobs: square windows as large as the budget allows with their halo.
 void Windows::plan()
 {
+    // The windows fill the result piece by piece (a run of one window makes
+    // it whole, after its core has given back its memory).
+    result_.cells.assign(static_cast<std::size_t>(result_.rows) * result_.columns, NAN);
+    if (run_.want_leak_mask)
+        result_.leak_mask.assign(result_.cells.size(), 0);
     int halo = run_.halo < 0 ? DEFAULT_HALO * n_ : run_.halo;
     halo = (halo + n_ - 1) / n_ * n_;
     result_.halo = halo;
@@ -295,8 +302,9 @@ void Windows::plan()
     const double side = std::floor((std::sqrt(max_cells_) - 2.0 * halo) / n_) * n_;
     if (side < least)
         throw Failure("a memory budget of " + mib(budget_) + " is too small for windows with a halo of " +
-                      std::to_string(halo) + " cells: give at least " +
-                      mib(std::pow(least + 2.0 * halo, 2) * WINDOW_BYTES_PER_CELL));
+                      std::to_string(halo) + " cells beside the result: give at least " +
+                      mib(std::pow(least + 2.0 * halo, 2) * WINDOW_BYTES_PER_CELL +
+                          static_cast<double>(result_.rows) * result_.columns * RESULT_BYTES_PER_PIXEL));
     const int parts_r = static_cast<int>(std::ceil(run_.rows / side));
     const int parts_c = static_cast<int>(std::ceil(run_.columns / side));
     int row = 0;

@@ -51,6 +51,15 @@ inline constexpr int MIN_HALO = 16;
 // leak mask (1), and the aggregation's reading (4).
 inline constexpr double WINDOW_BYTES_PER_CELL = 32;
 
+// Bytes per pixel of the requested grid held for the whole run beside the
+// windows: the aggregated result (8), the pixels shown (1), the leak mask (1).
+// The budget counts them first, so that a run in windows stays within it.
+inline constexpr double RESULT_BYTES_PER_PIXEL = 10;
+
+// The cells of the burned grid that windows may hold at once within `budget`
+// bytes, once the result of `pixels` pixels is counted (0 when it takes all).
+double window_cells_within(double budget, double pixels);
+
 // Cells at the four edges of a grid.
 struct Margins {
     int top = 0, left = 0, bottom = 0, right = 0;
@@ -103,9 +112,9 @@ struct WindowedResult {
 // finer grid adds is taken off. Negative distances (lines beyond the edge) give 0.
 Margins fine_margins(int factor, double top, double left, double bottom, double right);
 
-// The windows' budget when none is given: 1 GiB, whatever the machine (a grid
-// of up to 33 million cells runs as one window).
-inline constexpr double DEFAULT_MEMORY_BUDGET = 1024.0 * 1024 * 1024;
+// The windows' budget when none is given: 2 GiB, whatever the machine (a grid
+// of up to 53 million pixels runs as one window at its own pixel).
+inline constexpr double DEFAULT_MEMORY_BUDGET = 2048.0 * 1024 * 1024;
 double default_memory_budget();
 
 // Runs the core window by window. Windows are square, as large as the budget

@@ -146,7 +146,7 @@ def elevation(source, output, resolution=None, attribute="elev", *, progress=Non
     ``hillshade``, ``leaks`` (-contours, -hillshade, -leaks: paths of the extra
     products), ``threads`` (-threads: 1 to 256; 0, the default: TOLVANE_THREADS, else
     every core), ``oversample`` (-oversample: None or "auto" for the automatic
-    factor, or 1 to 16), ``wm`` (-wm: MiB for the core's windows; 0: 1024,
+    factor, or 1 to 16), ``wm`` (-wm: MiB for the core's windows; 0: 2048,
     the same on every machine).
 
     progress: optional callable taking the fraction done, 0 to 1; a false
