@@ -163,10 +163,9 @@ std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int r
     return open;
 }
 
-std::size_t ends_left_open(const std::vector<std::int32_t> &cells, int rows, int columns,
+std::size_t ends_left_open(const std::vector<std::size_t> &ends, int rows, int columns,
                            const std::vector<std::uint8_t> &inside)
 {
-    const std::vector<std::size_t> ends = open_ends(cells, rows, columns);
     if (inside.empty())
         return ends.size();
     const auto walled = [&](int i, int j) {

@@ -283,8 +283,8 @@ TEST(Wall, EndsBesideTheWallAreNotLeftOpen)
     for (int j = 11; j <= 20; j++)
         s.at(5, j) = 200;
     EXPECT_GE(geo::open_ends(s.cells, rows, columns).size(), 2u);
-    EXPECT_EQ(geo::ends_left_open(s.cells, rows, columns, inside), 1u); // (5, 20) alone
-    EXPECT_EQ(geo::ends_left_open(s.cells, rows, columns, {}), geo::open_ends(s.cells, rows, columns).size());
+    EXPECT_EQ(geo::ends_left_open(geo::open_ends(s.cells, rows, columns), rows, columns, inside), 1u); // (5, 20) alone
+    EXPECT_EQ(geo::ends_left_open(geo::open_ends(s.cells, rows, columns), rows, columns, {}), geo::open_ends(s.cells, rows, columns).size());
 }
 
 // Lines that stop 2 rows short of the lines' rectangle, whose bottom is set by
