@@ -341,4 +341,73 @@ void within_distance_into(const std::uint8_t *site, int rows, int columns, doubl
     dilate(site, rows, columns, squared, within, scratch);
 }
 
+namespace {
+
+// The lower envelope of the parabolas (q - x)^2 + f[x] over x, at every q (one
+// line of n values, `stride` apart in `f` and `d`); f = infinity for no parabola.
+void envelope(const double *f, std::size_t stride, int n, double *d, std::vector<int> &v, std::vector<double> &z)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    v.resize(static_cast<std::size_t>(n));
+    z.resize(static_cast<std::size_t>(n) + 1);
+    int k = -1;
+    for (int q = 0; q < n; q++) {
+        const double fq = f[q * stride];
+        if (fq == inf)
+            continue;
+        double s = -inf;
+        while (k >= 0) {
+            const int p = v[k];
+            s = ((fq + static_cast<double>(q) * q) - (f[p * stride] + static_cast<double>(p) * p)) / (2.0 * (q - p));
+            if (s <= z[k])
+                k--;
+            else
+                break;
+        }
+        k++;
+        v[k] = q;
+        z[k] = k == 0 ? -inf : s;
+        z[k + 1] = inf;
+    }
+    if (k < 0) {
+        for (int q = 0; q < n; q++)
+            d[q * stride] = inf;
+        return;
+    }
+    int j = 0;
+    for (int q = 0; q < n; q++) {
+        while (z[j + 1] < q)
+            j++;
+        const double dq = static_cast<double>(q - v[j]);
+        d[q * stride] = dq * dq + f[v[j] * stride];
+    }
+}
+
+} // namespace
+
+void within_own_radius_into(const float *squared, int rows, int columns, std::uint8_t *within)
+{
+    const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::unique_ptr<double[]> f = std::make_unique<double[]>(n), g = std::make_unique<double[]>(n);
+    for (std::size_t k = 0; k < n; k++)
+        f[k] = squared[k] > 0 ? -static_cast<double>(squared[k]) : inf;
+    in_slices(static_cast<std::size_t>(columns), 64, [&](std::size_t from, std::size_t to) {
+        std::vector<int> v;
+        std::vector<double> z;
+        for (std::size_t j = from; j < to; j++)
+            envelope(f.get() + j, static_cast<std::size_t>(columns), rows, g.get() + j, v, z);
+    });
+    in_slices(static_cast<std::size_t>(rows), 16, [&](std::size_t from, std::size_t to) {
+        std::vector<int> v;
+        std::vector<double> z;
+        for (std::size_t i = from; i < to; i++) {
+            const std::size_t row = i * static_cast<std::size_t>(columns);
+            envelope(g.get() + row, 1, columns, f.get() + row, v, z);
+            for (int j = 0; j < columns; j++)
+                within[row + j] = f[row + j] <= 0;
+        }
+    });
+}
+
 } // namespace tolvane::geo

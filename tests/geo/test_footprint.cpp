@@ -530,4 +530,49 @@ TEST(Footprint, EdgeWithinAPixelIsWalledOnTheFinerGrid)
     }
 }
 
+// A mountain beside a plain: lines 2 columns apart on the left, running the
+// whole height, lines 11 to 14 apart on the right that stop halfway down, where
+// the mapped area ends, and one last line down the right edge. The upper
+// quartile of the spacing is far below the plain's: a disc of that radius
+// would roll through the plain's mouths into its bands. Each pixel's disc is
+// the size of its nearest line's own spacing: the plain stays in, the
+// unmapped half is out.
+TEST(FootprintOfEnds, BandsOfAPlainBesideAMountainStayInside)
+{
+    const int rows = 60, columns = 90;
+    Sheet s(rows, columns);
+    int level = 100;
+    for (int j = 1; j <= 29; j += 2, level += 100)
+        for (int i = 1; i < rows; i++)
+            s.at(i, j) = level;
+    for (int j = 40; j <= 82; j += 14, level += 100)
+        for (int i = 1; i <= 34; i++)
+            s.at(i, j) = level;
+    for (int i = 1; i < rows; i++)
+        s.at(i, 88) = level;
+
+    const double spacing = geo::contour_spacing(s.cells, rows, columns);
+    EXPECT_LT(spacing, 7);
+    const std::vector<float> local = geo::local_spacing(s.cells, rows, columns, geo::SiteMap(s.cells, rows, columns));
+    EXPECT_EQ(local[static_cast<std::size_t>(10) * columns + 5], 2.0f);   // the mountain
+    EXPECT_EQ(local[static_cast<std::size_t>(10) * columns + 29], 2.0f);  // its last line, beside the plain
+    EXPECT_EQ(local[static_cast<std::size_t>(10) * columns + 40], 11.0f); // the plain's first
+    EXPECT_EQ(local[static_cast<std::size_t>(10) * columns + 54], 14.0f); // the plain
+    EXPECT_EQ(local[static_cast<std::size_t>(10) * columns + 60], 0.0f);  // no line there
+
+    const std::vector<std::uint8_t> inside = geo::footprint_of_ends(
+        s.cells, rows, columns, geo::open_ends(s.cells, rows, columns), geo::footprint_radius(spacing));
+    long long wrong_in = 0, wrong_out = 0;
+    // The band between the mountain's last line and the plain's first takes the
+    // mountain's disc on its left side: only the plain's own bands are judged.
+    for (int i = 1; i <= 28; i++)
+        for (int j = 41; j <= 87; j++)
+            wrong_in += !inside[static_cast<std::size_t>(i) * columns + j];
+    for (int i = 42; i < rows - 1; i++)
+        for (int j = 36; j <= 80; j++)
+            wrong_out += inside[static_cast<std::size_t>(i) * columns + j];
+    EXPECT_EQ(wrong_in, 0);
+    EXPECT_EQ(wrong_out, 0);
+}
+
 } // namespace
