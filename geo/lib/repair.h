@@ -99,7 +99,8 @@ std::vector<MapPoint> open_line_ends(OGRLayerH lines, int level_field, double pi
 
 // The same gaps closed on the lines before they are burned: open ends (as
 // open_line_ends finds them) of the same level at most max_gap apart (map
-// units), heading towards each other, joined by a segment that crosses no line.
+// units), heading towards each other (or within 1.5 pixels, whichever way),
+// joined by a segment that crosses no line.
 // Directions are taken over the last `pixel` of each line. The joins are added to
 // the layer; Repairs::pixels stays 0. The ends no join took are added to
 // `left_open` when given. Throws Failure.

@@ -21,8 +21,9 @@
 //     off the grid, nor within a pixel of the lines' extent, where they run off
 //     the data; nor where an end of another line of its level meets it (a line
 //     stored in pieces).
-// The closest pairs are joined first (then the best aligned), and an end is
-// joined at most once. The joins are added to the layer as lines of the level.
+// Then ends left within 1.5 pixels of an end of their level are joined
+// whichever way they point. The closest pairs are joined first (then the best
+// aligned), and an end is joined at most once. The joins are added to the layer as lines of the level.
 #include "repair.h"
 
 #include "failure.h"
@@ -46,6 +47,8 @@ constexpr double CONVERGING = 0.2;
 constexpr double AWAY = -0.5;
 // The least distance between a join and a line of another level, in pixels.
 constexpr double CLEARANCE = 0.02;
+// How close two ends of one level are joined whichever way they point, in pixels.
+constexpr double NEAR = 1.5;
 
 struct Point {
     double x, y;
@@ -190,8 +193,8 @@ void read_ends(OGRLayerH layer, int level_field, double pixel, const Extent &gri
 }
 
 // Pairs of ends of one level at most max_gap apart that head towards each
-// other, in the order they are joined.
-std::vector<EndPair> candidate_pairs(const std::vector<LineEnd> &ends, double max_gap)
+// other (any two when `any_way`), in the order they are joined.
+std::vector<EndPair> candidate_pairs(const std::vector<LineEnd> &ends, double max_gap, bool any_way = false)
 {
     // Ends by cell of a max_gap grid, to find the neighbours of each.
     std::map<std::pair<long long, long long>, std::vector<std::size_t>> cells;
@@ -219,7 +222,7 @@ std::vector<EndPair> candidate_pairs(const std::vector<LineEnd> &ends, double ma
                         continue;
                     const double ca = (e.direction.x * vx + e.direction.y * vy) / d;
                     const double cb = -(f.direction.x * vx + f.direction.y * vy) / d;
-                    if (ca <= AWAY || cb <= AWAY || ca + cb < CONVERGING)
+                    if (!any_way && (ca <= AWAY || cb <= AWAY || ca + cb < CONVERGING))
                         continue;
                     candidates.push_back({d, 2 - ca - cb, a, b});
                 }
@@ -296,7 +299,15 @@ Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, doubl
         return report;
     }
     std::vector<Line> joins;
-    for (const EndPair &c : candidate_pairs(ends, max_gap)) {
+    // Then the ends left within NEAR pixels of an end of their level, whichever
+    // way they point (a line cut in a bend, whose pieces run out across the
+    // gap): burned at the pixel, the two fall in touching pixels or are joined
+    // there, and the line runs on; burned finer, the cells between them stay
+    // empty and the bands on either side of the line leak into each other.
+    std::vector<EndPair> pairs = candidate_pairs(ends, max_gap);
+    const std::vector<EndPair> near = candidate_pairs(ends, std::min(max_gap, NEAR * pixel), true);
+    pairs.insert(pairs.end(), near.begin(), near.end());
+    for (const EndPair &c : pairs) {
         if (used[c.a] || used[c.b])
             continue;
         const LineEnd &e = ends[c.a], &f = ends[c.b];

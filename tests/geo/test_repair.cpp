@@ -201,6 +201,10 @@ TEST(RepairLines, JoinsOnlyEndsThatFaceEachOther)
         {"closed rings 20 m apart", {{100, {{0, 0}, {50, 0}, {50, 50}, {0, 0}}}, {100, {{70, 0}, {120, 0}, {120, 50}, {70, 0}}}}, 0},
         {"side by side", {{100, {{0, 0}, {100, 0}}}, {100, {{0, 20}, {100, 20}}}}, 0},
         {"side by side, staggered", {{100, {{0, 0}, {100, 0}}}, {100, {{0, 20}, {80, 20}}}}, 0},
+        // Within 1.5 pixels ends are joined whichever way they point: burned at
+        // the pixel they touch.
+        {"side by side, a pixel apart", {{100, {{0, 0}, {100, 0}}}, {100, {{0, 10}, {100, 10}}}}, 2},
+        {"side by side, 1.6 pixels apart", {{100, {{0, 0}, {100, 0}}}, {100, {{0, 16}, {100, 16}}}}, 0},
         // A gap in a bend: one end turns into it, the other still runs straight
         // (cosines 0.71 and 0).
         {"gap in a bend", {{100, {{0, -100}, {0, -10}, {10, 0}}}, {100, {{30, -100}, {30, 0}}}}, 1},
