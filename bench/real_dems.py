@@ -9,10 +9,10 @@ OUTPUT_FOLDER/luxembourg.tif (the 30-arc-second elevation of Luxembourg from
 r-cran-terra, warped to UTM 32N at 500 m), OUTPUT_FOLDER/coast.tif (the
 land of matplotlib's topobathy.npz, 2-arc-minute relief of the Salish Sea and
 Vancouver Island, the sea as nodata, warped to UTM 10N at 1000 m: a coastline)
-and OUTPUT_FOLDER/topobathy.tif (the same relief, land and sea floor, without
-nodata, warped to UTM 10N at 2000 m), OUTPUT_FOLDER/mountains.tif (its eastern
-degree, the Coast and Cascade mountains beside the plain of the Fraser valley,
-land and sea floor, at 2000 m: contours from 1 to 30 pixels apart).
+and OUTPUT_FOLDER/topobathy.tif (the same relief, land and sea floor, warped
+to UTM 10N at 2000 m), OUTPUT_FOLDER/mountains.tif (its part east of 123.5 W,
+the Coast and Cascade mountains beside the plain of the Fraser valley, land and
+sea floor, at 2000 m: contours from 1 to 30 pixels apart).
 Sheets warped into UTM have nodata corners; clean_crop() cuts a DEM to a
 rectangle without nodata, whose contours all run to its edges.
 Needs: apt-get install python-matplotlib-data r-cran-terra python3-gdal.
