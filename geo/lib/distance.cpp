@@ -343,22 +343,23 @@ void within_distance_into(const std::uint8_t *site, int rows, int columns, doubl
 
 namespace {
 
-// The lower envelope of the parabolas (q - x)^2 + f[x] over x, at every q (one
-// line of n values, `stride` apart in `f` and `d`); f = infinity for no parabola.
-void envelope(const double *f, std::size_t stride, int n, double *d, std::vector<int> &v, std::vector<double> &z)
+// The lower envelope of the parabolas (q - x)^2 + f[x] over x, at every q of
+// a line of f.size() values; f = infinity for no parabola.
+void envelope(const std::vector<double> &f, std::vector<double> &d, std::vector<int> &v, std::vector<double> &z)
 {
     const double inf = std::numeric_limits<double>::infinity();
-    v.resize(static_cast<std::size_t>(n));
-    z.resize(static_cast<std::size_t>(n) + 1);
+    const int n = static_cast<int>(f.size());
+    d.resize(f.size());
+    v.resize(f.size());
+    z.resize(f.size() + 1);
     int k = -1;
     for (int q = 0; q < n; q++) {
-        const double fq = f[q * stride];
-        if (fq == inf)
+        if (f[q] == inf)
             continue;
         double s = -inf;
         while (k >= 0) {
             const int p = v[k];
-            s = ((fq + static_cast<double>(q) * q) - (f[p * stride] + static_cast<double>(p) * p)) / (2.0 * (q - p));
+            s = ((f[q] + static_cast<double>(q) * q) - (f[p] + static_cast<double>(p) * p)) / (2.0 * (q - p));
             if (s <= z[k])
                 k--;
             else
@@ -370,8 +371,7 @@ void envelope(const double *f, std::size_t stride, int n, double *d, std::vector
         z[k + 1] = inf;
     }
     if (k < 0) {
-        for (int q = 0; q < n; q++)
-            d[q * stride] = inf;
+        std::fill(d.begin(), d.end(), inf);
         return;
     }
     int j = 0;
@@ -379,7 +379,7 @@ void envelope(const double *f, std::size_t stride, int n, double *d, std::vector
         while (z[j + 1] < q)
             j++;
         const double dq = static_cast<double>(q - v[j]);
-        d[q * stride] = dq * dq + f[v[j] * stride];
+        d[q] = dq * dq + f[v[j]];
     }
 }
 
@@ -389,23 +389,33 @@ void within_own_radius_into(const float *squared, int rows, int columns, std::ui
 {
     const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
     const double inf = std::numeric_limits<double>::infinity();
-    const std::unique_ptr<double[]> f = std::make_unique<double[]>(n), g = std::make_unique<double[]>(n);
-    for (std::size_t k = 0; k < n; k++)
-        f[k] = squared[k] > 0 ? -static_cast<double>(squared[k]) : inf;
+    // Down the columns into `down` (4 bytes a pixel: the values that decide
+    // whether a pixel is reached are squared radii, exact in a float), then
+    // along the rows. Each line is worked in doubles.
+    const std::unique_ptr<float[]> down = uncleared<float>(n);
     in_slices(static_cast<std::size_t>(columns), 64, [&](std::size_t from, std::size_t to) {
+        std::vector<double> f(static_cast<std::size_t>(rows)), d, z;
         std::vector<int> v;
-        std::vector<double> z;
-        for (std::size_t j = from; j < to; j++)
-            envelope(f.get() + j, static_cast<std::size_t>(columns), rows, g.get() + j, v, z);
+        for (std::size_t j = from; j < to; j++) {
+            for (int i = 0; i < rows; i++) {
+                const float r = squared[static_cast<std::size_t>(i) * columns + j];
+                f[i] = r > 0 ? -static_cast<double>(r) : inf;
+            }
+            envelope(f, d, v, z);
+            for (int i = 0; i < rows; i++)
+                down[static_cast<std::size_t>(i) * columns + j] = static_cast<float>(d[i]);
+        }
     });
     in_slices(static_cast<std::size_t>(rows), 16, [&](std::size_t from, std::size_t to) {
+        std::vector<double> f(static_cast<std::size_t>(columns)), d, z;
         std::vector<int> v;
-        std::vector<double> z;
         for (std::size_t i = from; i < to; i++) {
             const std::size_t row = i * static_cast<std::size_t>(columns);
-            envelope(g.get() + row, 1, columns, f.get() + row, v, z);
             for (int j = 0; j < columns; j++)
-                within[row + j] = f[row + j] <= 0;
+                f[j] = down[row + j];
+            envelope(f, d, v, z);
+            for (int j = 0; j < columns; j++)
+                within[row + j] = d[j] <= 0;
         }
     });
 }

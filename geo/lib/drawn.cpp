@@ -110,18 +110,21 @@ std::unique_ptr<std::uint8_t[]> left_out(const std::vector<std::int32_t> &cells,
     // between dense lines would be left out, while a larger floor would give
     // back a coast's inlets, whose bands would then leak.
     const std::size_t n = cells.size();
+    // The disc of pixel k, and what is broad around it.
+    const auto disc = [&](std::size_t k) {
+        const std::int64_t site = to_line.site(k);
+        const float local = site >= 0 ? spacing[static_cast<std::size_t>(site)] : 0.0f;
+        return local > 0 ? footprint_radius(local) : radius;
+    };
     // The squared radii of the free centres and of the pixels far from every
-    // line (0: none), and the reach of each pixel.
-    std::vector<float> free(n, 0.0f), far_from_lines(n, 0.0f), reach(n, 0.0f);
+    // line (0: none).
+    std::vector<float> free(n, 0.0f), far_from_lines(n, 0.0f);
     std::atomic<bool> any_free{false};
     box_rows(b, [&](int i) {
         bool found = false;
         for (int j = b.left; j <= b.right; j++) {
             const std::size_t k = at(i, j, columns);
-            const std::int64_t site = to_line.site(k);
-            const float local = site >= 0 ? spacing[static_cast<std::size_t>(site)] : 0.0f;
-            const double r = local > 0 ? footprint_radius(local) : radius;
-            const double flat = std::max(r, pixel), core = 2 * flat;
+            const double r = disc(k), flat = std::max(r, pixel), core = 2 * flat;
             const double d = static_cast<double>(to_line.squared(k));
             if (d > r * r) {
                 free[k] = static_cast<float>(r * r);
@@ -129,7 +132,6 @@ std::unique_ptr<std::uint8_t[]> left_out(const std::vector<std::int32_t> &cells,
             }
             if (d > core * core)
                 far_from_lines[k] = static_cast<float>(9 * flat * flat);
-            reach[k] = static_cast<float>(3 * flat);
         }
         if (found)
             any_free = true;
@@ -158,7 +160,7 @@ std::unique_ptr<std::uint8_t[]> left_out(const std::vector<std::int32_t> &cells,
         for (int j = b.left; j <= b.right; j++) {
             const std::size_t k = at(i, j, columns);
             const int edge = std::min(std::min(i - b.top, b.bottom - i), std::min(j - b.left, b.right - j)) + 1;
-            out[k] = out[k] && cells[k] == tolvane::EMPTY && (near_far[k] || !(edge > reach[k]));
+            out[k] = out[k] && cells[k] == tolvane::EMPTY && (near_far[k] || !(edge > 3 * std::max(disc(k), pixel)));
         }
     });
     return out;
