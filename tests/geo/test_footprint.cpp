@@ -24,6 +24,7 @@
 #include <string>
 
 #include <gdal.h>
+#include <gdal_alg.h>
 #include <gdal_utils.h>
 #include <gtest/gtest.h>
 #include <ogr_api.h>
@@ -491,6 +492,90 @@ TEST(Footprint, CleanLinesGiveTheSameBytes)
               0);
     EXPECT_EQ(prueba::lee(root / "plain.tif"), prueba::lee(root / "repaired.tif"));
     expect_no_leak(root / "leaks.tif");
+}
+
+// Contours that GDAL draws from a DEM without nodata (every line runs to the
+// sheet's edge or closes), run with no option at several pixel sizes: no pixel
+// inside the lines' extent is left nodata and no line end stops in the open.
+// A mountain beside a plain (lines 1 to 28 pixels of 10 m apart), and a coast
+// of sea floor and land, with negative and positive levels and rings.
+TEST(Footprint, CleanSheetsFromAContourGeneratorStayFull)
+{
+    struct Case {
+        const char *name;
+        double interval;
+        double (*z)(double x, double y);
+    };
+    const Case cases[] = {
+        {"mountain beside a plain", 100,
+         [](double x, double y) { return 3000 * std::exp(-x / 300) + 20 * std::sin(y / 150); }},
+        {"coast", 50,
+         [](double x, double y) { return 300 * std::sin(x / 400) * std::cos(y / 300) + 0.1 * x - 60; }},
+    };
+    GDALAllRegister();
+    const int rows = 120, columns = 200;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        prueba::Carpeta folder;
+        const auto root = folder.raiz();
+        GDALDatasetH dem = GDALCreate(GDALGetDriverByName("MEM"), "", columns, rows, 1, GDT_Float32, nullptr);
+        double transform[6] = {500000, 10, 0, 4500000, 0, -10};
+        GDALSetGeoTransform(dem, transform);
+        std::vector<float> z(static_cast<std::size_t>(rows) * columns);
+        for (int i = 0; i < rows; i++)
+            for (int j = 0; j < columns; j++)
+                z[static_cast<std::size_t>(i) * columns + j] = static_cast<float>(c.z(10 * j + 5, 10 * i + 5));
+        ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(dem, 1), GF_Write, 0, 0, columns, rows, z.data(), columns, rows,
+                               GDT_Float32, 0, 0),
+                  CE_None);
+        OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+        OSRImportFromEPSG(srs, 25830);
+        GDALDatasetH lines = GDALCreate(GDALGetDriverByName("GPKG"), (root / "lines.gpkg").c_str(), 0, 0, 0,
+                                        GDT_Unknown, nullptr);
+        ASSERT_NE(lines, nullptr);
+        OGRLayerH layer = GDALDatasetCreateLayer(lines, "contours", srs, wkbLineString, nullptr);
+        OSRDestroySpatialReference(srs);
+        OGRFieldDefnH elev = OGR_Fld_Create("elev", OFTReal);
+        OGR_L_CreateField(layer, elev, TRUE);
+        OGR_Fld_Destroy(elev);
+        ASSERT_EQ(GDALContourGenerate(GDALGetRasterBand(dem, 1), c.interval, 0, 0, nullptr, FALSE, 0, layer, -1, 0,
+                                      nullptr, nullptr),
+                  CE_None);
+        OGREnvelope extent;
+        OGR_L_GetExtent(layer, &extent, TRUE);
+        GDALClose(lines);
+        GDALClose(dem);
+        for (const char *pixel : {"10", "25", "40"}) {
+            SCOPED_TRACE(pixel);
+            const std::string run = "cd '" + root.string() + "' && '" TOLVANE_GEO_BIN "' -tr " + pixel + " " + pixel +
+                                    " lines.gpkg out.tif > said.txt 2>&1";
+            ASSERT_EQ(std::system(run.c_str()), 0);
+            EXPECT_EQ(prueba::lee(root / "said.txt").find("stop in the open"), std::string::npos)
+                << prueba::lee(root / "said.txt");
+            GDALDatasetH out = GDALOpen((root / "out.tif").c_str(), GA_ReadOnly);
+            ASSERT_NE(out, nullptr);
+            double t[6];
+            GDALGetGeoTransform(out, t);
+            const int w = GDALGetRasterXSize(out), h = GDALGetRasterYSize(out);
+            std::vector<float> v(static_cast<std::size_t>(w) * h);
+            ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(out, 1), GF_Read, 0, 0, w, h, v.data(), w, h, GDT_Float32, 0, 0),
+                      CE_None);
+            const double nodata = GDALGetRasterNoDataValue(GDALGetRasterBand(out, 1), nullptr);
+            long long inside = 0, empty = 0;
+            for (int i = 0; i < h; i++)
+                for (int j = 0; j < w; j++) {
+                    const double x = t[0] + (j + 0.5) * t[1], y = t[3] + (i + 0.5) * t[5];
+                    if (x < extent.MinX || x > extent.MaxX || y < extent.MinY || y > extent.MaxY)
+                        continue;
+                    inside++;
+                    const float value = v[static_cast<std::size_t>(i) * w + j];
+                    empty += std::isnan(value) || value == nodata;
+                }
+            GDALClose(out);
+            EXPECT_GT(inside, 0);
+            EXPECT_EQ(empty, 0);
+        }
+    }
 }
 
 // Lines clipped to a footprint whose top edge lies 18 m below the grid's on the
