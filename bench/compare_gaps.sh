@@ -23,7 +23,8 @@ data="$py $here/gaps_data.py"
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 cd "$out"
-[ -f jacksboro.tif ] && [ -f luxembourg.tif ] && [ -f coast.tif ] || $py "$here/real_dems.py" .
+[ -f jacksboro.tif ] && [ -f luxembourg.tif ] && [ -f coast.tif ] && [ -f topobathy.tif ] && [ -f mountains.tif ] ||
+    $py "$here/real_dems.py" .
 
 # r.surf.contour on a contour raster, inside a throw-away GRASS location.
 cat > grass_surf.sh <<'END'
@@ -58,9 +59,9 @@ peers() {
 }
 
 rm -f same_cells.md
-echo "| terrain | lines | default (no option) | -mask none -repair_gaps 0 | -mask FILE | -repair_gaps 4 -mask FILE | -repair_gaps 4 -mask auto | GRASS r.surf.contour | linear TIN |"
-echo "|---|---|---|---|---|---|---|---|---|"
-for case in "jacksboro 50 32617" "luxembourg 25 32632" "coast 100 32610"; do
+echo "| terrain | lines | default (no option) | nodata inside the valid area (default) | -mask none -repair_gaps 0 | -mask FILE | -repair_gaps 4 -mask FILE | -repair_gaps 4 -mask auto | GRASS r.surf.contour | linear TIN |"
+echo "|---|---|---|---|---|---|---|---|---|---|"
+for case in "jacksboro 50 32617" "luxembourg 25 32632" "coast 100 32610" "topobathy 100 32610" "mountains 100 32610"; do
     set -- $case
     dem=$1 interval=$2 epsg=$3
     set -- $(grid_of $dem.tif)
@@ -84,6 +85,9 @@ for case in "jacksboro 50 32617" "luxembourg 25 32632" "coast 100 32610"; do
         for options in "" "-mask none -repair_gaps 0" "-mask $area" "-repair_gaps 4 -mask $area" "-repair_gaps 4 -mask auto"; do
             "$geo" -q $grid $options $in $dem-$lines-tolvane.tif 2> /dev/null
             row="$row | $(measure $dem.tif $dem-$lines-tolvane.tif $inside)"
+            # The share of the valid area (the footprint for clipped lines) the
+            # default leaves nodata.
+            [ -z "$options" ] && row="$row | $($data rmse $dem.tif $dem-$lines-tolvane.tif $area | cut -d' ' -f2) %"
             [ -z "$options" ] && cp $dem-$lines-tolvane.tif $dem-$lines-default.tif
             [ "$options" = "-mask $area" ] && cp $dem-$lines-tolvane.tif $dem-$lines-maskfile.tif
         done

@@ -9,8 +9,12 @@ OUTPUT_FOLDER/luxembourg.tif (the 30-arc-second elevation of Luxembourg from
 r-cran-terra, warped to UTM 32N at 500 m), OUTPUT_FOLDER/coast.tif (the
 land of matplotlib's topobathy.npz, 2-arc-minute relief of the Salish Sea and
 Vancouver Island, the sea as nodata, warped to UTM 10N at 1000 m: a coastline)
-and OUTPUT_FOLDER/topobathy.tif (the same relief, land and sea floor, without
-nodata, warped to UTM 10N at 2000 m).
+and OUTPUT_FOLDER/topobathy.tif (the same relief, land and sea floor, warped
+to UTM 10N at 2000 m), OUTPUT_FOLDER/mountains.tif (its part east of 123.5 W,
+the Coast and Cascade mountains beside the plain of the Fraser valley, land and
+sea floor, at 2000 m: contours from 1 to 30 pixels apart).
+Sheets warped into UTM have nodata corners; clean_crop() cuts a DEM to a
+rectangle without nodata, whose contours all run to its edges.
 Needs: apt-get install python-matplotlib-data r-cran-terra python3-gdal.
 """
 import os
@@ -46,11 +50,14 @@ def luxembourg(out):
               targetAlignedPixels=True, dstNodata=-9999, outputType=gdal.GDT_Float32)
 
 
-def coast(out, pixel=1000, land_only=True):
+def coast(out, pixel=1000, land_only=True, west=None):
     d = np.load(TOPOBATHY)
     lon = d["longitude"].astype(np.float64) - 360  # 234..238 east: 126..122 west
     lat = d["latitude"].astype(np.float64)
     z = d["topo"].astype(np.float32)
+    if west is not None:  # the columns east of longitude `west`
+        keep = lon >= west
+        lon, z = lon[keep], z[:, keep]
     if lat[0] < lat[-1]:  # row 0 must be the northern edge
         lat, z = lat[::-1], z[::-1]
     if land_only:
@@ -68,6 +75,29 @@ def coast(out, pixel=1000, land_only=True):
               targetAlignedPixels=True, srcNodata=-9999 if land_only else None, dstNodata=-9999)
 
 
+def clean_crop(dem, out):
+    """DEM cut to a rectangle without nodata: the side with the most nodata cut
+    off, one row or column at a time."""
+    d = gdal.Open(dem)
+    band = d.GetRasterBand(1)
+    z = band.ReadAsArray()
+    bad = z == band.GetNoDataValue() if band.GetNoDataValue() is not None else np.zeros(z.shape, bool)
+    top, left, bottom, right = 0, 0, z.shape[0], z.shape[1]
+    while bad[top:bottom, left:right].any():
+        b = bad[top:bottom, left:right]
+        sides = [b[0].sum(), b[:, 0].sum(), b[-1].sum(), b[:, -1].sum()]
+        side = int(np.argmax(sides))
+        if side == 0:
+            top += 1
+        elif side == 1:
+            left += 1
+        elif side == 2:
+            bottom -= 1
+        else:
+            right -= 1
+    gdal.Translate(out, d, srcWin=[left, top, right - left, bottom - top])
+
+
 if __name__ == "__main__":
     folder = sys.argv[1] if len(sys.argv) > 1 else "."
     os.makedirs(folder, exist_ok=True)
@@ -75,3 +105,4 @@ if __name__ == "__main__":
     luxembourg(os.path.join(folder, "luxembourg.tif"))
     coast(os.path.join(folder, "coast.tif"))
     coast(os.path.join(folder, "topobathy.tif"), pixel=2000, land_only=False)
+    coast(os.path.join(folder, "mountains.tif"), pixel=2000, land_only=False, west=-123.5)

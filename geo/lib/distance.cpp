@@ -341,4 +341,83 @@ void within_distance_into(const std::uint8_t *site, int rows, int columns, doubl
     dilate(site, rows, columns, squared, within, scratch);
 }
 
+namespace {
+
+// The lower envelope of the parabolas (q - x)^2 + f[x] over x, at every q of
+// a line of f.size() values; f = infinity for no parabola.
+void envelope(const std::vector<double> &f, std::vector<double> &d, std::vector<int> &v, std::vector<double> &z)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const int n = static_cast<int>(f.size());
+    d.resize(f.size());
+    v.resize(f.size());
+    z.resize(f.size() + 1);
+    int k = -1;
+    for (int q = 0; q < n; q++) {
+        if (f[q] == inf)
+            continue;
+        double s = -inf;
+        while (k >= 0) {
+            const int p = v[k];
+            s = ((f[q] + static_cast<double>(q) * q) - (f[p] + static_cast<double>(p) * p)) / (2.0 * (q - p));
+            if (s <= z[k])
+                k--;
+            else
+                break;
+        }
+        k++;
+        v[k] = q;
+        z[k] = k == 0 ? -inf : s;
+        z[k + 1] = inf;
+    }
+    if (k < 0) {
+        std::fill(d.begin(), d.end(), inf);
+        return;
+    }
+    int j = 0;
+    for (int q = 0; q < n; q++) {
+        while (z[j + 1] < q)
+            j++;
+        const double dq = static_cast<double>(q - v[j]);
+        d[q] = dq * dq + f[v[j]];
+    }
+}
+
+} // namespace
+
+void within_own_radius_into(const float *squared, int rows, int columns, std::uint8_t *within)
+{
+    const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
+    const double inf = std::numeric_limits<double>::infinity();
+    // Down the columns into `down` (4 bytes a pixel: the values that decide
+    // whether a pixel is reached are squared radii, exact in a float), then
+    // along the rows. Each line is worked in doubles.
+    const std::unique_ptr<float[]> down = uncleared<float>(n);
+    in_slices(static_cast<std::size_t>(columns), 64, [&](std::size_t from, std::size_t to) {
+        std::vector<double> f(static_cast<std::size_t>(rows)), d, z;
+        std::vector<int> v;
+        for (std::size_t j = from; j < to; j++) {
+            for (int i = 0; i < rows; i++) {
+                const float r = squared[static_cast<std::size_t>(i) * columns + j];
+                f[i] = r > 0 ? -static_cast<double>(r) : inf;
+            }
+            envelope(f, d, v, z);
+            for (int i = 0; i < rows; i++)
+                down[static_cast<std::size_t>(i) * columns + j] = static_cast<float>(d[i]);
+        }
+    });
+    in_slices(static_cast<std::size_t>(rows), 16, [&](std::size_t from, std::size_t to) {
+        std::vector<double> f(static_cast<std::size_t>(columns)), d, z;
+        std::vector<int> v;
+        for (std::size_t i = from; i < to; i++) {
+            const std::size_t row = i * static_cast<std::size_t>(columns);
+            for (int j = 0; j < columns; j++)
+                f[j] = down[row + j];
+            envelope(f, d, v, z);
+            for (int j = 0; j < columns; j++)
+                within[row + j] = d[j] <= 0;
+        }
+    });
+}
+
 } // namespace tolvane::geo

@@ -85,6 +85,12 @@ std::vector<std::uint8_t> within_distance(const std::vector<std::uint8_t> &site,
 void within_distance_into(const std::uint8_t *site, int rows, int columns, double squared, std::uint8_t *within,
                           std::uint16_t *scratch);
 
+// 1 for every pixel within its own radius of some centre: a centre is a pixel
+// whose `squared` radius is positive (0 or less: none), and a pixel p is within
+// it when |p - c|^2 <= squared[c]. A dilation by discs of varying sizes, exact
+// and in linear time (the lower envelope of parabolas raised by -squared[c]).
+void within_own_radius_into(const float *squared, int rows, int columns, std::uint8_t *within);
+
 } // namespace tolvane::geo
 
 #endif

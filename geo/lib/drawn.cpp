@@ -96,33 +96,42 @@ void box_rows(const PixelBox &b, const std::function<void(int i)> &row)
 // rectangle's edge; null when nothing is free. Broad flats inside the area are
 // reached too, through a mouth between two lines wider than the disc. What lies
 // beyond the edge of the mapped area is broad and near it.
+// The radius of each pixel is the local spacing of its nearest line (at least
+// 2 cells; `radius` where that line has no neighbour of another level): a disc
+// the size of the dense lines' spacing would roll into the bands of a plain
+// beside them, whose lines lie many times farther apart, through the mouths
+// where those bands meet the edge of the mapped area.
 std::unique_ptr<std::uint8_t[]> left_out(const std::vector<std::int32_t> &cells, int rows, int columns,
                                          const PixelBox &b, double radius, double pixel, const SiteMap &to_line)
 {
-    const double r2 = radius * radius;
+    const std::vector<float> spacing = local_spacing(cells, rows, columns, to_line);
     // Broad is judged with a radius of at least one pixel of the grid asked for,
     // whatever the cells the lines are burned in: on a finer grid, the sea floor
     // between dense lines would be left out, while a larger floor would give
     // back a coast's inlets, whose bands would then leak.
-    const double flat = std::max(radius, pixel);
-    const double core = 2 * flat, reach = 3 * flat;
-    // The scratch grids come fresh from uncleared() (huge pages), cleared where
-    // they are read before being written.
     const std::size_t n = cells.size();
-    std::unique_ptr<std::uint8_t[]> free = uncleared<std::uint8_t>(n), far_from_lines = uncleared<std::uint8_t>(n);
-    std::fill(free.get(), free.get() + n, std::uint8_t{0});
-    std::fill(far_from_lines.get(), far_from_lines.get() + n, std::uint8_t{0});
+    // The disc of pixel k, and what is broad around it.
+    const auto disc = [&](std::size_t k) {
+        const std::int64_t site = to_line.site(k);
+        const float local = site >= 0 ? spacing[static_cast<std::size_t>(site)] : 0.0f;
+        return local > 0 ? footprint_radius(local) : radius;
+    };
+    // The squared radii of the free centres and of the pixels far from every
+    // line (0: none).
+    std::vector<float> free(n, 0.0f), far_from_lines(n, 0.0f);
     std::atomic<bool> any_free{false};
     box_rows(b, [&](int i) {
         bool found = false;
         for (int j = b.left; j <= b.right; j++) {
             const std::size_t k = at(i, j, columns);
+            const double r = disc(k), flat = std::max(r, pixel), core = 2 * flat;
             const double d = static_cast<double>(to_line.squared(k));
-            if (d > r2) {
-                free[k] = 1;
+            if (d > r * r) {
+                free[k] = static_cast<float>(r * r);
                 found = true;
             }
-            far_from_lines[k] = d > core * core;
+            if (d > core * core)
+                far_from_lines[k] = static_cast<float>(9 * flat * flat);
         }
         if (found)
             any_free = true;
@@ -132,16 +141,14 @@ std::unique_ptr<std::uint8_t[]> left_out(const std::vector<std::int32_t> &cells,
         return nullptr;
     // The erosion: a pixel within the radius of such a free centre is left out.
     std::unique_ptr<std::uint8_t[]> out = uncleared<std::uint8_t>(n);
-    {
-        const std::unique_ptr<std::uint16_t[]> vertical = uncleared<std::uint16_t>(n);
-        if (any_free)
-            within_distance_into(free.get(), rows, columns, r2, out.get(), vertical.get());
-        else
-            std::fill(out.get(), out.get() + n, std::uint8_t{0});
-        within_distance_into(far_from_lines.get(), rows, columns, reach * reach, free.get(), vertical.get());
-    }
-    far_from_lines.reset();
-    const std::unique_ptr<std::uint8_t[]> near_far = std::move(free);
+    if (any_free)
+        within_own_radius_into(free.data(), rows, columns, out.get());
+    else
+        std::fill(out.get(), out.get() + n, std::uint8_t{0});
+    free = {};
+    std::unique_ptr<std::uint8_t[]> near_far = uncleared<std::uint8_t>(n);
+    within_own_radius_into(far_from_lines.data(), rows, columns, near_far.get());
+    far_from_lines = {};
     // Beyond the rectangle lies open ground too: what lies within 2 pixels (and
     // the radius) of a cell of the ring around it that is farther than 2 cells
     // from every line is left out, so that the strip between the rectangle's edge
@@ -153,7 +160,7 @@ std::unique_ptr<std::uint8_t[]> left_out(const std::vector<std::int32_t> &cells,
         for (int j = b.left; j <= b.right; j++) {
             const std::size_t k = at(i, j, columns);
             const int edge = std::min(std::min(i - b.top, b.bottom - i), std::min(j - b.left, b.right - j)) + 1;
-            out[k] = out[k] && cells[k] == tolvane::EMPTY && (near_far[k] || !(edge > reach));
+            out[k] = out[k] && cells[k] == tolvane::EMPTY && (near_far[k] || !(edge > 3 * std::max(disc(k), pixel)));
         }
     });
     return out;

@@ -151,6 +151,39 @@ double contour_spacing(const std::vector<std::int32_t> &cells, int rows, int col
     return spacings.back().first;
 }
 
+std::vector<float> local_spacing(const std::vector<std::int32_t> &cells, int rows, int columns, const SiteMap &near)
+{
+    std::vector<float> spacing(cells.size(), 0.0f);
+    const auto border = [&](std::int64_t a, std::int64_t b) {
+        const double di = static_cast<double>(a / columns - b / columns), dj = static_cast<double>(a % columns - b % columns);
+        const float d = static_cast<float>(std::hypot(di, dj));
+        for (const std::int64_t s : {a, b}) {
+            float &kept = spacing[static_cast<std::size_t>(s)];
+            if (kept == 0 || d < kept)
+                kept = d;
+        }
+    };
+    // One thread: two rows' borders may name the same site.
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < columns; j++) {
+            const std::int64_t a = near.site(at(i, j, columns));
+            if (a < 0)
+                continue;
+            const std::int32_t level = cells[static_cast<std::size_t>(a)];
+            if (j + 1 < columns) {
+                const std::int64_t b = near.site(at(i, j + 1, columns));
+                if (b >= 0 && cells[static_cast<std::size_t>(b)] != level)
+                    border(a, b);
+            }
+            if (i + 1 < rows) {
+                const std::int64_t b = near.site(at(i + 1, j, columns));
+                if (b >= 0 && cells[static_cast<std::size_t>(b)] != level)
+                    border(a, b);
+            }
+        }
+    return spacing;
+}
+
 std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int rows, int columns)
 {
     const PixelBox b = lines_box(cells, rows, columns);
@@ -163,10 +196,9 @@ std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int r
     return open;
 }
 
-std::size_t ends_left_open(const std::vector<std::int32_t> &cells, int rows, int columns,
+std::size_t ends_left_open(const std::vector<std::size_t> &ends, int rows, int columns,
                            const std::vector<std::uint8_t> &inside)
 {
-    const std::vector<std::size_t> ends = open_ends(cells, rows, columns);
     if (inside.empty())
         return ends.size();
     const auto walled = [&](int i, int j) {

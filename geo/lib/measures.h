@@ -36,13 +36,23 @@ double contour_spacing(const std::vector<std::int32_t> &cells, int rows, int col
 // The same with the map of the contour pixels of these cells.
 double contour_spacing(const std::vector<std::int32_t> &cells, int rows, int columns, const SiteMap &lines);
 
+// How far each contour pixel lies from the lines of other levels beside it, in
+// pixels: the least distance to a contour pixel of another level whose area
+// of nearest pixels borders its own (the borders of contour_spacing), 0 for the
+// empty pixels and the contour pixels with no such neighbour. Where lines are
+// dense it is small, between the widely spaced lines of a plain large; the
+// last line of dense ones keeps the spacing of its dense side (the largest
+// would reach across unmapped ground from the ends that border it).
+std::vector<float> local_spacing(const std::vector<std::int32_t> &cells, int rows, int columns, const SiteMap &lines);
+
 // Line ends that stop in the open: the ends of line_ends() farther than one pixel
 // from the lines' extent (an end on it runs off the data, as at the grid's edge).
 std::vector<std::size_t> open_ends(const std::vector<std::int32_t> &cells, int rows, int columns);
-// The open ends of walled cells that still stop inside the footprint `inside`
-// (1 inside, 0 walled; empty: nothing walled): an end beside a walled pixel
-// meets the footprint's edge, whatever level the wall took there.
-std::size_t ends_left_open(const std::vector<std::int32_t> &cells, int rows, int columns,
+// The open ends `ends` (cells of a grid of `rows` x `columns`) that still stop
+// inside the footprint `inside` (1 inside, 0 walled; empty: nothing walled): an
+// end beside a walled pixel meets the footprint's edge, whatever level the wall
+// took there.
+std::size_t ends_left_open(const std::vector<std::size_t> &ends, int rows, int columns,
                            const std::vector<std::uint8_t> &inside);
 // The longest gap closed by default, in pixels: the contour spacing, from 4 to 8
 // pixels. repair_gaps joins only ends of one level that point at each other

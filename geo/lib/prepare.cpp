@@ -1,8 +1,9 @@
 // A window prepared for the core: burned, its gaps closed, its footprint judged
 // and the outside walled, the leaks the repairs left sealed. The whole grid as
-// one window is the run of tolvane-geo; smaller windows judge open ends, spacing
-// and drawn footprints from their own lines (and the lines' extent from the whole
-// sheet's).
+// one window is the run of tolvane-geo; smaller windows judge spacing and drawn
+// footprints from their own lines, and take the open ends and the lines' extent
+// from the whole sheet's: the ends of the lines are found on the vectors, so a
+// window's edge, where its burned lines are cut, is never taken for one.
 #include "footprint.h"
 #include "measures.h"
 #include "parallel.h"
@@ -13,6 +14,7 @@
 #include "wall.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace tolvane::geo {
 
@@ -58,12 +60,60 @@ struct LineMap {
     }
 };
 
+// The open ends of the window, as cells. On lines: each open end of the lines
+// that falls in the window, on the burned line end nearest to it within two
+// cells (row-major order breaking ties). A line end the burning hides (two lines
+// burned into touching cells, a join made on the grid) has no gap the core
+// could see, and a burned end with no end of the lines under it is where the
+// burning cut a line or the window's edge does: neither is open. On a contour
+// raster: its cells' own ends.
+std::vector<std::size_t> window_ends(const ContourSource::Impl &s, const Window &w)
+{
+    if (!s.read)
+        return open_ends(w.cells, w.rows, w.columns);
+    std::vector<std::size_t> ends;
+    if (s.open_ends.empty())
+        return ends;
+    std::vector<std::uint8_t> burned_end(w.cells.size(), 0);
+    for (std::size_t k : line_ends(w.cells, w.rows, w.columns))
+        burned_end[k] = 1;
+    constexpr int REACH = 2;
+    const Grid &f = s.fine;
+    for (const MapPoint &p : s.open_ends) {
+        // An end in the cell of another window is that window's.
+        const double fi = std::floor((f.origin_y - p.y) / f.yres) - w.row;
+        const double fj = std::floor((p.x - f.origin_x) / f.xres) - w.column;
+        if (!(fi >= 0 && fi < w.rows && fj >= 0 && fj < w.columns))
+            continue;
+        const int i = static_cast<int>(fi), j = static_cast<int>(fj);
+        int best = -1;
+        long long best_d = 0;
+        for (int di = -REACH; di <= REACH; di++)
+            for (int dj = -REACH; dj <= REACH; dj++) {
+                const int y = i + di, x = j + dj;
+                if (y < 0 || y >= w.rows || x < 0 || x >= w.columns)
+                    continue;
+                const std::size_t k = static_cast<std::size_t>(y) * w.columns + x;
+                const long long d = static_cast<long long>(di) * di + static_cast<long long>(dj) * dj;
+                if (burned_end[k] && (best < 0 || d < best_d)) {
+                    best = static_cast<int>(k);
+                    best_d = d;
+                }
+            }
+        if (best >= 0)
+            ends.push_back(static_cast<std::size_t>(best));
+    }
+    std::sort(ends.begin(), ends.end());
+    ends.erase(std::unique(ends.begin(), ends.end()), ends.end());
+    return ends;
+}
+
 // Gaps closed on the burned window: the distance given, or the contour spacing
 // where lines stop in the open. Returns the open ends left.
 std::vector<std::size_t> close_gaps(const ContourSource::Impl &s, Window &w, LineMap &lines)
 {
     const double n = s.factor; // distances in pixels of the grid are n times as many burned cells
-    std::vector<std::size_t> ends = open_ends(w.cells, w.rows, w.columns);
+    std::vector<std::size_t> ends = window_ends(s, w);
     w.gap_distance = n * (s.repair.gaps >= 0  ? s.repair.gaps
                           : ends.empty()      ? 0
                           : s.default_gap > 0 ? s.default_gap
@@ -74,7 +124,7 @@ std::vector<std::size_t> close_gaps(const ContourSource::Impl &s, Window &w, Lin
         repair_gaps_as_pixels(w.cells, w.rows, w.columns, s.factor, w.gap_distance / n, repairs);
         w.grid_joins = repairs.joins;
         if (w.grid_joins > 0) {
-            ends = open_ends(w.cells, w.rows, w.columns);
+            ends = window_ends(s, w);
             lines.forget();
         }
     }
@@ -167,10 +217,12 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
     if (w.outside == 0) {
         w.inside.clear();
         seal(s, w);
+        w.ends_left = window_ends(s, w).size();
         return w;
     }
     wall(s, w, footprint, lines);
     seal(s, w);
+    w.ends_left = ends_left_open(window_ends(s, w), w.rows, w.columns, w.inside);
     w.shown = shown_pixels(s.footprint, {w.cells, w.rows, w.columns, w.row, w.column, s.grid, s.fine, s.factor, ends,
                                          s.grid_inside, s.table.levels.interval},
                            w.inside, s.grid_shown);

@@ -83,14 +83,29 @@ void reach_footprint_edge(std::vector<std::int32_t> &cells, int rows, int column
 // including those on the grid's edge that it leaves alone.
 std::vector<std::size_t> line_ends(const std::vector<std::int32_t> &cells, int rows, int columns);
 
-// The same on the lines before they are burned (repair_lines.cpp): open ends of
-// the same level (the integer field level_field) at most max_gap apart (map
-// units), heading towards each other, joined by a segment that crosses no line.
+// A point in map units.
+struct MapPoint {
+    double x, y;
+};
+
+// The open ends of the lines (repair_lines.cpp): the end points of the lines
+// that do not close (the integer field level_field giving their level), inside
+// the grid (`grid`) farther than two pixels from its edge and farther than one
+// from the lines' extent (`extent`), where no end of another piece of the same
+// level meets them. Lines that run off the grid or off the data end there, and
+// no burning at any factor adds ends to these.
+std::vector<MapPoint> open_line_ends(OGRLayerH lines, int level_field, double pixel, const Extent &grid,
+                                     const Extent &extent);
+
+// The same gaps closed on the lines before they are burned: open ends (as
+// open_line_ends finds them) of the same level at most max_gap apart (map
+// units), heading towards each other (or within 1.5 pixels, whichever way),
+// joined by a segment that crosses no line.
 // Directions are taken over the last `pixel` of each line. The joins are added to
-// the layer; Repairs::pixels stays 0. Throws Failure.
-// Ends within two pixels of the grid's edge (`grid`) run off the grid and are
-// never joined.
-Repairs repair_line_gaps(OGRLayerH lines, int level_field, double max_gap, double pixel, const Extent &grid);
+// the layer; Repairs::pixels stays 0. The ends no join took are added to
+// `left_open` when given. Throws Failure.
+Repairs repair_line_gaps(OGRLayerH lines, int level_field, double max_gap, double pixel, const Extent &grid,
+                         const Extent &extent, std::vector<MapPoint> *left_open = nullptr);
 
 } // namespace tolvane::geo
 

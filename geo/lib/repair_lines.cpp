@@ -18,9 +18,12 @@
 //     up to 10 times finer, a join closer than that takes cells of that line,
 //     which then has a hole its bands leak through;
 //   - neither end lies within two pixels of the grid's edge, where lines run
-//     off the grid.
-// The closest pairs are joined first (then the best aligned), and an end is
-// joined at most once. The joins are added to the layer as lines of the level.
+//     off the grid, nor within a pixel of the lines' extent, where they run off
+//     the data; nor where an end of another line of its level meets it (a line
+//     stored in pieces).
+// Then ends left within 1.5 pixels of an end of their level are joined
+// whichever way they point. The closest pairs are joined first (then the best
+// aligned), and an end is joined at most once. The joins are added to the layer as lines of the level.
 #include "repair.h"
 
 #include "failure.h"
@@ -44,6 +47,8 @@ constexpr double CONVERGING = 0.2;
 constexpr double AWAY = -0.5;
 // The least distance between a join and a line of another level, in pixels.
 constexpr double CLEARANCE = 0.02;
+// How close two ends of one level are joined whichever way they point, in pixels.
+constexpr double NEAR = 1.5;
 
 struct Point {
     double x, y;
@@ -115,16 +120,20 @@ Envelope box_of(OGRGeometryH g)
 }
 
 
-// The open ends of the layer's lines (closed ones and those near the grid's
-// edge have none), with every line for the crossing test.
-void read_ends(OGRLayerH layer, int level_field, double pixel, const Extent &grid, std::vector<LineEnd> &ends,
-               std::vector<Line> &lines)
+// The open ends of the layer's lines (closed ones, those near the grid's edge
+// or the lines' extent and those that meet another end of their level have
+// none), with every line for the crossing test when `lines` is given.
+void read_ends(OGRLayerH layer, int level_field, double pixel, const Extent &grid, const Extent &extent,
+               std::vector<LineEnd> &ends, std::vector<Line> *lines)
 {
-    // A line that reaches the grid's edge runs off the grid there.
-    const auto near_edge = [&](const Point &p) {
+    // A line that reaches the grid's edge runs off the grid there; one that
+    // reaches the lines' extent runs off the data.
+    const auto on_edge = [&](const Point &p) {
         return p.x < grid.xmin + 2 * pixel || p.x > grid.xmax - 2 * pixel || p.y < grid.ymin + 2 * pixel ||
-               p.y > grid.ymax - 2 * pixel;
+               p.y > grid.ymax - 2 * pixel || p.x < extent.xmin + pixel || p.x > extent.xmax - pixel ||
+               p.y < extent.ymin + pixel || p.y > extent.ymax - pixel;
     };
+    std::vector<LineEnd> found;
     OGR_L_ResetReading(layer);
     while (OGRFeatureH f = OGR_L_GetNextFeature(layer)) {
         OGRGeometryH g = OGR_F_GetGeometryRef(f);
@@ -144,20 +153,48 @@ void read_ends(OGRLayerH layer, int level_field, double pixel, const Extent &gri
                     continue; // closed
                 LineEnd e{{0, 0}, {0, 0}, level, id};
                 for (int side = 0; side < 2; side++) {
-                    if (end_of(points, e.at, e.direction, pixel) && !near_edge(e.at))
-                        ends.push_back(e);
+                    if (end_of(points, e.at, e.direction, pixel) && !on_edge(e.at))
+                        found.push_back(e);
                     std::reverse(points.begin(), points.end());
                 }
             }
-            lines.push_back({Geometry(OGR_G_Clone(g)), box_of(g), id, level});
+            if (lines)
+                lines->push_back({Geometry(OGR_G_Clone(g)), box_of(g), id, level});
         }
         OGR_F_Destroy(f);
     }
+    // Ends of one level within a hundredth of a pixel of each other are where
+    // the pieces of one line meet: the line runs on there.
+    const double touch = 0.01 * pixel;
+    std::map<std::pair<long long, long long>, std::vector<std::size_t>> cells;
+    const auto cell = [&](const Point &p) {
+        return std::make_pair(static_cast<long long>(std::floor(p.x / touch)),
+                              static_cast<long long>(std::floor(p.y / touch)));
+    };
+    for (std::size_t k = 0; k < found.size(); k++)
+        cells[cell(found[k].at)].push_back(k);
+    std::vector<bool> met(found.size(), false);
+    for (std::size_t a = 0; a < found.size(); a++) {
+        const auto [cx, cy] = cell(found[a].at);
+        for (long long x = cx - 1; x <= cx + 1; x++)
+            for (long long y = cy - 1; y <= cy + 1; y++) {
+                const auto near = cells.find({x, y});
+                if (near == cells.end())
+                    continue;
+                for (std::size_t b : near->second)
+                    if (b != a && found[b].level == found[a].level &&
+                        std::hypot(found[b].at.x - found[a].at.x, found[b].at.y - found[a].at.y) <= touch)
+                        met[a] = true;
+            }
+    }
+    for (std::size_t k = 0; k < found.size(); k++)
+        if (!met[k])
+            ends.push_back(found[k]);
 }
 
 // Pairs of ends of one level at most max_gap apart that head towards each
-// other, in the order they are joined.
-std::vector<EndPair> candidate_pairs(const std::vector<LineEnd> &ends, double max_gap)
+// other (any two when `any_way`), in the order they are joined.
+std::vector<EndPair> candidate_pairs(const std::vector<LineEnd> &ends, double max_gap, bool any_way = false)
 {
     // Ends by cell of a max_gap grid, to find the neighbours of each.
     std::map<std::pair<long long, long long>, std::vector<std::size_t>> cells;
@@ -185,7 +222,7 @@ std::vector<EndPair> candidate_pairs(const std::vector<LineEnd> &ends, double ma
                         continue;
                     const double ca = (e.direction.x * vx + e.direction.y * vy) / d;
                     const double cb = -(f.direction.x * vx + f.direction.y * vy) / d;
-                    if (ca <= AWAY || cb <= AWAY || ca + cb < CONVERGING)
+                    if (!any_way && (ca <= AWAY || cb <= AWAY || ca + cb < CONVERGING))
                         continue;
                     candidates.push_back({d, 2 - ca - cb, a, b});
                 }
@@ -231,18 +268,46 @@ void add_joins(OGRLayerH layer, int level_field, const std::vector<Line> &joins)
 
 } // namespace
 
-Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, double pixel, const Extent &grid)
+std::vector<MapPoint> open_line_ends(OGRLayerH layer, int level_field, double pixel, const Extent &grid,
+                                     const Extent &extent)
+{
+    std::vector<LineEnd> ends;
+    read_ends(layer, level_field, pixel, grid, extent, ends, nullptr);
+    std::vector<MapPoint> points;
+    for (const LineEnd &e : ends)
+        points.push_back({e.at.x, e.at.y});
+    return points;
+}
+
+Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, double pixel, const Extent &grid,
+                         const Extent &extent, std::vector<MapPoint> *left_open)
 {
     Repairs report;
     std::vector<LineEnd> ends;
     std::vector<Line> lines;
-    read_ends(layer, level_field, pixel, grid, ends, lines);
+    read_ends(layer, level_field, pixel, grid, extent, ends, &lines);
     report.open_ends = static_cast<int>(ends.size());
-    if (ends.empty() || max_gap <= 0)
-        return report;
     std::vector<bool> used(ends.size(), false);
+    const auto keep_open = [&] {
+        if (left_open)
+            for (std::size_t k = 0; k < ends.size(); k++)
+                if (!used[k])
+                    left_open->push_back({ends[k].at.x, ends[k].at.y});
+    };
+    if (ends.empty() || max_gap <= 0) {
+        keep_open();
+        return report;
+    }
     std::vector<Line> joins;
-    for (const EndPair &c : candidate_pairs(ends, max_gap)) {
+    // Then the ends left within NEAR pixels of an end of their level, whichever
+    // way they point (a line cut in a bend, whose pieces run out across the
+    // gap): burned at the pixel, the two fall in touching pixels or are joined
+    // there, and the line runs on; burned finer, the cells between them stay
+    // empty and the bands on either side of the line leak into each other.
+    std::vector<EndPair> pairs = candidate_pairs(ends, max_gap);
+    const std::vector<EndPair> near = candidate_pairs(ends, std::min(max_gap, NEAR * pixel), true);
+    pairs.insert(pairs.end(), near.begin(), near.end());
+    for (const EndPair &c : pairs) {
         if (used[c.a] || used[c.b])
             continue;
         const LineEnd &e = ends[c.a], &f = ends[c.b];
@@ -257,6 +322,7 @@ Repairs repair_line_gaps(OGRLayerH layer, int level_field, double max_gap, doubl
         report.joins++;
     }
     add_joins(layer, level_field, joins);
+    keep_open();
     return report;
 }
 

@@ -141,7 +141,6 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
             for (int j = 0; j < b.columns; j++)
                 if (w.shown.empty() || w.shown[static_cast<std::size_t>(i) * b.columns + j])
                     visible[static_cast<std::size_t>((b.row + i) / n) * a.columns() + (b.column + j) / n] = 1;
-        w.ends_left = ends_left_open(w.cells, b.rows, b.columns, w.inside);
         c.add(w);
         if (prepared && b.rows == run.rows && b.columns == run.columns && a.rows() == g.rows &&
             a.columns() == g.columns)

@@ -39,27 +39,33 @@ void ContourSource::Impl::open_lines(GDALDatasetH source, const Request &q)
 }
 
 // Gaps closed on the lines before anything is burned: up to the distance given,
-// or by default, where lines stop in the open, up to the contour spacing.
+// or by default, where lines stop in the open, up to the contour spacing. The
+// ends left open are kept for the windows.
 void ContourSource::Impl::repair_lines(int level)
 {
     OGRLayerH layer = lines_layer(*read);
     const double pixel = std::max(grid.xres, grid.yres);
+    const Extent on_grid = edges(grid);
     if (repair.gaps > 0) {
-        line_joins = repair_line_gaps(layer, level, repair.gaps * pixel, pixel, edges(grid)).joins;
+        line_joins = repair_line_gaps(layer, level, repair.gaps * pixel, pixel, on_grid, lines_extent, &open_ends).joins;
         return;
     }
-    if (repair.gaps == 0)
+    if (repair.gaps == 0) {
+        open_ends = open_line_ends(layer, level, pixel, on_grid, lines_extent);
         return;
+    }
     whole.cells = burn_lines(*read, grid, 0, 0, grid.rows, grid.columns, nullptr, nullptr);
     step_done("burn to judge gaps");
     sheet = lines_box(whole.cells, grid.rows, grid.columns);
-    if (open_ends(whole.cells, grid.rows, grid.columns).empty())
+    open_ends = open_line_ends(layer, level, pixel, on_grid, lines_extent);
+    if (open_ends.empty())
         return;
     whole.sites.compute(whole.cells, grid.rows, grid.columns);
     whole.spacing = contour_spacing(whole.cells, grid.rows, grid.columns, whole.sites);
     default_gap = tolvane::geo::gap_distance(whole.spacing);
     step_done("ends, spacing");
-    line_joins = repair_line_gaps(layer, level, default_gap * pixel, pixel, edges(grid)).joins;
+    open_ends.clear();
+    line_joins = repair_line_gaps(layer, level, default_gap * pixel, pixel, on_grid, lines_extent, &open_ends).joins;
     step_done("repair lines");
     if (line_joins > 0)
         whole.clear();

@@ -8,6 +8,7 @@
 #include "lines.h"
 #include "measures.h"
 #include "raster.h"
+#include "repair.h"
 
 #include <tolvane/geo.h>
 
@@ -45,6 +46,10 @@ struct ContourSource::Impl {
     double default_gap = 0; // the longest gap the default repair closes on the lines (pixels)
     PixelBox sheet;         // the pixels of the burned grid the contours span
     Extent lines_extent;    // the lines' extent in map units (lines only)
+    // Where lines stop in the open, after the repair of the lines: found once on
+    // the lines for the whole sheet, so that every window and every factor sees
+    // the same ends (lines only).
+    std::vector<MapPoint> open_ends;
     // The grid burned: the grid itself, or one `factor` times finer.
     Grid fine;
     int factor = 1;

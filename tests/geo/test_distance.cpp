@@ -103,4 +103,30 @@ TEST(WithinDistance, EveryPixelThatASiteReaches)
     }
 }
 
+// Discs of varying sizes: a pixel is reached when it lies within the radius of
+// some centre, however large the nearer centres' discs are (a small disc beside
+// a large one must not hide it).
+TEST(WithinOwnRadius, EveryPixelThatSomeDiscReaches)
+{
+    std::mt19937 random(9);
+    for (int sheet = 0; sheet < 30; sheet++) {
+        const int rows = 1 + static_cast<int>(random() % 50), columns = 1 + static_cast<int>(random() % 50);
+        const int one_in = sheet % 5 == 0 ? 1 << 20 : 1 + static_cast<int>(random() % 120);
+        std::vector<float> squared(static_cast<std::size_t>(rows) * columns, 0.0f);
+        for (auto &r : squared)
+            if (random() % one_in == 0) // radii from under a pixel to 20, a few negative (no disc)
+                r = static_cast<float>(static_cast<int>(random() % 420) - 20) * 1.001f;
+        std::vector<std::uint8_t> within(squared.size(), 7);
+        geo::within_own_radius_into(squared.data(), rows, columns, within.data());
+        for (int k = 0; k < rows * columns; k++) {
+            bool reached = false;
+            for (int m = 0; m < rows * columns && !reached; m++) {
+                const long long di = k / columns - m / columns, dj = k % columns - m % columns;
+                reached = squared[m] > 0 && static_cast<double>(di * di + dj * dj) <= squared[m];
+            }
+            ASSERT_EQ(within[k], reached) << rows << " x " << columns << ", pixel " << k;
+        }
+    }
+}
+
 } // namespace

@@ -24,6 +24,7 @@
 #include <string>
 
 #include <gdal.h>
+#include <gdal_alg.h>
 #include <gdal_utils.h>
 #include <gtest/gtest.h>
 #include <ogr_api.h>
@@ -283,8 +284,8 @@ TEST(Wall, EndsBesideTheWallAreNotLeftOpen)
     for (int j = 11; j <= 20; j++)
         s.at(5, j) = 200;
     EXPECT_GE(geo::open_ends(s.cells, rows, columns).size(), 2u);
-    EXPECT_EQ(geo::ends_left_open(s.cells, rows, columns, inside), 1u); // (5, 20) alone
-    EXPECT_EQ(geo::ends_left_open(s.cells, rows, columns, {}), geo::open_ends(s.cells, rows, columns).size());
+    EXPECT_EQ(geo::ends_left_open(geo::open_ends(s.cells, rows, columns), rows, columns, inside), 1u); // (5, 20) alone
+    EXPECT_EQ(geo::ends_left_open(geo::open_ends(s.cells, rows, columns), rows, columns, {}), geo::open_ends(s.cells, rows, columns).size());
 }
 
 // Lines that stop 2 rows short of the lines' rectangle, whose bottom is set by
@@ -493,6 +494,90 @@ TEST(Footprint, CleanLinesGiveTheSameBytes)
     expect_no_leak(root / "leaks.tif");
 }
 
+// Contours that GDAL draws from a DEM without nodata (every line runs to the
+// sheet's edge or closes), run with no option at several pixel sizes: no pixel
+// inside the lines' extent is left nodata and no line end stops in the open.
+// A mountain beside a plain (lines 1 to 28 pixels of 10 m apart), and a coast
+// of sea floor and land, with negative and positive levels and rings.
+TEST(Footprint, CleanSheetsFromAContourGeneratorStayFull)
+{
+    struct Case {
+        const char *name;
+        double interval;
+        double (*z)(double x, double y);
+    };
+    const Case cases[] = {
+        {"mountain beside a plain", 100,
+         [](double x, double y) { return 3000 * std::exp(-x / 300) + 20 * std::sin(y / 150); }},
+        {"coast", 50,
+         [](double x, double y) { return 300 * std::sin(x / 400) * std::cos(y / 300) + 0.1 * x - 60; }},
+    };
+    GDALAllRegister();
+    const int rows = 120, columns = 200;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        prueba::Carpeta folder;
+        const auto root = folder.raiz();
+        GDALDatasetH dem = GDALCreate(GDALGetDriverByName("MEM"), "", columns, rows, 1, GDT_Float32, nullptr);
+        double transform[6] = {500000, 10, 0, 4500000, 0, -10};
+        GDALSetGeoTransform(dem, transform);
+        std::vector<float> z(static_cast<std::size_t>(rows) * columns);
+        for (int i = 0; i < rows; i++)
+            for (int j = 0; j < columns; j++)
+                z[static_cast<std::size_t>(i) * columns + j] = static_cast<float>(c.z(10 * j + 5, 10 * i + 5));
+        ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(dem, 1), GF_Write, 0, 0, columns, rows, z.data(), columns, rows,
+                               GDT_Float32, 0, 0),
+                  CE_None);
+        OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+        OSRImportFromEPSG(srs, 25830);
+        GDALDatasetH lines = GDALCreate(GDALGetDriverByName("GPKG"), (root / "lines.gpkg").c_str(), 0, 0, 0,
+                                        GDT_Unknown, nullptr);
+        ASSERT_NE(lines, nullptr);
+        OGRLayerH layer = GDALDatasetCreateLayer(lines, "contours", srs, wkbLineString, nullptr);
+        OSRDestroySpatialReference(srs);
+        OGRFieldDefnH elev = OGR_Fld_Create("elev", OFTReal);
+        OGR_L_CreateField(layer, elev, TRUE);
+        OGR_Fld_Destroy(elev);
+        ASSERT_EQ(GDALContourGenerate(GDALGetRasterBand(dem, 1), c.interval, 0, 0, nullptr, FALSE, 0, layer, -1, 0,
+                                      nullptr, nullptr),
+                  CE_None);
+        OGREnvelope extent;
+        OGR_L_GetExtent(layer, &extent, TRUE);
+        GDALClose(lines);
+        GDALClose(dem);
+        for (const char *pixel : {"10", "25", "40"}) {
+            SCOPED_TRACE(pixel);
+            const std::string run = "cd '" + root.string() + "' && '" TOLVANE_GEO_BIN "' -tr " + pixel + " " + pixel +
+                                    " lines.gpkg out.tif > said.txt 2>&1";
+            ASSERT_EQ(std::system(run.c_str()), 0);
+            EXPECT_EQ(prueba::lee(root / "said.txt").find("stop in the open"), std::string::npos)
+                << prueba::lee(root / "said.txt");
+            GDALDatasetH out = GDALOpen((root / "out.tif").c_str(), GA_ReadOnly);
+            ASSERT_NE(out, nullptr);
+            double t[6];
+            GDALGetGeoTransform(out, t);
+            const int w = GDALGetRasterXSize(out), h = GDALGetRasterYSize(out);
+            std::vector<float> v(static_cast<std::size_t>(w) * h);
+            ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(out, 1), GF_Read, 0, 0, w, h, v.data(), w, h, GDT_Float32, 0, 0),
+                      CE_None);
+            const double nodata = GDALGetRasterNoDataValue(GDALGetRasterBand(out, 1), nullptr);
+            long long inside = 0, empty = 0;
+            for (int i = 0; i < h; i++)
+                for (int j = 0; j < w; j++) {
+                    const double x = t[0] + (j + 0.5) * t[1], y = t[3] + (i + 0.5) * t[5];
+                    if (x < extent.MinX || x > extent.MaxX || y < extent.MinY || y > extent.MaxY)
+                        continue;
+                    inside++;
+                    const float value = v[static_cast<std::size_t>(i) * w + j];
+                    empty += std::isnan(value) || value == nodata;
+                }
+            GDALClose(out);
+            EXPECT_GT(inside, 0);
+            EXPECT_EQ(empty, 0);
+        }
+    }
+}
+
 // Lines clipped to a footprint whose top edge lies 18 m below the grid's on the
 // right half, within the top row of 40 m pixels (whose centres stay inside):
 // burned 8 times finer, the 5 m cells between the lines' ends and the grid's
@@ -528,6 +613,51 @@ TEST(Footprint, EdgeWithinAPixelIsWalledOnTheFinerGrid)
         ASSERT_EQ(std::system((run + "-oversample " + n + " -leaks leaks.tif clipped.gpkg out.tif").c_str()), 0);
         expect_no_leak(root / "leaks.tif");
     }
+}
+
+// A mountain beside a plain: lines 2 columns apart on the left, running the
+// whole height, lines 11 to 14 apart on the right that stop halfway down, where
+// the mapped area ends, and one last line down the right edge. The upper
+// quartile of the spacing is far below the plain's: a disc of that radius
+// would roll through the plain's mouths into its bands. Each pixel's disc is
+// the size of its nearest line's own spacing: the plain stays in, the
+// unmapped half is out.
+TEST(FootprintOfEnds, BandsOfAPlainBesideAMountainStayInside)
+{
+    const int rows = 60, columns = 90;
+    Sheet s(rows, columns);
+    int level = 100;
+    for (int j = 1; j <= 29; j += 2, level += 100)
+        for (int i = 1; i < rows; i++)
+            s.at(i, j) = level;
+    for (int j = 40; j <= 82; j += 14, level += 100)
+        for (int i = 1; i <= 34; i++)
+            s.at(i, j) = level;
+    for (int i = 1; i < rows; i++)
+        s.at(i, 88) = level;
+
+    const double spacing = geo::contour_spacing(s.cells, rows, columns);
+    EXPECT_LT(spacing, 7);
+    const std::vector<float> local = geo::local_spacing(s.cells, rows, columns, geo::SiteMap(s.cells, rows, columns));
+    EXPECT_EQ(local[static_cast<std::size_t>(10) * columns + 5], 2.0f);   // the mountain
+    EXPECT_EQ(local[static_cast<std::size_t>(10) * columns + 29], 2.0f);  // its last line, beside the plain
+    EXPECT_EQ(local[static_cast<std::size_t>(10) * columns + 40], 11.0f); // the plain's first
+    EXPECT_EQ(local[static_cast<std::size_t>(10) * columns + 54], 14.0f); // the plain
+    EXPECT_EQ(local[static_cast<std::size_t>(10) * columns + 60], 0.0f);  // no line there
+
+    const std::vector<std::uint8_t> inside = geo::footprint_of_ends(
+        s.cells, rows, columns, geo::open_ends(s.cells, rows, columns), geo::footprint_radius(spacing));
+    long long wrong_in = 0, wrong_out = 0;
+    // The band between the mountain's last line and the plain's first takes the
+    // mountain's disc on its left side: only the plain's own bands are judged.
+    for (int i = 1; i <= 28; i++)
+        for (int j = 41; j <= 87; j++)
+            wrong_in += !inside[static_cast<std::size_t>(i) * columns + j];
+    for (int i = 42; i < rows - 1; i++)
+        for (int j = 36; j <= 80; j++)
+            wrong_out += inside[static_cast<std::size_t>(i) * columns + j];
+    EXPECT_EQ(wrong_in, 0);
+    EXPECT_EQ(wrong_out, 0);
 }
 
 } // namespace

@@ -77,6 +77,64 @@ TEST(Prepare, SameWindowWhateverTheThreads)
     std::remove(path.c_str());
 }
 
+// Slanted lines every 100 m from the bottom edge to the top one, a ring, and a
+// line of another level 1 m beside one of them (burned at 4 m the two share
+// pixels, which breaks them there), or one of them stopping halfway. Open ends
+// come from the lines alone: none on the clean sheet, in one window or four, at
+// the pixel or 3 times finer; the line stopping halfway has one, in whichever
+// window holds it.
+TEST(Prepare, OpenEndsAreTheLinesOwnInEveryWindowAndFactor)
+{
+    GDALAllRegister();
+    for (const bool stopping : {false, true}) {
+        const std::string path = testing::TempDir() + "tolvane-prepare-ends.geojson";
+        if (FILE *f = std::fopen(path.c_str(), "w")) {
+            std::string features;
+            const auto line = [&](int elev, const std::string &coordinates) {
+                features += std::string(features.empty() ? "" : ",") +
+                            "{\"type\": \"Feature\", \"properties\": {\"elev\": " + std::to_string(elev) +
+                            "}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [" + coordinates + "]}}";
+            };
+            for (int k = 0; k <= 10; k++) {
+                const std::string x0 = std::to_string(100 * k), x1 = std::to_string(100 * k + 37);
+                const std::string y1 = stopping && k == 4 ? "450" : "1000";
+                line(100 + 10 * k, "[" + x0 + ", 0], [" + x1 + ", " + y1 + "]");
+            }
+            line(155, "[501, 0], [538, 1000]");
+            line(300, "[250, 400], [300, 450], [250, 500], [200, 450], [250, 400]");
+            std::fputs(("{\"type\": \"FeatureCollection\", \"crs\": {\"type\": \"name\", \"properties\": "
+                        "{\"name\": \"urn:ogc:def:crs:EPSG::25830\"}}, \"features\": [" + features + "]}").c_str(),
+                       f);
+            std::fclose(f);
+        }
+        geo::Request q;
+        q.source.path = path;
+        q.grid.xres = q.grid.yres = 4;
+        geo::ContourSource source(q);
+        for (const int factor : {1, 3}) {
+            SCOPED_TRACE((stopping ? "stopping, factor " : "clean, factor ") + std::to_string(factor));
+            source.set_oversample(factor);
+            const int rows = source.grid().rows * factor, columns = source.grid().columns * factor;
+            const geo::Window whole = source.prepare(0, 0, rows, columns);
+            EXPECT_EQ(whole.open_ends, stopping ? 1u : 0u);
+            EXPECT_EQ(whole.radius > 0, stopping);
+            std::size_t ends = 0;
+            for (const auto &[r0, c0] : {std::pair{0, 0}, {0, columns / 2}, {rows / 2, 0}, {rows / 2, columns / 2}}) {
+                const geo::Window w = source.prepare(r0, c0, r0 == 0 ? rows / 2 : rows - rows / 2,
+                                                     c0 == 0 ? columns / 2 : columns - columns / 2);
+                ends += w.open_ends;
+                if (!stopping) {
+                    EXPECT_EQ(w.radius, 0);
+                    EXPECT_EQ(w.ends_left, 0u);
+                    EXPECT_EQ(w.gap_distance, 0);
+                }
+            }
+            EXPECT_EQ(ends, stopping ? 1u : 0u);
+        }
+        std::remove(path.c_str());
+    }
+}
+
 // The default grid over the bundled lines' extent (2000 x 1500 m): the same
 // margin on every side, whether or not the pixel size divides the extent; -te
 // and -tap keep their own edges.

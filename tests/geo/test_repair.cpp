@@ -201,6 +201,10 @@ TEST(RepairLines, JoinsOnlyEndsThatFaceEachOther)
         {"closed rings 20 m apart", {{100, {{0, 0}, {50, 0}, {50, 50}, {0, 0}}}, {100, {{70, 0}, {120, 0}, {120, 50}, {70, 0}}}}, 0},
         {"side by side", {{100, {{0, 0}, {100, 0}}}, {100, {{0, 20}, {100, 20}}}}, 0},
         {"side by side, staggered", {{100, {{0, 0}, {100, 0}}}, {100, {{0, 20}, {80, 20}}}}, 0},
+        // Within 1.5 pixels ends are joined whichever way they point: burned at
+        // the pixel they touch.
+        {"side by side, a pixel apart", {{100, {{0, 0}, {100, 0}}}, {100, {{0, 10}, {100, 10}}}}, 2},
+        {"side by side, 1.6 pixels apart", {{100, {{0, 0}, {100, 0}}}, {100, {{0, 16}, {100, 16}}}}, 0},
         // A gap in a bend: one end turns into it, the other still runs straight
         // (cosines 0.71 and 0).
         {"gap in a bend", {{100, {{0, -100}, {0, -10}, {10, 0}}}, {100, {{30, -100}, {30, 0}}}}, 1},
@@ -220,9 +224,53 @@ TEST(RepairLines, JoinsOnlyEndsThatFaceEachOther)
         Layer l = memory_layer();
         for (const auto &[level, points] : c.lines)
             add_line(l, level, points);
-        const geo::Repairs r = geo::repair_line_gaps(l.layer, l.level, 30, 10, {-100, -100, 300, 200});
+        const geo::Repairs r = geo::repair_line_gaps(l.layer, l.level, 30, 10, {-100, -100, 300, 200}, {-100, -100, 300, 200});
         EXPECT_EQ(r.joins, c.joins) << c.name;
         EXPECT_EQ(OGR_L_GetFeatureCount(l.layer, TRUE), static_cast<GIntBig>(c.lines.size()) + c.joins) << c.name;
+        GDALClose(l.data);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The ends open_line_ends keeps, on a grid from -100 to 300 by -100 to 200 with
+// pixels of 10 m and lines spanning -90 to 290 by -90 to 190: only an end that
+// lies inside, away from the grid's edge and the lines' extent, and meets no
+// other piece of its line.
+TEST(RepairLines, OpenEndsAreThoseThatStopInside)
+{
+    struct Case {
+        const char *name;
+        std::vector<std::pair<int, std::vector<std::pair<double, double>>>> lines;
+        std::size_t open;
+    };
+    const std::vector<Case> cases = {
+        {"closed ring", {{100, {{0, 0}, {100, 0}, {100, 100}, {0, 0}}}}, 0},
+        {"edge to edge", {{100, {{-95, 50}, {295, 50}}}}, 0},
+        {"from the lines' extent to the grid's edge", {{100, {{-85, 50}, {100, 60}, {295, 50}}}}, 0},
+        {"stops in the middle", {{100, {{-95, 50}, {100, 50}}}}, 1},
+        {"a gap in the middle", {{100, {{-95, 50}, {100, 50}}}, {100, {{120, 50}, {295, 50}}}}, 2},
+        {"two pieces meeting", {{100, {{-95, 50}, {100, 50}}}, {100, {{100, 50}, {295, 50}}}}, 0},
+        {"pieces meeting within a hundredth of a pixel", {{100, {{-95, 50}, {100, 50}}}, {100, {{100.05, 50}, {295, 50}}}}, 0},
+        {"pieces a tenth of a pixel apart", {{100, {{-95, 50}, {100, 50}}}, {100, {{101, 50}, {295, 50}}}}, 2},
+        {"another level meeting it", {{100, {{-95, 50}, {100, 50}}}, {200, {{100, 50}, {100, 195}}}}, 2},
+        {"beyond the grid", {{100, {{-95, 50}, {400, 50}}}}, 0},
+    };
+    for (const Case &c : cases) {
+        Layer l = memory_layer();
+        for (const auto &[level, points] : c.lines)
+            add_line(l, level, points);
+        const std::vector<geo::MapPoint> ends =
+            geo::open_line_ends(l.layer, l.level, 10, {-100, -100, 300, 200}, {-90, -90, 290, 190});
+        EXPECT_EQ(ends.size(), c.open) << c.name;
+        // The repair finds the same ends, and leaves open those it does not join.
+        std::vector<geo::MapPoint> left;
+        const geo::Repairs r =
+            geo::repair_line_gaps(l.layer, l.level, 30, 10, {-100, -100, 300, 200}, {-90, -90, 290, 190}, &left);
+        EXPECT_EQ(static_cast<std::size_t>(r.open_ends), c.open) << c.name;
+        EXPECT_EQ(left.size(), c.open - 2 * static_cast<std::size_t>(r.joins)) << c.name;
         GDALClose(l.data);
     }
 }
