@@ -29,7 +29,8 @@ class Request:
         smoothing: int = ...,
         repair_gaps: Optional[float] = ...,
         mask: Optional[_Path] = ...,
-        dtype: str = ...,
+        surface: str = ...,
+        dtype: str = ...
         nodata: Optional[float] = ...,
         cog: bool = ...,
         creation_options: Sequence[str] = ...,
@@ -103,7 +104,8 @@ def elevation(
     smoothing: int = ...,
     repair_gaps: Optional[float] = ...,
     mask: Optional[_Path] = ...,
-    dtype: str = ...,
+    surface: str = ...,
+    dtype: str = ...
     nodata: Optional[float] = ...,
     cog: bool = ...,
     creation_options: Sequence[str] = ...,
