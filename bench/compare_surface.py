@@ -32,8 +32,9 @@ gdal.UseExceptions()
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 # DEM (from real_dems.py, or "colinas": the bundled lines), contour interval.
-CASES = [("jacksboro", 20), ("jacksboro", 50), ("luxembourg", 20), ("coast", 100), ("topobathy", 100),
-         ("colinas", 25)]
+# jacksboro10: jacksboro resampled to 10 m (cubic), lines several pixels apart.
+CASES = [("jacksboro", 20), ("jacksboro", 50), ("jacksboro10", 20), ("luxembourg", 20), ("coast", 100),
+         ("topobathy", 100), ("colinas", 25)]
 
 
 def read(path):
@@ -47,13 +48,15 @@ def read(path):
 
 
 def timed(args, repeat):
-    """Best wall time of `repeat` runs and the largest peak memory (MB) of any child so far."""
-    best = math.inf
+    """Best wall time of `repeat` runs and the peak memory (MB) of the last."""
+    best, peak = math.inf, 0
     for _ in range(repeat):
         t = time.perf_counter()
-        subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
+        p = subprocess.run(["/usr/bin/time", "-f", "%M", *args], check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.PIPE, text=True)
         best = min(best, time.perf_counter() - t)
-    return best, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024
+        peak = int(p.stderr.split()[-1]) / 1024
+    return best, peak
 
 
 def vertices(lines):
@@ -71,7 +74,9 @@ def vertices(lines):
 
 
 def tin(kind, lines, shape, gt):
-    """The TIN of the lines' vertices at the cell centres, and its time."""
+    """The TIN of the lines' vertices at the cell centres, its time and the
+    growth of this process's peak memory (MB; 0 once an earlier case peaked higher)."""
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     t = time.perf_counter()
     xy, z = vertices(lines)
     f = (CloughTocher2DInterpolator if kind == "cubic" else LinearNDInterpolator)(xy, z)
@@ -80,7 +85,7 @@ def tin(kind, lines, shape, gt):
     y = gt[3] + (np.arange(rows) + 0.5) * gt[5]
     xx, yy = np.meshgrid(x, y)
     v = f(xx, yy)
-    return v, time.perf_counter() - t
+    return v, time.perf_counter() - t, (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) / 1024
 
 
 def slope(z, pixel):
@@ -111,15 +116,20 @@ def main():
     a.add_argument("--out", default="surface-bench")
     a.add_argument("--geo", default=os.path.join(ROOT, "build", "geo", "tolvane-geo"))
     a.add_argument("--repeat", type=int, default=1)
+    a.add_argument("--cases", default=",".join(sorted({c[0] for c in CASES})), help="DEMs, separated by commas")
+    a.add_argument("--no-tin", action="store_true", help="tolvane-geo only")
     args = a.parse_args()
     geo = os.path.abspath(args.geo)
     os.makedirs(args.out, exist_ok=True)
     os.chdir(args.out)
     if not os.path.exists("jacksboro.tif"):
         subprocess.run([sys.executable, os.path.join(HERE, "real_dems.py"), "."], check=True)
-    print("| DEM | interval | pixel | method | RMSE | slope RMSE (deg) | terraces | largest error | time (s) |")
-    print("|---|---|---|---|---|---|---|---|---|")
-    for dem, interval in CASES:
+    if not os.path.exists("jacksboro10.tif"):
+        gdal.Warp("jacksboro10.tif", "jacksboro.tif", xRes=10, yRes=10, resampleAlg="cubic")
+    print("| DEM | interval | pixel | method | RMSE | slope RMSE (deg) | terraces | largest error | time (s) | "
+          "memory (MB) |")
+    print("|---|---|---|---|---|---|---|---|---|---|")
+    for dem, interval in [c for c in CASES if c[0] in args.cases.split(",")]:
         if dem == "colinas":
             lines = os.path.join(ROOT, "examples", "curvas", "colinas.gpkg")
             truth, gt = read(os.path.join(ROOT, "tests", "geo", "data", "colinas_superficie.tif"))
@@ -137,16 +147,15 @@ def main():
         results = []
         for surface in ("plain", "smooth"):
             out = f"{dem}-{interval}-{surface}.tif"
-            t, _ = timed([geo, "-q", "-tr", str(pixel), str(pixel), "-te", *map(str, extent), "-surface", surface,
+            t, mb = timed([geo, "-q", "-tr", str(pixel), str(pixel), "-te", *map(str, extent), "-surface", surface,
                           lines, out], args.repeat)
-            results.append((f"tolvane-geo -surface {surface}", read(out)[0], t))
-        for kind in ("linear", "cubic"):
-            v, t = tin(kind, lines, truth.shape, gt)
-            results.append((f"{kind} TIN", v, t))
-        for name, z, t in results:
+            results.append((f"tolvane-geo -surface {surface}", read(out)[0], t, mb))
+        for kind in () if args.no_tin else ("linear", "cubic"):
+            results.append((f"{kind} TIN", *tin(kind, lines, truth.shape, gt)))
+        for name, z, t, mb in results:
             r, s, terr, worst = measures(truth, z, pixel, interval, base)
             print(f"| {dem} | {interval} | {pixel:g} | {name} | {r:.3f} | {s:.3f} | {terr:.2f} | {worst:.1f} | "
-                  f"{t:.2f} |", flush=True)
+                  f"{t:.2f} | {mb:.0f} |", flush=True)
 
 
 if __name__ == "__main__":

@@ -10,7 +10,6 @@
 #include "oversample.h"
 #include "output.h"
 #include "report.h"
-#include "surface.h"
 #include "timing.h"
 #include "windows.h"
 
@@ -87,6 +86,7 @@ WindowedRun windowed_run(const ContourSource &source, const Request &q, const Ar
     run.threads = q.core.threads;
     run.memory = q.core.memory;
     run.want_leak_mask = !q.product.leaks.empty();
+    run.smooth = q.surface == Surface::smooth;
     // On a finer grid the margin around the lines is n cells or more: the core
     // leaves out what lies beyond one empty cell at the grid's own edges.
     const Grid &f = finer(g, n);
@@ -135,8 +135,6 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     Computed c;
     std::vector<std::uint8_t> visible(static_cast<std::size_t>(a.rows()) * a.columns(), 0);
     WindowedRun run = windowed_run(source, q, a);
-    const bool smooth = q.surface == Surface::smooth;
-    LineCells lines(smooth ? visible.size() : 0);
     // The prepared cells themselves go to the core, which works in them.
     const BurnCells burn = [&](const Block &b) {
         Window w = source.prepare(a.r0 * n + b.row, a.c0 * n + b.column, b.rows, b.columns);
@@ -144,11 +142,6 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
             for (int j = 0; j < b.columns; j++)
                 if (w.shown.empty() || w.shown[static_cast<std::size_t>(i) * b.columns + j])
                     visible[static_cast<std::size_t>((b.row + i) / n) * a.columns() + (b.column + j) / n] = 1;
-        if (smooth) // the lines as burned, before the core works in the cells
-            for (int i = 0; i < b.rows; i++)
-                for (int j = 0; j < b.columns; j++)
-                    lines.add(static_cast<std::size_t>((b.row + i) / n) * a.columns() + (b.column + j) / n,
-                              w.cells[static_cast<std::size_t>(i) * b.columns + j], run.levels);
         w.ends_left = ends_left_open(w.cells, b.rows, b.columns, w.inside);
         c.add(w);
         if (prepared && b.rows == run.rows && b.columns == run.columns && a.rows() == g.rows &&
@@ -175,10 +168,6 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     if (stop)
         throw Cancelled();
     step_done("windows");
-    if (smooth) {
-        smooth_surface(r.cells, a.rows(), a.columns(), run.levels, std::move(lines));
-        step_done("surface");
-    }
     keep_area(c, r, visible, a, row, column, rows, columns, run.want_leak_mask);
     c.contour_pixels = r.contour_pixels;
     c.off_level_pixels = r.off_level_pixels;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 
 namespace tolvane::geo {
 
@@ -51,29 +52,39 @@ constexpr double SHORT_OF_LEVEL = 0.01;
 
 class Surface {
 public:
-    Surface(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels, LineCells &lines)
+    Surface(std::vector<std::int32_t> &cells, int rows, int columns, const tolvane::Levels &levels,
+            std::vector<std::int32_t> &burned)
         : cells_(cells), rows_(rows), columns_(columns), size_(static_cast<std::size_t>(rows) * columns),
-          lowest_(levels.lowest),
-          interval_(levels.interval)
+          lowest_(levels.lowest), interval_(levels.interval), index_(burned)
     {
-        maps_[0].compute(lines.even, rows, columns);
-        maps_[1].compute(lines.odd, rows, columns);
-        // The level arrays become indices into pixels_, in the same memory.
-        for (std::vector<std::int32_t> *v : {&lines.even, &lines.odd})
-            for (std::size_t k = 0; k < v->size(); k++) {
-                std::int32_t &c = (*v)[k];
-                if (c == tolvane::EMPTY) {
-                    c = -1;
-                    continue;
-                }
-                LinePixel p;
-                p.level = c;
-                p.at = k;
-                c = static_cast<std::int32_t>(pixels_.size());
-                pixels_.push_back(p);
+        // The lines of even steps from the lowest level and those of odd ones:
+        // a pixel's two lines are one of each, and the nearest line of a
+        // parity is, within a band closed by lines, the band's own.
+        // Each map on a thread of its own: they share nothing but what they read.
+        const auto map = [this, &burned, rows, columns](int parity) {
+            std::vector<std::uint8_t> site(size_);
+            for (std::size_t k = 0; k < size_; k++)
+                site[k] = burned[k] != tolvane::EMPTY && on_table(burned[k]) && this->parity(burned[k]) == parity;
+            maps_[parity].compute(site, rows, columns);
+        };
+        std::future<void> odd = std::async(std::launch::async, map, 1);
+        map(0);
+        odd.get();
+        // The levels become indices into pixels_, in the same memory.
+        pixels_.reserve(static_cast<std::size_t>(
+            std::count_if(burned.begin(), burned.end(), [this](std::int32_t c) { return c != tolvane::EMPTY && on_table(c); })));
+        for (std::size_t k = 0; k < size_; k++) {
+            std::int32_t &c = burned[k];
+            if (c == tolvane::EMPTY || !on_table(c)) {
+                c = -1;
+                continue;
             }
-        index_[0] = &lines.even;
-        index_[1] = &lines.odd;
+            LinePixel p;
+            p.level = c;
+            p.at = k;
+            c = static_cast<std::int32_t>(pixels_.size());
+            pixels_.push_back(p);
+        }
     }
 
     void run()
@@ -88,15 +99,15 @@ public:
         pool();
         for (LinePixel &p : pixels_)
             p.slope = static_cast<float>(two_sided(p.near));
-        for_bands([this](std::size_t, double, std::int32_t low, double, std::int32_t high, double) {
-            pixels_[low].own.above_far += pixels_[high].slope;
-            pixels_[high].own.below_far += pixels_[low].slope;
-        });
         for (std::size_t k = 0; k < size_; k++) {
-            double x = 0;
-            const std::int32_t i = flat(k, x);
-            if (i >= 0)
+            double level = 0, d_low = 0, d_high = 0, x = 0;
+            std::int32_t low = -1, high = -1;
+            if (band(k, level, low, d_low, high, d_high)) {
+                pixels_[low].own.above_far += pixels_[high].slope;
+                pixels_[high].own.below_far += pixels_[low].slope;
+            } else if (const std::int32_t i = flat(k, x); i >= 0) {
                 pixels_[i].own.depth = std::max(pixels_[i].own.depth, static_cast<float>(x));
+            }
         }
         pool();
         for (LinePixel &p : pixels_)
@@ -148,7 +159,7 @@ private:
     {
         for (LinePixel &l : pixels_) {
             const int r = static_cast<int>(l.at / columns_), c = static_cast<int>(l.at % columns_);
-            const std::vector<std::int32_t> &index = *index_[parity(l.level)];
+            const std::vector<std::int32_t> &index = index_;
             Sums n;
             for (int i = std::max(0, r - POOL); i <= std::min(rows_ - 1, r + POOL); i++)
                 for (int j = std::max(0, c - POOL); j <= std::min(columns_ - 1, c + POOL); j++) {
@@ -174,6 +185,8 @@ private:
         return static_cast<int>(((step % 2) + 2) % 2);
     }
 
+    bool on_table(std::int32_t level) const { return (static_cast<long long>(level) - static_cast<long long>(lowest_)) % static_cast<long long>(interval_) == 0; }
+
     // The Hermite cubic across a band from `level` up, at d_low from its lower
     // line and d_high from its upper one.
     double across(double level, double s_low, double s_high, double d_low, double d_high) const
@@ -193,21 +206,24 @@ private:
         const std::int64_t s = maps_[parity].site(k);
         if (s < 0)
             return -1;
-        const std::int32_t i = (*index_[parity])[static_cast<std::size_t>(s)];
+        const std::int32_t i = index_[static_cast<std::size_t>(s)];
         if (i < 0 || pixels_[i].level != lowest_ + static_cast<double>(step) * interval_)
             return -1;
         distance = std::sqrt(static_cast<double>(maps_[parity].squared(k)));
         return i;
     }
 
-    bool on_line(std::size_t k) const { return (*index_[0])[k] >= 0 || (*index_[1])[k] >= 0; }
+    bool on_line(std::size_t k) const { return index_[k] >= 0; }
+
+    // The core's value of pixel k; NaN without one.
+    double value(std::size_t k) const { return cells_[k] == tolvane::EMPTY ? NAN : cells_[k]; }
 
     // Whether pixel k lies strictly inside a band closed by a line of either
     // level: its lower level, its lines and their distances.
     bool band(std::size_t k, double &level, std::int32_t &low, double &d_low, std::int32_t &high,
               double &d_high) const
     {
-        const double v = cells_[k];
+        const double v = value(k);
         if (std::isnan(v) || on_line(k))
             return false;
         const double t = (v - lowest_) / interval_, b = std::floor(t);
@@ -238,7 +254,7 @@ private:
         double level = 0, d_low = 0, d_high = 0;
         std::int32_t low = -1, high = -1;
         if (band(k, level, low, d_low, high, d_high)) {
-            cells_[k] = across(level, pixels_[low].slope, pixels_[high].slope, d_low, d_high);
+            set(k, across(level, pixels_[low].slope, pixels_[high].slope, d_low, d_high));
             return;
         }
         double x = 0;
@@ -249,14 +265,14 @@ private:
         if ((p.near.above_n > 0) == (p.near.below_n > 0))
             return;
         const double rise = std::min(away(p.slope, p.curvature, x), (1 - SHORT_OF_LEVEL) * interval_);
-        cells_[k] = p.near.below_n > 0 ? cells_[k] + rise : cells_[k] - rise;
+        set(k, p.near.below_n > 0 ? value(k) + rise : value(k) - rise);
     }
 
     // For a pixel the core left at a level off its lines, its nearest line of
     // that level and the distance to it; -1 for any other pixel.
     std::int32_t flat(std::size_t k, double &x) const
     {
-        const double v = cells_[k];
+        const double v = value(k);
         if (std::isnan(v) || on_line(k))
             return -1;
         const double t = (v - lowest_) / interval_;
@@ -275,23 +291,25 @@ private:
         return x < flat ? slope * x + curvature * x * x / 2 : slope * flat / 2;
     }
 
-    std::vector<double> &cells_;
+    void set(std::size_t k, double v) { cells_[k] = static_cast<std::int32_t>(std::lround(v)); }
+
+    std::vector<std::int32_t> &cells_;
     int rows_, columns_;
     std::size_t size_;
     double lowest_, interval_;
+    const std::vector<std::int32_t> &index_; // of each line pixel in pixels_, else -1
     SiteMap maps_[2];
-    const std::vector<std::int32_t> *index_[2] = {nullptr, nullptr};
     std::vector<LinePixel> pixels_;
 };
 
 } // namespace
 
-void smooth_surface(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
-                    LineCells lines)
+void smooth_surface(std::vector<std::int32_t> &cells, int rows, int columns, const tolvane::Levels &levels,
+                    std::vector<std::int32_t> burned)
 {
-    if (levels.interval <= 0 || cells.empty())
+    if (levels.interval <= 0 || cells.empty() || burned.size() != cells.size())
         return;
-    Surface(cells, rows, columns, levels, lines).run();
+    Surface(cells, rows, columns, levels, burned).run();
 }
 
 } // namespace tolvane::geo

@@ -15,9 +15,10 @@
 // - pixels whose band the lines do not close (a band open at the footprint, a
 //   flat between lines of one level with bands on both sides) keep the core's
 //   value.
-// Distances are exact (SiteMap) from the pixels the lines were burned into. The
-// stage runs on one thread over the area given, so its cells do not depend on
-// the core's threads.
+// Distances are exact (SiteMap) from the cells the lines were burned into, on
+// the grid the core ran on (finer than the pixel when oversampled: a pixel that
+// a line crosses is a band's for most of its fine cells). The stage runs on one
+// thread over the window given, so its cells do not depend on the threads.
 #ifndef TOLVANE_GEO_SURFACE_H
 #define TOLVANE_GEO_SURFACE_H
 
@@ -28,31 +29,13 @@
 
 namespace tolvane::geo {
 
-// The levels of the lines under each pixel of an area, split by the parity of
-// their step from the lowest level, so that a pixel where two neighbouring
-// levels meet (on a grid burned finer than the pixel) keeps both: even[k] the
-// level of an even step, odd[k] of an odd one; tolvane::EMPTY where none.
-struct LineCells {
-    std::vector<std::int32_t> even, odd;
-
-    LineCells() = default;
-    explicit LineCells(std::size_t cells) : even(cells, tolvane::EMPTY), odd(cells, tolvane::EMPTY) {}
-    // Records a burned cell's value over pixel k (levels of the table only).
-    void add(std::size_t k, std::int32_t value, const tolvane::Levels &levels)
-    {
-        if (value == tolvane::EMPTY || levels.interval <= 0)
-            return;
-        const long long step = static_cast<long long>(value) - levels.lowest;
-        if (step % levels.interval != 0)
-            return;
-        ((step / levels.interval) % 2 == 0 ? even : odd)[k] = value;
-    }
-};
-
-// Redraws cells (rows x columns, in the core's units, NaN without value) as the
-// smooth surface over the lines of `lines`, which it consumes.
-void smooth_surface(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
-                    LineCells lines);
+// Redraws the core's result `cells` (rows x columns, in the core's units,
+// tolvane::EMPTY without value) as the smooth surface over the lines of
+// `burned`, the same cells as burned before the core ran (EMPTY but on the
+// lines), which it takes for its own memory. The surface is rounded to the
+// core's units, a thousandth of the interval or finer.
+void smooth_surface(std::vector<std::int32_t> &cells, int rows, int columns, const tolvane::Levels &levels,
+                    std::vector<std::int32_t> burned);
 
 } // namespace tolvane::geo
 

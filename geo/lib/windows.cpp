@@ -1,6 +1,7 @@
 #include "windows.h"
 
 #include "failure.h"
+#include "surface.h"
 #include "timing.h"
 
 #include <algorithm>
@@ -163,6 +164,27 @@ WindowedResult run_windows(const WindowedRun &run, const BurnWindow &burn)
                        }));
 }
 
+namespace {
+
+// The core in a window's cells, then, when asked, the smooth surface on its
+// result, on the grid the lines were burned on: a pixel of an oversampled grid
+// that a line crosses is a band's for most of its fine cells. The surface is
+// rounded back to the core's units, a thousandth of the interval or finer.
+tolvane::Result core_and_surface(Cells &cells, int rows, int columns, const tolvane::Levels &levels,
+                                 const tolvane::Options &core, bool smooth)
+{
+    Cells burned = smooth ? cells : Cells();
+    tolvane::Result r = tolvane::elevation_in_place(cells.data(), rows, columns, levels, core);
+    if (smooth) {
+        step_done("window: core");
+        smooth_surface(cells, rows, columns, levels, std::move(burned));
+        step_done("window: surface");
+    }
+    return r;
+}
+
+} // namespace
+
 WindowedResult run_windows(const WindowedRun &run, const BurnCells &burn)
 {
     const int n = run.factor;
@@ -228,8 +250,7 @@ WindowedResult run_windows(const WindowedRun &run, const BurnCells &burn)
         Cells cells = burned(burn, inner);
         step_done("window: burned");
         core.progress = run.progress;
-        const tolvane::Result r =
-            tolvane::elevation_in_place(cells.data(), inner.rows, inner.columns, run.levels, core);
+        const tolvane::Result r = core_and_surface(cells, inner.rows, inner.columns, run.levels, core, run.smooth);
         step_done("window: core");
         keep(cells, r, inner, all, all);
         cells = Cells();
@@ -378,7 +399,7 @@ WindowedResult run_windows(const WindowedRun &run, const BurnCells &burn)
         };
         if (cells.use_count() > 1) // still another's: the core works in a copy
             cells = std::make_shared<Cells>(*cells);
-        const tolvane::Result r = tolvane::elevation_in_place(cells->data(), part.rows, part.columns, levels, core);
+        const tolvane::Result r = core_and_surface(*cells, part.rows, part.columns, levels, core, run.smooth);
         result.windows++;
         for (int i = 0; i < counted.rows; i++)
             for (int j = 0; j < counted.columns; j++)
