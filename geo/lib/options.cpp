@@ -131,7 +131,7 @@ const std::vector<Option> &options()
          "threads of the core, 1 to 256 (default or 0: TOLVANE_THREADS,\nelse every core); the result is the same "
          "for every number",
          [](Request &q, const Values &v) { q.core.threads = static_cast<int>(number(v[0])); }},
-        {"surface", "-surface", "surface", "SURFACE", K::choice, {"SURFACE"}, 0, 0, {"plain", "smooth"},
+        {"surface", "-surface", "surface", "SURFACE", K::choice, {"KIND"}, 0, 0, {"plain", "smooth"},
          "plain or smooth", "plain", false, false,
          "plain (default): the core's cells, straight between two lines;\nsmooth: the slope carries across the lines, "
          "summits and pits rounded",
