@@ -134,6 +134,11 @@ const std::vector<Option> &options()
          "threads of the core, 1 to 256 (default or 0: TOLVANE_THREADS,\nelse every core); the result is the same "
          "for every number",
          [](Request &q, const Values &v) { q.core.threads = static_cast<int>(number(v[0])); }},
+        {"surface", "-surface", "surface", "SURFACE", K::choice, {"KIND"}, 0, 0, {"plain", "smooth"},
+         "plain or smooth", "plain", false, false,
+         "plain (default): the core's cells, straight between two lines;\nsmooth: the slope carries across the lines, "
+         "summits and pits rounded",
+         [](Request &q, const Values &v) { q.surface = v[0] == "smooth" ? Surface::smooth : Surface::plain; }},
         {"dtype", "-ot", "dtype", "", K::choice, {"TYPE"}, 0, 0, {"Float32", "Int32", "Int16"},
          "Float32, Int32 or Int16", "Float32", false, false, "Float32 (default), Int32 or Int16: integers are rounded",
          set_type},

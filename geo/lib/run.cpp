@@ -86,6 +86,7 @@ WindowedRun windowed_run(const ContourSource &source, const Request &q, const Ar
     run.threads = q.core.threads;
     run.memory = q.core.memory;
     run.want_leak_mask = !q.product.leaks.empty();
+    run.smooth = q.surface == Surface::smooth;
     // On a finer grid the margin around the lines is n cells or more: the core
     // leaves out what lies beyond one empty cell at the grid's own edges.
     const Grid &f = finer(g, n);

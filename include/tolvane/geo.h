@@ -125,6 +125,12 @@ struct CoreRequest {
     double memory = 0;  // bytes the windows of the core may take; 0: a quarter of the memory
 };
 
+// The surface drawn on the core's cells: plain keeps them as the core gives them
+// (straight between a band's two lines, flat inside a summit's or a pit's last
+// line); smooth bends each band's profile so that the slope carries across the
+// lines, and rounds summits and pits from the slope of the bands around them.
+enum class Surface { plain, smooth };
+
 struct Request {
     SourceRequest source;
     GridRequest grid;
@@ -133,6 +139,7 @@ struct Request {
     FootprintRequest footprint;
     CoreRequest core;
     ProductRequest product;
+    Surface surface = Surface::plain;
     bool strict = false; // fail, writing nothing, when zones still leak
 };
 

@@ -30,7 +30,8 @@ class Request:
         smoothing: int = ...,
         repair_gaps: Optional[float] = ...,
         mask: Optional[_Path] = ...,
-        dtype: str = ...,
+        surface: str = ...,
+        dtype: str = ...
         nodata: Optional[float] = ...,
         cog: bool = ...,
         creation_options: Sequence[str] = ...,
@@ -105,7 +106,8 @@ def elevation(
     smoothing: int = ...,
     repair_gaps: Optional[float] = ...,
     mask: Optional[_Path] = ...,
-    dtype: str = ...,
+    surface: str = ...,
+    dtype: str = ...
     nodata: Optional[float] = ...,
     cog: bool = ...,
     creation_options: Sequence[str] = ...,

@@ -13,6 +13,7 @@ from qgis.core import (
     QgsProcessingException,
     QgsProcessingParameterCrs,
     QgsProcessingParameterDistance,
+    QgsProcessingParameterEnum,
     QgsProcessingParameterExtent,
     QgsProcessingParameterFeatureSource,
     QgsProcessingParameterField,
@@ -70,6 +71,7 @@ LABELS = {
     "REPAIR_GAPS": "Repair gaps up to (pixels)",
     "MASK": "Footprint",
     "OVERSAMPLE": "Oversampling factor",
+    "SURFACE": "Surface",
     "OUTPUT": "Elevation model",
     "HILLSHADE": "Shaded relief",
     "LEAKS": "Leaks",
@@ -234,6 +236,9 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
             return QgsProcessingParameterNumber(
                 name, label, QgsProcessingParameterNumber.Integer if whole else QgsProcessingParameterNumber.Double,
                 (int(default) if whole else float(default)) if numeric else None, optional=not numeric, **bounds)
+        if option["kind"] == "choice":
+            return QgsProcessingParameterEnum(name, label, options=option["words"],
+                                              defaultValue=option["words"].index(option["default"]))
         return QgsProcessingParameterString(name, label, optional=True)
 
     def processAlgorithm(self, parameters, context, feedback):  # noqa: N802
@@ -313,6 +318,8 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
                     and parameters.get(name) not in (None, ""):
                 read = self.parameterAsInt if option["kind"] == "whole" else self.parameterAsDouble
                 a[option["keyword"]] = read(parameters, name, context)
+            elif option["kind"] == "choice" and parameters.get(name) not in (None, ""):
+                a[option["keyword"]] = option["words"][self.parameterAsEnum(parameters, name, context)]
 
         if parameters.get("MASK") not in (None, ""):
             # The footprint is every polygon of its file: a layer of a file of several

@@ -294,6 +294,33 @@ TEST_F(Geo, TheSameCommandGivesTheSameFileUnderAMemoryLimit)
     EXPECT_TRUE(prueba::lee(root() / "free.tif") == prueba::lee(root() / "limited.tif"));
 }
 
+// -surface plain is the default to the byte; smooth writes the same bytes on
+// any number of threads, keeps every cell of the lines' levels that plain has
+// on a level, and comes closer to the surface the lines were drawn from.
+TEST_F(Geo, SurfacePlainIsTheDefaultAndSmoothComesCloser)
+{
+    const std::string run = "-q -tr 10 10 -te 440000 4475000 442000 4476500 '" COLINAS_GPKG "' ";
+    for (const char *a : {"default.tif", "-surface plain plain.tif", "-surface smooth -threads 1 smooth1.tif",
+                          "-surface smooth -threads 2 smooth2.tif"})
+        ASSERT_EQ(geo(root(), run + a).status, 0) << a;
+    EXPECT_TRUE(prueba::lee(root() / "default.tif") == prueba::lee(root() / "plain.tif"));
+    EXPECT_TRUE(prueba::lee(root() / "smooth1.tif") == prueba::lee(root() / "smooth2.tif"));
+    const Raster plain = open_raster(root() / "plain.tif"), smooth = open_raster(root() / "smooth1.tif");
+    const Raster surface = open_raster(SURFACE_TIF);
+    ASSERT_EQ(smooth.cells.size(), surface.cells.size());
+    double plain_sum = 0, smooth_sum = 0;
+    for (std::size_t k = 0; k < surface.cells.size(); k++) {
+        plain_sum += (plain.cells[k] - surface.cells[k]) * (plain.cells[k] - surface.cells[k]);
+        smooth_sum += (smooth.cells[k] - surface.cells[k]) * (smooth.cells[k] - surface.cells[k]);
+        // Within the band plain puts the cell in (a flat summit's: the interval above).
+        const double low = 300 + 25 * std::floor((plain.cells[k] - 300) / 25);
+        ASSERT_GE(smooth.cells[k], plain.cells[k] == low ? low - 25 : low) << k;
+        ASSERT_LE(smooth.cells[k], low + 25) << k;
+    }
+    EXPECT_LT(smooth_sum, 0.75 * plain_sum) << std::sqrt(smooth_sum / surface.cells.size()) << " against "
+                                            << std::sqrt(plain_sum / surface.cells.size());
+}
+
 // Levels given that the lines do not fit: the run goes on, with a warning.
 TEST_F(Geo, LevelsThatDoNotFitAreReported)
 {

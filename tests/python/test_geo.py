@@ -227,6 +227,7 @@ SAMPLES = {
     "oversample": ("auto", None),  # the default: as if not given
     "wm": (64.5, ("64.5",)),
     "threads": (2, ("2",)),
+    "surface": ("smooth", ("smooth",)),
     "dtype": ("Int16", ("Int16",)),
     "cog": (True, ()),
     "creation_options": (["TILED=YES", "COMPRESS=LZW"], ("COMPRESS=LZW",)),  # the last of its settings

@@ -10,7 +10,7 @@ from qgis.core import (QgsCoordinateReferenceSystem, QgsFeature, QgsGeometry, Qg
 from conftest import LINES, assert_same_raster, footprint, qgis_process, tolvane_geo
 
 PARAMETERS = ["INPUT", "FIELD", "WHERE", "PIXEL_SIZE", "EXTENT", "TARGET_CRS", "LEVELS", "SMOOTHING", "REPAIR_GAPS",
-              "MASK", "OVERSAMPLE", "OUTPUT", "HILLSHADE", "LEAKS"]
+              "MASK", "OVERSAMPLE", "SURFACE", "OUTPUT", "HILLSHADE", "LEAKS"]
 
 
 def test_runner_lists_the_algorithm_and_its_parameters(qgis_env):
@@ -22,17 +22,17 @@ def test_runner_lists_the_algorithm_and_its_parameters(qgis_env):
     assert sorted(parameters) == sorted(PARAMETERS)
     assert all(parameters[p]["help"] for p in PARAMETERS)
     required = [p for p in PARAMETERS if not parameters[p]["optional"]]
-    assert required == ["INPUT", "PIXEL_SIZE", "SMOOTHING", "OUTPUT"]
+    assert required == ["INPUT", "PIXEL_SIZE", "SMOOTHING", "SURFACE", "OUTPUT"]
 
 
 def test_runner_output_equals_tolvane_geo(qgis_env, tmp_path):
     mask = footprint(tmp_path / "footprint.gpkg", 440300, 4475200, 441700, 4476200)
     qgis_process(qgis_env, "run", "tolvane:elevation", "--", f"INPUT={LINES}", "PIXEL_SIZE=10", "SMOOTHING=5",
-                 "EXTENT=439900,442100,4474900,4476600", "LEVELS=300 600 25", "REPAIR_GAPS=3", f"MASK={mask}",
+                 "EXTENT=439900,442100,4474900,4476600", "LEVELS=300 600 25", "REPAIR_GAPS=3", f"MASK={mask}", "SURFACE=1",
                  f"OUTPUT={tmp_path / 'qgis.tif'}", f"LEAKS={tmp_path / 'qgis_leaks.tif'}",
                  f"HILLSHADE={tmp_path / 'qgis.png'}")
     tolvane_geo("-tr", "10", "10", "-smooth", "5", "-te", "439900", "4474900", "442100", "4476600",
-                "-levels", "300", "600", "25", "-repair_gaps", "3", "-mask", mask,
+                "-levels", "300", "600", "25", "-repair_gaps", "3", "-mask", mask, "-surface", "smooth",
                 "-leaks", str(tmp_path / "geo_leaks.tif"), "-hillshade", str(tmp_path / "geo.png"),
                 LINES, str(tmp_path / "geo.tif"))
     assert_same_raster(tmp_path / "qgis.tif", tmp_path / "geo.tif")

@@ -1,0 +1,162 @@
+#!/usr/bin/python3
+"""The surface drawn on the core's cells: tolvane-geo with -surface plain (the
+default) and smooth against a linear and a cubic TIN on the lines' vertices
+(scipy's LinearNDInterpolator and CloughTocher2DInterpolator, the cubic being
+QGIS's TIN interpolation set to Clough-Tocher), on contours drawn with
+gdal_contour from real DEMs shipped in Debian packages and on the bundled lines
+against their analytic surface.
+
+    /usr/bin/python3 bench/compare_surface.py [--out DIR] [--geo BIN] [--repeat N]
+
+Every run gets the pixel size and the DEM's extent (so that its cells are the
+DEM's), nothing else. Columns, over the cells where the DEM and the result both
+hold a value: RMSE; RMSE of the slope in degrees (cells whose eight neighbours
+hold one too); terraces (the share of cells within a fortieth of the interval
+of a level, over the DEM's share; 1: no terrace); the largest error; the best
+wall time of --repeat runs and the peak memory. Prints one Markdown table.
+Needs: gdal-bin python3-gdal python3-scipy python-matplotlib-data r-cran-terra.
+"""
+import argparse
+import math
+import os
+import resource
+import subprocess
+import sys
+import time
+
+import numpy as np
+from osgeo import gdal, ogr
+from scipy.interpolate import CloughTocher2DInterpolator, LinearNDInterpolator
+
+gdal.UseExceptions()
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+# DEM (from real_dems.py, or "colinas": the bundled lines), contour interval.
+# jacksboro10: jacksboro resampled to 10 m (cubic), lines several pixels apart.
+CASES = [("jacksboro", 20), ("jacksboro", 50), ("jacksboro10", 20), ("luxembourg", 20), ("coast", 100),
+         ("topobathy", 100), ("colinas", 25)]
+
+
+def read(path):
+    ds = gdal.Open(path)
+    band = ds.GetRasterBand(1)
+    z = band.ReadAsArray().astype(np.float64)
+    nodata = band.GetNoDataValue()
+    if nodata is not None:
+        z[z == nodata] = np.nan
+    return z, ds.GetGeoTransform()
+
+
+def timed(args, repeat):
+    """Best wall time of `repeat` runs and the peak memory (MB) of the last."""
+    best, peak = math.inf, 0
+    for _ in range(repeat):
+        t = time.perf_counter()
+        p = subprocess.run(["/usr/bin/time", "-f", "%M", *args], check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.PIPE, text=True)
+        best = min(best, time.perf_counter() - t)
+        peak = int(p.stderr.split()[-1]) / 1024
+    return best, peak
+
+
+def vertices(lines):
+    ds = ogr.Open(lines)
+    layer = ds.GetLayer(0)
+    xyz = []
+    for f in layer:
+        g = f.GetGeometryRef()
+        parts = [g.GetGeometryRef(i) for i in range(g.GetGeometryCount())] if g.GetGeometryCount() else [g]
+        for p in parts:
+            for x, y in p.GetPoints() if p.GetPointCount() else []:
+                xyz.append((x, y, f.GetField("elev")))
+    a = np.unique(np.array(xyz), axis=0)
+    return a[:, :2], a[:, 2]
+
+
+def tin(kind, lines, shape, gt):
+    """The TIN of the lines' vertices at the cell centres, its time and the
+    growth of this process's peak memory (MB; 0 once an earlier case peaked higher)."""
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    t = time.perf_counter()
+    xy, z = vertices(lines)
+    f = (CloughTocher2DInterpolator if kind == "cubic" else LinearNDInterpolator)(xy, z)
+    rows, columns = shape
+    x = gt[0] + (np.arange(columns) + 0.5) * gt[1]
+    y = gt[3] + (np.arange(rows) + 0.5) * gt[5]
+    xx, yy = np.meshgrid(x, y)
+    v = f(xx, yy)
+    return v, time.perf_counter() - t, (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) / 1024
+
+
+def slope(z, pixel):
+    gy, gx = np.gradient(z, pixel)
+    s = np.degrees(np.arctan(np.hypot(gx, gy)))
+    valid = np.isfinite(z)
+    inner = np.zeros_like(valid)
+    inner[1:-1, 1:-1] = True
+    for di in (-1, 0, 1):
+        for dj in (-1, 0, 1):
+            inner &= np.roll(np.roll(valid, di, 0), dj, 1)
+    return s, inner
+
+
+def measures(truth, result, pixel, interval, base):
+    both = np.isfinite(truth) & np.isfinite(result)
+    e = (result - truth)[both]
+    st, it = slope(truth, pixel)
+    sr, ir = slope(result, pixel)
+    inner = it & ir
+    near = lambda z: np.abs((z - base) / interval - np.round((z - base) / interval)) * 40 < 1
+    terraces = near(result[both]).mean() / max(near(truth[both]).mean(), 1e-9)
+    return (math.sqrt((e ** 2).mean()), math.sqrt(((sr - st)[inner] ** 2).mean()), terraces, np.abs(e).max())
+
+
+def main():
+    a = argparse.ArgumentParser()
+    a.add_argument("--out", default="surface-bench")
+    a.add_argument("--geo", default=os.path.join(ROOT, "build", "geo", "tolvane-geo"))
+    a.add_argument("--repeat", type=int, default=1)
+    a.add_argument("--cases", default=",".join(sorted({c[0] for c in CASES})), help="DEMs, separated by commas")
+    a.add_argument("--no-tin", action="store_true", help="tolvane-geo only")
+    args = a.parse_args()
+    geo = os.path.abspath(args.geo)
+    os.makedirs(args.out, exist_ok=True)
+    os.chdir(args.out)
+    if not os.path.exists("jacksboro.tif"):
+        subprocess.run([sys.executable, os.path.join(HERE, "real_dems.py"), "."], check=True)
+    if not os.path.exists("jacksboro10.tif"):
+        gdal.Warp("jacksboro10.tif", "jacksboro.tif", xRes=10, yRes=10, resampleAlg="cubic")
+    print("| DEM | interval | pixel | method | RMSE | slope RMSE (deg) | terraces | largest error | time (s) | "
+          "memory (MB) |")
+    print("|---|---|---|---|---|---|---|---|---|---|")
+    for dem, interval in [c for c in CASES if c[0] in args.cases.split(",")]:
+        if dem == "colinas":
+            lines = os.path.join(ROOT, "examples", "curvas", "colinas.gpkg")
+            truth, gt = read(os.path.join(ROOT, "tests", "geo", "data", "colinas_superficie.tif"))
+        else:
+            lines = f"{dem}-{interval}.gpkg"
+            if not os.path.exists(lines):
+                subprocess.run(["gdal_contour", "-q", "-a", "elev", "-i", str(interval), dem + ".tif", lines],
+                               check=True)
+            truth, gt = read(dem + ".tif")
+        pixel = gt[1]
+        rows, columns = truth.shape
+        extent = [gt[0], gt[3] + rows * gt[5], gt[0] + columns * pixel, gt[3]]
+        base = np.nanmin(truth)
+        base = math.floor(base / interval) * interval
+        results = []
+        for surface in ("plain", "smooth"):
+            out = f"{dem}-{interval}-{surface}.tif"
+            t, mb = timed([geo, "-q", "-tr", str(pixel), str(pixel), "-te", *map(str, extent), "-surface", surface,
+                          lines, out], args.repeat)
+            results.append((f"tolvane-geo -surface {surface}", read(out)[0], t, mb))
+        for kind in () if args.no_tin else ("linear", "cubic"):
+            results.append((f"{kind} TIN", *tin(kind, lines, truth.shape, gt)))
+        for name, z, t, mb in results:
+            r, s, terr, worst = measures(truth, z, pixel, interval, base)
+            print(f"| {dem} | {interval} | {pixel:g} | {name} | {r:.3f} | {s:.3f} | {terr:.2f} | {worst:.1f} | "
+                  f"{t:.2f} | {mb:.0f} |", flush=True)
+
+
+if __name__ == "__main__":
+    main()
