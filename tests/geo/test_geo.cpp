@@ -289,7 +289,7 @@ TEST_F(Geo, TheSameCommandGivesTheSameFileUnderAMemoryLimit)
 #endif
     const std::string run = "-q -threads 2 -tr 0.7 0.7 '" COLINAS_GPKG "' ";
     ASSERT_EQ(geo(root(), run + "free.tif").status, 0);
-    prueba::escribe(root() / "limited.sh", "ulimit -v 400000 && exec '" TOLVANE_GEO_BIN "' " + run + "limited.tif\n");
+    prueba::escribe(root() / "limited.sh", "ulimit -v 1000000 && exec timeout 300 '" TOLVANE_GEO_BIN "' " + run + "limited.tif\n");
     ASSERT_EQ(std::system(("cd '" + root().string() + "' && bash limited.sh").c_str()), 0);
     EXPECT_TRUE(prueba::lee(root() / "free.tif") == prueba::lee(root() / "limited.tif"));
 }
