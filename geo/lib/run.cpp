@@ -221,11 +221,8 @@ Report report_of(const ContourSource &source)
 // Whether the core runs on the whole grid in one window at the grid's own pixel.
 bool one_window(const Report &r, const Request &q)
 {
-    const double budget = q.core.memory > 0 ? q.core.memory : default_memory_budget();
     const double cells = static_cast<double>(r.grid.rows) * r.grid.columns;
-    const tolvane::Levels &l = r.table.levels;
-    return r.oversample == 1 && (static_cast<long long>(l.highest) - l.lowest) / l.interval <= 254 &&
-           cells <= window_cells_within(budget, cells);
+    return r.oversample == 1 && runs_as_one_window(r.table.levels, cells, cells, q.core.memory);
 }
 
 // What the windows counted, into the report, in pixels of the grid.

@@ -160,6 +160,12 @@ double window_cells_within(double budget, double pixels)
     return std::max(0.0, budget - pixels * RESULT_BYTES_PER_PIXEL) / WINDOW_BYTES_PER_CELL;
 }
 
+bool runs_as_one_window(const tolvane::Levels &levels, double cells, double pixels, double memory)
+{
+    const bool table_fits = levels.interval == 0 || zones_of(levels) <= 254;
+    return table_fits && cells <= window_cells_within(memory > 0 ? memory : default_memory_budget(), pixels);
+}
+
 WindowedResult run_windows(const WindowedRun &run, const BurnWindow &burn)
 {
     return run_windows(run, BurnCells([&burn](const Block &w) {
@@ -456,7 +462,7 @@ void Windows::missing_levels()
 
 WindowedResult Windows::run()
 {
-    if (whole_ <= max_cells_ && table_fits_)
+    if (runs_as_one_window(run_.levels, whole_, static_cast<double>(result_.rows) * result_.columns, run_.memory))
         return whole();
     plan();
     while (!jobs_.empty()) {

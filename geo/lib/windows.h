@@ -60,6 +60,10 @@ inline constexpr double RESULT_BYTES_PER_PIXEL = 10;
 // bytes, once the result of `pixels` pixels is counted (0 when it takes all).
 double window_cells_within(double budget, double pixels);
 
+// Whether a run of `cells` burned cells (`pixels` pixels of the result) and
+// this table is one window within `memory` bytes (0: default_memory_budget()).
+bool runs_as_one_window(const tolvane::Levels &levels, double cells, double pixels, double memory);
+
 // Cells at the four edges of a grid.
 struct Margins {
     int top = 0, left = 0, bottom = 0, right = 0;
