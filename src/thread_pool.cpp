@@ -8,6 +8,7 @@
 #include <exception>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -52,10 +53,17 @@ public:
     {
         const std::lock_guard<std::mutex> one(one_run_);
         std::unique_lock<std::mutex> lock(mutex_);
+        // A thread the system will not start leaves its share to the others:
+        // the bands are the same whoever runs them.
         while (static_cast<int>(workers_.size()) < n - 1) {
             const int index = static_cast<int>(workers_.size()) + 1;
-            workers_.emplace_back([this, index] { work(index); });
+            try {
+                workers_.emplace_back([this, index] { work(index); });
+            } catch (const std::system_error &) {
+                break;
+            }
         }
+        n = std::min(n, static_cast<int>(workers_.size()) + 1);
         job_ = &job;
         active_ = n;
         pending_ = n - 1;

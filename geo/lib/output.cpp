@@ -8,6 +8,7 @@
 #include "gdal_handles.h"
 #include "grid.h"
 #include "levels.h"
+#include "parallel.h"
 #include "paths.h"
 
 #include <algorithm>
@@ -16,10 +17,12 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <mutex>
 #include <type_traits>
 
 
 #include <cpl_conv.h>
+#include <cpl_multiproc.h>
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <cpl_vsi.h>
@@ -83,6 +86,36 @@ void place(GDALDatasetH ds, const Grid &g)
         GDALSetProjection(ds, g.srs_wkt.c_str());
 }
 
+// Whether GDAL may compress on a thread per core. GDAL starts its pool of
+// compressing threads when the first blocks are written, and waits for ever on
+// one the system refused; so the pool is started here, on a scrap image in
+// memory, right after the system has started as many threads, and once started
+// it stays. Without it one thread compresses the same bytes.
+bool compress_on_every_core()
+{
+    static std::mutex once;
+    static bool started = false;
+    const std::lock_guard<std::mutex> lock(once);
+    if (started || !threads_can_start(CPLGetNumCPUs()))
+        return started;
+    const char *scrap = "/vsimem/tolvane-compressing-threads.tif";
+    const char *options[] = {"COMPRESS=DEFLATE", "TILED=YES", "NUM_THREADS=ALL_CPUS", nullptr};
+    const int side = 256 * 2 * std::max(1, CPLGetNumCPUs());
+    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), scrap, side, 256, 1, GDT_Byte,
+                                 const_cast<char **>(options));
+    if (ds != nullptr) {
+        std::vector<std::uint8_t> row(static_cast<std::size_t>(side), 1);
+        for (int y = 0; y < 256; y++)
+            if (GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 0, y, side, 1, row.data(), side, 1, GDT_Byte, 0, 0) !=
+                CE_None)
+                break;
+        GDALClose(ds);
+        started = true;
+    }
+    VSIUnlink(scrap);
+    return started;
+}
+
 // A GeoTIFF of the grid at `path`, compressed and tiled unless the options say otherwise.
 Dataset create_gtiff(const std::string &path, const std::string &shown_name, const Grid &g, GDALDataType type,
                      const std::vector<std::string> &given)
@@ -92,7 +125,7 @@ Dataset create_gtiff(const std::string &path, const std::string &shown_name, con
         options = CSLAddString(options, "COMPRESS=DEFLATE");
     if (!has_option(given, "TILED") && !has_option(given, "BLOCKYSIZE"))
         options = CSLAddString(options, "TILED=YES");
-    if (!has_option(given, "NUM_THREADS")) // blocks compressed on every core
+    if (!has_option(given, "NUM_THREADS") && compress_on_every_core()) // blocks compressed on every core
         options = CSLAddString(options, "NUM_THREADS=ALL_CPUS");
     for (const std::string &co : given)
         options = CSLAddString(options, co.c_str());
@@ -348,7 +381,7 @@ void ProductWriter::commit(GDALProgressFunc progress, void *progress_arg)
             Arguments args{"-of", "COG"};
             if (!has_option(w.p.creation_options, "COMPRESS"))
                 args.add({"-co", "COMPRESS=DEFLATE"});
-            if (!has_option(w.p.creation_options, "NUM_THREADS"))
+            if (!has_option(w.p.creation_options, "NUM_THREADS") && compress_on_every_core())
                 args.add({"-co", "NUM_THREADS=ALL_CPUS"});
             for (const std::string &co : w.p.creation_options)
                 args.add({"-co", co});

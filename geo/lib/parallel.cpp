@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
+#include <future>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -34,6 +36,23 @@ int pass_threads() { return given > 0 ? given : from_environment(); }
 PassThreads::PassThreads(int threads) : before_(given) { given = std::max(threads, 0); }
 
 PassThreads::~PassThreads() { given = before_; }
+
+bool threads_can_start(int count)
+{
+    // Each waits until all have been asked for, so that they run at once.
+    std::promise<void> asked;
+    const std::shared_future<void> all_asked = asked.get_future().share();
+    std::vector<std::thread> started;
+    try {
+        for (int k = 0; k < count; k++)
+            started.emplace_back([all_asked] { all_asked.wait(); });
+    } catch (const std::system_error &) {
+    }
+    asked.set_value();
+    for (std::thread &t : started)
+        t.join();
+    return static_cast<int>(started.size()) == count;
+}
 
 void advise_huge_pages(void *start, std::size_t bytes)
 {

@@ -36,6 +36,11 @@ private:
 // exception of a slice is thrown again here once every slice has ended.
 void in_slices(std::size_t count, std::size_t least, const std::function<void(std::size_t, std::size_t)> &body);
 
+// Whether `count` threads can run at once, tried now by starting them. GDAL's
+// pool of compressing threads waits for ever on a thread the system refused
+// to start, so it is given only as many as the system has just allowed.
+bool threads_can_start(int count);
+
 // Advises the kernel to back the whole 2 MiB pages of [start, start + bytes)
 // with huge pages, for a block of 8 MiB or more not touched yet: its first
 // writes then fault once every 2 MiB instead of every 4 KiB.

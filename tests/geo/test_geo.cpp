@@ -294,6 +294,27 @@ TEST_F(Geo, TheSameCommandGivesTheSameFileUnderAMemoryLimit)
     EXPECT_TRUE(prueba::lee(root() / "free.tif") == prueba::lee(root() / "limited.tif"));
 }
 
+// A system that starts few threads or none (a low memory limit, a cgroup's
+// task limit) leaves the work to the threads it does start: the run neither
+// stops nor stalls, and writes the same bytes, as a GeoTIFF and as a COG.
+TEST_F(Geo, FewThreadsGiveTheSameFile)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' runtime must come first in the process, before a preloaded library";
+#endif
+    const std::string run = "-q -tr 2 2 '" COLINAS_GPKG "' ";
+    for (const char *format : {"", "-of COG "}) {
+        ASSERT_EQ(geo(root(), run + format + "free.tif").status, 0);
+        for (int most = 0; most <= 3; most++) {
+            const std::string out = "capped" + std::to_string(most) + ".tif";
+            prueba::escribe(root() / "capped.sh", "MOST_THREADS=" + std::to_string(most) + " LD_PRELOAD='" THREAD_CAP_SO
+                                                  "' exec timeout 120 '" TOLVANE_GEO_BIN "' " + run + format + out + "\n");
+            ASSERT_EQ(std::system(("cd '" + root().string() + "' && bash capped.sh").c_str()), 0) << most << format;
+            EXPECT_TRUE(prueba::lee(root() / "free.tif") == prueba::lee(root() / out)) << most << format;
+        }
+    }
+}
+
 // -surface plain is the default to the byte; smooth writes the same bytes on
 // any number of threads, keeps every cell of the lines' levels that plain has
 // on a level, and comes closer to the surface the lines were drawn from.
