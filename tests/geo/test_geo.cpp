@@ -280,7 +280,7 @@ TEST_F(Geo, IntegerTypesClampWithAWarning)
 }
 
 // The windows decide the cells, so their budget does not follow the memory the
-// process may use: under a limit of 400 MB (a budget of a quarter of it would cut
+// process may use: under a limit of 700 MB (a budget of a quarter of it would cut
 // the grid into windows) the same command writes the same bytes.
 TEST_F(Geo, TheSameCommandGivesTheSameFileUnderAMemoryLimit)
 {
@@ -289,7 +289,7 @@ TEST_F(Geo, TheSameCommandGivesTheSameFileUnderAMemoryLimit)
 #endif
     const std::string run = "-q -threads 2 -tr 0.7 0.7 '" COLINAS_GPKG "' ";
     ASSERT_EQ(geo(root(), run + "free.tif").status, 0);
-    prueba::escribe(root() / "limited.sh", "ulimit -v 1000000 && exec timeout 300 '" TOLVANE_GEO_BIN "' " + run + "limited.tif\n");
+    prueba::escribe(root() / "limited.sh", "ulimit -v 700000 && exec timeout 300 '" TOLVANE_GEO_BIN "' " + run + "limited.tif\n");
     ASSERT_EQ(std::system(("cd '" + root().string() + "' && bash limited.sh").c_str()), 0);
     EXPECT_TRUE(prueba::lee(root() / "free.tif") == prueba::lee(root() / "limited.tif"));
 }
