@@ -258,6 +258,21 @@ std::vector<std::uint8_t> of_file(const std::string &path, const FootprintWindow
     return inside;
 }
 
+// The sheet's footprint on the window: on a finer grid, eroded as the hull is
+// (see finer_footprint), since a pixel on its edge reaches up to half a pixel
+// past the line it holds. The ends the window holds are still counted.
+Judged of_sheet(const Footprint &f, const FootprintWindow &w)
+{
+    Judged j;
+    if (f.kind == FootprintKind::drawn) {
+        j.open_ends = w.ends.size();
+        j.radius = w.sheet.radius * w.factor;
+    }
+    if (!w.sheet.inside.empty())
+        j.inside = finer_footprint(w.sheet.inside, w.grid.columns, w.factor, w.row, w.column, w.rows, w.columns);
+    return j;
+}
+
 } // namespace
 
 Judged judge_footprint(const Footprint &f, const FootprintWindow &w, SiteMap &lines,
@@ -265,15 +280,13 @@ Judged judge_footprint(const Footprint &f, const FootprintWindow &w, SiteMap &li
 {
     switch (f.kind) {
     case FootprintKind::drawn:
-        return drawn_through_ends(w, lines, spacing);
+        return w.sheet.decided ? of_sheet(f, w) : drawn_through_ends(w, lines, spacing);
     case FootprintKind::none:
         return {};
     case FootprintKind::hull:
-        if (w.factor == 1)
-            return {footprint_of_lines(w.cells, w.rows, w.columns), 0, 0};
-        if (w.grid_inside.empty())
-            return {};
-        return {finer_footprint(w.grid_inside, w.grid.columns, w.factor, w.row, w.column, w.rows, w.columns), 0, 0};
+        if (w.sheet.decided)
+            return of_sheet(f, w);
+        return {footprint_of_lines(w.cells, w.rows, w.columns), 0, 0};
     case FootprintKind::file:
         return {of_file(f.path, w), 0, 0};
     }
@@ -281,21 +294,19 @@ Judged judge_footprint(const Footprint &f, const FootprintWindow &w, SiteMap &li
 }
 
 std::vector<std::uint8_t> shown_pixels(const Footprint &f, const FootprintWindow &w,
-                                       const std::vector<std::uint8_t> &inside,
-                                       const std::vector<std::uint8_t> &grid_shown)
+                                       const std::vector<std::uint8_t> &inside)
 {
-    const bool carried = w.factor > 1 && (f.kind == FootprintKind::hull || f.kind == FootprintKind::file);
-    if (!carried)
+    if (!w.sheet.decided)
         return f.kind == FootprintKind::drawn || f.kind == FootprintKind::none
                    ? grown_by_one_pixel(inside, w.rows, w.columns)
                    : inside;
     std::vector<std::uint8_t> shown(inside.size(), 1);
-    if (!grid_shown.empty())
+    if (!w.sheet.shown.empty())
         for (int i = 0; i < w.rows; i++)
             for (int j = 0; j < w.columns; j++)
                 shown[static_cast<std::size_t>(i) * w.columns + j] =
-                    grid_shown[static_cast<std::size_t>((w.row + i) / w.factor) * w.grid.columns +
-                               (w.column + j) / w.factor];
+                    w.sheet.shown[static_cast<std::size_t>((w.row + i) / w.factor) * w.grid.columns +
+                                  (w.column + j) / w.factor];
     return shown;
 }
 

@@ -129,6 +129,8 @@ ContourSource::ContourSource(const Request &q, GDALProgressFunc progress, void *
     } else {
         throw Failure(q.source.path + " holds neither layers nor raster bands");
     }
+    if (s.footprint_of_sheet())
+        decide_footprint();
 }
 
 ContourSource::~ContourSource() = default;
@@ -184,6 +186,37 @@ int ContourSource::choose_oversample(int requested) const
 int ContourSource::decided_oversample() const { return impl_->settled; }
 void ContourSource::decide_oversample(int n) { impl_->settled = n; }
 
+bool ContourSource::Impl::footprint_of_sheet() const
+{
+    return footprint.kind == FootprintKind::hull ||
+           (footprint.kind == FootprintKind::drawn && (!read || !open_ends.empty()));
+}
+
+void ContourSource::decide_footprint()
+{
+    Impl &s = *impl_;
+    if (s.on_grid.decided)
+        return;
+    const int n = s.factor;
+    const Grid fine = s.fine;
+    const PixelBox sheet = s.sheet;
+    if (n != 1) {
+        s.factor = 1;
+        s.fine = s.grid;
+        s.sheet = box_on(s.lines_extent, s.fine);
+    }
+    Window w = prepare(0, 0, s.grid.rows, s.grid.columns);
+    s.on_grid.inside = w.inside;
+    s.on_grid.shown = w.shown;
+    s.on_grid.radius = w.radius;
+    s.on_grid.decided = true;
+    s.factor = n;
+    s.fine = fine;
+    s.sheet = sheet;
+    if (n == 1)
+        s.deciding = std::move(w);
+}
+
 void ContourSource::set_oversample(int n)
 {
     Impl &s = *impl_;
@@ -191,22 +224,16 @@ void ContourSource::set_oversample(int n)
         return;
     if (n > 1 && raster())
         throw UsageFailure(named("oversample") + ": a contour raster is used on its own pixels; give none", "oversample");
-    // The pixels a footprint of polygons (or their hull) shows are those of the
-    // grid itself; the hull is also carried to the finer grid, eroded, so that no
-    // corridor of empty cells opens along its edge. The polygons' wall and a
-    // footprint drawn from the lines are drawn on the finer grid.
-    s.factor = 1;
-    s.fine = s.grid;
-    if (s.footprint.kind == FootprintKind::hull || s.footprint.kind == FootprintKind::file) {
-        Window on_grid = prepare(0, 0, s.grid.rows, s.grid.columns);
-        s.grid_inside = std::move(on_grid.inside);
-        s.grid_shown = std::move(on_grid.shown);
-    }
+    // The pixels polygons show are those of the grid itself; the polygons' wall
+    // is drawn on the finer grid.
+    if (n > 1 && s.footprint.kind == FootprintKind::file)
+        decide_footprint();
     s.factor = n;
     s.fine = n == 1 ? s.grid : finer(s.grid, n);
     check_size(s.fine.rows, s.fine.columns);
     s.sheet = box_on(s.lines_extent, s.fine);
     s.whole.clear();
+    s.deciding.reset();
 }
 
 std::vector<std::int32_t> ContourSource::burn(int row, int column, int rows, int columns, GDALProgressFunc progress,
