@@ -229,6 +229,24 @@ Footprint footprint_of(const FootprintRequest &request)
 
 namespace {
 
+// Row 0 and column 0 lie beyond the lines' rectangle where the lines reach row
+// or column 1, and the drawn footprint keeps what lies beyond it; the core never
+// labels them, so they follow the pixel beside them: else the footprint runs on
+// along the whole margin, past the ends where the lines stop.
+void follow_the_margin(const std::vector<std::int32_t> &cells, int rows, int columns, std::vector<std::uint8_t> &inside)
+{
+    const PixelBox b = lines_box(cells, rows, columns);
+    if (b.empty() || rows < 2 || columns < 2)
+        return;
+    if (b.top == 1)
+        for (int j = 0; j < columns; j++)
+            inside[j] = inside[j] && inside[static_cast<std::size_t>(columns) + j];
+    if (b.left == 1)
+        for (int i = 0; i < rows; i++)
+            inside[static_cast<std::size_t>(i) * columns] =
+                inside[static_cast<std::size_t>(i) * columns] && inside[static_cast<std::size_t>(i) * columns + 1];
+}
+
 Judged drawn_through_ends(const FootprintWindow &w, SiteMap &lines, const std::function<double()> &spacing)
 {
     Judged j;
@@ -242,6 +260,7 @@ Judged drawn_through_ends(const FootprintWindow &w, SiteMap &lines, const std::f
     j.radius = footprint_radius(spacing());
     j.inside = footprint_of_ends(w.cells, w.rows, w.columns, w.ends, j.radius, w.factor, lines);
     open_leaking_inlets(w.cells, w.rows, w.columns, j.radius, lines, static_cast<int>(w.interval), j.inside);
+    follow_the_margin(w.cells, w.rows, w.columns, j.inside);
     return j;
 }
 
