@@ -277,9 +277,10 @@ std::vector<std::uint8_t> of_file(const std::string &path, const FootprintWindow
     return inside;
 }
 
-// The sheet's footprint on the window: on a finer grid, eroded as the hull is
-// (see finer_footprint), since a pixel on its edge reaches up to half a pixel
-// past the line it holds. The ends the window holds are still counted.
+// The sheet's footprint on the window: cropped where it was decided on the grid
+// burned; carried from the grid asked for and eroded as the hull is (see
+// finer_footprint), since a pixel on its edge reaches up to half a pixel past
+// the line it holds. The ends the window holds are still counted.
 Judged of_sheet(const Footprint &f, const FootprintWindow &w)
 {
     Judged j;
@@ -287,8 +288,17 @@ Judged of_sheet(const Footprint &f, const FootprintWindow &w)
         j.open_ends = w.ends.size();
         j.radius = w.sheet.radius * w.factor;
     }
-    if (!w.sheet.inside.empty())
+    if (w.sheet.inside.empty())
+        return j;
+    if (w.sheet.factor == 1) {
         j.inside = finer_footprint(w.sheet.inside, w.grid.columns, w.factor, w.row, w.column, w.rows, w.columns);
+        return j;
+    }
+    j.inside.resize(static_cast<std::size_t>(w.rows) * w.columns);
+    const std::size_t columns = static_cast<std::size_t>(w.burned.columns);
+    for (int i = 0; i < w.rows; i++)
+        std::copy_n(w.sheet.inside.begin() + static_cast<std::ptrdiff_t>((w.row + i) * columns + w.column),
+                    w.columns, j.inside.begin() + static_cast<std::ptrdiff_t>(i) * w.columns);
     return j;
 }
 

@@ -26,18 +26,23 @@ struct Footprint {
 };
 Footprint footprint_of(const FootprintRequest &request);
 
-// The footprint decided once for the whole sheet, on the grid itself: a drawn
-// footprint or the hull judged on the whole grid burned at the pixel, or, on a
-// finer grid, the pixels a file's polygons show. Every window crops it (and
+// The footprint decided once for the whole sheet: a drawn footprint judged on
+// the whole grid the run burns (on the grid asked for when that is too large),
+// the hull judged on the whole grid burned at the pixel, or, on a finer grid,
+// the pixels a file's polygons show. Every window crops it (and
 // carries it to the finer grid), so that one window, several and the tiles of
 // a sheet wall and show the same pixels; a window never judges these from its
 // own lines, which its edge cuts.
 struct SheetFootprint {
     bool decided = false;
-    std::vector<std::uint8_t> inside; // on the grid; empty: no footprint
+    int factor = 1;                   // of the grid `inside` lies on: the grid, or the run's finer one
+    std::vector<std::uint8_t> inside; // empty: no footprint
     std::vector<std::uint8_t> shown;  // on the grid; empty: every pixel
     double radius = 0;                // of a drawn footprint, in pixels of the grid
 };
+// A drawn footprint is decided on the grid the run burns when that holds at most
+// this many cells, else on the grid asked for.
+inline constexpr double SHEET_FOOTPRINT_CELLS = 16e6;
 
 // A window of the burned grid, as the footprint is judged on it.
 struct FootprintWindow {
@@ -59,8 +64,9 @@ struct Judged {
 };
 
 // The footprint of the window, of its kind. Once the sheet's is decided, a drawn
-// footprint or the hull is the sheet's, carried to the fine cells on a finer
-// grid and eroded there by a pixel less a cell (see finer_footprint); the
+// footprint or the hull is the sheet's, carried to the fine cells where it was
+// decided on the grid asked for and eroded there by a pixel less a cell (see
+// finer_footprint); the
 // polygons of a file are taken on the finer grid, whose cells follow their edge
 // closer than the pixels, eroded by half a pixel: lines drawn from a raster of
 // the grid's pixel stop up to half a pixel short of its valid area's edge.

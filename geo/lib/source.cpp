@@ -130,7 +130,7 @@ ContourSource::ContourSource(const Request &q, GDALProgressFunc progress, void *
         throw Failure(q.source.path + " holds neither layers nor raster bands");
     }
     if (s.footprint_of_sheet())
-        decide_footprint();
+        decide_footprint(1);
 }
 
 ContourSource::~ContourSource() = default;
@@ -192,28 +192,54 @@ bool ContourSource::Impl::footprint_of_sheet() const
            (footprint.kind == FootprintKind::drawn && (!read || !open_ends.empty()));
 }
 
-void ContourSource::decide_footprint()
+namespace {
+
+// The pixels of the grid with a shown cell of the grid n times finer under them.
+std::vector<std::uint8_t> shown_on_grid(const std::vector<std::uint8_t> &fine, const Grid &grid, int n)
+{
+    if (n == 1 || fine.empty())
+        return fine;
+    std::vector<std::uint8_t> shown(static_cast<std::size_t>(grid.rows) * grid.columns, 0);
+    const std::size_t columns = static_cast<std::size_t>(grid.columns) * n;
+    for (std::size_t k = 0; k < fine.size(); k++)
+        if (fine[k])
+            shown[(k / columns / n) * grid.columns + (k % columns) / n] = 1;
+    return shown;
+}
+
+} // namespace
+
+void ContourSource::decide_footprint(int n)
 {
     Impl &s = *impl_;
-    if (s.on_grid.decided)
+    // A drawn footprint is drawn on the grid the run burns, while it fits: a
+    // pixel's disc of at least 2 pixels would close a coast's narrow inlets
+    // that 2 fine cells leave open. Elsewhere the footprint is the pixel's.
+    const int m = s.footprint.kind == FootprintKind::drawn &&
+                          static_cast<double>(s.grid.rows) * s.grid.columns * n * n <= SHEET_FOOTPRINT_CELLS
+                      ? n
+                      : 1;
+    if (s.on_grid.decided && s.on_grid.factor == m)
         return;
-    const int n = s.factor;
+    const int was = s.factor;
     const Grid fine = s.fine;
     const PixelBox sheet = s.sheet;
-    if (n != 1) {
-        s.factor = 1;
-        s.fine = s.grid;
+    if (m != was) {
+        s.factor = m;
+        s.fine = m == 1 ? s.grid : finer(s.grid, m);
         s.sheet = box_on(s.lines_extent, s.fine);
     }
-    Window w = prepare(0, 0, s.grid.rows, s.grid.columns);
+    s.on_grid.decided = false;
+    Window w = prepare(0, 0, s.fine.rows, s.fine.columns);
     s.on_grid.inside = w.inside;
-    s.on_grid.shown = w.shown;
-    s.on_grid.radius = w.radius;
+    s.on_grid.shown = shown_on_grid(w.shown, s.grid, m);
+    s.on_grid.radius = w.radius / m;
+    s.on_grid.factor = m;
     s.on_grid.decided = true;
-    s.factor = n;
+    s.factor = was;
     s.fine = fine;
     s.sheet = sheet;
-    if (n == 1)
+    if (m == was)
         s.deciding = std::move(w);
 }
 
@@ -224,16 +250,16 @@ void ContourSource::set_oversample(int n)
         return;
     if (n > 1 && raster())
         throw UsageFailure(named("oversample") + ": a contour raster is used on its own pixels; give none", "oversample");
-    // The pixels polygons show are those of the grid itself; the polygons' wall
-    // is drawn on the finer grid.
-    if (n > 1 && s.footprint.kind == FootprintKind::file)
-        decide_footprint();
     s.factor = n;
     s.fine = n == 1 ? s.grid : finer(s.grid, n);
     check_size(s.fine.rows, s.fine.columns);
     s.sheet = box_on(s.lines_extent, s.fine);
     s.whole.clear();
     s.deciding.reset();
+    // The pixels polygons show are those of the grid itself; the polygons' wall
+    // is drawn on the finer grid.
+    if (s.footprint_of_sheet() || (n > 1 && s.footprint.kind == FootprintKind::file))
+        decide_footprint(n);
 }
 
 std::vector<std::int32_t> ContourSource::burn(int row, int column, int rows, int columns, GDALProgressFunc progress,

@@ -308,9 +308,9 @@ public:
     struct Impl;
 
 private:
-    // The footprint judged once on the whole grid at the pixel, where it is the
-    // sheet's rather than a window's.
-    void decide_footprint();
+    // The footprint judged once on the whole grid, where it is the sheet's
+    // rather than a window's, for the run at factor n.
+    void decide_footprint(int n);
 
     std::unique_ptr<Impl> impl_;
 };
