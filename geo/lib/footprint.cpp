@@ -229,6 +229,24 @@ Footprint footprint_of(const FootprintRequest &request)
 
 namespace {
 
+// Row 0 and column 0 lie beyond the lines' rectangle where the lines reach row
+// or column 1, and the drawn footprint keeps what lies beyond it; the core never
+// labels them, so they follow the pixel beside them: else the footprint runs on
+// along the whole margin, past the ends where the lines stop.
+void follow_the_margin(const std::vector<std::int32_t> &cells, int rows, int columns, std::vector<std::uint8_t> &inside)
+{
+    const PixelBox b = lines_box(cells, rows, columns);
+    if (b.empty() || rows < 2 || columns < 2)
+        return;
+    if (b.top == 1)
+        for (int j = 0; j < columns; j++)
+            inside[j] = inside[j] && inside[static_cast<std::size_t>(columns) + j];
+    if (b.left == 1)
+        for (int i = 0; i < rows; i++)
+            inside[static_cast<std::size_t>(i) * columns] =
+                inside[static_cast<std::size_t>(i) * columns] && inside[static_cast<std::size_t>(i) * columns + 1];
+}
+
 Judged drawn_through_ends(const FootprintWindow &w, SiteMap &lines, const std::function<double()> &spacing)
 {
     Judged j;
@@ -242,6 +260,7 @@ Judged drawn_through_ends(const FootprintWindow &w, SiteMap &lines, const std::f
     j.radius = footprint_radius(spacing());
     j.inside = footprint_of_ends(w.cells, w.rows, w.columns, w.ends, j.radius, w.factor, lines);
     open_leaking_inlets(w.cells, w.rows, w.columns, j.radius, lines, static_cast<int>(w.interval), j.inside);
+    follow_the_margin(w.cells, w.rows, w.columns, j.inside);
     return j;
 }
 
@@ -258,6 +277,31 @@ std::vector<std::uint8_t> of_file(const std::string &path, const FootprintWindow
     return inside;
 }
 
+// The sheet's footprint on the window: cropped where it was decided on the grid
+// burned; carried from the grid asked for and eroded as the hull is (see
+// finer_footprint), since a pixel on its edge reaches up to half a pixel past
+// the line it holds. The ends the window holds are still counted.
+Judged of_sheet(const Footprint &f, const FootprintWindow &w)
+{
+    Judged j;
+    if (f.kind == FootprintKind::drawn) {
+        j.open_ends = w.ends.size();
+        j.radius = w.sheet.radius * w.factor;
+    }
+    if (w.sheet.inside.empty())
+        return j;
+    if (w.sheet.factor == 1) {
+        j.inside = finer_footprint(w.sheet.inside, w.grid.columns, w.factor, w.row, w.column, w.rows, w.columns);
+        return j;
+    }
+    j.inside.resize(static_cast<std::size_t>(w.rows) * w.columns);
+    const std::size_t columns = static_cast<std::size_t>(w.burned.columns);
+    for (int i = 0; i < w.rows; i++)
+        std::copy_n(w.sheet.inside.begin() + static_cast<std::ptrdiff_t>((w.row + i) * columns + w.column),
+                    w.columns, j.inside.begin() + static_cast<std::ptrdiff_t>(i) * w.columns);
+    return j;
+}
+
 } // namespace
 
 Judged judge_footprint(const Footprint &f, const FootprintWindow &w, SiteMap &lines,
@@ -265,15 +309,13 @@ Judged judge_footprint(const Footprint &f, const FootprintWindow &w, SiteMap &li
 {
     switch (f.kind) {
     case FootprintKind::drawn:
-        return drawn_through_ends(w, lines, spacing);
+        return w.sheet.decided ? of_sheet(f, w) : drawn_through_ends(w, lines, spacing);
     case FootprintKind::none:
         return {};
     case FootprintKind::hull:
-        if (w.factor == 1)
-            return {footprint_of_lines(w.cells, w.rows, w.columns), 0, 0};
-        if (w.grid_inside.empty())
-            return {};
-        return {finer_footprint(w.grid_inside, w.grid.columns, w.factor, w.row, w.column, w.rows, w.columns), 0, 0};
+        if (w.sheet.decided)
+            return of_sheet(f, w);
+        return {footprint_of_lines(w.cells, w.rows, w.columns), 0, 0};
     case FootprintKind::file:
         return {of_file(f.path, w), 0, 0};
     }
@@ -281,21 +323,19 @@ Judged judge_footprint(const Footprint &f, const FootprintWindow &w, SiteMap &li
 }
 
 std::vector<std::uint8_t> shown_pixels(const Footprint &f, const FootprintWindow &w,
-                                       const std::vector<std::uint8_t> &inside,
-                                       const std::vector<std::uint8_t> &grid_shown)
+                                       const std::vector<std::uint8_t> &inside)
 {
-    const bool carried = w.factor > 1 && (f.kind == FootprintKind::hull || f.kind == FootprintKind::file);
-    if (!carried)
+    if (!w.sheet.decided)
         return f.kind == FootprintKind::drawn || f.kind == FootprintKind::none
                    ? grown_by_one_pixel(inside, w.rows, w.columns)
                    : inside;
     std::vector<std::uint8_t> shown(inside.size(), 1);
-    if (!grid_shown.empty())
+    if (!w.sheet.shown.empty())
         for (int i = 0; i < w.rows; i++)
             for (int j = 0; j < w.columns; j++)
                 shown[static_cast<std::size_t>(i) * w.columns + j] =
-                    grid_shown[static_cast<std::size_t>((w.row + i) / w.factor) * w.grid.columns +
-                               (w.column + j) / w.factor];
+                    w.sheet.shown[static_cast<std::size_t>((w.row + i) / w.factor) * w.grid.columns +
+                                  (w.column + j) / w.factor];
     return shown;
 }
 

@@ -26,6 +26,24 @@ struct Footprint {
 };
 Footprint footprint_of(const FootprintRequest &request);
 
+// The footprint decided once for the whole sheet: a drawn footprint judged on
+// the whole grid the run burns (on the grid asked for when that is too large),
+// the hull judged on the whole grid burned at the pixel, or, on a finer grid,
+// the pixels a file's polygons show. Every window crops it (and
+// carries it to the finer grid), so that one window, several and the tiles of
+// a sheet wall and show the same pixels; a window never judges these from its
+// own lines, which its edge cuts.
+struct SheetFootprint {
+    bool decided = false;
+    int factor = 1;                   // of the grid `inside` lies on: the grid, or the run's finer one
+    std::vector<std::uint8_t> inside; // empty: no footprint
+    std::vector<std::uint8_t> shown;  // on the grid; empty: every pixel
+    double radius = 0;                // of a drawn footprint, in pixels of the grid
+};
+// A drawn footprint is decided on the grid the run burns when that holds at most
+// this many cells, else on the grid asked for.
+inline constexpr double SHEET_FOOTPRINT_CELLS = 16e6;
+
 // A window of the burned grid, as the footprint is judged on it.
 struct FootprintWindow {
     const std::vector<std::int32_t> &cells; // burned, gaps closed
@@ -34,9 +52,9 @@ struct FootprintWindow {
     const Grid &grid;         // the grid asked for
     const Grid &burned;       // the grid burned: the grid, or `factor` times finer
     int factor;
-    const std::vector<std::size_t> &ends;         // the window's open ends
-    const std::vector<std::uint8_t> &grid_inside; // the hull judged on the grid itself (factor > 1)
-    long long interval;                           // of the level table
+    const std::vector<std::size_t> &ends; // the window's open ends
+    const SheetFootprint &sheet;          // decided once for the whole sheet
+    long long interval;                   // of the level table
 };
 
 struct Judged {
@@ -45,22 +63,24 @@ struct Judged {
     std::size_t open_ends = 0;        // the ends a drawn footprint was drawn through
 };
 
-// The footprint of the window, of its kind. On a finer grid the hull is that of
-// the grid itself, carried to the fine cells; the polygons of a file are taken on
-// the finer grid, whose cells follow their edge closer than the pixels, eroded
-// by half a pixel: lines drawn from a raster of the grid's pixel stop up to half
-// a pixel short of its valid area's edge. `lines` is the map of the window's
-// contour pixels, which `spacing` computes when it is empty.
+// The footprint of the window, of its kind. Once the sheet's is decided, a drawn
+// footprint or the hull is the sheet's, carried to the fine cells where it was
+// decided on the grid asked for and eroded there by a pixel less a cell (see
+// finer_footprint); the
+// polygons of a file are taken on the finer grid, whose cells follow their edge
+// closer than the pixels, eroded by half a pixel: lines drawn from a raster of
+// the grid's pixel stop up to half a pixel short of its valid area's edge.
+// `lines` is the map of the window's contour pixels, which `spacing` computes
+// when it is empty.
 Judged judge_footprint(const Footprint &footprint, const FootprintWindow &window, SiteMap &lines,
                        const std::function<double()> &spacing);
 
-// The pixels the output shows of a window walled by `inside`: on a finer grid,
-// those of a hull or polygons shown on the grid itself (`grid_shown`); a drawn
-// footprint (or the lines' extent) and the walled pixels next to it, on whose
-// edge the lines end; else the inside.
+// The pixels the output shows of a window walled by `inside`: those the sheet's
+// footprint shows, once decided; else a drawn footprint (or the lines' extent)
+// and the walled pixels next to it, on whose edge the lines end; else the
+// inside.
 std::vector<std::uint8_t> shown_pixels(const Footprint &footprint, const FootprintWindow &window,
-                                       const std::vector<std::uint8_t> &inside,
-                                       const std::vector<std::uint8_t> &grid_shown);
+                                       const std::vector<std::uint8_t> &inside);
 
 // 1 for every pixel of the grid whose centre lies in a polygon of FILE (every
 // layer; reprojected to the grid's coordinate system when both have one), 0

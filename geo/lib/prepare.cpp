@@ -1,9 +1,11 @@
 // A window prepared for the core: burned, its gaps closed, its footprint judged
 // and the outside walled, the leaks the repairs left sealed. The whole grid as
-// one window is the run of tolvane-geo; smaller windows judge spacing and drawn
-// footprints from their own lines, and take the open ends and the lines' extent
-// from the whole sheet's: the ends of the lines are found on the vectors, so a
-// window's edge, where its burned lines are cut, is never taken for one.
+// one window is the run of tolvane-geo; smaller windows judge the spacing of
+// their gaps from their own lines, and take the open ends, the lines' extent
+// and a drawn footprint or hull from the whole sheet's: the ends of the lines
+// are found on the vectors, so a window's edge, where its burned lines are cut,
+// is never taken for one, and the footprint is judged once on the whole grid,
+// so that windows and tiles show the same pixels.
 #include "footprint.h"
 #include "measures.h"
 #include "parallel.h"
@@ -137,8 +139,8 @@ std::vector<std::size_t> close_gaps(const ContourSource::Impl &s, Window &w, Lin
 bool judge_inside(const ContourSource::Impl &s, Window &w, const std::vector<std::size_t> &ends, LineMap &lines,
                   bool whole_grid)
 {
-    const FootprintWindow fw{w.cells,  w.rows, w.columns, w.row, w.column, s.grid, s.fine, s.factor, ends,
-                             s.grid_inside, s.table.levels.interval};
+    const FootprintWindow fw{w.cells,  w.rows, w.columns, w.row,      w.column,
+                             s.grid,   s.fine, s.factor,  ends,       s.on_grid, s.table.levels.interval};
     Judged judged = judge_footprint(s.footprint, fw, lines.sites, [&] { return lines.spacing(w); });
     w.inside = std::move(judged.inside);
     w.radius = judged.radius;
@@ -192,6 +194,11 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
 {
     const Impl &s = *impl_;
     const bool whole_grid = row == 0 && column == 0 && rows == s.fine.rows && columns == s.fine.columns;
+    if (whole_grid && s.deciding) {
+        Window w = std::move(*s.deciding);
+        s.deciding.reset();
+        return w;
+    }
     const PassThreads threads(s.threads);
     Window w;
     w.row = row;
@@ -205,9 +212,11 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
         lines.found = s.whole.spacing;
         s.whole.clear();
     } else {
-        // The whole grid kept from the gaps' judgement serves a run of one
-        // window only: once windows are burned it would hold memory for nothing.
+        // The whole grid kept from the gaps' judgement or the footprint's serves
+        // a run of one window only: once windows are burned it would hold memory
+        // for nothing.
         s.whole.clear();
+        s.deciding.reset();
         w.cells = burn(row, column, rows, columns, progress, progress_arg);
     }
     step_done("prepare: burn");
@@ -224,8 +233,8 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
     seal(s, w);
     w.ends_left = ends_left_open(window_ends(s, w), w.rows, w.columns, w.inside);
     w.shown = shown_pixels(s.footprint, {w.cells, w.rows, w.columns, w.row, w.column, s.grid, s.fine, s.factor, ends,
-                                         s.grid_inside, s.table.levels.interval},
-                           w.inside, s.grid_shown);
+                                         s.on_grid, s.table.levels.interval},
+                           w.inside);
     w.hidden = zeros(w.shown);
     step_done("prepare: shown");
     return w;

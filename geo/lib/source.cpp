@@ -129,6 +129,8 @@ ContourSource::ContourSource(const Request &q, GDALProgressFunc progress, void *
     } else {
         throw Failure(q.source.path + " holds neither layers nor raster bands");
     }
+    if (s.footprint_of_sheet())
+        decide_footprint(1);
 }
 
 ContourSource::~ContourSource() = default;
@@ -184,6 +186,63 @@ int ContourSource::choose_oversample(int requested) const
 int ContourSource::decided_oversample() const { return impl_->settled; }
 void ContourSource::decide_oversample(int n) { impl_->settled = n; }
 
+bool ContourSource::Impl::footprint_of_sheet() const
+{
+    return footprint.kind == FootprintKind::hull ||
+           (footprint.kind == FootprintKind::drawn && (!read || !open_ends.empty()));
+}
+
+namespace {
+
+// The pixels of the grid with a shown cell of the grid n times finer under them.
+std::vector<std::uint8_t> shown_on_grid(const std::vector<std::uint8_t> &fine, const Grid &grid, int n)
+{
+    if (n == 1 || fine.empty())
+        return fine;
+    std::vector<std::uint8_t> shown(static_cast<std::size_t>(grid.rows) * grid.columns, 0);
+    const std::size_t columns = static_cast<std::size_t>(grid.columns) * n;
+    for (std::size_t k = 0; k < fine.size(); k++)
+        if (fine[k])
+            shown[(k / columns / n) * grid.columns + (k % columns) / n] = 1;
+    return shown;
+}
+
+} // namespace
+
+void ContourSource::decide_footprint(int n)
+{
+    Impl &s = *impl_;
+    // A drawn footprint is drawn on the grid the run burns, while it fits: a
+    // pixel's disc of at least 2 pixels would close a coast's narrow inlets
+    // that 2 fine cells leave open. Elsewhere the footprint is the pixel's.
+    const int m = s.footprint.kind == FootprintKind::drawn &&
+                          static_cast<double>(s.grid.rows) * s.grid.columns * n * n <= SHEET_FOOTPRINT_CELLS
+                      ? n
+                      : 1;
+    if (s.on_grid.decided && s.on_grid.factor == m)
+        return;
+    const int was = s.factor;
+    const Grid fine = s.fine;
+    const PixelBox sheet = s.sheet;
+    if (m != was) {
+        s.factor = m;
+        s.fine = m == 1 ? s.grid : finer(s.grid, m);
+        s.sheet = box_on(s.lines_extent, s.fine);
+    }
+    s.on_grid.decided = false;
+    Window w = prepare(0, 0, s.fine.rows, s.fine.columns);
+    s.on_grid.inside = w.inside;
+    s.on_grid.shown = shown_on_grid(w.shown, s.grid, m);
+    s.on_grid.radius = w.radius / m;
+    s.on_grid.factor = m;
+    s.on_grid.decided = true;
+    s.factor = was;
+    s.fine = fine;
+    s.sheet = sheet;
+    if (m == was)
+        s.deciding = std::move(w);
+}
+
 void ContourSource::set_oversample(int n)
 {
     Impl &s = *impl_;
@@ -191,22 +250,16 @@ void ContourSource::set_oversample(int n)
         return;
     if (n > 1 && raster())
         throw UsageFailure(named("oversample") + ": a contour raster is used on its own pixels; give none", "oversample");
-    // The pixels a footprint of polygons (or their hull) shows are those of the
-    // grid itself; the hull is also carried to the finer grid, eroded, so that no
-    // corridor of empty cells opens along its edge. The polygons' wall and a
-    // footprint drawn from the lines are drawn on the finer grid.
-    s.factor = 1;
-    s.fine = s.grid;
-    if (s.footprint.kind == FootprintKind::hull || s.footprint.kind == FootprintKind::file) {
-        Window on_grid = prepare(0, 0, s.grid.rows, s.grid.columns);
-        s.grid_inside = std::move(on_grid.inside);
-        s.grid_shown = std::move(on_grid.shown);
-    }
     s.factor = n;
     s.fine = n == 1 ? s.grid : finer(s.grid, n);
     check_size(s.fine.rows, s.fine.columns);
     s.sheet = box_on(s.lines_extent, s.fine);
     s.whole.clear();
+    s.deciding.reset();
+    // The pixels polygons show are those of the grid itself; the polygons' wall
+    // is drawn on the finer grid.
+    if (s.footprint_of_sheet() || (n > 1 && s.footprint.kind == FootprintKind::file))
+        decide_footprint(n);
 }
 
 std::vector<std::int32_t> ContourSource::burn(int row, int column, int rows, int columns, GDALProgressFunc progress,

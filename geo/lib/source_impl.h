@@ -53,9 +53,11 @@ struct ContourSource::Impl {
     // The grid burned: the grid itself, or one `factor` times finer.
     Grid fine;
     int factor = 1;
-    // When finer: the footprint judged on the grid itself (empty: none), and the
-    // pixels the output shows.
-    std::vector<std::uint8_t> grid_inside, grid_shown;
+    // The footprint of the whole sheet, decided on the grid itself.
+    SheetFootprint on_grid;
+    // The whole grid prepared at the pixel while the footprint was decided, kept
+    // for the first prepare() of the whole grid at the pixel.
+    mutable std::optional<Window> deciding;
     mutable WholeBurn whole;
     // Of the lines, in pixels of the grid, by the side of the blocks measured over.
     mutable std::map<int, double> line_spacing;
@@ -66,6 +68,9 @@ struct ContourSource::Impl {
 
     void open_lines(GDALDatasetH source, const Request &q);
     void repair_lines(int level_field);
+    // Whether the footprint is decided for the whole sheet before any window is
+    // prepared: a drawn one where lines stop in the open, or the hull.
+    bool footprint_of_sheet() const;
 };
 
 } // namespace tolvane::geo

@@ -297,9 +297,10 @@ public:
 
     // The window burned, then its gaps closed, its footprint and the grid beyond the
     // lines' extent walled as the request asks. The whole grid as one window gives
-    // the run of tolvane-geo; smaller windows judge open ends, spacing and drawn
-    // footprints from their own lines (and the lines' extent from the whole
-    // sheet's), which differs from the whole run near their edges.
+    // the run of tolvane-geo; smaller windows take the open ends, the lines'
+    // extent and a drawn footprint or hull from the whole sheet's, and judge the
+    // spacing of their gaps from their own lines, which differs from the whole
+    // run near their edges in the cells, never in the pixels shown.
     Window prepare(int row, int column, int rows, int columns, GDALProgressFunc progress = nullptr,
                    void *progress_arg = nullptr) const;
 
@@ -307,6 +308,10 @@ public:
     struct Impl;
 
 private:
+    // The footprint judged once on the whole grid, where it is the sheet's
+    // rather than a window's, for the run at factor n.
+    void decide_footprint(int n);
+
     std::unique_ptr<Impl> impl_;
 };
 

@@ -16,6 +16,7 @@
 #include <string>
 
 #include <gdal.h>
+#include <gdal_utils.h>
 #include <gtest/gtest.h>
 
 namespace geo = tolvane::geo;
@@ -133,6 +134,81 @@ TEST(Prepare, OpenEndsAreTheLinesOwnInEveryWindowAndFactor)
         }
         std::remove(path.c_str());
     }
+}
+
+// The nodata pixels of an area computed from the source: the NaN cells.
+std::vector<std::uint8_t> nodata_of(const std::vector<double> &cells)
+{
+    std::vector<std::uint8_t> nodata(cells.size());
+    for (std::size_t k = 0; k < cells.size(); k++)
+        nodata[k] = std::isnan(cells[k]);
+    return nodata;
+}
+
+// The bundled lines clipped to a disc with three lobes, so that their ends stop
+// in rows along its edge. As one window and as four tiles with a halo (each
+// tile's windows prepared on their own, as the core's windows under a small
+// budget are), at the pixel and twice finer, the footprint drawn through the
+// ends and the hull leave the same pixels nodata.
+TEST(Prepare, WindowsAndTilesLeaveTheSamePixelsNodata)
+{
+    GDALAllRegister();
+    std::string wkt = "POLYGON ((";
+    for (int k = 0; k <= 72; k++) {
+        const double a = 2 * M_PI * (k % 72) / 72, r = 560 + 160 * std::cos(3 * a);
+        wkt += (k ? ", " : "") + std::to_string(441000 + r * std::cos(a)) + " " +
+               std::to_string(4475750 + r * std::sin(a));
+    }
+    wkt += "))";
+    const std::string clipped = testing::TempDir() + "tolvane-prepare-lobed.gpkg";
+    std::remove(clipped.c_str());
+    {
+        std::vector<std::string> arguments{"-clipsrc", wkt, "-nlt", "MULTILINESTRING"};
+        std::vector<char *> argv;
+        for (std::string &a : arguments)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        GDALVectorTranslateOptions *options = GDALVectorTranslateOptionsNew(argv.data(), nullptr);
+        GDALDatasetH source = GDALOpenEx(COLINAS_GPKG, GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
+        ASSERT_NE(source, nullptr);
+        GDALDatasetH written = GDALVectorTranslate(clipped.c_str(), nullptr, 1, &source, options, nullptr);
+        GDALVectorTranslateOptionsFree(options);
+        ASSERT_NE(written, nullptr);
+        GDALClose(written);
+        GDALClose(source);
+    }
+    for (const std::string mask : {"", "auto"})
+        for (const int factor : {1, 2}) {
+            SCOPED_TRACE("mask '" + mask + "', factor " + std::to_string(factor));
+            geo::Request q;
+            q.source.path = clipped;
+            q.grid.xres = q.grid.yres = 10;
+            q.footprint.mask = mask;
+            q.core.oversample = factor;
+            geo::ContourSource source(q);
+            geo::settle_oversample(source, q);
+            const int rows = source.grid().rows, columns = source.grid().columns;
+            const geo::Computed whole = geo::compute(source, q, 0, 0, rows, columns, 0);
+            ASSERT_EQ(whole.windows, 1);
+            const std::vector<std::uint8_t> nodata = nodata_of(whole.cells);
+            const long long empty = std::count(nodata.begin(), nodata.end(), std::uint8_t{1});
+            // The clip leaves about half the grid out: a footprint was drawn.
+            ASSERT_GT(empty, static_cast<long long>(nodata.size()) / 4);
+            ASSERT_LT(empty, static_cast<long long>(nodata.size()) * 3 / 4);
+
+            std::vector<std::uint8_t> tiled(nodata.size(), 2);
+            for (const int r0 : {0, rows / 2})
+                for (const int c0 : {0, columns / 2}) {
+                    const int tile_rows = r0 ? rows - r0 : rows / 2, tile_columns = c0 ? columns - c0 : columns / 2;
+                    const geo::Computed tile = geo::compute(source, q, r0, c0, tile_rows, tile_columns, 24);
+                    for (int i = 0; i < tile_rows; i++)
+                        for (int j = 0; j < tile_columns; j++)
+                            tiled[static_cast<std::size_t>(r0 + i) * columns + c0 + j] =
+                                std::isnan(tile.cells[static_cast<std::size_t>(i) * tile_columns + j]);
+                }
+            EXPECT_EQ(tiled, nodata) << "in four tiles";
+        }
+    std::remove(clipped.c_str());
 }
 
 // The default grid over the bundled lines' extent (2000 x 1500 m): the same

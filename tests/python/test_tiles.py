@@ -160,6 +160,47 @@ def test_four_tiles_stay_within_the_seam_bound(lines, client, tmp_path):
     assert seams[256][0] == 0
 
 
+def within_polygon(raster, wkt):
+    """The pixels of the raster's grid whose centre lies in the polygon."""
+    d = gdal.Open(str(raster))
+    m = gdal.GetDriverByName("MEM").Create("", d.RasterXSize, d.RasterYSize, 1, gdal.GDT_Byte)
+    m.SetGeoTransform(d.GetGeoTransform())
+    source = ogr.GetDriverByName("Memory").CreateDataSource("")
+    layer = source.CreateLayer("p")
+    f = ogr.Feature(layer.GetLayerDefn())
+    f.SetGeometry(ogr.CreateGeometryFromWkt(wkt))
+    layer.CreateFeature(f)
+    gdal.RasterizeLayer(m, [1], layer, burn_values=[1])
+    return m.GetRasterBand(1).ReadAsArray() == 1
+
+
+def test_tiles_of_a_clipped_sheet_leave_the_tools_nodata(lines, client, tmp_path):
+    """The lines clipped to a disc with three lobes stop in rows along its edge:
+    the footprint drawn through their ends (or their hull) is the sheet's, so
+    four tiles with a short halo leave the same cells nodata as tolvane-geo."""
+    a = np.linspace(0, 2 * np.pi, 73)
+    r = 900 + 250 * np.cos(3 * a)
+    ring = ", ".join(f"{501280 + x:.2f} {4498720 + y:.2f}" for x, y in zip(r * np.cos(a), r * np.sin(a)))
+    gdal.VectorTranslate(str(tmp_path / "lobed.gpkg"), lines,
+                         options=["-clipsrc", f"POLYGON (({ring}))", "-nlt", "MULTILINESTRING"])
+    for mask in (None, "auto"):
+        whole = whole_sheet(tmp_path / "lobed.gpkg", tmp_path, *(("-mask", mask) if mask else ()))
+        assert 0.2 * whole.size < np.sum(whole == -9999) < 0.8 * whole.size
+        if mask is None:
+            # Within bounds of the lobed disc itself (pixel centres inside it):
+            # the wide bands of the slope let the discs in where the lines stop
+            # far apart, and the walled pixel beside the footprint is shown.
+            inside = within_polygon(next(tmp_path.glob("tool*.tif")), f"POLYGON (({ring}))")
+            valued = whole != -9999
+            assert np.sum(~valued & inside) < 0.15 * np.sum(inside)
+            assert np.sum(valued & ~inside) < 0.035 * np.sum(valued)
+        out = tmp_path / f"tiles_{mask}.tif"
+        t = tolvane.tiles.elevation(tmp_path / "lobed.gpkg", out, PIXEL, tile=100, halo=16, client=client,
+                                    **({"mask": mask} if mask else {}))
+        assert t.tiles > 4 and not t.failed, t
+        np.testing.assert_array_equal(read(out)[1] == -9999, whole == -9999, err_msg=str(mask))
+
+
 def test_interrupted_run_keeps_the_earlier_result(lines, client, tmp_path):
     out = tmp_path / "dem.tif"
     tolvane.tiles.elevation(lines, out, PIXEL, tile=4096, client=client)
