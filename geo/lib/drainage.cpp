@@ -20,8 +20,10 @@ constexpr std::uint8_t NO_PARENT = 8;
 constexpr double DEEP = 0.1;
 
 // A pit ring's rim, once aggregated, may read a little below its level where
-// the pixels on the ring take in cells of the pit.
-constexpr double RIM = 0.1;
+// the pixels on the ring take in cells of the pit. A tenth let the sea floor's
+// hollows off a coast pass as pits of the coastline's level (topobathy, rims
+// 6 to 9 m below the 0 of lines every 100 m); a fiftieth keeps them out.
+constexpr double RIM = 0.02;
 
 // A nested depression is judged after the one around it is kept: at most this
 // many rings inside one another are told apart (beyond, the inner ones fill).
