@@ -1,6 +1,8 @@
 // Drainage on the result: see drainage.h for what it keeps and what it removes.
 #include "drainage.h"
 
+#include "timing.h"
+
 #include <algorithm>
 #include <cmath>
 #include <deque>
@@ -212,10 +214,12 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
     // The depressions the lines support, outermost first: each kept one's
     // bottom drains the flood from then on, and what it holds is judged again.
     std::vector<double> filled;
-    for (int round = 0; round < NESTING; round++) {
+    std::vector<std::uint8_t> parent;
+    bool more = true;
+    for (int round = 0; round < NESTING && more; round++) {
         filled = cells;
-        g.flood(filled, outlets, nullptr, nullptr);
-        bool more = false;
+        g.flood(filled, outlets, &parent, nullptr);
+        more = false;
         for (const Depression &p : g.depressions(cells, filled))
             if (g.deep(p) && g.supported(p)) {
                 outlets.push_back(p.lowest);
@@ -224,15 +228,16 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
                 out.kept++;
                 more = true;
             }
-        if (!more)
-            break;
+        step_done("drainage: pits");
     }
 
     // The others: carved where the trench moves fewer metres than the fill.
     const std::vector<double> before = cells;
-    std::vector<std::uint8_t> parent;
-    filled = cells;
-    g.flood(filled, outlets, &parent, nullptr);
+    if (more) { // the last round kept pits: flood from their bottoms too
+        filled = cells;
+        g.flood(filled, outlets, &parent, nullptr);
+        step_done("drainage: flood");
+    }
     for (const Depression &p : g.depressions(before, filled)) {
         double fill = 0;
         for (std::int64_t k : p.cells)
@@ -260,8 +265,10 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
             (carved ? out.carved : out.filled)++;
     }
 
+    step_done("drainage: carve");
     // What is left fills, and every flat rises toward its outlet.
     g.flood(cells, outlets, nullptr, &above);
+    step_done("drainage: flats");
 
     const double moved = levels.interval / 1000.0;
     for (std::int64_t k = 0; k < g.size(); k++) {
