@@ -139,6 +139,11 @@ const std::vector<Option> &options()
          "plain (default): the core's cells, straight between two lines;\nsmooth: the slope carries across the lines, "
          "summits and pits rounded",
          [](Request &q, const Values &v) { q.surface = v[0] == "smooth" ? Surface::smooth : Surface::plain; }},
+        {"drainage", "-drainage", "drainage", "DRAINAGE", K::choice, {"MODE"}, 0, 0, {"none", "enforce"},
+         "none or enforce", "none", false, false,
+         "none (default): the surface as drawn; enforce: depressions no\nring of the lines shows are filled or carved, "
+         "and flats slope\ntoward their outlet, so that water runs off every pixel",
+         [](Request &q, const Values &v) { q.drainage = v[0] == "enforce" ? Drainage::enforce : Drainage::none; }},
         {"dtype", "-ot", "dtype", "", K::choice, {"TYPE"}, 0, 0, {"Float32", "Int32", "Int16"},
          "Float32, Int32 or Int16", "Float32", false, false, "Float32 (default), Int32 or Int16: integers are rounded",
          set_type},

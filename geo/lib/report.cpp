@@ -99,6 +99,12 @@ std::vector<std::string> notes(const Report &r, const Request &q)
         lines.push_back("Outside: " + std::to_string(r.outside) +
                         " pixels beyond the footprint or the lines' extent, walled; " + std::to_string(r.hidden) +
                         " of them nodata in the output");
+    if (q.drainage == Drainage::enforce)
+        lines.push_back("Drainage: " + std::to_string(r.sinks_filled + r.sinks_carved) + " depressions removed (" +
+                        std::to_string(r.sinks_filled) + " filled, " + std::to_string(r.sinks_carved) + " carved; " +
+                        std::to_string(r.drained_pixels) + " pixels moved, up to " + decimal(r.drained_most) +
+                        "), " + std::to_string(r.sinks_kept) + " kept inside pit rings (" + decimal(r.sinks_area) +
+                        " square units); flats slope toward their outlet");
     return lines;
 }
 

@@ -2,6 +2,7 @@
 // the grid in windows (one when one suffices), the products written. Every
 // front end goes through here: tolvane-geo and tolvane.geo by elevation(), the
 // tiles by compute() on their own windows.
+#include "drainage.h"
 #include "failure.h"
 #include "footprint.h"
 #include "grid.h"
@@ -239,6 +240,33 @@ void counted(Report &r, const Computed &c)
         r.missing_levels.push_back(unscaled(level, r.table));
 }
 
+// The least step above an altitude of the core's units that a Float32 model
+// holds: the flats' rise toward their outlet, in steps the file keeps.
+Above float_step(const LevelTable &t)
+{
+    return [&t](double v) {
+        const float f = static_cast<float>(unscaled(v, t));
+        const double up = static_cast<double>(std::nextafter(f, INFINITY)) * t.scale - static_cast<double>(t.base);
+        double y = std::max(up, std::nextafter(v, INFINITY));
+        while (static_cast<float>(unscaled(y, t)) <= f)
+            y = std::nextafter(y, INFINITY);
+        return y;
+    };
+}
+
+// Drainage on the whole result grid, once the windows are assembled.
+void drain(Report &r, Computed &c)
+{
+    const Drained d = enforce_drainage(c.cells, r.grid.rows, r.grid.columns, r.table.levels, float_step(r.table), false);
+    r.sinks_kept = d.kept;
+    r.sinks_area = static_cast<double>(d.kept_pixels) * r.grid.xres * r.grid.yres;
+    r.sinks_filled = d.filled;
+    r.sinks_carved = d.carved;
+    r.drained_pixels = d.moved;
+    r.drained_most = d.most / r.table.scale;
+    step_done("drainage");
+}
+
 // The model (whose cells are given back once written) and the leak mask, then
 // every product under its name, and the report of what was written.
 void write_and_commit(ProductWriter &writer, Report &r, Computed &c, GDALProgressFunc progress, void *progress_arg)
@@ -301,6 +329,8 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
     counted(r, c);
     if (r.leak_pixels > 0 && q.strict)
         throw Failure(named("strict") + ": " + leaks_left(r), "strict");
+    if (q.drainage == Drainage::enforce)
+        drain(r, c);
     write_and_commit(writer, r, c, progress, progress_arg);
     return r;
 }

@@ -131,6 +131,11 @@ struct CoreRequest {
 // lines, and rounds summits and pits from the slope of the bands around them.
 enum class Surface { plain, smooth };
 
+// Drainage on the result: none leaves it as drawn; enforce removes the closed
+// depressions no ring of the lines shows (filling or carving them) and gives
+// every flat a slope toward its outlet, so that water runs off every pixel.
+enum class Drainage { none, enforce };
+
 struct Request {
     SourceRequest source;
     GridRequest grid;
@@ -140,6 +145,7 @@ struct Request {
     CoreRequest core;
     ProductRequest product;
     Surface surface = Surface::plain;
+    Drainage drainage = Drainage::none;
     bool strict = false; // fail, writing nothing, when zones still leak
 };
 
@@ -203,6 +209,15 @@ struct Report : Counts {
     long long nodata_in_data = 0; // cells whose altitude equals the nodata value
     int oversample = 1;         // the factor the lines were burned at
     bool like_identifier = false; // the attribute numbers the lines (each its own whole number) instead
+    // Drainage (Drainage::enforce): depressions deeper than a tenth of the
+    // interval that a ring of the lines shows and were kept, their area in
+    // square map units, those removed by filling and by carving, the pixels
+    // moved by either, and the largest move, in the data's units.
+    int sinks_kept = 0;
+    double sinks_area = 0;
+    int sinks_filled = 0, sinks_carved = 0;
+    long long drained_pixels = 0;
+    double drained_most = 0;
 };
 
 // ---- The whole run. ----

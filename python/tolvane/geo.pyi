@@ -31,7 +31,8 @@ class Request:
         repair_gaps: Optional[float] = ...,
         mask: Optional[_Path] = ...,
         surface: str = ...,
-        dtype: str = ...
+        drainage: str = ...,
+        dtype: str = ...,
         nodata: Optional[float] = ...,
         cog: bool = ...,
         creation_options: Sequence[str] = ...,
@@ -107,7 +108,8 @@ def elevation(
     repair_gaps: Optional[float] = ...,
     mask: Optional[_Path] = ...,
     surface: str = ...,
-    dtype: str = ...
+    drainage: str = ...,
+    dtype: str = ...,
     nodata: Optional[float] = ...,
     cog: bool = ...,
     creation_options: Sequence[str] = ...,

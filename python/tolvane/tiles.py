@@ -187,7 +187,7 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
 
     source, output, resolution, attribute and the keyword ``options`` are those
     of ``tolvane.geo.elevation`` (the options of ``tolvane-geo``), but for the
-    products made of the whole grid (``contours``, ``leaks``).
+    products made of the whole grid (``contours``, ``leaks``) and ``drainage``.
     tile, halo: tile size and the margin of pixels burnt and computed around each
         tile and then dropped; a larger halo narrows the seams at tile borders.
     client: a ``distributed.Client``; None starts a ``LocalCluster`` of ``workers``
@@ -213,6 +213,10 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
     for product in ("contours", "leaks"):
         if options.get(product):
             raise tolvane.Error(f"{product}: a product of the whole grid, not made by the tiles", "usage", ())
+    if options.get("drainage", "none") != "none":
+        # Depressions and flats cross tile edges: drainage needs the whole grid at once.
+        raise tolvane.Error("drainage: runs on the whole grid at once, which no tile holds; use "
+                            "tolvane.geo.elevation", "usage", ())
     options.setdefault("threads", 1)  # Dask already runs the tiles in parallel
     # Workers may run in other folders: they get the paths this process reads,
     # and check that the files there are the ones read here.
@@ -322,9 +326,10 @@ def _connect(address):
         raise tolvane.Error(f"the Dask scheduler {address} does not answer: {e}", "failure", ()) from None
 
 
-# Options of tolvane.geo the tiles do not take: products of the whole grid, and
-# -strict, which judges the leaks of the whole grid.
-_NOT_TILED = {"contours", "leaks", "strict"}
+# Options of tolvane.geo the tiles do not take: products of the whole grid,
+# -strict, which judges the leaks of the whole grid, and -drainage, whose
+# depressions and flats cross the tiles' edges.
+_NOT_TILED = {"contours", "leaks", "strict", "drainage"}
 _POSITIONAL = {"source", "output", "resolution"}
 
 

@@ -72,6 +72,7 @@ LABELS = {
     "MASK": "Footprint",
     "OVERSAMPLE": "Oversampling factor",
     "SURFACE": "Surface",
+    "DRAINAGE": "Drainage",
     "OUTPUT": "Elevation model",
     "HILLSHADE": "Shaded relief",
     "LEAKS": "Leaks",

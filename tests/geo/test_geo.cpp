@@ -342,6 +342,52 @@ TEST_F(Geo, SurfacePlainIsTheDefaultAndSmoothComesCloser)
                                             << std::sqrt(plain_sum / surface.cells.size());
 }
 
+// -drainage none is the default to the byte; enforce writes the same bytes on
+// any number of threads, leaves no pixel without a lower neighbour (but at the
+// grid's edge and beside nodata) and keeps every pixel in its band.
+TEST_F(Geo, DrainageNoneIsTheDefaultAndEnforceDrainsEveryPixel)
+{
+    const std::string run = "-tr 10 10 -te 440000 4475000 442000 4476500 -mask auto '" COLINAS_GPKG "' ";
+    for (const char *a : {"-q default.tif", "-q -drainage none none.tif", "-q -drainage enforce -threads 1 one.tif",
+                          "-drainage enforce -threads 2 two.tif"}) {
+        const GeoRun r = geo(root(), run + a);
+        ASSERT_EQ(r.status, 0) << a << r.err;
+        if (std::string(a).find("two") != std::string::npos) {
+            EXPECT_NE(r.out.find("Drainage: "), std::string::npos) << r.out;
+        }
+    }
+    EXPECT_TRUE(prueba::lee(root() / "default.tif") == prueba::lee(root() / "none.tif"));
+    EXPECT_TRUE(prueba::lee(root() / "one.tif") == prueba::lee(root() / "two.tif"));
+    const Raster none = open_raster(root() / "none.tif"), drained = open_raster(root() / "one.tif");
+    ASSERT_EQ(none.cells.size(), drained.cells.size());
+    const auto at = [&](const Raster &g, int r, int c) {
+        return r < 0 || c < 0 || r >= g.rows || c >= g.columns ? NAN : g.cells[static_cast<std::size_t>(r) * g.columns + c];
+    };
+    long long moved = 0, hidden = 0;
+    for (int r = 0; r < drained.rows; r++)
+        for (int c = 0; c < drained.columns; c++) {
+            const double v = at(drained, r, c), before = at(none, r, c);
+            if (v == drained.nodata) {
+                ASSERT_EQ(before, none.nodata);
+                hidden++;
+                continue;
+            }
+            const double low = 300 + 25 * std::floor((before - 300) / 25);
+            ASSERT_GE(v, low) << r << " " << c;
+            ASSERT_LT(v, low + 25) << r << " " << c;
+            moved += v != before;
+            bool out = false;
+            for (int dr = -1; dr <= 1 && !out; dr++)
+                for (int dc = -1; dc <= 1 && !out; dc++) {
+                    const double n = at(drained, r + dr, c + dc);
+                    out = std::isnan(n) || n == drained.nodata || n < v;
+                }
+            ASSERT_TRUE(out) << "no way out at " << r << " " << c;
+        }
+    EXPECT_GT(hidden, 0);
+    EXPECT_GT(moved, 0);
+}
+
 // Levels given that the lines do not fit: the run goes on, with a warning.
 TEST_F(Geo, LevelsThatDoNotFitAreReported)
 {

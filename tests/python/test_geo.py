@@ -228,6 +228,7 @@ SAMPLES = {
     "wm": (64.5, ("64.5",)),
     "threads": (2, ("2",)),
     "surface": ("smooth", ("smooth",)),
+    "drainage": ("enforce", ("enforce",)),
     "dtype": ("Int16", ("Int16",)),
     "cog": (True, ()),
     "creation_options": (["TILED=YES", "COMPRESS=LZW"], ("COMPRESS=LZW",)),  # the last of its settings

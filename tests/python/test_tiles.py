@@ -141,6 +141,9 @@ def test_contour_raster_stands_for_the_lines(lines, client, tmp_path):
     assert r.levels[2] == INTERVAL
     with pytest.raises(tolvane.Error, match="smoothing size 4"):
         tolvane.tiles.elevation(lines, tmp_path / "bad.tif", PIXEL, smoothing=4, client=client)
+    # Depressions cross the tiles' edges: drainage is the whole grid's.
+    with pytest.raises(tolvane.Error, match="drainage: runs on the whole grid"):
+        tolvane.tiles.elevation(lines, tmp_path / "bad.tif", PIXEL, drainage="enforce", client=client)
     assert not (tmp_path / "bad.tif").exists()
 
 

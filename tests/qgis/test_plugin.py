@@ -10,7 +10,7 @@ from qgis.core import (QgsCoordinateReferenceSystem, QgsFeature, QgsGeometry, Qg
 from conftest import LINES, assert_same_raster, footprint, qgis_process, tolvane_geo
 
 PARAMETERS = ["INPUT", "FIELD", "WHERE", "PIXEL_SIZE", "EXTENT", "TARGET_CRS", "LEVELS", "SMOOTHING", "REPAIR_GAPS",
-              "MASK", "OVERSAMPLE", "SURFACE", "OUTPUT", "HILLSHADE", "LEAKS"]
+              "MASK", "OVERSAMPLE", "SURFACE", "DRAINAGE", "OUTPUT", "HILLSHADE", "LEAKS"]
 
 
 def test_runner_lists_the_algorithm_and_its_parameters(qgis_env):
@@ -22,7 +22,7 @@ def test_runner_lists_the_algorithm_and_its_parameters(qgis_env):
     assert sorted(parameters) == sorted(PARAMETERS)
     assert all(parameters[p]["help"] for p in PARAMETERS)
     required = [p for p in PARAMETERS if not parameters[p]["optional"]]
-    assert required == ["INPUT", "PIXEL_SIZE", "SMOOTHING", "SURFACE", "OUTPUT"]
+    assert required == ["INPUT", "PIXEL_SIZE", "SMOOTHING", "SURFACE", "DRAINAGE", "OUTPUT"]
 
 
 def test_runner_output_equals_tolvane_geo(qgis_env, tmp_path):

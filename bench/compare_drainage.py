@@ -1,0 +1,196 @@
+#!/usr/bin/python3
+"""Drainage of the models made from contours: tolvane-geo with -drainage none
+(the default) and enforce, the cubic TIN of the lines' vertices (scipy's
+CloughTocher2DInterpolator) and GRASS r.surf.contour, on contours drawn with
+gdal_contour from real DEMs shipped in Debian packages (bench/real_dems.py).
+
+    /usr/bin/python3 bench/compare_drainage.py [--out DIR] [--geo BIN] [--cases jacksboro,...]
+
+Every run gets the pixel size and the DEM's extent, nothing else. Columns,
+over the cells where the DEM and the result both hold a value: RMSE; RMSE of
+the slope in degrees; false sinks, the closed depressions deeper than a tenth
+of the interval in the result that meet no such depression of the DEM (count
+and area in km², found by a priority flood from the edges and the nodata);
+streams, the share of the DEM's stream cells (GRASS r.watershed -s on the DEM,
+cells draining more than 0.2 % of the grid) that lie on the result's own
+streams (r.watershed -s on the result, the same threshold), exactly and within
+one pixel; the wall time of the method. GRASS runs headless in a temporary
+location. Prints one Markdown table.
+Needs: gdal-bin python3-gdal python3-scipy grass-core python-matplotlib-data r-cran-terra.
+"""
+import argparse
+import heapq
+import math
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+from osgeo import gdal, osr
+from scipy import ndimage
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from compare_surface import read, slope, tin  # noqa: E402
+
+gdal.UseExceptions()
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+CASES = [("jacksboro", 20), ("jacksboro", 50), ("luxembourg", 20), ("coast", 100), ("topobathy", 100)]
+STREAM_SHARE = 0.002  # of the grid's cells: the drainage area of a stream cell
+EIGHT = [(-1, -1), (-1, 0), (-1, 1), (0, -1), (0, 1), (1, -1), (1, 0), (1, 1)]
+
+
+def filled(z):
+    """The priority flood of z (NaN: no value, where water leaves, as at the edges)."""
+    rows, columns = z.shape
+    f = z.copy()
+    closed = np.isnan(z)
+    valid = ~closed
+    edge = valid & ~ndimage.binary_erosion(valid, np.ones((3, 3)), border_value=0)
+    heap = [(f[r, c], r, c) for r, c in zip(*np.nonzero(edge))]
+    heapq.heapify(heap)
+    closed |= edge
+    while heap:
+        v, r, c = heapq.heappop(heap)
+        for dr, dc in EIGHT:
+            nr, nc = r + dr, c + dc
+            if 0 <= nr < rows and 0 <= nc < columns and not closed[nr, nc]:
+                closed[nr, nc] = True
+                if f[nr, nc] < v:
+                    f[nr, nc] = v
+                heapq.heappush(heap, (f[nr, nc], nr, nc))
+    return f
+
+
+def deep_sinks(z, interval):
+    """The labels of the closed depressions deeper than a tenth of the interval, and their count."""
+    f = filled(z)
+    raised = np.nan_to_num(f - z) > 0
+    labels, n = ndimage.label(raised, np.ones((3, 3)))
+    depth = ndimage.maximum(np.nan_to_num(f - z), labels, np.arange(1, n + 1))
+    deep = np.zeros(n + 1, bool)
+    deep[1:] = np.asarray(depth) > interval / 10
+    return np.where(deep[labels], labels, 0)
+
+
+def false_sinks(result, truth_sinks, interval, pixel):
+    labels = deep_sinks(result, interval)
+    ids = np.unique(labels[labels > 0])
+    true_ids = np.unique(labels[(labels > 0) & (truth_sinks > 0)])
+    false = np.setdiff1d(ids, true_ids)
+    area = np.isin(labels, false).sum() * pixel * pixel / 1e6
+    return len(false), area
+
+
+def write(path, z, like):
+    ds = gdal.GetDriverByName("GTiff").Create(path, z.shape[1], z.shape[0], 1, gdal.GDT_Float32)
+    ds.SetGeoTransform(like.GetGeoTransform())
+    ds.SetProjection(like.GetProjection())
+    band = ds.GetRasterBand(1)
+    band.SetNoDataValue(-9999)
+    band.WriteArray(np.where(np.isfinite(z), z, -9999).astype(np.float32))
+    ds = None
+
+
+def grass(epsg, script):
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "run.sh")
+        with open(path, "w") as f:
+            f.write("set -e\n" + script)
+        p = subprocess.run(["grass", "--tmp-location", f"EPSG:{epsg}", "--exec", "bash", path],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        if p.returncode != 0:
+            sys.exit("GRASS failed:\n" + p.stderr[-2000:])
+
+
+def streams_of(epsg, rasters, threshold):
+    """Each raster's stream cells by r.watershed -s (D8), as boolean grids."""
+    script = ""
+    for k, path in enumerate(rasters):
+        script += (f"r.in.gdal -o --o input={path} output=m{k}\ng.region raster=m{k}\n"
+                   f"r.watershed -s --o elevation=m{k} threshold={threshold} stream=s{k}\n"
+                   f"r.out.gdal --o -c input=s{k} output={path}.streams.tif format=GTiff type=Int32 nodata=0\n")
+    grass(epsg, script)
+    out = []
+    for path in rasters:
+        s = gdal.Open(path + ".streams.tif").ReadAsArray()
+        out.append(s > 0)
+    return out
+
+
+def surf_contour(epsg, lines, like, out):
+    """GRASS r.surf.contour on the lines rasterised at the DEM's grid, and its time."""
+    gt = like.GetGeoTransform()
+    contours = out + ".contours.tif"
+    extent = [gt[0], gt[3] + like.RasterYSize * gt[5], gt[0] + like.RasterXSize * gt[1], gt[3]]
+    subprocess.run(["gdal_rasterize", "-q", "-a", "elev", "-tr", str(gt[1]), str(-gt[5]), "-te", *map(str, extent),
+                    "-a_nodata", "-9999", "-init", "-9999", "-ot", "Float32", lines, contours], check=True)
+    timing = out + ".time"
+    grass(epsg, f"r.in.gdal -o --o input={contours} output=c\ng.region raster=c\n"
+                f"t=$(date +%s.%N)\nr.surf.contour --o input=c output=s\necho \"$(date +%s.%N) - $t\" | bc > {timing}\n"
+                f"r.out.gdal --o -c -f input=s output={out} format=GTiff type=Float32 nodata=-9999\n")
+    return float(open(timing).read())
+
+
+def main():
+    a = argparse.ArgumentParser()
+    a.add_argument("--out", default="drainage-bench")
+    a.add_argument("--geo", default=os.path.join(ROOT, "build", "geo", "tolvane-geo"))
+    a.add_argument("--cases", default=",".join(sorted({c[0] for c in CASES})), help="DEMs, separated by commas")
+    args = a.parse_args()
+    geo = os.path.abspath(args.geo)
+    os.makedirs(args.out, exist_ok=True)
+    os.chdir(args.out)
+    if not os.path.exists("jacksboro.tif"):
+        subprocess.run([sys.executable, os.path.join(HERE, "real_dems.py"), "."], check=True)
+    print("| DEM | interval | pixel | method | RMSE | slope RMSE (deg) | false sinks | their area (km²) | "
+          "streams on the network | within a pixel | time (s) |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|")
+    for dem, interval in [c for c in CASES if c[0] in args.cases.split(",")]:
+        lines = f"{dem}-{interval}.gpkg"
+        if not os.path.exists(lines):
+            subprocess.run(["gdal_contour", "-q", "-a", "elev", "-i", str(interval), dem + ".tif", lines], check=True)
+        truth, gt = read(dem + ".tif")
+        like = gdal.Open(dem + ".tif")
+        srs = osr.SpatialReference(wkt=like.GetProjection())
+        srs.AutoIdentifyEPSG()
+        epsg = srs.GetAuthorityCode(None)
+        pixel = gt[1]
+        rows, columns = truth.shape
+        extent = [gt[0], gt[3] + rows * gt[5], gt[0] + columns * pixel, gt[3]]
+        results = []
+        for mode in ("none", "enforce"):
+            out = os.path.abspath(f"{dem}-{interval}-{mode}.tif")
+            t = time.perf_counter()
+            subprocess.run([geo, "-q", "-tr", str(pixel), str(pixel), "-te", *map(str, extent), "-drainage", mode,
+                            lines, out], check=True)
+            results.append((f"tolvane-geo -drainage {mode}", out, read(out)[0], time.perf_counter() - t))
+        z, t, _ = tin("cubic", lines, truth.shape, gt)
+        out = os.path.abspath(f"{dem}-{interval}-cubic.tif")
+        write(out, z, like)
+        results.append(("cubic TIN", out, read(out)[0], t))
+        out = os.path.abspath(f"{dem}-{interval}-rsurf.tif")
+        t = surf_contour(epsg, lines, like, out)
+        results.append(("r.surf.contour", out, read(out)[0], t))
+
+        threshold = max(20, int(STREAM_SHARE * np.isfinite(truth).sum()))
+        streams = streams_of(epsg, [os.path.abspath(dem + ".tif")] + [r[1] for r in results], threshold)
+        true_streams, truth_sinks = streams[0], deep_sinks(truth, interval)
+        st, it = slope(truth, pixel)
+        for (name, _, z, t), s in zip(results, streams[1:]):
+            both = np.isfinite(truth) & np.isfinite(z)
+            rmse = math.sqrt(((z - truth)[both] ** 2).mean())
+            sr, ir = slope(z, pixel)
+            srmse = math.sqrt(((sr - st)[it & ir] ** 2).mean())
+            count, area = false_sinks(np.where(both, z, np.nan), truth_sinks, interval, pixel)
+            on = true_streams & both
+            exact = (on & s).sum() / max(on.sum(), 1)
+            near = (on & ndimage.binary_dilation(s, np.ones((3, 3)))).sum() / max(on.sum(), 1)
+            print(f"| {dem} | {interval} | {pixel:g} | {name} | {rmse:.3f} | {srmse:.3f} | {count} | {area:.2f} | "
+                  f"{100 * exact:.1f} % | {100 * near:.1f} % | {t:.2f} |", flush=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,56 @@
+// Drainage on the result (-drainage enforce): water leaves every pixel of the
+// model, downhill or across a flat toward its outlet, except into a depression
+// the lines show. It runs once on the whole result grid, after the aggregation,
+// on the pixels with a value (nodata pixels and the grid's edge are where water
+// leaves the model).
+// - A depression is found by a priority flood (Barnes, Lehman and Mulla, 2014):
+//   the pixels the flood raises, each connected set flat at its spill level.
+// - One deeper than a tenth of the interval is kept when a level of the table
+//   lies between its bottom and its spill level: the lines close a ring around
+//   it whose inside is lower (a pit ring). Pixels in the band of one pair of
+//   lines cannot hold a level, so a depression between two rings never passes.
+//   A kept depression's lowest pixel becomes an outlet of the flood, and any
+//   depression nested in it is judged in turn.
+// - Every other depression is removed, by filling it to its spill level or by
+//   carving a trench from its bottom along the flood's path out of it down to the
+//   first pixel no higher than the bottom, whichever moves fewer metres; a
+//   carve that would cut a line (reach a pixel of another band) fills instead.
+//   Either way every pixel stays in the band it was in.
+// - Flats (filled depressions, a valley floor between two lines of one level, a
+//   kept pit's floor) get the least rise toward their outlet that the written
+//   model tells apart (the epsilon variant of the flood), never reaching the
+//   next level above the pixel.
+// One thread, and the flood's ties broken by the pixel's place on the grid: the
+// same cells for any number of threads.
+#ifndef TOLVANE_GEO_DRAINAGE_H
+#define TOLVANE_GEO_DRAINAGE_H
+
+#include <tolvane/tolvane.h>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace tolvane::geo {
+
+// The least value above v (in the core's units) that the model written tells
+// apart from v.
+using Above = std::function<double(double)>;
+
+struct Drained {
+    int kept = 0;              // depressions the lines support, left in place
+    long long kept_pixels = 0; // the pixels under their spill levels
+    int filled = 0, carved = 0; // depressions deeper than a tenth of the interval removed, each way
+    long long moved = 0;       // pixels filled or carved (the flats' rise aside)
+    double most = 0;           // the largest change of a pixel, in the core's units
+    std::vector<std::uint8_t> sinks; // rows x columns, 1 under a kept depression (when asked)
+};
+
+// Drains `cells` (rows x columns, in the core's units, NaN without value) over
+// the levels of the core's table.
+Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
+                         const Above &above, bool want_sinks);
+
+} // namespace tolvane::geo
+
+#endif

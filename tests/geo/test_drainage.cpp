@@ -1,0 +1,152 @@
+// Drainage on constructed results: the shapes the core draws (bands between
+// lines, flat pits and floors) with the depressions a result can hold. Each case
+// gives how many depressions are kept and removed each way; on every case water
+// leaves every pixel but the bottom of a kept pit, and no pixel leaves its band.
+#include "drainage.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace geo = tolvane::geo;
+
+namespace {
+
+constexpr int INTERVAL = 1000;
+const tolvane::Levels LEVELS{0, 4000, INTERVAL};
+const geo::Above STEP = [](double v) { return v + 0.5; };
+
+struct Case {
+    std::string name;
+    int rows, columns;
+    std::function<double(int r, int c)> height; // NaN: no value
+    int kept, filled, carved;
+};
+
+double dist(int r, int c, double r0, double c0) { return std::hypot(r - r0, c - c0); }
+
+// A volcano on 91 x 91 pixels: flanks down from a rim ring of 3000 at 16
+// pixels from the centre, inside it a band down to a pit ring of 2000 at 4
+// pixels, and the pit's floor flat at 2000 (as the core leaves it) or sinking
+// below it (as the smooth surface draws it).
+constexpr int SIDE = 91;
+double volcano(int r, int c, bool sinking)
+{
+    const double d = dist(r, c, 45, 45);
+    if (d >= 16)
+        return std::max(50.0, 3000 - (d - 16) * 70);
+    if (d >= 4)
+        return 2000 + (d - 4) / 12 * 1000;
+    return sinking ? 2000 - (4 - d) * 75 : 2000;
+}
+
+// A dip of `depth` and width `sigma` around (r0, c0).
+double dip(int r, int c, double r0, double c0, double depth, double sigma)
+{
+    const double d = dist(r, c, r0, c0);
+    return depth * std::exp(-d * d / (2 * sigma * sigma));
+}
+
+// A valley floor flat at 1000 between two lines of 1000 (columns 15 and 25),
+// its sides rising, closed at the top by a rise and open at the bottom edge.
+double floor_valley(int r, int c)
+{
+    return 1000 + 100 * std::max(0, std::abs(c - 20) - 5) + 150 * std::max(0, 6 - r);
+}
+
+const std::vector<Case> CASES = {
+    {"crater with a flat pit ring, kept", SIDE, SIDE, [](int r, int c) { return volcano(r, c, false); }, 1, 0, 0},
+    {"crater with a sinking pit, kept", SIDE, SIDE, [](int r, int c) { return volcano(r, c, true); }, 1, 0, 0},
+    // On a flank of 70 a pixel a trench soon reaches lower ground.
+    {"false pit on the flank between rings, carved", SIDE, SIDE,
+     [](int r, int c) { return volcano(r, c, false) - dip(r, c, 45, 80, 600, 2); }, 1, 0, 1},
+    {"false pit inside the crater's band, carved, the pit kept", SIDE, SIDE,
+     [](int r, int c) { return volcano(r, c, true) - dip(r, c, 45, 55, 450, 1.5); }, 1, 0, 1},
+    {"flat valley floor between two lines of one level", 60, 41, floor_valley, 0, 0, 0},
+    // A floor descending 4 a pixel toward the bottom edge, dammed by a row one
+    // pixel thick 300 high: a trench through the dam moves less than the lake.
+    {"dammed valley, carved", 60, 41,
+     [](int r, int c) { return floor_valley(r, c) + 4.0 * (60 - r) + (r == 40 && std::abs(c - 20) <= 6 ? 300 : 0); },
+     0, 0, 1},
+    // A narrow dip on a slope of 2 a pixel: a trench would run out to the edge.
+    {"dip on a gentle slope, filled", 60, 60,
+     [](int r, int c) { return 1400 + 2.0 * r - dip(r, c, 30, 30, 300, 1.5); }, 0, 1, 0},
+    // Water leaves the model where it has no value.
+    {"bowl around nodata, untouched", 41, 41,
+     [](int r, int c) { return dist(r, c, 20, 20) < 3 ? NAN : 1000 + 60 * dist(r, c, 20, 20); }, 0, 0, 0},
+    // A ridge ring around a bowl 300 deep: a trench through the ridge moves a
+    // tenth of what filling the bowl would.
+    {"bowl in a ridge ring, carved", 41, 41,
+     [](int r, int c) { return std::max(1100.0, 1850 - 30 * std::abs(dist(r, c, 20, 20) - 10)); }, 0, 0, 1},
+};
+
+double band_floor(double v) { return LEVELS.lowest + INTERVAL * std::floor((v - LEVELS.lowest) / INTERVAL); }
+
+} // namespace
+
+TEST(Drainage, EveryCaseDrainsAndKeepsItsBands)
+{
+    for (const Case &t : CASES) {
+        SCOPED_TRACE(t.name);
+        std::vector<double> cells(static_cast<std::size_t>(t.rows) * t.columns);
+        for (int r = 0; r < t.rows; r++)
+            for (int c = 0; c < t.columns; c++)
+                cells[static_cast<std::size_t>(r) * t.columns + c] = t.height(r, c);
+        const std::vector<double> before = cells;
+        const geo::Drained d = geo::enforce_drainage(cells, t.rows, t.columns, LEVELS, STEP, true);
+        EXPECT_EQ(d.kept, t.kept);
+        EXPECT_EQ(d.filled, t.filled);
+        EXPECT_EQ(d.carved, t.carved);
+        int sinks = 0;
+        for (int r = 0; r < t.rows; r++)
+            for (int c = 0; c < t.columns; c++) {
+                const std::size_t k = static_cast<std::size_t>(r) * t.columns + c;
+                if (std::isnan(before[k])) {
+                    ASSERT_TRUE(std::isnan(cells[k]));
+                    continue;
+                }
+                // In its band: a pixel on a level may rise into the band above.
+                const double low = band_floor(before[k]);
+                ASSERT_GE(cells[k], low) << r << " " << c;
+                ASSERT_LT(cells[k], low + INTERVAL) << r << " " << c;
+                bool lower = r == 0 || c == 0 || r == t.rows - 1 || c == t.columns - 1;
+                for (int dr = -1; dr <= 1 && !lower; dr++)
+                    for (int dc = -1; dc <= 1 && !lower; dc++) {
+                        const std::size_t n = static_cast<std::size_t>(r + dr) * t.columns + (c + dc);
+                        lower = std::isnan(cells[n]) || cells[n] < cells[k];
+                    }
+                if (!lower) {
+                    sinks++;
+                    EXPECT_TRUE(d.sinks[k]) << "a pixel without a way out at " << r << " " << c;
+                }
+            }
+        EXPECT_EQ(sinks, t.kept);
+        EXPECT_EQ(d.kept > 0, d.kept_pixels > 0);
+    }
+}
+
+// A kept pit keeps its depth; the floor of a valley slopes toward its outlet,
+// row after row, by the least steps.
+TEST(Drainage, PitsKeepTheirDepthAndFloorsSlopeToTheirOutlet)
+{
+    std::vector<double> crater(SIDE * SIDE);
+    for (int r = 0; r < SIDE; r++)
+        for (int c = 0; c < SIDE; c++)
+            crater[r * SIDE + c] = volcano(r, c, true);
+    geo::enforce_drainage(crater, SIDE, SIDE, LEVELS, STEP, false);
+    EXPECT_EQ(crater[45 * SIDE + 45], 1700);
+
+    std::vector<double> valley(60 * 41);
+    for (int r = 0; r < 60; r++)
+        for (int c = 0; c < 41; c++)
+            valley[r * 41 + c] = floor_valley(r, c);
+    geo::enforce_drainage(valley, 60, 41, LEVELS, STEP, false);
+    for (int r = 6; r < 59; r++)
+        for (int c = 16; c <= 24; c++) {
+            ASSERT_GT(valley[r * 41 + c], valley[(r + 1) * 41 + c]) << r << " " << c;
+            ASSERT_LT(valley[r * 41 + c], 1000 + 0.5 * 60) << r << " " << c;
+        }
+}
