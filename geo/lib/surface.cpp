@@ -19,6 +19,14 @@ namespace {
 // from rippling between the points of a line.
 constexpr double LAMBDA = 0.005;
 
+// Each cell with a value is pulled towards the core's value by this weight: too
+// weak to move the surface among the lines (the bending passes it within about
+// (LAMBDA / TIE)^(1/4) = 15 cells of a point), it settles the cells beyond the
+// lines, where the thin plate alone would run on in a straight slope that the
+// whole grid's shape decides, so that a window with its halo gives the cells
+// the whole grid does.
+constexpr double TIE = 1e-7;
+
 // The grid is halved until neither side passes this many cells; the coarsest
 // grid is solved to the end (within STEPS_COARSEST steps), each finer one
 // refined by STEPS from the coarser one, the finest (which costs as much as all
@@ -57,6 +65,8 @@ struct Level {
     double lambda; // the bending's weight on this grid
     std::vector<Stencil> points;     // by the cell they start from
     std::vector<std::size_t> row_start; // the first point of each row, and the end
+    std::vector<float> anchor;          // the core's cells about the offset (NaN: none)
+    double tie = 0;                     // the weight of each cell's pull towards its anchor
 };
 
 // The cell and the weight of the lower of the two cells around coordinate u
@@ -133,22 +143,25 @@ float bending_at_edge(const float *z, int R, int C, int i, int j)
 void apply(const Level &l, const std::vector<float> &z, std::vector<float> &q)
 {
     const int R = l.rows, C = l.columns;
-    const auto lam = static_cast<float>(l.lambda);
+    const auto lam = static_cast<float>(l.lambda), tie = static_cast<float>(l.tie);
     const float *zz = z.data();
     in_slices(static_cast<std::size_t>(R), 8, [&](std::size_t first, std::size_t last) {
         for (auto i = static_cast<int>(first); i < static_cast<int>(last); i++) {
             float *out = q.data() + static_cast<std::size_t>(i) * C;
             const bool inner_row = i >= 2 && i + 2 < R;
             for (int j = 0; j < C; j++) {
+                const std::size_t k = static_cast<std::size_t>(i) * C + j;
+                const float pull = std::isnan(l.anchor[k]) ? 0.0F : tie * zz[k];
                 if (!inner_row || j < 2 || j + 2 >= C) {
-                    out[j] = lam * bending_at_edge(zz, R, C, i, j);
+                    out[j] = lam * bending_at_edge(zz, R, C, i, j) + pull;
                     continue;
                 }
                 // Away from the edges: the 13 cells of the biharmonic stencil.
                 const float *a = zz + static_cast<std::size_t>(i) * C + j;
                 const float *n = a - C, *s = a + C;
                 out[j] = lam * (20 * a[0] - 8 * (n[0] + s[0] + a[-1] + a[1]) + 2 * (n[-1] + n[1] + s[-1] + s[1]) +
-                                (n[-C] + s[C] + a[-2] + a[2]));
+                                (n[-C] + s[C] + a[-2] + a[2])) +
+                         pull;
             }
         }
     });
@@ -197,7 +210,7 @@ std::vector<float> inverse_diagonal(const Level &l)
                 for (int b = -1; b <= 0; b++)
                     if (i + a >= 0 && i + a + 1 < R && j + b >= 0 && j + b + 1 < C)
                         n += 2;
-            d[at(i, j)] += l.lambda * n;
+            d[at(i, j)] += l.lambda * n + (std::isnan(l.anchor[at(i, j)]) ? 0.0 : l.tie);
         }
     std::vector<float> inverse(d.size());
     for (std::size_t k = 0; k < d.size(); k++)
@@ -226,6 +239,9 @@ void solve(const Level &l, std::vector<float> &z, int steps)
     for (const Stencil &s : l.points)
         for (int m = 0; m < 4; m++)
             r[s.at(m)] += s.w * s.b(m) * s.value;
+    for (std::size_t k = 0; k < n; k++)
+        if (!std::isnan(l.anchor[k]))
+            r[k] += static_cast<float>(l.tie) * l.anchor[k];
     apply(l, z, q);
     double rz = chunk_sum(n, [&](std::size_t a, std::size_t b) {
         double sum = 0;
@@ -313,10 +329,28 @@ void smooth_surface(std::vector<double> &cells, int rows, int columns, const std
     // The cascade, finest first. A coarser grid sees every other point of the
     // one before, weighing twice as much: it only gives the finer its start.
     std::vector<Level> levels;
-    levels.push_back({rows, columns, 1.0, LAMBDA, {}, {}});
+    levels.push_back({rows, columns, 1.0, LAMBDA, {}, {}, {}, TIE});
+    levels[0].anchor.resize(cells.size());
+    for (std::size_t k = 0; k < cells.size(); k++)
+        levels[0].anchor[k] = static_cast<float>(cells[k] - offset);
     while (levels.back().rows > COARSEST || levels.back().columns > COARSEST) {
         const Level &f = levels.back();
-        levels.push_back({(f.rows + 1) / 2, (f.columns + 1) / 2, f.scale * 2, f.lambda / 4, {}, {}});
+        Level c{(f.rows + 1) / 2, (f.columns + 1) / 2, f.scale * 2, f.lambda / 4, {}, {}, {}, f.tie * 4};
+        // Each coarse cell's anchor the mean of those of its (up to) four cells.
+        c.anchor.resize(static_cast<std::size_t>(c.rows) * c.columns);
+        for (int i = 0; i < c.rows; i++)
+            for (int j = 0; j < c.columns; j++) {
+                double sum = 0;
+                int count = 0;
+                for (int a = 2 * i; a < std::min(2 * i + 2, f.rows); a++)
+                    for (int b = 2 * j; b < std::min(2 * j + 2, f.columns); b++)
+                        if (const float v = f.anchor[static_cast<std::size_t>(a) * f.columns + b]; !std::isnan(v)) {
+                            sum += v;
+                            count++;
+                        }
+                c.anchor[static_cast<std::size_t>(i) * c.columns + j] = count ? static_cast<float>(sum / count) : NAN;
+            }
+        levels.push_back(std::move(c));
     }
     for (std::size_t l = 0; l < levels.size(); l++) {
         const std::size_t stride = std::size_t{1} << std::min<std::size_t>(l, 20);
@@ -344,6 +378,7 @@ void smooth_surface(std::vector<double> &cells, int rows, int columns, const std
     for (std::size_t l = levels.size() - 1; l-- > 0;) {
         z = finer(levels[l + 1], z, levels[l]);
         levels[l + 1].points = {};
+        levels[l + 1].anchor = {};
         solve(levels[l], z, l == 0 ? STEPS_FINEST : l == 1 ? STEPS_NEXT : STEPS);
     }
 

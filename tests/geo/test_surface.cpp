@@ -149,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(Surface, Shapes,
                          ::testing::Values(Case{&CONE, 41, 0.08, 0.08}, Case{&CONE, 81, 0.04, 0.06},
                                            Case{&CONE, 161, 0.02, 0.04}, Case{&PARABOLOID, 61, 0.06, 0.15},
                                            Case{&PARABOLOID, 81, 0.04, 0.15},
-                                           Case{&PARABOLOID, 161, 0.02, 0.15}));
+                                           Case{&PARABOLOID, 161, 0.03, 0.15}));
 
 // The surface crosses each line's level on the line, within a twentieth of the
 // interval; every cell stays in the band the core put it in (between its two
@@ -224,7 +224,8 @@ TEST(Surface, WindowWithHaloMatchesTheWhole)
 }
 
 // Cells without value stay so, and the fit bridges them: the other cells are
-// those of the grid without the hole.
+// within a hundredth of the interval of those of the grid without the hole
+// (whose cells only lose their pull towards the core's).
 TEST(Surface, HoleWithoutValueStaysAndIsBridged)
 {
     const Drawn d = draw(PARABOLOID, 81);
@@ -239,28 +240,36 @@ TEST(Surface, HoleWithoutValueStaysAndIsBridged)
             if (i >= 20 && i < 30 && j >= 45 && j < 60)
                 ASSERT_TRUE(std::isnan(holed[k]));
             else
-                ASSERT_NEAR(holed[k], d.smooth[k], 1e-6 * INTERVAL) << i << " " << j;
+                ASSERT_NEAR(holed[k], d.smooth[k], 0.01 * INTERVAL) << i << " " << j;
         }
 }
 
-// A sheet of lines of one level: the surface passes on the level along them
-// and keeps every cell in its band, as flat as the lines allow.
+// A sheet of lines of one level: the surface passes on the level along the
+// line, stays in its band on either side (below it where the core drew a band
+// up to it, above where a summit's rise), and far from the line comes back
+// towards the core's cells (within a fifth of the interval, 35 cells away).
 TEST(Surface, OneLevel)
 {
-    const int side = 40;
+    const int side = 80;
     std::vector<double> cells(static_cast<std::size_t>(side) * side);
     std::vector<geo::SurfacePoint> points;
     for (int i = 0; i < side; i++)
         for (int j = 0; j < side; j++)
-            cells[at(side, i, j)] = j < 20 ? 2500 : 3000 + 10 * (j - 20); // the core's: a band, a summit's rise
+            cells[at(side, i, j)] = j < 40 ? 2500 : 3000 + 10 * (j - 40);
     for (int i = 0; i <= side; i++)
-        points.push_back({static_cast<double>(i), 20.0, 3000, 1});
+        points.push_back({static_cast<double>(i), 40.0, 3000, 1});
+    const std::vector<double> core = cells;
     geo::smooth_surface(cells, side, side, points, LEVELS.lowest, INTERVAL);
     for (int i = 0; i < side; i++)
         for (int j = 0; j < side; j++) {
             const double v = cells[at(side, i, j)];
-            ASSERT_NEAR(v, 3000, 1) << i << " " << j;
-            ASSERT_TRUE(j < 20 ? v <= 3000 : v >= 3000 - INTERVAL) << i << " " << j;
+            if (j == 39 || j == 40) {
+                ASSERT_NEAR(v, 3000, 0.05 * INTERVAL) << i << " " << j;
+            }
+            ASSERT_TRUE(j < 40 ? v >= 2000 && v <= 3000 : v >= 2000 && v <= 4000) << i << " " << j << ": " << v;
+            if (j < 5 || j >= side - 5) {
+                ASSERT_NEAR(v, core[at(side, i, j)], 0.2 * INTERVAL) << i << " " << j;
+            }
         }
 }
 
