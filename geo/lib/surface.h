@@ -9,7 +9,10 @@
 // burned into), so the surface follows a line's direction in two dimensions, the
 // slope carries from one band into the next, and summits, pits and saddles are
 // shaped by the bands around them. Each point carries its own weight, so that
-// other heights (spot heights) are more points of the same kind.
+// other heights (spot heights) are more points of the same kind. A weak pull
+// of every cell towards the core's value settles the cells beyond the lines,
+// where the thin plate alone would run on as the whole grid's shape decides,
+// so that a window with its halo draws them as the whole grid does.
 // The surface is then held to the core's bands: a cell stays between the levels
 // of the band the core put it in (a cell the core left at a level, a summit's or
 // a pit's, within one interval of it either way), and a cell that a line crosses
