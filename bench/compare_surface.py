@@ -12,9 +12,14 @@ Every run gets the pixel size and the DEM's extent (so that its cells are the
 DEM's), nothing else. Columns, over the cells where the DEM and the result both
 hold a value: RMSE; RMSE of the slope in degrees (cells whose eight neighbours
 hold one too); terraces (the share of cells within a fortieth of the interval
-of a level, over the DEM's share; 1: no terrace); the largest error; the best
+of a level, over the DEM's share; 1: no terrace); flat cells beyond the DEM's
+(the share of cells whose slope is exactly zero, less the DEM's share, in
+percent); the largest error; the best
 wall time of --repeat runs and the peak memory. Prints one Markdown table.
-Needs: gdal-bin python3-gdal python3-scipy python-matplotlib-data r-cran-terra.
+With --grass, GRASS's r.surf.contour and v.surf.rst (tension=20 smooth=0.1)
+too, on the grids of a million cells or fewer (timed with GRASS's start).
+Needs: gdal-bin python3-gdal python3-scipy python-matplotlib-data r-cran-terra
+(grass-core for --grass).
 """
 import argparse
 import math
@@ -88,6 +93,31 @@ def tin(kind, lines, shape, gt):
     return v, time.perf_counter() - t, (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) / 1024
 
 
+def grass(kind, lines, dem, out):
+    """GRASS's r.surf.contour (on the lines rasterised to the DEM's grid) or
+    v.surf.rst (tension=20 smooth=0.1, on the lines' vertices) in a temporary
+    location of the DEM's system and grid; its cells and the wall time."""
+    script = f"""set -e
+v.in.ogr -o --q input={lines} output=lines
+g.region raster=dem
+"""
+    if kind == "r.surf.contour":
+        script += """v.to.rast --q input=lines output=burned use=attr attribute_column=elev type=line
+r.surf.contour --q input=burned output=result
+"""
+    else:
+        script += """v.surf.rst --q input=lines zcolumn=elev tension=20 smooth=0.1 elevation=result
+"""
+    script += f"r.out.gdal --q -f input=result output={out} format=GTiff type=Float64\n"
+    with open("grass.sh", "w") as f:
+        f.write(script)
+    t = time.perf_counter()
+    subprocess.run(["grass", "--tmp-location", dem, "--exec", "bash", "-c",
+                    f"r.in.gdal --q -o input={dem} output=dem && bash grass.sh"], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return read(out)[0], time.perf_counter() - t, 0
+
+
 def slope(z, pixel):
     gy, gx = np.gradient(z, pixel)
     s = np.degrees(np.arctan(np.hypot(gx, gy)))
@@ -108,7 +138,8 @@ def measures(truth, result, pixel, interval, base):
     inner = it & ir
     near = lambda z: np.abs((z - base) / interval - np.round((z - base) / interval)) * 40 < 1
     terraces = near(result[both]).mean() / max(near(truth[both]).mean(), 1e-9)
-    return (math.sqrt((e ** 2).mean()), math.sqrt(((sr - st)[inner] ** 2).mean()), terraces, np.abs(e).max())
+    flat = 100 * ((sr[inner] == 0).mean() - (st[inner] == 0).mean())
+    return (math.sqrt((e ** 2).mean()), math.sqrt(((sr - st)[inner] ** 2).mean()), terraces, flat, np.abs(e).max())
 
 
 def main():
@@ -118,6 +149,8 @@ def main():
     a.add_argument("--repeat", type=int, default=1)
     a.add_argument("--cases", default=",".join(sorted({c[0] for c in CASES})), help="DEMs, separated by commas")
     a.add_argument("--no-tin", action="store_true", help="tolvane-geo only")
+    a.add_argument("--grass", action="store_true",
+                   help="GRASS's r.surf.contour and v.surf.rst too, on grids of a million cells or fewer")
     args = a.parse_args()
     geo = os.path.abspath(args.geo)
     os.makedirs(args.out, exist_ok=True)
@@ -126,9 +159,9 @@ def main():
         subprocess.run([sys.executable, os.path.join(HERE, "real_dems.py"), "."], check=True)
     if not os.path.exists("jacksboro10.tif"):
         gdal.Warp("jacksboro10.tif", "jacksboro.tif", xRes=10, yRes=10, resampleAlg="cubic")
-    print("| DEM | interval | pixel | method | RMSE | slope RMSE (deg) | terraces | largest error | time (s) | "
-          "memory (MB) |")
-    print("|---|---|---|---|---|---|---|---|---|---|")
+    print("| DEM | interval | pixel | method | RMSE | slope RMSE (deg) | terraces | flat beyond DEM (%) | "
+          "largest error | time (s) | memory (MB) |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|")
     for dem, interval in [c for c in CASES if c[0] in args.cases.split(",")]:
         if dem == "colinas":
             lines = os.path.join(ROOT, "examples", "curvas", "colinas.gpkg")
@@ -152,9 +185,15 @@ def main():
             results.append((f"tolvane-geo -surface {surface}", read(out)[0], t, mb))
         for kind in () if args.no_tin else ("linear", "cubic"):
             results.append((f"{kind} TIN", *tin(kind, lines, truth.shape, gt)))
+        if args.grass and rows * columns <= 1_000_000:
+            dem_tif = (os.path.join(ROOT, "tests", "geo", "data", "colinas_superficie.tif") if dem == "colinas"
+                       else os.path.abspath(dem + ".tif"))
+            for kind in ("r.surf.contour", "v.surf.rst"):
+                results.append((f"GRASS {kind}", *grass(kind, os.path.abspath(lines), dem_tif,
+                                                        os.path.abspath(f"{dem}-{interval}-{kind}.tif"))))
         for name, z, t, mb in results:
-            r, s, terr, worst = measures(truth, z, pixel, interval, base)
-            print(f"| {dem} | {interval} | {pixel:g} | {name} | {r:.3f} | {s:.3f} | {terr:.2f} | {worst:.1f} | "
+            r, s, terr, flat, worst = measures(truth, z, pixel, interval, base)
+            print(f"| {dem} | {interval} | {pixel:g} | {name} | {r:.3f} | {s:.3f} | {terr:.2f} | {flat:.2f} | {worst:.1f} | "
                   f"{t:.2f} | {mb:.0f} |", flush=True)
 
 

@@ -11,6 +11,7 @@
 #include "oversample.h"
 #include "output.h"
 #include "report.h"
+#include "surface.h"
 #include "timing.h"
 #include "windows.h"
 
@@ -87,7 +88,6 @@ WindowedRun windowed_run(const ContourSource &source, const Request &q, const Ar
     run.threads = q.core.threads;
     run.memory = q.core.memory;
     run.want_leak_mask = !q.product.leaks.empty();
-    run.smooth = q.surface == Surface::smooth;
     // On a finer grid the margin around the lines is n cells or more: the core
     // leaves out what lies beyond one empty cell at the grid's own edges.
     const Grid &f = finer(g, n);
@@ -168,6 +168,15 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     if (stop)
         throw Cancelled();
     step_done("windows");
+    if (q.surface == Surface::smooth) {
+        // On the pixels of the area with its halo, through the lines that
+        // cross it: the halo keeps a window's edge from bending the surface
+        // inside it.
+        const tolvane::Levels &l = source.table().levels;
+        smooth_surface(r.cells, a.rows(), a.columns(), source.line_points(a.r0, a.c0, a.rows(), a.columns(), 0, 1),
+                       l.lowest, l.interval);
+        step_done("surface");
+    }
     keep_area(c, r, visible, a, row, column, rows, columns, run.want_leak_mask);
     c.contour_pixels = r.contour_pixels;
     c.off_level_pixels = r.off_level_pixels;

@@ -1,315 +1,412 @@
 // The smooth surface over the core's cells: see surface.h for what it keeps.
 #include "surface.h"
 
-#include "distance.h"
+#include "parallel.h"
 
 #include <algorithm>
 #include <cmath>
-#include <future>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 
 namespace tolvane::geo {
 
 namespace {
 
-// What the pixels around one line pixel say of the slope there, in the core's
-// units per pixel. "Above" is the band between its level and the next one up,
-// "below" the band under it. In floats: a grid holds millions of line pixels,
-// and a slope needs no more digits than a float's.
-struct Sums {
-    float above = 0, below = 0;         // of the bands' slopes (interval / width)
-    float above_far = 0, below_far = 0; // of the slopes at the bands' other line
-    std::int32_t above_n = 0, below_n = 0; // pixels summed
-    float depth = 0;                     // the farthest pixel left at the level on its open side
+// The weight of the bending against the points, on the finest grid, for points
+// about a pixel apart along the lines: small enough that the surface passes
+// within a small share of the interval of every line, large enough to keep it
+// from rippling between the points of a line.
+constexpr double LAMBDA = 0.005;
+
+// Each cell with a value is pulled towards the core's value by this weight: too
+// weak to move the surface among the lines (the bending passes it within about
+// (LAMBDA / TIE)^(1/4) = 15 cells of a point), it settles the cells beyond the
+// lines, where the thin plate alone would run on in a straight slope that the
+// whole grid's shape decides, so that a window with its halo gives the cells
+// the whole grid does.
+constexpr double TIE = 1e-7;
+
+// The grid is halved until neither side passes this many cells; the coarsest
+// grid is solved to the end (within STEPS_COARSEST steps), each finer one
+// refined by STEPS from the coarser one, the finest (which costs as much as all
+// the others) by STEPS_FINEST. The finer grids only have to add the detail the
+// coarser one could not hold, which a few steps reach.
+constexpr int COARSEST = 24;
+constexpr int STEPS_COARSEST = 400;
+constexpr int STEPS_FINEST = 10;
+constexpr int STEPS_NEXT = 24;
+constexpr int STEPS = 100;
+
+// The conjugate gradients stop early once the residual falls this far.
+constexpr double CONVERGED = 1e-10;
+
+// A point read bilinearly from the four cells around it: k, k + right,
+// k + down and k + right + down (right and down 0 on a side of one cell).
+struct Stencil {
+    std::size_t k;
+    std::uint32_t right, down;
+    float fr, fc; // the weights of the lower row's and the right column's cells
+    float w, value;
+
+    std::size_t at(int m) const { return k + (m & 1 ? right : 0) + (m & 2 ? down : 0); }
+    float b(int m) const { return (m & 2 ? fr : 1 - fr) * (m & 1 ? fc : 1 - fc); }
+    float read(const std::vector<float> &z) const
+    {
+        const float *a = z.data() + k;
+        return (1 - fr) * ((1 - fc) * a[0] + fc * a[right]) + fr * ((1 - fc) * a[down] + fc * a[down + right]);
+    }
 };
 
-struct LinePixel {
-    std::int32_t level = 0;
-    std::size_t at = 0; // the pixel
-    Sums own;           // of the pixels nearest this one
-    Sums near;          // of the pixels nearest a pixel of this line within POOL
-    float slope = 0;     // at the line, across it
-    float curvature = 0; // of a one-sided line, on its open side: the change of slope per pixel, going away
+// One grid of the cascade: its size and the points it sees.
+struct Level {
+    int rows, columns;
+    double scale;  // pixels of the finest grid per cell
+    double lambda; // the bending's weight on this grid
+    std::vector<Stencil> points;     // by the cell they start from
+    std::vector<std::size_t> row_start; // the first point of each row, and the end
+    std::vector<float> anchor;          // the core's cells about the offset (NaN: none)
+    double tie = 0;                     // the weight of each cell's pull towards its anchor
 };
 
-// A line burned into pixels is two or three pixels thick here and there, and
-// its inner pixels are the nearest to none on one side; each line pixel reads
-// the sums of its line's pixels up to this far in either direction, which
-// also evens out the few pixels a sharp bend leaves to each.
-constexpr int POOL = 2;
+// The cell and the weight of the lower of the two cells around coordinate u
+// (in cells, a cell spanning [i, i + 1]) on a side of n cells.
+void between(double u, int n, int &i, float &f)
+{
+    if (n == 1) {
+        i = 0;
+        f = 0;
+        return;
+    }
+    const double x = u - 0.5;
+    i = std::clamp(static_cast<int>(std::floor(x)), 0, n - 2);
+    f = static_cast<float>(std::clamp(x - i, 0.0, 1.0));
+}
 
-// A band's width never falls below a pixel, and a slope at a line never passes
-// three times the band's own: a Hermite cubic with end slopes within [0, 3g]
-// is monotonic (Fritsch and Carlson), so it stays between its two levels.
-constexpr double MONOTONE = 3;
+Stencil stencil(const SurfacePoint &p, const Level &l, double weight, double offset)
+{
+    int i = 0, j = 0;
+    float fr = 0, fc = 0;
+    between(p.row / l.scale, l.rows, i, fr);
+    between(p.column / l.scale, l.columns, j, fc);
+    return {static_cast<std::size_t>(i) * l.columns + j,
+            l.columns > 1 ? 1U : 0U,
+            l.rows > 1 ? static_cast<std::uint32_t>(l.columns) : 0U,
+            fr,
+            fc,
+            static_cast<float>(weight),
+            static_cast<float>(p.value - offset)};
+}
 
-// A summit or a pit bends at least enough to lose half its slope at the line
-// by its deepest pixel (the slope over ROUNDING times that depth, per pixel).
-constexpr double ROUNDING = 2;
+// Rows (or cells) in fixed chunks, the chunks shared among the threads: each
+// chunk writes only its own cells, and sums are added chunk by chunk in order,
+// so that the cells do not depend on the number of threads.
+constexpr std::size_t CHUNK = 1 << 14;
 
-// A summit or a pit stops short of the next level by this share of the
-// interval, so that no pixel of it reads as a line that is not there.
-constexpr double SHORT_OF_LEVEL = 0.01;
+void in_chunks(std::size_t count, const std::function<void(std::size_t, std::size_t, std::size_t)> &body)
+{
+    const std::size_t chunks = (count + CHUNK - 1) / CHUNK;
+    in_slices(chunks, 1, [&](std::size_t first, std::size_t last) {
+        for (std::size_t c = first; c < last; c++)
+            body(c * CHUNK, std::min(count, (c + 1) * CHUNK), c);
+    });
+}
 
-class Surface {
-public:
-    Surface(std::vector<std::int32_t> &cells, int rows, int columns, const tolvane::Levels &levels,
-            std::vector<std::int32_t> &burned)
-        : cells_(cells), rows_(rows), columns_(columns), size_(static_cast<std::size_t>(rows) * columns),
-          lowest_(levels.lowest), interval_(levels.interval), index_(burned)
-    {
-        // The lines of even steps from the lowest level and those of odd ones:
-        // a pixel's two lines are one of each, and the nearest line of a
-        // parity is, within a band closed by lines, the band's own.
-        // Each map on a thread of its own: they share nothing but what they read.
-        const auto map = [this, &burned, rows, columns](int parity) {
-            std::vector<std::uint8_t> site(size_);
-            for (std::size_t k = 0; k < size_; k++)
-                site[k] = burned[k] != tolvane::EMPTY && on_table(burned[k]) && this->parity(burned[k]) == parity;
-            maps_[parity].compute(site, rows, columns);
-        };
-        std::future<void> odd = std::async(std::launch::async, map, 1);
-        map(0);
-        odd.get();
-        // The levels become indices into pixels_, in the same memory.
-        pixels_.reserve(static_cast<std::size_t>(
-            std::count_if(burned.begin(), burned.end(), [this](std::int32_t c) { return c != tolvane::EMPTY && on_table(c); })));
-        for (std::size_t k = 0; k < size_; k++) {
-            std::int32_t &c = burned[k];
-            if (c == tolvane::EMPTY || !on_table(c)) {
-                c = -1;
-                continue;
-            }
-            LinePixel p;
-            p.level = c;
-            p.at = k;
-            c = static_cast<std::int32_t>(pixels_.size());
-            pixels_.push_back(p);
+// The bending's gradient at cell (i, j): the second differences along the
+// row, along the column and across that hold the cell, each times its
+// coefficient there; on a grid's two outermost rows and columns some of them
+// are missing.
+float bending_at_edge(const float *z, int R, int C, int i, int j)
+{
+    const float *a = z + static_cast<std::size_t>(i) * C + j;
+    float s = 0;
+    for (int o = -1; o <= 1; o++) {
+        const float c = o == 0 ? -2.0F : 1.0F;
+        if (j + o >= 1 && j + o <= C - 2)
+            s += c * (a[o - 1] - 2 * a[o] + a[o + 1]);
+        if (i + o >= 1 && i + o <= R - 2) {
+            const float *b = a + static_cast<std::ptrdiff_t>(o) * C;
+            s += c * (b[-C] - 2 * b[0] + b[C]);
         }
     }
-
-    void run()
-    {
-        for_bands([this](std::size_t, double, std::int32_t low, double d_low, std::int32_t high, double d_high) {
-            const auto g = static_cast<float>(interval_ / std::max(1.0, d_low + d_high));
-            pixels_[low].own.above += g;
-            pixels_[low].own.above_n++;
-            pixels_[high].own.below += g;
-            pixels_[high].own.below_n++;
-        });
-        pool();
-        for (LinePixel &p : pixels_)
-            p.slope = static_cast<float>(two_sided(p.near));
-        for (std::size_t k = 0; k < size_; k++) {
-            double level = 0, d_low = 0, d_high = 0, x = 0;
-            std::int32_t low = -1, high = -1;
-            if (band(k, level, low, d_low, high, d_high)) {
-                pixels_[low].own.above_far += pixels_[high].slope;
-                pixels_[high].own.below_far += pixels_[low].slope;
-            } else if (const std::int32_t i = flat(k, x); i >= 0) {
-                pixels_[i].own.depth = std::max(pixels_[i].own.depth, static_cast<float>(x));
+    for (int r = i - 1; r <= i; r++)
+        for (int c = j - 1; c <= j; c++)
+            if (r >= 0 && r <= R - 2 && c >= 0 && c <= C - 2) {
+                const float *b = z + static_cast<std::size_t>(r) * C + c;
+                s += ((i - r) == (j - c) ? 2.0F : -2.0F) * (b[0] - b[1] - b[C] + b[C + 1]);
             }
-        }
-        pool();
-        for (LinePixel &p : pixels_)
-            one_sided(p);
-        // Each pixel is read and written once, by what its own value says, so
-        // the order in which they are redrawn does not matter.
-        for (std::size_t k = 0; k < size_; k++)
-            redraw(k);
-    }
+    return s;
+}
 
-private:
-    // The slope at a line from the slopes of the bands on its two sides: the
-    // derivative, at the middle level, of the parabola through three levels
-    // whose bands have these widths ((g1^2 + g2^2) / (g1 + g2), with g = interval / width).
-    static double two_sided(const Sums &p)
-    {
-        const double above = p.above_n ? static_cast<double>(p.above) / p.above_n : 0;
-        const double below = p.below_n ? static_cast<double>(p.below) / p.below_n : 0;
-        if (above > 0 && below > 0)
-            return (above * above + below * below) / (above + below);
-        return above > 0 ? above : below;
-    }
-
-    // A line with a band on one side only (a summit's, a pit's, one at a valley
-    // floor or a ridge): the slope at its edge of that band and the curvature
-    // with which the band's profile leaves it, from the band's mean slope g and
-    // the slope at its far line, as on a parabola across the band.
-    void one_sided(LinePixel &l) const
-    {
-        const Sums &p = l.near;
-        const bool above = p.above_n > 0, below = p.below_n > 0;
-        if (above == below)
-            return;
-        const double g = above ? static_cast<double>(p.above) / p.above_n : static_cast<double>(p.below) / p.below_n;
-        const double far =
-            above ? static_cast<double>(p.above_far) / p.above_n : static_cast<double>(p.below_far) / p.below_n;
-        const double slope = std::clamp(2 * g - far, 0.0, MONOTONE * g);
-        double curvature = (slope - far) * g / interval_;
-        // A summit comes to its top no farther in than its deepest pixel; a
-        // cone's point is rounded off to three quarters of its height there.
-        if (p.depth > 0)
-            curvature = std::min(curvature, -slope / (ROUNDING * p.depth));
-        l.slope = static_cast<float>(slope);
-        l.curvature = static_cast<float>(curvature);
-    }
-
-    // Each line pixel's sums over the pixels of its line within POOL.
-    void pool()
-    {
-        for (LinePixel &l : pixels_) {
-            const int r = static_cast<int>(l.at / columns_), c = static_cast<int>(l.at % columns_);
-            const std::vector<std::int32_t> &index = index_;
-            Sums n;
-            for (int i = std::max(0, r - POOL); i <= std::min(rows_ - 1, r + POOL); i++)
-                for (int j = std::max(0, c - POOL); j <= std::min(columns_ - 1, c + POOL); j++) {
-                    const std::int32_t m = index[static_cast<std::size_t>(i) * columns_ + j];
-                    if (m < 0 || pixels_[m].level != l.level)
-                        continue;
-                    const Sums &o = pixels_[m].own;
-                    n.above += o.above;
-                    n.below += o.below;
-                    n.above_far += o.above_far;
-                    n.below_far += o.below_far;
-                    n.above_n += o.above_n;
-                    n.below_n += o.below_n;
-                    n.depth = std::max(n.depth, o.depth);
+// q = M z, M the normal matrix of the fit on level l: the bending cell by cell
+// (each row writes only itself), then the points.
+void apply(const Level &l, const std::vector<float> &z, std::vector<float> &q)
+{
+    const int R = l.rows, C = l.columns;
+    const auto lam = static_cast<float>(l.lambda), tie = static_cast<float>(l.tie);
+    const float *zz = z.data();
+    in_slices(static_cast<std::size_t>(R), 8, [&](std::size_t first, std::size_t last) {
+        for (auto i = static_cast<int>(first); i < static_cast<int>(last); i++) {
+            float *out = q.data() + static_cast<std::size_t>(i) * C;
+            const bool inner_row = i >= 2 && i + 2 < R;
+            for (int j = 0; j < C; j++) {
+                const std::size_t k = static_cast<std::size_t>(i) * C + j;
+                const float pull = std::isnan(l.anchor[k]) ? 0.0F : tie * zz[k];
+                if (!inner_row || j < 2 || j + 2 >= C) {
+                    out[j] = lam * bending_at_edge(zz, R, C, i, j) + pull;
+                    continue;
                 }
-            l.near = n;
+                // Away from the edges: the 13 cells of the biharmonic stencil.
+                const float *a = zz + static_cast<std::size_t>(i) * C + j;
+                const float *n = a - C, *s = a + C;
+                out[j] = lam * (20 * a[0] - 8 * (n[0] + s[0] + a[-1] + a[1]) + 2 * (n[-1] + n[1] + s[-1] + s[1]) +
+                                (n[-C] + s[C] + a[-2] + a[2])) +
+                         pull;
+            }
         }
+    });
+    // A point writes its row and the next: the points of every other row at
+    // a time, those of a row in their fixed order.
+    for (int half = 0; half < 2; half++) {
+        const auto rows = static_cast<std::size_t>((R - half + 1) / 2);
+        in_slices(rows, 8, [&](std::size_t first, std::size_t last) {
+            for (std::size_t m = first; m < last; m++) {
+                const std::size_t i = 2 * m + static_cast<std::size_t>(half);
+                for (std::size_t k = l.row_start[i]; k < l.row_start[i + 1]; k++) {
+                    const Stencil &p = l.points[k];
+                    const float v = p.w * p.read(z);
+                    for (int c = 0; c < 4; c++)
+                        q[p.at(c)] += p.b(c) * v;
+                }
+            }
+        });
     }
+}
 
-    int parity(std::int32_t level) const
-    {
-        const auto step = static_cast<long long>(std::floor((level - lowest_) / interval_));
-        return static_cast<int>(((step % 2) + 2) % 2);
-    }
-
-    bool on_table(std::int32_t level) const { return (static_cast<long long>(level) - static_cast<long long>(lowest_)) % static_cast<long long>(interval_) == 0; }
-
-    // The Hermite cubic across a band from `level` up, at d_low from its lower
-    // line and d_high from its upper one.
-    double across(double level, double s_low, double s_high, double d_low, double d_high) const
-    {
-        const double w = d_low + d_high, t = d_low / w, g = interval_ / w;
-        const double m0 = std::min(s_low, MONOTONE * g) * w, m1 = std::min(s_high, MONOTONE * g) * w;
-        const double t2 = t * t, t3 = t2 * t;
-        const double v = level + interval_ * (3 * t2 - 2 * t3) + m0 * (t3 - 2 * t2 + t) + m1 * (t3 - t2);
-        return std::clamp(v, level, level + interval_);
-    }
-
-    // The line of `level` nearest pixel k and how far it lies; -1 when the
-    // nearest line of its parity is of another level.
-    std::int32_t nearest(std::size_t k, long long step, double &distance) const
-    {
-        const int parity = static_cast<int>(((step % 2) + 2) % 2);
-        const std::int64_t s = maps_[parity].site(k);
-        if (s < 0)
-            return -1;
-        const std::int32_t i = index_[static_cast<std::size_t>(s)];
-        if (i < 0 || pixels_[i].level != lowest_ + static_cast<double>(step) * interval_)
-            return -1;
-        distance = std::sqrt(static_cast<double>(maps_[parity].squared(k)));
-        return i;
-    }
-
-    bool on_line(std::size_t k) const { return index_[k] >= 0; }
-
-    // The core's value of pixel k; NaN without one.
-    double value(std::size_t k) const { return cells_[k] == tolvane::EMPTY ? NAN : cells_[k]; }
-
-    // Whether pixel k lies strictly inside a band closed by a line of either
-    // level: its lower level, its lines and their distances.
-    bool band(std::size_t k, double &level, std::int32_t &low, double &d_low, std::int32_t &high,
-              double &d_high) const
-    {
-        const double v = value(k);
-        if (std::isnan(v) || on_line(k))
-            return false;
-        const double t = (v - lowest_) / interval_, b = std::floor(t);
-        if (t == b)
-            return false;
-        const auto step = static_cast<long long>(b);
-        low = nearest(k, step, d_low);
-        high = low < 0 ? -1 : nearest(k, step + 1, d_high);
-        level = lowest_ + static_cast<double>(step) * interval_;
-        return high >= 0;
-    }
-
-    template <typename F> void for_bands(F f) const
-    {
-        for (std::size_t k = 0; k < size_; k++) {
-            double level = 0, d_low = 0, d_high = 0;
-            std::int32_t low = -1, high = -1;
-            if (band(k, level, low, d_low, high, d_high))
-                f(k, level, low, d_low, high, d_high);
+// The inverse of M's diagonal (0 where a cell is in no term), for Jacobi's
+// preconditioner.
+std::vector<float> inverse_diagonal(const Level &l)
+{
+    const int R = l.rows, C = l.columns;
+    std::vector<double> d(static_cast<std::size_t>(R) * C, 0.0);
+    for (const Stencil &s : l.points)
+        for (int m = 0; m < 4; m++)
+            d[s.at(m)] += static_cast<double>(s.w) * s.b(m) * s.b(m);
+    const auto at = [C](int i, int j) { return static_cast<std::size_t>(i) * C + j; };
+    for (int i = 0; i < R; i++)
+        for (int j = 0; j < C; j++) {
+            double n = 0;
+            // The second differences along the row and the column that hold
+            // this cell, with their coefficients squared (1, 4, 1), and the
+            // cross differences (1 each, counted twice).
+            for (int o = -1; o <= 1; o++) {
+                const double c = o == 0 ? 4 : 1;
+                if (j - o - 1 >= 0 && j - o + 1 < C)
+                    n += c;
+                if (i - o - 1 >= 0 && i - o + 1 < R)
+                    n += c;
+            }
+            for (int a = -1; a <= 0; a++)
+                for (int b = -1; b <= 0; b++)
+                    if (i + a >= 0 && i + a + 1 < R && j + b >= 0 && j + b + 1 < C)
+                        n += 2;
+            d[at(i, j)] += l.lambda * n + (std::isnan(l.anchor[at(i, j)]) ? 0.0 : l.tie);
         }
-    }
+    std::vector<float> inverse(d.size());
+    for (std::size_t k = 0; k < d.size(); k++)
+        inverse[k] = d[k] > 0 ? static_cast<float>(1 / d[k]) : 0.0F;
+    return inverse;
+}
 
-    // A pixel in a closed band takes the band's cubic; one the core left at a
-    // level off its lines, on the open side of its nearest line of that level
-    // (a summit or a pit), rises or sinks from that line.
-    void redraw(std::size_t k)
-    {
-        double level = 0, d_low = 0, d_high = 0;
-        std::int32_t low = -1, high = -1;
-        if (band(k, level, low, d_low, high, d_high)) {
-            set(k, across(level, pixels_[low].slope, pixels_[high].slope, d_low, d_high));
-            return;
+// The sum over the cells of f(first, last) for consecutive chunks, added in
+// the chunks' order.
+double chunk_sum(std::size_t count, const std::function<double(std::size_t, std::size_t)> &f)
+{
+    std::vector<double> sums((count + CHUNK - 1) / CHUNK, 0.0);
+    in_chunks(count, [&](std::size_t first, std::size_t last, std::size_t c) { sums[c] = f(first, last); });
+    double s = 0;
+    for (double v : sums)
+        s += v;
+    return s;
+}
+
+// Preconditioned conjugate gradients on level l from z, at most `steps` steps.
+void solve(const Level &l, std::vector<float> &z, int steps)
+{
+    const std::size_t n = z.size();
+    const std::vector<float> dinv = inverse_diagonal(l);
+    std::vector<float> r(n, 0.0F), p(n), q(n);
+    for (const Stencil &s : l.points)
+        for (int m = 0; m < 4; m++)
+            r[s.at(m)] += s.w * s.b(m) * s.value;
+    for (std::size_t k = 0; k < n; k++)
+        if (!std::isnan(l.anchor[k]))
+            r[k] += static_cast<float>(l.tie) * l.anchor[k];
+    apply(l, z, q);
+    double rz = chunk_sum(n, [&](std::size_t a, std::size_t b) {
+        double sum = 0;
+        for (std::size_t k = a; k < b; k++) {
+            r[k] -= q[k];
+            p[k] = dinv[k] * r[k];
+            sum += static_cast<double>(r[k]) * p[k];
         }
-        double x = 0;
-        const std::int32_t i = flat(k, x);
-        if (i < 0)
-            return;
-        const LinePixel &p = pixels_[i];
-        if ((p.near.above_n > 0) == (p.near.below_n > 0))
-            return;
-        const double rise = std::min(away(p.slope, p.curvature, x), (1 - SHORT_OF_LEVEL) * interval_);
-        set(k, p.near.below_n > 0 ? value(k) + rise : value(k) - rise);
+        return sum;
+    });
+    const double start = rz;
+    for (int step = 0; step < steps && rz > CONVERGED * start && rz > 0; step++) {
+        apply(l, p, q);
+        const double pq = chunk_sum(n, [&](std::size_t a, std::size_t b) {
+            double sum = 0;
+            for (std::size_t k = a; k < b; k++)
+                sum += static_cast<double>(p[k]) * q[k];
+            return sum;
+        });
+        if (!(pq > 0))
+            break;
+        const auto alpha = static_cast<float>(rz / pq);
+        const double next = chunk_sum(n, [&](std::size_t a, std::size_t b) {
+            double sum = 0;
+            for (std::size_t k = a; k < b; k++) {
+                z[k] += alpha * p[k];
+                r[k] -= alpha * q[k];
+                sum += static_cast<double>(r[k]) * dinv[k] * r[k];
+            }
+            return sum;
+        });
+        const auto beta = static_cast<float>(next / rz);
+        in_chunks(n, [&](std::size_t a, std::size_t b, std::size_t) {
+            for (std::size_t k = a; k < b; k++)
+                p[k] = dinv[k] * r[k] + beta * p[k];
+        });
+        rz = next;
     }
+}
 
-    // For a pixel the core left at a level off its lines, its nearest line of
-    // that level and the distance to it; -1 for any other pixel.
-    std::int32_t flat(std::size_t k, double &x) const
-    {
-        const double v = value(k);
-        if (std::isnan(v) || on_line(k))
-            return -1;
-        const double t = (v - lowest_) / interval_;
-        if (t != std::floor(t))
-            return -1;
-        return nearest(k, static_cast<long long>(t), x);
+// The cells of level `fine` read bilinearly from those of `coarse`, one cell of
+// coarse over two of fine.
+std::vector<float> finer(const Level &coarse, const std::vector<float> &z, const Level &fine)
+{
+    std::vector<float> out(static_cast<std::size_t>(fine.rows) * fine.columns);
+    std::vector<int> c0(fine.columns), c1(fine.columns);
+    std::vector<float> fc(fine.columns);
+    for (int j = 0; j < fine.columns; j++) {
+        between((j + 0.5) / 2, coarse.columns, c0[j], fc[j]);
+        c1[j] = std::min(c0[j] + 1, coarse.columns - 1);
     }
-
-    // How far the profile has risen (or sunk) x pixels from a one-sided line:
-    // the slope there, bent by the curvature until it comes to zero.
-    static double away(double slope, double curvature, double x)
-    {
-        if (curvature >= 0)
-            return slope * x;
-        const double flat = slope / -curvature;
-        return x < flat ? slope * x + curvature * x * x / 2 : slope * flat / 2;
+    for (int i = 0; i < fine.rows; i++) {
+        int r0 = 0;
+        float fr = 0;
+        between((i + 0.5) / 2, coarse.rows, r0, fr);
+        const int r1 = std::min(r0 + 1, coarse.rows - 1);
+        const float *a = z.data() + static_cast<std::size_t>(r0) * coarse.columns;
+        const float *b = z.data() + static_cast<std::size_t>(r1) * coarse.columns;
+        for (int j = 0; j < fine.columns; j++)
+            out[static_cast<std::size_t>(i) * fine.columns + j] =
+                (1 - fr) * ((1 - fc[j]) * a[c0[j]] + fc[j] * a[c1[j]]) + fr * ((1 - fc[j]) * b[c0[j]] + fc[j] * b[c1[j]]);
     }
-
-    void set(std::size_t k, double v) { cells_[k] = static_cast<std::int32_t>(std::lround(v)); }
-
-    std::vector<std::int32_t> &cells_;
-    int rows_, columns_;
-    std::size_t size_;
-    double lowest_, interval_;
-    const std::vector<std::int32_t> &index_; // of each line pixel in pixels_, else -1
-    SiteMap maps_[2];
-    std::vector<LinePixel> pixels_;
-};
+    return out;
+}
 
 } // namespace
 
-void smooth_surface(std::vector<std::int32_t> &cells, int rows, int columns, const tolvane::Levels &levels,
-                    std::vector<std::int32_t> burned)
+void smooth_surface(std::vector<double> &cells, int rows, int columns, const std::vector<SurfacePoint> &points,
+                    double lowest, double interval)
 {
-    if (levels.interval <= 0 || cells.empty() || burned.size() != cells.size())
+    if (!(interval > 0) || rows < 1 || columns < 1 || points.empty() ||
+        cells.size() != static_cast<std::size_t>(rows) * columns)
         return;
-    Surface(cells, rows, columns, levels, burned).run();
+    // The fit works about the points' mean, so that floats keep the
+    // digits of a thousandth of the interval.
+    double offset = 0, total = 0;
+    for (const SurfacePoint &p : points) {
+        offset += p.weight * p.value;
+        total += p.weight;
+    }
+    if (!(total > 0))
+        return;
+    offset /= total;
+
+    // The cascade, finest first. A coarser grid sees every other point of the
+    // one before, weighing twice as much: it only gives the finer its start.
+    std::vector<Level> levels;
+    levels.push_back({rows, columns, 1.0, LAMBDA, {}, {}, {}, TIE});
+    levels[0].anchor.resize(cells.size());
+    for (std::size_t k = 0; k < cells.size(); k++)
+        levels[0].anchor[k] = static_cast<float>(cells[k] - offset);
+    while (levels.back().rows > COARSEST || levels.back().columns > COARSEST) {
+        const Level &f = levels.back();
+        Level c{(f.rows + 1) / 2, (f.columns + 1) / 2, f.scale * 2, f.lambda / 4, {}, {}, {}, f.tie * 4};
+        // Each coarse cell's anchor the mean of those of its (up to) four cells.
+        c.anchor.resize(static_cast<std::size_t>(c.rows) * c.columns);
+        for (int i = 0; i < c.rows; i++)
+            for (int j = 0; j < c.columns; j++) {
+                double sum = 0;
+                int count = 0;
+                for (int a = 2 * i; a < std::min(2 * i + 2, f.rows); a++)
+                    for (int b = 2 * j; b < std::min(2 * j + 2, f.columns); b++)
+                        if (const float v = f.anchor[static_cast<std::size_t>(a) * f.columns + b]; !std::isnan(v)) {
+                            sum += v;
+                            count++;
+                        }
+                c.anchor[static_cast<std::size_t>(i) * c.columns + j] = count ? static_cast<float>(sum / count) : NAN;
+            }
+        levels.push_back(std::move(c));
+    }
+    for (std::size_t l = 0; l < levels.size(); l++) {
+        const std::size_t stride = std::size_t{1} << std::min<std::size_t>(l, 20);
+        levels[l].points.reserve(points.size() / stride + 1);
+        for (std::size_t k = 0; k < points.size(); k += stride)
+            if (points[k].weight > 0)
+                levels[l].points.push_back(stencil(points[k], levels[l], points[k].weight * stride, offset));
+        // Row by row (each row's points in the order of the lines), for the
+        // threads and the cache.
+        Level &v = levels[l];
+        const auto row_of = [&v](const Stencil &p) { return p.k / static_cast<std::size_t>(v.columns); };
+        v.row_start.assign(static_cast<std::size_t>(v.rows) + 1, 0);
+        for (const Stencil &p : v.points)
+            v.row_start[row_of(p) + 1]++;
+        for (std::size_t i = 0; i < static_cast<std::size_t>(v.rows); i++)
+            v.row_start[i + 1] += v.row_start[i];
+        std::vector<std::size_t> next(v.row_start.begin(), v.row_start.end() - 1);
+        std::vector<Stencil> sorted(v.points.size());
+        for (const Stencil &p : v.points)
+            sorted[next[row_of(p)]++] = p;
+        v.points = std::move(sorted);
+    }
+    std::vector<float> z(static_cast<std::size_t>(levels.back().rows) * levels.back().columns, 0.0F);
+    solve(levels.back(), z, STEPS_COARSEST);
+    for (std::size_t l = levels.size() - 1; l-- > 0;) {
+        z = finer(levels[l + 1], z, levels[l]);
+        levels[l + 1].points = {};
+        levels[l + 1].anchor = {};
+        solve(levels[l], z, l == 0 ? STEPS_FINEST : l == 1 ? STEPS_NEXT : STEPS);
+    }
+
+    // Each cell held to its band: the core's, or for a cell a line crosses,
+    // the two bands on either side of each line through it.
+    std::vector<float> below(cells.size(), INFINITY), above(cells.size(), -INFINITY);
+    for (const SurfacePoint &p : points) {
+        const int i = static_cast<int>(std::floor(p.row)), j = static_cast<int>(std::floor(p.column));
+        if (i < 0 || j < 0 || i >= rows || j >= columns)
+            continue;
+        const std::size_t k = static_cast<std::size_t>(i) * columns + j;
+        below[k] = std::min(below[k], static_cast<float>(p.value - lowest));
+        above[k] = std::max(above[k], static_cast<float>(p.value - lowest));
+    }
+    for (std::size_t k = 0; k < cells.size(); k++) {
+        const double v = cells[k];
+        if (std::isnan(v))
+            continue;
+        const double t = (v - lowest) / interval, b = std::floor(t);
+        double low = b * interval, high = low + interval;
+        if (t == b) // at a level off the lines: a summit's or a pit's
+            low -= interval;
+        if (below[k] <= above[k]) {
+            low = std::min(low, static_cast<double>(below[k]) - interval);
+            high = std::max(high, static_cast<double>(above[k]) + interval);
+        }
+        cells[k] = std::clamp(static_cast<double>(z[k]) + offset, low + lowest, high + lowest);
+    }
 }
 
 } // namespace tolvane::geo

@@ -1,41 +1,42 @@
-// The surface drawn on the core's cells (-surface). The core interpolates
-// straight between a band's two lines and leaves summits and pits flat at their
-// last line's level; the smooth surface keeps the core's bands and its lines and
-// redraws the profile inside each band:
-// - every pixel under a line keeps the core's value, and every other pixel stays
-//   within the band the core put it in (between the levels of its two lines; a
-//   summit within the interval above its line, a pit within the one below);
-// - across a band the profile is a cubic (Hermite) in the distance to its two
-//   lines, whose slope at each line comes from the widths of the bands on either
-//   side (the derivative of the parabola through three levels), limited to three
-//   times the band's own slope so that it never turns back;
-// - a summit or a pit (pixels at one level inside its line, with no band on that
-//   side) rises or sinks from its line with the slope and the curvature the band
-//   around it carries, levelling where that curvature brings the slope to zero;
-// - pixels whose band the lines do not close (a band open at the footprint, a
-//   flat between lines of one level with bands on both sides) keep the core's
-//   value.
-// Distances are exact (SiteMap) from the cells the lines were burned into, on
-// the grid the core ran on (finer than the pixel when oversampled: a pixel that
-// a line crosses is a band's for most of its fine cells). The stage runs on one
-// thread over the window given, so its cells do not depend on the threads.
+// The surface drawn over the core's cells (-surface smooth). The core
+// interpolates straight between a band's two lines and leaves summits and pits
+// flat at their last line's level; the smooth surface is the grid that passes
+// closest to the lines' own points while bending least (a thin plate):
+//   sum over points  w (z(p) - level)^2
+//   + LAMBDA x sum over cells  (z_xx^2 + 2 z_xy^2 + z_yy^2)   (second differences)
+// where z(p) is the grid read bilinearly at the point. The points are the lines'
+// vertices and points between them, in map units (not the pixels the lines were
+// burned into), so the surface follows a line's direction in two dimensions, the
+// slope carries from one band into the next, and summits, pits and saddles are
+// shaped by the bands around them. Each point carries its own weight, so that
+// other heights (spot heights) are more points of the same kind. A weak pull
+// of every cell towards the core's value settles the cells beyond the lines,
+// where the thin plate alone would run on as the whole grid's shape decides,
+// so that a window with its halo draws them as the whole grid does.
+// The surface is then held to the core's bands: a cell stays between the levels
+// of the band the core put it in (a cell the core left at a level, a summit's or
+// a pit's, within one interval of it either way), and a cell that a line crosses
+// between the levels on either side of that line.
+// The fit is solved coarse to fine: the grid halved until it is small, solved
+// there, and each finer grid started from the coarser one and refined by a few
+// conjugate-gradient steps. Its passes are cut into fixed rows and chunks, and
+// its sums added in a fixed order, so its cells do not depend on the threads.
 #ifndef TOLVANE_GEO_SURFACE_H
 #define TOLVANE_GEO_SURFACE_H
 
-#include <tolvane/tolvane.h>
+#include <tolvane/geo.h>
 
-#include <cstdint>
 #include <vector>
 
 namespace tolvane::geo {
 
-// Redraws the core's result `cells` (rows x columns, in the core's units,
-// tolvane::EMPTY without value) as the smooth surface over the lines of
-// `burned`, the same cells as burned before the core ran (EMPTY but on the
-// lines), which it takes for its own memory. The surface is rounded to the
-// core's units, a thousandth of the interval or finer.
-void smooth_surface(std::vector<std::int32_t> &cells, int rows, int columns, const tolvane::Levels &levels,
-                    std::vector<std::int32_t> burned);
+// Redraws `cells` (rows x columns, the core's result aggregated to the pixel, in
+// the core's units; NaN without value) as the smooth surface through `points`
+// (in pixels of this grid: pixel (i, j) spans rows i to i + 1 and columns j to
+// j + 1), holding each cell in its band of the level table (lowest, interval).
+// Cells without value stay so; without a point or an interval the cells are left.
+void smooth_surface(std::vector<double> &cells, int rows, int columns, const std::vector<SurfacePoint> &points,
+                    double lowest, double interval);
 
 } // namespace tolvane::geo
 

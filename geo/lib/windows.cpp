@@ -1,7 +1,6 @@
 #include "windows.h"
 
 #include "failure.h"
-#include "surface.h"
 #include "timing.h"
 
 #include <algorithm>
@@ -177,23 +176,6 @@ WindowedResult run_windows(const WindowedRun &run, const BurnWindow &burn)
 
 namespace {
 
-// The core in a window's cells, then, when asked, the smooth surface on its
-// result, on the grid the lines were burned on: a pixel of an oversampled grid
-// that a line crosses is a band's for most of its fine cells. The surface is
-// rounded back to the core's units, a thousandth of the interval or finer.
-tolvane::Result core_and_surface(Cells &cells, int rows, int columns, const tolvane::Levels &levels,
-                                 const tolvane::Options &core, bool smooth)
-{
-    Cells burned = smooth ? cells : Cells();
-    tolvane::Result r = tolvane::elevation_in_place(cells.data(), rows, columns, levels, core);
-    if (smooth) {
-        step_done("window: core");
-        smooth_surface(cells, rows, columns, levels, std::move(burned));
-        step_done("window: surface");
-    }
-    return r;
-}
-
 // One run of the windows: the jobs left, the window burned ahead, and what the
 // windows found so far.
 class Windows {
@@ -291,7 +273,7 @@ WindowedResult Windows::whole()
     Cells cells = burned(burn_, inner_);
     step_done("window: burned");
     core_.progress = run_.progress;
-    const tolvane::Result r = core_and_surface(cells, inner_.rows, inner_.columns, run_.levels, core_, run_.smooth);
+    const tolvane::Result r = tolvane::elevation_in_place(cells.data(), inner_.rows, inner_.columns, run_.levels, core_);
     step_done("window: core");
     keep(cells, r, inner_, all, all);
     cells = Cells();
@@ -434,7 +416,7 @@ void Windows::run_core(const Job &job, const Block &w, const Block &part, std::s
     };
     if (cells.use_count() > 1) // still another's: the core works in a copy
         cells = std::make_shared<Cells>(*cells);
-    const tolvane::Result r = core_and_surface(*cells, part.rows, part.columns, levels, core_, run_.smooth);
+    const tolvane::Result r = tolvane::elevation_in_place(cells->data(), part.rows, part.columns, levels, core_);
     result_.windows++;
     for (int i = 0; i < counted.rows; i++)
         for (int j = 0; j < counted.columns; j++)

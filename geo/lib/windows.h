@@ -79,7 +79,6 @@ struct WindowedRun {
     int threads = 0;           // the core's
     double memory = 0;         // bytes the windows may take; 0: default_memory_budget()
     int halo = -1;             // cells; < 0: DEFAULT_HALO x factor
-    bool smooth = false;       // the smooth surface on the core's result (surface.h)
     // Cells at each edge of the grid that the core leaves out (when some are
     // left); the result there continues the nearest cell it computed. The core
     // takes no zone along the grid's outermost cells, so one empty cell between

@@ -127,14 +127,22 @@ struct CoreRequest {
 
 // The surface drawn on the core's cells: plain keeps them as the core gives them
 // (straight between a band's two lines, flat inside a summit's or a pit's last
-// line); smooth bends each band's profile so that the slope carries across the
-// lines, and rounds summits and pits from the slope of the bands around them.
+// line); smooth is the thin plate that passes closest to the lines' own points,
+// held to the core's bands, so that the slope carries across the lines and
+// summits and pits are shaped by the bands around them.
 enum class Surface { plain, smooth };
 
 // Drainage on the result: none leaves it as drawn; enforce removes the closed
 // depressions no ring of the lines shows (filling or carving them) and gives
 // every flat a slope toward its outlet, so that water runs off every pixel.
 enum class Drainage { none, enforce };
+
+// A height the smooth surface passes close to: where, in pixels of the grid
+// (pixel (i, j) spans rows i to i + 1 and columns j to j + 1), its value in the
+// core's units and its weight (a point of a line weighs 1).
+struct SurfacePoint {
+    double row = 0, column = 0, value = 0, weight = 1;
+};
 
 struct Request {
     SourceRequest source;
@@ -318,6 +326,14 @@ public:
     // run near their edges in the cells, never in the pixels shown.
     Window prepare(int row, int column, int rows, int columns, GDALProgressFunc progress = nullptr,
                    void *progress_arg = nullptr) const;
+
+    // Points along the lines that cross rows x columns pixels from (row,
+    // column) of the grid and `margin` pixels around them: their vertices and
+    // points between them no more than `step` pixels apart, at their levels in
+    // the core's units, in pixels of that area (its top-left pixel at 0, 0).
+    // None for a raster.
+    std::vector<SurfacePoint> line_points(int row, int column, int rows, int columns, double margin,
+                                          double step) const;
 
     // The source's state, defined inside the library.
     struct Impl;

@@ -1,14 +1,20 @@
-// The smooth surface on analytic shapes: a cone and a paraboloid burned as
-// contour pixels, run through the core and redrawn. Smooth comes close to the
-// shape where plain is off by a share of the interval (its straight bands and
-// flat top); every line pixel keeps its level and no pixel leaves its band.
+// The smooth surface on analytic shapes: a cone and a paraboloid whose lines
+// are burned as contour pixels and run through the core (plain), then redrawn
+// through points on the true circles (smooth). Smooth comes close to the shape
+// where plain is off by a share of the interval (its straight bands and flat
+// top); the surface crosses each line's level on the line, no cell leaves its
+// band, and neither a window's edge, a hole without value nor the threads
+// change it beyond a small bound.
+#include "parallel.h"
 #include "surface.h"
 
 #include <tolvane/tolvane.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -18,19 +24,28 @@ namespace {
 
 constexpr int INTERVAL = 1000;
 const tolvane::Levels LEVELS{1000, 9000, INTERVAL};
+constexpr double PI = 3.14159265358979323846;
 
 struct Shape {
     std::string name;
     std::function<double(double)> height; // of the distance from the centre, over the half side
+    std::function<double(double)> radius; // where the height is this level, over the half side
 };
+
+const Shape CONE{"cone", [](double u) { return 9900 - 9000 * u; }, [](double z) { return (9900 - z) / 9000; }};
+const Shape PARABOLOID{"paraboloid", [](double u) { return 9900 - 9000 * u * u; },
+                       [](double z) { return std::sqrt((9900 - z) / 9000); }};
 
 struct Drawn {
     int side = 0;
-    std::vector<double> truth;          // at the pixel centres
-    std::vector<std::int32_t> burned;   // the contour pixels
-    std::vector<double> plain, smooth;  // the core's cells, and redrawn
-    std::vector<double> radius;         // distance from the centre, over the half side
+    std::vector<double> truth;         // at the pixel centres
+    std::vector<std::int32_t> burned;  // the contour pixels
+    std::vector<geo::SurfacePoint> points; // on the true lines, a pixel apart
+    std::vector<double> plain, smooth; // the core's cells, and redrawn
+    std::vector<double> radius;        // distance from the centre, over the half side
 };
+
+std::size_t at(int side, int i, int j) { return static_cast<std::size_t>(i) * side + j; }
 
 // The shape on side x side pixels, its lines burned where the shape crosses
 // a level between two pixels side by side, on the one nearer the level (as a
@@ -46,8 +61,8 @@ Drawn draw(const Shape &shape, int side)
     for (int i = 0; i < side; i++)
         for (int j = 0; j < side; j++) {
             const double u = std::hypot(i + 0.5 - half, j + 0.5 - half) / half;
-            d.radius[static_cast<std::size_t>(i) * side + j] = u;
-            d.truth[static_cast<std::size_t>(i) * side + j] = shape.height(u);
+            d.radius[at(side, i, j)] = u;
+            d.truth[at(side, i, j)] = shape.height(u);
         }
     d.burned.assign(n, tolvane::EMPTY);
     const auto cross = [&](std::size_t a, std::size_t b) {
@@ -58,18 +73,28 @@ Drawn draw(const Shape &shape, int side)
     };
     for (int i = 1; i + 1 < side; i++)
         for (int j = 1; j + 1 < side; j++) {
-            const std::size_t k = static_cast<std::size_t>(i) * side + j;
+            const std::size_t k = at(side, i, j);
             if (j + 2 < side)
                 cross(k, k + 1);
             if (i + 2 < side)
                 cross(k, k + side);
         }
+    for (int level = LEVELS.lowest; level <= LEVELS.highest; level += INTERVAL) {
+        const double r = shape.radius(level) * half;
+        const int count = std::max(8, static_cast<int>(std::ceil(2 * PI * r)));
+        for (int m = 0; m < count; m++) {
+            const double a = 2 * PI * m / count;
+            d.points.push_back({half + r * std::sin(a), half + r * std::cos(a), static_cast<double>(level), 1});
+        }
+    }
     const tolvane::Result r = tolvane::elevation(d.burned.data(), side, side, LEVELS);
     EXPECT_EQ(r.leak_pixels, 0) << shape.name;
     d.plain.assign(r.cells.begin(), r.cells.end());
-    std::vector<std::int32_t> smooth = r.cells;
-    geo::smooth_surface(smooth, side, side, LEVELS, d.burned);
-    d.smooth.assign(smooth.begin(), smooth.end());
+    for (double &v : d.plain)
+        if (v == tolvane::EMPTY)
+            v = NAN;
+    d.smooth = d.plain;
+    geo::smooth_surface(d.smooth, side, side, d.points, LEVELS.lowest, INTERVAL);
     return d;
 }
 
@@ -86,14 +111,17 @@ double rmse(const Drawn &d, const std::vector<double> &cells)
     return std::sqrt(sum / count) / INTERVAL;
 }
 
-// Lines 4 and 9 pixels apart on the cone, whose bands plain draws straight
-// already: what smooth gains there is its flat top (0.38 intervals off, 0.07
-// to 0.09 redrawn) less a little in the bands, as a slope read from pixel
-// widths varies from one line pixel to the next. The paraboloid's bands narrow
-// from about 13 pixels at the top line to 2 and 4 at the lowest, and plain is
-// off in all of them.
-const Shape CONE{"cone", [](double u) { return 9900 - 9000 * u; }};
-const Shape PARABOLOID{"paraboloid", [](double u) { return 9900 - 9000 * u * u; }};
+// The cells read bilinearly at (row, column) in pixels (pixel (i, j) spans
+// rows i to i + 1), as the surface reads its points.
+double bilinear(const std::vector<double> &cells, int side, double row, double column)
+{
+    const double x = row - 0.5, y = column - 0.5;
+    const int i = std::clamp(static_cast<int>(std::floor(x)), 0, side - 2);
+    const int j = std::clamp(static_cast<int>(std::floor(y)), 0, side - 2);
+    const double fr = std::clamp(x - i, 0.0, 1.0), fc = std::clamp(y - j, 0.0, 1.0);
+    return (1 - fr) * ((1 - fc) * cells[at(side, i, j)] + fc * cells[at(side, i, j + 1)]) +
+           fr * ((1 - fc) * cells[at(side, i + 1, j)] + fc * cells[at(side, i + 1, j + 1)]);
+}
 
 struct Case {
     const Shape *shape;
@@ -113,37 +141,48 @@ TEST_P(Shapes, SmoothComesCloseWherePlainDoesNot)
     EXPECT_GT(plain, c.plain_beyond) << c.shape->name << " " << c.side << ": smooth " << smooth;
 }
 
+// Lines 2, 4 and 9 pixels apart on the cone, whose bands plain draws straight
+// already (what smooth gains there is the top plain leaves flat); the
+// paraboloid's bands narrow from 3 to 13 pixels at the top line down to 1 to 4
+// at the lowest, and plain is off in all of them.
 INSTANTIATE_TEST_SUITE_P(Surface, Shapes,
-                         ::testing::Values(Case{&CONE, 81, 0.06, 0.06}, Case{&CONE, 161, 0.03, 0.04},
-                                           Case{&PARABOLOID, 81, 0.08, 0.15},
-                                           Case{&PARABOLOID, 161, 0.04, 0.15}));
+                         ::testing::Values(Case{&CONE, 41, 0.08, 0.08}, Case{&CONE, 81, 0.04, 0.06},
+                                           Case{&CONE, 161, 0.02, 0.04}, Case{&PARABOLOID, 61, 0.06, 0.15},
+                                           Case{&PARABOLOID, 81, 0.04, 0.15},
+                                           Case{&PARABOLOID, 161, 0.03, 0.15}));
 
-// Every line pixel keeps the core's value (its level); every other pixel stays
-// in the band the core put it in: between its two levels, or for the core's
-// flat summit or pit, within one interval on the side it was found open.
+// The surface crosses each line's level on the line, within a twentieth of the
+// interval; every cell stays in the band the core put it in (between its two
+// levels; a cell the core left at a level within an interval of it either way),
+// or, where a line crosses its pixel, within an interval of that line's level.
 TEST(Surface, LinesKeepTheirLevelAndCellsTheirBand)
 {
     for (const Shape *shape : {&CONE, &PARABOLOID})
-        for (int side : {81, 161}) {
+        for (int side : {41, 61, 81, 161}) {
+            if (shape == &PARABOLOID && side == 41)
+                continue; // its lowest lines burned too close to close its bands
             const Drawn d = draw(*shape, side);
-            long long moved = 0;
+            double worst = 0;
+            for (const geo::SurfacePoint &p : d.points)
+                if (std::hypot(p.row - side / 2.0, p.column - side / 2.0) < 0.9 * side / 2.0)
+                    worst = std::max(worst, std::fabs(bilinear(d.smooth, side, p.row, p.column) - p.value));
+            EXPECT_LT(worst, 0.05 * INTERVAL) << shape->name << " " << side;
+            std::vector<double> line(d.plain.size(), NAN);
+            for (const geo::SurfacePoint &p : d.points)
+                line[at(side, static_cast<int>(p.row), static_cast<int>(p.column))] = p.value;
             for (std::size_t k = 0; k < d.plain.size(); k++) {
                 const double p = d.plain[k], s = d.smooth[k];
-                if (d.burned[k] != tolvane::EMPTY) {
-                    ASSERT_EQ(s, p) << shape->name << " " << side << ": line pixel " << k;
-                    ASSERT_EQ(p, d.burned[k]);
-                    continue;
+                double low = std::floor((p - LEVELS.lowest) / INTERVAL) * INTERVAL + LEVELS.lowest;
+                double high = low + INTERVAL;
+                if (p == low)
+                    low -= INTERVAL;
+                if (!std::isnan(line[k])) {
+                    low = std::min(low, line[k] - INTERVAL);
+                    high = std::max(high, line[k] + INTERVAL);
                 }
-                moved += s != p;
-                const double low = std::floor((p - LEVELS.lowest) / INTERVAL) * INTERVAL + LEVELS.lowest;
-                if (p != low) {
-                    ASSERT_GE(s, low) << shape->name << " " << side << ": pixel " << k;
-                    ASSERT_LE(s, low + INTERVAL) << shape->name << " " << side << ": pixel " << k;
-                } else {
-                    ASSERT_LT(std::fabs(s - p), INTERVAL) << shape->name << " " << side << ": pixel " << k;
-                }
+                ASSERT_GE(s, low) << shape->name << " " << side << ": pixel " << k;
+                ASSERT_LE(s, high) << shape->name << " " << side << ": pixel " << k;
             }
-            EXPECT_GT(moved, 0) << shape->name;
         }
 }
 
@@ -151,26 +190,116 @@ TEST(Surface, LinesKeepTheirLevelAndCellsTheirBand)
 TEST(Surface, SummitRises)
 {
     const Drawn d = draw(PARABOLOID, 161);
-    const std::size_t centre = static_cast<std::size_t>(80) * 161 + 80;
+    const std::size_t centre = at(161, 80, 80);
     EXPECT_EQ(d.plain[centre], 9000);
     EXPECT_GT(d.smooth[centre], 9000 + 0.6 * INTERVAL);
     EXPECT_LT(d.smooth[centre], 9000 + INTERVAL);
 }
 
-// Pixels without value stay so, and a band without its lines (none burned, or
-// only off the table's levels) is left as the core drew it.
-TEST(Surface, PixelsWithoutValueOrLinesAreLeft)
+// A window of the grid with a halo around it, fitted on its own through the
+// points that fall in it, gives its inner cells within a tenth of the interval
+// of the whole grid's (its edge, free, bends differently from the whole
+// grid's cells there): lines as far apart as these need a halo of a few bands.
+TEST(Surface, WindowWithHaloMatchesTheWhole)
 {
-    std::vector<std::int32_t> cells(25, 1500);
-    cells[7] = tolvane::EMPTY;
-    const std::vector<std::int32_t> before = cells;
-    std::vector<std::int32_t> off_table(25, tolvane::EMPTY);
-    off_table[12] = 1250;
-    for (const std::vector<std::int32_t> &burned : {std::vector<std::int32_t>(25, tolvane::EMPTY), off_table}) {
-        std::vector<std::int32_t> redrawn = cells;
-        geo::smooth_surface(redrawn, 5, 5, LEVELS, burned);
-        EXPECT_EQ(redrawn, before);
+    const Drawn d = draw(PARABOLOID, 161);
+    const int r0 = 20, c0 = 40, side = 100, halo = 30;
+    std::vector<double> cells(static_cast<std::size_t>(side) * side);
+    for (int i = 0; i < side; i++)
+        for (int j = 0; j < side; j++)
+            cells[at(side, i, j)] = d.plain[at(161, r0 + i, c0 + j)];
+    std::vector<geo::SurfacePoint> points;
+    for (const geo::SurfacePoint &p : d.points)
+        if (p.row >= r0 && p.row <= r0 + side && p.column >= c0 && p.column <= c0 + side)
+            points.push_back({p.row - r0, p.column - c0, p.value, p.weight});
+    geo::smooth_surface(cells, side, side, points, LEVELS.lowest, INTERVAL);
+    double worst = 0, edge = 0;
+    for (int i = 0; i < side; i++)
+        for (int j = 0; j < side; j++) {
+            const double e = std::fabs(cells[at(side, i, j)] - d.smooth[at(161, r0 + i, c0 + j)]);
+            const bool inner = std::min({i, j, side - 1 - i, side - 1 - j}) >= halo;
+            (inner ? worst : edge) = std::max(inner ? worst : edge, e);
+        }
+    EXPECT_LT(worst, 0.1 * INTERVAL) << "at the window's edge: " << edge;
+}
+
+// Cells without value stay so, and the fit bridges them: the other cells are
+// within a hundredth of the interval of those of the grid without the hole
+// (whose cells only lose their pull towards the core's).
+TEST(Surface, HoleWithoutValueStaysAndIsBridged)
+{
+    const Drawn d = draw(PARABOLOID, 81);
+    std::vector<double> holed = d.plain;
+    for (int i = 20; i < 30; i++)
+        for (int j = 45; j < 60; j++)
+            holed[at(81, i, j)] = NAN;
+    geo::smooth_surface(holed, 81, 81, d.points, LEVELS.lowest, INTERVAL);
+    for (int i = 0; i < 81; i++)
+        for (int j = 0; j < 81; j++) {
+            const std::size_t k = at(81, i, j);
+            if (i >= 20 && i < 30 && j >= 45 && j < 60)
+                ASSERT_TRUE(std::isnan(holed[k]));
+            else
+                ASSERT_NEAR(holed[k], d.smooth[k], 0.01 * INTERVAL) << i << " " << j;
+        }
+}
+
+// A sheet of lines of one level: the surface passes on the level along the
+// line, stays in its band on either side (below it where the core drew a band
+// up to it, above where a summit's rise), and far from the line comes back
+// towards the core's cells (within a fifth of the interval, 35 cells away).
+TEST(Surface, OneLevel)
+{
+    const int side = 80;
+    std::vector<double> cells(static_cast<std::size_t>(side) * side);
+    std::vector<geo::SurfacePoint> points;
+    for (int i = 0; i < side; i++)
+        for (int j = 0; j < side; j++)
+            cells[at(side, i, j)] = j < 40 ? 2500 : 3000 + 10 * (j - 40);
+    for (int i = 0; i <= side; i++)
+        points.push_back({static_cast<double>(i), 40.0, 3000, 1});
+    const std::vector<double> core = cells;
+    geo::smooth_surface(cells, side, side, points, LEVELS.lowest, INTERVAL);
+    for (int i = 0; i < side; i++)
+        for (int j = 0; j < side; j++) {
+            const double v = cells[at(side, i, j)];
+            if (j == 39 || j == 40) {
+                ASSERT_NEAR(v, 3000, 0.05 * INTERVAL) << i << " " << j;
+            }
+            ASSERT_TRUE(j < 40 ? v >= 2000 && v <= 3000 : v >= 2000 && v <= 4000) << i << " " << j << ": " << v;
+            if (j < 5 || j >= side - 5) {
+                ASSERT_NEAR(v, core[at(side, i, j)], 0.2 * INTERVAL) << i << " " << j;
+            }
+        }
+}
+
+// Without points, or without an interval, the cells are left as they are.
+TEST(Surface, NoPointsNoChange)
+{
+    std::vector<double> cells(25, 1500);
+    cells[7] = NAN;
+    const std::vector<double> before = cells;
+    geo::smooth_surface(cells, 5, 5, {}, LEVELS.lowest, INTERVAL);
+    for (std::size_t k = 0; k < cells.size(); k++)
+        EXPECT_TRUE(cells[k] == before[k] || (std::isnan(cells[k]) && std::isnan(before[k])));
+    geo::smooth_surface(cells, 5, 5, {{2.5, 2.5, 2000, 1}}, LEVELS.lowest, 0);
+    EXPECT_EQ(cells[12], 1500);
+}
+
+// The same cells, byte for byte, on one thread and on several.
+TEST(Surface, SameCellsWhateverTheThreads)
+{
+    const Drawn d = draw(PARABOLOID, 161);
+    std::vector<double> one = d.plain, four = d.plain;
+    {
+        const geo::PassThreads threads(1);
+        geo::smooth_surface(one, 161, 161, d.points, LEVELS.lowest, INTERVAL);
     }
+    {
+        const geo::PassThreads threads(4);
+        geo::smooth_surface(four, 161, 161, d.points, LEVELS.lowest, INTERVAL);
+    }
+    EXPECT_EQ(0, std::memcmp(one.data(), four.data(), one.size() * sizeof(double)));
 }
 
 } // namespace

@@ -1,0 +1,86 @@
+// The lines' points for the smooth surface (surface.h), read from the source's
+// copy of the lines as the repair left them: the same lines as those burned.
+#include "lines.h"
+#include "source_impl.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include <ogr_api.h>
+
+namespace tolvane::geo {
+
+namespace {
+
+struct FeatureFree {
+    void operator()(OGRFeatureH f) const { OGR_F_Destroy(f); }
+};
+
+// Every piece of a geometry that holds points: a line, or each line of a
+// multi-line (and of any collection).
+template <typename F> void each_line(OGRGeometryH g, F f)
+{
+    if (!g || OGR_G_IsEmpty(g))
+        return;
+    if (const int parts = OGR_G_GetGeometryCount(g); parts > 0) {
+        for (int i = 0; i < parts; i++)
+            each_line(OGR_G_GetGeometryRef(g, i), f);
+        return;
+    }
+    f(g);
+}
+
+} // namespace
+
+std::vector<SurfacePoint> ContourSource::line_points(int row, int column, int rows, int columns, double margin,
+                                                     double step) const
+{
+    std::vector<SurfacePoint> out;
+    if (!impl_->read || rows <= 0 || columns <= 0 || !(step > 0))
+        return out;
+    const Grid &g = impl_->grid;
+    OGRLayerH layer = lines_layer(*impl_->read);
+    const int field = OGR_FD_GetFieldIndex(OGR_L_GetLayerDefn(layer), "tolvane_level");
+    if (field < 0)
+        return out;
+    // The area and its margin in pixels of the area.
+    const double r0 = -margin, c0 = -margin, r1 = rows + margin, c1 = columns + margin;
+    const auto keep = [&](double r, double c, double v) {
+        if (r >= r0 && r <= r1 && c >= c0 && c <= c1)
+            out.push_back({r, c, v, 1});
+    };
+    OGR_L_ResetReading(layer);
+    while (OGRFeatureH next = OGR_L_GetNextFeature(layer)) {
+        const std::unique_ptr<void, FeatureFree> owned(next);
+        if (!OGR_F_IsFieldSetAndNotNull(next, field))
+            continue;
+        const double v = OGR_F_GetFieldAsDouble(next, field);
+        each_line(OGR_F_GetGeometryRef(next), [&](OGRGeometryH line) {
+            const int n = OGR_G_GetPointCount(line);
+            double pr = 0, pc = 0;
+            for (int i = 0; i < n; i++) {
+                const double r = (g.origin_y - OGR_G_GetY(line, i)) / g.yres - row;
+                const double c = (OGR_G_GetX(line, i) - g.origin_x) / g.xres - column;
+                if (i > 0) {
+                    // Points between two vertices at most `step` apart; a
+                    // segment wholly beyond the margin adds none.
+                    if (std::max(r, pr) >= r0 && std::min(r, pr) <= r1 && std::max(c, pc) >= c0 &&
+                        std::min(c, pc) <= c1) {
+                        const int parts = std::max(1, static_cast<int>(std::ceil(std::hypot(r - pr, c - pc) / step)));
+                        for (int k = 1; k < parts; k++) {
+                            const double t = static_cast<double>(k) / parts;
+                            keep(pr + t * (r - pr), pc + t * (c - pc), v);
+                        }
+                    }
+                }
+                keep(r, c, v);
+                pr = r;
+                pc = c;
+            }
+        });
+    }
+    return out;
+}
+
+} // namespace tolvane::geo
