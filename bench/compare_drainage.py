@@ -32,7 +32,7 @@ from osgeo import gdal, osr
 from scipy import ndimage
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from compare_surface import read, slope, tin  # noqa: E402
+from compare_surface import into_bench_folder, read, slope, tin  # noqa: E402
 
 gdal.UseExceptions()
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -141,10 +141,7 @@ def main():
     a.add_argument("--cases", default=",".join(sorted({c[0] for c in CASES})), help="DEMs, separated by commas")
     args = a.parse_args()
     geo = os.path.abspath(args.geo)
-    os.makedirs(args.out, exist_ok=True)
-    os.chdir(args.out)
-    if not os.path.exists("jacksboro.tif"):
-        subprocess.run([sys.executable, os.path.join(HERE, "real_dems.py"), "."], check=True)
+    into_bench_folder(args.out)
     print("| DEM | interval | pixel | method | RMSE | slope RMSE (deg) | false sinks | their area (km²) | "
           "streams on the network | within a pixel | time (s) |")
     print("|---|---|---|---|---|---|---|---|---|---|---|")

@@ -142,6 +142,14 @@ def measures(truth, result, pixel, interval, base):
     return (math.sqrt((e ** 2).mean()), math.sqrt(((sr - st)[inner] ** 2).mean()), terraces, flat, np.abs(e).max())
 
 
+def into_bench_folder(out):
+    """Works in `out`, with the real DEMs made there on the first run."""
+    os.makedirs(out, exist_ok=True)
+    os.chdir(out)
+    if not os.path.exists("jacksboro.tif"):
+        subprocess.run([sys.executable, os.path.join(HERE, "real_dems.py"), "."], check=True)
+
+
 def main():
     a = argparse.ArgumentParser()
     a.add_argument("--out", default="surface-bench")
@@ -153,10 +161,7 @@ def main():
                    help="GRASS's r.surf.contour and v.surf.rst too, on grids of a million cells or fewer")
     args = a.parse_args()
     geo = os.path.abspath(args.geo)
-    os.makedirs(args.out, exist_ok=True)
-    os.chdir(args.out)
-    if not os.path.exists("jacksboro.tif"):
-        subprocess.run([sys.executable, os.path.join(HERE, "real_dems.py"), "."], check=True)
+    into_bench_folder(args.out)
     if not os.path.exists("jacksboro10.tif"):
         gdal.Warp("jacksboro10.tif", "jacksboro.tif", xRes=10, yRes=10, resampleAlg="cubic")
     print("| DEM | interval | pixel | method | RMSE | slope RMSE (deg) | terraces | flat beyond DEM (%) | "

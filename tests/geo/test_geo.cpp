@@ -3,6 +3,7 @@
 // sampled on the same grid, is tests/geo/data/colinas_superficie.tif (see
 // examples/curvas/genera_colinas.py).
 #include "run_tolvane.h"
+#include "translate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -82,23 +83,6 @@ Raster open_raster(const fs::path &path)
               CE_None);
     GDALClose(ds);
     return r;
-}
-
-// ogr2ogr in-process: the bundled lines in another format or form.
-void translate_lines(const fs::path &to, std::vector<std::string> arguments)
-{
-    std::vector<char *> argv;
-    for (std::string &a : arguments)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    GDALVectorTranslateOptions *options = GDALVectorTranslateOptionsNew(argv.data(), nullptr);
-    GDALDatasetH source = GDALOpenEx(COLINAS_GPKG, GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
-    ASSERT_NE(source, nullptr);
-    GDALDatasetH written = GDALVectorTranslate(to.c_str(), nullptr, 1, &source, options, nullptr);
-    ASSERT_NE(written, nullptr) << to;
-    GDALClose(written);
-    GDALClose(source);
-    GDALVectorTranslateOptionsFree(options);
 }
 
 void expect_same_cells(const Raster &a, const Raster &b, const std::string &what)

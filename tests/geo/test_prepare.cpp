@@ -3,6 +3,7 @@
 #include "grid.h"
 #include "parallel.h"
 #include "sheet.h"
+#include "translate.h"
 
 #include <tolvane/geo.h>
 #include <tolvane/tolvane.h>
@@ -162,21 +163,7 @@ TEST(Prepare, WindowsAndTilesLeaveTheSamePixelsNodata)
     wkt += "))";
     const std::string clipped = testing::TempDir() + "tolvane-prepare-lobed.gpkg";
     std::remove(clipped.c_str());
-    {
-        std::vector<std::string> arguments{"-clipsrc", wkt, "-nlt", "MULTILINESTRING"};
-        std::vector<char *> argv;
-        for (std::string &a : arguments)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        GDALVectorTranslateOptions *options = GDALVectorTranslateOptionsNew(argv.data(), nullptr);
-        GDALDatasetH source = GDALOpenEx(COLINAS_GPKG, GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
-        ASSERT_NE(source, nullptr);
-        GDALDatasetH written = GDALVectorTranslate(clipped.c_str(), nullptr, 1, &source, options, nullptr);
-        GDALVectorTranslateOptionsFree(options);
-        ASSERT_NE(written, nullptr);
-        GDALClose(written);
-        GDALClose(source);
-    }
+    translate_lines(clipped, {"-clipsrc", wkt, "-nlt", "MULTILINESTRING"});
     for (const std::string mask : {"", "auto"})
         for (const int factor : {1, 2}) {
             SCOPED_TRACE("mask '" + mask + "', factor " + std::to_string(factor));
