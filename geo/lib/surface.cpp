@@ -307,72 +307,83 @@ std::vector<float> finer(const Level &coarse, const std::vector<float> &z, const
     return out;
 }
 
-} // namespace
-
-void smooth_surface(std::vector<double> &cells, int rows, int columns, const std::vector<SurfacePoint> &points,
-                    double lowest, double interval)
+// The points' mean value by weight, about which the fit works so that floats
+// keep the digits of a thousandth of the interval; NaN without weight.
+double mean_value(const std::vector<SurfacePoint> &points)
 {
-    if (!(interval > 0) || rows < 1 || columns < 1 || points.empty() ||
-        cells.size() != static_cast<std::size_t>(rows) * columns)
-        return;
-    // The fit works about the points' mean, so that floats keep the
-    // digits of a thousandth of the interval.
     double offset = 0, total = 0;
     for (const SurfacePoint &p : points) {
         offset += p.weight * p.value;
         total += p.weight;
     }
-    if (!(total > 0))
-        return;
-    offset /= total;
+    return total > 0 ? offset / total : NAN;
+}
 
-    // The cascade, finest first. A coarser grid sees every other point of the
-    // one before, weighing twice as much: it only gives the finer its start.
+// The level one coarser than `f`: each cell's anchor the mean of those of its
+// (up to) four cells.
+Level coarser(const Level &f)
+{
+    Level c{(f.rows + 1) / 2, (f.columns + 1) / 2, f.scale * 2, f.lambda / 4, {}, {}, {}, f.tie * 4};
+    c.anchor.resize(static_cast<std::size_t>(c.rows) * c.columns);
+    for (int i = 0; i < c.rows; i++)
+        for (int j = 0; j < c.columns; j++) {
+            double sum = 0;
+            int count = 0;
+            for (int a = 2 * i; a < std::min(2 * i + 2, f.rows); a++)
+                for (int b = 2 * j; b < std::min(2 * j + 2, f.columns); b++)
+                    if (const float v = f.anchor[static_cast<std::size_t>(a) * f.columns + b]; !std::isnan(v)) {
+                        sum += v;
+                        count++;
+                    }
+            c.anchor[static_cast<std::size_t>(i) * c.columns + j] = count ? static_cast<float>(sum / count) : NAN;
+        }
+    return c;
+}
+
+// The points level `l` of the cascade sees (every 2^l-th, weighing as much
+// more), row by row and each row's in the order of the lines, for the threads
+// and the cache.
+void place_points(Level &v, std::size_t l, const std::vector<SurfacePoint> &points, double offset)
+{
+    const std::size_t stride = std::size_t{1} << std::min<std::size_t>(l, 20);
+    v.points.reserve(points.size() / stride + 1);
+    for (std::size_t k = 0; k < points.size(); k += stride)
+        if (points[k].weight > 0)
+            v.points.push_back(stencil(points[k], v, points[k].weight * stride, offset));
+    const auto row_of = [&v](const Stencil &p) { return p.k / static_cast<std::size_t>(v.columns); };
+    v.row_start.assign(static_cast<std::size_t>(v.rows) + 1, 0);
+    for (const Stencil &p : v.points)
+        v.row_start[row_of(p) + 1]++;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(v.rows); i++)
+        v.row_start[i + 1] += v.row_start[i];
+    std::vector<std::size_t> next(v.row_start.begin(), v.row_start.end() - 1);
+    std::vector<Stencil> sorted(v.points.size());
+    for (const Stencil &p : v.points)
+        sorted[next[row_of(p)]++] = p;
+    v.points = std::move(sorted);
+}
+
+// The cascade, finest first. A coarser grid sees every other point of the one
+// before, weighing twice as much: it only gives the finer its start.
+std::vector<Level> cascade(const std::vector<double> &cells, int rows, int columns,
+                           const std::vector<SurfacePoint> &points, double offset)
+{
     std::vector<Level> levels;
     levels.push_back({rows, columns, 1.0, LAMBDA, {}, {}, {}, TIE});
     levels[0].anchor.resize(cells.size());
     for (std::size_t k = 0; k < cells.size(); k++)
         levels[0].anchor[k] = static_cast<float>(cells[k] - offset);
-    while (levels.back().rows > COARSEST || levels.back().columns > COARSEST) {
-        const Level &f = levels.back();
-        Level c{(f.rows + 1) / 2, (f.columns + 1) / 2, f.scale * 2, f.lambda / 4, {}, {}, {}, f.tie * 4};
-        // Each coarse cell's anchor the mean of those of its (up to) four cells.
-        c.anchor.resize(static_cast<std::size_t>(c.rows) * c.columns);
-        for (int i = 0; i < c.rows; i++)
-            for (int j = 0; j < c.columns; j++) {
-                double sum = 0;
-                int count = 0;
-                for (int a = 2 * i; a < std::min(2 * i + 2, f.rows); a++)
-                    for (int b = 2 * j; b < std::min(2 * j + 2, f.columns); b++)
-                        if (const float v = f.anchor[static_cast<std::size_t>(a) * f.columns + b]; !std::isnan(v)) {
-                            sum += v;
-                            count++;
-                        }
-                c.anchor[static_cast<std::size_t>(i) * c.columns + j] = count ? static_cast<float>(sum / count) : NAN;
-            }
-        levels.push_back(std::move(c));
-    }
-    for (std::size_t l = 0; l < levels.size(); l++) {
-        const std::size_t stride = std::size_t{1} << std::min<std::size_t>(l, 20);
-        levels[l].points.reserve(points.size() / stride + 1);
-        for (std::size_t k = 0; k < points.size(); k += stride)
-            if (points[k].weight > 0)
-                levels[l].points.push_back(stencil(points[k], levels[l], points[k].weight * stride, offset));
-        // Row by row (each row's points in the order of the lines), for the
-        // threads and the cache.
-        Level &v = levels[l];
-        const auto row_of = [&v](const Stencil &p) { return p.k / static_cast<std::size_t>(v.columns); };
-        v.row_start.assign(static_cast<std::size_t>(v.rows) + 1, 0);
-        for (const Stencil &p : v.points)
-            v.row_start[row_of(p) + 1]++;
-        for (std::size_t i = 0; i < static_cast<std::size_t>(v.rows); i++)
-            v.row_start[i + 1] += v.row_start[i];
-        std::vector<std::size_t> next(v.row_start.begin(), v.row_start.end() - 1);
-        std::vector<Stencil> sorted(v.points.size());
-        for (const Stencil &p : v.points)
-            sorted[next[row_of(p)]++] = p;
-        v.points = std::move(sorted);
-    }
+    while (levels.back().rows > COARSEST || levels.back().columns > COARSEST)
+        levels.push_back(coarser(levels.back()));
+    for (std::size_t l = 0; l < levels.size(); l++)
+        place_points(levels[l], l, points, offset);
+    return levels;
+}
+
+// The fit solved on the coarsest level, then each finer one started from the
+// coarser's result.
+std::vector<float> solve_cascade(std::vector<Level> &levels)
+{
     std::vector<float> z(static_cast<std::size_t>(levels.back().rows) * levels.back().columns, 0.0F);
     solve(levels.back(), z, STEPS_COARSEST);
     for (std::size_t l = levels.size() - 1; l-- > 0;) {
@@ -381,9 +392,14 @@ void smooth_surface(std::vector<double> &cells, int rows, int columns, const std
         levels[l + 1].anchor = {};
         solve(levels[l], z, l == 0 ? STEPS_FINEST : l == 1 ? STEPS_NEXT : STEPS);
     }
+    return z;
+}
 
-    // Each cell held to its band: the core's, or for a cell a line crosses,
-    // the two bands on either side of each line through it.
+// Each cell of the fit `z` held to its band: the core's, or for a cell a line
+// crosses, the two bands on either side of each line through it.
+void hold_to_bands(std::vector<double> &cells, int rows, int columns, const std::vector<float> &z,
+                   const std::vector<SurfacePoint> &points, double offset, double lowest, double interval)
+{
     std::vector<float> below(cells.size(), INFINITY), above(cells.size(), -INFINITY);
     for (const SurfacePoint &p : points) {
         const int i = static_cast<int>(std::floor(p.row)), j = static_cast<int>(std::floor(p.column));
@@ -407,6 +423,22 @@ void smooth_surface(std::vector<double> &cells, int rows, int columns, const std
         }
         cells[k] = std::clamp(static_cast<double>(z[k]) + offset, low + lowest, high + lowest);
     }
+}
+
+} // namespace
+
+void smooth_surface(std::vector<double> &cells, int rows, int columns, const std::vector<SurfacePoint> &points,
+                    double lowest, double interval)
+{
+    if (!(interval > 0) || rows < 1 || columns < 1 || points.empty() ||
+        cells.size() != static_cast<std::size_t>(rows) * columns)
+        return;
+    const double offset = mean_value(points);
+    if (std::isnan(offset))
+        return;
+    std::vector<Level> levels = cascade(cells, rows, columns, points, offset);
+    const std::vector<float> z = solve_cascade(levels);
+    hold_to_bands(cells, rows, columns, z, points, offset, lowest, interval);
 }
 
 } // namespace tolvane::geo
