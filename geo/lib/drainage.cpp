@@ -199,22 +199,13 @@ private:
     double lowest_, highest_, interval_;
 };
 
-} // namespace
-
-Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
-                         const Above &above, bool want_sinks)
+// The depressions the lines support, outermost first: each kept one's bottom
+// drains the flood from then on, and what it holds is judged again. Leaves in
+// `filled` and `parent` the flood from every outlet, the kept pits' too.
+void keep_supported_pits(const Flow &g, const std::vector<double> &cells, std::vector<std::int64_t> &outlets,
+                         std::vector<std::uint8_t> &kept, std::vector<double> &filled,
+                         std::vector<std::uint8_t> &parent, Drained &out)
 {
-    Drained out;
-    if (rows < 3 || columns < 3 || levels.interval <= 0)
-        return out;
-    const Flow g(rows, columns, levels);
-    std::vector<std::int64_t> outlets = g.edges(cells);
-    std::vector<std::uint8_t> kept(static_cast<std::size_t>(g.size()), 0);
-
-    // The depressions the lines support, outermost first: each kept one's
-    // bottom drains the flood from then on, and what it holds is judged again.
-    std::vector<double> filled;
-    std::vector<std::uint8_t> parent;
     bool more = true;
     for (int round = 0; round < NESTING && more; round++) {
         filled = cells;
@@ -230,22 +221,28 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
             }
         step_done("drainage: pits");
     }
-
-    // The others: carved where the trench moves fewer metres than the fill.
-    const std::vector<double> before = cells;
     if (more) { // the last round kept pits: flood from their bottoms too
         filled = cells;
         g.flood(filled, outlets, &parent, nullptr);
         step_done("drainage: flood");
     }
+}
+
+// Each depression left carved where the trench along the flood's path out
+// moves fewer metres than the fill, and stays within the bottom's band; the
+// others are left for the fill.
+void carve(const Flow &g, std::vector<double> &cells, const std::vector<double> &before,
+           const std::vector<double> &filled, const std::vector<std::uint8_t> &parent,
+           const std::vector<std::uint8_t> &kept, Drained &out)
+{
     for (const Depression &p : g.depressions(before, filled)) {
         double fill = 0;
         for (std::int64_t k : p.cells)
             fill += filled[k] - before[k];
         std::vector<std::int64_t> trench;
-        double carve = 0;
+        double moved = 0;
         bool within = true;
-        for (std::int64_t k = p.lowest; within && carve < fill;) {
+        for (std::int64_t k = p.lowest; within && moved < fill;) {
             if (parent[k] == NO_PARENT) { // an outlet higher than the bottom: the grid's edge drains it, a pit not
                 within = !kept[k];
                 break;
@@ -254,24 +251,26 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
             if (cells[k] <= p.bottom)
                 break;
             within = g.one_band(p.bottom, cells[k]);
-            carve += cells[k] - p.bottom;
+            moved += cells[k] - p.bottom;
             trench.push_back(k);
         }
-        const bool carved = within && carve < fill;
+        const bool carved = within && moved < fill;
         if (carved)
             for (std::int64_t k : trench)
                 cells[k] = p.bottom;
         if (g.deep(p))
             (carved ? out.carved : out.filled)++;
     }
-
     step_done("drainage: carve");
-    // What is left fills, and every flat rises toward its outlet.
-    g.flood(cells, outlets, nullptr, &above);
-    step_done("drainage: flats");
+}
 
-    const double moved = levels.interval / 1000.0;
-    for (std::int64_t k = 0; k < g.size(); k++) {
+// The pixels moved by more than a thousandth of the interval, the largest
+// move, and the pixels of the pits kept.
+void count_moves(const std::vector<double> &cells, const std::vector<double> &before,
+                 const std::vector<std::uint8_t> &kept, double interval, Drained &out)
+{
+    const double moved = interval / 1000.0;
+    for (std::size_t k = 0; k < cells.size(); k++) {
         if (std::isnan(cells[k]))
             continue;
         const double change = std::abs(cells[k] - before[k]);
@@ -279,6 +278,28 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
         out.most = std::max(out.most, change);
         out.kept_pixels += kept[k];
     }
+}
+
+} // namespace
+
+Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
+                         const Above &above, bool want_sinks)
+{
+    Drained out;
+    if (rows < 3 || columns < 3 || levels.interval <= 0)
+        return out;
+    const Flow g(rows, columns, levels);
+    std::vector<std::int64_t> outlets = g.edges(cells);
+    std::vector<std::uint8_t> kept(static_cast<std::size_t>(g.size()), 0);
+    std::vector<double> filled;
+    std::vector<std::uint8_t> parent;
+    keep_supported_pits(g, cells, outlets, kept, filled, parent, out);
+    const std::vector<double> before = cells;
+    carve(g, cells, before, filled, parent, kept, out);
+    // What is left fills, and every flat rises toward its outlet.
+    g.flood(cells, outlets, nullptr, &above);
+    step_done("drainage: flats");
+    count_moves(cells, before, kept, levels.interval, out);
     if (want_sinks)
         out.sinks = std::move(kept);
     return out;
