@@ -10,6 +10,7 @@
 #include "measures.h"
 #include "oversample.h"
 #include "output.h"
+#include "parallel.h"
 #include "report.h"
 #include "surface.h"
 #include "timing.h"
@@ -173,6 +174,7 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
         // cross it: the halo keeps a window's edge from bending the surface
         // inside it.
         const tolvane::Levels &l = source.table().levels;
+        const PassThreads threads(q.core.threads);
         smooth_surface(r.cells, a.rows(), a.columns(), source.line_points(a.r0, a.c0, a.rows(), a.columns(), 0, 1),
                        l.lowest, l.interval);
         step_done("surface");
