@@ -138,6 +138,9 @@ bool on_level(std::int32_t v, const tolvane::Levels &l)
     return d % l.interval == 0 && (l.interval > 0 ? d >= 0 && d <= span : d <= 0 && d >= span);
 }
 
+// Whether the core takes the whole level table at once (at most 254 zones).
+bool table_fits(const tolvane::Levels &levels) { return levels.interval == 0 || zones_of(levels) <= 254; }
+
 } // namespace
 
 Margins fine_margins(int factor, double top, double left, double bottom, double right)
@@ -161,8 +164,7 @@ double window_cells_within(double budget, double pixels)
 
 bool runs_as_one_window(const tolvane::Levels &levels, double cells, double pixels, double memory)
 {
-    const bool table_fits = levels.interval == 0 || zones_of(levels) <= 254;
-    return table_fits && cells <= window_cells_within(memory > 0 ? memory : default_memory_budget(), pixels);
+    return table_fits(levels) && cells <= window_cells_within(memory > 0 ? memory : default_memory_budget(), pixels);
 }
 
 WindowedResult run_windows(const WindowedRun &run, const BurnWindow &burn)
@@ -200,7 +202,6 @@ private:
     const int n_;
     WindowedResult result_;
     double budget_, max_cells_, whole_;
-    bool table_fits_;
     tolvane::Options core_;
     Block inner_;
     int least_halo_ = 0; // the least halo a window with too many zones is given
@@ -224,7 +225,6 @@ Windows::Windows(const WindowedRun &run, const BurnCells &burn) : run_(run), bur
     budget_ = run.memory > 0 ? run.memory : default_memory_budget();
     max_cells_ = window_cells_within(budget_, static_cast<double>(result_.rows) * result_.columns);
     whole_ = static_cast<double>(run.rows) * run.columns;
-    table_fits_ = run.levels.interval == 0 || zones_of(run.levels) <= 254;
     core_.smoothing = run.smoothing;
     core_.threads = run.threads;
     core_.want_leak_mask = run.want_leak_mask;
@@ -467,7 +467,7 @@ WindowedResult Windows::run()
             continue;
         }
         any_contour_ = true;
-        const tolvane::Levels levels = table_fits_ ? run_.levels : part_of(run_.levels, low, high);
+        const tolvane::Levels levels = table_fits(run_.levels) ? run_.levels : part_of(run_.levels, low, high);
         if (too_many_zones(job, part, cells, levels))
             continue;
         run_core(job, w, part, std::move(cells), levels);
