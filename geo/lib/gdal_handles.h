@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <gdal.h>
+#include <ogr_api.h>
 
 namespace tolvane::geo {
 
@@ -20,6 +21,11 @@ struct DatasetCloser {
     }
 };
 using Dataset = std::unique_ptr<void, DatasetCloser>;
+
+struct FeatureDestroyer {
+    void operator()(void *h) const { OGR_F_Destroy(h); }
+};
+using Feature = std::unique_ptr<void, FeatureDestroyer>;
 
 // The argv of a GDAL utility, as GDAL*OptionsNew takes it.
 class Arguments {

@@ -24,26 +24,18 @@ std::string join(const std::vector<std::string> &words)
     return s.empty() ? "none" : s;
 }
 
-struct FeatureDestroyer {
-    void operator()(void *h) const { OGR_F_Destroy(h); }
-};
-using Feature = std::unique_ptr<void, FeatureDestroyer>;
 
 
 // The one Z of a contour line; throws if the line has none or is not level.
 void z_range(OGRGeometryH g, double &low, double &high)
 {
-    const int parts = OGR_G_GetGeometryCount(g);
-    if (parts > 0) {
-        for (int k = 0; k < parts; k++)
-            z_range(OGR_G_GetGeometryRef(g, k), low, high);
-        return;
-    }
-    for (int k = 0, n = OGR_G_GetPointCount(g); k < n; k++) {
-        const double z = OGR_G_GetZ(g, k);
-        low = std::min(low, z);
-        high = std::max(high, z);
-    }
+    for_each_part(g, [&](OGRGeometryH line) {
+        for (int k = 0, n = OGR_G_GetPointCount(line); k < n; k++) {
+            const double z = OGR_G_GetZ(line, k);
+            low = std::min(low, z);
+            high = std::max(high, z);
+        }
+    });
 }
 
 double line_z(OGRGeometryH g, long long fid, const std::string &layer)

@@ -17,6 +17,20 @@
 
 namespace tolvane::geo {
 
+// f(part) for every piece of `g` that holds points: a line, or each line of a
+// multi-line (and of any collection, however nested); none of an empty one.
+template <typename F> void for_each_part(OGRGeometryH g, F f)
+{
+    if (!g || OGR_G_IsEmpty(g))
+        return;
+    if (const int parts = OGR_G_GetGeometryCount(g); parts > 0) {
+        for (int k = 0; k < parts; k++)
+            for_each_part(OGR_G_GetGeometryRef(g, k), f);
+        return;
+    }
+    f(g);
+}
+
 struct LinesRead {
     Dataset copy;                 // the layer in memory, in the grid's system
     std::string layer_name;       // the copy's layer

@@ -5,33 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 
 #include <ogr_api.h>
 
 namespace tolvane::geo {
-
-namespace {
-
-struct FeatureFree {
-    void operator()(OGRFeatureH f) const { OGR_F_Destroy(f); }
-};
-
-// Every piece of a geometry that holds points: a line, or each line of a
-// multi-line (and of any collection).
-template <typename F> void each_line(OGRGeometryH g, F f)
-{
-    if (!g || OGR_G_IsEmpty(g))
-        return;
-    if (const int parts = OGR_G_GetGeometryCount(g); parts > 0) {
-        for (int i = 0; i < parts; i++)
-            each_line(OGR_G_GetGeometryRef(g, i), f);
-        return;
-    }
-    f(g);
-}
-
-} // namespace
 
 std::vector<SurfacePoint> ContourSource::line_points(int row, int column, int rows, int columns, double margin,
                                                      double step) const
@@ -52,11 +29,11 @@ std::vector<SurfacePoint> ContourSource::line_points(int row, int column, int ro
     };
     OGR_L_ResetReading(layer);
     while (OGRFeatureH next = OGR_L_GetNextFeature(layer)) {
-        const std::unique_ptr<void, FeatureFree> owned(next);
+        const Feature owned(next);
         if (!OGR_F_IsFieldSetAndNotNull(next, field))
             continue;
         const double v = OGR_F_GetFieldAsDouble(next, field);
-        each_line(OGR_F_GetGeometryRef(next), [&](OGRGeometryH line) {
+        for_each_part(OGR_F_GetGeometryRef(next), [&](OGRGeometryH line) {
             const int n = OGR_G_GetPointCount(line);
             double pr = 0, pc = 0;
             for (int i = 0; i < n; i++) {
