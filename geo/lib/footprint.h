@@ -66,12 +66,11 @@ struct Judged {
 // The footprint of the window, of its kind. Once the sheet's is decided, a drawn
 // footprint or the hull is the sheet's, carried to the fine cells where it was
 // decided on the grid asked for and eroded there by a pixel less a cell (see
-// finer_footprint); the
-// polygons of a file are taken on the finer grid, whose cells follow their edge
-// closer than the pixels, eroded by half a pixel: lines drawn from a raster of
-// the grid's pixel stop up to half a pixel short of its valid area's edge.
-// `lines` is the map of the window's contour pixels, which `spacing` computes
-// when it is empty.
+// finer_footprint); the polygons of a file are taken on the finer grid, whose
+// cells follow their edge closer than the pixels, eroded by half a pixel: lines
+// drawn from a raster of the grid's pixel stop up to half a pixel short of its
+// valid area's edge. `lines` is the map of the window's contour pixels, which
+// `spacing` computes when it is empty.
 Judged judge_footprint(const Footprint &footprint, const FootprintWindow &window, SiteMap &lines,
                        const std::function<double()> &spacing);
 

@@ -53,7 +53,7 @@ struct ContourSource::Impl {
     // The grid burned: the grid itself, or one `factor` times finer.
     Grid fine;
     int factor = 1;
-    // The footprint of the whole sheet, decided on the grid itself.
+    // The footprint of the whole sheet, decided once (see SheetFootprint).
     SheetFootprint on_grid;
     // The whole grid prepared at the pixel while the footprint was decided, kept
     // for the first prepare() of the whole grid at the pixel.

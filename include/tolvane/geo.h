@@ -122,7 +122,7 @@ struct CoreRequest {
     int threads = 0;    // 0: TOLVANE_THREADS, else every core
     int oversample = 0; // burn and run on a grid N times finer, aggregated back; 0: chosen
                         // from the lines' spacing (1 where lines are 6 pixels apart or more)
-    double memory = 0;  // bytes the windows of the core may take; 0: a quarter of the memory
+    double memory = 0;  // bytes the windows of the core may take; 0: 2 GiB, on every machine
 };
 
 // The surface drawn on the core's cells: plain keeps them as the core gives them
