@@ -202,17 +202,20 @@ private:
 // The depressions the lines support, outermost first: each kept one's bottom
 // drains the flood from then on, and what it holds is judged again. Leaves in
 // `filled` and `parent` the flood from every outlet, the kept pits' too.
-void keep_supported_pits(const Flow &g, const std::vector<double> &cells, std::vector<std::int64_t> &outlets,
-                         std::vector<std::uint8_t> &kept, std::vector<double> &filled,
-                         std::vector<std::uint8_t> &parent, Drained &out)
+void keep_supported_pits(const Flow &g, const std::vector<double> &cells, const std::vector<std::uint8_t> &held,
+                         std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &kept,
+                         std::vector<double> &filled, std::vector<std::uint8_t> &parent, Drained &out)
 {
+    const auto holds_spot = [&held](const Depression &p) {
+        return std::any_of(p.cells.begin(), p.cells.end(), [&held](std::int64_t k) { return held[k] != 0; });
+    };
     bool more = true;
     for (int round = 0; round < NESTING && more; round++) {
         filled = cells;
         g.flood(filled, outlets, &parent, nullptr);
         more = false;
         for (const Depression &p : g.depressions(cells, filled))
-            if (g.deep(p) && g.supported(p)) {
+            if ((g.deep(p) && g.supported(p)) || holds_spot(p)) {
                 outlets.push_back(p.lowest);
                 for (std::int64_t k : p.cells)
                     kept[k] = 1;
@@ -233,7 +236,7 @@ void keep_supported_pits(const Flow &g, const std::vector<double> &cells, std::v
 // others are left for the fill.
 void carve(const Flow &g, std::vector<double> &cells, const std::vector<double> &before,
            const std::vector<double> &filled, const std::vector<std::uint8_t> &parent,
-           const std::vector<std::uint8_t> &kept, Drained &out)
+           const std::vector<std::uint8_t> &kept, const std::vector<std::uint8_t> &held, Drained &out)
 {
     for (const Depression &p : g.depressions(before, filled)) {
         double fill = 0;
@@ -250,7 +253,7 @@ void carve(const Flow &g, std::vector<double> &cells, const std::vector<double> 
             k = g.step(k, parent[k]);
             if (cells[k] <= p.bottom)
                 break;
-            within = g.one_band(p.bottom, cells[k]);
+            within = g.one_band(p.bottom, cells[k]) && !held[k];
             moved += cells[k] - p.bottom;
             trench.push_back(k);
         }
@@ -283,7 +286,7 @@ void count_moves(const std::vector<double> &cells, const std::vector<double> &be
 } // namespace
 
 Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
-                         const Above &above, bool want_sinks)
+                         const Above &above, const std::vector<std::int64_t> &spots, bool want_sinks)
 {
     Drained out;
     if (rows < 3 || columns < 3 || levels.interval <= 0)
@@ -293,9 +296,13 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
     std::vector<std::uint8_t> kept(static_cast<std::size_t>(g.size()), 0);
     std::vector<double> filled;
     std::vector<std::uint8_t> parent;
-    keep_supported_pits(g, cells, outlets, kept, filled, parent, out);
+    std::vector<std::uint8_t> held(static_cast<std::size_t>(g.size()), 0);
+    for (std::int64_t k : spots)
+        if (k >= 0 && k < g.size())
+            held[k] = 1;
+    keep_supported_pits(g, cells, held, outlets, kept, filled, parent, out);
     const std::vector<double> before = cells;
-    carve(g, cells, before, filled, parent, kept, out);
+    carve(g, cells, before, filled, parent, kept, held, out);
     // What is left fills, and every flat rises toward its outlet.
     g.flood(cells, outlets, nullptr, &above);
     step_done("drainage: flats");

@@ -9,12 +9,15 @@
 //   lies between its bottom and its spill level: the lines close a ring around
 //   it whose inside is lower (a pit ring). Pixels in the band of one pair of
 //   lines cannot hold a level, so a depression between two rings never passes.
-//   A kept depression's lowest pixel becomes an outlet of the flood, and any
-//   depression nested in it is judged in turn.
+//   A depression is kept too, however deep, when it holds a pixel a spot height
+//   set (a pit the map gives as a point). A kept depression's lowest pixel
+//   becomes an outlet of the flood, and any depression nested in it is judged
+//   in turn.
 // - Every other depression is removed, by filling it to its spill level or by
 //   carving a trench from its bottom along the flood's path out of it down to the
 //   first pixel no higher than the bottom, whichever moves fewer metres; a
-//   carve that would cut a line (reach a pixel of another band) fills instead.
+//   carve that would cut a line (reach a pixel of another band) or a spot
+//   height's pixel fills instead.
 //   Either way every pixel stays in the band it was in.
 // - Flats (filled depressions, a valley floor between two lines of one level, a
 //   kept pit's floor) get the least rise toward their outlet that the written
@@ -38,7 +41,7 @@ namespace tolvane::geo {
 using Above = std::function<double(double)>;
 
 struct Drained {
-    int kept = 0;              // depressions the lines support, left in place
+    int kept = 0;              // depressions the lines or spot heights support, left in place
     long long kept_pixels = 0; // the pixels under their spill levels
     int filled = 0, carved = 0; // depressions deeper than a tenth of the interval removed, each way
     long long moved = 0;       // pixels filled or carved (the flats' rise aside)
@@ -47,9 +50,10 @@ struct Drained {
 };
 
 // Drains `cells` (rows x columns, in the core's units, NaN without value) over
-// the levels of the core's table.
+// the levels of the core's table; `held` are the pixels (row x columns +
+// column) spot heights set.
 Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
-                         const Above &above, bool want_sinks);
+                         const Above &above, const std::vector<std::int64_t> &held, bool want_sinks);
 
 } // namespace tolvane::geo
 

@@ -82,6 +82,8 @@ void set_memory(Request &q, const Values &v)
 
 #define SET(field) [](Request &q, const Values &v) { field = v[0]; }
 #define TURN_ON(field) [](Request &q, const Values &) { field = true; }
+// Another option named in a help, each front end wording it (see named()).
+#define TOKEN_KEY(key) "\x1e" key "\x1f"
 
 const std::string OVERSAMPLE_BOUNDS = "auto, or a whole number from 1 to " + std::to_string(OVERSAMPLE_MAX);
 
@@ -144,6 +146,13 @@ const std::vector<Option> &options()
          "none (default): the surface as drawn; enforce: depressions no\nring of the lines shows are filled or carved, "
          "and flats slope\ntoward their outlet, so that water runs off every pixel",
          [](Request &q, const Values &v) { q.drainage = v[0] == "enforce" ? Drainage::enforce : Drainage::none; }},
+        {"points", "-points", "points", "POINTS", K::path, {"FILE"}, 0, 0, {}, "", "", false, false,
+         "spot heights: points whose altitudes the model holds on their\npixels, summits and pits shaped toward them "
+         "(with " TOKEN_KEY("drainage") "\nenforce, a pit at one is kept)",
+         SET(q.points.path)},
+        {"points_a", "-points_a", "points_attribute", "POINTS_FIELD", K::text, {"FIELD"}, 0, 0, {}, "", "", false,
+         false, "field holding the spot heights' altitude (default: the lines'\nattribute, or Z with " TOKEN_KEY("z") ")",
+         SET(q.points.attribute)},
         {"dtype", "-ot", "dtype", "", K::choice, {"TYPE"}, 0, 0, {"Float32", "Int32", "Int16"},
          "Float32, Int32 or Int16", "Float32", false, false, "Float32 (default), Int32 or Int16: integers are rounded",
          set_type},
@@ -184,6 +193,7 @@ const std::vector<Option> &options()
 
 #undef SET
 #undef TURN_ON
+#undef TOKEN_KEY
 
 const Option *find_option(const std::string &key)
 {
@@ -237,7 +247,7 @@ void check_values(const Option &o, const Values &v)
 Request parse_settings(const std::vector<Setting> &settings)
 {
     Request q;
-    bool attribute = false, z = false;
+    bool attribute = false, z = false, points = false, points_a = false;
     for (const Setting &s : settings) {
         const Option *o = find_option(s.key);
         if (!o)
@@ -246,7 +256,12 @@ Request parse_settings(const std::vector<Setting> &settings)
         o->set(q, s.values);
         attribute = attribute || s.key == "attribute";
         z = z || s.key == "z";
+        points = points || s.key == "points";
+        points_a = points_a || s.key == "points_a";
     }
+    if (points_a && !points)
+        throw UsageFailure(named("points_a") + " names the spot heights' attribute: give them with " +
+                           named("points"));
     if (attribute && z)
         throw UsageFailure(named("attribute") + " and " + named("z") + " exclude each other");
     return q;

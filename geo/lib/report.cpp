@@ -103,8 +103,15 @@ std::vector<std::string> notes(const Report &r, const Request &q)
         lines.push_back("Drainage: " + std::to_string(r.sinks_filled + r.sinks_carved) + " depressions removed (" +
                         std::to_string(r.sinks_filled) + " filled, " + std::to_string(r.sinks_carved) + " carved; " +
                         std::to_string(r.drained_pixels) + " pixels moved, up to " + decimal(r.drained_most) +
-                        "), " + std::to_string(r.sinks_kept) + " kept inside pit rings (" + decimal(r.sinks_area) +
+                        "), " + std::to_string(r.sinks_kept) + " kept inside pit rings" +
+                        (q.points.path.empty() ? "" : " or at spot heights") + " (" + decimal(r.sinks_area) +
                         " square units); flats slope toward their outlet");
+    if (!q.points.path.empty())
+        lines.push_back("Spot heights: " + std::to_string(r.spot_heights) + " pixels hold their altitude" +
+                        (r.spot_heights_left > 0
+                             ? "; " + std::to_string(r.spot_heights_left) +
+                                   " points beyond the grid, on nodata or without an altitude left out"
+                             : ""));
     return lines;
 }
 

@@ -12,6 +12,7 @@
 #include "output.h"
 #include "parallel.h"
 #include "report.h"
+#include "spot_heights.h"
 #include "surface.h"
 #include "timing.h"
 #include "windows.h"
@@ -135,6 +136,8 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     const int n = source.oversample();
     const Area a = with_halo(g, row, column, rows, columns, halo);
     Computed c;
+    // Read before the core runs, so that a bad layer stops the run at once.
+    const SpotHeights spots = read_spot_heights(q, g, source.table());
     std::vector<std::uint8_t> visible(static_cast<std::size_t>(a.rows()) * a.columns(), 0);
     WindowedRun run = windowed_run(source, q, a);
     // The prepared cells themselves go to the core, which works in them.
@@ -169,17 +172,26 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     if (stop)
         throw Cancelled();
     step_done("windows");
+    const tolvane::Levels &l = source.table().levels;
+    const std::vector<SpotHeight> on_area = in_area(spots.points, a.r0, a.c0);
+    // The flats the spot heights fall on shaped first: the smooth surface then
+    // holds its cells to the bands of that shape.
+    shape_flats(r.cells, a.rows(), a.columns(), on_area, l);
     if (q.surface == Surface::smooth) {
         // On the pixels of the area with its halo, through the lines that
         // cross it: the halo keeps a window's edge from bending the surface
         // inside it.
-        const tolvane::Levels &l = source.table().levels;
         const PassThreads threads(q.core.threads);
-        smooth_surface(r.cells, a.rows(), a.columns(), source.line_points(a.r0, a.c0, a.rows(), a.columns(), 0, 1),
-                       l.lowest, l.interval);
+        std::vector<SurfacePoint> points = source.line_points(a.r0, a.c0, a.rows(), a.columns(), 0, 1);
+        for (const SpotHeight &p : on_area)
+            points.push_back({p.row, p.column, p.value, SPOT_WEIGHT});
+        smooth_surface(r.cells, a.rows(), a.columns(), points, l.lowest, l.interval);
         step_done("surface");
     }
     keep_area(c, r, visible, a, row, column, rows, columns, run.want_leak_mask);
+    c.spot_heights_left = spots.left;
+    if (!spots.points.empty())
+        c.spot_cells = pin_spot_heights(c.cells, rows, columns, in_area(spots.points, row, column), c.spot_heights_left);
     c.contour_pixels = r.contour_pixels;
     c.off_level_pixels = r.off_level_pixels;
     c.zone_pixels = r.zone_pixels;
@@ -249,6 +261,8 @@ void counted(Report &r, const Computed &c)
         r.ends_left = 0;
     for (int level : c.missing_levels)
         r.missing_levels.push_back(unscaled(level, r.table));
+    r.spot_heights = static_cast<long long>(c.spot_cells.size());
+    r.spot_heights_left = c.spot_heights_left;
 }
 
 // The least step above an altitude of the core's units that a Float32 model
@@ -268,7 +282,8 @@ Above float_step(const LevelTable &t)
 // Drainage on the whole result grid, once the windows are assembled.
 void drain(Report &r, Computed &c)
 {
-    const Drained d = enforce_drainage(c.cells, r.grid.rows, r.grid.columns, r.table.levels, float_step(r.table), false);
+    const Drained d = enforce_drainage(c.cells, r.grid.rows, r.grid.columns, r.table.levels, float_step(r.table),
+                                       c.spot_cells, false);
     r.sinks_kept = d.kept;
     r.sinks_area = static_cast<double>(d.kept_pixels) * r.grid.xres * r.grid.yres;
     r.sinks_filled = d.filled;

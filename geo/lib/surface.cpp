@@ -341,15 +341,18 @@ Level coarser(const Level &f)
 }
 
 // The points level `l` of the cascade sees (every 2^l-th, weighing as much
-// more), row by row and each row's in the order of the lines, for the threads
-// and the cache.
+// more, and every point that weighs more than a line's, a spot height, which
+// stands alone), row by row and each row's in the order of the lines, for the
+// threads and the cache.
 void place_points(Level &v, std::size_t l, const std::vector<SurfacePoint> &points, double offset)
 {
     const std::size_t stride = std::size_t{1} << std::min<std::size_t>(l, 20);
     v.points.reserve(points.size() / stride + 1);
-    for (std::size_t k = 0; k < points.size(); k += stride)
-        if (points[k].weight > 0)
-            v.points.push_back(stencil(points[k], v, points[k].weight * stride, offset));
+    for (std::size_t k = 0; k < points.size(); k++) {
+        const bool alone = points[k].weight > 1;
+        if (points[k].weight > 0 && (alone || k % stride == 0))
+            v.points.push_back(stencil(points[k], v, alone ? points[k].weight : points[k].weight * stride, offset));
+    }
     const auto row_of = [&v](const Stencil &p) { return p.k / static_cast<std::size_t>(v.columns); };
     v.row_start.assign(static_cast<std::size_t>(v.rows) + 1, 0);
     for (const Stencil &p : v.points)

@@ -139,9 +139,17 @@ enum class Drainage { none, enforce };
 
 // A height the smooth surface passes close to: where, in pixels of the grid
 // (pixel (i, j) spans rows i to i + 1 and columns j to j + 1), its value in the
-// core's units and its weight (a point of a line weighs 1).
+// core's units and its weight (a point of a line weighs 1; one that weighs more,
+// a spot height, is kept at that weight on every grid the fit is solved on).
 struct SurfacePoint {
     double row = 0, column = 0, value = 0, weight = 1;
+};
+
+// Spot heights: a point layer whose points' altitudes the surface passes
+// through, a summit or a pit inside its innermost line shaped toward them.
+struct SpotHeightRequest {
+    std::string path;      // empty: none
+    std::string attribute; // empty: the lines' (-a's, or Z with -z)
 };
 
 struct Request {
@@ -154,6 +162,7 @@ struct Request {
     ProductRequest product;
     Surface surface = Surface::plain;
     Drainage drainage = Drainage::none;
+    SpotHeightRequest points;
     bool strict = false; // fail, writing nothing, when zones still leak
 };
 
@@ -226,6 +235,9 @@ struct Report : Counts {
     int sinks_filled = 0, sinks_carved = 0;
     long long drained_pixels = 0;
     double drained_most = 0;
+    // Spot heights on pixels with a value, and those left out (beyond the
+    // grid, on nodata, or without an altitude).
+    long long spot_heights = 0, spot_heights_left = 0;
 };
 
 // ---- The whole run. ----
@@ -355,6 +367,9 @@ struct Computed : Counts {
     std::vector<double> cells;  // rows x columns, in the core's units; NaN: nodata
     std::vector<std::uint8_t> leak_mask;
     std::vector<int> missing_levels;
+    // The pixels (row x columns + column) a spot height set, and the spot heights left out.
+    std::vector<std::int64_t> spot_cells;
+    long long spot_heights_left = 0;
 };
 // `prepared`, when given, sees the whole grid as prepared for the core when it
 // runs as one window (before the core works in its cells).

@@ -187,7 +187,8 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
 
     source, output, resolution, attribute and the keyword ``options`` are those
     of ``tolvane.geo.elevation`` (the options of ``tolvane-geo``), but for the
-    products made of the whole grid (``contours``, ``leaks``) and ``drainage``.
+    products made of the whole grid (``contours``, ``leaks``), ``drainage`` and
+    the spot heights (``points``).
     tile, halo: tile size and the margin of pixels burnt and computed around each
         tile and then dropped; a larger halo narrows the seams at tile borders.
     client: a ``distributed.Client``; None starts a ``LocalCluster`` of ``workers``
@@ -213,6 +214,10 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
     for product in ("contours", "leaks"):
         if options.get(product):
             raise tolvane.Error(f"{product}: a product of the whole grid, not made by the tiles", "usage", ())
+    if options.get("points"):
+        # A summit's shape follows the whole flat inside its last line, which a tile may cut.
+        raise tolvane.Error("points: spot heights shape the whole grid at once, which no tile holds; use "
+                            "tolvane.geo.elevation", "usage", ())
     if options.get("drainage", "none") != "none":
         # Depressions and flats cross tile edges: drainage needs the whole grid at once.
         raise tolvane.Error("drainage: runs on the whole grid at once, which no tile holds; use "
@@ -327,9 +332,10 @@ def _connect(address):
 
 
 # Options of tolvane.geo the tiles do not take: products of the whole grid,
-# -strict, which judges the leaks of the whole grid, and -drainage, whose
-# depressions and flats cross the tiles' edges.
-_NOT_TILED = {"contours", "leaks", "strict", "drainage"}
+# -strict, which judges the leaks of the whole grid, -drainage, whose
+# depressions and flats cross the tiles' edges, and the spot heights, whose
+# flats do too.
+_NOT_TILED = {"contours", "leaks", "strict", "drainage", "points", "points_a", "points_attribute"}
 _POSITIONAL = {"source", "output", "resolution"}
 
 

@@ -42,6 +42,11 @@ QGIS_HELP_INSTEAD = {
     "one (as in tolvane-geo), else the Z of their vertices.",
     "PIXEL_SIZE": "Pixel size of the elevation model, in the units of its coordinate system "
     "(TARGET_CRS, else the lines').",
+    "POINTS": "Spot heights (a point layer): summits, pits and other heights whose altitudes the model "
+    "holds on their pixels; a summit or a pit is shaped toward its spot height, and with DRAINAGE enforce "
+    "a pit at one is kept. Empty: none.",
+    "POINTS_FIELD": "Numeric field of the spot heights holding their altitude. Empty: the lines' (FIELD, "
+    "else the Z of the points when the lines take theirs from Z).",
     "MASK": "Polygons of the area the contour lines cover. Outside them the model is nodata, and lines "
     "that end on their edge close their zones there. For a convex sheet, the convex hull of the lines "
     "(Processing's Convex hull algorithm) will do. Empty: as tolvane-geo without -mask.",
@@ -70,6 +75,8 @@ LABELS = {
     "SMOOTHING": "Smoothing size",
     "REPAIR_GAPS": "Repair gaps up to (pixels)",
     "MASK": "Footprint",
+    "POINTS": "Spot heights",
+    "POINTS_FIELD": "Spot heights' altitude field",
     "OVERSAMPLE": "Oversampling factor",
     "SURFACE": "Surface",
     "DRAINAGE": "Drainage",
@@ -220,6 +227,11 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
             "TARGET_CRS": lambda: QgsProcessingParameterCrs(name, label, optional=True),
             "MASK": lambda: QgsProcessingParameterFeatureSource(name, label, [QgsProcessing.TypeVectorPolygon],
                                                                 optional=True),
+            "POINTS": lambda: QgsProcessingParameterFeatureSource(name, label, [QgsProcessing.TypeVectorPoint],
+                                                                  optional=True),
+            "POINTS_FIELD": lambda: QgsProcessingParameterField(name, label, parentLayerParameterName="POINTS",
+                                                                type=QgsProcessingParameterField.Numeric,
+                                                                optional=True),
             "OUTPUT": lambda: QgsProcessingParameterRasterDestination(name, label),
             "HILLSHADE": lambda: QgsProcessingParameterFileDestination(name, label, "PNG files (*.png)",
                                                                        optional=True, createByDefault=False),
@@ -328,6 +340,14 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
             a["mask"] = self.parameterAsCompatibleSourceLayerPath(
                 parameters, "MASK", context, READ_IN_PLACE, "gpkg", feedback
             )
+
+        if parameters.get("POINTS") not in (None, ""):
+            a["points"] = self.parameterAsCompatibleSourceLayerPath(
+                parameters, "POINTS", context, READ_IN_PLACE, "gpkg", feedback
+            )
+            fields = self.parameterAsFields(parameters, "POINTS_FIELD", context)
+            if fields:
+                a["points_attribute"] = fields[0]
 
         a["output"] = self.parameterAsOutputLayer(parameters, "OUTPUT", context)
         if os.path.splitext(a["output"])[1].lower() not in (".tif", ".tiff"):

@@ -1,7 +1,8 @@
 // Drainage on constructed results: the shapes the core draws (bands between
 // lines, flat pits and floors) with the depressions a result can hold. Each case
 // gives how many depressions are kept and removed each way; on every case water
-// leaves every pixel but the bottom of a kept pit, and no pixel leaves its band.
+// leaves every pixel but the bottom of a kept pit, no pixel leaves its band, and
+// no pixel a spot height set moves.
 #include "drainage.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +25,7 @@ struct Case {
     int rows, columns;
     std::function<double(int r, int c)> height; // NaN: no value
     int kept, filled, carved;
+    std::vector<std::pair<int, int>> spots = {}; // pixels spot heights set
 };
 
 double dist(int r, int c, double r0, double c0) { return std::hypot(r - r0, c - c0); }
@@ -57,6 +59,14 @@ double floor_valley(int r, int c)
     return 1000 + 100 * std::max(0, std::abs(c - 20) - 5) + 150 * std::max(0, 6 - r);
 }
 
+std::vector<std::pair<int, int>> row_of_spots(int row, int columns)
+{
+    std::vector<std::pair<int, int>> spots;
+    for (int c = 0; c < columns; c++)
+        spots.emplace_back(row, c);
+    return spots;
+}
+
 const std::vector<Case> CASES = {
     {"crater with a flat pit ring, kept", SIDE, SIDE, [](int r, int c) { return volcano(r, c, false); }, 1, 0, 0},
     {"crater with a sinking pit, kept", SIDE, SIDE, [](int r, int c) { return volcano(r, c, true); }, 1, 0, 0},
@@ -65,12 +75,19 @@ const std::vector<Case> CASES = {
      [](int r, int c) { return volcano(r, c, false) - dip(r, c, 45, 80, 600, 2); }, 1, 0, 1},
     {"false pit inside the crater's band, carved, the pit kept", SIDE, SIDE,
      [](int r, int c) { return volcano(r, c, true) - dip(r, c, 45, 55, 450, 1.5); }, 1, 0, 1},
+    // A spot height at the bottom of the same pit: the map shows it, it stays.
+    {"false pit inside the crater's band at a spot height, kept", SIDE, SIDE,
+     [](int r, int c) { return volcano(r, c, true) - dip(r, c, 45, 55, 450, 1.5); }, 2, 0, 0, {{45, 55}}},
     {"flat valley floor between two lines of one level", 60, 41, floor_valley, 0, 0, 0},
     // A floor descending 4 a pixel toward the bottom edge, dammed by a row one
     // pixel thick 300 high: a trench through the dam moves less than the lake.
     {"dammed valley, carved", 60, 41,
      [](int r, int c) { return floor_valley(r, c) + 4.0 * (60 - r) + (r == 40 && std::abs(c - 20) <= 6 ? 300 : 0); },
      0, 0, 1},
+    // Spot heights across the valley on the dam's row: no trench cuts them, the lake fills.
+    {"dammed valley, spot heights across it, filled", 60, 41,
+     [](int r, int c) { return floor_valley(r, c) + 4.0 * (60 - r) + (r == 40 && std::abs(c - 20) <= 6 ? 300 : 0); },
+     0, 1, 0, row_of_spots(40, 41)},
     // A narrow dip on a slope of 2 a pixel: a trench would run out to the edge.
     {"dip on a gentle slope, filled", 60, 60,
      [](int r, int c) { return 1400 + 2.0 * r - dip(r, c, 30, 30, 300, 1.5); }, 0, 1, 0},
@@ -96,7 +113,12 @@ TEST(Drainage, EveryCaseDrainsAndKeepsItsBands)
             for (int c = 0; c < t.columns; c++)
                 cells[static_cast<std::size_t>(r) * t.columns + c] = t.height(r, c);
         const std::vector<double> before = cells;
-        const geo::Drained d = geo::enforce_drainage(cells, t.rows, t.columns, LEVELS, STEP, true);
+        std::vector<std::int64_t> held;
+        for (const auto &[r, c] : t.spots)
+            held.push_back(static_cast<std::int64_t>(r) * t.columns + c);
+        const geo::Drained d = geo::enforce_drainage(cells, t.rows, t.columns, LEVELS, STEP, held, true);
+        for (std::int64_t k : held)
+            EXPECT_EQ(cells[k], before[k]) << "a spot height moved at " << k;
         EXPECT_EQ(d.kept, t.kept);
         EXPECT_EQ(d.filled, t.filled);
         EXPECT_EQ(d.carved, t.carved);
@@ -136,14 +158,14 @@ TEST(Drainage, PitsKeepTheirDepthAndFloorsSlopeToTheirOutlet)
     for (int r = 0; r < SIDE; r++)
         for (int c = 0; c < SIDE; c++)
             crater[r * SIDE + c] = volcano(r, c, true);
-    geo::enforce_drainage(crater, SIDE, SIDE, LEVELS, STEP, false);
+    geo::enforce_drainage(crater, SIDE, SIDE, LEVELS, STEP, {}, false);
     EXPECT_EQ(crater[45 * SIDE + 45], 1700);
 
     std::vector<double> valley(60 * 41);
     for (int r = 0; r < 60; r++)
         for (int c = 0; c < 41; c++)
             valley[r * 41 + c] = floor_valley(r, c);
-    geo::enforce_drainage(valley, 60, 41, LEVELS, STEP, false);
+    geo::enforce_drainage(valley, 60, 41, LEVELS, STEP, {}, false);
     for (int r = 6; r < 59; r++)
         for (int c = 16; c <= 24; c++) {
             ASSERT_GT(valley[r * 41 + c], valley[(r + 1) * 41 + c]) << r << " " << c;

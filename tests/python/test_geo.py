@@ -229,6 +229,8 @@ SAMPLES = {
     "threads": (2, ("2",)),
     "surface": ("smooth", ("smooth",)),
     "drainage": ("enforce", ("enforce",)),
+    "points": ("cotas.gpkg", ("cotas.gpkg",)),
+    "points_attribute": ("cota", ("cota",)),
     "dtype": ("Int16", ("Int16",)),
     "cog": (True, ()),
     "creation_options": (["TILED=YES", "COMPRESS=LZW"], ("COMPRESS=LZW",)),  # the last of its settings
@@ -249,6 +251,8 @@ def test_every_keyword_of_the_table_reaches_the_request():
         keywords = {"source": BUNDLED, "output": "dem.tif", keyword: value}
         if keyword == "z":
             keywords["attribute"] = "elev"  # the default: no clash with z
+        if keyword == "points_attribute":
+            keywords["points"] = "cotas.gpkg"  # the attribute of spot heights given
         settings = dict(tolvane.geo.Request(**keywords).settings)
         assert settings.get(table[keyword]["key"]) == words, keyword
     request = tolvane.geo.Request(BUNDLED, "dem.tif", 10, creation_options=["A=1", "B=2"], extent=(0, 0, 10, 10))

@@ -144,6 +144,8 @@ def test_contour_raster_stands_for_the_lines(lines, client, tmp_path):
     # Depressions cross the tiles' edges: drainage is the whole grid's.
     with pytest.raises(tolvane.Error, match="drainage: runs on the whole grid"):
         tolvane.tiles.elevation(lines, tmp_path / "bad.tif", PIXEL, drainage="enforce", client=client)
+    with pytest.raises(tolvane.Error, match="points: spot heights shape the whole grid"):
+        tolvane.tiles.elevation(lines, tmp_path / "bad.tif", PIXEL, points=lines, client=client)
     assert not (tmp_path / "bad.tif").exists()
 
 

@@ -10,7 +10,8 @@ from qgis.core import (QgsCoordinateReferenceSystem, QgsFeature, QgsGeometry, Qg
 from conftest import LINES, assert_same_raster, footprint, qgis_process, tolvane_geo
 
 PARAMETERS = ["INPUT", "FIELD", "WHERE", "PIXEL_SIZE", "EXTENT", "TARGET_CRS", "LEVELS", "SMOOTHING", "REPAIR_GAPS",
-              "MASK", "OVERSAMPLE", "SURFACE", "DRAINAGE", "OUTPUT", "HILLSHADE", "LEAKS"]
+              "MASK", "OVERSAMPLE", "SURFACE", "DRAINAGE", "POINTS", "POINTS_FIELD", "OUTPUT", "HILLSHADE",
+              "LEAKS"]
 
 
 def test_runner_lists_the_algorithm_and_its_parameters(qgis_env):

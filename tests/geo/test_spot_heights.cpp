@@ -1,0 +1,281 @@
+// Spot heights: the flats they shape on constructed cells, then end to end on a
+// hill and a crater drawn as rings, for each surface and drainage: every spot
+// height is held within a hundredth of the interval, a summit rises to its spot
+// height, and a pit that only a spot height shows survives the drainage.
+#include "spot_heights.h"
+
+#include <tolvane/geo.h>
+
+#include <gdal.h>
+#include <gdal_utils.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace geo = tolvane::geo;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double PI = 3.14159265358979323846;
+const tolvane::Levels LEVELS{0, 4000, 1000};
+
+struct FlatCase {
+    std::string name;
+    std::function<double(int r, int c)> height; // on 41 x 41 pixels; NaN: no value
+    std::vector<geo::SpotHeight> spots;
+    // (row, column, value) the shaped cells must hold, and whether the cells
+    // of the flat must move monotonically from the spot height to the edge.
+    std::vector<std::array<double, 3>> expected;
+};
+
+double ring_distance(int r, int c) { return std::hypot(r + 0.5 - 20.5, c + 0.5 - 20.5); }
+
+// A summit (or a pit) flat at 2000 inside its last line at 12 pixels.
+double summit(int r, int c) { return ring_distance(r, c) <= 12 ? 2000 : 2000 - 80 * (ring_distance(r, c) - 12); }
+double pit(int r, int c) { return ring_distance(r, c) <= 12 ? 2000 : 2000 + 80 * (ring_distance(r, c) - 12); }
+
+const std::vector<FlatCase> FLATS = {
+    {"summit raised to its spot height, the edge at the level", summit, {{20.5, 20.5, 2600}},
+     {{20, 20, 2600}, {20, 8, 2000}, {20, 32, 2000}, {5, 5, 2000 - 80 * (ring_distance(5, 5) - 12)}}},
+    {"pit sunk to its spot height", pit, {{20.5, 20.5, 1500}}, {{20, 20, 1500}, {20, 8, 2000}}},
+    // Off a level the core's cells are no flat: nothing moves.
+    {"spot height on a slope, untouched", summit, {{20.5, 4.5, 900}}, {{20, 4, summit(20, 4)}, {20, 20, 2000}}},
+    {"spot height beyond the cells, untouched", summit, {{-3, 20, 2600}}, {{20, 20, 2000}}},
+    // Two summits on one flat: each pixel follows the one that moves it most.
+    {"two spot heights on one flat", summit, {{20.5, 14.5, 2400}, {20.5, 26.5, 2800}},
+     {{20, 14, 2400}, {20, 26, 2800}}},
+    {"spot height on a pixel without value", [](int r, int c) { return r == 20 && c == 20 ? NAN : summit(r, c); },
+     {{20.5, 20.5, 2600}}, {{20, 21, 2000}}},
+};
+
+} // namespace
+
+TEST(SpotHeights, ShapeTheFlatsTheyFallOn)
+{
+    for (const FlatCase &t : FLATS) {
+        SCOPED_TRACE(t.name);
+        std::vector<double> cells(41 * 41);
+        for (int r = 0; r < 41; r++)
+            for (int c = 0; c < 41; c++)
+                cells[r * 41 + c] = t.height(r, c);
+        const std::vector<double> before = cells;
+        geo::shape_flats(cells, 41, 41, t.spots, LEVELS);
+        for (const auto &[r, c, v] : t.expected)
+            EXPECT_NEAR(cells[static_cast<int>(r) * 41 + static_cast<int>(c)], v, 1e-9) << r << " " << c;
+        for (std::size_t k = 0; k < cells.size(); k++) {
+            if (std::isnan(before[k])) {
+                ASSERT_TRUE(std::isnan(cells[k]));
+                continue;
+            }
+            // Only the flat moves, and never past the spot heights' altitudes.
+            if (before[k] != 2000) {
+                ASSERT_EQ(cells[k], before[k]) << k;
+                continue;
+            }
+            double most = 0;
+            for (const geo::SpotHeight &s : t.spots)
+                most = std::max(most, std::abs(s.value - 2000));
+            ASSERT_LE(std::abs(cells[k] - 2000), most + 1e-9) << k;
+        }
+    }
+    // Along a radius of the summit the shape falls from the spot height to the edge.
+    std::vector<double> cells(41 * 41);
+    for (int r = 0; r < 41; r++)
+        for (int c = 0; c < 41; c++)
+            cells[r * 41 + c] = summit(r, c);
+    geo::shape_flats(cells, 41, 41, {{20.5, 20.5, 2600}}, LEVELS);
+    for (int c = 21; c <= 32; c++)
+        EXPECT_LT(cells[20 * 41 + c], cells[20 * 41 + c - 1]) << c;
+}
+
+TEST(SpotHeights, PinnedOnePixelEach)
+{
+    std::vector<double> cells(5 * 5, 100.0);
+    cells[12] = NAN;
+    long long left = 0;
+    // Two on pixel (1, 1): the one nearer its centre wins; one on nodata, one beyond.
+    const auto pinned = geo::pin_spot_heights(cells, 5, 5, {{1.1, 1.1, 7}, {1.5, 1.6, 8}, {2.5, 2.5, 9}, {6, 1, 10}},
+                                              left);
+    EXPECT_EQ(pinned, std::vector<std::int64_t>{6});
+    EXPECT_EQ(cells[6], 8);
+    EXPECT_EQ(left, 1); // the one beyond the area is the caller's to count
+}
+
+namespace {
+
+// A sheet of 2000 x 1200 m in EPSG:25830: a hill whose last ring (130) is 90 m
+// across, and a crater whose rim (120) holds a flat with no ring inside.
+constexpr double X0 = 440000, Y0 = 4475000;
+constexpr double HILL_X = X0 + 550, CRATER_X = X0 + 1450, MIDDLE_Y = Y0 + 600;
+
+std::string ring(double x, double y, double radius, double level)
+{
+    std::string s = R"({"type":"Feature","properties":{"elev":)" + std::to_string(level) +
+                    R"(},"geometry":{"type":"LineString","coordinates":[)";
+    for (int k = 0; k <= 96; k++) {
+        const double a = 2 * PI * (k % 96) / 96;
+        s += (k ? "," : "") + std::string("[") + std::to_string(x + radius * std::cos(a)) + "," +
+             std::to_string(y + radius * std::sin(a)) + "]";
+    }
+    return s + "]}}";
+}
+
+std::string collection(const std::vector<std::string> &features)
+{
+    std::string s = R"({"type":"FeatureCollection","crs":{"type":"name","properties":{"name":"urn:ogc:def:crs:EPSG::25830"}},"features":[)";
+    for (std::size_t k = 0; k < features.size(); k++)
+        s += (k ? "," : "") + features[k];
+    return s + "]}";
+}
+
+std::string point(double x, double y, double value)
+{
+    return R"({"type":"Feature","properties":{"cota":)" + std::to_string(value) +
+           R"(},"geometry":{"type":"Point","coordinates":[)" + std::to_string(x) + "," + std::to_string(y) + "]}}";
+}
+
+void write(const fs::path &file, const std::string &text) { std::ofstream(file) << text; }
+
+struct Model {
+    std::vector<float> cells;
+    double ox = 0, oy = 0, res = 10;
+    int columns = 0, rows = 0;
+    float at(double x, double y) const
+    {
+        const int c = static_cast<int>(std::floor((x - ox) / res)), r = static_cast<int>(std::floor((oy - y) / res));
+        return cells[static_cast<std::size_t>(r) * columns + c];
+    }
+    // The lowest and highest value within `radius` of (x, y).
+    std::pair<float, float> range(double x, double y, double radius) const
+    {
+        float low = INFINITY, high = -INFINITY;
+        for (int r = 0; r < rows; r++)
+            for (int c = 0; c < columns; c++)
+                if (std::hypot(ox + (c + 0.5) * res - x, oy - (r + 0.5) * res - y) <= radius) {
+                    low = std::min(low, cells[static_cast<std::size_t>(r) * columns + c]);
+                    high = std::max(high, cells[static_cast<std::size_t>(r) * columns + c]);
+                }
+        return {low, high};
+    }
+};
+
+Model read_model(const fs::path &file)
+{
+    Model m;
+    GDALDatasetH d = GDALOpen(file.c_str(), GA_ReadOnly);
+    EXPECT_NE(d, nullptr);
+    if (!d)
+        return m;
+    double t[6];
+    GDALGetGeoTransform(d, t);
+    m.ox = t[0];
+    m.oy = t[3];
+    m.res = t[1];
+    m.columns = GDALGetRasterXSize(d);
+    m.rows = GDALGetRasterYSize(d);
+    m.cells.resize(static_cast<std::size_t>(m.rows) * m.columns);
+    EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(d, 1), GF_Read, 0, 0, m.columns, m.rows, m.cells.data(), m.columns,
+                           m.rows, GDT_Float32, 0, 0),
+              CE_None);
+    GDALClose(d);
+    return m;
+}
+
+struct Surfaces {
+    geo::Surface surface;
+    geo::Drainage drainage;
+};
+
+} // namespace
+
+TEST(SpotHeights, HeldByEverySurfaceAndTheDrainage)
+{
+    GDALAllRegister();
+    const fs::path dir = fs::temp_directory_path() / ("tolvane_spots_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::vector<std::string> lines;
+    for (const auto &[radius, level] : std::vector<std::pair<double, double>>{{450, 100}, {330, 110}, {210, 120}})
+        for (double x : {HILL_X, CRATER_X})
+            lines.push_back(ring(x, MIDDLE_Y, radius, level));
+    lines.push_back(ring(HILL_X, MIDDLE_Y, 90, 130));
+    write(dir / "lines.geojson", collection(lines));
+    // A summit 2.2 intervals above its last ring, a pit 0.7 intervals below
+    // the crater's rim, and a height on the hill's flank.
+    const double summit = 152, pit = 113, flank = 114.5;
+    const double flank_x = HILL_X + 270;
+    write(dir / "spots.geojson",
+          collection({point(HILL_X + 3, MIDDLE_Y - 4, summit), point(CRATER_X, MIDDLE_Y, pit),
+                      point(flank_x, MIDDLE_Y, flank)}));
+    for (const Surfaces &run :
+         {Surfaces{geo::Surface::plain, geo::Drainage::none}, Surfaces{geo::Surface::plain, geo::Drainage::enforce},
+          Surfaces{geo::Surface::smooth, geo::Drainage::none}, Surfaces{geo::Surface::smooth, geo::Drainage::enforce}}) {
+        const bool smooth = run.surface == geo::Surface::smooth, enforce = run.drainage == geo::Drainage::enforce;
+        SCOPED_TRACE(std::string(smooth ? "smooth" : "plain") + (enforce ? ", enforced" : ""));
+        geo::Request q;
+        q.source.path = (dir / "lines.geojson").string();
+        q.grid.xres = q.grid.yres = 10;
+        q.product.output = (dir / "dem.tif").string();
+        q.points.path = (dir / "spots.geojson").string();
+        q.points.attribute = "cota";
+        q.surface = run.surface;
+        q.drainage = run.drainage;
+        const geo::Report r = geo::elevation(q);
+        EXPECT_EQ(r.spot_heights, 3);
+        EXPECT_EQ(r.spot_heights_left, 0);
+        const Model m = read_model(dir / "dem.tif");
+        for (const auto &[x, y, v] : std::vector<std::array<double, 3>>{
+                 {HILL_X + 3, MIDDLE_Y - 4, summit}, {CRATER_X, MIDDLE_Y, pit}, {flank_x, MIDDLE_Y, flank}})
+            EXPECT_NEAR(m.at(x, y), v, 0.01 * 10) << x << " " << y;
+        // The summit is the hill's highest pixel, the pit the crater's lowest;
+        // the summit's shape rises above the last ring, not only its pixel.
+        EXPECT_NEAR(m.range(HILL_X, MIDDLE_Y, 90).second, summit, 0.1);
+        EXPECT_GT(m.at(HILL_X + 30, MIDDLE_Y), 135);
+        EXPECT_NEAR(m.range(CRATER_X, MIDDLE_Y, 200).first, pit, 0.1);
+        EXPECT_LT(m.at(CRATER_X + 40, MIDDLE_Y), 119);
+        if (enforce) {
+            EXPECT_GE(r.sinks_kept, 1); // the pit at the spot height
+        }
+    }
+    // Points in another coordinate system are taken into the grid's.
+    {
+        GDALDatasetH from = GDALOpenEx((dir / "spots.geojson").c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
+        std::vector<std::string> words = {"-t_srs", "EPSG:4326", "-lco", "COORDINATE_PRECISION=10"};
+        std::vector<char *> argv;
+        for (std::string &w : words)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+        GDALVectorTranslateOptions *o = GDALVectorTranslateOptionsNew(argv.data(), nullptr);
+        GDALClose(GDALVectorTranslate((dir / "lonlat.geojson").c_str(), nullptr, 1, &from, o, nullptr));
+        GDALVectorTranslateOptionsFree(o);
+        GDALClose(from);
+        geo::Request q;
+        q.source.path = (dir / "lines.geojson").string();
+        q.grid.xres = q.grid.yres = 10;
+        q.product.output = (dir / "dem.tif").string();
+        q.points.path = (dir / "lonlat.geojson").string();
+        q.points.attribute = "cota";
+        EXPECT_EQ(geo::elevation(q).spot_heights, 3);
+        EXPECT_NEAR(read_model(dir / "dem.tif").at(HILL_X + 3, MIDDLE_Y - 4), summit, 0.01);
+    }
+    // Without the spot heights the drainage leaves the crater's floor flat at
+    // its rim (sloping toward its outlet by the least steps).
+    geo::Request q;
+    q.source.path = (dir / "lines.geojson").string();
+    q.grid.xres = q.grid.yres = 10;
+    q.product.output = (dir / "dem.tif").string();
+    q.drainage = geo::Drainage::enforce;
+    geo::elevation(q);
+    EXPECT_NEAR(read_model(dir / "dem.tif").range(CRATER_X, MIDDLE_Y, 150).first, 120, 0.01);
+    fs::remove_all(dir);
+}
