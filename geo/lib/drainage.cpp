@@ -114,7 +114,10 @@ public:
                     (*parent)[m] = static_cast<std::uint8_t>(7 - d);
                 if (above && z[m] < up) {
                     // In the order of the rise, so that a flat slopes toward the nearest of its outlets.
-                    z[m] = up < next_level(z[m]) ? up : std::max(z[m], z[c]);
+                    // A pixel no higher than the one it drains to takes the step above it even past
+                    // a level (a shallow fill whose spill lies above one): left level with it, water
+                    // would stop there. One above rises only within its band.
+                    z[m] = up < next_level(z[m]) || z[m] <= z[c] ? up : z[m];
                     open.push({z[m], m});
                 } else if (!above && z[m] <= z[c]) {
                     z[m] = z[c];

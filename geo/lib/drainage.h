@@ -21,8 +21,11 @@
 //   Either way every pixel stays in the band it was in.
 // - Flats (filled depressions, a valley floor between two lines of one level, a
 //   kept pit's floor) get the least rise toward their outlet that the written
-//   model tells apart (the epsilon variant of the flood), never reaching the
-//   next level above the pixel.
+//   model tells apart (the epsilon variant of the flood): a step of a Float32
+//   model, some 8 micrometres at 100 m and 60 at 1000 m, far below a
+//   hundredth of any interval. A pixel rising with a flat never reaches the
+//   next level above it, but for a pixel filled to a spill level that lies
+//   past one, which takes the step above its spill all the same.
 // One thread, and the flood's ties broken by the pixel's place on the grid: the
 // same cells for any number of threads.
 #ifndef TOLVANE_GEO_DRAINAGE_H
