@@ -185,6 +185,10 @@ const std::vector<Option> &options()
          "fail, writing nothing, when zones still leak after the repairs", TURN_ON(q.strict)},
         {"leaks", "-leaks", "leaks", "LEAKS", K::path, {"FILE"}, 0, 0, {}, "", "", false, false,
          "write where zones leaked past other contours (Byte GeoTIFF)", SET(q.product.leaks)},
+        {"sinks", "-sinks", "sinks", "SINKS", K::path, {"FILE.gpkg"}, 0, 0, {}, "", "", false, false,
+         "also write the depressions " TOKEN_KEY("drainage") " enforce keeps, as polygons\n(GeoPackage: the "
+         "bottom, depth and area of each)",
+         SET(q.product.sinks)},
         {"quiet", "-q", "", "", K::flag, {}, 0, 0, {}, "", "", false, false, "no progress and no notes",
          [](Request &, const Values &) {}},
     };
@@ -259,6 +263,9 @@ Request parse_settings(const std::vector<Setting> &settings)
         points = points || s.key == "points";
         points_a = points_a || s.key == "points_a";
     }
+    if (!q.product.sinks.empty() && q.drainage != Drainage::enforce)
+        throw UsageFailure(named("sinks") + " writes the depressions the drainage keeps: give " + named("drainage") +
+                           " enforce");
     if (points_a && !points)
         throw UsageFailure(named("points_a") + " names the spot heights' attribute: give them with " +
                            named("points"));

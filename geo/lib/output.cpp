@@ -26,7 +26,10 @@
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <cpl_vsi.h>
+#include <gdal_alg.h>
 #include <gdal_utils.h>
+#include <ogr_api.h>
+#include <ogr_srs_api.h>
 
 namespace tolvane::geo {
 
@@ -166,7 +169,7 @@ void check_products(const ProductRequest &p)
         throw UsageFailure("no output file given");
     if (p.format != "GTiff" && p.format != "COG")
         throw UsageFailure(named("format") + ": '" + p.format + "' is not GTiff or COG");
-    for (const std::string *path : {&p.output, &p.contours, &p.hillshade, &p.leaks}) {
+    for (const std::string *path : {&p.output, &p.contours, &p.hillshade, &p.leaks, &p.sinks}) {
         if (path->rfind("/vsi", 0) == 0)
             throw Failure("cannot write " + *path + ": not a file on disk");
         check_writable_kind(*path);
@@ -336,6 +339,115 @@ void ProductWriter::write_leaks(const std::vector<std::uint8_t> &mask)
 {
     if (!impl_->names.leaks.empty())
         write_mask(impl_->names.leaks, impl_->grid, mask);
+}
+
+namespace {
+
+// A depression kept: its pixels, its lowest value and the lowest of the pixels
+// around it (where it spills), in the core's units.
+struct Sink {
+    long long pixels = 0;
+    double bottom = INFINITY, rim = INFINITY;
+};
+
+// Each set of 8-connected pixels of `mask` numbered from 1 in `label`, in the
+// order of their first pixel on the grid.
+std::vector<Sink> number_sinks(const std::vector<std::uint8_t> &mask, const std::vector<double> &cells, int rows,
+                               int columns, std::vector<std::int32_t> &label)
+{
+    std::vector<Sink> sinks;
+    label.assign(mask.size(), 0);
+    std::vector<std::size_t> stack;
+    for (std::size_t seed = 0; seed < mask.size(); seed++) {
+        if (!mask[seed] || label[seed])
+            continue;
+        sinks.emplace_back();
+        Sink &s = sinks.back();
+        const auto id = static_cast<std::int32_t>(sinks.size());
+        label[seed] = id;
+        stack.assign(1, seed);
+        while (!stack.empty()) {
+            const std::size_t k = stack.back();
+            stack.pop_back();
+            s.pixels++;
+            s.bottom = std::min(s.bottom, cells[k]);
+            const int r = static_cast<int>(k / columns), c = static_cast<int>(k % columns);
+            for (int dr = -1; dr <= 1; dr++)
+                for (int dc = -1; dc <= 1; dc++) {
+                    const int nr = r + dr, nc = c + dc;
+                    if (nr < 0 || nc < 0 || nr >= rows || nc >= columns)
+                        continue;
+                    const std::size_t m = static_cast<std::size_t>(nr) * columns + nc;
+                    if (mask[m] && !label[m]) {
+                        label[m] = id;
+                        stack.push_back(m);
+                    } else if (!mask[m] && !std::isnan(cells[m])) {
+                        s.rim = std::min(s.rim, cells[m]);
+                    }
+                }
+        }
+    }
+    return sinks;
+}
+
+} // namespace
+
+void ProductWriter::write_sinks(const std::vector<std::uint8_t> &mask, const std::vector<double> &cells)
+{
+    const Impl &w = *impl_;
+    if (w.names.sinks.empty())
+        return;
+    const Grid &g = w.grid;
+    std::vector<std::int32_t> label;
+    const std::vector<Sink> sinks = number_sinks(mask, cells, g.rows, g.columns, label);
+    Dataset raster = memory_raster_over(label.data(), g.columns, g.rows);
+    place(raster.get(), g);
+    // The GeoPackage driver creates its file itself: the name kept for it goes first.
+    VSIUnlink(w.names.sinks.c_str());
+    CPLErrorReset();
+    Dataset out(GDALCreate(GDALGetDriverByName("GPKG"), w.names.sinks.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    if (!out)
+        throw Failure("cannot write " + w.p.sinks + ": " + gdal_reason(), "sinks");
+    OGRSpatialReferenceH srs = g.srs_wkt.empty() ? nullptr : OSRNewSpatialReference(g.srs_wkt.c_str());
+    OGRLayerH layer = GDALDatasetCreateLayer(out.get(), "sinks", srs, wkbPolygon, nullptr);
+    if (srs)
+        OSRDestroySpatialReference(srs);
+    if (!layer)
+        throw Failure("cannot write " + w.p.sinks + ": " + gdal_reason(), "sinks");
+    for (const auto &[name, type] : {std::pair{"sink", OFTInteger}, std::pair{"bottom", OFTReal},
+                                     std::pair{"depth", OFTReal}, std::pair{"area", OFTReal}}) {
+        OGRFieldDefnH f = OGR_Fld_Create(name, type);
+        OGR_L_CreateField(layer, f, TRUE);
+        OGR_Fld_Destroy(f);
+    }
+    if (OGR_L_StartTransaction(layer) != OGRERR_NONE)
+        throw Failure("cannot write " + w.p.sinks + ": " + gdal_reason(), "sinks");
+    GDALRasterBandH band = GDALGetRasterBand(raster.get(), 1);
+    const char *options[] = {"8CONNECTED=8", nullptr};
+    if (GDALPolygonize(band, band, layer, 0, const_cast<char **>(options), nullptr, nullptr) != CE_None)
+        throw Failure("cannot write " + w.p.sinks + ": " + gdal_reason(), "sinks");
+    // Each polygon told its depression's numbers (in the data's units).
+    std::vector<GIntBig> fids;
+    OGR_L_ResetReading(layer);
+    while (OGRFeatureH f = OGR_L_GetNextFeature(layer)) {
+        fids.push_back(OGR_F_GetFID(f));
+        OGR_F_Destroy(f);
+    }
+    for (GIntBig fid : fids) {
+        const Feature f(OGR_L_GetFeature(layer, fid));
+        const int id = OGR_F_GetFieldAsInteger(f.get(), 0);
+        if (id < 1 || id > static_cast<int>(sinks.size()))
+            continue;
+        const Sink &s = sinks[static_cast<std::size_t>(id - 1)];
+        OGR_F_SetFieldDouble(f.get(), 1, unscaled(s.bottom, w.table));
+        OGR_F_SetFieldDouble(f.get(), 2, std::isfinite(s.rim) ? (s.rim - s.bottom) / w.table.scale : 0.0);
+        OGR_F_SetFieldDouble(f.get(), 3, static_cast<double>(s.pixels) * g.xres * g.yres);
+        if (OGR_L_SetFeature(layer, f.get()) != OGRERR_NONE)
+            throw Failure("cannot write " + w.p.sinks + ": " + gdal_reason(), "sinks");
+    }
+    if (OGR_L_CommitTransaction(layer) != OGRERR_NONE)
+        throw Failure("cannot write " + w.p.sinks + ": " + gdal_reason(), "sinks");
+    finish(out, w.p.sinks);
 }
 
 void ProductWriter::commit(GDALProgressFunc progress, void *progress_arg)

@@ -102,6 +102,8 @@ void check_product_names(const ProductRequest &p)
             check_extension(*path, "a GeoTIFF", {"tif", "tiff"});
     if (!p.hillshade.empty())
         check_extension(p.hillshade, "a PNG image", {"png"});
+    if (!p.sinks.empty())
+        check_extension(p.sinks, "a GeoPackage", {"gpkg"});
 }
 
 void check_outputs_against(const ProductRequest &p, const std::vector<std::string> &inputs)
@@ -114,7 +116,8 @@ void check_outputs_against(const ProductRequest &p, const std::vector<std::strin
     const Product products[] = {{"output", "the output", &p.output},
                                 {"contours", named("contours"), &p.contours},
                                 {"hillshade", named("hillshade"), &p.hillshade},
-                                {"leaks", named("leaks"), &p.leaks}};
+                                {"leaks", named("leaks"), &p.leaks},
+                                {"sinks", named("sinks"), &p.sinks}};
     std::vector<std::pair<std::string, Identity>> seen;
     for (const auto &[key, role, path] : products) {
         if (path->empty())

@@ -28,7 +28,7 @@ void check_writable_kind(const std::string &path);
 void check_extension(const std::string &path, const char *format, std::initializer_list<const char *> extensions);
 
 // The extensions of every product of the request: .tif or .tiff for the model,
-// -contours and -leaks, .png for -hillshade.
+// -contours and -leaks, .png for -hillshade, .gpkg for -sinks.
 void check_product_names(const ProductRequest &p);
 
 // Refuses a request in which a product is the same file as one of `inputs` (every

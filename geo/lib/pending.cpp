@@ -367,6 +367,8 @@ ProductNames pending_products(PendingFiles &files, const ProductRequest &p)
         names.hillshade = files.add(p.hillshade);
     if (!p.leaks.empty())
         names.leaks = files.add(p.leaks);
+    if (!p.sinks.empty())
+        names.sinks = files.add(p.sinks);
     return names;
 }
 

@@ -51,7 +51,7 @@ private:
 
 // Temporary names of the products; empty when not asked for.
 struct ProductNames {
-    std::string model, contours, hillshade, leaks;
+    std::string model, contours, hillshade, leaks, sinks;
 };
 
 // Takes a temporary name for every product asked for (checking its folder).

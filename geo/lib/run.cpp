@@ -279,11 +279,13 @@ Above float_step(const LevelTable &t)
     };
 }
 
-// Drainage on the whole result grid, once the windows are assembled.
-void drain(Report &r, Computed &c)
+// Drainage on the whole result grid, once the windows are assembled, and the
+// depressions it keeps written when asked.
+void drain(Report &r, Computed &c, ProductWriter &writer, const Request &q)
 {
     const Drained d = enforce_drainage(c.cells, r.grid.rows, r.grid.columns, r.table.levels, float_step(r.table),
-                                       c.spot_cells, false);
+                                       c.spot_cells, !q.product.sinks.empty());
+    writer.write_sinks(d.sinks, c.cells);
     r.sinks_kept = d.kept;
     r.sinks_area = static_cast<double>(d.kept_pixels) * r.grid.xres * r.grid.yres;
     r.sinks_filled = d.filled;
@@ -356,7 +358,7 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
     if (r.leak_pixels > 0 && q.strict)
         throw Failure(named("strict") + ": " + leaks_left(r), "strict");
     if (q.drainage == Drainage::enforce)
-        drain(r, c);
+        drain(r, c, writer, q);
     write_and_commit(writer, r, c, progress, progress_arg);
     return r;
 }

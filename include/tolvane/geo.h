@@ -114,6 +114,7 @@ struct ProductRequest {
     std::string contours;  // also the burned grid the core receives at -oversample 1 (Int32 GeoTIFF); empty: no
     std::string hillshade; // also a shaded relief (PNG); empty: no
     std::string leaks;     // also where zones leaked (Byte GeoTIFF); empty: no
+    std::string sinks;     // also the depressions the drainage keeps (GeoPackage polygons); empty: no
 };
 
 // The core's own answers, and how it is run.
@@ -404,6 +405,11 @@ public:
     void write_contours(const std::vector<std::int32_t> &cells);
     // The leak mask of the whole grid, when the request asks for it.
     void write_leaks(const std::vector<std::uint8_t> &mask);
+    // The depressions the drainage kept (`mask`, 1 under each, over the whole
+    // grid) as polygons, each with its bottom, depth and area, read from the
+    // drained `cells` (in the core's units, NaN without value), when the request
+    // asks for them.
+    void write_sinks(const std::vector<std::uint8_t> &mask, const std::vector<double> &cells);
     // Finishes every product and gives each its name. Throws Failure or Cancelled.
     void commit(GDALProgressFunc progress = nullptr, void *progress_arg = nullptr);
     // Removes what was written so far, now rather than when the writer goes (for

@@ -145,7 +145,7 @@ def elevation(source, output, resolution=None, attribute="elev", *, progress=Non
     (-points: a point layer of spot heights), ``points_attribute`` (-points_a), ``dtype``
     (-ot: "Float32", "Int32", "Int16"), ``nodata`` (-a_nodata), ``cog`` (-of COG),
     ``creation_options`` (-co, a list of "NAME=VALUE"), ``contours``,
-    ``hillshade``, ``leaks`` (-contours, -hillshade, -leaks: paths of the extra
+    ``hillshade``, ``leaks``, ``sinks`` (-contours, -hillshade, -leaks, -sinks: paths of the extra
     products), ``threads`` (-threads: 1 to 256; 0, the default: TOLVANE_THREADS, else
     every core), ``oversample`` (-oversample: None or "auto" for the automatic
     factor, or 1 to 16), ``wm`` (-wm: MiB for the core's windows; 0: 2048,

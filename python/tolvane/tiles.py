@@ -187,7 +187,7 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
 
     source, output, resolution, attribute and the keyword ``options`` are those
     of ``tolvane.geo.elevation`` (the options of ``tolvane-geo``), but for the
-    products made of the whole grid (``contours``, ``leaks``), ``drainage`` and
+    products made of the whole grid (``contours``, ``leaks``, ``sinks``), ``drainage`` and
     the spot heights (``points``).
     tile, halo: tile size and the margin of pixels burnt and computed around each
         tile and then dropped; a larger halo narrows the seams at tile borders.
@@ -211,7 +211,7 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
     tile, halo = int(tile), int(halo)
     if tile < 1 or halo < 0:
         raise ValueError(f"tile must be 1 or more and halo 0 or more, not {tile} and {halo}")
-    for product in ("contours", "leaks"):
+    for product in ("contours", "leaks", "sinks"):
         if options.get(product):
             raise tolvane.Error(f"{product}: a product of the whole grid, not made by the tiles", "usage", ())
     if options.get("points"):
@@ -332,10 +332,10 @@ def _connect(address):
 
 
 # Options of tolvane.geo the tiles do not take: products of the whole grid,
-# -strict, which judges the leaks of the whole grid, -drainage, whose
-# depressions and flats cross the tiles' edges, and the spot heights, whose
-# flats do too.
-_NOT_TILED = {"contours", "leaks", "strict", "drainage", "points", "points_a", "points_attribute"}
+# -strict, which judges the leaks of the whole grid, -drainage and the
+# depressions it keeps (-sinks), which cross the tiles' edges, and the spot
+# heights, whose flats do too.
+_NOT_TILED = {"contours", "leaks", "strict", "drainage", "sinks", "points", "points_a", "points_attribute"}
 _POSITIONAL = {"source", "output", "resolution"}
 
 

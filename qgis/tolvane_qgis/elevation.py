@@ -21,6 +21,7 @@ from qgis.core import (
     QgsProcessingParameterNumber,
     QgsProcessingParameterRasterDestination,
     QgsProcessingParameterString,
+    QgsProcessingParameterVectorDestination,
     QgsWkbTypes,
 )
 from qgis.PyQt.QtGui import QIcon
@@ -63,6 +64,7 @@ QGIS_HELP = {
     "nodata.",
     "HILLSHADE": "Optional, as a PNG image.",
     "LEAKS": "Optional.",
+    "SINKS": "Optional, as a GeoPackage (.gpkg); needs DRAINAGE enforce.",
 }
 
 LABELS = {
@@ -83,6 +85,7 @@ LABELS = {
     "OUTPUT": "Elevation model",
     "HILLSHADE": "Shaded relief",
     "LEAKS": "Leaks",
+    "SINKS": "Depressions kept",
 }
 
 
@@ -90,7 +93,7 @@ def parameter_options():
     """The options of tolvane.geo's table that are parameters here, the products last."""
     module = tolvane_module()
     table = [o for o in module.geo.options("parameter") if o["parameter"]] if module else []
-    products = {"output", "hillshade", "leaks"}
+    products = {"output", "hillshade", "leaks", "sinks"}
     return [o for o in table if o["key"] not in products] + [o for o in table if o["key"] in products]
 
 
@@ -235,6 +238,8 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
             "OUTPUT": lambda: QgsProcessingParameterRasterDestination(name, label),
             "HILLSHADE": lambda: QgsProcessingParameterFileDestination(name, label, "PNG files (*.png)",
                                                                        optional=True, createByDefault=False),
+            "SINKS": lambda: QgsProcessingParameterVectorDestination(name, label, QgsProcessing.TypeVectorPolygon,
+                                                                     optional=True, createByDefault=False),
             "LEAKS": lambda: QgsProcessingParameterRasterDestination(name, label, optional=True,
                                                                      createByDefault=False),
         }
@@ -278,7 +283,7 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
         for line in report.warnings:
             feedback.pushWarning(in_qgis_terms(line))
         results = {"OUTPUT": arguments["output"]}
-        for name, key in (("HILLSHADE", "hillshade"), ("LEAKS", "leaks")):
+        for name, key in (("HILLSHADE", "hillshade"), ("LEAKS", "leaks"), ("SINKS", "sinks")):
             if arguments.get(key):
                 results[name] = arguments[key]
         return results
@@ -358,4 +363,7 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
         leaks = self.parameterAsOutputLayer(parameters, "LEAKS", context)
         if leaks:
             a["leaks"] = leaks
+        sinks = self.parameterAsOutputLayer(parameters, "SINKS", context)
+        if sinks:
+            a["sinks"] = sinks
         return a

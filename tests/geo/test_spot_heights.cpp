@@ -8,6 +8,7 @@
 
 #include <gdal.h>
 #include <gdal_utils.h>
+#include <ogr_api.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -207,6 +208,37 @@ Model read_model(const fs::path &file)
     return m;
 }
 
+// The layer of the depressions kept: one polygon each, as many as the report
+// counts, their areas adding up to its area; the one over (x, y) with its bottom
+// and its depth below the pixels around it.
+void expect_sinks(const fs::path &file, const geo::Report &r, double x, double y, double bottom, double depth)
+{
+    GDALDatasetH d = GDALOpenEx(file.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
+    ASSERT_NE(d, nullptr);
+    OGRLayerH layer = GDALDatasetGetLayerByName(d, "sinks");
+    ASSERT_NE(layer, nullptr);
+    EXPECT_EQ(OGR_L_GetFeatureCount(layer, TRUE), r.sinks_kept);
+    double area = 0;
+    bool found = false;
+    OGRGeometryH here = OGR_G_CreateGeometry(wkbPoint);
+    OGR_G_SetPoint_2D(here, 0, x, y);
+    while (OGRFeatureH f = OGR_L_GetNextFeature(layer)) {
+        area += OGR_F_GetFieldAsDouble(f, OGR_F_GetFieldIndex(f, "area"));
+        EXPECT_NEAR(OGR_G_Area(OGR_F_GetGeometryRef(f)), OGR_F_GetFieldAsDouble(f, OGR_F_GetFieldIndex(f, "area")),
+                    1e-6);
+        if (OGR_G_Contains(OGR_F_GetGeometryRef(f), here)) {
+            found = true;
+            EXPECT_NEAR(OGR_F_GetFieldAsDouble(f, OGR_F_GetFieldIndex(f, "bottom")), bottom, 0.01);
+            EXPECT_NEAR(OGR_F_GetFieldAsDouble(f, OGR_F_GetFieldIndex(f, "depth")), depth, 0.5);
+        }
+        OGR_F_Destroy(f);
+    }
+    OGR_G_DestroyGeometry(here);
+    EXPECT_TRUE(found);
+    EXPECT_NEAR(area, r.sinks_area, 1e-6);
+    GDALClose(d);
+}
+
 struct Surfaces {
     geo::Surface surface;
     geo::Drainage drainage;
@@ -246,6 +278,8 @@ TEST(SpotHeights, HeldByEverySurfaceAndTheDrainage)
         q.points.attribute = "cota";
         q.surface = run.surface;
         q.drainage = run.drainage;
+        if (run.drainage == geo::Drainage::enforce)
+            q.product.sinks = (dir / "sinks.gpkg").string();
         const geo::Report r = geo::elevation(q);
         EXPECT_EQ(r.spot_heights, 3);
         EXPECT_EQ(r.spot_heights_left, 0);
@@ -264,6 +298,7 @@ TEST(SpotHeights, HeldByEverySurfaceAndTheDrainage)
         if (enforce) {
             EXPECT_GE(r.sinks_kept, 1);
             EXPECT_EQ(m.without_outlet(), r.sinks_kept);
+            expect_sinks(dir / "sinks.gpkg", r, CRATER_X, MIDDLE_Y, pit, 120 - pit);
         }
     }
     // Points in another coordinate system are taken into the grid's.

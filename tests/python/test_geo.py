@@ -241,6 +241,7 @@ SAMPLES = {
     "mask": ("none", ("none",)),
     "strict": (1, ()),
     "leaks": ("l.tif", ("l.tif",)),
+    "sinks": ("s.gpkg", ("s.gpkg",)),
 }
 
 
@@ -251,6 +252,8 @@ def test_every_keyword_of_the_table_reaches_the_request():
         keywords = {"source": BUNDLED, "output": "dem.tif", keyword: value}
         if keyword == "z":
             keywords["attribute"] = "elev"  # the default: no clash with z
+        if keyword == "sinks":
+            keywords["drainage"] = "enforce"  # the depressions it keeps
         if keyword == "points_attribute":
             keywords["points"] = "cotas.gpkg"  # the attribute of spot heights given
         settings = dict(tolvane.geo.Request(**keywords).settings)

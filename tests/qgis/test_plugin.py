@@ -11,7 +11,7 @@ from conftest import LINES, assert_same_raster, footprint, qgis_process, tolvane
 
 PARAMETERS = ["INPUT", "FIELD", "WHERE", "PIXEL_SIZE", "EXTENT", "TARGET_CRS", "LEVELS", "SMOOTHING", "REPAIR_GAPS",
               "MASK", "OVERSAMPLE", "SURFACE", "DRAINAGE", "POINTS", "POINTS_FIELD", "OUTPUT", "HILLSHADE",
-              "LEAKS"]
+              "LEAKS", "SINKS"]
 
 
 def test_runner_lists_the_algorithm_and_its_parameters(qgis_env):
@@ -83,6 +83,24 @@ def test_memory_layer_and_z_give_the_file_of_the_lines(qgis_app, tmp_path):
     run_in_qgis({"INPUT": copy, "PIXEL_SIZE": 10, "OUTPUT": str(tmp_path / "z.tif")})
     tolvane_geo("-tr", "10", "10", LINES, str(tmp_path / "geo.tif"))
     assert_same_raster(tmp_path / "z.tif", tmp_path / "geo.tif")
+
+
+def test_spot_heights_and_sinks_as_tolvane_geo_takes_them(qgis_app, tmp_path):
+    """POINTS with its field, and the SINKS layer of DRAINAGE enforce, give tolvane-geo's files."""
+    import tolvane.geo
+
+    spots = tmp_path / "cotas.geojson"
+    spots.write_text('{"type": "FeatureCollection", "crs": {"type": "name", "properties": {"name": '
+                     '"urn:ogc:def:crs:EPSG::25830"}}, "features": [{"type": "Feature", "properties": {"cota": 590}, '
+                     '"geometry": {"type": "Point", "coordinates": [440725, 4475665]}}]}')
+    drainage = next(o for o in tolvane.geo.options() if o["key"] == "drainage")["words"].index("enforce")
+    results = run_in_qgis({"INPUT": LINES, "PIXEL_SIZE": 10, "POINTS": str(spots), "POINTS_FIELD": "cota",
+                           "DRAINAGE": drainage, "SINKS": str(tmp_path / "sinks.gpkg"),
+                           "OUTPUT": str(tmp_path / "qgis.tif")})
+    assert results["SINKS"] == str(tmp_path / "sinks.gpkg") and (tmp_path / "sinks.gpkg").exists()
+    tolvane_geo("-tr", "10", "10", "-points", str(spots), "-points_a", "cota", "-drainage", "enforce", LINES,
+                str(tmp_path / "geo.tif"))
+    assert_same_raster(tmp_path / "qgis.tif", tmp_path / "geo.tif")
 
 
 @pytest.mark.parametrize("change, message", [
