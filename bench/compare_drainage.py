@@ -14,8 +14,11 @@ and area in km², found by a priority flood from the edges and the nodata);
 streams, the share of the DEM's stream cells (GRASS r.watershed -s on the DEM,
 cells draining more than 0.2 % of the grid) that lie on the result's own
 streams (r.watershed -s on the result, the same threshold), exactly and within
-one pixel; the wall time of the method. GRASS runs headless in a temporary
-location. Prints one Markdown table.
+one pixel; spot heights met, the share of the DEM's summits and pits (the
+extreme of each area the innermost contour closes) that the result holds within
+a hundredth of the interval on their pixel; the wall time of the method. The
+rows with -points give tolvane-geo those summits and pits as spot heights. GRASS
+runs headless in a temporary location. Prints one Markdown table.
 Needs: gdal-bin python3-gdal python3-scipy grass-core python-matplotlib-data r-cran-terra.
 """
 import argparse
@@ -28,7 +31,7 @@ import tempfile
 import time
 
 import numpy as np
-from osgeo import gdal, osr
+from osgeo import gdal, ogr, osr
 from scipy import ndimage
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -82,6 +85,58 @@ def false_sinks(result, truth_sinks, interval, pixel):
     false = np.setdiff1d(ids, true_ids)
     area = np.isin(labels, false).sum() * pixel * pixel / 1e6
     return len(false), area
+
+
+def summits_and_pits(z, interval):
+    """The DEM's summits and pits: in each area that a contour closes with no
+    other contour inside (cells at or above a level with none a level higher,
+    or below a level with none a level lower, touching neither the grid's edge
+    nor the nodata), the pixel of its extreme. (row, column, value) each."""
+    valid = np.isfinite(z)
+    border = np.zeros(z.shape, bool)
+    border[[0, -1], :] = border[:, [0, -1]] = True
+    border |= ndimage.binary_dilation(~valid, np.ones((3, 3)))
+    points = []
+    low, high = np.nanmin(z), np.nanmax(z)
+    for level in np.arange(math.ceil(low / interval) * interval, high + interval, interval):
+        for sign in (1, -1):
+            inside = valid & ((z >= level) if sign > 0 else (z < level))
+            labels, n = ndimage.label(inside, np.ones((3, 3)))
+            if n == 0:
+                continue
+            ids = np.arange(1, n + 1)
+            touching = ndimage.maximum(border, labels, ids).astype(bool)
+            if sign > 0:
+                extreme = np.asarray(ndimage.maximum(z, labels, ids))
+                places = ndimage.maximum_position(z, labels, ids)
+                keep = extreme < level + interval
+            else:
+                extreme = np.asarray(ndimage.minimum(z, labels, ids))
+                places = ndimage.minimum_position(z, labels, ids)
+                keep = extreme >= level - interval
+            for k in np.nonzero(keep & ~touching)[0]:
+                points.append((places[k][0], places[k][1], float(extreme[k])))
+    return points
+
+
+def write_points(path, points, like):
+    """The points at their pixels' centres, their altitude in elev, as a GeoJSON."""
+    gt = like.GetGeoTransform()
+    srs = osr.SpatialReference(wkt=like.GetProjection())
+    driver = gdal.GetDriverByName("GeoJSON")
+    if os.path.exists(path):
+        os.remove(path)
+    ds = driver.Create(path, 0, 0, 0, gdal.GDT_Unknown)
+    layer = ds.CreateLayer("spots", srs, ogr.wkbPoint)
+    layer.CreateField(ogr.FieldDefn("elev", ogr.OFTReal))
+    for r, c, v in points:
+        f = ogr.Feature(layer.GetLayerDefn())
+        f.SetField("elev", v)
+        g = ogr.Geometry(ogr.wkbPoint)
+        g.AddPoint_2D(gt[0] + (c + 0.5) * gt[1], gt[3] + (r + 0.5) * gt[5])
+        f.SetGeometry(g)
+        layer.CreateFeature(f)
+    ds = None
 
 
 def write(path, z, like):
@@ -143,8 +198,8 @@ def main():
     geo = os.path.abspath(args.geo)
     into_bench_folder(args.out)
     print("| DEM | interval | pixel | method | RMSE | slope RMSE (deg) | false sinks | their area (km²) | "
-          "streams on the network | within a pixel | time (s) |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|")
+          "streams on the network | within a pixel | spot heights met | time (s) |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|")
     for dem, interval in [c for c in CASES if c[0] in args.cases.split(",")]:
         lines = f"{dem}-{interval}.gpkg"
         if not os.path.exists(lines):
@@ -157,13 +212,20 @@ def main():
         pixel = gt[1]
         rows, columns = truth.shape
         extent = [gt[0], gt[3] + rows * gt[5], gt[0] + columns * pixel, gt[3]]
+        spots = summits_and_pits(truth, interval)
+        spots_file = os.path.abspath(f"{dem}-{interval}-spots.geojson")
+        write_points(spots_file, spots, like)
         results = []
-        for mode in ("none", "enforce"):
-            out = os.path.abspath(f"{dem}-{interval}-{mode}.tif")
+        for mode, more in (("none", []), ("enforce", []), ("enforce", ["-points", spots_file]),
+                           ("enforce", ["-surface", "smooth"]),
+                           ("enforce", ["-surface", "smooth", "-points", spots_file])):
+            name = " ".join(["-drainage", mode] + [w if w != spots_file else "SPOTS" for w in more])
+            out = os.path.abspath(f"{dem}-{interval}-{mode}{'-points' if spots_file in more else ''}"
+                                  f"{'-smooth' if 'smooth' in more else ''}.tif")
             t = time.perf_counter()
             subprocess.run([geo, "-q", "-tr", str(pixel), str(pixel), "-te", *map(str, extent), "-drainage", mode,
-                            lines, out], check=True)
-            results.append((f"tolvane-geo -drainage {mode}", out, read(out)[0], time.perf_counter() - t))
+                            *more, lines, out], check=True)
+            results.append((f"tolvane-geo {name}", out, read(out)[0], time.perf_counter() - t))
         z, t, _ = tin("cubic", lines, truth.shape, gt)
         out = os.path.abspath(f"{dem}-{interval}-cubic.tif")
         write(out, z, like)
@@ -185,8 +247,9 @@ def main():
             on = true_streams & both
             exact = (on & s).sum() / max(on.sum(), 1)
             near = (on & ndimage.binary_dilation(s, np.ones((3, 3)))).sum() / max(on.sum(), 1)
+            met = sum(abs(z[r, c] - v) <= interval / 100 for r, c, v in spots)
             print(f"| {dem} | {interval} | {pixel:g} | {name} | {rmse:.3f} | {srmse:.3f} | {count} | {area:.2f} | "
-                  f"{100 * exact:.1f} % | {100 * near:.1f} % | {t:.2f} |", flush=True)
+                  f"{100 * exact:.1f} % | {100 * near:.1f} % | {met} of {len(spots)} | {t:.2f} |", flush=True)
 
 
 if __name__ == "__main__":

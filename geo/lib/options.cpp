@@ -153,6 +153,13 @@ const std::vector<Option> &options()
         {"points_a", "-points_a", "points_attribute", "POINTS_FIELD", K::text, {"FIELD"}, 0, 0, {}, "", "", false,
          false, "field holding the spot heights' altitude (default: the lines'\nattribute, or Z with " TOKEN_KEY("z") ")",
          SET(q.points.attribute)},
+        {"lakes", "-lakes", "lakes", "LAKES", K::path, {"FILE"}, 0, 0, {}, "", "", false, false,
+         "lakes: polygons the model holds flat at their level (with\n" TOKEN_KEY("drainage") " enforce, kept), "
+         "the altitude from " TOKEN_KEY("lakes_a") ", else the\nlowest line that reaches each",
+         SET(q.lakes.path)},
+        {"lakes_a", "-lakes_a", "lakes_attribute", "LAKES_FIELD", K::text, {"FIELD"}, 0, 0, {}, "", "", false, false,
+         "field holding the lakes' altitude (default: the lowest line\nthat reaches each lake)",
+         SET(q.lakes.attribute)},
         {"dtype", "-ot", "dtype", "", K::choice, {"TYPE"}, 0, 0, {"Float32", "Int32", "Int16"},
          "Float32, Int32 or Int16", "Float32", false, false, "Float32 (default), Int32 or Int16: integers are rounded",
          set_type},
@@ -251,7 +258,7 @@ void check_values(const Option &o, const Values &v)
 Request parse_settings(const std::vector<Setting> &settings)
 {
     Request q;
-    bool attribute = false, z = false, points = false, points_a = false;
+    bool attribute = false, z = false, points = false, points_a = false, lakes = false, lakes_a = false;
     for (const Setting &s : settings) {
         const Option *o = find_option(s.key);
         if (!o)
@@ -262,7 +269,11 @@ Request parse_settings(const std::vector<Setting> &settings)
         z = z || s.key == "z";
         points = points || s.key == "points";
         points_a = points_a || s.key == "points_a";
+        lakes = lakes || s.key == "lakes";
+        lakes_a = lakes_a || s.key == "lakes_a";
     }
+    if (lakes_a && !lakes)
+        throw UsageFailure(named("lakes_a") + " names the lakes' attribute: give them with " + named("lakes"));
     if (!q.product.sinks.empty() && q.drainage != Drainage::enforce)
         throw UsageFailure(named("sinks") + " writes the depressions the drainage keeps: give " + named("drainage") +
                            " enforce");

@@ -6,6 +6,7 @@
 #include "failure.h"
 #include "footprint.h"
 #include "grid.h"
+#include "lakes.h"
 #include "levels.h"
 #include "measures.h"
 #include "oversample.h"
@@ -138,6 +139,7 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     Computed c;
     // Read before the core runs, so that a bad layer stops the run at once.
     const SpotHeights spots = read_spot_heights(q, g, source.table());
+    const Lakes lakes(q, g, source.table());
     std::vector<std::uint8_t> visible(static_cast<std::size_t>(a.rows()) * a.columns(), 0);
     WindowedRun run = windowed_run(source, q, a);
     // The prepared cells themselves go to the core, which works in them.
@@ -177,18 +179,36 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     // The flats the spot heights fall on shaped first: the smooth surface then
     // holds its cells to the bands of that shape.
     shape_flats(r.cells, a.rows(), a.columns(), on_area, l);
-    if (q.surface == Surface::smooth) {
+    const bool smooth = q.surface == Surface::smooth;
+    std::vector<SurfacePoint> points;
+    if (smooth || !lakes.empty())
+        points = source.line_points(a.r0, a.c0, a.rows(), a.columns(), 0, 1);
+    std::vector<std::int64_t> lake_cells = lakes.flatten(r.cells, a.r0, a.c0, a.rows(), a.columns(), points);
+    if (smooth) {
         // On the pixels of the area with its halo, through the lines that
         // cross it: the halo keeps a window's edge from bending the surface
-        // inside it.
+        // inside it. The lakes' pixels are points of the fit too, and flat
+        // again after it.
         const PassThreads threads(q.core.threads);
-        std::vector<SurfacePoint> points = source.line_points(a.r0, a.c0, a.rows(), a.columns(), 0, 1);
+        const std::size_t of_lines = points.size();
         for (const SpotHeight &p : on_area)
             points.push_back({p.row, p.column, p.value, SPOT_WEIGHT});
+        for (std::int64_t k : lake_cells)
+            points.push_back({static_cast<double>(k / a.columns()) + 0.5, static_cast<double>(k % a.columns()) + 0.5,
+                              r.cells[static_cast<std::size_t>(k)], 1});
         smooth_surface(r.cells, a.rows(), a.columns(), points, l.lowest, l.interval);
+        points.resize(of_lines);
+        lake_cells = lakes.flatten(r.cells, a.r0, a.c0, a.rows(), a.columns(), points);
         step_done("surface");
     }
     keep_area(c, r, visible, a, row, column, rows, columns, run.want_leak_mask);
+    c.lakes_without_level = lakes.without_level();
+    for (std::int64_t k : lake_cells) {
+        const auto i = static_cast<int>(k / a.columns()) + a.r0 - row, j = static_cast<int>(k % a.columns()) + a.c0 - column;
+        if (i >= 0 && j >= 0 && i < rows && j < columns &&
+            !std::isnan(c.cells[static_cast<std::size_t>(i) * columns + j]))
+            c.lake_cells.push_back(static_cast<std::int64_t>(i) * columns + j);
+    }
     c.spot_heights_left = spots.left;
     if (!spots.points.empty())
         c.spot_cells = pin_spot_heights(c.cells, rows, columns, in_area(spots.points, row, column), c.spot_heights_left);
@@ -263,6 +283,8 @@ void counted(Report &r, const Computed &c)
         r.missing_levels.push_back(unscaled(level, r.table));
     r.spot_heights = static_cast<long long>(c.spot_cells.size());
     r.spot_heights_left = c.spot_heights_left;
+    r.lake_pixels = static_cast<long long>(c.lake_cells.size());
+    r.lakes_without_level = c.lakes_without_level;
 }
 
 // The least step above an altitude of the core's units that a Float32 model
@@ -283,8 +305,11 @@ Above float_step(const LevelTable &t)
 // depressions it keeps written when asked.
 void drain(Report &r, Computed &c, ProductWriter &writer, const Request &q)
 {
-    const Drained d = enforce_drainage(c.cells, r.grid.rows, r.grid.columns, r.table.levels, float_step(r.table),
-                                       c.spot_cells, !q.product.sinks.empty());
+    // The spot heights' pixels and the lakes' are the map's own: kept, never carved.
+    std::vector<std::int64_t> held = c.spot_cells;
+    held.insert(held.end(), c.lake_cells.begin(), c.lake_cells.end());
+    const Drained d = enforce_drainage(c.cells, r.grid.rows, r.grid.columns, r.table.levels, float_step(r.table), held,
+                                       !q.product.sinks.empty());
     writer.write_sinks(d.sinks, c.cells);
     r.sinks_kept = d.kept;
     r.sinks_area = static_cast<double>(d.kept_pixels) * r.grid.xres * r.grid.yres;

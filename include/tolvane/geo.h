@@ -153,6 +153,13 @@ struct SpotHeightRequest {
     std::string attribute; // empty: the lines' (-a's, or Z with -z)
 };
 
+// Lakes: polygons held flat at their level, the altitude from an attribute or
+// else from the lowest line that reaches them.
+struct LakeRequest {
+    std::string path;      // empty: none
+    std::string attribute; // empty: from the lines
+};
+
 struct Request {
     SourceRequest source;
     GridRequest grid;
@@ -164,6 +171,7 @@ struct Request {
     Surface surface = Surface::plain;
     Drainage drainage = Drainage::none;
     SpotHeightRequest points;
+    LakeRequest lakes;
     bool strict = false; // fail, writing nothing, when zones still leak
 };
 
@@ -239,6 +247,10 @@ struct Report : Counts {
     // Spot heights on pixels with a value, and those left out (beyond the
     // grid, on nodata, or without an altitude).
     long long spot_heights = 0, spot_heights_left = 0;
+    // Lake pixels held flat, and lakes on the grid without an altitude (no
+    // attribute, no line reaching them), left as drawn.
+    long long lake_pixels = 0;
+    int lakes_without_level = 0;
 };
 
 // ---- The whole run. ----
@@ -371,6 +383,9 @@ struct Computed : Counts {
     // The pixels (row x columns + column) a spot height set, and the spot heights left out.
     std::vector<std::int64_t> spot_cells;
     long long spot_heights_left = 0;
+    // The pixels a lake holds flat, and the lakes without an altitude.
+    std::vector<std::int64_t> lake_cells;
+    int lakes_without_level = 0;
 };
 // `prepared`, when given, sees the whole grid as prepared for the core when it
 // runs as one window (before the core works in its cells).

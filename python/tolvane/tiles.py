@@ -188,7 +188,7 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
     source, output, resolution, attribute and the keyword ``options`` are those
     of ``tolvane.geo.elevation`` (the options of ``tolvane-geo``), but for the
     products made of the whole grid (``contours``, ``leaks``, ``sinks``), ``drainage`` and
-    the spot heights (``points``).
+    the map's own heights (``points``, ``lakes``).
     tile, halo: tile size and the margin of pixels burnt and computed around each
         tile and then dropped; a larger halo narrows the seams at tile borders.
     client: a ``distributed.Client``; None starts a ``LocalCluster`` of ``workers``
@@ -214,10 +214,12 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
     for product in ("contours", "leaks", "sinks"):
         if options.get(product):
             raise tolvane.Error(f"{product}: a product of the whole grid, not made by the tiles", "usage", ())
-    if options.get("points"):
-        # A summit's shape follows the whole flat inside its last line, which a tile may cut.
-        raise tolvane.Error("points: spot heights shape the whole grid at once, which no tile holds; use "
-                            "tolvane.geo.elevation", "usage", ())
+    for heights in ("points", "lakes"):
+        if options.get(heights):
+            # A summit's shape follows the whole flat inside its last line, a lake's level the lines
+            # around it, which a tile may cut.
+            raise tolvane.Error(f"{heights}: the map's own heights shape the whole grid at once, which no tile "
+                                "holds; use tolvane.geo.elevation", "usage", ())
     if options.get("drainage", "none") != "none":
         # Depressions and flats cross tile edges: drainage needs the whole grid at once.
         raise tolvane.Error("drainage: runs on the whole grid at once, which no tile holds; use "
@@ -334,8 +336,9 @@ def _connect(address):
 # Options of tolvane.geo the tiles do not take: products of the whole grid,
 # -strict, which judges the leaks of the whole grid, -drainage and the
 # depressions it keeps (-sinks), which cross the tiles' edges, and the spot
-# heights, whose flats do too.
-_NOT_TILED = {"contours", "leaks", "strict", "drainage", "sinks", "points", "points_a", "points_attribute"}
+# heights and the lakes, whose flats do too.
+_NOT_TILED = {"contours", "leaks", "strict", "drainage", "sinks", "points", "points_a", "points_attribute", "lakes",
+              "lakes_a", "lakes_attribute"}
 _POSITIONAL = {"source", "output", "resolution"}
 
 

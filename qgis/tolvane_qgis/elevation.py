@@ -48,6 +48,10 @@ QGIS_HELP_INSTEAD = {
     "a pit at one is kept. Empty: none.",
     "POINTS_FIELD": "Numeric field of the spot heights holding their altitude. Empty: the lines' (FIELD, "
     "else the Z of the points when the lines take theirs from Z).",
+    "LAKES": "Lakes (a polygon layer), held flat at their level: LAKES_FIELD's, else that of the lowest "
+    "contour line that reaches each lake; with DRAINAGE enforce they are kept. Empty: none.",
+    "LAKES_FIELD": "Numeric field of the lakes holding their altitude. Empty: the lowest line that reaches "
+    "each lake.",
     "MASK": "Polygons of the area the contour lines cover. Outside them the model is nodata, and lines "
     "that end on their edge close their zones there. For a convex sheet, the convex hull of the lines "
     "(Processing's Convex hull algorithm) will do. Empty: as tolvane-geo without -mask.",
@@ -79,6 +83,8 @@ LABELS = {
     "MASK": "Footprint",
     "POINTS": "Spot heights",
     "POINTS_FIELD": "Spot heights' altitude field",
+    "LAKES": "Lakes",
+    "LAKES_FIELD": "Lakes' altitude field",
     "OVERSAMPLE": "Oversampling factor",
     "SURFACE": "Surface",
     "DRAINAGE": "Drainage",
@@ -235,6 +241,11 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
             "POINTS_FIELD": lambda: QgsProcessingParameterField(name, label, parentLayerParameterName="POINTS",
                                                                 type=QgsProcessingParameterField.Numeric,
                                                                 optional=True),
+            "LAKES": lambda: QgsProcessingParameterFeatureSource(name, label, [QgsProcessing.TypeVectorPolygon],
+                                                                 optional=True),
+            "LAKES_FIELD": lambda: QgsProcessingParameterField(name, label, parentLayerParameterName="LAKES",
+                                                               type=QgsProcessingParameterField.Numeric,
+                                                               optional=True),
             "OUTPUT": lambda: QgsProcessingParameterRasterDestination(name, label),
             "HILLSHADE": lambda: QgsProcessingParameterFileDestination(name, label, "PNG files (*.png)",
                                                                        optional=True, createByDefault=False),
@@ -353,6 +364,13 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
             fields = self.parameterAsFields(parameters, "POINTS_FIELD", context)
             if fields:
                 a["points_attribute"] = fields[0]
+        if parameters.get("LAKES") not in (None, ""):
+            a["lakes"] = self.parameterAsCompatibleSourceLayerPath(
+                parameters, "LAKES", context, READ_IN_PLACE, "gpkg", feedback
+            )
+            fields = self.parameterAsFields(parameters, "LAKES_FIELD", context)
+            if fields:
+                a["lakes_attribute"] = fields[0]
 
         a["output"] = self.parameterAsOutputLayer(parameters, "OUTPUT", context)
         if os.path.splitext(a["output"])[1].lower() not in (".tif", ".tiff"):

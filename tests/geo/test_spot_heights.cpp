@@ -335,3 +335,69 @@ TEST(SpotHeights, HeldByEverySurfaceAndTheDrainage)
     EXPECT_EQ(flat.without_outlet(), 0);
     fs::remove_all(dir);
 }
+
+namespace {
+
+std::string disc(double x, double y, double radius, const std::string &properties)
+{
+    std::string s = R"({"type":"Feature","properties":)" + properties + R"(,"geometry":{"type":"Polygon","coordinates":[[)";
+    for (int k = 0; k <= 64; k++) {
+        const double a = 2 * PI * (k % 64) / 64;
+        s += (k ? "," : "") + std::string("[") + std::to_string(x + radius * std::cos(a)) + "," +
+             std::to_string(y + radius * std::sin(a)) + "]";
+    }
+    return s + "]]}}";
+}
+
+} // namespace
+
+// Lakes: one in the crater at the level of the rim that reaches it, one on the
+// hill's flank at its attribute's altitude, one that no line reaches, left as
+// drawn; flat on every surface, and kept by the drainage, water leaving every
+// other pixel.
+TEST(Lakes, FlatAtTheirLevelOnEverySurface)
+{
+    GDALAllRegister();
+    const fs::path dir = fs::temp_directory_path() / ("tolvane_lakes_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::vector<std::string> lines;
+    for (const auto &[radius, level] : std::vector<std::pair<double, double>>{{450, 100}, {330, 110}, {210, 120}})
+        for (double x : {HILL_X, CRATER_X})
+            lines.push_back(ring(x, MIDDLE_Y, radius, level));
+    lines.push_back(ring(HILL_X, MIDDLE_Y, 90, 130));
+    write(dir / "lines.geojson", collection(lines));
+    const double flank_x = HILL_X + 150;
+    write(dir / "lakes.geojson", collection({disc(CRATER_X, MIDDLE_Y, 206, R"({"nivel":null})"),
+                                             disc(flank_x, MIDDLE_Y, 30, R"({"nivel":125})"),
+                                             disc(HILL_X, MIDDLE_Y, 40, R"({"nivel":null})")}));
+    for (const Surfaces &run :
+         {Surfaces{geo::Surface::plain, geo::Drainage::none}, Surfaces{geo::Surface::plain, geo::Drainage::enforce},
+          Surfaces{geo::Surface::smooth, geo::Drainage::none}, Surfaces{geo::Surface::smooth, geo::Drainage::enforce}}) {
+        const bool enforce = run.drainage == geo::Drainage::enforce;
+        SCOPED_TRACE(std::string(run.surface == geo::Surface::smooth ? "smooth" : "plain") +
+                     (enforce ? ", enforced" : ""));
+        geo::Request q;
+        q.source.path = (dir / "lines.geojson").string();
+        q.grid.xres = q.grid.yres = 10;
+        q.product.output = (dir / "dem.tif").string();
+        q.lakes.path = (dir / "lakes.geojson").string();
+        q.lakes.attribute = "nivel";
+        q.surface = run.surface;
+        q.drainage = run.drainage;
+        const geo::Report r = geo::elevation(q);
+        EXPECT_EQ(r.lakes_without_level, 1); // the one inside the hill's last ring
+        const Model m = read_model(dir / "dem.tif");
+        for (const auto &[x, radius, level] :
+             std::vector<std::array<double, 3>>{{CRATER_X, 195, 120}, {flank_x, 25, 125}}) {
+            const auto [low, high] = m.range(x, MIDDLE_Y, radius);
+            EXPECT_NEAR(low, level, 0.001) << x;
+            EXPECT_NEAR(high, level, 0.001) << x;
+        }
+        EXPECT_GT(m.range(HILL_X, MIDDLE_Y, 30).second, 130 - 0.001); // left as drawn
+        if (enforce) {
+            EXPECT_EQ(m.without_outlet(), r.sinks_kept);
+        }
+    }
+    fs::remove_all(dir);
+}

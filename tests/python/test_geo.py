@@ -231,6 +231,8 @@ SAMPLES = {
     "drainage": ("enforce", ("enforce",)),
     "points": ("cotas.gpkg", ("cotas.gpkg",)),
     "points_attribute": ("cota", ("cota",)),
+    "lakes": ("lagos.gpkg", ("lagos.gpkg",)),
+    "lakes_attribute": ("nivel", ("nivel",)),
     "dtype": ("Int16", ("Int16",)),
     "cog": (True, ()),
     "creation_options": (["TILED=YES", "COMPRESS=LZW"], ("COMPRESS=LZW",)),  # the last of its settings
@@ -254,6 +256,8 @@ def test_every_keyword_of_the_table_reaches_the_request():
             keywords["attribute"] = "elev"  # the default: no clash with z
         if keyword == "sinks":
             keywords["drainage"] = "enforce"  # the depressions it keeps
+        if keyword == "lakes_attribute":
+            keywords["lakes"] = "lagos.gpkg"
         if keyword == "points_attribute":
             keywords["points"] = "cotas.gpkg"  # the attribute of spot heights given
         settings = dict(tolvane.geo.Request(**keywords).settings)
