@@ -54,7 +54,7 @@ struct Drained {
 
 // Drains `cells` (rows x columns, in the core's units, NaN without value) over
 // the levels of the core's table; `held` are the pixels (row x columns +
-// column) spot heights set.
+// column) that spot heights and lakes set.
 Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
                          const Above &above, const std::vector<std::int64_t> &held, bool want_sinks);
 

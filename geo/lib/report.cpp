@@ -104,8 +104,8 @@ std::vector<std::string> notes(const Report &r, const Request &q)
                         std::to_string(r.sinks_filled) + " filled, " + std::to_string(r.sinks_carved) + " carved; " +
                         std::to_string(r.drained_pixels) + " pixels moved, up to " + decimal(r.drained_most) +
                         "), " + std::to_string(r.sinks_kept) + " kept inside pit rings" +
-                        (q.points.path.empty() && q.lakes.path.empty() ? "" : ", at spot heights or lakes") + " (" + decimal(r.sinks_area) +
-                        " square units); flats slope toward their outlet");
+                        (q.points.path.empty() && q.lakes.path.empty() ? "" : ", at spot heights or lakes") + " (" +
+                        decimal(r.sinks_area) + " square units); flats slope toward their outlet");
     if (!q.lakes.path.empty())
         lines.push_back("Lakes: " + std::to_string(r.lake_pixels) + " pixels held flat at their level" +
                         (r.lakes_without_level > 0
