@@ -160,6 +160,10 @@ const std::vector<Option> &options()
         {"lakes_a", "-lakes_a", "lakes_attribute", "LAKES_FIELD", K::text, {"FIELD"}, 0, 0, {}, "", "", false, false,
          "field holding the lakes' altitude (default: the lowest line\nthat reaches each lake)",
          SET(q.lakes.attribute)},
+        {"streams", "-streams", "streams", "STREAMS", K::path, {"FILE"}, 0, 0, {}, "", "", false, false,
+         "streams: lines along which the model descends, drawn either\nway, each pixel no higher than those beside "
+         "it, in its band",
+         SET(q.streams.path)},
         {"dtype", "-ot", "dtype", "", K::choice, {"TYPE"}, 0, 0, {"Float32", "Int32", "Int16"},
          "Float32, Int32 or Int16", "Float32", false, false, "Float32 (default), Int32 or Int16: integers are rounded",
          set_type},

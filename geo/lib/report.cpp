@@ -106,6 +106,8 @@ std::vector<std::string> notes(const Report &r, const Request &q)
                         "), " + std::to_string(r.sinks_kept) + " kept inside pit rings" +
                         (q.points.path.empty() && q.lakes.path.empty() ? "" : ", at spot heights or lakes") + " (" +
                         decimal(r.sinks_area) + " square units); flats slope toward their outlet");
+    if (!q.streams.path.empty())
+        lines.push_back("Streams: " + std::to_string(r.stream_pixels) + " pixels lowered along them");
     if (!q.lakes.path.empty())
         lines.push_back("Lakes: " + std::to_string(r.lake_pixels) + " pixels held flat at their level" +
                         (r.lakes_without_level > 0

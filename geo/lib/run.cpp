@@ -14,6 +14,7 @@
 #include "parallel.h"
 #include "report.h"
 #include "spot_heights.h"
+#include "streams.h"
 #include "surface.h"
 #include "timing.h"
 #include "windows.h"
@@ -140,6 +141,7 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     // Read before the core runs, so that a bad layer stops the run at once.
     const SpotHeights spots = read_spot_heights(q, g, source.table());
     const Lakes lakes(q, g, source.table());
+    const Streams streams(q, g);
     std::vector<std::uint8_t> visible(static_cast<std::size_t>(a.rows()) * a.columns(), 0);
     WindowedRun run = windowed_run(source, q, a);
     // The prepared cells themselves go to the core, which works in them.
@@ -201,6 +203,8 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
         lake_cells = lakes.flatten(r.cells, a.r0, a.c0, a.rows(), a.columns(), points);
         step_done("surface");
     }
+    // The streams last, on the surface as drawn, so that the fit does not lift them.
+    c.stream_pixels = streams.carve(r.cells, a.r0, a.c0, a.rows(), a.columns(), l);
     keep_area(c, r, visible, a, row, column, rows, columns, run.want_leak_mask);
     c.lakes_without_level = lakes.without_level();
     for (std::int64_t k : lake_cells) {
@@ -285,6 +289,7 @@ void counted(Report &r, const Computed &c)
     r.spot_heights_left = c.spot_heights_left;
     r.lake_pixels = static_cast<long long>(c.lake_cells.size());
     r.lakes_without_level = c.lakes_without_level;
+    r.stream_pixels = c.stream_pixels;
 }
 
 // The least step above an altitude of the core's units that a Float32 model

@@ -160,6 +160,11 @@ struct LakeRequest {
     std::string attribute; // empty: from the lines
 };
 
+// Streams: lines along which the model descends, whichever way they were drawn.
+struct StreamRequest {
+    std::string path; // empty: none
+};
+
 struct Request {
     SourceRequest source;
     GridRequest grid;
@@ -172,6 +177,7 @@ struct Request {
     Drainage drainage = Drainage::none;
     SpotHeightRequest points;
     LakeRequest lakes;
+    StreamRequest streams;
     bool strict = false; // fail, writing nothing, when zones still leak
 };
 
@@ -251,6 +257,7 @@ struct Report : Counts {
     // attribute, no line reaching them), left as drawn.
     long long lake_pixels = 0;
     int lakes_without_level = 0;
+    long long stream_pixels = 0; // pixels the streams lowered
 };
 
 // ---- The whole run. ----
@@ -386,6 +393,7 @@ struct Computed : Counts {
     // The pixels a lake holds flat, and the lakes without an altitude.
     std::vector<std::int64_t> lake_cells;
     int lakes_without_level = 0;
+    long long stream_pixels = 0; // lowered along the streams
 };
 // `prepared`, when given, sees the whole grid as prepared for the core when it
 // runs as one window (before the core works in its cells).

@@ -143,7 +143,8 @@ def elevation(source, output, resolution=None, attribute="elev", *, progress=Non
     "none"), ``strict`` (-strict), ``surface`` (-surface: "plain" or
     "smooth"), ``drainage`` (-drainage: "none" or "enforce"), ``points``
     (-points: a point layer of spot heights), ``points_attribute`` (-points_a),
-    ``lakes`` (-lakes: a polygon layer), ``lakes_attribute`` (-lakes_a), ``dtype``
+    ``lakes`` (-lakes: a polygon layer), ``lakes_attribute`` (-lakes_a),
+    ``streams`` (-streams: a line layer), ``dtype``
     (-ot: "Float32", "Int32", "Int16"), ``nodata`` (-a_nodata), ``cog`` (-of COG),
     ``creation_options`` (-co, a list of "NAME=VALUE"), ``contours``,
     ``hillshade``, ``leaks``, ``sinks`` (-contours, -hillshade, -leaks, -sinks: paths of the extra

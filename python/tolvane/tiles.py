@@ -188,7 +188,7 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
     source, output, resolution, attribute and the keyword ``options`` are those
     of ``tolvane.geo.elevation`` (the options of ``tolvane-geo``), but for the
     products made of the whole grid (``contours``, ``leaks``, ``sinks``), ``drainage`` and
-    the map's own heights (``points``, ``lakes``).
+    the map's own heights (``points``, ``lakes``, ``streams``).
     tile, halo: tile size and the margin of pixels burnt and computed around each
         tile and then dropped; a larger halo narrows the seams at tile borders.
     client: a ``distributed.Client``; None starts a ``LocalCluster`` of ``workers``
@@ -214,7 +214,7 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
     for product in ("contours", "leaks", "sinks"):
         if options.get(product):
             raise tolvane.Error(f"{product}: a product of the whole grid, not made by the tiles", "usage", ())
-    for heights in ("points", "lakes"):
+    for heights in ("points", "lakes", "streams"):
         if options.get(heights):
             # A summit's shape follows the whole flat inside its last line, a lake's level the lines
             # around it, which a tile may cut.
@@ -336,9 +336,9 @@ def _connect(address):
 # Options of tolvane.geo the tiles do not take: products of the whole grid,
 # -strict, which judges the leaks of the whole grid, -drainage and the
 # depressions it keeps (-sinks), which cross the tiles' edges, and the spot
-# heights and the lakes, whose flats do too.
+# heights, the lakes and the streams, whose flats and lines do too.
 _NOT_TILED = {"contours", "leaks", "strict", "drainage", "sinks", "points", "points_a", "points_attribute", "lakes",
-              "lakes_a", "lakes_attribute"}
+              "lakes_a", "lakes_attribute", "streams"}
 _POSITIONAL = {"source", "output", "resolution"}
 
 

@@ -52,6 +52,8 @@ QGIS_HELP_INSTEAD = {
     "contour line that reaches each lake; with DRAINAGE enforce they are kept. Empty: none.",
     "LAKES_FIELD": "Numeric field of the lakes holding their altitude. Empty: the lowest line that reaches "
     "each lake.",
+    "STREAMS": "Streams (a line layer, digitised either way): the model descends along each, every pixel "
+    "no higher than those beside it, within its band. Empty: none.",
     "MASK": "Polygons of the area the contour lines cover. Outside them the model is nodata, and lines "
     "that end on their edge close their zones there. For a convex sheet, the convex hull of the lines "
     "(Processing's Convex hull algorithm) will do. Empty: as tolvane-geo without -mask.",
@@ -85,6 +87,7 @@ LABELS = {
     "POINTS_FIELD": "Spot heights' altitude field",
     "LAKES": "Lakes",
     "LAKES_FIELD": "Lakes' altitude field",
+    "STREAMS": "Streams",
     "OVERSAMPLE": "Oversampling factor",
     "SURFACE": "Surface",
     "DRAINAGE": "Drainage",
@@ -246,6 +249,8 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
             "LAKES_FIELD": lambda: QgsProcessingParameterField(name, label, parentLayerParameterName="LAKES",
                                                                type=QgsProcessingParameterField.Numeric,
                                                                optional=True),
+            "STREAMS": lambda: QgsProcessingParameterFeatureSource(name, label, [QgsProcessing.TypeVectorLine],
+                                                                   optional=True),
             "OUTPUT": lambda: QgsProcessingParameterRasterDestination(name, label),
             "HILLSHADE": lambda: QgsProcessingParameterFileDestination(name, label, "PNG files (*.png)",
                                                                        optional=True, createByDefault=False),
@@ -364,6 +369,10 @@ class ElevationAlgorithm(QgsProcessingAlgorithm):
             fields = self.parameterAsFields(parameters, "POINTS_FIELD", context)
             if fields:
                 a["points_attribute"] = fields[0]
+        if parameters.get("STREAMS") not in (None, ""):
+            a["streams"] = self.parameterAsCompatibleSourceLayerPath(
+                parameters, "STREAMS", context, READ_IN_PLACE, "gpkg", feedback
+            )
         if parameters.get("LAKES") not in (None, ""):
             a["lakes"] = self.parameterAsCompatibleSourceLayerPath(
                 parameters, "LAKES", context, READ_IN_PLACE, "gpkg", feedback

@@ -1,8 +1,12 @@
-// Spot heights: the flats they shape on constructed cells, then end to end on a
-// hill and a crater drawn as rings, for each surface and drainage: every spot
-// height is held within a hundredth of the interval, a summit rises to its spot
-// height, and a pit that only a spot height shows survives the drainage.
+// The map's own heights besides its lines. Spot heights: the flats they shape
+// on constructed cells, then end to end on a hill and a crater drawn as rings,
+// for each surface and drainage: every spot height is held within a hundredth
+// of the interval, a summit rises to its spot height, a pit at one survives the
+// drainage, and the layer of the depressions kept says where and how deep they
+// are. Lakes flat at their level; a stream down a valley floor that the flow
+// follows.
 #include "spot_heights.h"
+#include "streams.h"
 
 #include <tolvane/geo.h>
 
@@ -399,5 +403,115 @@ TEST(Lakes, FlatAtTheirLevelOnEverySurface)
             EXPECT_EQ(m.without_outlet(), r.sinks_kept);
         }
     }
+    fs::remove_all(dir);
+}
+
+namespace {
+
+std::string line_feature(const std::vector<std::pair<double, double>> &points, const std::string &properties)
+{
+    std::string s = R"({"type":"Feature","properties":)" + properties + R"(,"geometry":{"type":"LineString","coordinates":[)";
+    for (std::size_t k = 0; k < points.size(); k++)
+        s += (k ? "," : "") + std::string("[") + std::to_string(points[k].first) + "," +
+             std::to_string(points[k].second) + "]";
+    return s + "]}}";
+}
+
+// A U of level `level` opening south: arms `half` either side of x = 500 from
+// y = 0, closed by a half circle around (500, 800).
+std::vector<std::pair<double, double>> u_line(double half)
+{
+    std::vector<std::pair<double, double>> p{{X0 + 500 - half, Y0}};
+    for (int k = 0; k <= 32; k++) {
+        const double a = PI - PI * k / 32;
+        p.emplace_back(X0 + 500 + half * std::cos(a), Y0 + 800 + half * std::sin(a));
+    }
+    p.emplace_back(X0 + 500 + half, Y0);
+    return p;
+}
+
+} // namespace
+
+// A valley floor flat between the two arms of a line of 100 (the core's flat),
+// open to the south edge, and a stream digitised upstream from the edge,
+// meandering down the floor and across the valley's head into the band above.
+// With the stream the flow follows it pixel by pixel, and it descends all the
+// way; without it the floor drains straight to the edge, off the bends.
+TEST(Streams, FlowFollowsTheStreamDownAValleyFloor)
+{
+    GDALAllRegister();
+    const fs::path dir = fs::temp_directory_path() / ("tolvane_streams_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    write(dir / "lines.geojson", collection({line_feature(u_line(100), R"({"elev":100})"),
+                                             line_feature(u_line(200), R"({"elev":110})"),
+                                             line_feature(u_line(300), R"({"elev":120})")}));
+    std::vector<std::pair<double, double>> stream;
+    for (double y = 5; y <= 760; y += 5)
+        stream.emplace_back(X0 + 500 + 50 * std::sin(2 * PI * y / 300), Y0 + y);
+    stream.emplace_back(X0 + 500, Y0 + 850);
+    stream.emplace_back(X0 + 500, Y0 + 950);
+    write(dir / "streams.geojson", collection({line_feature(stream, "{}")}));
+
+    // The share of the stream's pixels on the floor whose steepest way down
+    // is a pixel further down the stream, and whether the stream never rises
+    // downstream.
+    const auto follow = [&](bool with_streams, double &share, bool &descends) {
+        geo::Request q;
+        q.source.path = (dir / "lines.geojson").string();
+        q.grid.xres = q.grid.yres = 10;
+        q.product.output = (dir / "dem.tif").string();
+        q.drainage = geo::Drainage::enforce;
+        if (with_streams)
+            q.streams.path = (dir / "streams.geojson").string();
+        const geo::Report r = geo::elevation(q);
+        EXPECT_EQ(r.stream_pixels > 0, with_streams);
+        const Model m = read_model(dir / "dem.tif");
+        // The stream's pixels, downstream, as the run lowered them.
+        geo::Grid grid;
+        grid.origin_x = m.ox;
+        grid.origin_y = m.oy;
+        grid.xres = grid.yres = m.res;
+        grid.rows = m.rows;
+        grid.columns = m.columns;
+        geo::Request s = q;
+        s.streams.path = (dir / "streams.geojson").string();
+        std::vector<double> cells(m.cells.begin(), m.cells.end());
+        std::vector<std::pair<int, int>> path;
+        const auto paths = geo::Streams(s, grid).downstream(cells, 0, 0, m.rows, m.columns);
+        EXPECT_EQ(paths.size(), 1U);
+        for (std::int64_t k : paths.at(0))
+            path.emplace_back(static_cast<int>(k / m.columns), static_cast<int>(k % m.columns));
+        const auto z = [&m](int r, int c) { return m.cells[static_cast<std::size_t>(r) * m.columns + c]; };
+        descends = true;
+        int on_floor = 0, followed = 0;
+        for (std::size_t k = 0; k + 1 < path.size(); k++) {
+            const auto [r, c] = path[k];
+            descends = descends && z(path[k + 1].first, path[k + 1].second) <= z(r, c);
+            if (m.oy - (r + 0.5) * m.res > Y0 + 700 || r < 1 || c < 1 || r + 2 >= m.rows || c + 2 >= m.columns)
+                continue; // the floor only, off the grid's edges
+            on_floor++;
+            double best = 0;
+            std::pair<int, int> to{r, c};
+            for (int dr = -1; dr <= 1; dr++)
+                for (int dc = -1; dc <= 1; dc++) {
+                    const double drop = (z(r, c) - z(r + dr, c + dc)) / std::hypot(dr, dc);
+                    if ((dr || dc) && drop > best) {
+                        best = drop;
+                        to = {r + dr, c + dc};
+                    }
+                }
+            // On the stream, downstream (across a bend, the steepest way may skip a pixel).
+            followed += std::find(path.begin() + static_cast<std::ptrdiff_t>(k) + 1, path.end(), to) != path.end();
+        }
+        share = on_floor ? static_cast<double>(followed) / on_floor : 0;
+    };
+    double share = 0;
+    bool descends = false;
+    follow(true, share, descends);
+    EXPECT_EQ(share, 1.0);
+    EXPECT_TRUE(descends);
+    follow(false, share, descends);
+    EXPECT_LT(share, 0.9); // without it, water leaves the meander on its bends
     fs::remove_all(dir);
 }

@@ -232,6 +232,7 @@ SAMPLES = {
     "points": ("cotas.gpkg", ("cotas.gpkg",)),
     "points_attribute": ("cota", ("cota",)),
     "lakes": ("lagos.gpkg", ("lagos.gpkg",)),
+    "streams": ("rios.gpkg", ("rios.gpkg",)),
     "lakes_attribute": ("nivel", ("nivel",)),
     "dtype": ("Int16", ("Int16",)),
     "cog": (True, ()),

@@ -144,7 +144,7 @@ def test_contour_raster_stands_for_the_lines(lines, client, tmp_path):
     # Depressions cross the tiles' edges: drainage is the whole grid's.
     with pytest.raises(tolvane.Error, match="drainage: runs on the whole grid"):
         tolvane.tiles.elevation(lines, tmp_path / "bad.tif", PIXEL, drainage="enforce", client=client)
-    for heights in ("points", "lakes"):
+    for heights in ("points", "lakes", "streams"):
         with pytest.raises(tolvane.Error, match=f"{heights}: the map's own heights shape the whole grid"):
             tolvane.tiles.elevation(lines, tmp_path / "bad.tif", PIXEL, client=client, **{heights: lines})
     assert not (tmp_path / "bad.tif").exists()

@@ -10,7 +10,7 @@ from qgis.core import (QgsCoordinateReferenceSystem, QgsFeature, QgsGeometry, Qg
 from conftest import LINES, assert_same_raster, footprint, qgis_process, tolvane_geo
 
 PARAMETERS = ["INPUT", "FIELD", "WHERE", "PIXEL_SIZE", "EXTENT", "TARGET_CRS", "LEVELS", "SMOOTHING", "REPAIR_GAPS",
-              "MASK", "OVERSAMPLE", "SURFACE", "DRAINAGE", "POINTS", "POINTS_FIELD", "LAKES", "LAKES_FIELD", "OUTPUT", "HILLSHADE",
+              "MASK", "OVERSAMPLE", "SURFACE", "DRAINAGE", "POINTS", "POINTS_FIELD", "LAKES", "LAKES_FIELD", "STREAMS", "OUTPUT", "HILLSHADE",
               "LEAKS", "SINKS"]
 
 

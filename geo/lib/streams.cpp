@@ -1,0 +1,204 @@
+// Streams: read once, their pixels lowered along each. See streams.h.
+#include "streams.h"
+
+#include "failure.h"
+#include "gdal_handles.h"
+#include "lines.h"
+#include "paths.h"
+#include "srs.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <cpl_vsi.h>
+#include <ogr_srs_api.h>
+
+namespace tolvane::geo {
+
+namespace {
+
+bool is_line_type(OGRwkbGeometryType type)
+{
+    const OGRwkbGeometryType flat = wkbFlatten(type);
+    return OGR_GT_IsSubClassOf(flat, wkbCurve) || OGR_GT_IsSubClassOf(flat, wkbMultiCurve);
+}
+
+void check_streams(OGRwkbGeometryType type, const std::string &layer, const std::string &path)
+{
+    const OGRwkbGeometryType flat = wkbFlatten(type);
+    if (flat == wkbUnknown || flat == wkbNone || is_line_type(type))
+        return;
+    throw Failure("layer '" + layer + "' of the streams " + path + " holds " + OGRGeometryTypeToName(type) +
+                      " geometries, not lines: " + named("streams") + " takes a line layer",
+                  "streams");
+}
+
+} // namespace
+
+struct Streams::Impl {
+    Grid grid;
+    // Each stream's vertices in map units of the grid's system.
+    std::vector<std::vector<std::pair<double, double>>> lines;
+};
+
+Streams::Streams(const Request &q, const Grid &g) : impl_(std::make_unique<Impl>())
+{
+    impl_->grid = g;
+    const std::string &path = q.streams.path;
+    if (path.empty())
+        return;
+    check_readable_kind(path, "the streams");
+    check_outputs_against(q.product, files_of(path));
+    Dataset source(GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+    if (!source) {
+        VSIStatBufL st;
+        if (VSIStatL(path.c_str(), &st) != 0)
+            throw Failure("cannot open the streams " + path + ": no such file", "streams");
+        throw Failure("cannot open the streams " + path + " as vectors: " + gdal_reason(), "streams");
+    }
+    if (GDALDatasetGetLayerCount(source.get()) < 1)
+        throw Failure("the streams " + path + " hold no layer", "streams");
+    OGRLayerH layer = GDALDatasetGetLayer(source.get(), 0);
+    const std::string name = OGR_L_GetName(layer);
+    check_streams(OGR_L_GetGeomType(layer), name, path);
+    Srs target;
+    if (!g.srs_wkt.empty()) {
+        target.reset(OSRNewSpatialReference(g.srs_wkt.c_str()));
+        OSRSetAxisMappingStrategy(target.get(), OAMS_TRADITIONAL_GIS_ORDER);
+    }
+    OGRCoordinateTransformationH to_grid = nullptr;
+    OGRSpatialReferenceH from = OGR_L_GetSpatialRef(layer);
+    if (from && target && !OSRIsSame(from, target.get())) {
+        Srs own(OSRClone(from));
+        OSRSetAxisMappingStrategy(own.get(), OAMS_TRADITIONAL_GIS_ORDER);
+        to_grid = OCTNewCoordinateTransformation(own.get(), target.get());
+        if (!to_grid)
+            throw Failure("cannot take the streams " + path + " into the grid's coordinate system: " + gdal_reason(),
+                          "streams");
+    }
+    OGR_L_ResetReading(layer);
+    while (OGRFeatureH next = OGR_L_GetNextFeature(layer)) {
+        const Feature owned(next);
+        OGRGeometryH geometry = OGR_F_GetGeometryRef(next);
+        if (!geometry || OGR_G_IsEmpty(geometry))
+            continue;
+        if (!is_line_type(OGR_G_GetGeometryType(geometry))) {
+            if (to_grid)
+                OCTDestroyCoordinateTransformation(to_grid);
+            check_streams(OGR_G_GetGeometryType(geometry), name, path);
+        }
+        OGRGeometryH copy = OGR_G_Clone(geometry);
+        if (to_grid && OGR_G_Transform(copy, to_grid) != OGRERR_NONE) {
+            OGR_G_DestroyGeometry(copy);
+            OCTDestroyCoordinateTransformation(to_grid);
+            throw Failure("cannot take the streams " + path + " into the grid's coordinate system", "streams");
+        }
+        for_each_part(copy, [&](OGRGeometryH part) {
+            std::vector<std::pair<double, double>> line;
+            for (int k = 0, n = OGR_G_GetPointCount(part); k < n; k++)
+                line.emplace_back(OGR_G_GetX(part, k), OGR_G_GetY(part, k));
+            if (line.size() > 1)
+                impl_->lines.push_back(std::move(line));
+        });
+        OGR_G_DestroyGeometry(copy);
+    }
+    if (to_grid)
+        OCTDestroyCoordinateTransformation(to_grid);
+}
+
+Streams::~Streams() = default;
+
+bool Streams::empty() const { return impl_->lines.empty(); }
+
+std::vector<std::vector<std::int64_t>> Streams::downstream(const std::vector<double> &cells, int row, int column,
+                                                           int rows, int columns) const
+{
+    const Grid &g = impl_->grid;
+    // Each stream's pixels in order, a quarter of a pixel at a time along it.
+    std::vector<std::vector<std::int64_t>> paths;
+    std::vector<std::uint8_t> seen(cells.size(), 0);
+    for (const auto &line : impl_->lines) {
+        std::vector<std::int64_t> path;
+        for (std::size_t v = 1; v < line.size(); v++) {
+            const double r0 = (g.origin_y - line[v - 1].second) / g.yres - row,
+                         c0 = (line[v - 1].first - g.origin_x) / g.xres - column;
+            const double r1 = (g.origin_y - line[v].second) / g.yres - row,
+                         c1 = (line[v].first - g.origin_x) / g.xres - column;
+            const int steps = std::max(1, static_cast<int>(std::ceil(4 * std::hypot(r1 - r0, c1 - c0))));
+            for (int s = v == 1 ? 0 : 1; s <= steps; s++) {
+                const double t = static_cast<double>(s) / steps;
+                const int i = static_cast<int>(std::floor(r0 + t * (r1 - r0)));
+                const int j = static_cast<int>(std::floor(c0 + t * (c1 - c0)));
+                if (i < 0 || j < 0 || i >= rows || j >= columns)
+                    continue;
+                const std::int64_t k = static_cast<std::int64_t>(i) * columns + j;
+                // A pixel once: a stream that comes back to it would rise there.
+                if (std::isnan(cells[static_cast<std::size_t>(k)]) || seen[static_cast<std::size_t>(k)])
+                    continue;
+                path.push_back(k);
+                seen[static_cast<std::size_t>(k)] = 1;
+            }
+        }
+        for (std::int64_t k : path)
+            seen[static_cast<std::size_t>(k)] = 0;
+        if (path.size() < 2)
+            continue;
+        if (cells[static_cast<std::size_t>(path.front())] < cells[static_cast<std::size_t>(path.back())])
+            std::reverse(path.begin(), path.end());
+        paths.push_back(std::move(path));
+    }
+    return paths;
+}
+
+long long Streams::carve(std::vector<double> &cells, int row, int column, int rows, int columns,
+                         const tolvane::Levels &levels) const
+{
+    if (empty() || !(levels.interval > 0) || rows < 1 || columns < 1)
+        return 0;
+    std::vector<std::vector<std::int64_t>> paths = downstream(cells, row, column, rows, columns);
+    std::vector<std::uint8_t> on(cells.size(), 0);
+    for (const auto &path : paths)
+        for (std::int64_t k : path)
+            on[static_cast<std::size_t>(k)] = 1;
+    // The least fall from one pixel of a stream to the next, and below the
+    // pixels beside it: a thousandth of the interval, which a Float32 model keeps.
+    const double fall = levels.interval / 1000;
+    const std::vector<double> before = cells;
+    long long lowered = 0;
+    for (const std::vector<std::int64_t> &path : paths) {
+        double last = INFINITY;
+        for (std::int64_t k : path) {
+            const auto u = static_cast<std::size_t>(k);
+            const double t = (before[u] - levels.lowest) / levels.interval, floor = std::floor(t);
+            const double level = levels.lowest + levels.interval * floor;
+            double v;
+            if (t == floor) {
+                // On a level: a line it crosses, which stays at it, or a flat the
+                // core left between two lines of that level (a valley floor), down
+                // which the stream falls by the least step, at most half an interval.
+                v = last > level ? level : std::max(std::min(level, last) - fall, level - levels.interval / 2);
+            } else {
+                const int i = static_cast<int>(k / columns), j = static_cast<int>(k % columns);
+                v = std::min(cells[u], last - fall);
+                for (int di = -1; di <= 1; di++)
+                    for (int dj = -1; dj <= 1; dj++) {
+                        const int r = i + di, c = j + dj;
+                        if (r < 0 || c < 0 || r >= rows || c >= columns)
+                            continue;
+                        const std::size_t m = static_cast<std::size_t>(r) * columns + c;
+                        if (!on[m] && !std::isnan(before[m]))
+                            v = std::min(v, before[m] - fall);
+                    }
+                v = std::max(v, level); // never below its band
+            }
+            if (v < cells[u]) {
+                cells[u] = v;
+                lowered++;
+            }
+            last = cells[u];
+        }
+    }
+    return lowered;
+}
+
+} // namespace tolvane::geo
