@@ -17,7 +17,8 @@ streams (r.watershed -s on the result, the same threshold), exactly and within
 one pixel; spot heights met, the share of the DEM's summits and pits (the
 extreme of each area the innermost contour closes) that the result holds within
 a hundredth of the interval on their pixel; the wall time of the method. The
-rows with -points give tolvane-geo those summits and pits as spot heights. GRASS
+rows with -points give tolvane-geo those summits and pits as spot heights, those
+with -streams the DEM's streams as lines (r.thin and r.to.vect). GRASS
 runs headless in a temporary location. Prints one Markdown table.
 Needs: gdal-bin python3-gdal python3-scipy grass-core python-matplotlib-data r-cran-terra.
 """
@@ -175,6 +176,17 @@ def streams_of(epsg, rasters, threshold):
     return out
 
 
+def stream_lines(epsg, dem, threshold, out):
+    """The DEM's streams (r.watershed -s, the same threshold) as lines: thinned,
+    vectorised by r.to.vect and written to a GeoPackage."""
+    if os.path.exists(out):
+        os.remove(out)
+    grass(epsg, f"r.in.gdal -o --o input={dem} output=d\ng.region raster=d\n"
+                f"r.watershed -s --o elevation=d threshold={threshold} stream=s\n"
+                f"r.thin --o input=s output=t\nr.to.vect -s --o input=t output=v type=line\n"
+                f"v.out.ogr --o input=v output={out} format=GPKG\n")
+
+
 def surf_contour(epsg, lines, like, out):
     """GRASS r.surf.contour on the lines rasterised at the DEM's grid, and its time."""
     gt = like.GetGeoTransform()
@@ -212,15 +224,22 @@ def main():
         pixel = gt[1]
         rows, columns = truth.shape
         extent = [gt[0], gt[3] + rows * gt[5], gt[0] + columns * pixel, gt[3]]
+        threshold = max(20, int(STREAM_SHARE * np.isfinite(truth).sum()))
+        streams_file = os.path.abspath(f"{dem}-streams.gpkg")
+        stream_lines(epsg, os.path.abspath(dem + ".tif"), threshold, streams_file)
         spots = summits_and_pits(truth, interval)
         spots_file = os.path.abspath(f"{dem}-{interval}-spots.geojson")
         write_points(spots_file, spots, like)
         results = []
         for mode, more in (("none", []), ("enforce", []), ("enforce", ["-points", spots_file]),
                            ("enforce", ["-surface", "smooth"]),
-                           ("enforce", ["-surface", "smooth", "-points", spots_file])):
-            name = " ".join(["-drainage", mode] + [w if w != spots_file else "SPOTS" for w in more])
+                           ("enforce", ["-surface", "smooth", "-points", spots_file]),
+                           ("enforce", ["-points", spots_file, "-streams", streams_file]),
+                           ("enforce", ["-surface", "smooth", "-points", spots_file, "-streams", streams_file])):
+            words = {spots_file: "SPOTS", streams_file: "STREAMS"}
+            name = " ".join(["-drainage", mode] + [words.get(w, w) for w in more])
             out = os.path.abspath(f"{dem}-{interval}-{mode}{'-points' if spots_file in more else ''}"
+                                  f"{'-streams' if streams_file in more else ''}"
                                   f"{'-smooth' if 'smooth' in more else ''}.tif")
             t = time.perf_counter()
             subprocess.run([geo, "-q", "-tr", str(pixel), str(pixel), "-te", *map(str, extent), "-drainage", mode,
@@ -234,7 +253,6 @@ def main():
         t = surf_contour(epsg, lines, like, out)
         results.append(("r.surf.contour", out, read(out)[0], t))
 
-        threshold = max(20, int(STREAM_SHARE * np.isfinite(truth).sum()))
         streams = streams_of(epsg, [os.path.abspath(dem + ".tif")] + [r[1] for r in results], threshold)
         true_streams, truth_sinks = streams[0], deep_sinks(truth, interval)
         st, it = slope(truth, pixel)
