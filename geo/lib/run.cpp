@@ -203,8 +203,11 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
         lake_cells = lakes.flatten(r.cells, a.r0, a.c0, a.rows(), a.columns(), points);
         step_done("surface");
     }
-    // The streams last, on the surface as drawn, so that the fit does not lift them.
+    // The streams last, on the surface as drawn, so that the fit does not lift
+    // them; a lake they cross stays flat.
     c.stream_pixels = streams.carve(r.cells, a.r0, a.c0, a.rows(), a.columns(), l);
+    if (c.stream_pixels > 0 && !lakes.empty())
+        lake_cells = lakes.flatten(r.cells, a.r0, a.c0, a.rows(), a.columns(), points);
     keep_area(c, r, visible, a, row, column, rows, columns, run.want_leak_mask);
     c.lakes_without_level = lakes.without_level();
     for (std::int64_t k : lake_cells) {
