@@ -342,6 +342,29 @@ TEST(SpotHeights, HeldByEverySurfaceAndTheDrainage)
 
 namespace {
 
+std::string line_feature(const std::vector<std::pair<double, double>> &points, const std::string &properties)
+{
+    std::string s = R"({"type":"Feature","properties":)" + properties + R"(,"geometry":{"type":"LineString","coordinates":[)";
+    for (std::size_t k = 0; k < points.size(); k++)
+        s += (k ? "," : "") + std::string("[") + std::to_string(points[k].first) + "," +
+             std::to_string(points[k].second) + "]";
+    return s + "]}}";
+}
+
+// A U of level `level` opening south: arms `half` either side of x = 500 from
+// y = 0, closed by a half circle around (500, 800).
+std::vector<std::pair<double, double>> u_line(double half)
+{
+    std::vector<std::pair<double, double>> p{{X0 + 500 - half, Y0}};
+    for (int k = 0; k <= 32; k++) {
+        const double a = PI - PI * k / 32;
+        p.emplace_back(X0 + 500 + half * std::cos(a), Y0 + 800 + half * std::sin(a));
+    }
+    p.emplace_back(X0 + 500 + half, Y0);
+    return p;
+}
+
+
 std::string disc(double x, double y, double radius, const std::string &properties)
 {
     std::string s = R"({"type":"Feature","properties":)" + properties + R"(,"geometry":{"type":"Polygon","coordinates":[[)";
@@ -375,6 +398,9 @@ TEST(Lakes, FlatAtTheirLevelOnEverySurface)
     write(dir / "lakes.geojson", collection({disc(CRATER_X, MIDDLE_Y, 206, R"({"nivel":null})"),
                                              disc(flank_x, MIDDLE_Y, 30, R"({"nivel":125})"),
                                              disc(HILL_X, MIDDLE_Y, 40, R"({"nivel":null})")}));
+    // A stream out of the crater's lake, over its rim: the lake stays flat.
+    write(dir / "streams.geojson",
+          collection({line_feature({{CRATER_X - 100, MIDDLE_Y + 5}, {CRATER_X + 460, MIDDLE_Y + 5}}, "{}")}));
     for (const Surfaces &run :
          {Surfaces{geo::Surface::plain, geo::Drainage::none}, Surfaces{geo::Surface::plain, geo::Drainage::enforce},
           Surfaces{geo::Surface::smooth, geo::Drainage::none}, Surfaces{geo::Surface::smooth, geo::Drainage::enforce}}) {
@@ -387,6 +413,7 @@ TEST(Lakes, FlatAtTheirLevelOnEverySurface)
         q.product.output = (dir / "dem.tif").string();
         q.lakes.path = (dir / "lakes.geojson").string();
         q.lakes.attribute = "nivel";
+        q.streams.path = (dir / "streams.geojson").string();
         q.surface = run.surface;
         q.drainage = run.drainage;
         const geo::Report r = geo::elevation(q);
@@ -406,31 +433,6 @@ TEST(Lakes, FlatAtTheirLevelOnEverySurface)
     fs::remove_all(dir);
 }
 
-namespace {
-
-std::string line_feature(const std::vector<std::pair<double, double>> &points, const std::string &properties)
-{
-    std::string s = R"({"type":"Feature","properties":)" + properties + R"(,"geometry":{"type":"LineString","coordinates":[)";
-    for (std::size_t k = 0; k < points.size(); k++)
-        s += (k ? "," : "") + std::string("[") + std::to_string(points[k].first) + "," +
-             std::to_string(points[k].second) + "]";
-    return s + "]}}";
-}
-
-// A U of level `level` opening south: arms `half` either side of x = 500 from
-// y = 0, closed by a half circle around (500, 800).
-std::vector<std::pair<double, double>> u_line(double half)
-{
-    std::vector<std::pair<double, double>> p{{X0 + 500 - half, Y0}};
-    for (int k = 0; k <= 32; k++) {
-        const double a = PI - PI * k / 32;
-        p.emplace_back(X0 + 500 + half * std::cos(a), Y0 + 800 + half * std::sin(a));
-    }
-    p.emplace_back(X0 + 500 + half, Y0);
-    return p;
-}
-
-} // namespace
 
 // A valley floor flat between the two arms of a line of 100 (the core's flat),
 // open to the south edge, and a stream digitised upstream from the edge,
