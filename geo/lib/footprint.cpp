@@ -258,8 +258,29 @@ Judged drawn_through_ends(const FootprintWindow &w, SiteMap &lines, const std::f
     // closes the narrow inlets of a coast on the finer grid, where the lines of
     // both shores then open into one empty strip.
     j.radius = footprint_radius(spacing());
+    const int interval = static_cast<int>(w.interval);
     j.inside = footprint_of_ends(w.cells, w.rows, w.columns, w.ends, j.radius, w.factor, lines);
-    open_leaking_inlets(w.cells, w.rows, w.columns, j.radius, lines, static_cast<int>(w.interval), j.inside);
+    open_leaking_inlets(w.cells, w.rows, w.columns, j.radius, lines, interval, j.inside);
+    // On lines the edge runs from end to end along the row in which they stop
+    // (border.h; a contour raster's ends say no more than where its cells
+    // stop), and a coast's inlets whose bands join across a join at their
+    // mouth are opened as in the disc's footprint. Where a line ends off that
+    // row (a gap the repair left open), its ends take joins from the row's and
+    // the chain opens: the flood then runs into bands and leaves out more than
+    // the disc drawn through the ends, which is kept.
+    if (w.border && !w.border->empty()) {
+        std::vector<std::uint8_t> traced =
+            inside_border(w.cells,
+                          {w.burned.origin_x, w.burned.origin_y, w.burned.xres, w.burned.yres, w.row, w.column,
+                           w.rows, w.columns},
+                          *w.border);
+        open_leaking_inlets(w.cells, w.rows, w.columns, j.radius, lines, interval, traced);
+        const auto left_out = [](const std::vector<std::uint8_t> &m) { return std::count(m.begin(), m.end(), 0); };
+        if (left_out(traced) <= left_out(j.inside)) {
+            j.inside = std::move(traced);
+            j.traced = true;
+        }
+    }
     follow_the_margin(w.cells, w.rows, w.columns, j.inside);
     return j;
 }
