@@ -253,9 +253,10 @@ std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long fe
     }
     // Ends within a hundredth of a pixel of another are where pieces of one line
     // meet: the line runs on there. So it does across a gap the repair joined
-    // where both ends head on across it: a line cut short. Two ends of a level
-    // side by side along the data's edge, which the repair joins too, head
-    // into the edge and stay on it.
+    // where both ends head on across it: a line cut short, whose join is then
+    // a part of it. Two ends of a level side by side along the data's edge,
+    // which the repair joins too, head into the edge and stay on it; the edge
+    // runs along their join.
     const EndFinder finder(found);
     std::vector<bool> runs_on(found.size(), false);
     for (std::size_t k = 0; k < found.size(); k++) {
@@ -278,8 +279,10 @@ std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long fe
             continue;
         const double ux = (r.q.x - r.p.x) / length, uy = (r.q.y - r.p.y) / length;
         const double ca = heading[a].x * ux + heading[a].y * uy, cb = -(heading[b].x * ux + heading[b].y * uy);
-        if (ca + cb >= HEADING_ON)
+        if (ca + cb >= HEADING_ON) {
             runs_on[a] = runs_on[b] = true;
+            index.add(r); // part of the line, which no join may cross
+        }
     }
     std::vector<MapPoint> ends;
     for (std::size_t k = 0; k < found.size(); k++)
