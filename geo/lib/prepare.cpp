@@ -196,6 +196,10 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
                               void *progress_arg) const
 {
     const Impl &s = *impl_;
+    // The sheet's footprint, decided once at the factor the run burns at,
+    // before the first window that takes its part of it.
+    if (s.footprint_of_sheet() && !s.deciding_now)
+        const_cast<ContourSource *>(this)->decide_footprint(s.factor);
     const bool whole_grid = row == 0 && column == 0 && rows == s.fine.rows && columns == s.fine.columns;
     if (whole_grid && s.deciding) {
         Window w = std::move(*s.deciding);

@@ -136,8 +136,9 @@ ContourSource::ContourSource(const Request &q, GDALProgressFunc progress, void *
     } else {
         throw Failure(q.source.path + " holds neither layers nor raster bands");
     }
-    if (s.footprint_of_sheet())
-        decide_footprint(1);
+    // The sheet's footprint is decided at the first window prepared, at the
+    // factor the run settled by then: decided here at the pixel, it would be
+    // decided again on the finer grid.
 }
 
 ContourSource::~ContourSource() = default;
@@ -245,6 +246,7 @@ void ContourSource::decide_footprint(int n)
                       : 1;
     if (s.on_grid.decided && s.on_grid.factor == m)
         return;
+    s.deciding_now = true;
     const int was = s.factor;
     const Grid fine = s.fine;
     const PixelBox sheet = s.sheet;
@@ -270,6 +272,7 @@ void ContourSource::decide_footprint(int n)
     s.factor = was;
     s.fine = fine;
     s.sheet = sheet;
+    s.deciding_now = false;
     if (m == was)
         s.deciding = std::move(w);
 }
@@ -288,8 +291,9 @@ void ContourSource::set_oversample(int n)
     s.whole.clear();
     s.deciding.reset();
     // The pixels polygons show are those of the grid itself; the polygons' wall
-    // is drawn on the finer grid.
-    if (s.footprint_of_sheet() || (n > 1 && s.footprint.kind == FootprintKind::file))
+    // is drawn on the finer grid. A drawn footprint or the hull waits for the
+    // first window prepared (prepare).
+    if (n > 1 && s.footprint.kind == FootprintKind::file)
         decide_footprint(n);
 }
 

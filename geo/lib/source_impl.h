@@ -55,6 +55,7 @@ struct ContourSource::Impl {
     std::vector<BorderJoin> border;
     // Whether the footprint last judged for the whole sheet follows that edge.
     mutable bool traced = false;
+    bool deciding_now = false; // while the sheet's footprint is being decided
     // The grid burned: the grid itself, or one `factor` times finer.
     Grid fine;
     int factor = 1;
