@@ -18,6 +18,41 @@ namespace tolvane::geo {
 
 namespace {
 
+// Every cell (i, j), in units of one cell, that the segment from (x0, y0) to
+// (x1, y1) passes through or touches, x along j and y along i; through a
+// corner both cells beside it too, so that no 4-connected path slips past.
+template <typename Put> void cells_along(double x0, double y0, double x1, double y1, Put &&put)
+{
+    long long j = static_cast<long long>(std::floor(x0)), i = static_cast<long long>(std::floor(y0));
+    const long long j1 = static_cast<long long>(std::floor(x1)), i1 = static_cast<long long>(std::floor(y1));
+    const double dx = x1 - x0, dy = y1 - y0;
+    const int sj = dx > 0 ? 1 : -1, si = dy > 0 ? 1 : -1;
+    const double inf = std::numeric_limits<double>::infinity();
+    const double tdx = dx != 0 ? std::abs(1 / dx) : inf, tdy = dy != 0 ? std::abs(1 / dy) : inf;
+    double tx = dx != 0 ? ((dx > 0 ? std::floor(x0) + 1 - x0 : x0 - std::floor(x0)) * tdx) : inf;
+    double ty = dy != 0 ? ((dy > 0 ? std::floor(y0) + 1 - y0 : y0 - std::floor(y0)) * tdy) : inf;
+    put(i, j);
+    const long long steps = std::llabs(j1 - j) + std::llabs(i1 - i);
+    for (long long s = 0; s < steps; s++) {
+        if (std::abs(tx - ty) < 1e-12) {
+            put(i, j + sj);
+            put(i + si, j);
+            j += sj;
+            i += si;
+            tx += tdx;
+            ty += tdy;
+            s++;
+        } else if (tx < ty) {
+            j += sj;
+            tx += tdx;
+        } else {
+            i += si;
+            ty += tdy;
+        }
+        put(i, j);
+    }
+}
+
 struct Segment {
     MapPoint p, q;
 };
@@ -89,16 +124,22 @@ public:
     }
 
 private:
+    // The buckets along the segment and their neighbours (a segment within
+    // `touch` of a bucket's edge), each at least once.
     template <typename F> void each_bucket(const MapPoint &p, const MapPoint &q, F &&f) const
     {
-        // A bucket's neighbours too: a segment within `touch` of its edge.
-        const long long x0 = cell(std::min(p.x, q.x)) - 1, x1 = cell(std::max(p.x, q.x)) + 1;
-        const long long y0 = cell(std::min(p.y, q.y)) - 1, y1 = cell(std::max(p.y, q.y)) + 1;
-        for (long long x = x0; x <= x1; x++)
-            for (long long y = y0; y <= y1; y++)
-                f(static_cast<std::uint64_t>(x) * 0x9E3779B97F4A7C15ull ^ static_cast<std::uint64_t>(y));
+        std::vector<std::uint64_t> keys;
+        cells_along(p.x / side_, p.y / side_, q.x / side_, q.y / side_, [&](long long y, long long x) {
+            for (long long dx = -1; dx <= 1; dx++)
+                for (long long dy = -1; dy <= 1; dy++)
+                    keys.push_back(static_cast<std::uint64_t>(x + dx) * 0x9E3779B97F4A7C15ull ^
+                                   static_cast<std::uint64_t>(y + dy));
+        });
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        for (const std::uint64_t key : keys)
+            f(key);
     }
-    long long cell(double v) const { return static_cast<long long>(std::floor(v / side_)); }
 
     double side_;
     std::vector<Segment> segments_;
@@ -339,46 +380,51 @@ std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long fe
 
 namespace {
 
-// Every cell of the window (the nearest on its edge for those past it) a segment from (x0, y0) to (x1, y1) (in cells of
-// the window, fractional) passes through or touches, marked in `mark`.
+// Every cell of the window a segment from (x0, y0) to (x1, y1) (in cells of
+// the window, fractional) passes through or touches, marked in `mark`; the
+// nearest cell on the window's edge for those past it. A join on the window's
+// edge or past it (between lines that run off the grid) closes the edge's
+// cells: else the flood would start between them. Only the part within a
+// cell of the window is walked, the rest along that margin.
 void mark_cells(double x0, double y0, double x1, double y1, int rows, int columns, std::vector<std::uint8_t> &mark)
 {
-    // A join on the window's edge or past it (between lines that run off the
-    // grid) closes the edge's cells: else the flood would start between them.
     const auto put = [&](long long i, long long j) {
         i = std::clamp<long long>(i, 0, rows - 1);
         j = std::clamp<long long>(j, 0, columns - 1);
         mark[static_cast<std::size_t>(i) * columns + static_cast<std::size_t>(j)] = 1;
     };
-    long long j = static_cast<long long>(std::floor(x0)), i = static_cast<long long>(std::floor(y0));
-    const long long j1 = static_cast<long long>(std::floor(x1)), i1 = static_cast<long long>(std::floor(y1));
+    const double left = -1, top = -1, right = columns + 1.0, bottom = rows + 1.0;
+    const auto clamped = [&](double x, double y) {
+        return std::make_pair(std::clamp(x, left, right), std::clamp(y, top, bottom));
+    };
+    const auto walk = [&](std::pair<double, double> a, std::pair<double, double> b) {
+        cells_along(a.first, a.second, b.first, b.second, put);
+    };
+    // Liang and Barsky's clipping to the margin's rectangle.
+    double t0 = 0, t1 = 1;
     const double dx = x1 - x0, dy = y1 - y0;
-    const int sj = dx > 0 ? 1 : -1, si = dy > 0 ? 1 : -1;
-    const double inf = std::numeric_limits<double>::infinity();
-    const double tdx = dx != 0 ? std::abs(1 / dx) : inf, tdy = dy != 0 ? std::abs(1 / dy) : inf;
-    double tx = dx != 0 ? ((dx > 0 ? std::floor(x0) + 1 - x0 : x0 - std::floor(x0)) * tdx) : inf;
-    double ty = dy != 0 ? ((dy > 0 ? std::floor(y0) + 1 - y0 : y0 - std::floor(y0)) * tdy) : inf;
-    put(i, j);
-    const long long steps = std::llabs(j1 - j) + std::llabs(i1 - i);
-    for (long long s = 0; s < steps; s++) {
-        // Through a corner both cells beside it are taken: no flood slips past.
-        if (std::abs(tx - ty) < 1e-12) {
-            put(i, j + sj);
-            put(i + si, j);
-            j += sj;
-            i += si;
-            tx += tdx;
-            ty += tdy;
-            s++;
-        } else if (tx < ty) {
-            j += sj;
-            tx += tdx;
+    const double p[4] = {-dx, dx, -dy, dy}, q[4] = {x0 - left, right - x0, y0 - top, bottom - y0};
+    bool crosses = true;
+    for (int k = 0; k < 4 && crosses; k++) {
+        if (p[k] == 0) {
+            crosses = q[k] >= 0;
         } else {
-            i += si;
-            ty += tdy;
+            const double t = q[k] / p[k];
+            if (p[k] < 0)
+                t0 = std::max(t0, t);
+            else
+                t1 = std::min(t1, t);
+            crosses = t0 <= t1;
         }
-        put(i, j);
     }
+    if (!crosses) {
+        walk(clamped(x0, y0), clamped(x1, y1));
+        return;
+    }
+    const auto at = [&](double t) { return clamped(x0 + t * dx, y0 + t * dy); };
+    walk(clamped(x0, y0), at(t0));
+    walk(at(t0), at(t1));
+    walk(at(t1), clamped(x1, y1));
 }
 
 } // namespace

@@ -30,7 +30,7 @@ struct BorderJoin {
 // neighbours along it; the nearest ends that cross nothing are those
 // neighbours, and a join never cuts a band off, since it would cross its
 // lines. `pixel` sets the tolerance of the crossing test. Only the first
-// `features` of the layer are read: the lines as given, before the joins of
+// `features` of the layer are read: the lines as given, ahead of the joins of
 // their gaps. A row of pieces along the data's edge has ends that the repair
 // takes for gaps and joins in pairs, and the edge between two such pairs
 // would have no end on it.
@@ -41,8 +41,8 @@ std::vector<BorderJoin> border_joins(OGRLayerH lines, double pixel, long long fe
 // (`row`, `column`) on it) whose cells hold the burned lines: 1 for every cell
 // the flood from the window's edge (4-connected, through cells that hold no
 // line and that no join touches) does not reach, less the cells only a join
-// touches, which lie on the edge of the mapped area, half a pixel from the
-// data's last line. Empty when `joins` is empty.
+// touches, which lie on the edge of the mapped area itself. Empty when `joins`
+// is empty.
 struct CellGrid {
     double origin_x, origin_y, xres, yres;
     int row, column, rows, columns;

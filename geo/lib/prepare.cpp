@@ -197,7 +197,7 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
 {
     const Impl &s = *impl_;
     // The sheet's footprint, decided once at the factor the run burns at,
-    // before the first window that takes its part of it.
+    // ahead of the first window that takes its part of it.
     if (s.footprint_of_sheet() && !s.deciding_now)
         const_cast<ContourSource *>(this)->decide_footprint(s.factor);
     const bool whole_grid = row == 0 && column == 0 && rows == s.fine.rows && columns == s.fine.columns;

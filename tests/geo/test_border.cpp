@@ -54,9 +54,11 @@ std::vector<std::int32_t> burned(const std::vector<Polyline> &lines, int rows, i
     std::vector<std::int32_t> cells(static_cast<std::size_t>(rows) * columns, tolvane::EMPTY);
     for (const Polyline &l : lines)
         for (std::size_t k = 1; k < l.size(); k++) {
+            // Walked in steps of a twentieth of a cell, as far as the grid's reach.
             const double length = std::hypot(l[k].x - l[k - 1].x, l[k].y - l[k - 1].y);
-            for (int s = 0; s <= static_cast<int>(length * 20); s++) {
-                const double t = length > 0 ? s / (length * 20) : 0;
+            const double reach = std::min(length, 4.0 * (rows + columns));
+            for (int s = 0; s <= static_cast<int>(reach * 20); s++) {
+                const double t = length > 0 ? s / 20.0 / length : 0;
                 const int j = static_cast<int>(std::floor(l[k - 1].x + t * (l[k].x - l[k - 1].x)));
                 const int i = static_cast<int>(std::floor(rows - (l[k - 1].y + t * (l[k].y - l[k - 1].y))));
                 if (i >= 0 && i < rows && j >= 0 && j < columns)
@@ -106,6 +108,14 @@ TEST(Border, JoinsCloseTheAreaWhereTheLinesStop)
          {{{5.5, 4.2}, {5.5, 5.8}}},
          {"............", "............", "..#..#..#...", "..#######...", "..#######...", "..#######...",
           "..#######...", "..#######...", "..#..#..#...", "............"}},
+        // Lines that run a million cells past the grid: their far ends are
+        // joined up there, and the join, walked only within a cell of the
+        // grid, walls its top row between them.
+        {"lines far past the grid",
+         {{{2.5, 2}, {2.5, 1e6}}, {{8.5, 2}, {8.5, 1e6}}},
+         {},
+         {"..#.....#...", "..#######...", "..#######...", "..#######...", "..#######...", "..#######...",
+          "..#######...", "..#######...", "..#.....#...", "............"}},
         // Every line closed: nothing to join.
         {"closed lines only", {{{2.5, 2.5}, {7.5, 2.5}, {7.5, 7.5}, {2.5, 7.5}, {2.5, 2.5}}}, {}, {}},
     };
