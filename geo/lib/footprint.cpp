@@ -247,6 +247,130 @@ void follow_the_margin(const std::vector<std::int32_t> &cells, int rows, int col
                 inside[static_cast<std::size_t>(i) * columns] && inside[static_cast<std::size_t>(i) * columns + 1];
 }
 
+// Whether bands join through an empty area of `inside` (4-connected) that
+// touches a cell outside and holds at least a thousandth of the cells: the
+// lines bordering it (a level counts where at least `least` of its cells do)
+// are two levels not `interval` apart, or span more than two intervals. The
+// edge traced across the mouth of a coast's inlet closes such an area, beside
+// the shores' lines on both sides and the lines at its head. Three levels in
+// a row are a cell of a line burned against the next, beside a band of a
+// plain that reaches the edge; a few cells of many levels, the ends of dense
+// lines beside a pocket of the edge.
+bool bands_join(const std::vector<std::int32_t> &cells, int rows, int columns, const std::vector<std::uint8_t> &inside,
+                long long interval, int least)
+{
+    const std::size_t n = cells.size(), large = n / 1000;
+    std::vector<std::uint8_t> seen(n, 0);
+    std::vector<std::size_t> stack, bordering;
+    std::vector<std::pair<std::int32_t, int>> levels; // level, cells bordering
+    for (std::size_t start = 0; start < n; start++) {
+        if (seen[start] || !inside[start] || cells[start] != tolvane::EMPTY)
+            continue;
+        bool edge = false;
+        std::size_t size = 0;
+        levels.clear();
+        bordering.clear();
+        seen[start] = 1;
+        stack.push_back(start);
+        while (!stack.empty()) {
+            const std::size_t k = stack.back();
+            stack.pop_back();
+            size++;
+            const std::size_t i = k / columns, j = k % columns;
+            const std::size_t next[4] = {i > 0 ? k - columns : n, i + 1 < static_cast<std::size_t>(rows) ? k + columns : n,
+                                         j > 0 ? k - 1 : n, j + 1 < static_cast<std::size_t>(columns) ? k + 1 : n};
+            for (const std::size_t m : next) {
+                if (m == n || seen[m])
+                    continue;
+                if (!inside[m]) {
+                    edge = true;
+                } else if (cells[m] != tolvane::EMPTY) {
+                    seen[m] = 1; // counted once for the area
+                    bordering.push_back(m);
+                    const auto found = std::find_if(levels.begin(), levels.end(),
+                                                    [&](const auto &l) { return l.first == cells[m]; });
+                    if (found == levels.end())
+                        levels.emplace_back(cells[m], 1);
+                    else
+                        found->second++;
+                } else {
+                    seen[m] = 1;
+                    stack.push_back(m);
+                }
+            }
+        }
+        for (const std::size_t m : bordering)
+            seen[m] = 0; // a line borders the areas on both its sides
+        if (!edge || size < large)
+            continue;
+        long long low = 0, high = 0;
+        int counted = 0;
+        for (const auto &[level, count] : levels)
+            if (count >= least) {
+                low = counted == 0 ? level : std::min<long long>(low, level);
+                high = counted == 0 ? level : std::max<long long>(high, level);
+                counted++;
+            }
+        if ((counted == 2 && high - low != interval) || (counted > 2 && high - low > 2 * interval))
+            return true;
+    }
+    return false;
+}
+
+// The areas the traced footprint leaves out and the disc's keeps (4-connected,
+// within the lines' rectangle `b`) that reach deep behind a narrow mouth are
+// bands the flood ran into through a break in the chain of ends: given back
+// to `traced`. An area counts as deep when it holds more than `depth` cells
+// for each of its cells beside the disc's outside or the rectangle's edge; a
+// strip along the edge of the mapped area that the disc kept lies beside it
+// all along.
+void give_back_leaks(std::vector<std::uint8_t> &traced, const std::vector<std::uint8_t> &disc, const PixelBox &b,
+                     int columns, double depth)
+{
+    if (b.empty())
+        return;
+    const std::size_t n = traced.size();
+    const auto in_box = [&](long long i, long long j) { return i >= b.top && i <= b.bottom && j >= b.left && j <= b.right; };
+    const auto candidate = [&](std::size_t k) { return !traced[k] && disc[k]; };
+    std::vector<std::uint8_t> seen(n, 0);
+    std::vector<std::size_t> area, stack;
+    for (int si = b.top; si <= b.bottom; si++)
+        for (int sj = b.left; sj <= b.right; sj++) {
+            const std::size_t start = static_cast<std::size_t>(si) * columns + sj;
+            if (seen[start] || !candidate(start))
+                continue;
+            area.clear();
+            long long contact = 0;
+            seen[start] = 1;
+            stack.push_back(start);
+            while (!stack.empty()) {
+                const std::size_t k = stack.back();
+                stack.pop_back();
+                area.push_back(k);
+                const long long i = static_cast<long long>(k / columns), j = static_cast<long long>(k % columns);
+                bool beside = false;
+                const long long next[4][2] = {{i - 1, j}, {i + 1, j}, {i, j - 1}, {i, j + 1}};
+                for (const auto &q : next) {
+                    if (!in_box(q[0], q[1])) {
+                        beside = true;
+                        continue;
+                    }
+                    const std::size_t m = static_cast<std::size_t>(q[0]) * columns + static_cast<std::size_t>(q[1]);
+                    if (!disc[m])
+                        beside = true;
+                    else if (!seen[m] && candidate(m)) {
+                        seen[m] = 1;
+                        stack.push_back(m);
+                    }
+                }
+                contact += beside;
+            }
+            if (static_cast<double>(area.size()) > depth * static_cast<double>(std::max(1LL, contact)))
+                for (const std::size_t k : area)
+                    traced[k] = 1;
+        }
+}
+
 Judged drawn_through_ends(const FootprintWindow &w, SiteMap &lines, const std::function<double()> &spacing)
 {
     Judged j;
@@ -258,8 +382,40 @@ Judged drawn_through_ends(const FootprintWindow &w, SiteMap &lines, const std::f
     // closes the narrow inlets of a coast on the finer grid, where the lines of
     // both shores then open into one empty strip.
     j.radius = footprint_radius(spacing());
+    const int interval = static_cast<int>(w.interval);
     j.inside = footprint_of_ends(w.cells, w.rows, w.columns, w.ends, j.radius, w.factor, lines);
-    open_leaking_inlets(w.cells, w.rows, w.columns, j.radius, lines, static_cast<int>(w.interval), j.inside);
+    open_leaking_inlets(w.cells, w.rows, w.columns, j.radius, lines, interval, j.inside);
+    // On lines the edge runs from end to end along the row in which they stop
+    // (border.h; a contour raster's ends say no more than where its cells
+    // stop). Where an inlet closed at its mouth joins bands, the inlets are
+    // opened as in the disc's footprint; elsewhere the disc would roll into
+    // the broad bands of a plain that reach the edge. Where a line ends off
+    // that row (a gap the repair left open), its ends take joins from the
+    // row's, the chain opens and the flood runs into bands: those the disc
+    // keeps are given back, and where the traced footprint still leaves out
+    // more of the lines' rectangle than the disc, the disc is kept.
+    if (w.border && !w.border->empty()) {
+        std::vector<std::uint8_t> traced =
+            inside_border(w.cells,
+                          {w.burned.origin_x, w.burned.origin_y, w.burned.xres, w.burned.yres, w.row, w.column,
+                           w.rows, w.columns},
+                          *w.border);
+        if (bands_join(w.cells, w.rows, w.columns, traced, interval, 2 * std::max(2, w.factor)))
+            open_leaking_inlets(w.cells, w.rows, w.columns, j.radius, lines, interval, traced);
+        const PixelBox b = lines_box(w.cells, w.rows, w.columns);
+        give_back_leaks(traced, j.inside, b, w.columns, std::max(8.0, 3 * j.radius));
+        const auto left_out = [&](const std::vector<std::uint8_t> &m) {
+            long long out = 0;
+            for (int i = b.top; i <= b.bottom; i++)
+                for (int x = b.left; x <= b.right; x++)
+                    out += m[static_cast<std::size_t>(i) * w.columns + x] == 0;
+            return out;
+        };
+        if (left_out(traced) <= left_out(j.inside)) {
+            j.inside = std::move(traced);
+            j.traced = true;
+        }
+    }
     follow_the_margin(w.cells, w.rows, w.columns, j.inside);
     return j;
 }

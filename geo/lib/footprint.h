@@ -4,6 +4,7 @@
 #ifndef TOLVANE_GEO_FOOTPRINT_H
 #define TOLVANE_GEO_FOOTPRINT_H
 
+#include "border.h"
 #include "distance.h"
 
 #include <tolvane/geo.h>
@@ -55,12 +56,16 @@ struct FootprintWindow {
     const std::vector<std::size_t> &ends; // the window's open ends
     const SheetFootprint &sheet;          // decided once for the whole sheet
     long long interval;                   // of the level table
+    // The edge of the mapped area traced through the lines' ends (border.h);
+    // null on a contour raster, whose footprint is drawn through its ends.
+    const std::vector<BorderJoin> *border = nullptr;
 };
 
 struct Judged {
     std::vector<std::uint8_t> inside; // 1 inside, 0 outside; empty: no footprint
     double radius = 0;                // of a drawn footprint (0: none drawn)
     std::size_t open_ends = 0;        // the ends a drawn footprint was drawn through
+    bool traced = false;              // drawn along the edge traced through the lines' ends
 };
 
 // The footprint of the window, of its kind. Once the sheet's is decided, a drawn

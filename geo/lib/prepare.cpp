@@ -139,12 +139,15 @@ std::vector<std::size_t> close_gaps(const ContourSource::Impl &s, Window &w, Lin
 bool judge_inside(const ContourSource::Impl &s, Window &w, const std::vector<std::size_t> &ends, LineMap &lines,
                   bool whole_grid)
 {
-    const FootprintWindow fw{w.cells,  w.rows, w.columns, w.row,      w.column,
-                             s.grid,   s.fine, s.factor,  ends,       s.on_grid, s.table.levels.interval};
+    const FootprintWindow fw{w.cells,  w.rows,    w.columns, w.row,
+                             w.column, s.grid,    s.fine,    s.factor,
+                             ends,     s.on_grid, s.table.levels.interval, s.read ? &s.border : nullptr};
     Judged judged = judge_footprint(s.footprint, fw, lines.sites, [&] { return lines.spacing(w); });
     w.inside = std::move(judged.inside);
     w.radius = judged.radius;
     w.open_ends = judged.open_ends;
+    if (!s.on_grid.decided)
+        s.traced = judged.traced;
     const bool footprint = !w.inside.empty();
     const std::vector<std::uint8_t> extent = whole_grid ? within_lines_extent(w.cells, w.rows, w.columns)
                                                         : within_sheet(s.sheet, w.row, w.column, w.rows, w.columns);
@@ -193,6 +196,10 @@ Window ContourSource::prepare(int row, int column, int rows, int columns, GDALPr
                               void *progress_arg) const
 {
     const Impl &s = *impl_;
+    // The sheet's footprint, decided once at the factor the run burns at,
+    // ahead of the first window that takes its part of it.
+    if (s.footprint_of_sheet() && !s.deciding_now)
+        const_cast<ContourSource *>(this)->decide_footprint(s.factor);
     const bool whole_grid = row == 0 && column == 0 && rows == s.fine.rows && columns == s.fine.columns;
     if (whole_grid && s.deciding) {
         Window w = std::move(*s.deciding);

@@ -1,6 +1,7 @@
 // The contour source: what was read (lines or a contour raster), the grid over
 // it, its level table and the factor its windows are burned at. A source never
 // runs the core: the run decides (run.cpp) and sets the factor here.
+#include "border.h"
 #include "burn.h"
 #include "failure.h"
 #include "footprint.h"
@@ -13,6 +14,7 @@
 #include "source_impl.h"
 #include "timing.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -35,7 +37,12 @@ void ContourSource::Impl::open_lines(GDALDatasetH source, const Request &q)
     fine = grid;
     lines_extent = extent;
     sheet = box_on(extent, fine);
+    const long long given = OGR_L_GetFeatureCount(lines_layer(*read), TRUE);
     repair_lines(level);
+    if (footprint.kind == FootprintKind::drawn && !open_ends.empty()) {
+        border = border_joins(lines_layer(*read), std::max(grid.xres, grid.yres), given);
+        step_done("edge through the ends");
+    }
 }
 
 // Gaps closed on the lines before anything is burned: up to the distance given,
@@ -129,8 +136,9 @@ ContourSource::ContourSource(const Request &q, GDALProgressFunc progress, void *
     } else {
         throw Failure(q.source.path + " holds neither layers nor raster bands");
     }
-    if (s.footprint_of_sheet())
-        decide_footprint(1);
+    // The sheet's footprint is decided at the first window prepared, at the
+    // factor the run settled by then: decided here at the pixel, it would be
+    // decided again on the finer grid.
 }
 
 ContourSource::~ContourSource() = default;
@@ -207,6 +215,23 @@ std::vector<std::uint8_t> shown_on_grid(const std::vector<std::uint8_t> &fine, c
     return shown;
 }
 
+// The pixels of the grid whose centre lies inside, on the grid n times finer:
+// those whose middle cell (of the four middle ones, the one down and right) is
+// inside. The edge traced through the lines' ends is the edge of the mapped
+// area itself, and a pixel it cuts belongs to it where its centre does.
+std::vector<std::uint8_t> centres_inside(const std::vector<std::uint8_t> &fine, const Grid &grid, int n)
+{
+    if (fine.empty())
+        return fine;
+    std::vector<std::uint8_t> shown(static_cast<std::size_t>(grid.rows) * grid.columns, 0);
+    const std::size_t columns = static_cast<std::size_t>(grid.columns) * n;
+    for (int i = 0; i < grid.rows; i++)
+        for (int j = 0; j < grid.columns; j++)
+            shown[static_cast<std::size_t>(i) * grid.columns + j] =
+                fine[(static_cast<std::size_t>(i) * n + n / 2) * columns + static_cast<std::size_t>(j) * n + n / 2];
+    return shown;
+}
+
 } // namespace
 
 void ContourSource::decide_footprint(int n)
@@ -221,6 +246,7 @@ void ContourSource::decide_footprint(int n)
                       : 1;
     if (s.on_grid.decided && s.on_grid.factor == m)
         return;
+    s.deciding_now = true;
     const int was = s.factor;
     const Grid fine = s.fine;
     const PixelBox sheet = s.sheet;
@@ -232,13 +258,21 @@ void ContourSource::decide_footprint(int n)
     s.on_grid.decided = false;
     Window w = prepare(0, 0, s.fine.rows, s.fine.columns);
     s.on_grid.inside = w.inside;
-    s.on_grid.shown = shown_on_grid(w.shown, s.grid, m);
+    s.on_grid.shown = s.traced ? centres_inside(w.inside, s.grid, m) : shown_on_grid(w.shown, s.grid, m);
     s.on_grid.radius = w.radius / m;
     s.on_grid.factor = m;
     s.on_grid.decided = true;
+    if (s.traced) {
+        // The whole grid kept for the run shows what every window shows.
+        const std::size_t columns = static_cast<std::size_t>(s.fine.columns);
+        for (std::size_t k = 0; k < w.shown.size(); k++)
+            w.shown[k] = s.on_grid.shown[(k / columns / m) * s.grid.columns + (k % columns) / m];
+        w.hidden = std::count(w.shown.begin(), w.shown.end(), std::uint8_t{0});
+    }
     s.factor = was;
     s.fine = fine;
     s.sheet = sheet;
+    s.deciding_now = false;
     if (m == was)
         s.deciding = std::move(w);
 }
@@ -257,8 +291,9 @@ void ContourSource::set_oversample(int n)
     s.whole.clear();
     s.deciding.reset();
     // The pixels polygons show are those of the grid itself; the polygons' wall
-    // is drawn on the finer grid.
-    if (s.footprint_of_sheet() || (n > 1 && s.footprint.kind == FootprintKind::file))
+    // is drawn on the finer grid. A drawn footprint or the hull waits for the
+    // first window prepared (prepare).
+    if (n > 1 && s.footprint.kind == FootprintKind::file)
         decide_footprint(n);
 }
 

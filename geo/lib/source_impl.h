@@ -50,6 +50,12 @@ struct ContourSource::Impl {
     // the lines for the whole sheet, so that every window and every factor sees
     // the same ends (lines only).
     std::vector<MapPoint> open_ends;
+    // The edge of the mapped area through every end of the lines, traced where
+    // some stop in the open and the footprint is drawn (lines only).
+    std::vector<BorderJoin> border;
+    // Whether the footprint last judged for the whole sheet follows that edge.
+    mutable bool traced = false;
+    bool deciding_now = false; // while the sheet's footprint is being decided
     // The grid burned: the grid itself, or one `factor` times finer.
     Grid fine;
     int factor = 1;

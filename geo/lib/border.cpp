@@ -1,0 +1,482 @@
+// The edge of the mapped area traced through the lines' ends, and the
+// footprint it closes on a burned window.
+#include "border.h"
+
+#include "failure.h"
+
+#include <tolvane/tolvane.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <unordered_map>
+#include <utility>
+
+namespace tolvane::geo {
+
+namespace {
+
+// Every cell (i, j), in units of one cell, that the segment from (x0, y0) to
+// (x1, y1) passes through or touches, x along j and y along i; through a
+// corner both cells beside it too, so that no 4-connected path slips past.
+template <typename Put> void cells_along(double x0, double y0, double x1, double y1, Put &&put)
+{
+    long long j = static_cast<long long>(std::floor(x0)), i = static_cast<long long>(std::floor(y0));
+    const long long j1 = static_cast<long long>(std::floor(x1)), i1 = static_cast<long long>(std::floor(y1));
+    const double dx = x1 - x0, dy = y1 - y0;
+    const int sj = dx > 0 ? 1 : -1, si = dy > 0 ? 1 : -1;
+    const double inf = std::numeric_limits<double>::infinity();
+    const double tdx = dx != 0 ? std::abs(1 / dx) : inf, tdy = dy != 0 ? std::abs(1 / dy) : inf;
+    double tx = dx != 0 ? ((dx > 0 ? std::floor(x0) + 1 - x0 : x0 - std::floor(x0)) * tdx) : inf;
+    double ty = dy != 0 ? ((dy > 0 ? std::floor(y0) + 1 - y0 : y0 - std::floor(y0)) * tdy) : inf;
+    put(i, j);
+    const long long steps = std::llabs(j1 - j) + std::llabs(i1 - i);
+    for (long long s = 0; s < steps; s++) {
+        if (std::abs(tx - ty) < 1e-12) {
+            put(i, j + sj);
+            put(i + si, j);
+            j += sj;
+            i += si;
+            tx += tdx;
+            ty += tdy;
+            s++;
+        } else if (tx < ty) {
+            j += sj;
+            tx += tdx;
+        } else {
+            i += si;
+            ty += tdy;
+        }
+        put(i, j);
+    }
+}
+
+struct Segment {
+    MapPoint p, q;
+};
+
+double orient(const MapPoint &u, const MapPoint &v, const MapPoint &w)
+{
+    return (v.x - u.x) * (w.y - u.y) - (v.y - u.y) * (w.x - u.x);
+}
+
+double to_segment(const MapPoint &x, const MapPoint &s0, const MapPoint &s1)
+{
+    const double vx = s1.x - s0.x, vy = s1.y - s0.y;
+    const double vv = vx * vx + vy * vy;
+    const double t = vv > 0 ? std::clamp(((x.x - s0.x) * vx + (x.y - s0.y) * vy) / vv, 0.0, 1.0) : 0.0;
+    return std::hypot(s0.x + t * vx - x.x, s0.y + t * vy - x.y);
+}
+
+// Whether the segments cross or come within `touch` of each other.
+bool meet(const MapPoint &a, const MapPoint &b, const Segment &s, double touch)
+{
+    const double d1 = orient(a, b, s.p), d2 = orient(a, b, s.q), d3 = orient(s.p, s.q, a), d4 = orient(s.p, s.q, b);
+    if (((d1 < 0 && d2 > 0) || (d1 > 0 && d2 < 0)) && ((d3 < 0 && d4 > 0) || (d3 > 0 && d4 < 0)))
+        return true;
+    return std::min({to_segment(s.p, a, b), to_segment(s.q, a, b), to_segment(a, s.p, s.q), to_segment(b, s.p, s.q)}) <=
+           touch;
+}
+
+// The segments of the lines and the joins kept, by square bucket of the plane.
+class SegmentIndex {
+public:
+    explicit SegmentIndex(double side) : side_(side) {}
+
+    void add(const Segment &s)
+    {
+        const std::size_t k = segments_.size();
+        segments_.push_back(s);
+        seen_.push_back(0);
+        each_bucket(s.p, s.q, [&](std::uint64_t key) { buckets_[key].push_back(k); });
+    }
+
+    // Whether a segment met from a to b, shrunk by `shrink` at both ends (it
+    // starts and stops on lines), meets one of them.
+    bool blocks(const MapPoint &a, const MapPoint &b, double shrink, double touch)
+    {
+        const double length = std::hypot(b.x - a.x, b.y - a.y);
+        if (length <= 2 * shrink)
+            return false;
+        const double ux = (b.x - a.x) / length, uy = (b.y - a.y) / length;
+        const MapPoint a2{a.x + ux * shrink, a.y + uy * shrink}, b2{b.x - ux * shrink, b.y - uy * shrink};
+        stamp_++;
+        bool hit = false;
+        each_bucket(a2, b2, [&](std::uint64_t key) {
+            if (hit)
+                return;
+            const auto found = buckets_.find(key);
+            if (found == buckets_.end())
+                return;
+            for (std::size_t k : found->second) {
+                if (seen_[k] == stamp_)
+                    continue;
+                seen_[k] = stamp_;
+                if (meet(a2, b2, segments_[k], touch)) {
+                    hit = true;
+                    return;
+                }
+            }
+        });
+        return hit;
+    }
+
+private:
+    // The buckets along the segment and their neighbours (a segment within
+    // `touch` of a bucket's edge), each at least once.
+    template <typename F> void each_bucket(const MapPoint &p, const MapPoint &q, F &&f) const
+    {
+        std::vector<std::uint64_t> keys;
+        cells_along(p.x / side_, p.y / side_, q.x / side_, q.y / side_, [&](long long y, long long x) {
+            for (long long dx = -1; dx <= 1; dx++)
+                for (long long dy = -1; dy <= 1; dy++)
+                    keys.push_back(static_cast<std::uint64_t>(x + dx) * 0x9E3779B97F4A7C15ull ^
+                                   static_cast<std::uint64_t>(y + dy));
+        });
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        for (const std::uint64_t key : keys)
+            f(key);
+    }
+
+    double side_;
+    std::vector<Segment> segments_;
+    std::vector<unsigned> seen_;
+    unsigned stamp_ = 0;
+    std::unordered_map<std::uint64_t, std::vector<std::size_t>> buckets_;
+};
+
+void parts_of(OGRGeometryH g, std::vector<OGRGeometryH> &parts)
+{
+    const OGRwkbGeometryType t = wkbFlatten(OGR_G_GetGeometryType(g));
+    if (t == wkbLineString) {
+        parts.push_back(g);
+    } else if (t == wkbMultiLineString || t == wkbGeometryCollection) {
+        for (int k = 0; k < OGR_G_GetGeometryCount(g); k++)
+            parts_of(OGR_G_GetGeometryRef(g, k), parts);
+    }
+}
+
+// The `count` ends of `pool` nearest to `from` (not itself), nearest first.
+std::vector<std::size_t> nearest(const std::vector<MapPoint> &ends, const std::vector<std::size_t> &pool,
+                                 std::size_t from, std::size_t count)
+{
+    std::vector<std::pair<double, std::size_t>> by_distance;
+    for (std::size_t k : pool)
+        if (k != from)
+            by_distance.emplace_back(std::hypot(ends[k].x - ends[from].x, ends[k].y - ends[from].y), k);
+    const std::size_t n = std::min(count, by_distance.size());
+    std::partial_sort(by_distance.begin(), by_distance.begin() + static_cast<std::ptrdiff_t>(n), by_distance.end());
+    std::vector<std::size_t> out;
+    for (std::size_t k = 0; k < n; k++)
+        out.push_back(by_distance[k].second);
+    return out;
+}
+
+// The ends sorted along x, so that each end's neighbours are searched among
+// those within a growing window of x.
+class EndFinder {
+public:
+    explicit EndFinder(const std::vector<MapPoint> &ends) : ends_(ends)
+    {
+        for (std::size_t k = 0; k < ends.size(); k++)
+            order_.push_back(k);
+        std::sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) { return ends[a].x < ends[b].x; });
+    }
+
+    // The `count` ends nearest to `from`.
+    std::vector<std::size_t> nearest_to(std::size_t from, std::size_t count) const
+    {
+        std::vector<std::pair<double, std::size_t>> best;
+        const MapPoint &p = ends_[from];
+        const auto at = std::lower_bound(order_.begin(), order_.end(), p.x,
+                                         [&](std::size_t k, double x) { return ends_[k].x < x; });
+        // Walk out both ways along x while an end could still be nearer.
+        auto left = at, right = at;
+        const auto bound = [&] { return best.size() < count ? std::numeric_limits<double>::infinity() : best.back().first; };
+        const auto take = [&](std::size_t k) {
+            if (k == from)
+                return;
+            const double d = std::hypot(ends_[k].x - p.x, ends_[k].y - p.y);
+            if (best.size() < count || d < best.back().first) {
+                best.insert(std::upper_bound(best.begin(), best.end(), std::make_pair(d, k)), {d, k});
+                if (best.size() > count)
+                    best.pop_back();
+            }
+        };
+        while (left != order_.begin() || right != order_.end()) {
+            const double dl = left != order_.begin() ? p.x - ends_[*(left - 1)].x : std::numeric_limits<double>::infinity();
+            const double dr = right != order_.end() ? ends_[*right].x - p.x : std::numeric_limits<double>::infinity();
+            if (std::min(dl, dr) > bound())
+                break;
+            if (dl <= dr)
+                take(*--left);
+            else
+                take(*right++);
+        }
+        std::vector<std::size_t> out;
+        for (const auto &b : best)
+            out.push_back(b.second);
+        return out;
+    }
+
+private:
+    const std::vector<MapPoint> &ends_;
+    std::vector<std::size_t> order_;
+};
+
+// How many of its nearest ends each end is tried with at first.
+constexpr std::size_t NEIGHBOURS = 8;
+// The ends still short of two joins are tried with this many of the others.
+constexpr std::size_t SHORT_NEIGHBOURS = 16;
+// The least sum of the cosines between the two ends' ways out and the join
+// for a repaired gap to be a line running on (each end within 40 degrees).
+constexpr double HEADING_ON = 1.5;
+
+// The way `points` runs out at its last point, over its last `step` of length.
+MapPoint way_out(const std::vector<MapPoint> &points, double step)
+{
+    const MapPoint &at = points.back();
+    double walked = 0;
+    MapPoint from = at;
+    for (std::size_t k = points.size() - 1; k-- > 0;) {
+        walked += std::hypot(points[k + 1].x - points[k].x, points[k + 1].y - points[k].y);
+        from = points[k];
+        if (walked >= step)
+            break;
+    }
+    const double dx = at.x - from.x, dy = at.y - from.y, n = std::hypot(dx, dy);
+    return n > 0 ? MapPoint{dx / n, dy / n} : MapPoint{0, 0};
+}
+
+} // namespace
+
+std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long features)
+{
+    const double touch = 0.01 * pixel;
+    SegmentIndex index(4 * pixel);
+    std::vector<MapPoint> found, heading; // the ends, and the way each line runs out there (unit)
+    std::vector<Segment> repairs;
+    OGR_L_ResetReading(layer);
+    std::vector<MapPoint> points;
+    for (long long read = 0;; read++) {
+        OGRFeatureH f = OGR_L_GetNextFeature(layer);
+        if (!f)
+            break;
+        OGRGeometryH g = OGR_F_GetGeometryRef(f);
+        std::vector<OGRGeometryH> parts;
+        if (g && !OGR_G_IsEmpty(g))
+            parts_of(g, parts);
+        for (OGRGeometryH part : parts) {
+            const int n = OGR_G_GetPointCount(part);
+            if (n < 2)
+                continue;
+            points.clear();
+            for (int k = 0; k < n; k++)
+                points.push_back({OGR_G_GetX(part, k), OGR_G_GetY(part, k)});
+            if (read >= features) {
+                repairs.push_back({points.front(), points.back()});
+                continue;
+            }
+            for (int k = 1; k < n; k++)
+                index.add({points[k - 1], points[k]});
+            if (points.front().x == points.back().x && points.front().y == points.back().y)
+                continue;
+            for (int side = 0; side < 2; side++) {
+                found.push_back(points.back());
+                heading.push_back(way_out(points, pixel));
+                std::reverse(points.begin(), points.end());
+            }
+        }
+        OGR_F_Destroy(f);
+    }
+    // Ends within a hundredth of a pixel of another are where pieces of one line
+    // meet: the line runs on there. So it does across a gap the repair joined
+    // where both ends head on across it: a line cut short, whose join is then
+    // a part of it. Two ends of a level side by side along the data's edge,
+    // which the repair joins too, head into the edge and stay on it; the edge
+    // runs along their join.
+    const EndFinder finder(found);
+    std::vector<bool> runs_on(found.size(), false);
+    for (std::size_t k = 0; k < found.size(); k++) {
+        const std::vector<std::size_t> next = finder.nearest_to(k, 1);
+        if (!next.empty() && std::hypot(found[next[0]].x - found[k].x, found[next[0]].y - found[k].y) <= touch)
+            runs_on[k] = true;
+    }
+    const auto end_at = [&](const MapPoint &p) -> std::ptrdiff_t {
+        found.push_back(p);
+        const std::vector<std::size_t> next = finder.nearest_to(found.size() - 1, 1);
+        found.pop_back();
+        if (next.empty() || std::hypot(found[next[0]].x - p.x, found[next[0]].y - p.y) > touch)
+            return -1;
+        return static_cast<std::ptrdiff_t>(next[0]);
+    };
+    for (const Segment &r : repairs) {
+        const std::ptrdiff_t a = end_at(r.p), b = end_at(r.q);
+        const double length = std::hypot(r.q.x - r.p.x, r.q.y - r.p.y);
+        if (a < 0 || b < 0 || length == 0)
+            continue;
+        const double ux = (r.q.x - r.p.x) / length, uy = (r.q.y - r.p.y) / length;
+        const double ca = heading[a].x * ux + heading[a].y * uy, cb = -(heading[b].x * ux + heading[b].y * uy);
+        if (ca + cb >= HEADING_ON) {
+            runs_on[a] = runs_on[b] = true;
+            index.add(r); // part of the line, which no join may cross
+        }
+    }
+    std::vector<MapPoint> ends;
+    for (std::size_t k = 0; k < found.size(); k++)
+        if (!runs_on[k])
+            ends.push_back(found[k]);
+    std::vector<BorderJoin> joins;
+    if (ends.empty())
+        return joins;
+    std::vector<int> degree(ends.size(), 0);
+    const double shrink = 0.001 * pixel, tolerance = 1e-6 * pixel;
+    const auto join_in_order = [&](std::vector<std::pair<std::size_t, std::size_t>> pairs) {
+        const auto length = [&](const std::pair<std::size_t, std::size_t> &c) {
+            return std::hypot(ends[c.first].x - ends[c.second].x, ends[c.first].y - ends[c.second].y);
+        };
+        for (auto &c : pairs)
+            if (c.first > c.second)
+                std::swap(c.first, c.second);
+        std::sort(pairs.begin(), pairs.end());
+        pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+        std::stable_sort(pairs.begin(), pairs.end(),
+                         [&](const auto &x, const auto &y) { return length(x) < length(y); });
+        for (const auto &[a, b] : pairs) {
+            if (degree[a] >= 2 || degree[b] >= 2)
+                continue;
+            if (index.blocks(ends[a], ends[b], shrink, tolerance))
+                continue;
+            joins.push_back({ends[a], ends[b]});
+            index.add({ends[a], ends[b]});
+            degree[a]++;
+            degree[b]++;
+        }
+    };
+    {
+        const EndFinder finder(ends);
+        std::vector<std::pair<std::size_t, std::size_t>> pairs;
+        for (std::size_t a = 0; a < ends.size(); a++)
+            for (std::size_t b : finder.nearest_to(a, NEIGHBOURS))
+                pairs.emplace_back(a, b);
+        join_in_order(std::move(pairs));
+    }
+    // An end whose neighbours along the edge lie beyond its nearest ends (these
+    // joined among themselves) is joined to the nearest end still short of two.
+    std::vector<std::size_t> short_of_two;
+    for (std::size_t k = 0; k < ends.size(); k++)
+        if (degree[k] < 2)
+            short_of_two.push_back(k);
+    std::vector<std::pair<std::size_t, std::size_t>> pairs;
+    for (std::size_t a : short_of_two)
+        for (std::size_t b : nearest(ends, short_of_two, a, SHORT_NEIGHBOURS))
+            pairs.emplace_back(a, b);
+    join_in_order(std::move(pairs));
+    return joins;
+}
+
+namespace {
+
+// Every cell of the window a segment from (x0, y0) to (x1, y1) (in cells of
+// the window, fractional) passes through or touches, marked in `mark`; the
+// nearest cell on the window's edge for those past it. A join on the window's
+// edge or past it (between lines that run off the grid) closes the edge's
+// cells: else the flood would start between them. Only the part within a
+// cell of the window is walked, the rest along that margin.
+void mark_cells(double x0, double y0, double x1, double y1, int rows, int columns, std::vector<std::uint8_t> &mark)
+{
+    const auto put = [&](long long i, long long j) {
+        i = std::clamp<long long>(i, 0, rows - 1);
+        j = std::clamp<long long>(j, 0, columns - 1);
+        mark[static_cast<std::size_t>(i) * columns + static_cast<std::size_t>(j)] = 1;
+    };
+    const double left = -1, top = -1, right = columns + 1.0, bottom = rows + 1.0;
+    const auto clamped = [&](double x, double y) {
+        return std::make_pair(std::clamp(x, left, right), std::clamp(y, top, bottom));
+    };
+    const auto walk = [&](std::pair<double, double> a, std::pair<double, double> b) {
+        cells_along(a.first, a.second, b.first, b.second, put);
+    };
+    // Liang and Barsky's clipping to the margin's rectangle.
+    double t0 = 0, t1 = 1;
+    const double dx = x1 - x0, dy = y1 - y0;
+    const double p[4] = {-dx, dx, -dy, dy}, q[4] = {x0 - left, right - x0, y0 - top, bottom - y0};
+    bool crosses = true;
+    for (int k = 0; k < 4 && crosses; k++) {
+        if (p[k] == 0) {
+            crosses = q[k] >= 0;
+        } else {
+            const double t = q[k] / p[k];
+            if (p[k] < 0)
+                t0 = std::max(t0, t);
+            else
+                t1 = std::min(t1, t);
+            crosses = t0 <= t1;
+        }
+    }
+    if (!crosses) {
+        walk(clamped(x0, y0), clamped(x1, y1));
+        return;
+    }
+    const auto at = [&](double t) { return clamped(x0 + t * dx, y0 + t * dy); };
+    walk(clamped(x0, y0), at(t0));
+    walk(at(t0), at(t1));
+    walk(at(t1), clamped(x1, y1));
+}
+
+} // namespace
+
+std::vector<std::uint8_t> inside_border(const std::vector<std::int32_t> &cells, const CellGrid &g,
+                                        const std::vector<BorderJoin> &joins)
+{
+    std::vector<std::uint8_t> inside;
+    if (joins.empty())
+        return inside;
+    const int rows = g.rows, columns = g.columns;
+    const std::size_t n = static_cast<std::size_t>(rows) * columns;
+    std::vector<std::uint8_t> join(n, 0);
+    const auto fx = [&](const MapPoint &p) { return (p.x - g.origin_x) / g.xres - g.column; };
+    const auto fy = [&](const MapPoint &p) { return (g.origin_y - p.y) / g.yres - g.row; };
+    for (const BorderJoin &b : joins)
+        mark_cells(fx(b.a), fy(b.a), fx(b.b), fy(b.b), rows, columns, join);
+    // 0: not reached, 1: reached from the window's edge.
+    std::vector<std::uint8_t> reached(n, 0);
+    std::deque<std::size_t> queue;
+    const auto open = [&](std::size_t k) { return !reached[k] && !join[k] && cells[k] == tolvane::EMPTY; };
+    const auto seed = [&](std::size_t k) {
+        if (open(k)) {
+            reached[k] = 1;
+            queue.push_back(k);
+        }
+    };
+    for (int i = 0; i < rows; i++) {
+        seed(static_cast<std::size_t>(i) * columns);
+        seed(static_cast<std::size_t>(i) * columns + columns - 1);
+    }
+    for (int j = 0; j < columns; j++) {
+        seed(static_cast<std::size_t>(j));
+        seed(static_cast<std::size_t>(rows - 1) * columns + j);
+    }
+    while (!queue.empty()) {
+        const std::size_t k = queue.front();
+        queue.pop_front();
+        const std::size_t i = k / columns, j = k % columns;
+        if (i > 0)
+            seed(k - columns);
+        if (i + 1 < static_cast<std::size_t>(rows))
+            seed(k + columns);
+        if (j > 0)
+            seed(k - 1);
+        if (j + 1 < static_cast<std::size_t>(columns))
+            seed(k + 1);
+    }
+    inside.assign(n, 0);
+    for (std::size_t k = 0; k < n; k++)
+        inside[k] = !reached[k] && !(join[k] && cells[k] == tolvane::EMPTY);
+    return inside;
+}
+
+} // namespace tolvane::geo
