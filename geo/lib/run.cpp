@@ -175,8 +175,9 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
         // inside it.
         const tolvane::Levels &l = source.table().levels;
         const PassThreads threads(q.core.threads);
-        smooth_surface(r.cells, a.rows(), a.columns(), source.line_points(a.r0, a.c0, a.rows(), a.columns(), 0, 1),
-                       l.lowest, l.interval);
+        std::vector<SurfacePoint> points = source.line_points(a.r0, a.c0, a.rows(), a.columns(), 0, 1);
+        step_done("surface: points");
+        smooth_surface(r.cells, a.rows(), a.columns(), points, l.lowest, l.interval);
         step_done("surface");
     }
     keep_area(c, r, visible, a, row, column, rows, columns, run.want_leak_mask);
