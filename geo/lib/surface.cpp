@@ -151,30 +151,39 @@ float bending_at_edge(const float *z, int R, int C, int i, int j)
 }
 
 // q = M z, M the normal matrix of the fit on level l: the bending cell by cell
-// (each row writes only itself), then the points.
-void apply(const Level &l, const std::vector<float> &z, std::vector<float> &q)
+// (each row writes only itself), then the points; `tied` marks the cells pulled
+// towards their anchor. Returns z.q, added row by row in the rows' order (the
+// bending's rows, then the points'), which saves the conjugate gradients a
+// pass over both grids.
+double apply(const Level &l, const std::vector<std::uint8_t> &tied, const std::vector<float> &z,
+             std::vector<float> &q)
 {
     const int R = l.rows, C = l.columns;
+    std::vector<double> bent(static_cast<std::size_t>(R), 0.0), pointed(static_cast<std::size_t>(R), 0.0);
     const auto lam = static_cast<float>(l.lambda), tie = static_cast<float>(l.tie);
     const float *zz = z.data();
     in_slices(static_cast<std::size_t>(R), 8, [&](std::size_t first, std::size_t last) {
         for (auto i = static_cast<int>(first); i < static_cast<int>(last); i++) {
             float *out = q.data() + static_cast<std::size_t>(i) * C;
-            const float *anchor = l.anchor.data() + static_cast<std::size_t>(i) * C;
+            const std::uint8_t *pulled = tied.data() + static_cast<std::size_t>(i) * C;
             const float *a = zz + static_cast<std::size_t>(i) * C;
             const bool inner = i >= 2 && i + 2 < R && C >= 5;
             const int inner_first = inner ? 2 : C, inner_last = inner ? C - 2 : C;
             for (int j = 0; j < C; j = j + 1 == inner_first ? inner_last : j + 1)
-                out[j] = lam * bending_at_edge(zz, R, C, i, j) + (std::isnan(anchor[j]) ? 0.0F : tie * a[j]);
-            if (!inner)
-                continue;
+                out[j] = lam * bending_at_edge(zz, R, C, i, j) + (pulled[j] ? tie * a[j] : 0.0F);
+            if (inner) {
             // Away from the edges: the 13 cells of the biharmonic stencil, in
             // one loop without branches for the vector units.
             const float *n = a - C, *s = a + C, *nn = a - 2 * static_cast<std::ptrdiff_t>(C), *ss = a + 2 * C;
             for (int j = inner_first; j < inner_last; j++)
                 out[j] = lam * (20 * a[j] - 8 * (n[j] + s[j] + a[j - 1] + a[j + 1]) +
                                 2 * (n[j - 1] + n[j + 1] + s[j - 1] + s[j + 1]) + (nn[j] + ss[j] + a[j - 2] + a[j + 2])) +
-                         (std::isnan(anchor[j]) ? 0.0F : tie * a[j]);
+                         (pulled[j] ? tie * a[j] : 0.0F);
+            }
+            double sum = 0;
+            for (int j = 0; j < C; j++)
+                sum += static_cast<double>(a[j]) * out[j];
+            bent[static_cast<std::size_t>(i)] = sum;
         }
     });
     // A point writes its row and the next: the points of every other row at
@@ -186,21 +195,31 @@ void apply(const Level &l, const std::vector<float> &z, std::vector<float> &q)
             const Stencil *points = l.points.data();
             for (std::size_t m = first; m < last; m++) {
                 const std::size_t i = 2 * m + static_cast<std::size_t>(half);
+                double sum = 0;
                 for (std::size_t k = l.row_start[i]; k < l.row_start[i + 1]; k++) {
                     // Stencil::read and Stencil::b written out, the same
                     // products in the same order.
                     const Stencil &p = points[k];
                     const std::size_t k0 = p.k, k1 = k0 + p.right, k2 = k0 + p.down, k3 = k2 + p.right;
                     const float gr = 1 - p.fr, gc = 1 - p.fc;
-                    const float v = p.w * (gr * (gc * zz[k0] + p.fc * zz[k1]) + p.fr * (gc * zz[k2] + p.fc * zz[k3]));
+                    const float read = gr * (gc * zz[k0] + p.fc * zz[k1]) + p.fr * (gc * zz[k2] + p.fc * zz[k3]);
+                    const float v = p.w * read;
                     qq[k0] += gr * gc * v;
                     qq[k1] += gr * p.fc * v;
                     qq[k2] += p.fr * gc * v;
                     qq[k3] += p.fr * p.fc * v;
+                    sum += static_cast<double>(read) * v;
                 }
+                pointed[i] = sum;
             }
         });
     }
+    double dot = 0;
+    for (double v : bent)
+        dot += v;
+    for (double v : pointed)
+        dot += v;
+    return dot;
 }
 
 // The inverse of M's diagonal (0 where a cell is in no term), for Jacobi's
@@ -259,10 +278,13 @@ void solve(const Level &l, std::vector<float> &z, int steps)
     for (const Stencil &s : l.points)
         for (int m = 0; m < 4; m++)
             r[s.at(m)] += s.w * s.b(m) * s.value;
-    for (std::size_t k = 0; k < n; k++)
-        if (!std::isnan(l.anchor[k]))
+    std::vector<std::uint8_t> tied(n);
+    for (std::size_t k = 0; k < n; k++) {
+        tied[k] = std::isnan(l.anchor[k]) ? 0 : 1;
+        if (tied[k])
             r[k] += static_cast<float>(l.tie) * l.anchor[k];
-    apply(l, z, q);
+    }
+    apply(l, tied, z, q);
     double rz = chunk_sum(n, [&](std::size_t a, std::size_t b) {
         double sum = 0;
         for (std::size_t k = a; k < b; k++) {
@@ -274,13 +296,7 @@ void solve(const Level &l, std::vector<float> &z, int steps)
     });
     const double start = rz;
     for (int step = 0; step < steps && rz > CONVERGED * start && rz > 0; step++) {
-        apply(l, p, q);
-        const double pq = chunk_sum(n, [&](std::size_t a, std::size_t b) {
-            double sum = 0;
-            for (std::size_t k = a; k < b; k++)
-                sum += static_cast<double>(p[k]) * q[k];
-            return sum;
-        });
+        const double pq = apply(l, tied, p, q);
         if (!(pq > 0))
             break;
         const auto alpha = static_cast<float>(rz / pq);
