@@ -135,9 +135,9 @@ const std::vector<Option> &options()
          "for every number",
          [](Request &q, const Values &v) { q.core.threads = static_cast<int>(number(v[0])); }},
         {"surface", "-surface", "surface", "SURFACE", K::choice, {"KIND"}, 0, 0, {"plain", "smooth"},
-         "plain or smooth", "plain", false, false,
-         "plain (default): the core's cells, straight between two lines;\nsmooth: the slope carries across the lines, "
-         "summits and pits rounded",
+         "plain or smooth", "smooth", false, false,
+         "smooth (default): the slope carries across the lines, summits and\npits rounded; plain: the core's cells, "
+         "straight between two lines",
          [](Request &q, const Values &v) { q.surface = v[0] == "smooth" ? Surface::smooth : Surface::plain; }},
         {"drainage", "-drainage", "drainage", "DRAINAGE", K::choice, {"MODE"}, 0, 0, {"none", "enforce"},
          "none or enforce", "none", false, false,

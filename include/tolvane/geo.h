@@ -152,7 +152,7 @@ struct Request {
     FootprintRequest footprint;
     CoreRequest core;
     ProductRequest product;
-    Surface surface = Surface::plain;
+    Surface surface = Surface::smooth;
     Drainage drainage = Drainage::none;
     bool strict = false; // fail, writing nothing, when zones still leak
 };

@@ -140,8 +140,8 @@ def elevation(source, output, resolution=None, attribute="elev", *, progress=Non
     ``tap`` (-tap), ``t_srs`` (-t_srs), ``levels`` (-levels, (lowest, highest,
     interval)), ``scale`` (-scale), ``smoothing`` (-smooth), ``repair_gaps``
     (-repair_gaps, pixels; 0: none), ``mask`` (-mask: a polygon file, "auto" or
-    "none"), ``strict`` (-strict), ``surface`` (-surface: "plain" or
-    "smooth"), ``drainage`` (-drainage: "none" or "enforce"), ``dtype``
+    "none"), ``strict`` (-strict), ``surface`` (-surface: "smooth", the
+    default, or "plain"), ``drainage`` (-drainage: "none" or "enforce"), ``dtype``
     (-ot: "Float32", "Int32", "Int16"), ``nodata`` (-a_nodata), ``cog`` (-of COG),
     ``creation_options`` (-co, a list of "NAME=VALUE"), ``contours``,
     ``hillshade``, ``leaks`` (-contours, -hillshade, -leaks: paths of the extra
