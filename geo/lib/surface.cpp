@@ -399,16 +399,75 @@ void place_points(Level &v, std::size_t l, const std::vector<SurfacePoint> &poin
     v.points = std::move(sorted);
 }
 
+// The cells the core left flat at a level inside a ring of it (a summit's or a
+// pit's disc: cells at a level that no path of cells at that same level joins
+// to the grid's edge or to a cell without value) lose their pull towards the
+// core's value: there the core's flat disc is what the surface is to replace,
+// and on a fine grid, where the disc spans more than the pull's reach, the pull
+// would hold the summit near the line's level. The flats that reach the edge
+// (beyond the outermost lines) keep it.
+void untie_enclosed_flats(std::vector<float> &anchor, const std::vector<double> &cells, int rows, int columns,
+                          double lowest, double interval)
+{
+    const auto at_level = [&](std::size_t k) {
+        const double t = (cells[k] - lowest) / interval;
+        return !std::isnan(t) && t == std::floor(t);
+    };
+    std::vector<std::uint8_t> open(cells.size(), 0);
+    std::vector<std::size_t> stack;
+    const auto C = static_cast<std::size_t>(columns);
+    const auto seed = [&](std::size_t k) {
+        if (!open[k] && at_level(k)) {
+            open[k] = 1;
+            stack.push_back(k);
+        }
+    };
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < columns; j++) {
+            const std::size_t k = static_cast<std::size_t>(i) * C + j;
+            bool edge = i == 0 || j == 0 || i + 1 == rows || j + 1 == columns;
+            for (int d = 0; d < 4 && !edge; d++) {
+                const std::size_t n = d == 0 ? k - C : d == 1 ? k + C : d == 2 ? k - 1 : k + 1;
+                edge = std::isnan(cells[n]);
+            }
+            if (edge)
+                seed(k);
+        }
+    while (!stack.empty()) {
+        const std::size_t k = stack.back();
+        stack.pop_back();
+        const std::size_t i = k / C, j = k % C;
+        const auto spread = [&](std::size_t n) {
+            if (!open[n] && cells[n] == cells[k]) {
+                open[n] = 1;
+                stack.push_back(n);
+            }
+        };
+        if (i > 0)
+            spread(k - C);
+        if (i + 1 < static_cast<std::size_t>(rows))
+            spread(k + C);
+        if (j > 0)
+            spread(k - 1);
+        if (j + 1 < C)
+            spread(k + 1);
+    }
+    for (std::size_t k = 0; k < cells.size(); k++)
+        if (!open[k] && at_level(k))
+            anchor[k] = NAN;
+}
+
 // The cascade, finest first. A coarser grid sees every other point of the one
 // before, weighing twice as much: it only gives the finer its start.
 std::vector<Level> cascade(const std::vector<double> &cells, int rows, int columns,
-                           const std::vector<SurfacePoint> &points, double offset)
+                           const std::vector<SurfacePoint> &points, double offset, double lowest, double interval)
 {
     std::vector<Level> levels;
     levels.push_back({rows, columns, 1.0, LAMBDA, {}, {}, {}, TIE});
     levels[0].anchor.resize(cells.size());
     for (std::size_t k = 0; k < cells.size(); k++)
         levels[0].anchor[k] = static_cast<float>(cells[k] - offset);
+    untie_enclosed_flats(levels[0].anchor, cells, rows, columns, lowest, interval);
     while (levels.back().rows > COARSEST || levels.back().columns > COARSEST)
         levels.push_back(coarser(levels.back()));
     for (std::size_t l = 0; l < levels.size(); l++)
@@ -536,7 +595,7 @@ void smooth_surface(std::vector<double> &cells, int rows, int columns, const std
     const double offset = mean_value(points);
     if (std::isnan(offset))
         return;
-    std::vector<Level> levels = cascade(cells, rows, columns, points, offset);
+    std::vector<Level> levels = cascade(cells, rows, columns, points, offset, lowest, interval);
     step_done("surface: cascade");
     std::vector<float> z = solve_cascade(levels);
     step_done("surface: fit");
