@@ -313,9 +313,11 @@ TEST_F(Geo, SurfaceSmoothIsTheDefaultAndComesCloserThanPlain)
 {
     const std::string run = "-q -tr 10 10 -te 440000 4475000 442000 4476500 '" COLINAS_GPKG "' ";
     for (const char *a : {"-threads 1 default.tif", "-surface plain plain.tif", "-surface smooth -threads 1 smooth1.tif",
-                          "-surface smooth -threads 2 smooth2.tif"})
+                          "-surface smooth -threads 2 smooth2.tif", "-smooth 5 smoothed.tif"})
         ASSERT_EQ(geo(root(), run + a).status, 0) << a;
     EXPECT_TRUE(prueba::lee(root() / "default.tif") == prueba::lee(root() / "smooth1.tif"));
+    // The core's smoothing is plain's: smooth is drawn from the core's own cells.
+    EXPECT_TRUE(prueba::lee(root() / "smoothed.tif") == prueba::lee(root() / "smooth1.tif"));
     EXPECT_TRUE(prueba::lee(root() / "smooth1.tif") == prueba::lee(root() / "smooth2.tif"));
     const Raster plain = open_raster(root() / "plain.tif"), smooth = open_raster(root() / "smooth1.tif");
     const Raster surface = open_raster(SURFACE_TIF);
