@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""The surface drawn on the core's cells: tolvane-geo with -surface plain (the
-default) and smooth against a linear and a cubic TIN on the lines' vertices
+"""The surface drawn on the core's cells: tolvane-geo with -surface plain and
+smooth (the default) against a linear and a cubic TIN on the lines' vertices
 (scipy's LinearNDInterpolator and CloughTocher2DInterpolator, the cubic being
 QGIS's TIN interpolation set to Clough-Tocher), on contours drawn with
 gdal_contour from real DEMs shipped in Debian packages and on the bundled lines
@@ -14,8 +14,10 @@ hold a value: RMSE; RMSE of the slope in degrees (cells whose eight neighbours
 hold one too); terraces (the share of cells within a fortieth of the interval
 of a level, over the DEM's share; 1: no terrace); flat cells beyond the DEM's
 (the share of cells whose slope is exactly zero, less the DEM's share, in
-percent); the largest error; the best
-wall time of --repeat runs and the peak memory. Prints one Markdown table.
+percent); the largest error; the RMSE and slope RMSE again over the cells inside the
+convex hull of the lines' vertices only (where the TINs hold a value, so that
+every method is measured on the same cells); the best wall time of --repeat
+runs and the peak memory. Prints one Markdown table.
 With --grass, GRASS's r.surf.contour and v.surf.rst (tension=20 smooth=0.1)
 too, on the grids of a million cells or fewer (timed with GRASS's start).
 Needs: gdal-bin python3-gdal python3-scipy python-matplotlib-data r-cran-terra
@@ -32,6 +34,7 @@ import time
 import numpy as np
 from osgeo import gdal, ogr
 from scipy.interpolate import CloughTocher2DInterpolator, LinearNDInterpolator
+from scipy.spatial import Delaunay
 
 gdal.UseExceptions()
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -130,7 +133,24 @@ def slope(z, pixel):
     return s, inner
 
 
-def measures(truth, result, pixel, interval, base):
+def hull_of(lines, shape, gt):
+    """The cells whose centre lies inside the convex hull of the lines' vertices
+    (where a TIN holds a value)."""
+    xy, _ = vertices(lines)
+    rows, columns = shape
+    x = gt[0] + (np.arange(columns) + 0.5) * gt[1]
+    hull = np.zeros(shape, dtype=bool)
+    tri = Delaunay(xy)
+    for i in range(rows):  # row by row, to bound the memory
+        y = np.full(columns, gt[3] + (i + 0.5) * gt[5])
+        hull[i] = tri.find_simplex(np.column_stack([x, y])) >= 0
+    return hull
+
+
+def measures(truth, result, pixel, interval, base, hull):
+    """The measures over every cell where the result holds a value, then the
+    RMSE and slope RMSE over the cells inside the lines' hull only (the cells
+    every method is measured on)."""
     both = np.isfinite(truth) & np.isfinite(result)
     e = (result - truth)[both]
     st, it = slope(truth, pixel)
@@ -139,7 +159,9 @@ def measures(truth, result, pixel, interval, base):
     near = lambda z: np.abs((z - base) / interval - np.round((z - base) / interval)) * 40 < 1
     terraces = near(result[both]).mean() / max(near(truth[both]).mean(), 1e-9)
     flat = 100 * ((sr[inner] == 0).mean() - (st[inner] == 0).mean())
-    return (math.sqrt((e ** 2).mean()), math.sqrt(((sr - st)[inner] ** 2).mean()), terraces, flat, np.abs(e).max())
+    eh = (result - truth)[both & hull]
+    return (math.sqrt((e ** 2).mean()), math.sqrt(((sr - st)[inner] ** 2).mean()), terraces, flat, np.abs(e).max(),
+            math.sqrt((eh ** 2).mean()), math.sqrt(((sr - st)[inner & hull] ** 2).mean()))
 
 
 def into_bench_folder(out):
@@ -165,8 +187,8 @@ def main():
     if not os.path.exists("jacksboro10.tif"):
         gdal.Warp("jacksboro10.tif", "jacksboro.tif", xRes=10, yRes=10, resampleAlg="cubic")
     print("| DEM | interval | pixel | method | RMSE | slope RMSE (deg) | terraces | flat beyond DEM (%) | "
-          "largest error | time (s) | memory (MB) |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|")
+          "largest error | RMSE in hull | slope RMSE in hull | time (s) | memory (MB) |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     for dem, interval in [c for c in CASES if c[0] in args.cases.split(",")]:
         if dem == "colinas":
             lines = os.path.join(ROOT, "examples", "curvas", "colinas.gpkg")
@@ -196,10 +218,11 @@ def main():
             for kind in ("r.surf.contour", "v.surf.rst"):
                 results.append((f"GRASS {kind}", *grass(kind, os.path.abspath(lines), dem_tif,
                                                         os.path.abspath(f"{dem}-{interval}-{kind}.tif"))))
+        hull = hull_of(lines, truth.shape, gt)
         for name, z, t, mb in results:
-            r, s, terr, flat, worst = measures(truth, z, pixel, interval, base)
+            r, s, terr, flat, worst, rh, sh = measures(truth, z, pixel, interval, base, hull)
             print(f"| {dem} | {interval} | {pixel:g} | {name} | {r:.3f} | {s:.3f} | {terr:.2f} | {flat:.2f} | {worst:.1f} | "
-                  f"{t:.2f} | {mb:.0f} |", flush=True)
+                  f"{rh:.3f} | {sh:.3f} | {t:.2f} | {mb:.0f} |", flush=True)
 
 
 if __name__ == "__main__":

@@ -121,7 +121,7 @@ const std::vector<Option> &options()
          false, "multiply the levels by FACTOR to make them whole numbers\n(default or 0: a power of ten that does)",
          [](Request &q, const Values &v) { q.levels.scale = number(v[0]); }},
         {"smoothing", "-smooth", "smoothing", "SMOOTHING", K::whole, {"N"}, 1, 9, {}, "", "1", false, false,
-         "Bezier smoothing size: 1 (none), 3, 5, 7 or 9 (default: 1)", set_smoothing},
+         "Bezier smoothing size: 1 (none), 3, 5, 7 or 9 (default: 1), of\n-surface plain (smooth is smooth already)", set_smoothing},
         {"oversample", "-oversample", "oversample", "OVERSAMPLE", K::whole, {"N|auto"}, 1, OVERSAMPLE_MAX, {"auto"},
          OVERSAMPLE_BOUNDS, "auto", false, false,
          "burn the lines N times finer and aggregate back to the pixel\n(default: auto, from how dense the lines are; "
@@ -137,9 +137,9 @@ const std::vector<Option> &options()
          "for every number",
          [](Request &q, const Values &v) { q.core.threads = static_cast<int>(number(v[0])); }},
         {"surface", "-surface", "surface", "SURFACE", K::choice, {"KIND"}, 0, 0, {"plain", "smooth"},
-         "plain or smooth", "plain", false, false,
-         "plain (default): the core's cells, straight between two lines;\nsmooth: the slope carries across the lines, "
-         "summits and pits rounded",
+         "plain or smooth", "smooth", false, false,
+         "smooth (default): the slope carries across the lines, summits and\npits rounded; plain: the core's cells, "
+         "straight between two lines",
          [](Request &q, const Values &v) { q.surface = v[0] == "smooth" ? Surface::smooth : Surface::plain; }},
         {"drainage", "-drainage", "drainage", "DRAINAGE", K::choice, {"MODE"}, 0, 0, {"none", "enforce"},
          "none or enforce", "none", false, false,

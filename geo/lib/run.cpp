@@ -88,7 +88,11 @@ WindowedRun windowed_run(const ContourSource &source, const Request &q, const Ar
     if (n > 1)
         run.side = square_side(source.line_spacing(SQUARE_BLOCK));
     run.levels = source.table().levels;
-    run.smoothing = q.core.smoothing;
+    // The smooth surface is drawn from the core's own cells: the smoothing
+    // would move cells off the level their band starts from (a summit's rim,
+    // the pixels beside a line) and the surface, held to those bands, would
+    // draw rings and streaks there. It is the plain surface's.
+    run.smoothing = q.surface == Surface::smooth ? 1 : q.core.smoothing;
     run.threads = q.core.threads;
     run.memory = q.core.memory;
     run.want_leak_mask = !q.product.leaks.empty();

@@ -2,6 +2,7 @@
 #include "surface.h"
 
 #include "parallel.h"
+#include "timing.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,13 +31,24 @@ constexpr double TIE = 1e-7;
 // The grid is halved until neither side passes this many cells; the coarsest
 // grid is solved to the end (within STEPS_COARSEST steps), each finer one
 // refined by STEPS from the coarser one, the finest (which costs as much as all
-// the others) by STEPS_FINEST. The finer grids only have to add the detail the
+// the others) by STEPS_FINEST before the cells that left their band are held
+// and by STEPS_HELD after. The finer grids only have to add the detail the
 // coarser one could not hold, which a few steps reach.
 constexpr int COARSEST = 24;
 constexpr int STEPS_COARSEST = 400;
-constexpr int STEPS_FINEST = 10;
+constexpr int STEPS_FINEST = 4;
 constexpr int STEPS_NEXT = 24;
 constexpr int STEPS = 100;
+
+// The cells the fit leaves their band for are held by a point at their centre
+// a tenth of the interval inside the band's limit, weighing as much as four
+// points of a line, and the finest grid refined by STEPS_HELD more steps: the
+// surface bends back into the band instead of the clamp piling those cells
+// onto the level as a flat patch (a terrace, or a summit's disc). The margin
+// keeps them off the level by more than the surface's own reach of it.
+constexpr int STEPS_HELD = 8;
+constexpr double MARGIN = 10; // the margin: the interval over this
+constexpr double HELD_WEIGHT = 4;
 
 // The conjugate gradients stop early once the residual falls this far.
 constexpr double CONVERGED = 1e-10;
@@ -139,30 +151,39 @@ float bending_at_edge(const float *z, int R, int C, int i, int j)
 }
 
 // q = M z, M the normal matrix of the fit on level l: the bending cell by cell
-// (each row writes only itself), then the points.
-void apply(const Level &l, const std::vector<float> &z, std::vector<float> &q)
+// (each row writes only itself), then the points; `tied` marks the cells pulled
+// towards their anchor. Returns z.q, added row by row in the rows' order (the
+// bending's rows, then the points'), which saves the conjugate gradients a
+// pass over both grids.
+double apply(const Level &l, const std::vector<std::uint8_t> &tied, const std::vector<float> &z,
+             std::vector<float> &q)
 {
     const int R = l.rows, C = l.columns;
+    std::vector<double> bent(static_cast<std::size_t>(R), 0.0), pointed(static_cast<std::size_t>(R), 0.0);
     const auto lam = static_cast<float>(l.lambda), tie = static_cast<float>(l.tie);
     const float *zz = z.data();
     in_slices(static_cast<std::size_t>(R), 8, [&](std::size_t first, std::size_t last) {
         for (auto i = static_cast<int>(first); i < static_cast<int>(last); i++) {
             float *out = q.data() + static_cast<std::size_t>(i) * C;
-            const bool inner_row = i >= 2 && i + 2 < R;
-            for (int j = 0; j < C; j++) {
-                const std::size_t k = static_cast<std::size_t>(i) * C + j;
-                const float pull = std::isnan(l.anchor[k]) ? 0.0F : tie * zz[k];
-                if (!inner_row || j < 2 || j + 2 >= C) {
-                    out[j] = lam * bending_at_edge(zz, R, C, i, j) + pull;
-                    continue;
-                }
-                // Away from the edges: the 13 cells of the biharmonic stencil.
-                const float *a = zz + static_cast<std::size_t>(i) * C + j;
-                const float *n = a - C, *s = a + C;
-                out[j] = lam * (20 * a[0] - 8 * (n[0] + s[0] + a[-1] + a[1]) + 2 * (n[-1] + n[1] + s[-1] + s[1]) +
-                                (n[-C] + s[C] + a[-2] + a[2])) +
-                         pull;
+            const std::uint8_t *pulled = tied.data() + static_cast<std::size_t>(i) * C;
+            const float *a = zz + static_cast<std::size_t>(i) * C;
+            const bool inner = i >= 2 && i + 2 < R && C >= 5;
+            const int inner_first = inner ? 2 : C, inner_last = inner ? C - 2 : C;
+            for (int j = 0; j < C; j = j + 1 == inner_first ? inner_last : j + 1)
+                out[j] = lam * bending_at_edge(zz, R, C, i, j) + (pulled[j] ? tie * a[j] : 0.0F);
+            if (inner) {
+            // Away from the edges: the 13 cells of the biharmonic stencil, in
+            // one loop without branches for the vector units.
+            const float *n = a - C, *s = a + C, *nn = a - 2 * static_cast<std::ptrdiff_t>(C), *ss = a + 2 * C;
+            for (int j = inner_first; j < inner_last; j++)
+                out[j] = lam * (20 * a[j] - 8 * (n[j] + s[j] + a[j - 1] + a[j + 1]) +
+                                2 * (n[j - 1] + n[j + 1] + s[j - 1] + s[j + 1]) + (nn[j] + ss[j] + a[j - 2] + a[j + 2])) +
+                         (pulled[j] ? tie * a[j] : 0.0F);
             }
+            double sum = 0;
+            for (int j = 0; j < C; j++)
+                sum += static_cast<double>(a[j]) * out[j];
+            bent[static_cast<std::size_t>(i)] = sum;
         }
     });
     // A point writes its row and the next: the points of every other row at
@@ -170,17 +191,35 @@ void apply(const Level &l, const std::vector<float> &z, std::vector<float> &q)
     for (int half = 0; half < 2; half++) {
         const auto rows = static_cast<std::size_t>((R - half + 1) / 2);
         in_slices(rows, 8, [&](std::size_t first, std::size_t last) {
+            float *qq = q.data();
+            const Stencil *points = l.points.data();
             for (std::size_t m = first; m < last; m++) {
                 const std::size_t i = 2 * m + static_cast<std::size_t>(half);
+                double sum = 0;
                 for (std::size_t k = l.row_start[i]; k < l.row_start[i + 1]; k++) {
-                    const Stencil &p = l.points[k];
-                    const float v = p.w * p.read(z);
-                    for (int c = 0; c < 4; c++)
-                        q[p.at(c)] += p.b(c) * v;
+                    // Stencil::read and Stencil::b written out, the same
+                    // products in the same order.
+                    const Stencil &p = points[k];
+                    const std::size_t k0 = p.k, k1 = k0 + p.right, k2 = k0 + p.down, k3 = k2 + p.right;
+                    const float gr = 1 - p.fr, gc = 1 - p.fc;
+                    const float read = gr * (gc * zz[k0] + p.fc * zz[k1]) + p.fr * (gc * zz[k2] + p.fc * zz[k3]);
+                    const float v = p.w * read;
+                    qq[k0] += gr * gc * v;
+                    qq[k1] += gr * p.fc * v;
+                    qq[k2] += p.fr * gc * v;
+                    qq[k3] += p.fr * p.fc * v;
+                    sum += static_cast<double>(read) * v;
                 }
+                pointed[i] = sum;
             }
         });
     }
+    double dot = 0;
+    for (double v : bent)
+        dot += v;
+    for (double v : pointed)
+        dot += v;
+    return dot;
 }
 
 // The inverse of M's diagonal (0 where a cell is in no term), for Jacobi's
@@ -239,10 +278,13 @@ void solve(const Level &l, std::vector<float> &z, int steps)
     for (const Stencil &s : l.points)
         for (int m = 0; m < 4; m++)
             r[s.at(m)] += s.w * s.b(m) * s.value;
-    for (std::size_t k = 0; k < n; k++)
-        if (!std::isnan(l.anchor[k]))
+    std::vector<std::uint8_t> tied(n);
+    for (std::size_t k = 0; k < n; k++) {
+        tied[k] = std::isnan(l.anchor[k]) ? 0 : 1;
+        if (tied[k])
             r[k] += static_cast<float>(l.tie) * l.anchor[k];
-    apply(l, z, q);
+    }
+    apply(l, tied, z, q);
     double rz = chunk_sum(n, [&](std::size_t a, std::size_t b) {
         double sum = 0;
         for (std::size_t k = a; k < b; k++) {
@@ -254,13 +296,7 @@ void solve(const Level &l, std::vector<float> &z, int steps)
     });
     const double start = rz;
     for (int step = 0; step < steps && rz > CONVERGED * start && rz > 0; step++) {
-        apply(l, p, q);
-        const double pq = chunk_sum(n, [&](std::size_t a, std::size_t b) {
-            double sum = 0;
-            for (std::size_t k = a; k < b; k++)
-                sum += static_cast<double>(p[k]) * q[k];
-            return sum;
-        });
+        const double pq = apply(l, tied, p, q);
         if (!(pq > 0))
             break;
         const auto alpha = static_cast<float>(rz / pq);
@@ -366,16 +402,75 @@ void place_points(Level &v, std::size_t l, const std::vector<SurfacePoint> &poin
     v.points = std::move(sorted);
 }
 
+// The cells the core left flat at a level inside a ring of it (a summit's or a
+// pit's disc: cells at a level that no path of cells at that same level joins
+// to the grid's edge or to a cell without value) lose their pull towards the
+// core's value: there the core's flat disc is what the surface is to replace,
+// and on a fine grid, where the disc spans more than the pull's reach, the pull
+// would hold the summit near the line's level. The flats that reach the edge
+// (beyond the outermost lines) keep it.
+void untie_enclosed_flats(std::vector<float> &anchor, const std::vector<double> &cells, int rows, int columns,
+                          double lowest, double interval)
+{
+    const auto at_level = [&](std::size_t k) {
+        const double t = (cells[k] - lowest) / interval;
+        return !std::isnan(t) && t == std::floor(t);
+    };
+    std::vector<std::uint8_t> open(cells.size(), 0);
+    std::vector<std::size_t> stack;
+    const auto C = static_cast<std::size_t>(columns);
+    const auto seed = [&](std::size_t k) {
+        if (!open[k] && at_level(k)) {
+            open[k] = 1;
+            stack.push_back(k);
+        }
+    };
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < columns; j++) {
+            const std::size_t k = static_cast<std::size_t>(i) * C + j;
+            bool edge = i == 0 || j == 0 || i + 1 == rows || j + 1 == columns;
+            for (int d = 0; d < 4 && !edge; d++) {
+                const std::size_t n = d == 0 ? k - C : d == 1 ? k + C : d == 2 ? k - 1 : k + 1;
+                edge = std::isnan(cells[n]);
+            }
+            if (edge)
+                seed(k);
+        }
+    while (!stack.empty()) {
+        const std::size_t k = stack.back();
+        stack.pop_back();
+        const std::size_t i = k / C, j = k % C;
+        const auto spread = [&](std::size_t n) {
+            if (!open[n] && cells[n] == cells[k]) {
+                open[n] = 1;
+                stack.push_back(n);
+            }
+        };
+        if (i > 0)
+            spread(k - C);
+        if (i + 1 < static_cast<std::size_t>(rows))
+            spread(k + C);
+        if (j > 0)
+            spread(k - 1);
+        if (j + 1 < C)
+            spread(k + 1);
+    }
+    for (std::size_t k = 0; k < cells.size(); k++)
+        if (!open[k] && at_level(k))
+            anchor[k] = NAN;
+}
+
 // The cascade, finest first. A coarser grid sees every other point of the one
 // before, weighing twice as much: it only gives the finer its start.
 std::vector<Level> cascade(const std::vector<double> &cells, int rows, int columns,
-                           const std::vector<SurfacePoint> &points, double offset)
+                           const std::vector<SurfacePoint> &points, double offset, double lowest, double interval)
 {
     std::vector<Level> levels;
     levels.push_back({rows, columns, 1.0, LAMBDA, {}, {}, {}, TIE});
     levels[0].anchor.resize(cells.size());
     for (std::size_t k = 0; k < cells.size(); k++)
         levels[0].anchor[k] = static_cast<float>(cells[k] - offset);
+    untie_enclosed_flats(levels[0].anchor, cells, rows, columns, lowest, interval);
     while (levels.back().rows > COARSEST || levels.back().columns > COARSEST)
         levels.push_back(coarser(levels.back()));
     for (std::size_t l = 0; l < levels.size(); l++)
@@ -398,32 +493,96 @@ std::vector<float> solve_cascade(std::vector<Level> &levels)
     return z;
 }
 
-// Each cell of the fit `z` held to its band: the core's, or for a cell a line
-// crosses, the two bands on either side of each line through it.
-void hold_to_bands(std::vector<double> &cells, int rows, int columns, const std::vector<float> &z,
-                   const std::vector<SurfacePoint> &points, double offset, double lowest, double interval)
+// The lowest and highest level of the lines through each cell, above the
+// lowest level (below > above: no line).
+struct LinesThrough {
+    std::vector<float> below, above;
+};
+
+LinesThrough lines_through(int rows, int columns, const std::vector<SurfacePoint> &points, double lowest)
 {
-    std::vector<float> below(cells.size(), INFINITY), above(cells.size(), -INFINITY);
+    const std::size_t n = static_cast<std::size_t>(rows) * columns;
+    LinesThrough t{std::vector<float>(n, INFINITY), std::vector<float>(n, -INFINITY)};
     for (const SurfacePoint &p : points) {
         const int i = static_cast<int>(std::floor(p.row)), j = static_cast<int>(std::floor(p.column));
         if (i < 0 || j < 0 || i >= rows || j >= columns)
             continue;
         const std::size_t k = static_cast<std::size_t>(i) * columns + j;
-        below[k] = std::min(below[k], static_cast<float>(p.value - lowest));
-        above[k] = std::max(above[k], static_cast<float>(p.value - lowest));
+        t.below[k] = std::min(t.below[k], static_cast<float>(p.value - lowest));
+        t.above[k] = std::max(t.above[k], static_cast<float>(p.value - lowest));
     }
+    return t;
+}
+
+// The band cell k is held to, above the lowest level: the core's, or for a
+// cell a line crosses, the two bands on either side of each line through it.
+void band_of(double v, std::size_t k, const LinesThrough &t, double lowest, double interval, double &low,
+             double &high)
+{
+    const double u = (v - lowest) / interval, b = std::floor(u);
+    low = b * interval;
+    high = low + interval;
+    if (u == b) // at a level off the lines: a summit's or a pit's
+        low -= interval;
+    if (t.below[k] <= t.above[k]) {
+        low = std::min(low, static_cast<double>(t.below[k]) - interval);
+        high = std::max(high, static_cast<double>(t.above[k]) + interval);
+    }
+}
+
+// The cells where the fit leaves its band, as points at the cell's centre a
+// margin inside the band's limit, added to the finest level's points so that a
+// few more steps bend the surface back into the band (rather than the clamp
+// alone piling those cells onto the level in a flat patch).
+std::size_t hold_inside(Level &l, const std::vector<double> &cells, const std::vector<float> &z,
+                        const LinesThrough &t, double offset, double lowest, double interval)
+{
+    std::vector<Stencil> extra;
+    const double margin = interval / MARGIN;
+    for (std::size_t k = 0; k < cells.size(); k++) {
+        if (std::isnan(cells[k]))
+            continue;
+        double low = 0, high = 0;
+        band_of(cells[k], k, t, lowest, interval, low, high);
+        const double v = static_cast<double>(z[k]) + offset - lowest;
+        if (v >= low && v <= high)
+            continue;
+        const double target = v < low ? low + margin : high - margin;
+        extra.push_back({k, 0, 0, 0.0F, 0.0F, static_cast<float>(HELD_WEIGHT),
+                         static_cast<float>(target + lowest - offset)});
+    }
+    if (extra.empty())
+        return 0;
+    // Merged row by row: a row's own points, then its held cells.
+    const auto C = static_cast<std::size_t>(l.columns);
+    std::vector<Stencil> merged;
+    merged.reserve(l.points.size() + extra.size());
+    std::vector<std::size_t> starts(l.row_start.size(), 0);
+    std::size_t e = 0;
+    for (std::size_t i = 0; i + 1 < l.row_start.size(); i++) {
+        starts[i] = merged.size();
+        merged.insert(merged.end(), l.points.begin() + static_cast<std::ptrdiff_t>(l.row_start[i]),
+                      l.points.begin() + static_cast<std::ptrdiff_t>(l.row_start[i + 1]));
+        for (; e < extra.size() && extra[e].k / C == i; e++)
+            merged.push_back(extra[e]);
+    }
+    starts.back() = merged.size();
+    l.points = std::move(merged);
+    l.row_start = std::move(starts);
+    return extra.size();
+}
+
+// Each cell of the fit `z` held to its band: the few the steps did not bring
+// back in are clamped to it.
+void hold_to_bands(std::vector<double> &cells, const std::vector<float> &z, const LinesThrough &t, double offset,
+                   double lowest, double interval)
+{
     for (std::size_t k = 0; k < cells.size(); k++) {
         const double v = cells[k];
         if (std::isnan(v))
             continue;
-        const double t = (v - lowest) / interval, b = std::floor(t);
-        double low = b * interval, high = low + interval;
-        if (t == b) // at a level off the lines: a summit's or a pit's
-            low -= interval;
-        if (below[k] <= above[k]) {
-            low = std::min(low, static_cast<double>(below[k]) - interval);
-            high = std::max(high, static_cast<double>(above[k]) + interval);
-        }
+        double low = 0, high = 0;
+        band_of(v, k, t, lowest, interval, low, high);
         cells[k] = std::clamp(static_cast<double>(z[k]) + offset, low + lowest, high + lowest);
     }
 }
@@ -439,9 +598,17 @@ void smooth_surface(std::vector<double> &cells, int rows, int columns, const std
     const double offset = mean_value(points);
     if (std::isnan(offset))
         return;
-    std::vector<Level> levels = cascade(cells, rows, columns, points, offset);
-    const std::vector<float> z = solve_cascade(levels);
-    hold_to_bands(cells, rows, columns, z, points, offset, lowest, interval);
+    std::vector<Level> levels = cascade(cells, rows, columns, points, offset, lowest, interval);
+    step_done("surface: cascade");
+    std::vector<float> z = solve_cascade(levels);
+    step_done("surface: fit");
+    // The lines through each cell, dropped for the steps (they would add to
+    // the peak) and read again for the clamp.
+    if (hold_inside(levels[0], cells, z, lines_through(rows, columns, points, lowest), offset, lowest, interval) > 0)
+        solve(levels[0], z, STEPS_HELD);
+    levels.clear();
+    step_done("surface: held");
+    hold_to_bands(cells, z, lines_through(rows, columns, points, lowest), offset, lowest, interval);
 }
 
 } // namespace tolvane::geo

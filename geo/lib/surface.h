@@ -16,7 +16,10 @@
 // The surface is then held to the core's bands: a cell stays between the levels
 // of the band the core put it in (a cell the core left at a level, a summit's or
 // a pit's, within one interval of it either way), and a cell that a line crosses
-// between the levels on either side of that line.
+// between the levels on either side of that line. The cells the fit takes out
+// of their band become points a margin inside it and the finest grid is solved
+// a little further, so that the surface bends back into the band rather than
+// lying flat on the level; the few still outside are clamped.
 // The fit is solved coarse to fine: the grid halved until it is small, solved
 // there, and each finer grid started from the coarser one and refined by a few
 // conjugate-gradient steps. Its passes are cut into fixed rows and chunks, and

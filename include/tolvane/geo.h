@@ -173,7 +173,7 @@ struct Request {
     FootprintRequest footprint;
     CoreRequest core;
     ProductRequest product;
-    Surface surface = Surface::plain;
+    Surface surface = Surface::smooth;
     Drainage drainage = Drainage::none;
     SpotHeightRequest points;
     LakeRequest lakes;

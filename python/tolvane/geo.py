@@ -140,8 +140,8 @@ def elevation(source, output, resolution=None, attribute="elev", *, progress=Non
     ``tap`` (-tap), ``t_srs`` (-t_srs), ``levels`` (-levels, (lowest, highest,
     interval)), ``scale`` (-scale), ``smoothing`` (-smooth), ``repair_gaps``
     (-repair_gaps, pixels; 0: none), ``mask`` (-mask: a polygon file, "auto" or
-    "none"), ``strict`` (-strict), ``surface`` (-surface: "plain" or
-    "smooth"), ``drainage`` (-drainage: "none" or "enforce"), ``points``
+    "none"), ``strict`` (-strict), ``surface`` (-surface: "smooth", the
+    default, or "plain"), ``drainage`` (-drainage: "none" or "enforce"), ``points``
     (-points: a point layer of spot heights), ``points_attribute`` (-points_a),
     ``lakes`` (-lakes: a polygon layer), ``lakes_attribute`` (-lakes_a),
     ``streams`` (-streams: a line layer), ``dtype``

@@ -159,10 +159,11 @@ TEST_F(Geo, FormatsAndZGiveTheSameRaster)
 
 // The burned grid of -contours, in the core's units (altitude x 100 - 32500: the
 // interval of 25 becomes 2500) and run through the dialog with the levels found,
-// gives the cells of -ot Int32; read back as a contour raster it gives them too.
+// gives the cells of -ot Int32 with -surface plain (the core's cells); read back
+// as a contour raster it gives them too.
 TEST_F(Geo, ContourGridThroughTheDialogGivesTheSameCells)
 {
-    ASSERT_EQ(geo(root(), "-q -smooth 3 -ot Int32 -contours curvas.tif -tr 10 10 '" COLINAS_GPKG "' dem.tif").status, 0);
+    ASSERT_EQ(geo(root(), "-q -surface plain -smooth 3 -ot Int32 -contours curvas.tif -tr 10 10 '" COLINAS_GPKG "' dem.tif").status, 0);
     const Raster contours = open_raster(root() / "curvas.tif");
     const Raster dem = open_raster(root() / "dem.tif");
     EXPECT_EQ(contours.type, GDT_Int32);
@@ -183,10 +184,13 @@ TEST_F(Geo, ContourGridThroughTheDialogGivesTheSameCells)
         ASSERT_EQ(std::nearbyint((m4[k] + 32500) / 100.0), dem.cells[k])
             << "row " << k / dem.columns << ", column " << k % dem.columns;
 
-    ASSERT_EQ(geo(root(), "-q -smooth 3 -ot Int32 curvas.tif again.tif").status, 0);
+    ASSERT_EQ(geo(root(), "-q -surface plain -smooth 3 -ot Int32 curvas.tif again.tif").status, 0);
     expect_same_cells(dem, open_raster(root() / "again.tif"), "contour raster as input");
     for (const std::string threads : {"1", "7"}) {
-        ASSERT_EQ(geo(root(), "-q -threads " + threads + " -smooth 3 -ot Int32 curvas.tif t" + threads + ".tif").status, 0);
+        ASSERT_EQ(geo(root(), "-q -surface plain -threads " + threads + " -smooth 3 -ot Int32 curvas.tif t" + threads +
+                                  ".tif")
+                      .status,
+                  0);
         expect_same_cells(dem, open_raster(root() / ("t" + threads + ".tif")), "-threads " + threads);
     }
 }
@@ -249,12 +253,13 @@ TEST_F(Geo, CloudOptimisedAndProgress)
 }
 
 // Altitudes of 32500 to 57500 in Int16: clamped to 32767, with a warning; the
-// nodata value -9999 stays outside them.
+// nodata value -9999 stays outside them (the core's cells, whose lowest is the
+// lowest line's).
 TEST_F(Geo, IntegerTypesClampWithAWarning)
 {
     translate_lines(root() / "cien.gpkg",
                     {"-dialect", "SQLite", "-sql", "SELECT geom, elev * 100 AS elev FROM colinas", "-nln", "cien"});
-    const GeoRun r = geo(root(), "-q -ot Int16 -tr 10 10 cien.gpkg dem.tif");
+    const GeoRun r = geo(root(), "-q -surface plain -ot Int16 -tr 10 10 cien.gpkg dem.tif");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("cells outside the range of Int16 were clamped to it"), std::string::npos) << r.err;
     const Raster dem = open_raster(root() / "dem.tif");
@@ -299,21 +304,26 @@ TEST_F(Geo, FewThreadsGiveTheSameFile)
     }
 }
 
-// -surface plain is the default to the byte; smooth writes the same bytes on
-// any number of threads, keeps every cell of the lines' levels that plain has
-// on a level, and comes closer to the surface the lines were drawn from.
-TEST_F(Geo, SurfacePlainIsTheDefaultAndSmoothComesCloser)
+// -surface smooth is the default to the byte and writes the same bytes on any
+// number of threads; it keeps every cell in the band plain puts it in, holds
+// hardly a cell exactly on a level (a clamp onto the bands alone leaves some
+// sixty, where plain holds 3537), and comes closer to the surface the lines
+// were drawn from.
+TEST_F(Geo, SurfaceSmoothIsTheDefaultAndComesCloserThanPlain)
 {
     const std::string run = "-q -tr 10 10 -te 440000 4475000 442000 4476500 '" COLINAS_GPKG "' ";
-    for (const char *a : {"default.tif", "-surface plain plain.tif", "-surface smooth -threads 1 smooth1.tif",
-                          "-surface smooth -threads 2 smooth2.tif"})
+    for (const char *a : {"-threads 1 default.tif", "-surface plain plain.tif", "-surface smooth -threads 1 smooth1.tif",
+                          "-surface smooth -threads 2 smooth2.tif", "-smooth 5 smoothed.tif"})
         ASSERT_EQ(geo(root(), run + a).status, 0) << a;
-    EXPECT_TRUE(prueba::lee(root() / "default.tif") == prueba::lee(root() / "plain.tif"));
+    EXPECT_TRUE(prueba::lee(root() / "default.tif") == prueba::lee(root() / "smooth1.tif"));
+    // The core's smoothing is plain's: smooth is drawn from the core's own cells.
+    EXPECT_TRUE(prueba::lee(root() / "smoothed.tif") == prueba::lee(root() / "smooth1.tif"));
     EXPECT_TRUE(prueba::lee(root() / "smooth1.tif") == prueba::lee(root() / "smooth2.tif"));
     const Raster plain = open_raster(root() / "plain.tif"), smooth = open_raster(root() / "smooth1.tif");
     const Raster surface = open_raster(SURFACE_TIF);
     ASSERT_EQ(smooth.cells.size(), surface.cells.size());
     double plain_sum = 0, smooth_sum = 0;
+    int plain_on = 0, smooth_on = 0;
     for (std::size_t k = 0; k < surface.cells.size(); k++) {
         plain_sum += (plain.cells[k] - surface.cells[k]) * (plain.cells[k] - surface.cells[k]);
         smooth_sum += (smooth.cells[k] - surface.cells[k]) * (smooth.cells[k] - surface.cells[k]);
@@ -321,17 +331,21 @@ TEST_F(Geo, SurfacePlainIsTheDefaultAndSmoothComesCloser)
         const double low = 300 + 25 * std::floor((plain.cells[k] - 300) / 25);
         ASSERT_GE(smooth.cells[k], plain.cells[k] == low ? low - 25 : low) << k;
         ASSERT_LE(smooth.cells[k], low + 25) << k;
+        plain_on += plain.cells[k] == low;
+        smooth_on += std::fmod(smooth.cells[k] - 300, 25) == 0;
     }
     EXPECT_LT(smooth_sum, 0.75 * plain_sum) << std::sqrt(smooth_sum / surface.cells.size()) << " against "
                                             << std::sqrt(plain_sum / surface.cells.size());
+    EXPECT_LT(smooth_on * 200, plain_on) << smooth_on << " cells on a level against " << plain_on;
 }
 
 // -drainage none is the default to the byte; enforce writes the same bytes on
 // any number of threads, leaves no pixel without a lower neighbour (but at the
-// grid's edge and beside nodata) and keeps every pixel in its band.
+// grid's edge and beside nodata) and keeps every pixel in its band; on the
+// core's cells, whose flats it has to slope.
 TEST_F(Geo, DrainageNoneIsTheDefaultAndEnforceDrainsEveryPixel)
 {
-    const std::string run = "-tr 10 10 -te 440000 4475000 442000 4476500 -mask auto '" COLINAS_GPKG "' ";
+    const std::string run = "-surface plain -tr 10 10 -te 440000 4475000 442000 4476500 -mask auto '" COLINAS_GPKG "' ";
     for (const char *a : {"-q default.tif", "-q -drainage none none.tif", "-q -drainage enforce -threads 1 one.tif",
                           "-drainage enforce -threads 2 two.tif"}) {
         const GeoRun r = geo(root(), run + a);

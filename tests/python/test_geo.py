@@ -227,7 +227,7 @@ SAMPLES = {
     "oversample": ("auto", None),  # the default: as if not given
     "wm": (64.5, ("64.5",)),
     "threads": (2, ("2",)),
-    "surface": ("smooth", ("smooth",)),
+    "surface": ("plain", ("plain",)),
     "drainage": ("enforce", ("enforce",)),
     "points": ("cotas.gpkg", ("cotas.gpkg",)),
     "points_attribute": ("cota", ("cota",)),

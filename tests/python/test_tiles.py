@@ -135,8 +135,11 @@ def test_decimal_levels_repair_and_footprint_reach_the_tiles(lines, client, tmp_
 
 
 def test_contour_raster_stands_for_the_lines(lines, client, tmp_path):
-    tool("-tr", PIXEL, PIXEL, "-contours", tmp_path / "c.tif", lines, tmp_path / "whole.tif")
-    r = tolvane.tiles.elevation(tmp_path / "c.tif", tmp_path / "dem.tif", None, tile=4096, client=client)
+    # The core's cells: a contour raster holds the lines' pixels, not the
+    # points the smooth surface runs through.
+    tool("-surface", "plain", "-tr", PIXEL, PIXEL, "-contours", tmp_path / "c.tif", lines, tmp_path / "whole.tif")
+    r = tolvane.tiles.elevation(tmp_path / "c.tif", tmp_path / "dem.tif", None, tile=4096, surface="plain",
+                                client=client)
     np.testing.assert_array_equal(read(tmp_path / "dem.tif")[1], read(tmp_path / "whole.tif")[1])
     assert r.levels[2] == INTERVAL
     with pytest.raises(tolvane.Error, match="smoothing size 4"):

@@ -27,9 +27,10 @@ def test_runner_lists_the_algorithm_and_its_parameters(qgis_env):
 
 
 def test_runner_output_equals_tolvane_geo(qgis_env, tmp_path):
+    # SURFACE left to its default, the smooth surface.
     mask = footprint(tmp_path / "footprint.gpkg", 440300, 4475200, 441700, 4476200)
     qgis_process(qgis_env, "run", "tolvane:elevation", "--", f"INPUT={LINES}", "PIXEL_SIZE=10", "SMOOTHING=5",
-                 "EXTENT=439900,442100,4474900,4476600", "LEVELS=300 600 25", "REPAIR_GAPS=3", f"MASK={mask}", "SURFACE=1",
+                 "EXTENT=439900,442100,4474900,4476600", "LEVELS=300 600 25", "REPAIR_GAPS=3", f"MASK={mask}",
                  f"OUTPUT={tmp_path / 'qgis.tif'}", f"LEAKS={tmp_path / 'qgis_leaks.tif'}",
                  f"HILLSHADE={tmp_path / 'qgis.png'}")
     tolvane_geo("-tr", "10", "10", "-smooth", "5", "-te", "439900", "4474900", "442100", "4476600",
