@@ -163,6 +163,12 @@ std::vector<std::string> warnings(const Report &r, const Request &q)
     if (r.nodata_in_data > 0)
         lines.push_back(std::to_string(r.nodata_in_data) + " cells hold the nodata value " + decimal(r.nodata) +
                         " as an altitude");
+    // Asked for and not done: the smooth surface is drawn from the core's own
+    // cells, so a user who asks for both must hear which one holds.
+    if (q.core.smoothing > 1 && q.surface == Surface::smooth)
+        lines.push_back(named("smoothing") + " " + std::to_string(q.core.smoothing) +
+                        " smooths the plain surface only, and the smooth surface (the default) was drawn: add " +
+                        named("surface") + " plain to smooth the core's cells");
     return lines;
 }
 
