@@ -108,14 +108,14 @@ echo "|---|---|---|---|---|---|---|"
 cat same_cells.md
 
 echo
-echo "| pixel | default (no option) | -mask none -repair_gaps 0 | GRASS r.surf.contour | linear TIN |"
+echo "| pixel | default (no option) | -surface plain | GRASS r.surf.contour | linear TIN |"
 echo "|---|---|---|---|---|"
 for pixel in 3 7 10 13 15; do
     row="| $pixel m"
     "$geo" -q -tr $pixel $pixel $colinas colinas-$pixel.tif
     row="$row | $(cell $($data surface colinas-$pixel.tif))"
-    "$geo" -q -tr $pixel $pixel -mask none -repair_gaps 0 $colinas colinas-$pixel-off.tif 2> /dev/null
-    row="$row | $(cell $($data surface colinas-$pixel-off.tif))"
+    "$geo" -q -tr $pixel $pixel -surface plain $colinas colinas-$pixel-plain.tif
+    row="$row | $(cell $($data surface colinas-$pixel-plain.tif))"
     set -- $(grid_of colinas-$pixel.tif)
     peers $colinas colinas-$pixel 25830 $1 $2 $3 $4 $5 $6 $7
     row="$row | $(cell $($data surface colinas-$pixel-grass.tif)) | $(cell $($data surface colinas-$pixel-tin.tif))"

@@ -121,7 +121,7 @@ const std::vector<Option> &options()
          false, "multiply the levels by FACTOR to make them whole numbers\n(default or 0: a power of ten that does)",
          [](Request &q, const Values &v) { q.levels.scale = number(v[0]); }},
         {"smoothing", "-smooth", "smoothing", "SMOOTHING", K::whole, {"N"}, 1, 9, {}, "", "1", false, false,
-         "Bezier smoothing size: 1 (none), 3, 5, 7 or 9 (default: 1), of\n-surface plain (smooth is smooth already)", set_smoothing},
+         "Bezier smoothing size: 1 (none), 3, 5, 7 or 9 (default: 1),\nof the plain surface only (" TOKEN_KEY("surface") " plain)", set_smoothing},
         {"oversample", "-oversample", "oversample", "OVERSAMPLE", K::whole, {"N|auto"}, 1, OVERSAMPLE_MAX, {"auto"},
          OVERSAMPLE_BOUNDS, "auto", false, false,
          "burn the lines N times finer and aggregate back to the pixel\n(default: auto, from how dense the lines are; "
