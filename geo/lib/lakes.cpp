@@ -3,6 +3,7 @@
 
 #include "failure.h"
 #include "gdal_handles.h"
+#include "other_layers.h"
 #include "paths.h"
 #include "srs.h"
 
@@ -53,19 +54,9 @@ Lakes::Lakes(const Request &q, const Grid &g, const LevelTable &t) : impl_(std::
     const std::string &path = q.lakes.path;
     if (path.empty())
         return;
-    check_readable_kind(path, "the lakes");
-    check_outputs_against(q.product, files_of(path));
-    Dataset source(GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
-    if (!source) {
-        VSIStatBufL st;
-        if (VSIStatL(path.c_str(), &st) != 0)
-            throw Failure("cannot open the lakes " + path + ": no such file", "lakes");
-        throw Failure("cannot open the lakes " + path + " as vectors: " + gdal_reason(), "lakes");
-    }
-    if (GDALDatasetGetLayerCount(source.get()) < 1)
-        throw Failure("the lakes " + path + " hold no layer", "lakes");
-    OGRLayerH layer = GDALDatasetGetLayer(source.get(), 0);
-    const std::string name = OGR_L_GetName(layer);
+    const OtherLayer opened = open_layer(path, q, g, "the lakes", "lakes");
+    OGRLayerH layer = opened.layer;
+    const std::string &name = opened.name;
     check_polygons(OGR_L_GetGeomType(layer), name, path);
     int field = -1;
     if (!q.lakes.attribute.empty()) {
@@ -80,45 +71,18 @@ Lakes::Lakes(const Request &q, const Grid &g, const LevelTable &t) : impl_(std::
             throw Failure("attribute '" + q.lakes.attribute + "' of the lakes " + path + " is not numeric",
                           "lakes_a");
     }
-    Srs target;
-    if (!g.srs_wkt.empty()) {
-        target.reset(OSRNewSpatialReference(g.srs_wkt.c_str()));
-        OSRSetAxisMappingStrategy(target.get(), OAMS_TRADITIONAL_GIS_ORDER);
-    }
-    OGRCoordinateTransformationH to_grid = nullptr;
-    OGRSpatialReferenceH from = OGR_L_GetSpatialRef(layer);
-    if (from && target && !OSRIsSame(from, target.get())) {
-        Srs own(OSRClone(from));
-        OSRSetAxisMappingStrategy(own.get(), OAMS_TRADITIONAL_GIS_ORDER);
-        to_grid = OCTNewCoordinateTransformation(own.get(), target.get());
-        if (!to_grid)
-            throw Failure("cannot take the lakes " + path + " into the grid's coordinate system: " + gdal_reason(),
-                          "lakes");
-    }
     OGR_L_ResetReading(layer);
     while (OGRFeatureH next = OGR_L_GetNextFeature(layer)) {
         const Feature owned(next);
         OGRGeometryH geometry = OGR_F_GetGeometryRef(next);
         if (!geometry || OGR_G_IsEmpty(geometry))
             continue;
-        if (!is_polygon(OGR_G_GetGeometryType(geometry))) {
-            if (to_grid)
-                OCTDestroyCoordinateTransformation(to_grid);
-            check_polygons(OGR_G_GetGeometryType(geometry), name, path);
-        }
-        OGRGeometryH copy = OGR_G_Clone(geometry);
-        if (to_grid && OGR_G_Transform(copy, to_grid) != OGRERR_NONE) {
-            OGR_G_DestroyGeometry(copy);
-            OCTDestroyCoordinateTransformation(to_grid);
-            throw Failure("cannot take the lakes " + path + " into the grid's coordinate system", "lakes");
-        }
-        impl_->polygons.push_back(copy);
+        check_polygons(OGR_G_GetGeometryType(geometry), name, path);
+        impl_->polygons.push_back(in_grid(geometry, opened).release());
         const bool given = field >= 0 && OGR_F_IsFieldSetAndNotNull(next, field);
         impl_->levels.push_back(given ? OGR_F_GetFieldAsDouble(next, field) * t.scale - static_cast<double>(t.base)
                                       : NAN);
     }
-    if (to_grid)
-        OCTDestroyCoordinateTransformation(to_grid);
 }
 
 Lakes::~Lakes() = default;

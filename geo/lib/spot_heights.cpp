@@ -4,6 +4,7 @@
 
 #include "failure.h"
 #include "gdal_handles.h"
+#include "other_layers.h"
 #include "paths.h"
 #include "srs.h"
 
@@ -18,15 +19,6 @@
 namespace tolvane::geo {
 
 namespace {
-
-struct TransformCloser {
-    void operator()(void *h) const
-    {
-        if (h)
-            OCTDestroyCoordinateTransformation(h);
-    }
-};
-using Transform = std::unique_ptr<void, TransformCloser>;
 
 std::string field_names(OGRFeatureDefnH defn)
 {
@@ -59,17 +51,6 @@ void check_points(OGRwkbGeometryType type, const std::string &layer, const std::
                   "points");
 }
 
-// The grid's coordinate system, for the points' transformation into it.
-Srs grid_system(const Grid &g)
-{
-    if (g.srs_wkt.empty())
-        return nullptr;
-    Srs s(OSRNewSpatialReference(g.srs_wkt.c_str()));
-    if (s)
-        OSRSetAxisMappingStrategy(s.get(), OAMS_TRADITIONAL_GIS_ORDER);
-    return s;
-}
-
 } // namespace
 
 SpotHeights read_spot_heights(const Request &q, const Grid &g, const LevelTable &t)
@@ -78,20 +59,9 @@ SpotHeights read_spot_heights(const Request &q, const Grid &g, const LevelTable 
     const std::string &path = q.points.path;
     if (path.empty())
         return out;
-    check_readable_kind(path, "the spot heights");
-    // No product may replace the file read.
-    check_outputs_against(q.product, files_of(path));
-    Dataset source(GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
-    if (!source) {
-        VSIStatBufL st;
-        if (VSIStatL(path.c_str(), &st) != 0)
-            throw Failure("cannot open the spot heights " + path + ": no such file", "points");
-        throw Failure("cannot open the spot heights " + path + " as vectors: " + gdal_reason(), "points");
-    }
-    if (GDALDatasetGetLayerCount(source.get()) < 1)
-        throw Failure("the spot heights " + path + " hold no layer", "points");
-    OGRLayerH layer = GDALDatasetGetLayer(source.get(), 0);
-    const std::string name = OGR_L_GetName(layer);
+    const OtherLayer opened = open_layer(path, q, g, "the spot heights", "points");
+    OGRLayerH layer = opened.layer;
+    const std::string &name = opened.name;
     check_points(OGR_L_GetGeomType(layer), name, path, -1);
 
     // The altitude: -points_a, else as the lines take theirs.
@@ -113,19 +83,7 @@ SpotHeights read_spot_heights(const Request &q, const Grid &g, const LevelTable 
                           "points_a");
     }
 
-    const Srs target = grid_system(g);
-    Transform to_grid;
-    OGRSpatialReferenceH from = OGR_L_GetSpatialRef(layer);
-    if (from && target && !OSRIsSame(from, target.get())) {
-        Srs own(OSRClone(from));
-        OSRSetAxisMappingStrategy(own.get(), OAMS_TRADITIONAL_GIS_ORDER);
-        to_grid.reset(OCTNewCoordinateTransformation(own.get(), target.get()));
-        if (!to_grid)
-            throw Failure("cannot take the spot heights " + path + " into the grid's coordinate system: " +
-                              gdal_reason(),
-                          "points");
-    }
-
+    const Transform &to_grid = opened.to_grid;
     OGR_L_ResetReading(layer);
     while (OGRFeatureH next = OGR_L_GetNextFeature(layer)) {
         const Feature owned(next);

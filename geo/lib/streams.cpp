@@ -3,6 +3,7 @@
 
 #include "failure.h"
 #include "gdal_handles.h"
+#include "other_layers.h"
 #include "lines.h"
 #include "paths.h"
 #include "srs.h"
@@ -47,63 +48,26 @@ Streams::Streams(const Request &q, const Grid &g) : impl_(std::make_unique<Impl>
     const std::string &path = q.streams.path;
     if (path.empty())
         return;
-    check_readable_kind(path, "the streams");
-    check_outputs_against(q.product, files_of(path));
-    Dataset source(GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
-    if (!source) {
-        VSIStatBufL st;
-        if (VSIStatL(path.c_str(), &st) != 0)
-            throw Failure("cannot open the streams " + path + ": no such file", "streams");
-        throw Failure("cannot open the streams " + path + " as vectors: " + gdal_reason(), "streams");
-    }
-    if (GDALDatasetGetLayerCount(source.get()) < 1)
-        throw Failure("the streams " + path + " hold no layer", "streams");
-    OGRLayerH layer = GDALDatasetGetLayer(source.get(), 0);
-    const std::string name = OGR_L_GetName(layer);
+    const OtherLayer opened = open_layer(path, q, g, "the streams", "streams");
+    OGRLayerH layer = opened.layer;
+    const std::string &name = opened.name;
     check_streams(OGR_L_GetGeomType(layer), name, path);
-    Srs target;
-    if (!g.srs_wkt.empty()) {
-        target.reset(OSRNewSpatialReference(g.srs_wkt.c_str()));
-        OSRSetAxisMappingStrategy(target.get(), OAMS_TRADITIONAL_GIS_ORDER);
-    }
-    OGRCoordinateTransformationH to_grid = nullptr;
-    OGRSpatialReferenceH from = OGR_L_GetSpatialRef(layer);
-    if (from && target && !OSRIsSame(from, target.get())) {
-        Srs own(OSRClone(from));
-        OSRSetAxisMappingStrategy(own.get(), OAMS_TRADITIONAL_GIS_ORDER);
-        to_grid = OCTNewCoordinateTransformation(own.get(), target.get());
-        if (!to_grid)
-            throw Failure("cannot take the streams " + path + " into the grid's coordinate system: " + gdal_reason(),
-                          "streams");
-    }
     OGR_L_ResetReading(layer);
     while (OGRFeatureH next = OGR_L_GetNextFeature(layer)) {
         const Feature owned(next);
         OGRGeometryH geometry = OGR_F_GetGeometryRef(next);
         if (!geometry || OGR_G_IsEmpty(geometry))
             continue;
-        if (!is_line_type(OGR_G_GetGeometryType(geometry))) {
-            if (to_grid)
-                OCTDestroyCoordinateTransformation(to_grid);
-            check_streams(OGR_G_GetGeometryType(geometry), name, path);
-        }
-        OGRGeometryH copy = OGR_G_Clone(geometry);
-        if (to_grid && OGR_G_Transform(copy, to_grid) != OGRERR_NONE) {
-            OGR_G_DestroyGeometry(copy);
-            OCTDestroyCoordinateTransformation(to_grid);
-            throw Failure("cannot take the streams " + path + " into the grid's coordinate system", "streams");
-        }
-        for_each_part(copy, [&](OGRGeometryH part) {
+        check_streams(OGR_G_GetGeometryType(geometry), name, path);
+        const Geometry copy = in_grid(geometry, opened);
+        for_each_part(copy.get(), [&](OGRGeometryH part) {
             std::vector<std::pair<double, double>> line;
             for (int k = 0, n = OGR_G_GetPointCount(part); k < n; k++)
                 line.emplace_back(OGR_G_GetX(part, k), OGR_G_GetY(part, k));
             if (line.size() > 1)
                 impl_->lines.push_back(std::move(line));
         });
-        OGR_G_DestroyGeometry(copy);
     }
-    if (to_grid)
-        OCTDestroyCoordinateTransformation(to_grid);
 }
 
 Streams::~Streams() = default;
