@@ -133,6 +133,75 @@ void keep_area(Computed &c, WindowedResult &r, const std::vector<std::uint8_t> &
         }
 }
 
+// The map's heights beside its lines, read once for a computation.
+struct MapHeights {
+    SpotHeights spots;
+    Lakes lakes;
+    Streams streams;
+    MapHeights(const Request &q, const Grid &g, const LevelTable &t)
+        : spots(read_spot_heights(q, g, t)), lakes(q, g, t), streams(q, g)
+    {
+    }
+};
+
+// The core's cells of the area made the surface asked for, through the spot
+// heights, lakes and streams: the lakes' cells (in the area) returned, the
+// streams' counted in c.
+std::vector<std::int64_t> draw_surface(std::vector<double> &cells, const Area &a, const ContourSource &source,
+                                       const Request &q, const MapHeights &m, Computed &c)
+{
+    const tolvane::Levels &l = source.table().levels;
+    const std::vector<SpotHeight> on_area = in_area(m.spots.points, a.r0, a.c0);
+    // The flats the spot heights fall on shaped first: the smooth surface then
+    // holds its cells to the bands of that shape.
+    shape_flats(cells, a.rows(), a.columns(), on_area, l);
+    const bool smooth = q.surface == Surface::smooth;
+    std::vector<SurfacePoint> points;
+    if (smooth || !m.lakes.empty())
+        points = source.line_points(a.r0, a.c0, a.rows(), a.columns(), 0, 1);
+    std::vector<std::int64_t> lake_cells = m.lakes.flatten(cells, a.r0, a.c0, a.rows(), a.columns(), points);
+    if (smooth) {
+        // On the pixels of the area with its halo, through the lines that
+        // cross it: the halo keeps a window's edge from bending the surface
+        // inside it. The lakes' pixels are points of the fit too, and flat
+        // again after it.
+        const PassThreads threads(q.core.threads);
+        const std::size_t of_lines = points.size();
+        for (const SpotHeight &p : on_area)
+            points.push_back({p.row, p.column, p.value, SPOT_WEIGHT});
+        for (std::int64_t k : lake_cells)
+            points.push_back({static_cast<double>(k / a.columns()) + 0.5, static_cast<double>(k % a.columns()) + 0.5,
+                              cells[static_cast<std::size_t>(k)], 1});
+        smooth_surface(cells, a.rows(), a.columns(), points, l.lowest, l.interval);
+        points.resize(of_lines);
+        lake_cells = m.lakes.flatten(cells, a.r0, a.c0, a.rows(), a.columns(), points);
+        step_done("surface");
+    }
+    // The streams last, on the surface as drawn, so that the fit does not lift
+    // them; a lake they cross stays flat.
+    c.stream_pixels = m.streams.carve(cells, a.r0, a.c0, a.rows(), a.columns(), l);
+    if (c.stream_pixels > 0 && !m.lakes.empty())
+        lake_cells = m.lakes.flatten(cells, a.r0, a.c0, a.rows(), a.columns(), points);
+    return lake_cells;
+}
+
+// The lakes' and the spot heights' cells among those kept (rows x columns
+// from row, column), the spot heights pinned on them.
+void keep_map_heights(Computed &c, const MapHeights &m, const std::vector<std::int64_t> &lake_cells, const Area &a,
+                      int row, int column, int rows, int columns)
+{
+    c.lakes_without_level = m.lakes.without_level();
+    for (std::int64_t k : lake_cells) {
+        const auto i = static_cast<int>(k / a.columns()) + a.r0 - row, j = static_cast<int>(k % a.columns()) + a.c0 - column;
+        if (i >= 0 && j >= 0 && i < rows && j < columns &&
+            !std::isnan(c.cells[static_cast<std::size_t>(i) * columns + j]))
+            c.lake_cells.push_back(static_cast<std::int64_t>(i) * columns + j);
+    }
+    c.spot_heights_left = m.spots.left;
+    if (!m.spots.points.empty())
+        c.spot_cells = pin_spot_heights(c.cells, rows, columns, in_area(m.spots.points, row, column), c.spot_heights_left);
+}
+
 } // namespace
 
 Computed compute(const ContourSource &source, const Request &q, int row, int column, int rows, int columns, int halo,
@@ -143,9 +212,7 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     const Area a = with_halo(g, row, column, rows, columns, halo);
     Computed c;
     // Read before the core runs, so that a bad layer stops the run at once.
-    const SpotHeights spots = read_spot_heights(q, g, source.table());
-    const Lakes lakes(q, g, source.table());
-    const Streams streams(q, g);
+    const MapHeights heights(q, g, source.table());
     std::vector<std::uint8_t> visible(static_cast<std::size_t>(a.rows()) * a.columns(), 0);
     WindowedRun run = windowed_run(source, q, a);
     // The prepared cells themselves go to the core, which works in them.
@@ -180,49 +247,9 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     if (stop)
         throw Cancelled();
     step_done("windows");
-    const tolvane::Levels &l = source.table().levels;
-    const std::vector<SpotHeight> on_area = in_area(spots.points, a.r0, a.c0);
-    // The flats the spot heights fall on shaped first: the smooth surface then
-    // holds its cells to the bands of that shape.
-    shape_flats(r.cells, a.rows(), a.columns(), on_area, l);
-    const bool smooth = q.surface == Surface::smooth;
-    std::vector<SurfacePoint> points;
-    if (smooth || !lakes.empty())
-        points = source.line_points(a.r0, a.c0, a.rows(), a.columns(), 0, 1);
-    std::vector<std::int64_t> lake_cells = lakes.flatten(r.cells, a.r0, a.c0, a.rows(), a.columns(), points);
-    if (smooth) {
-        // On the pixels of the area with its halo, through the lines that
-        // cross it: the halo keeps a window's edge from bending the surface
-        // inside it. The lakes' pixels are points of the fit too, and flat
-        // again after it.
-        const PassThreads threads(q.core.threads);
-        const std::size_t of_lines = points.size();
-        for (const SpotHeight &p : on_area)
-            points.push_back({p.row, p.column, p.value, SPOT_WEIGHT});
-        for (std::int64_t k : lake_cells)
-            points.push_back({static_cast<double>(k / a.columns()) + 0.5, static_cast<double>(k % a.columns()) + 0.5,
-                              r.cells[static_cast<std::size_t>(k)], 1});
-        smooth_surface(r.cells, a.rows(), a.columns(), points, l.lowest, l.interval);
-        points.resize(of_lines);
-        lake_cells = lakes.flatten(r.cells, a.r0, a.c0, a.rows(), a.columns(), points);
-        step_done("surface");
-    }
-    // The streams last, on the surface as drawn, so that the fit does not lift
-    // them; a lake they cross stays flat.
-    c.stream_pixels = streams.carve(r.cells, a.r0, a.c0, a.rows(), a.columns(), l);
-    if (c.stream_pixels > 0 && !lakes.empty())
-        lake_cells = lakes.flatten(r.cells, a.r0, a.c0, a.rows(), a.columns(), points);
+    const std::vector<std::int64_t> lake_cells = draw_surface(r.cells, a, source, q, heights, c);
     keep_area(c, r, visible, a, row, column, rows, columns, run.want_leak_mask);
-    c.lakes_without_level = lakes.without_level();
-    for (std::int64_t k : lake_cells) {
-        const auto i = static_cast<int>(k / a.columns()) + a.r0 - row, j = static_cast<int>(k % a.columns()) + a.c0 - column;
-        if (i >= 0 && j >= 0 && i < rows && j < columns &&
-            !std::isnan(c.cells[static_cast<std::size_t>(i) * columns + j]))
-            c.lake_cells.push_back(static_cast<std::int64_t>(i) * columns + j);
-    }
-    c.spot_heights_left = spots.left;
-    if (!spots.points.empty())
-        c.spot_cells = pin_spot_heights(c.cells, rows, columns, in_area(spots.points, row, column), c.spot_heights_left);
+    keep_map_heights(c, heights, lake_cells, a, row, column, rows, columns);
     c.contour_pixels = r.contour_pixels;
     c.off_level_pixels = r.off_level_pixels;
     c.zone_pixels = r.zone_pixels;
