@@ -3,6 +3,7 @@
 #include "border.h"
 
 #include "failure.h"
+#include "gdal_handles.h"
 
 #include <tolvane/tolvane.h>
 
@@ -251,21 +252,25 @@ MapPoint way_out(const std::vector<MapPoint> &points, double step)
     return n > 0 ? MapPoint{dx / n, dy / n} : MapPoint{0, 0};
 }
 
-} // namespace
-
-std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long features)
-{
-    const double touch = 0.01 * pixel;
-    SegmentIndex index(4 * pixel);
-    std::vector<MapPoint> found, heading; // the ends, and the way each line runs out there (unit)
+// The lines' ends as read: each with the way its line runs out there (unit),
+// and the segments of the repair's joins (the features from `features` on).
+struct LineEnds {
+    std::vector<MapPoint> found, heading;
     std::vector<Segment> repairs;
+};
+
+// Every line's segments go into `index`; the ends of the lines that do not
+// close on themselves into the result.
+LineEnds read_line_ends(OGRLayerH layer, double pixel, long long features, SegmentIndex &index)
+{
+    LineEnds e;
     OGR_L_ResetReading(layer);
     std::vector<MapPoint> points;
     for (long long read = 0;; read++) {
-        OGRFeatureH f = OGR_L_GetNextFeature(layer);
+        const Feature f(OGR_L_GetNextFeature(layer));
         if (!f)
             break;
-        OGRGeometryH g = OGR_F_GetGeometryRef(f);
+        OGRGeometryH g = OGR_F_GetGeometryRef(f.get());
         std::vector<OGRGeometryH> parts;
         if (g && !OGR_G_IsEmpty(g))
             parts_of(g, parts);
@@ -277,7 +282,7 @@ std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long fe
             for (int k = 0; k < n; k++)
                 points.push_back({OGR_G_GetX(part, k), OGR_G_GetY(part, k)});
             if (read >= features) {
-                repairs.push_back({points.front(), points.back()});
+                e.repairs.push_back({points.front(), points.back()});
                 continue;
             }
             for (int k = 1; k < n; k++)
@@ -285,19 +290,26 @@ std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long fe
             if (points.front().x == points.back().x && points.front().y == points.back().y)
                 continue;
             for (int side = 0; side < 2; side++) {
-                found.push_back(points.back());
-                heading.push_back(way_out(points, pixel));
+                e.found.push_back(points.back());
+                e.heading.push_back(way_out(points, pixel));
                 std::reverse(points.begin(), points.end());
             }
         }
-        OGR_F_Destroy(f);
     }
-    // Ends within a hundredth of a pixel of another are where pieces of one line
-    // meet: the line runs on there. So it does across a gap the repair joined
-    // where both ends head on across it: a line cut short, whose join is then
-    // a part of it. Two ends of a level side by side along the data's edge,
-    // which the repair joins too, head into the edge and stay on it; the edge
-    // runs along their join.
+    return e;
+}
+
+// The ends where the lines stop: not those where the line runs on.
+// Ends within a hundredth of a pixel of another are where pieces of one line
+// meet: the line runs on there. So it does across a gap the repair joined
+// where both ends head on across it: a line cut short, whose join is then a
+// part of it (added to `index`). Two ends of a level side by side along the
+// data's edge, which the repair joins too, head into the edge and stay on it;
+// the edge runs along their join.
+std::vector<MapPoint> stopping_ends(LineEnds &e, double pixel, SegmentIndex &index)
+{
+    const double touch = 0.01 * pixel;
+    std::vector<MapPoint> &found = e.found;
     const EndFinder finder(found);
     std::vector<bool> runs_on(found.size(), false);
     for (std::size_t k = 0; k < found.size(); k++) {
@@ -313,13 +325,14 @@ std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long fe
             return -1;
         return static_cast<std::ptrdiff_t>(next[0]);
     };
-    for (const Segment &r : repairs) {
+    for (const Segment &r : e.repairs) {
         const std::ptrdiff_t a = end_at(r.p), b = end_at(r.q);
         const double length = std::hypot(r.q.x - r.p.x, r.q.y - r.p.y);
         if (a < 0 || b < 0 || length == 0)
             continue;
         const double ux = (r.q.x - r.p.x) / length, uy = (r.q.y - r.p.y) / length;
-        const double ca = heading[a].x * ux + heading[a].y * uy, cb = -(heading[b].x * ux + heading[b].y * uy);
+        const double ca = e.heading[a].x * ux + e.heading[a].y * uy,
+                     cb = -(e.heading[b].x * ux + e.heading[b].y * uy);
         if (ca + cb >= HEADING_ON) {
             runs_on[a] = runs_on[b] = true;
             index.add(r); // part of the line, which no join may cross
@@ -329,15 +342,20 @@ std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long fe
     for (std::size_t k = 0; k < found.size(); k++)
         if (!runs_on[k])
             ends.push_back(found[k]);
-    std::vector<BorderJoin> joins;
-    if (ends.empty())
-        return joins;
-    std::vector<int> degree(ends.size(), 0);
-    const double shrink = 0.001 * pixel, tolerance = 1e-6 * pixel;
-    const auto join_in_order = [&](std::vector<std::pair<std::size_t, std::size_t>> pairs) {
-        const auto length = [&](const std::pair<std::size_t, std::size_t> &c) {
-            return std::hypot(ends[c.first].x - ends[c.second].x, ends[c.first].y - ends[c.second].y);
-        };
+    return ends;
+}
+
+// The joins among the ends, taken shortest first: each end takes at most two,
+// and a join that crosses a line or a kept join is left out.
+class Joiner {
+public:
+    Joiner(const std::vector<MapPoint> &ends, double pixel, SegmentIndex &index)
+        : ends_(ends), degree_(ends.size(), 0), shrink_(0.001 * pixel), tolerance_(1e-6 * pixel), index_(index)
+    {
+    }
+
+    void join(std::vector<std::pair<std::size_t, std::size_t>> pairs)
+    {
         for (auto &c : pairs)
             if (c.first > c.second)
                 std::swap(c.first, c.second);
@@ -346,36 +364,66 @@ std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long fe
         std::stable_sort(pairs.begin(), pairs.end(),
                          [&](const auto &x, const auto &y) { return length(x) < length(y); });
         for (const auto &[a, b] : pairs) {
-            if (degree[a] >= 2 || degree[b] >= 2)
+            if (degree_[a] >= 2 || degree_[b] >= 2 || index_.blocks(ends_[a], ends_[b], shrink_, tolerance_))
                 continue;
-            if (index.blocks(ends[a], ends[b], shrink, tolerance))
-                continue;
-            joins.push_back({ends[a], ends[b]});
-            index.add({ends[a], ends[b]});
-            degree[a]++;
-            degree[b]++;
+            joins_.push_back({ends_[a], ends_[b]});
+            index_.add({ends_[a], ends_[b]});
+            degree_[a]++;
+            degree_[b]++;
         }
-    };
+    }
+
+    std::vector<std::size_t> short_of_two() const
+    {
+        std::vector<std::size_t> out;
+        for (std::size_t k = 0; k < ends_.size(); k++)
+            if (degree_[k] < 2)
+                out.push_back(k);
+        return out;
+    }
+
+    std::vector<BorderJoin> joins() && { return std::move(joins_); }
+
+private:
+    double length(const std::pair<std::size_t, std::size_t> &c) const
+    {
+        return std::hypot(ends_[c.first].x - ends_[c.second].x, ends_[c.first].y - ends_[c.second].y);
+    }
+
+    const std::vector<MapPoint> &ends_;
+    std::vector<int> degree_;
+    const double shrink_, tolerance_;
+    SegmentIndex &index_;
+    std::vector<BorderJoin> joins_;
+};
+
+} // namespace
+
+std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long features)
+{
+    SegmentIndex index(4 * pixel);
+    LineEnds read = read_line_ends(layer, pixel, features, index);
+    const std::vector<MapPoint> ends = stopping_ends(read, pixel, index);
+    if (ends.empty())
+        return {};
+    Joiner joiner(ends, pixel, index);
     {
         const EndFinder finder(ends);
         std::vector<std::pair<std::size_t, std::size_t>> pairs;
         for (std::size_t a = 0; a < ends.size(); a++)
             for (std::size_t b : finder.nearest_to(a, NEIGHBOURS))
                 pairs.emplace_back(a, b);
-        join_in_order(std::move(pairs));
+        joiner.join(std::move(pairs));
     }
     // An end whose neighbours along the edge lie beyond its nearest ends (these
     // joined among themselves) is joined to the nearest end still short of two.
-    std::vector<std::size_t> short_of_two;
-    for (std::size_t k = 0; k < ends.size(); k++)
-        if (degree[k] < 2)
-            short_of_two.push_back(k);
+    const std::vector<std::size_t> short_of_two = joiner.short_of_two();
     std::vector<std::pair<std::size_t, std::size_t>> pairs;
     for (std::size_t a : short_of_two)
         for (std::size_t b : nearest(ends, short_of_two, a, SHORT_NEIGHBOURS))
             pairs.emplace_back(a, b);
-    join_in_order(std::move(pairs));
-    return joins;
+    joiner.join(std::move(pairs));
+    return std::move(joiner).joins();
 }
 
 namespace {
