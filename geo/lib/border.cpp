@@ -236,22 +236,6 @@ constexpr std::size_t SHORT_NEIGHBOURS = 16;
 // for a repaired gap to be a line running on (each end within 40 degrees).
 constexpr double HEADING_ON = 1.5;
 
-// The way `points` runs out at its last point, over its last `step` of length.
-MapPoint way_out(const std::vector<MapPoint> &points, double step)
-{
-    const MapPoint &at = points.back();
-    double walked = 0;
-    MapPoint from = at;
-    for (std::size_t k = points.size() - 1; k-- > 0;) {
-        walked += std::hypot(points[k + 1].x - points[k].x, points[k + 1].y - points[k].y);
-        from = points[k];
-        if (walked >= step)
-            break;
-    }
-    const double dx = at.x - from.x, dy = at.y - from.y, n = std::hypot(dx, dy);
-    return n > 0 ? MapPoint{dx / n, dy / n} : MapPoint{0, 0};
-}
-
 // The lines' ends as read: each with the way its line runs out there (unit),
 // and the segments of the repair's joins (the features from `features` on).
 struct LineEnds {

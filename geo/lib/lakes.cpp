@@ -16,26 +16,6 @@
 
 namespace tolvane::geo {
 
-namespace {
-
-bool is_polygon(OGRwkbGeometryType type)
-{
-    const OGRwkbGeometryType flat = wkbFlatten(type);
-    return OGR_GT_IsSubClassOf(flat, wkbCurvePolygon) || OGR_GT_IsSubClassOf(flat, wkbMultiSurface);
-}
-
-void check_polygons(OGRwkbGeometryType type, const std::string &layer, const std::string &path)
-{
-    const OGRwkbGeometryType flat = wkbFlatten(type);
-    if (flat == wkbUnknown || flat == wkbNone || is_polygon(type))
-        return;
-    throw Failure("layer '" + layer + "' of the lakes " + path + " holds " + OGRGeometryTypeToName(type) +
-                      " geometries, not polygons: " + named("lakes") + " takes a polygon layer",
-                  "lakes");
-}
-
-} // namespace
-
 struct Lakes::Impl {
     Grid grid;
     std::vector<OGRGeometryH> polygons; // in the grid's system, owned
@@ -56,8 +36,7 @@ Lakes::Lakes(const Request &q, const Grid &g, const LevelTable &t) : impl_(std::
         return;
     const OtherLayer opened = open_layer(path, q, g, "the lakes", "lakes");
     OGRLayerH layer = opened.layer;
-    const std::string &name = opened.name;
-    check_polygons(OGR_L_GetGeomType(layer), name, path);
+    check_shape(OGR_L_GetGeomType(layer), opened, Shape::polygons);
     int field = -1;
     if (!q.lakes.attribute.empty()) {
         OGRFeatureDefnH defn = OGR_L_GetLayerDefn(layer);
@@ -77,7 +56,7 @@ Lakes::Lakes(const Request &q, const Grid &g, const LevelTable &t) : impl_(std::
         OGRGeometryH geometry = OGR_F_GetGeometryRef(next);
         if (!geometry || OGR_G_IsEmpty(geometry))
             continue;
-        check_polygons(OGR_G_GetGeometryType(geometry), name, path);
+        check_shape(OGR_G_GetGeometryType(geometry), opened, Shape::polygons);
         impl_->polygons.push_back(in_grid(geometry, opened).release());
         const bool given = field >= 0 && OGR_F_IsFieldSetAndNotNull(next, field);
         impl_->levels.push_back(given ? OGR_F_GetFieldAsDouble(next, field) * t.scale - static_cast<double>(t.base)

@@ -57,6 +57,25 @@ OtherLayer open_layer(const std::string &path, const Request &q, const Grid &g, 
     return l;
 }
 
+bool is_shape(OGRwkbGeometryType type, Shape shape)
+{
+    const OGRwkbGeometryType flat = wkbFlatten(type);
+    return shape == Shape::lines ? OGR_GT_IsSubClassOf(flat, wkbCurve) || OGR_GT_IsSubClassOf(flat, wkbMultiCurve)
+                                 : OGR_GT_IsSubClassOf(flat, wkbCurvePolygon) || OGR_GT_IsSubClassOf(flat, wkbMultiSurface);
+}
+
+void check_shape(OGRwkbGeometryType type, const OtherLayer &l, Shape shape)
+{
+    const OGRwkbGeometryType flat = wkbFlatten(type);
+    if (flat == wkbUnknown || flat == wkbNone || is_shape(type, shape))
+        return;
+    const bool lines = shape == Shape::lines;
+    throw Failure("layer '" + l.name + "' of " + l.what + " " + l.path + " holds " + OGRGeometryTypeToName(type) +
+                      " geometries, not " + (lines ? "lines" : "polygons") + ": " + named(l.key) + " takes a " +
+                      (lines ? "line" : "polygon") + " layer",
+                  l.key);
+}
+
 Geometry in_grid(OGRGeometryH geometry, const OtherLayer &l)
 {
     Geometry copy(OGR_G_Clone(geometry));

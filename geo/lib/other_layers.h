@@ -53,6 +53,15 @@ OtherLayer open_layer(const std::string &path, const Request &q, const Grid &g, 
 
 Geometry in_grid(OGRGeometryH geometry, const OtherLayer &l);
 
+enum class Shape { lines, polygons };
+
+// True for the geometry types of `shape` (curves or surfaces, single or multi).
+bool is_shape(OGRwkbGeometryType type, Shape shape);
+
+// Refuses a type (the layer's, or a feature's) that is neither `shape`'s nor
+// unknown, naming the layer and the option.
+void check_shape(OGRwkbGeometryType type, const OtherLayer &l, Shape shape);
+
 } // namespace tolvane::geo
 
 #endif

@@ -88,6 +88,11 @@ struct MapPoint {
     double x, y;
 };
 
+// The way `points` runs out at its last point (a unit vector), taken from the
+// point `step` back along the line, or the first point of a shorter line;
+// (0, 0) where the two coincide.
+MapPoint way_out(const std::vector<MapPoint> &points, double step);
+
 // The open ends of the lines (repair_lines.cpp): the end points of the lines
 // that do not close (the integer field level_field giving their level), inside
 // the grid (`grid`) farther than two pixels from its edge and farther than one

@@ -50,9 +50,7 @@ constexpr double CLEARANCE = 0.02;
 // How close two ends of one level are joined whichever way they point, in pixels.
 constexpr double NEAR = 1.5;
 
-struct Point {
-    double x, y;
-};
+using Point = MapPoint;
 
 struct LineEnd {
     Point at;
@@ -69,24 +67,13 @@ struct Envelope {
     }
 };
 
-// The end of `points` at its last point, its direction taken from the point one
-// `step` back along the line (or the first point of a shorter line).
+// The end of `points` at its last point and the way the line runs out there;
+// false where it has no way (the last points coincide).
 bool end_of(const std::vector<Point> &points, Point &at, Point &direction, double step)
 {
     at = points.back();
-    double walked = 0;
-    Point from = at;
-    for (std::size_t k = points.size() - 1; k-- > 0;) {
-        walked += std::hypot(points[k + 1].x - points[k].x, points[k + 1].y - points[k].y);
-        from = points[k];
-        if (walked >= step)
-            break;
-    }
-    const double dx = at.x - from.x, dy = at.y - from.y, n = std::hypot(dx, dy);
-    if (n == 0)
-        return false;
-    direction = {dx / n, dy / n};
-    return true;
+    direction = way_out(points, step);
+    return direction.x != 0 || direction.y != 0;
 }
 
 void parts_of(OGRGeometryH g, std::vector<OGRGeometryH> &parts)
@@ -267,6 +254,21 @@ void add_joins(OGRLayerH layer, int level_field, const std::vector<Line> &joins)
 }
 
 } // namespace
+
+MapPoint way_out(const std::vector<MapPoint> &points, double step)
+{
+    const MapPoint &at = points.back();
+    double walked = 0;
+    MapPoint from = at;
+    for (std::size_t k = points.size() - 1; k-- > 0;) {
+        walked += std::hypot(points[k + 1].x - points[k].x, points[k + 1].y - points[k].y);
+        from = points[k];
+        if (walked >= step)
+            break;
+    }
+    const double dx = at.x - from.x, dy = at.y - from.y, n = std::hypot(dx, dy);
+    return n > 0 ? MapPoint{dx / n, dy / n} : MapPoint{0, 0};
+}
 
 std::vector<MapPoint> open_line_ends(OGRLayerH layer, int level_field, double pixel, const Extent &grid,
                                      const Extent &extent)

@@ -16,26 +16,6 @@
 
 namespace tolvane::geo {
 
-namespace {
-
-bool is_line_type(OGRwkbGeometryType type)
-{
-    const OGRwkbGeometryType flat = wkbFlatten(type);
-    return OGR_GT_IsSubClassOf(flat, wkbCurve) || OGR_GT_IsSubClassOf(flat, wkbMultiCurve);
-}
-
-void check_streams(OGRwkbGeometryType type, const std::string &layer, const std::string &path)
-{
-    const OGRwkbGeometryType flat = wkbFlatten(type);
-    if (flat == wkbUnknown || flat == wkbNone || is_line_type(type))
-        return;
-    throw Failure("layer '" + layer + "' of the streams " + path + " holds " + OGRGeometryTypeToName(type) +
-                      " geometries, not lines: " + named("streams") + " takes a line layer",
-                  "streams");
-}
-
-} // namespace
-
 struct Streams::Impl {
     Grid grid;
     // Each stream's vertices in map units of the grid's system.
@@ -50,15 +30,14 @@ Streams::Streams(const Request &q, const Grid &g) : impl_(std::make_unique<Impl>
         return;
     const OtherLayer opened = open_layer(path, q, g, "the streams", "streams");
     OGRLayerH layer = opened.layer;
-    const std::string &name = opened.name;
-    check_streams(OGR_L_GetGeomType(layer), name, path);
+    check_shape(OGR_L_GetGeomType(layer), opened, Shape::lines);
     OGR_L_ResetReading(layer);
     while (OGRFeatureH next = OGR_L_GetNextFeature(layer)) {
         const Feature owned(next);
         OGRGeometryH geometry = OGR_F_GetGeometryRef(next);
         if (!geometry || OGR_G_IsEmpty(geometry))
             continue;
-        check_streams(OGR_G_GetGeometryType(geometry), name, path);
+        check_shape(OGR_G_GetGeometryType(geometry), opened, Shape::lines);
         const Geometry copy = in_grid(geometry, opened);
         for_each_part(copy.get(), [&](OGRGeometryH part) {
             std::vector<std::pair<double, double>> line;
