@@ -452,8 +452,11 @@ PYBIND11_MODULE(_geo, m)
         .def_property_readonly(
             "warnings",
             [](const geo::ContourSource &s) {
-                // What reading the lines left out, in the words of the report.
+                // What reading the lines left out, in the words of the report,
+                // and what their level table says (a default table would hold
+                // the one level 0).
                 geo::Report r;
+                r.table = s.table();
                 r.without_altitude = s.without_altitude();
                 r.without_geometry = s.without_geometry();
                 return geo::warnings(r, geo::Request{});
