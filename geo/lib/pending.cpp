@@ -287,21 +287,59 @@ std::string PendingFiles::scratch(const std::string &final_name, const std::stri
     throw Failure("no temporary name for " + final_name);
 }
 
+namespace {
+
+// Each product's temporary holds what was written to it, and is on the disk.
+void check_written(const std::string &final_name, const std::string &temporary)
+{
+    // The name claimed in add() and never written holds nothing to publish.
+    struct stat st {};
+    if (stat(temporary.c_str(), &st) == 0 && st.st_size == 0)
+        throw Failure("cannot write " + final_name + ": nothing was written to it");
+    if (!synced(temporary))
+        throw Failure("cannot write " + final_name + ": " + system_reason());
+}
+
+// Moves the earlier product of `final_name` aside, then `temporary` into its
+// name, each step recorded in `slot` first so that the signal handler and
+// undo_publishing() know what to put back. Returns why it failed, or "".
+std::string publish(int slot, const std::string &final_name, const std::string &temporary,
+                    const std::string &aside)
+{
+    std::memcpy(published[slot], final_name.c_str(), final_name.size() + 1);
+    struct stat before {};
+    const bool earlier = lstat(final_name.c_str(), &before) == 0;
+    if (earlier && S_ISDIR(before.st_mode)) // put there during the run
+        return "cannot write " + final_name + ": it is a folder";
+    if (const char *kind = earlier ? special_kind(final_name) : nullptr)
+        return "cannot write " + final_name + ": it is " + kind + ", not a file";
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (earlier) {
+        publishing[slot] = moving_aside;
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        if (rename(final_name.c_str(), aside.c_str()) != 0) {
+            const std::string why = system_reason();
+            publishing[slot] = none;
+            return "cannot replace " + final_name + ": " + why;
+        }
+    }
+    publishing[slot] = earlier ? replacing : creating;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (rename(temporary.c_str(), final_name.c_str()) != 0)
+        return "cannot rename " + temporary + " to " + final_name + ": " + system_reason();
+    return "";
+}
+
+} // namespace
+
 // All or nothing: each earlier product is moved aside into the private folder
 // before its new file takes the name, and everything is put back if a rename
 // fails (or a signal ends the process) before the last one is in place.
 void PendingFiles::commit()
 {
-    for (const File &f : files_) {
-        if (f.scratch)
-            continue;
-        // The name claimed in add() and never written holds nothing to publish.
-        struct stat st {};
-        if (stat(f.temporary.c_str(), &st) == 0 && st.st_size == 0)
-            throw Failure("cannot write " + f.final_name + ": nothing was written to it");
-        if (!synced(f.temporary))
-            throw Failure("cannot write " + f.final_name + ": " + system_reason());
-    }
+    for (const File &f : files_)
+        if (!f.scratch)
+            check_written(f.final_name, f.temporary);
     std::vector<int> slots; // of the products renamed so far, and of the one being renamed
     hold_ending_signals();
     auto release = [&slots] {
@@ -328,27 +366,8 @@ void PendingFiles::commit()
         if (slot < 0)
             undo("cannot write " + f.final_name + ": too many products at once, or its name is too long");
         slots.push_back(slot);
-        std::memcpy(published[slot], f.final_name.c_str(), f.final_name.size() + 1);
-        struct stat before {};
-        const bool earlier = lstat(f.final_name.c_str(), &before) == 0;
-        if (earlier && S_ISDIR(before.st_mode)) // put there during the run
-            undo("cannot write " + f.final_name + ": it is a folder");
-        if (const char *kind = earlier ? special_kind(f.final_name) : nullptr)
-            undo("cannot write " + f.final_name + ": it is " + kind + ", not a file");
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-        if (earlier) {
-            publishing[slot] = moving_aside;
-            std::atomic_signal_fence(std::memory_order_seq_cst);
-            if (rename(f.final_name.c_str(), aside.c_str()) != 0) {
-                const std::string why = system_reason();
-                publishing[slot] = none;
-                undo("cannot replace " + f.final_name + ": " + why);
-            }
-        }
-        publishing[slot] = earlier ? replacing : creating;
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-        if (rename(f.temporary.c_str(), f.final_name.c_str()) != 0)
-            undo("cannot rename " + f.temporary + " to " + f.final_name + ": " + system_reason());
+        if (const std::string why = publish(slot, f.final_name, f.temporary, aside); !why.empty())
+            undo(why);
     }
     // Every product is in place: nothing to put back any more.
     for (const Folder &f : folders_)
