@@ -450,6 +450,41 @@ void ProductWriter::write_sinks(const std::vector<std::uint8_t> &mask, const std
     finish(out, w.p.sinks);
 }
 
+namespace {
+
+// The shaded relief of `model` as a PNG at `name`; false when GDAL failed.
+bool write_hillshade(GDALDatasetH model, const std::string &name, void *scaled)
+{
+    Arguments args{"-of", "PNG", "-compute_edges"};
+    GDALDEMProcessingOptions *options = GDALDEMProcessingOptionsNew(args.argv(), nullptr);
+    GDALDEMProcessingOptionsSetProgress(options, GDALScaledProgress, scaled);
+    Dataset relief(GDALDEMProcessing(name.c_str(), model, "hillshade", nullptr, options, nullptr));
+    GDALDEMProcessingOptionsFree(options);
+    return static_cast<bool>(relief);
+}
+
+// `model` copied as a cloud-optimised GeoTIFF at `name`, DEFLATE unless the
+// caller's creation options say otherwise; a null dataset when GDAL failed.
+Dataset write_cog(GDALDatasetH model, const std::string &name, const std::vector<std::string> &creation_options,
+                  void *scaled)
+{
+    Arguments args{"-of", "COG"};
+    if (!has_option(creation_options, "COMPRESS"))
+        args.add({"-co", "COMPRESS=DEFLATE"});
+    if (!has_option(creation_options, "NUM_THREADS") && compress_on_every_core())
+        args.add({"-co", "NUM_THREADS=ALL_CPUS"});
+    for (const std::string &co : creation_options)
+        args.add({"-co", co});
+    CPLErrorReset();
+    GDALTranslateOptions *options = GDALTranslateOptionsNew(args.argv(), nullptr);
+    GDALTranslateOptionsSetProgress(options, GDALScaledProgress, scaled);
+    Dataset written(GDALTranslate(name.c_str(), model, options, nullptr));
+    GDALTranslateOptionsFree(options);
+    return written;
+}
+
+} // namespace
+
 void ProductWriter::commit(GDALProgressFunc progress, void *progress_arg)
 {
     if (!impl_)
@@ -471,44 +506,27 @@ void ProductWriter::commit(GDALProgressFunc progress, void *progress_arg)
         GDALDestroyScaledProgress(scaled);
         step++;
     };
+    // A product GDAL did not write because the caller cancelled is no failure.
+    auto failed = [&](const std::string &name) {
+        if (!progress(0, nullptr, progress_arg))
+            throw Cancelled();
+        throw Failure("cannot write " + name + ": " + gdal_reason());
+    };
     Dataset model(GDALOpen(w.gtiff.c_str(), GA_ReadOnly));
     if (!model)
         throw Failure("cannot read back " + w.p.output + ": " + gdal_reason());
-    if (!w.names.hillshade.empty()) {
+    if (!w.names.hillshade.empty())
         share([&](void *scaled) {
-            Arguments args{"-of", "PNG", "-compute_edges"};
-            GDALDEMProcessingOptions *options = GDALDEMProcessingOptionsNew(args.argv(), nullptr);
-            GDALDEMProcessingOptionsSetProgress(options, GDALScaledProgress, scaled);
-            Dataset relief(GDALDEMProcessing(w.names.hillshade.c_str(), model.get(), "hillshade", nullptr, options,
-                                             nullptr));
-            GDALDEMProcessingOptionsFree(options);
-            if (!relief && !progress(0, nullptr, progress_arg))
-                throw Cancelled();
-            if (!relief)
-                throw Failure("cannot write " + w.p.hillshade + ": " + gdal_reason());
+            if (!write_hillshade(model.get(), w.names.hillshade, scaled))
+                failed(w.p.hillshade);
         });
-    }
-    if (w.p.format == "COG") {
+    if (w.p.format == "COG")
         share([&](void *scaled) {
-            Arguments args{"-of", "COG"};
-            if (!has_option(w.p.creation_options, "COMPRESS"))
-                args.add({"-co", "COMPRESS=DEFLATE"});
-            if (!has_option(w.p.creation_options, "NUM_THREADS") && compress_on_every_core())
-                args.add({"-co", "NUM_THREADS=ALL_CPUS"});
-            for (const std::string &co : w.p.creation_options)
-                args.add({"-co", co});
-            CPLErrorReset();
-            GDALTranslateOptions *options = GDALTranslateOptionsNew(args.argv(), nullptr);
-            GDALTranslateOptionsSetProgress(options, GDALScaledProgress, scaled);
-            Dataset written(GDALTranslate(w.names.model.c_str(), model.get(), options, nullptr));
-            GDALTranslateOptionsFree(options);
-            if (!written && !progress(0, nullptr, progress_arg))
-                throw Cancelled();
+            Dataset written = write_cog(model.get(), w.names.model, w.p.creation_options, scaled);
             if (!written)
-                throw Failure("cannot write " + w.p.output + ": " + gdal_reason());
+                failed(w.p.output);
             finish(written, w.p.output);
         });
-    }
     model.reset();
     if (!progress(1, nullptr, progress_arg))
         throw Cancelled();
