@@ -86,17 +86,20 @@ class SegmentIndex {
 public:
     explicit SegmentIndex(double side) : side_(side) {}
 
-    void add(const Segment &s)
+    // `line`: the part of the lines the segment belongs to (-1: a join).
+    void add(const Segment &s, long long line = -1)
     {
         const std::size_t k = segments_.size();
         segments_.push_back(s);
+        lines_.push_back(line);
         seen_.push_back(0);
         each_bucket(s.p, s.q, [&](std::uint64_t key) { buckets_[key].push_back(k); });
     }
 
     // Whether a segment met from a to b, shrunk by `shrink` at both ends (it
-    // starts and stops on lines), meets one of them.
-    bool blocks(const MapPoint &a, const MapPoint &b, double shrink, double touch)
+    // starts and stops on lines), meets one of them, but for the segments of
+    // the lines `own` (-1: none).
+    bool blocks(const MapPoint &a, const MapPoint &b, double shrink, double touch, const long long (&own)[2])
     {
         const double length = std::hypot(b.x - a.x, b.y - a.y);
         if (length <= 2 * shrink)
@@ -115,6 +118,8 @@ public:
                 if (seen_[k] == stamp_)
                     continue;
                 seen_[k] = stamp_;
+                if (lines_[k] >= 0 && (lines_[k] == own[0] || lines_[k] == own[1]))
+                    continue;
                 if (meet(a2, b2, segments_[k], touch)) {
                     hit = true;
                     return;
@@ -144,6 +149,7 @@ private:
 
     double side_;
     std::vector<Segment> segments_;
+    std::vector<long long> lines_;
     std::vector<unsigned> seen_;
     unsigned stamp_ = 0;
     std::unordered_map<std::uint64_t, std::vector<std::size_t>> buckets_;
@@ -240,7 +246,15 @@ constexpr double HEADING_ON = 1.5;
 // and the segments of the repair's joins (the features from `features` on).
 struct LineEnds {
     std::vector<MapPoint> found, heading;
+    std::vector<long long> line; // of each end found: its part of the lines
     std::vector<Segment> repairs;
+};
+
+// The ends where the lines stop, each with its part of the lines.
+struct StoppingEnds {
+    std::vector<MapPoint> at;
+    std::vector<long long> line;
+    std::size_t stopping = 0;
 };
 
 // Every line's segments go into `index`; the ends of the lines that do not
@@ -250,6 +264,7 @@ LineEnds read_line_ends(OGRLayerH layer, double pixel, long long features, Segme
     LineEnds e;
     OGR_L_ResetReading(layer);
     std::vector<MapPoint> points;
+    long long line = 0;
     for (long long read = 0;; read++) {
         const Feature f(OGR_L_GetNextFeature(layer));
         if (!f)
@@ -269,12 +284,14 @@ LineEnds read_line_ends(OGRLayerH layer, double pixel, long long features, Segme
                 e.repairs.push_back({points.front(), points.back()});
                 continue;
             }
+            line++;
             for (int k = 1; k < n; k++)
-                index.add({points[k - 1], points[k]});
+                index.add({points[k - 1], points[k]}, line);
             if (points.front().x == points.back().x && points.front().y == points.back().y)
                 continue;
             for (int side = 0; side < 2; side++) {
                 e.found.push_back(points.back());
+                e.line.push_back(line);
                 e.heading.push_back(way_out(points, pixel));
                 std::reverse(points.begin(), points.end());
             }
@@ -290,7 +307,7 @@ LineEnds read_line_ends(OGRLayerH layer, double pixel, long long features, Segme
 // part of it (added to `index`). Two ends of a level side by side along the
 // data's edge, which the repair joins too, head into the edge and stay on it;
 // the edge runs along their join.
-std::vector<MapPoint> stopping_ends(LineEnds &e, double pixel, SegmentIndex &index)
+StoppingEnds stopping_ends(LineEnds &e, double pixel, SegmentIndex &index)
 {
     const double touch = 0.01 * pixel;
     std::vector<MapPoint> &found = e.found;
@@ -322,23 +339,36 @@ std::vector<MapPoint> stopping_ends(LineEnds &e, double pixel, SegmentIndex &ind
             index.add(r); // part of the line, which no join may cross
         }
     }
-    std::vector<MapPoint> ends;
+    StoppingEnds ends;
     for (std::size_t k = 0; k < found.size(); k++)
-        if (!runs_on[k])
-            ends.push_back(found[k]);
+        if (!runs_on[k]) {
+            ends.at.push_back(found[k]);
+            ends.line.push_back(e.line[k]);
+        }
+    ends.stopping = ends.at.size();
     return ends;
 }
 
 // The joins among the ends, taken shortest first: each end takes at most two,
-// and a join that crosses a line or a kept join is left out.
+// and a join that crosses a line or a kept join is left out. The joins make
+// chains along the edge; one that would close a chain on itself is left out
+// unless `closing`: the edge's chain closes only once around the whole area,
+// and a short join across three ends near each other (a bend of the clip, an
+// end just off the row) would close a chain of a few and take the place of
+// the join to the next end along the edge.
 class Joiner {
 public:
-    Joiner(const std::vector<MapPoint> &ends, double pixel, SegmentIndex &index)
-        : ends_(ends), degree_(ends.size(), 0), shrink_(0.001 * pixel), tolerance_(1e-6 * pixel), index_(index)
+    Joiner(const StoppingEnds &ends, double pixel, SegmentIndex &index)
+        : ends_(ends.at), lines_(ends.line), stopping_(ends.stopping), degree_(ends_.size(), 0), chain_(ends_.size()),
+          shrink_(0.001 * pixel),
+          tolerance_(1e-6 * pixel), index_(index)
     {
+        for (std::size_t k = 0; k < ends_.size(); k++)
+            chain_[k] = k;
     }
 
-    void join(std::vector<std::pair<std::size_t, std::size_t>> pairs)
+    // `across_own`: a join may cross the lines of its own two ends.
+    void join(std::vector<std::pair<std::size_t, std::size_t>> pairs, bool closing, bool across_own)
     {
         for (auto &c : pairs)
             if (c.first > c.second)
@@ -348,8 +378,11 @@ public:
         std::stable_sort(pairs.begin(), pairs.end(),
                          [&](const auto &x, const auto &y) { return length(x) < length(y); });
         for (const auto &[a, b] : pairs) {
-            if (degree_[a] >= 2 || degree_[b] >= 2 || index_.blocks(ends_[a], ends_[b], shrink_, tolerance_))
+            const long long own[2] = {across_own ? lines_[a] : -1, across_own ? lines_[b] : -1};
+            if (degree_[a] >= 2 || degree_[b] >= 2 || (!closing && chain_of(a) == chain_of(b)) ||
+                index_.blocks(ends_[a], ends_[b], shrink_, tolerance_, own))
                 continue;
+            chain_[chain_of(a)] = chain_of(b);
             joins_.push_back({ends_[a], ends_[b]});
             index_.add({ends_[a], ends_[b]});
             degree_[a]++;
@@ -357,10 +390,11 @@ public:
         }
     }
 
+    // The ends where lines stop that have fewer than two joins.
     std::vector<std::size_t> short_of_two() const
     {
         std::vector<std::size_t> out;
-        for (std::size_t k = 0; k < ends_.size(); k++)
+        for (std::size_t k = 0; k < stopping_; k++)
             if (degree_[k] < 2)
                 out.push_back(k);
         return out;
@@ -374,8 +408,18 @@ private:
         return std::hypot(ends_[c.first].x - ends_[c.second].x, ends_[c.first].y - ends_[c.second].y);
     }
 
+    std::size_t chain_of(std::size_t k)
+    {
+        while (chain_[k] != k)
+            k = chain_[k] = chain_[chain_[k]];
+        return k;
+    }
+
     const std::vector<MapPoint> &ends_;
+    const std::vector<long long> &lines_;
+    const std::size_t stopping_;
     std::vector<int> degree_;
+    std::vector<std::size_t> chain_; // the first end of each end's chain, by halving
     const double shrink_, tolerance_;
     SegmentIndex &index_;
     std::vector<BorderJoin> joins_;
@@ -387,26 +431,38 @@ std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long fe
 {
     SegmentIndex index(4 * pixel);
     LineEnds read = read_line_ends(layer, pixel, features, index);
-    const std::vector<MapPoint> ends = stopping_ends(read, pixel, index);
-    if (ends.empty())
+    const StoppingEnds ends = stopping_ends(read, pixel, index);
+    if (ends.stopping == 0)
         return {};
     Joiner joiner(ends, pixel, index);
     {
-        const EndFinder finder(ends);
+        const std::vector<MapPoint> stopping(ends.at.begin(), ends.at.begin() + static_cast<std::ptrdiff_t>(ends.stopping));
+        const EndFinder finder(stopping);
         std::vector<std::pair<std::size_t, std::size_t>> pairs;
-        for (std::size_t a = 0; a < ends.size(); a++)
+        for (std::size_t a = 0; a < stopping.size(); a++)
             for (std::size_t b : finder.nearest_to(a, NEIGHBOURS))
                 pairs.emplace_back(a, b);
-        joiner.join(std::move(pairs));
+        joiner.join(std::move(pairs), false, false);
     }
     // An end whose neighbours along the edge lie beyond its nearest ends (these
     // joined among themselves) is joined to the nearest end still short of two.
-    const std::vector<std::size_t> short_of_two = joiner.short_of_two();
-    std::vector<std::pair<std::size_t, std::size_t>> pairs;
-    for (std::size_t a : short_of_two)
-        for (std::size_t b : nearest(ends, short_of_two, a, SHORT_NEIGHBOURS))
-            pairs.emplace_back(a, b);
-    joiner.join(std::move(pairs));
+    // Where a line runs along the edge close to it, bulging past the straight
+    // join between its end and the next, the join crosses its own line and
+    // cuts off the bulge's few cells: left open, the chain would let the flood
+    // in between the line and the edge. Last, the chains are closed on
+    // themselves where that is left.
+    struct Round {
+        bool closing, across_own;
+    };
+    const Round rounds[] = {{false, false}, {false, true}, {true, false}, {true, true}};
+    for (const Round &r : rounds) {
+        const std::vector<std::size_t> short_of_two = joiner.short_of_two();
+        std::vector<std::pair<std::size_t, std::size_t>> pairs;
+        for (std::size_t a : short_of_two)
+            for (std::size_t b : nearest(ends.at, short_of_two, a, SHORT_NEIGHBOURS))
+                pairs.emplace_back(a, b);
+        joiner.join(std::move(pairs), r.closing, r.across_own);
+    }
     return std::move(joiner).joins();
 }
 

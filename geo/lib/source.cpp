@@ -202,6 +202,8 @@ bool ContourSource::Impl::footprint_of_sheet() const
 
 namespace {
 
+constexpr int CENTRE_COUNT = 3;
+
 // The pixels of the grid with a shown cell of the grid n times finer under them.
 std::vector<std::uint8_t> shown_on_grid(const std::vector<std::uint8_t> &fine, const Grid &grid, int n)
 {
@@ -216,19 +218,24 @@ std::vector<std::uint8_t> shown_on_grid(const std::vector<std::uint8_t> &fine, c
 }
 
 // The pixels of the grid whose centre lies inside, on the grid n times finer:
-// those whose middle cell (of the four middle ones, the one down and right) is
-// inside. The edge traced through the lines' ends is the edge of the mapped
-// area itself, and a pixel it cuts belongs to it where its centre does.
+// those whose middle cell is inside or, for an even n, at least half of the
+// four middle cells that meet at the centre (any one of them alone would
+// shift the edge by half a cell towards it). The edge traced through the
+// lines' ends is the edge of the mapped area itself, and a pixel it cuts
+// belongs to it where its centre does.
 std::vector<std::uint8_t> centres_inside(const std::vector<std::uint8_t> &fine, const Grid &grid, int n)
 {
     if (fine.empty())
         return fine;
     std::vector<std::uint8_t> shown(static_cast<std::size_t>(grid.rows) * grid.columns, 0);
     const std::size_t columns = static_cast<std::size_t>(grid.columns) * n;
+    const auto at = [&](std::size_t i, std::size_t j) { return fine[i * columns + j] ? 1 : 0; };
     for (int i = 0; i < grid.rows; i++)
-        for (int j = 0; j < grid.columns; j++)
+        for (int j = 0; j < grid.columns; j++) {
+            const std::size_t ci = static_cast<std::size_t>(i) * n + n / 2, cj = static_cast<std::size_t>(j) * n + n / 2;
             shown[static_cast<std::size_t>(i) * grid.columns + j] =
-                fine[(static_cast<std::size_t>(i) * n + n / 2) * columns + static_cast<std::size_t>(j) * n + n / 2];
+                n % 2 ? at(ci, cj) : at(ci, cj) + at(ci - 1, cj) + at(ci, cj - 1) + at(ci - 1, cj - 1) >= CENTRE_COUNT;
+        }
     return shown;
 }
 
