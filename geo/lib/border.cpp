@@ -254,7 +254,6 @@ struct LineEnds {
 struct StoppingEnds {
     std::vector<MapPoint> at;
     std::vector<long long> line;
-    std::size_t stopping = 0;
 };
 
 // Every line's segments go into `index`; the ends of the lines that do not
@@ -345,7 +344,6 @@ StoppingEnds stopping_ends(LineEnds &e, double pixel, SegmentIndex &index)
             ends.at.push_back(found[k]);
             ends.line.push_back(e.line[k]);
         }
-    ends.stopping = ends.at.size();
     return ends;
 }
 
@@ -359,8 +357,7 @@ StoppingEnds stopping_ends(LineEnds &e, double pixel, SegmentIndex &index)
 class Joiner {
 public:
     Joiner(const StoppingEnds &ends, double pixel, SegmentIndex &index)
-        : ends_(ends.at), lines_(ends.line), stopping_(ends.stopping), degree_(ends_.size(), 0), chain_(ends_.size()),
-          shrink_(0.001 * pixel),
+        : ends_(ends.at), lines_(ends.line), degree_(ends_.size(), 0), chain_(ends_.size()), shrink_(0.001 * pixel),
           tolerance_(1e-6 * pixel), index_(index)
     {
         for (std::size_t k = 0; k < ends_.size(); k++)
@@ -390,11 +387,11 @@ public:
         }
     }
 
-    // The ends where lines stop that have fewer than two joins.
+    // The ends that have fewer than two joins.
     std::vector<std::size_t> short_of_two() const
     {
         std::vector<std::size_t> out;
-        for (std::size_t k = 0; k < stopping_; k++)
+        for (std::size_t k = 0; k < ends_.size(); k++)
             if (degree_[k] < 2)
                 out.push_back(k);
         return out;
@@ -417,7 +414,6 @@ private:
 
     const std::vector<MapPoint> &ends_;
     const std::vector<long long> &lines_;
-    const std::size_t stopping_;
     std::vector<int> degree_;
     std::vector<std::size_t> chain_; // the first end of each end's chain, by halving
     const double shrink_, tolerance_;
@@ -432,14 +428,13 @@ std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long fe
     SegmentIndex index(4 * pixel);
     LineEnds read = read_line_ends(layer, pixel, features, index);
     const StoppingEnds ends = stopping_ends(read, pixel, index);
-    if (ends.stopping == 0)
+    if (ends.at.empty())
         return {};
     Joiner joiner(ends, pixel, index);
     {
-        const std::vector<MapPoint> stopping(ends.at.begin(), ends.at.begin() + static_cast<std::ptrdiff_t>(ends.stopping));
-        const EndFinder finder(stopping);
+        const EndFinder finder(ends.at);
         std::vector<std::pair<std::size_t, std::size_t>> pairs;
-        for (std::size_t a = 0; a < stopping.size(); a++)
+        for (std::size_t a = 0; a < ends.at.size(); a++)
             for (std::size_t b : finder.nearest_to(a, NEIGHBOURS))
                 pairs.emplace_back(a, b);
         joiner.join(std::move(pairs), false, false);

@@ -218,9 +218,9 @@ std::vector<std::uint8_t> shown_on_grid(const std::vector<std::uint8_t> &fine, c
 }
 
 // The pixels of the grid whose centre lies inside, on the grid n times finer:
-// those whose middle cell is inside or, for an even n, at least half of the
-// four middle cells that meet at the centre (any one of them alone would
-// shift the edge by half a cell towards it). The edge traced through the
+// those whose middle cell is inside or, for an even n, at least CENTRE_COUNT
+// of the four middle cells that meet at the centre (any one of them alone
+// would shift the edge by half a cell towards it). The edge traced through the
 // lines' ends is the edge of the mapped area itself, and a pixel it cuts
 // belongs to it where its centre does.
 std::vector<std::uint8_t> centres_inside(const std::vector<std::uint8_t> &fine, const Grid &grid, int n)
