@@ -286,10 +286,60 @@ void count_moves(const std::vector<double> &cells, const std::vector<double> &be
     }
 }
 
+// Each stream's pixels, downstream, made to drain along it: a pixel of a
+// stream is lowered below the pixel before it and below that one's neighbours
+// off the streams, so that the lowest neighbour of every stream pixel is the
+// next one down a stream and D8 flow from it stays on the streams. A
+// depression the flood filled or a flat it sloped would send the stream's
+// water beside its trench (toward the flat's outlet by the shortest way);
+// lowering the stream again through it leaves every pixel beside the trench
+// draining into it. The pixels of other streams are left out of the
+// neighbours: a stream beside another or past a confluence would otherwise
+// deepen both in turn. A pixel a spot height or a lake sets stays. Lowering a
+// pixel never closes a depression around another: only a stream's last pixel
+// can end lower than all its neighbours, and the flood that follows fills it.
+void drain_streams(std::vector<double> &cells, int rows, int columns, double fall,
+                   const std::vector<std::vector<std::int64_t>> &streams, const std::vector<std::uint8_t> &held)
+{
+    std::vector<std::uint8_t> on(cells.size(), 0);
+    for (const std::vector<std::int64_t> &path : streams)
+        for (std::int64_t k : path)
+            on[static_cast<std::size_t>(k)] = 1;
+    // A stream lowered where another flows into it: that one drains again, in
+    // the next round (a few, for the confluences one below another).
+    constexpr int ROUNDS = 8;
+    bool moved = true;
+    for (int round = 0; round < ROUNDS && moved; round++) {
+        moved = false;
+        for (const std::vector<std::int64_t> &path : streams)
+        for (std::size_t i = 0; i + 1 < path.size(); i++) {
+            const std::int64_t s = path[i], next = path[i + 1];
+            if (held[static_cast<std::size_t>(next)])
+                continue;
+            const int r = static_cast<int>(s / columns), c = static_cast<int>(s % columns);
+            double v = cells[static_cast<std::size_t>(s)] - fall;
+            for (int d = 0; d < 8; d++) {
+                const int nr = r + DR[d], nc = c + DC[d];
+                if (nr < 0 || nc < 0 || nr >= rows || nc >= columns)
+                    continue;
+                const auto m = static_cast<std::size_t>(static_cast<std::int64_t>(nr) * columns + nc);
+                if (!on[m] && !std::isnan(cells[m]))
+                    v = std::min(v, cells[m] - fall);
+            }
+            double &z = cells[static_cast<std::size_t>(next)];
+            if (v < z) {
+                z = v;
+                moved = true;
+            }
+        }
+    }
+}
+
 } // namespace
 
 Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
-                         const Above &above, const std::vector<std::int64_t> &spots, bool want_sinks)
+                         const Above &above, const std::vector<std::int64_t> &spots, bool want_sinks,
+                         const std::vector<std::vector<std::int64_t>> &streams)
 {
     Drained out;
     if (rows < 3 || columns < 3 || levels.interval <= 0)
@@ -309,6 +359,11 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
     // What is left fills, and every flat rises toward its outlet.
     g.flood(cells, outlets, nullptr, &above);
     step_done("drainage: flats");
+    if (!streams.empty()) {
+        drain_streams(cells, rows, columns, levels.interval / 1000, streams, held);
+        g.flood(cells, outlets, nullptr, &above);
+        step_done("drainage: streams");
+    }
     count_moves(cells, before, kept, levels.interval, out);
     if (want_sinks)
         out.sinks = std::move(kept);

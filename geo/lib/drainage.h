@@ -54,9 +54,11 @@ struct Drained {
 
 // Drains `cells` (rows x columns, in the core's units, NaN without value) over
 // the levels of the core's table; `held` are the pixels (row x columns +
-// column) that spot heights and lakes set.
+// column) that spot heights and lakes set; `streams` the pixels of each stream
+// in order downstream, along which they drain.
 Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
-                         const Above &above, const std::vector<std::int64_t> &held, bool want_sinks);
+                         const Above &above, const std::vector<std::int64_t> &held, bool want_sinks,
+                         const std::vector<std::vector<std::int64_t>> &streams = {});
 
 } // namespace tolvane::geo
 

@@ -250,6 +250,8 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     const std::vector<std::int64_t> lake_cells = draw_surface(r.cells, a, source, q, heights, c);
     keep_area(c, r, visible, a, row, column, rows, columns, run.want_leak_mask);
     keep_map_heights(c, heights, lake_cells, a, row, column, rows, columns);
+    if (!heights.streams.empty())
+        c.stream_paths = heights.streams.downstream(c.cells, row, column, rows, columns);
     c.contour_pixels = r.contour_pixels;
     c.off_level_pixels = r.off_level_pixels;
     c.zone_pixels = r.zone_pixels;
@@ -348,7 +350,7 @@ void drain(Report &r, Computed &c, ProductWriter &writer, const Request &q)
     std::vector<std::int64_t> held = c.spot_cells;
     held.insert(held.end(), c.lake_cells.begin(), c.lake_cells.end());
     const Drained d = enforce_drainage(c.cells, r.grid.rows, r.grid.columns, r.table.levels, float_step(r.table), held,
-                                       !q.product.sinks.empty());
+                                       !q.product.sinks.empty(), c.stream_paths);
     writer.write_sinks(d.sinks, c.cells);
     r.sinks_kept = d.kept;
     r.sinks_area = static_cast<double>(d.kept_pixels) * r.grid.xres * r.grid.yres;

@@ -16,6 +16,17 @@
 
 namespace tolvane::geo {
 
+namespace {
+
+// Whether pixels a and b of a grid `columns` wide are neighbours (of the eight).
+bool touch(std::int64_t a, std::int64_t b, int columns)
+{
+    const std::int64_t ra = a / columns, ca = a % columns, rb = b / columns, cb = b % columns;
+    return std::abs(ra - rb) <= 1 && std::abs(ca - cb) <= 1;
+}
+
+} // namespace
+
 struct Streams::Impl {
     Grid grid;
     // Each stream's vertices in map units of the grid's system.
@@ -62,6 +73,7 @@ std::vector<std::vector<std::int64_t>> Streams::downstream(const std::vector<dou
     std::vector<std::uint8_t> seen(cells.size(), 0);
     for (const auto &line : impl_->lines) {
         std::vector<std::int64_t> path;
+        std::vector<double> near; // the nearest the line comes to each pixel's centre, in pixels
         for (std::size_t v = 1; v < line.size(); v++) {
             const double r0 = (g.origin_y - line[v - 1].second) / g.yres - row,
                          c0 = (line[v - 1].first - g.origin_x) / g.xres - column;
@@ -70,18 +82,36 @@ std::vector<std::vector<std::int64_t>> Streams::downstream(const std::vector<dou
             const int steps = std::max(1, static_cast<int>(std::ceil(4 * std::hypot(r1 - r0, c1 - c0))));
             for (int s = v == 1 ? 0 : 1; s <= steps; s++) {
                 const double t = static_cast<double>(s) / steps;
-                const int i = static_cast<int>(std::floor(r0 + t * (r1 - r0)));
-                const int j = static_cast<int>(std::floor(c0 + t * (c1 - c0)));
+                const double y = r0 + t * (r1 - r0), x = c0 + t * (c1 - c0);
+                const int i = static_cast<int>(std::floor(y));
+                const int j = static_cast<int>(std::floor(x));
                 if (i < 0 || j < 0 || i >= rows || j >= columns)
                     continue;
                 const std::int64_t k = static_cast<std::int64_t>(i) * columns + j;
+                const double off = std::hypot(y - i - 0.5, x - j - 0.5);
+                if (!path.empty() && path.back() == k)
+                    near.back() = std::min(near.back(), off);
                 // A pixel once: a stream that comes back to it would rise there.
                 if (std::isnan(cells[static_cast<std::size_t>(k)]) || seen[static_cast<std::size_t>(k)])
                     continue;
                 path.push_back(k);
+                near.push_back(off);
                 seen[static_cast<std::size_t>(k)] = 1;
             }
         }
+        // A line across a pixel's corner touches a third pixel beside the two
+        // it joins: off the stream, which steps from one to the other
+        // diagonally, one pixel wide, every pixel draining to the next. A pixel
+        // whose centre the line passes within half a pixel of stays.
+        std::size_t kept = 0;
+        for (std::size_t p = 0; p < path.size(); p++) {
+            if (kept > 0 && p + 1 < path.size() && near[p] > 0.5 && touch(path[kept - 1], path[p + 1], columns)) {
+                seen[static_cast<std::size_t>(path[p])] = 0;
+                continue;
+            }
+            path[kept++] = path[p];
+        }
+        path.resize(kept);
         for (std::int64_t k : path)
             seen[static_cast<std::size_t>(k)] = 0;
         if (path.size() < 2)

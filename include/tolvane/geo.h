@@ -394,6 +394,8 @@ struct Computed : Counts {
     std::vector<std::int64_t> lake_cells;
     int lakes_without_level = 0;
     long long stream_pixels = 0; // lowered along the streams
+    // The pixels of each stream in order downstream, along which drainage keeps them.
+    std::vector<std::vector<std::int64_t>> stream_paths;
 };
 // `prepared`, when given, sees the whole grid as prepared for the core when it
 // runs as one window (before the core works in its cells).
