@@ -296,11 +296,14 @@ void count_moves(const std::vector<double> &cells, const std::vector<double> &be
 // draining into it. The pixels of other streams are left out of the
 // neighbours: a stream beside another or past a confluence would otherwise
 // deepen both in turn. A pixel a spot height or a lake sets stays. Lowering a
-// pixel never closes a depression around another: only a stream's last pixel
-// can end lower than all its neighbours, and the flood that follows fills it.
-void drain_streams(std::vector<double> &cells, int rows, int columns, double fall,
+// pixel never closes a depression around another: only a stream's last pixel,
+// or one held a tenth of the interval below its band, can end lower than all
+// its neighbours, and the flood that follows fills it.
+void drain_streams(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
                    const std::vector<std::vector<std::int64_t>> &streams, const std::vector<std::uint8_t> &held)
 {
+    const double fall = levels.interval / 1000;
+    const std::vector<double> before = cells;
     std::vector<std::uint8_t> on(cells.size(), 0);
     for (const std::vector<std::int64_t> &path : streams)
         for (std::int64_t k : path)
@@ -311,25 +314,33 @@ void drain_streams(std::vector<double> &cells, int rows, int columns, double fal
     bool moved = true;
     for (int round = 0; round < ROUNDS && moved; round++) {
         moved = false;
-        for (const std::vector<std::int64_t> &path : streams)
-        for (std::size_t i = 0; i + 1 < path.size(); i++) {
-            const std::int64_t s = path[i], next = path[i + 1];
-            if (held[static_cast<std::size_t>(next)])
-                continue;
-            const int r = static_cast<int>(s / columns), c = static_cast<int>(s % columns);
-            double v = cells[static_cast<std::size_t>(s)] - fall;
-            for (int d = 0; d < 8; d++) {
-                const int nr = r + DR[d], nc = c + DC[d];
-                if (nr < 0 || nc < 0 || nr >= rows || nc >= columns)
+        for (const std::vector<std::int64_t> &path : streams) {
+            for (std::size_t i = 0; i + 1 < path.size(); i++) {
+                const std::int64_t s = path[i], next = path[i + 1];
+                if (held[static_cast<std::size_t>(next)])
                     continue;
-                const auto m = static_cast<std::size_t>(static_cast<std::int64_t>(nr) * columns + nc);
-                if (!on[m] && !std::isnan(cells[m]))
-                    v = std::min(v, cells[m] - fall);
-            }
-            double &z = cells[static_cast<std::size_t>(next)];
-            if (v < z) {
-                z = v;
-                moved = true;
+                const int r = static_cast<int>(s / columns), c = static_cast<int>(s % columns);
+                double v = cells[static_cast<std::size_t>(s)] - fall;
+                for (int d = 0; d < 8; d++) {
+                    const int nr = r + DR[d], nc = c + DC[d];
+                    if (nr < 0 || nc < 0 || nr >= rows || nc >= columns)
+                        continue;
+                    const auto m = static_cast<std::size_t>(static_cast<std::int64_t>(nr) * columns + nc);
+                    if (!on[m] && !std::isnan(cells[m]))
+                        v = std::min(v, cells[m] - fall);
+                }
+                double &z = cells[static_cast<std::size_t>(next)];
+                // At most a tenth of the interval below the band it was in: deep
+                // enough to lead the water through a valley floor the lines hold a
+                // level too high, where a trench cut to follow a stream across a
+                // slope would move metres of ground that no line shows.
+                const double was = before[static_cast<std::size_t>(next)];
+                const double band = std::floor((was - levels.lowest) / levels.interval);
+                v = std::max(v, levels.lowest + levels.interval * (band - DEEP));
+                if (v < z) {
+                    z = v;
+                    moved = true;
+                }
             }
         }
     }
@@ -360,7 +371,7 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
     g.flood(cells, outlets, nullptr, &above);
     step_done("drainage: flats");
     if (!streams.empty()) {
-        drain_streams(cells, rows, columns, levels.interval / 1000, streams, held);
+        drain_streams(cells, rows, columns, levels, streams, held);
         g.flood(cells, outlets, nullptr, &above);
         step_done("drainage: streams");
     }

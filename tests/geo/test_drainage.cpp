@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -171,4 +172,68 @@ TEST(Drainage, PitsKeepTheirDepthAndFloorsSlopeToTheirOutlet)
             ASSERT_GT(valley[r * 41 + c], valley[(r + 1) * 41 + c]) << r << " " << c;
             ASSERT_LT(valley[r * 41 + c], 1000 + 0.5 * 60) << r << " " << c;
         }
+}
+
+// A stream meanders down the valley floor between two lines of 1000, in a
+// trench sunk below the floor that rises back to it before the edge (as a
+// stream's carve leaves a floor the lines hold a level too high): the flood
+// fills the trench and slopes the floor straight toward the edge, across the
+// meander's bends. Given the stream, every pixel of it drains to the next:
+// the lowest neighbour of each is a pixel further down the stream, and water
+// still leaves every pixel.
+TEST(Drainage, StreamsLeadTheFlowThroughAFilledTrench)
+{
+    constexpr int ROWS = 60, COLUMNS = 41;
+    std::vector<std::int64_t> stream;
+    for (int r = 6; r < ROWS; r++) {
+        const int c = 20 + static_cast<int>(std::lround(4 * std::sin(r / 4.0)));
+        // One pixel wide: each pixel beside the one before.
+        if (!stream.empty())
+            EXPECT_LE(std::abs(static_cast<int>(stream.back() % COLUMNS) - c), 1) << r;
+        stream.push_back(static_cast<std::int64_t>(r) * COLUMNS + c);
+    }
+    const auto valley = [&stream] {
+        std::vector<double> cells(static_cast<std::size_t>(ROWS) * COLUMNS);
+        for (int r = 0; r < ROWS; r++)
+            for (int c = 0; c < COLUMNS; c++)
+                cells[static_cast<std::size_t>(r) * COLUMNS + c] = floor_valley(r, c);
+        for (std::int64_t k : stream)
+            if (k / COLUMNS < 50)
+                cells[static_cast<std::size_t>(k)] = 1000 - 2.0 * static_cast<double>(k / COLUMNS);
+        return cells;
+    };
+    // The share of the stream's pixels (the last aside) whose lowest neighbour lies further down it.
+    const auto followed = [&stream](const std::vector<double> &cells) {
+        int on = 0;
+        for (std::size_t i = 0; i + 1 < stream.size(); i++) {
+            const int r = static_cast<int>(stream[i] / COLUMNS), c = static_cast<int>(stream[i] % COLUMNS);
+            std::int64_t lowest = -1;
+            for (int dr = -1; dr <= 1; dr++)
+                for (int dc = -1; dc <= 1; dc++) {
+                    const std::int64_t m = static_cast<std::int64_t>(r + dr) * COLUMNS + c + dc;
+                    if ((dr || dc) && r + dr < ROWS && (lowest < 0 || cells[m] < cells[lowest]))
+                        lowest = m;
+                }
+            on += std::find(stream.begin() + static_cast<std::ptrdiff_t>(i) + 1, stream.end(), lowest) != stream.end();
+        }
+        return static_cast<double>(on) / static_cast<double>(stream.size() - 1);
+    };
+    std::vector<double> without = valley();
+    geo::enforce_drainage(without, ROWS, COLUMNS, LEVELS, STEP, {}, false);
+    EXPECT_LT(followed(without), 0.8);
+    std::vector<double> with = valley();
+    const geo::Drained d = geo::enforce_drainage(with, ROWS, COLUMNS, LEVELS, STEP, {}, true, {stream});
+    EXPECT_EQ(followed(with), 1.0);
+    EXPECT_EQ(d.kept, 0);
+    for (int r = 1; r + 1 < ROWS; r++)
+        for (int c = 1; c + 1 < COLUMNS; c++) {
+            bool lower = false;
+            for (int dr = -1; dr <= 1; dr++)
+                for (int dc = -1; dc <= 1; dc++)
+                    lower = lower || with[(r + dr) * COLUMNS + c + dc] < with[r * COLUMNS + c];
+            ASSERT_TRUE(lower) << "a pixel without a way out at " << r << " " << c;
+        }
+    // The trench stays within a tenth of the interval of the floor's band below it.
+    for (std::int64_t k : stream)
+        EXPECT_GE(with[static_cast<std::size_t>(k)], 0 - 0.1 * INTERVAL) << k;
 }
