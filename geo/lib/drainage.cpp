@@ -205,9 +205,34 @@ private:
 // The depressions the lines support, outermost first: each kept one's bottom
 // drains the flood from then on, and what it holds is judged again. Leaves in
 // `filled` and `parent` the flood from every outlet, the kept pits' too.
+// For each depression, whether a stream leaves it: a pixel of a stream inside
+// it followed by one outside.
+std::vector<std::uint8_t> left_by_streams(const std::vector<Depression> &found, std::int64_t size,
+                                          const std::vector<std::vector<std::int64_t>> &streams)
+{
+    std::vector<std::uint8_t> left(found.size(), 0);
+    if (streams.empty())
+        return left;
+    std::vector<std::int32_t> in(static_cast<std::size_t>(size), -1);
+    for (std::size_t i = 0; i < found.size(); i++)
+        for (std::int64_t k : found[i].cells)
+            in[static_cast<std::size_t>(k)] = static_cast<std::int32_t>(i);
+    for (const std::vector<std::int64_t> &path : streams)
+        for (std::size_t i = 0; i + 1 < path.size(); i++) {
+            const std::int32_t from = in[static_cast<std::size_t>(path[i])];
+            if (from >= 0 && in[static_cast<std::size_t>(path[i + 1])] != from)
+                left[static_cast<std::size_t>(from)] = 1;
+        }
+    return left;
+}
+
+// A depression a stream leaves is no pit, whatever ring of the lines closes
+// around it: the map says its water runs out along the stream (the ring is a
+// level the valley's floor only grazes, or a rim the aggregation blurred).
 void keep_supported_pits(const Flow &g, const std::vector<double> &cells, const std::vector<std::uint8_t> &held,
-                         std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &kept,
-                         std::vector<double> &filled, std::vector<std::uint8_t> &parent, Drained &out)
+                         const std::vector<std::vector<std::int64_t>> &streams, std::vector<std::int64_t> &outlets,
+                         std::vector<std::uint8_t> &kept, std::vector<double> &filled,
+                         std::vector<std::uint8_t> &parent, Drained &out)
 {
     const auto holds_spot = [&held](const Depression &p) {
         return std::any_of(p.cells.begin(), p.cells.end(), [&held](std::int64_t k) { return held[k] != 0; });
@@ -217,8 +242,10 @@ void keep_supported_pits(const Flow &g, const std::vector<double> &cells, const 
         filled = cells;
         g.flood(filled, outlets, &parent, nullptr);
         more = false;
-        for (const Depression &p : g.depressions(cells, filled))
-            if ((g.deep(p) && g.supported(p)) || holds_spot(p)) {
+        const std::vector<Depression> found = g.depressions(cells, filled);
+        const std::vector<std::uint8_t> left = left_by_streams(found, g.size(), streams);
+        for (std::size_t i = 0; i < found.size(); i++)
+            if (const Depression &p = found[i]; (g.deep(p) && g.supported(p) && !left[i]) || holds_spot(p)) {
                 outlets.push_back(p.lowest);
                 for (std::int64_t k : p.cells)
                     kept[k] = 1;
@@ -364,7 +391,7 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
     for (std::int64_t k : spots)
         if (k >= 0 && k < g.size())
             held[k] = 1;
-    keep_supported_pits(g, cells, held, outlets, kept, filled, parent, out);
+    keep_supported_pits(g, cells, held, streams, outlets, kept, filled, parent, out);
     const std::vector<double> before = cells;
     carve(g, cells, before, filled, parent, kept, held, out);
     // What is left fills, and every flat rises toward its outlet.

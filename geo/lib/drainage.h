@@ -10,7 +10,8 @@
 //   it whose inside is lower (a pit ring). Pixels in the band of one pair of
 //   lines cannot hold a level, so a depression between two rings never passes.
 //   A depression is kept too, however deep, when it holds a pixel a spot height
-//   or a lake set (a pit or water the map gives itself). A kept depression's lowest pixel
+//   or a lake set (a pit or water the map gives itself), and never for its
+//   ring when a stream leaves it. A kept depression's lowest pixel
 //   becomes an outlet of the flood, and any depression nested in it is judged
 //   in turn.
 // - Every other depression is removed, by filling it to its spill level or by

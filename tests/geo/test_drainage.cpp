@@ -188,8 +188,9 @@ TEST(Drainage, StreamsLeadTheFlowThroughAFilledTrench)
     for (int r = 6; r < ROWS; r++) {
         const int c = 20 + static_cast<int>(std::lround(4 * std::sin(r / 4.0)));
         // One pixel wide: each pixel beside the one before.
-        if (!stream.empty())
+        if (!stream.empty()) {
             EXPECT_LE(std::abs(static_cast<int>(stream.back() % COLUMNS) - c), 1) << r;
+        }
         stream.push_back(static_cast<std::int64_t>(r) * COLUMNS + c);
     }
     const auto valley = [&stream] {
@@ -236,4 +237,24 @@ TEST(Drainage, StreamsLeadTheFlowThroughAFilledTrench)
     // The trench stays within a tenth of the interval of the floor's band below it.
     for (std::int64_t k : stream)
         EXPECT_GE(with[static_cast<std::size_t>(k)], 0 - 0.1 * INTERVAL) << k;
+}
+
+// A stream that runs from the crater's floor out over its rim: the pit ring
+// holds no pit, its water leaves along the stream. One that ends on the floor
+// leaves the pit as the lines show it.
+TEST(Drainage, APitAStreamLeavesIsNoPit)
+{
+    std::vector<std::int64_t> out, in;
+    for (int c = 45; c < SIDE; c++)
+        out.push_back(45 * SIDE + c);
+    for (int c = 70; c >= 45; c--)
+        in.push_back(45 * SIDE + c);
+    for (const auto &[stream, kept] : {std::pair{out, 0}, std::pair{in, 1}}) {
+        std::vector<double> crater(SIDE * SIDE);
+        for (int r = 0; r < SIDE; r++)
+            for (int c = 0; c < SIDE; c++)
+                crater[r * SIDE + c] = volcano(r, c, true);
+        const geo::Drained d = geo::enforce_drainage(crater, SIDE, SIDE, LEVELS, STEP, {}, false, {stream});
+        EXPECT_EQ(d.kept, kept);
+    }
 }
