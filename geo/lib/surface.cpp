@@ -33,7 +33,9 @@ constexpr double TIE = 1e-7;
 // refined by STEPS from the coarser one, the finest (which costs as much as all
 // the others) by STEPS_FINEST before the cells that left their band are held
 // and by STEPS_HELD after. The finer grids only have to add the detail the
-// coarser one could not hold, which a few steps reach.
+// coarser one could not hold, which a few steps reach. The middle grids are
+// cheap next to the finest, and at fewer steps they leave a summit low and a
+// window's cells apart from the whole grid's.
 constexpr int COARSEST = 24;
 constexpr int STEPS_COARSEST = 400;
 constexpr int STEPS_FINEST = 4;
@@ -69,15 +71,15 @@ struct Stencil {
 // right-hand side (sum of w b value). On every grid there is about one point
 // per cell block, often more, and a block costs a step one small product
 // where its points each cost a read and four scattered writes.
+// A block's other corners are k + right, k + down and k + right + down, the
+// right and down of its grid's stencils.
 struct Block {
     std::size_t k;
-    std::uint32_t right, down;
     // The symmetric 4 x 4 matrix over corners 0 (k), 1 (right), 2 (down) and
     // 3 (down + right), upper triangle by rows: 00 01 02 03 11 12 13 22 23 33.
     float m[10];
     float rhs[4];
 
-    std::size_t at(int c) const { return k + (c & 1 ? right : 0) + (c & 2 ? down : 0); }
     void add(const Stencil &p)
     {
         float b[4];
@@ -94,7 +96,7 @@ struct Block {
 
 Block block_of(const Stencil &p)
 {
-    Block b{p.k, p.right, p.down, {}, {}};
+    Block b{p.k, {}, {}};
     b.add(p);
     return b;
 }
@@ -108,6 +110,10 @@ struct Level {
     std::vector<std::size_t> row_start; // the first block of each row, and the end
     std::vector<float> anchor;          // the core's cells about the offset (NaN: none)
     double tie = 0;                     // the weight of each cell's pull towards its anchor
+
+    std::size_t right() const { return columns > 1 ? 1 : 0; }
+    std::size_t down() const { return rows > 1 ? static_cast<std::size_t>(columns) : 0; }
+    std::size_t at(const Block &b, int c) const { return b.k + (c & 1 ? right() : 0) + (c & 2 ? down() : 0); }
 };
 
 // The cell and the weight of the lower of the two cells around coordinate u
@@ -215,20 +221,21 @@ double apply(const Level &l, const std::vector<std::uint8_t> &tied, const std::v
             bent[static_cast<std::size_t>(i)] = sum;
         }
     });
-    // A point writes its row and the next: the points of every other row at
+    // A block writes its row and the next: the blocks of every other row at
     // a time, those of a row in their fixed order.
     for (int half = 0; half < 2; half++) {
         const auto rows = static_cast<std::size_t>((R - half + 1) / 2);
         in_slices(rows, 8, [&](std::size_t first, std::size_t last) {
             float *qq = q.data();
             const Block *blocks = l.points.data();
+            const std::size_t right = l.right(), down = l.down();
             for (std::size_t m = first; m < last; m++) {
                 const std::size_t i = 2 * m + static_cast<std::size_t>(half);
                 double sum = 0;
                 for (std::size_t k = l.row_start[i]; k < l.row_start[i + 1]; k++) {
                     const Block &b = blocks[k];
                     const float *a = b.m;
-                    const std::size_t k0 = b.k, k1 = k0 + b.right, k2 = k0 + b.down, k3 = k2 + b.right;
+                    const std::size_t k0 = b.k, k1 = k0 + right, k2 = k0 + down, k3 = k2 + right;
                     const float z0 = zz[k0], z1 = zz[k1], z2 = zz[k2], z3 = zz[k3];
                     const float q0 = a[0] * z0 + a[1] * z1 + a[2] * z2 + a[3] * z3;
                     const float q1 = a[1] * z0 + a[4] * z1 + a[5] * z2 + a[6] * z3;
@@ -257,35 +264,40 @@ double apply(const Level &l, const std::vector<std::uint8_t> &tied, const std::v
 std::vector<float> inverse_diagonal(const Level &l)
 {
     const int R = l.rows, C = l.columns;
-    std::vector<double> d(static_cast<std::size_t>(R) * C, 0.0);
+    std::vector<float> d(static_cast<std::size_t>(R) * C, 0.0F);
     constexpr int DIAGONAL[4] = {0, 4, 7, 9};
     for (const Block &b : l.points)
         for (int c = 0; c < 4; c++)
-            d[b.at(c)] += b.m[DIAGONAL[c]];
-    const auto at = [C](int i, int j) { return static_cast<std::size_t>(i) * C + j; };
-    for (int i = 0; i < R; i++)
-        for (int j = 0; j < C; j++) {
-            double n = 0;
-            // The second differences along the row and the column that hold
-            // this cell, with their coefficients squared (1, 4, 1), and the
-            // cross differences (1 each, counted twice).
-            for (int o = -1; o <= 1; o++) {
-                const double c = o == 0 ? 4 : 1;
-                if (j - o - 1 >= 0 && j - o + 1 < C)
-                    n += c;
-                if (i - o - 1 >= 0 && i - o + 1 < R)
-                    n += c;
-            }
-            for (int a = -1; a <= 0; a++)
-                for (int b = -1; b <= 0; b++)
-                    if (i + a >= 0 && i + a + 1 < R && j + b >= 0 && j + b + 1 < C)
-                        n += 2;
-            d[at(i, j)] += l.lambda * n + (std::isnan(l.anchor[at(i, j)]) ? 0.0 : l.tie);
+            d[l.at(b, c)] += b.m[DIAGONAL[c]];
+    // The second differences along a row that hold a cell, with their
+    // coefficients squared (1, 4, 1), and the number of cross differences
+    // along it that hold it (counted twice with the column's), column by
+    // column; the same along a column, row by row.
+    const auto along = [](int n, std::vector<double> &second, std::vector<double> &cross) {
+        second.assign(static_cast<std::size_t>(n), 0.0);
+        cross.assign(static_cast<std::size_t>(n), 0.0);
+        for (int j = 0; j < n; j++) {
+            for (int o = -1; o <= 1; o++)
+                if (j - o - 1 >= 0 && j - o + 1 < n)
+                    second[static_cast<std::size_t>(j)] += o == 0 ? 4 : 1;
+            for (int b = -1; b <= 0; b++)
+                if (j + b >= 0 && j + b + 1 < n)
+                    cross[static_cast<std::size_t>(j)] += 1;
         }
-    std::vector<float> inverse(d.size());
-    for (std::size_t k = 0; k < d.size(); k++)
-        inverse[k] = d[k] > 0 ? static_cast<float>(1 / d[k]) : 0.0F;
-    return inverse;
+    };
+    std::vector<double> second_row, cross_row, second_column, cross_column;
+    along(C, second_column, cross_column);
+    along(R, second_row, cross_row);
+    in_slices(static_cast<std::size_t>(R), 8, [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; i++)
+            for (std::size_t j = 0; j < static_cast<std::size_t>(C); j++) {
+                const std::size_t k = i * static_cast<std::size_t>(C) + j;
+                const double n = second_column[j] + second_row[i] + 2 * cross_row[i] * cross_column[j];
+                const double v = d[k] + l.lambda * n + (std::isnan(l.anchor[k]) ? 0.0 : l.tie);
+                d[k] = v > 0 ? static_cast<float>(1 / v) : 0.0F;
+            }
+    });
+    return d;
 }
 
 // The sum over the cells of f(first, last) for consecutive chunks, added in
@@ -308,13 +320,15 @@ void solve(const Level &l, std::vector<float> &z, int steps)
     std::vector<float> r(n, 0.0F), p(n), q(n);
     for (const Block &b : l.points)
         for (int c = 0; c < 4; c++)
-            r[b.at(c)] += b.rhs[c];
+            r[l.at(b, c)] += b.rhs[c];
     std::vector<std::uint8_t> tied(n);
-    for (std::size_t k = 0; k < n; k++) {
-        tied[k] = std::isnan(l.anchor[k]) ? 0 : 1;
-        if (tied[k])
-            r[k] += static_cast<float>(l.tie) * l.anchor[k];
-    }
+    in_chunks(n, [&](std::size_t a, std::size_t b, std::size_t) {
+        for (std::size_t k = a; k < b; k++) {
+            tied[k] = std::isnan(l.anchor[k]) ? 0 : 1;
+            if (tied[k])
+                r[k] += static_cast<float>(l.tie) * l.anchor[k];
+        }
+    });
     apply(l, tied, z, q);
     double rz = chunk_sum(n, [&](std::size_t a, std::size_t b) {
         double sum = 0;
@@ -444,7 +458,10 @@ void place_points(Level &v, std::size_t l, const std::vector<SurfacePoint> &poin
                              stencils.begin() + static_cast<std::ptrdiff_t>(first[i + 1]), by_cell);
     });
     v.row_start.assign(R + 1, 0);
-    v.points.reserve(stencils.size());
+    std::size_t count = 0;
+    for (std::size_t k = 0; k < stencils.size(); k++)
+        count += k == 0 || stencils[k].k != stencils[k - 1].k ? 1 : 0;
+    v.points.reserve(count);
     for (const Stencil &p : stencils) {
         if (!v.points.empty() && v.points.back().k == p.k)
             v.points.back().add(p);
@@ -455,7 +472,6 @@ void place_points(Level &v, std::size_t l, const std::vector<SurfacePoint> &poin
     }
     for (std::size_t i = 0; i < R; i++)
         v.row_start[i + 1] += v.row_start[i];
-    v.points.shrink_to_fit();
 }
 
 // The cells the core left flat at a level inside a ring of it (a summit's or a
@@ -593,28 +609,35 @@ void band_of(double v, std::size_t k, const LinesThrough &t, double lowest, doub
 std::size_t hold_inside(Level &l, const std::vector<double> &cells, const std::vector<float> &z,
                         const LinesThrough &t, double offset, double lowest, double interval)
 {
-    std::vector<Stencil> extra;
     const double margin = interval / MARGIN;
     const auto C = static_cast<std::size_t>(l.columns);
-    for (std::size_t k = 0; k < cells.size(); k++) {
-        if (std::isnan(cells[k]))
-            continue;
-        double low = 0, high = 0;
-        band_of(cells[k], k, t, lowest, interval, low, high);
-        const double v = static_cast<double>(z[k]) + offset - lowest;
-        if (v >= low && v <= high)
-            continue;
-        const double target = v < low ? low + margin : high - margin;
-        // The cell as a corner of the block its row and column start (the
-        // one before on the last row or column), so that it merges with the
-        // lines' points there.
-        const std::size_t i = k / C, j = k % C;
-        const std::size_t bi = l.rows > 1 ? std::min<std::size_t>(i, l.rows - 2) : 0;
-        const std::size_t bj = l.columns > 1 ? std::min<std::size_t>(j, l.columns - 2) : 0;
-        extra.push_back({bi * C + bj, l.columns > 1 ? 1U : 0U, l.rows > 1 ? static_cast<std::uint32_t>(C) : 0U,
-                         static_cast<float>(i - bi), static_cast<float>(j - bj), static_cast<float>(HELD_WEIGHT),
-                         static_cast<float>(target + lowest - offset)});
-    }
+    // Found chunk by chunk, the chunks' cells joined in the chunks' order.
+    std::vector<std::vector<Stencil>> found((cells.size() + CHUNK - 1) / CHUNK);
+    in_chunks(cells.size(), [&](std::size_t first, std::size_t last, std::size_t chunk) {
+        for (std::size_t k = first; k < last; k++) {
+            if (std::isnan(cells[k]))
+                continue;
+            double low = 0, high = 0;
+            band_of(cells[k], k, t, lowest, interval, low, high);
+            const double v = static_cast<double>(z[k]) + offset - lowest;
+            if (v >= low && v <= high)
+                continue;
+            const double target = v < low ? low + margin : high - margin;
+            // The cell as a corner of the block its row and column start (the
+            // one before on the last row or column), so that it merges with the
+            // lines' points there.
+            const std::size_t i = k / C, j = k % C;
+            const std::size_t bi = l.rows > 1 ? std::min<std::size_t>(i, l.rows - 2) : 0;
+            const std::size_t bj = l.columns > 1 ? std::min<std::size_t>(j, l.columns - 2) : 0;
+            found[chunk].push_back({bi * C + bj, l.columns > 1 ? 1U : 0U,
+                                    l.rows > 1 ? static_cast<std::uint32_t>(C) : 0U, static_cast<float>(i - bi),
+                                    static_cast<float>(j - bj), static_cast<float>(HELD_WEIGHT),
+                                    static_cast<float>(target + lowest - offset)});
+        }
+    });
+    std::vector<Stencil> extra;
+    for (const std::vector<Stencil> &f : found)
+        extra.insert(extra.end(), f.begin(), f.end());
     if (extra.empty())
         return 0;
     // Merged row by row, block by block: a block's points, then its held cells.
