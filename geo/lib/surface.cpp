@@ -33,7 +33,9 @@ constexpr double TIE = 1e-7;
 // refined by STEPS from the coarser one, the finest (which costs as much as all
 // the others) by STEPS_FINEST before the cells that left their band are held
 // and by STEPS_HELD after. The finer grids only have to add the detail the
-// coarser one could not hold, which a few steps reach.
+// coarser one could not hold, which a few steps reach. The middle grids are
+// cheap next to the finest, and at fewer steps they leave a summit low and a
+// window's cells apart from the whole grid's.
 constexpr int COARSEST = 24;
 constexpr int STEPS_COARSEST = 400;
 constexpr int STEPS_FINEST = 4;
@@ -61,24 +63,57 @@ struct Stencil {
     float fr, fc; // the weights of the lower row's and the right column's cells
     float w, value;
 
-    std::size_t at(int m) const { return k + (m & 1 ? right : 0) + (m & 2 ? down : 0); }
     float b(int m) const { return (m & 2 ? fr : 1 - fr) * (m & 1 ? fc : 1 - fc); }
-    float read(const std::vector<float> &z) const
+};
+
+// The points that read the same four cells, merged: their share of the normal
+// matrix (sum of w b b' over them, b their four bilinear weights) and of its
+// right-hand side (sum of w b value). On every grid there is about one point
+// per cell block, often more, and a block costs a step one small product
+// where its points each cost a read and four scattered writes.
+// A block's other corners are k + right, k + down and k + right + down, the
+// right and down of its grid's stencils.
+struct Block {
+    std::size_t k;
+    // The symmetric 4 x 4 matrix over corners 0 (k), 1 (right), 2 (down) and
+    // 3 (down + right), upper triangle by rows: 00 01 02 03 11 12 13 22 23 33.
+    float m[10];
+    float rhs[4];
+
+    void add(const Stencil &p)
     {
-        const float *a = z.data() + k;
-        return (1 - fr) * ((1 - fc) * a[0] + fc * a[right]) + fr * ((1 - fc) * a[down] + fc * a[down + right]);
+        float b[4];
+        for (int c = 0; c < 4; c++)
+            b[c] = p.b(c);
+        int e = 0;
+        for (int r = 0; r < 4; r++) {
+            for (int c = r; c < 4; c++)
+                m[e++] += p.w * b[r] * b[c];
+            rhs[r] += p.w * b[r] * p.value;
+        }
     }
 };
+
+Block block_of(const Stencil &p)
+{
+    Block b{p.k, {}, {}};
+    b.add(p);
+    return b;
+}
 
 // One grid of the cascade: its size and the points it sees.
 struct Level {
     int rows, columns;
     double scale;  // pixels of the finest grid per cell
     double lambda; // the bending's weight on this grid
-    std::vector<Stencil> points;     // by the cell they start from
-    std::vector<std::size_t> row_start; // the first point of each row, and the end
+    std::vector<Block> points;          // by row, in a row by the cell they start from
+    std::vector<std::size_t> row_start; // the first block of each row, and the end
     std::vector<float> anchor;          // the core's cells about the offset (NaN: none)
     double tie = 0;                     // the weight of each cell's pull towards its anchor
+
+    std::size_t right() const { return columns > 1 ? 1 : 0; }
+    std::size_t down() const { return rows > 1 ? static_cast<std::size_t>(columns) : 0; }
+    std::size_t at(const Block &b, int c) const { return b.k + (c & 1 ? right() : 0) + (c & 2 ? down() : 0); }
 };
 
 // The cell and the weight of the lower of the two cells around coordinate u
@@ -186,29 +221,31 @@ double apply(const Level &l, const std::vector<std::uint8_t> &tied, const std::v
             bent[static_cast<std::size_t>(i)] = sum;
         }
     });
-    // A point writes its row and the next: the points of every other row at
+    // A block writes its row and the next: the blocks of every other row at
     // a time, those of a row in their fixed order.
     for (int half = 0; half < 2; half++) {
         const auto rows = static_cast<std::size_t>((R - half + 1) / 2);
         in_slices(rows, 8, [&](std::size_t first, std::size_t last) {
             float *qq = q.data();
-            const Stencil *points = l.points.data();
+            const Block *blocks = l.points.data();
+            const std::size_t right = l.right(), down = l.down();
             for (std::size_t m = first; m < last; m++) {
                 const std::size_t i = 2 * m + static_cast<std::size_t>(half);
                 double sum = 0;
                 for (std::size_t k = l.row_start[i]; k < l.row_start[i + 1]; k++) {
-                    // Stencil::read and Stencil::b written out, the same
-                    // products in the same order.
-                    const Stencil &p = points[k];
-                    const std::size_t k0 = p.k, k1 = k0 + p.right, k2 = k0 + p.down, k3 = k2 + p.right;
-                    const float gr = 1 - p.fr, gc = 1 - p.fc;
-                    const float read = gr * (gc * zz[k0] + p.fc * zz[k1]) + p.fr * (gc * zz[k2] + p.fc * zz[k3]);
-                    const float v = p.w * read;
-                    qq[k0] += gr * gc * v;
-                    qq[k1] += gr * p.fc * v;
-                    qq[k2] += p.fr * gc * v;
-                    qq[k3] += p.fr * p.fc * v;
-                    sum += static_cast<double>(read) * v;
+                    const Block &b = blocks[k];
+                    const float *a = b.m;
+                    const std::size_t k0 = b.k, k1 = k0 + right, k2 = k0 + down, k3 = k2 + right;
+                    const float z0 = zz[k0], z1 = zz[k1], z2 = zz[k2], z3 = zz[k3];
+                    const float q0 = a[0] * z0 + a[1] * z1 + a[2] * z2 + a[3] * z3;
+                    const float q1 = a[1] * z0 + a[4] * z1 + a[5] * z2 + a[6] * z3;
+                    const float q2 = a[2] * z0 + a[5] * z1 + a[7] * z2 + a[8] * z3;
+                    const float q3 = a[3] * z0 + a[6] * z1 + a[8] * z2 + a[9] * z3;
+                    qq[k0] += q0;
+                    qq[k1] += q1;
+                    qq[k2] += q2;
+                    qq[k3] += q3;
+                    sum += static_cast<double>(z0 * q0 + z1 * q1 + z2 * q2 + z3 * q3);
                 }
                 pointed[i] = sum;
             }
@@ -227,34 +264,40 @@ double apply(const Level &l, const std::vector<std::uint8_t> &tied, const std::v
 std::vector<float> inverse_diagonal(const Level &l)
 {
     const int R = l.rows, C = l.columns;
-    std::vector<double> d(static_cast<std::size_t>(R) * C, 0.0);
-    for (const Stencil &s : l.points)
-        for (int m = 0; m < 4; m++)
-            d[s.at(m)] += static_cast<double>(s.w) * s.b(m) * s.b(m);
-    const auto at = [C](int i, int j) { return static_cast<std::size_t>(i) * C + j; };
-    for (int i = 0; i < R; i++)
-        for (int j = 0; j < C; j++) {
-            double n = 0;
-            // The second differences along the row and the column that hold
-            // this cell, with their coefficients squared (1, 4, 1), and the
-            // cross differences (1 each, counted twice).
-            for (int o = -1; o <= 1; o++) {
-                const double c = o == 0 ? 4 : 1;
-                if (j - o - 1 >= 0 && j - o + 1 < C)
-                    n += c;
-                if (i - o - 1 >= 0 && i - o + 1 < R)
-                    n += c;
-            }
-            for (int a = -1; a <= 0; a++)
-                for (int b = -1; b <= 0; b++)
-                    if (i + a >= 0 && i + a + 1 < R && j + b >= 0 && j + b + 1 < C)
-                        n += 2;
-            d[at(i, j)] += l.lambda * n + (std::isnan(l.anchor[at(i, j)]) ? 0.0 : l.tie);
+    std::vector<float> d(static_cast<std::size_t>(R) * C, 0.0F);
+    constexpr int DIAGONAL[4] = {0, 4, 7, 9};
+    for (const Block &b : l.points)
+        for (int c = 0; c < 4; c++)
+            d[l.at(b, c)] += b.m[DIAGONAL[c]];
+    // The second differences along a row that hold a cell, with their
+    // coefficients squared (1, 4, 1), and the number of cross differences
+    // along it that hold it (counted twice with the column's), column by
+    // column; the same along a column, row by row.
+    const auto along = [](int n, std::vector<double> &second, std::vector<double> &cross) {
+        second.assign(static_cast<std::size_t>(n), 0.0);
+        cross.assign(static_cast<std::size_t>(n), 0.0);
+        for (int j = 0; j < n; j++) {
+            for (int o = -1; o <= 1; o++)
+                if (j - o - 1 >= 0 && j - o + 1 < n)
+                    second[static_cast<std::size_t>(j)] += o == 0 ? 4 : 1;
+            for (int b = -1; b <= 0; b++)
+                if (j + b >= 0 && j + b + 1 < n)
+                    cross[static_cast<std::size_t>(j)] += 1;
         }
-    std::vector<float> inverse(d.size());
-    for (std::size_t k = 0; k < d.size(); k++)
-        inverse[k] = d[k] > 0 ? static_cast<float>(1 / d[k]) : 0.0F;
-    return inverse;
+    };
+    std::vector<double> second_row, cross_row, second_column, cross_column;
+    along(C, second_column, cross_column);
+    along(R, second_row, cross_row);
+    in_slices(static_cast<std::size_t>(R), 8, [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; i++)
+            for (std::size_t j = 0; j < static_cast<std::size_t>(C); j++) {
+                const std::size_t k = i * static_cast<std::size_t>(C) + j;
+                const double n = second_column[j] + second_row[i] + 2 * cross_row[i] * cross_column[j];
+                const double v = d[k] + l.lambda * n + (std::isnan(l.anchor[k]) ? 0.0 : l.tie);
+                d[k] = v > 0 ? static_cast<float>(1 / v) : 0.0F;
+            }
+    });
+    return d;
 }
 
 // The sum over the cells of f(first, last) for consecutive chunks, added in
@@ -275,15 +318,17 @@ void solve(const Level &l, std::vector<float> &z, int steps)
     const std::size_t n = z.size();
     const std::vector<float> dinv = inverse_diagonal(l);
     std::vector<float> r(n, 0.0F), p(n), q(n);
-    for (const Stencil &s : l.points)
-        for (int m = 0; m < 4; m++)
-            r[s.at(m)] += s.w * s.b(m) * s.value;
+    for (const Block &b : l.points)
+        for (int c = 0; c < 4; c++)
+            r[l.at(b, c)] += b.rhs[c];
     std::vector<std::uint8_t> tied(n);
-    for (std::size_t k = 0; k < n; k++) {
-        tied[k] = std::isnan(l.anchor[k]) ? 0 : 1;
-        if (tied[k])
-            r[k] += static_cast<float>(l.tie) * l.anchor[k];
-    }
+    in_chunks(n, [&](std::size_t a, std::size_t b, std::size_t) {
+        for (std::size_t k = a; k < b; k++) {
+            tied[k] = std::isnan(l.anchor[k]) ? 0 : 1;
+            if (tied[k])
+                r[k] += static_cast<float>(l.tie) * l.anchor[k];
+        }
+    });
     apply(l, tied, z, q);
     double rz = chunk_sum(n, [&](std::size_t a, std::size_t b) {
         double sum = 0;
@@ -383,23 +428,50 @@ Level coarser(const Level &f)
 void place_points(Level &v, std::size_t l, const std::vector<SurfacePoint> &points, double offset)
 {
     const std::size_t stride = std::size_t{1} << std::min<std::size_t>(l, 20);
-    v.points.reserve(points.size() / stride + 1);
+    std::vector<Stencil> stencils;
+    stencils.reserve(points.size() / stride + 1);
     for (std::size_t k = 0; k < points.size(); k++) {
         const bool alone = points[k].weight > 1;
         if (points[k].weight > 0 && (alone || k % stride == 0))
-            v.points.push_back(stencil(points[k], v, alone ? points[k].weight : points[k].weight * stride, offset));
+            stencils.push_back(stencil(points[k], v, alone ? points[k].weight : points[k].weight * stride, offset));
     }
-    const auto row_of = [&v](const Stencil &p) { return p.k / static_cast<std::size_t>(v.columns); };
-    v.row_start.assign(static_cast<std::size_t>(v.rows) + 1, 0);
-    for (const Stencil &p : v.points)
-        v.row_start[row_of(p) + 1]++;
-    for (std::size_t i = 0; i < static_cast<std::size_t>(v.rows); i++)
+    // By row, a row's by the cell they start from and then in the lines'
+    // order (a stable sort), merged cell by cell in that order.
+    const auto C = static_cast<std::size_t>(v.columns);
+    const auto R = static_cast<std::size_t>(v.rows);
+    std::vector<std::size_t> first(R + 1, 0);
+    for (const Stencil &p : stencils)
+        first[p.k / C + 1]++;
+    for (std::size_t i = 0; i < R; i++)
+        first[i + 1] += first[i];
+    {
+        std::vector<std::size_t> next(first.begin(), first.end() - 1);
+        std::vector<Stencil> sorted(stencils.size());
+        for (const Stencil &p : stencils)
+            sorted[next[p.k / C]++] = p;
+        stencils = std::move(sorted);
+    }
+    const auto by_cell = [](const Stencil &a, const Stencil &b) { return a.k < b.k; };
+    in_slices(R, 8, [&](std::size_t a, std::size_t b) {
+        for (std::size_t i = a; i < b; i++)
+            std::stable_sort(stencils.begin() + static_cast<std::ptrdiff_t>(first[i]),
+                             stencils.begin() + static_cast<std::ptrdiff_t>(first[i + 1]), by_cell);
+    });
+    v.row_start.assign(R + 1, 0);
+    std::size_t count = 0;
+    for (std::size_t k = 0; k < stencils.size(); k++)
+        count += k == 0 || stencils[k].k != stencils[k - 1].k ? 1 : 0;
+    v.points.reserve(count);
+    for (const Stencil &p : stencils) {
+        if (!v.points.empty() && v.points.back().k == p.k)
+            v.points.back().add(p);
+        else {
+            v.points.push_back(block_of(p));
+            v.row_start[p.k / C + 1]++;
+        }
+    }
+    for (std::size_t i = 0; i < R; i++)
         v.row_start[i + 1] += v.row_start[i];
-    std::vector<std::size_t> next(v.row_start.begin(), v.row_start.end() - 1);
-    std::vector<Stencil> sorted(v.points.size());
-    for (const Stencil &p : v.points)
-        sorted[next[row_of(p)]++] = p;
-    v.points = std::move(sorted);
 }
 
 // The cells the core left flat at a level inside a ring of it (a summit's or a
@@ -537,34 +609,56 @@ void band_of(double v, std::size_t k, const LinesThrough &t, double lowest, doub
 std::size_t hold_inside(Level &l, const std::vector<double> &cells, const std::vector<float> &z,
                         const LinesThrough &t, double offset, double lowest, double interval)
 {
-    std::vector<Stencil> extra;
     const double margin = interval / MARGIN;
-    for (std::size_t k = 0; k < cells.size(); k++) {
-        if (std::isnan(cells[k]))
-            continue;
-        double low = 0, high = 0;
-        band_of(cells[k], k, t, lowest, interval, low, high);
-        const double v = static_cast<double>(z[k]) + offset - lowest;
-        if (v >= low && v <= high)
-            continue;
-        const double target = v < low ? low + margin : high - margin;
-        extra.push_back({k, 0, 0, 0.0F, 0.0F, static_cast<float>(HELD_WEIGHT),
-                         static_cast<float>(target + lowest - offset)});
-    }
+    const auto C = static_cast<std::size_t>(l.columns);
+    // Found chunk by chunk, the chunks' cells joined in the chunks' order.
+    std::vector<std::vector<Stencil>> found((cells.size() + CHUNK - 1) / CHUNK);
+    in_chunks(cells.size(), [&](std::size_t first, std::size_t last, std::size_t chunk) {
+        for (std::size_t k = first; k < last; k++) {
+            if (std::isnan(cells[k]))
+                continue;
+            double low = 0, high = 0;
+            band_of(cells[k], k, t, lowest, interval, low, high);
+            const double v = static_cast<double>(z[k]) + offset - lowest;
+            if (v >= low && v <= high)
+                continue;
+            const double target = v < low ? low + margin : high - margin;
+            // The cell as a corner of the block its row and column start (the
+            // one before on the last row or column), so that it merges with the
+            // lines' points there.
+            const std::size_t i = k / C, j = k % C;
+            const std::size_t bi = l.rows > 1 ? std::min<std::size_t>(i, l.rows - 2) : 0;
+            const std::size_t bj = l.columns > 1 ? std::min<std::size_t>(j, l.columns - 2) : 0;
+            found[chunk].push_back({bi * C + bj, l.columns > 1 ? 1U : 0U,
+                                    l.rows > 1 ? static_cast<std::uint32_t>(C) : 0U, static_cast<float>(i - bi),
+                                    static_cast<float>(j - bj), static_cast<float>(HELD_WEIGHT),
+                                    static_cast<float>(target + lowest - offset)});
+        }
+    });
+    std::vector<Stencil> extra;
+    for (const std::vector<Stencil> &f : found)
+        extra.insert(extra.end(), f.begin(), f.end());
     if (extra.empty())
         return 0;
-    // Merged row by row: a row's own points, then its held cells.
-    const auto C = static_cast<std::size_t>(l.columns);
-    std::vector<Stencil> merged;
+    // Merged row by row, block by block: a block's points, then its held cells.
+    std::stable_sort(extra.begin(), extra.end(), [](const Stencil &a, const Stencil &b) { return a.k < b.k; });
+    std::vector<Block> merged;
     merged.reserve(l.points.size() + extra.size());
     std::vector<std::size_t> starts(l.row_start.size(), 0);
     std::size_t e = 0;
     for (std::size_t i = 0; i + 1 < l.row_start.size(); i++) {
         starts[i] = merged.size();
-        merged.insert(merged.end(), l.points.begin() + static_cast<std::ptrdiff_t>(l.row_start[i]),
-                      l.points.begin() + static_cast<std::ptrdiff_t>(l.row_start[i + 1]));
-        for (; e < extra.size() && extra[e].k / C == i; e++)
-            merged.push_back(extra[e]);
+        std::size_t b = l.row_start[i];
+        const std::size_t end = l.row_start[i + 1];
+        while (b < end || (e < extra.size() && extra[e].k / C == i)) {
+            const bool held = e < extra.size() && extra[e].k / C == i && (b == end || extra[e].k < l.points[b].k);
+            if (held)
+                merged.push_back(block_of(extra[e++]));
+            else
+                merged.push_back(l.points[b++]);
+            for (; e < extra.size() && extra[e].k == merged.back().k; e++)
+                merged.back().add(extra[e]);
+        }
     }
     starts.back() = merged.size();
     l.points = std::move(merged);

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace geo = tolvane::geo;
 
@@ -304,6 +305,37 @@ TEST(Surface, OneLevel)
                 ASSERT_NEAR(v, core[at(side, i, j)], 0.2 * INTERVAL) << i << " " << j;
             }
         }
+}
+
+// Grids of one or two rows or columns, where a point's four cells fold onto
+// fewer and the held cells sit on the last row or column: the line keeps its
+// level, every cell its band, and none goes without value.
+TEST(Surface, ThinGridsKeepTheLineAndTheBands)
+{
+    for (const auto &[rows, columns] : {std::pair{1, 40}, std::pair{2, 40}, std::pair{40, 1}, std::pair{40, 2}}) {
+        const bool across = columns > 2; // the line runs across the rows, at column 20
+        std::vector<double> cells(static_cast<std::size_t>(rows) * columns);
+        std::vector<geo::SurfacePoint> points;
+        for (int i = 0; i < rows; i++)
+            for (int j = 0; j < columns; j++) {
+                const int u = across ? j : i;
+                cells[at(columns, i, j)] = u < 20 ? 2000 + 50 * u : 3000 + 50 * (u - 20);
+            }
+        for (int s = 0; s <= (across ? rows : columns); s++)
+            points.push_back(across ? geo::SurfacePoint{static_cast<double>(s), 20.0, 3000, 1}
+                                    : geo::SurfacePoint{20.0, static_cast<double>(s), 3000, 1});
+        geo::smooth_surface(cells, rows, columns, points, LEVELS.lowest, INTERVAL);
+        for (int i = 0; i < rows; i++)
+            for (int j = 0; j < columns; j++) {
+                const int u = across ? j : i;
+                const double v = cells[at(columns, i, j)];
+                ASSERT_TRUE(u < 20 ? v >= 2000 && v <= 3000 : v >= 3000 && v <= 4000)
+                    << rows << "x" << columns << " " << i << " " << j << ": " << v;
+                if (u == 19 || u == 20) {
+                    ASSERT_NEAR(v, 3000, 0.05 * INTERVAL) << rows << "x" << columns << " " << i << " " << j;
+                }
+            }
+    }
 }
 
 // Without points, or without an interval, the cells are left as they are.
