@@ -116,6 +116,15 @@ TEST(Border, JoinsCloseTheAreaWhereTheLinesStop)
          {},
          {"..#.....#...", "..#######...", "..#######...", "..#######...", "..#######...", "..#######...",
           "..#######...", "..#######...", "..#.....#...", "............"}},
+        // A line that leaves the clip through its top and comes back three cells
+        // on, both its ends heading on across the chord the repair drew
+        // between them: nothing lies beyond the chord, which is on the edge, so
+        // the edge runs through those ends and along it.
+        {"a line leaving the clip and coming back",
+         {{{2.5, 2}, {2.5, 8}}, {{4.5, 2}, {4.5, 7.4}, {5.5, 8}}, {{8.5, 8}, {9.5, 7.4}, {9.5, 2}}, {{10.5, 2}, {10.5, 8}}},
+         {{{5.5, 8}, {8.5, 8}}},
+         {"............", "............", "..#.#######.", "..#########.", "..#########.", "..#########.",
+          "..#########.", "..#########.", "..#.#....##.", "............"}},
         // Every line closed: nothing to join.
         {"closed lines only", {{{2.5, 2.5}, {7.5, 2.5}, {7.5, 7.5}, {2.5, 7.5}, {2.5, 2.5}}}, {}, {}},
     };
