@@ -625,6 +625,67 @@ std::vector<std::uint8_t> inside_border(const std::vector<std::int32_t> &cells, 
     inside.assign(n, 0);
     for (std::size_t k = 0; k < n; k++)
         inside[k] = !reached[k] && !(join[k] && cells[k] == tolvane::EMPTY);
+    // A join across a cell, straight where the edge it stands for bends,
+    // leaves the cell's centre on one side: the cell is inside when the centre
+    // is on the side of every join across it where the cell beyond lies
+    // inside. A join along the cell's side or through its corner only touches
+    // it, and the cell stays on the edge.
+    std::unordered_map<std::size_t, bool> crossed; // join-only cell: inside by every join so far
+    for (const BorderJoin &b : joins) {
+        const double x0 = fx(b.a), y0 = fy(b.a), x1 = fx(b.b), y1 = fy(b.b);
+        const double length = std::hypot(x1 - x0, y1 - y0);
+        if (length == 0)
+            continue;
+        const double nx = -(y1 - y0) / length, ny = (x1 - x0) / length;
+        const double half = 0.5 * (std::abs(nx) + std::abs(ny)), longest = std::max(std::abs(nx), std::abs(ny));
+        const auto judge = [&](long long i, long long j) {
+            if (i < 0 || j < 0 || i >= rows || j >= columns)
+                return;
+            const std::size_t k = static_cast<std::size_t>(i) * columns + static_cast<std::size_t>(j);
+            if (!join[k] || cells[k] != tolvane::EMPTY)
+                return;
+            const double cx = j + 0.5, cy = i + 0.5;
+            const double along = ((cx - x0) * (x1 - x0) + (cy - y0) * (y1 - y0)) / (length * length);
+            const double side = (cx - x0) * nx + (cy - y0) * ny;
+            if (along < 0 || along > 1 || std::abs(side) >= half)
+                return;
+            const double sign = side > 0 ? 1 : -1;
+            const long long bi = static_cast<long long>(std::floor(cy + sign * ny / longest)),
+                            bj = static_cast<long long>(std::floor(cx + sign * nx / longest));
+            bool in = side != 0 && bi >= 0 && bj >= 0 && bi < rows && bj < columns;
+            if (in) {
+                const std::size_t beyond = static_cast<std::size_t>(bi) * columns + static_cast<std::size_t>(bj);
+                in = !reached[beyond] && !(join[beyond] && cells[beyond] == tolvane::EMPTY);
+            }
+            const auto found = crossed.find(k);
+            if (found == crossed.end())
+                crossed.emplace(k, in);
+            else
+                found->second = found->second && in;
+        };
+        // Only the part over the window: past it the join closes the edge's cells.
+        double t0 = 0, t1 = 1;
+        const double dx = x1 - x0, dy = y1 - y0;
+        const double p[4] = {-dx, dx, -dy, dy}, q[4] = {x0, columns - x0, y0, rows - y0};
+        bool over = true;
+        for (int k = 0; k < 4 && over; k++) {
+            if (p[k] == 0) {
+                over = q[k] >= 0;
+            } else {
+                const double t = q[k] / p[k];
+                if (p[k] < 0)
+                    t0 = std::max(t0, t);
+                else
+                    t1 = std::min(t1, t);
+                over = t0 <= t1;
+            }
+        }
+        if (over)
+            cells_along(x0 + t0 * dx, y0 + t0 * dy, x0 + t1 * dx, y0 + t1 * dy, judge);
+    }
+    for (const auto &[k, in] : crossed)
+        if (in)
+            inside[k] = 1;
     return inside;
 }
 

@@ -125,6 +125,15 @@ TEST(Border, JoinsCloseTheAreaWhereTheLinesStop)
          {{{5.5, 8}, {8.5, 8}}},
          {"............", "............", "..#.#######.", "..#########.", "..#########.", "..#########.",
           "..#########.", "..#########.", "..#.#....##.", "............"}},
+        // Lines cut by a clip whose lower side slants: the join between their
+        // ends crosses the cells of the bottom rows, and those whose centres
+        // lie above it are inside; those it only touches at a corner or whose
+        // centres lie below it are not.
+        {"a slanting clip",
+         {{{2.5, 1.5}, {2.5, 8}}, {{5.5, 2.5}, {5.5, 8}}, {{8.5, 3.5}, {8.5, 8}}},
+         {},
+         {"............", "............", "..#..#..#...", "..#######...", "..#######...", "..#######...",
+          "..#######...", "..####......", "..#.........", "............"}},
         // Every line closed: nothing to join.
         {"closed lines only", {{{2.5, 2.5}, {7.5, 2.5}, {7.5, 7.5}, {2.5, 7.5}, {2.5, 2.5}}}, {}, {}},
     };
