@@ -134,6 +134,25 @@ TEST(Border, JoinsCloseTheAreaWhereTheLinesStop)
          {},
          {"............", "............", "..#..#..#...", "..#######...", "..#######...", "..#######...",
           "..#######...", "..####......", "..#.........", "............"}},
+        // Three ends close together at the top right, one of a line stopping
+        // just short of the edge: joined among themselves they would close a
+        // chain of three and take the join from the left one to the next end
+        // along the edge, letting the flood down between the lines at 5.5 and
+        // 8.5. A chain closes only once the joins along the edge are in.
+        {"three ends close together",
+         {{{2.5, 2}, {2.5, 8}}, {{5.5, 2}, {5.5, 8}}, {{8.5, 2}, {8.5, 8}}, {{8.85, 2}, {8.85, 7.4}}, {{9.2, 2}, {9.2, 8}}},
+         {},
+         {"............", "............", "..#..#..##..", "..########..", "..########..", "..########..",
+          "..########..", "..########..", "..#..#..##..", "............"}},
+        // A line that comes in at the top, runs along the edge bulging past the
+        // straight join from its end to the next one, at 10.5, and turns down
+        // and off to the left: the late round joins the two across the bulge,
+        // and the cells the join runs along under it lie on the edge.
+        {"a line bulging along the edge",
+         {{{3, 8}, {4, 8.6}, {5.5, 8.8}, {7, 8.6}, {7.5, 8.3}, {7.5, 5}, {2, 4.5}}, {{2, 3.5}, {5, 2}}, {{10.5, 2}, {10.5, 8}}},
+         {},
+         {"............", "...#####....", "...#...#..#.", "...########.", "..#########.", "..#########.",
+          "..#########.", "...##.#####.", "..........#.", "............"}},
         // Every line closed: nothing to join.
         {"closed lines only", {{{2.5, 2.5}, {7.5, 2.5}, {7.5, 7.5}, {2.5, 7.5}, {2.5, 2.5}}}, {}, {}},
     };
