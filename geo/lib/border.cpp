@@ -248,6 +248,8 @@ struct LineEnds {
     std::vector<MapPoint> found, heading;
     std::vector<long long> line; // of each end found: its part of the lines
     std::vector<Segment> repairs;
+    MapPoint low{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()},
+        high{-std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}; // the lines' box
 };
 
 // The ends where the lines stop, each with its part of the lines.
@@ -286,6 +288,10 @@ LineEnds read_line_ends(OGRLayerH layer, double pixel, long long features, Segme
             line++;
             for (int k = 1; k < n; k++)
                 index.add({points[k - 1], points[k]}, line);
+            for (const MapPoint &p : points) {
+                e.low = {std::min(e.low.x, p.x), std::min(e.low.y, p.y)};
+                e.high = {std::max(e.high.x, p.x), std::max(e.high.y, p.y)};
+            }
             if (points.front().x == points.back().x && points.front().y == points.back().y)
                 continue;
             for (int side = 0; side < 2; side++) {
@@ -303,10 +309,12 @@ LineEnds read_line_ends(OGRLayerH layer, double pixel, long long features, Segme
 // Ends within a hundredth of a pixel of another are where pieces of one line
 // meet: the line runs on there. So it does across a gap the repair joined
 // where both ends head on across it: a line cut short, whose join is then a
-// part of it (added to `index`). Two ends of a level side by side along the
-// data's edge, which the repair joins too, head into the edge and stay on it;
-// the edge runs along their join.
-StoppingEnds stopping_ends(LineEnds &e, double pixel, SegmentIndex &index)
+// part of it (added to `index`, and to `running_on` by its place among the
+// repairs), but for the repairs marked in `on_edge`. Two ends of a level side
+// by side along the data's edge, which the repair joins too, head into the
+// edge and stay on it; the edge runs along their join.
+StoppingEnds stopping_ends(LineEnds &e, double pixel, SegmentIndex &index, const std::vector<bool> &on_edge,
+                           std::vector<std::size_t> &running_on)
 {
     const double touch = 0.01 * pixel;
     std::vector<MapPoint> &found = e.found;
@@ -325,7 +333,10 @@ StoppingEnds stopping_ends(LineEnds &e, double pixel, SegmentIndex &index)
             return -1;
         return static_cast<std::ptrdiff_t>(next[0]);
     };
-    for (const Segment &r : e.repairs) {
+    for (std::size_t k = 0; k < e.repairs.size(); k++) {
+        const Segment &r = e.repairs[k];
+        if (!on_edge.empty() && on_edge[k])
+            continue;
         const std::ptrdiff_t a = end_at(r.p), b = end_at(r.q);
         const double length = std::hypot(r.q.x - r.p.x, r.q.y - r.p.y);
         if (a < 0 || b < 0 || length == 0)
@@ -336,6 +347,7 @@ StoppingEnds stopping_ends(LineEnds &e, double pixel, SegmentIndex &index)
         if (ca + cb >= HEADING_ON) {
             runs_on[a] = runs_on[b] = true;
             index.add(r); // part of the line, which no join may cross
+            running_on.push_back(k);
         }
     }
     StoppingEnds ends;
@@ -423,11 +435,17 @@ private:
 
 } // namespace
 
-std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long features)
+namespace {
+
+// The edge traced through the ends where the lines stop (the repairs marked in
+// `on_edge` left to stop there too); `read` and `running_on` as
+// stopping_ends gives them, `index` holding the lines, the repairs that run on
+// and the joins.
+std::vector<BorderJoin> trace(OGRLayerH layer, double pixel, long long features, const std::vector<bool> &on_edge,
+                              SegmentIndex &index, LineEnds &read, std::vector<std::size_t> &running_on)
 {
-    SegmentIndex index(4 * pixel);
-    LineEnds read = read_line_ends(layer, pixel, features, index);
-    const StoppingEnds ends = stopping_ends(read, pixel, index);
+    read = read_line_ends(layer, pixel, features, index);
+    const StoppingEnds ends = stopping_ends(read, pixel, index, on_edge, running_on);
     if (ends.at.empty())
         return {};
     Joiner joiner(ends, pixel, index);
@@ -459,6 +477,54 @@ std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long fe
         joiner.join(std::move(pairs), r.closing, r.across_own);
     }
     return std::move(joiner).joins();
+}
+
+// Whether nothing lies on one side of the segment: a straight path from its
+// middle, square to it, meets no line and no join on its way out of the
+// lines' box (`low`, `high`).
+bool open_on_one_side(const Segment &r, SegmentIndex &index, const MapPoint &low, const MapPoint &high, double pixel)
+{
+    const double length = std::hypot(r.q.x - r.p.x, r.q.y - r.p.y);
+    const double reach = std::hypot(high.x - low.x, high.y - low.y) + 2 * pixel;
+    const MapPoint m{(r.p.x + r.q.x) / 2, (r.p.y + r.q.y) / 2};
+    const MapPoint n{-(r.q.y - r.p.y) / length, (r.q.x - r.p.x) / length};
+    const long long none[2] = {-1, -1};
+    for (const double side : {1.0, -1.0})
+        if (!index.blocks(m, {m.x + side * reach * n.x, m.y + side * reach * n.y}, 0.001 * pixel, 1e-6 * pixel, none))
+            return true;
+    return false;
+}
+
+} // namespace
+
+// A line that leaves the data and comes back a little further along the edge
+// (a coast running out of a clip and in again) has two ends that head on
+// across the chord between them, as across a gap, and the repair joins them.
+// The chord lies on the edge, though: nothing lies beyond it, where across a
+// gap in the lines' midst there are the lines on either side. Such chords'
+// ends stop on the edge, and the edge is traced again with them; left as a
+// line running on, the chord would keep the edge's joins from the ends beside
+// it, and they would run the long way round, inside.
+std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long features)
+{
+    std::vector<bool> on_edge;
+    {
+        SegmentIndex index(4 * pixel);
+        LineEnds read;
+        std::vector<std::size_t> running_on;
+        std::vector<BorderJoin> joins = trace(layer, pixel, features, on_edge, index, read, running_on);
+        on_edge.assign(read.repairs.size(), false);
+        bool any = false;
+        for (std::size_t k : running_on)
+            if (open_on_one_side(read.repairs[k], index, read.low, read.high, pixel))
+                any = on_edge[k] = true;
+        if (!any)
+            return joins;
+    }
+    SegmentIndex index(4 * pixel);
+    LineEnds read;
+    std::vector<std::size_t> running_on;
+    return trace(layer, pixel, features, on_edge, index, read, running_on);
 }
 
 namespace {
@@ -559,6 +625,67 @@ std::vector<std::uint8_t> inside_border(const std::vector<std::int32_t> &cells, 
     inside.assign(n, 0);
     for (std::size_t k = 0; k < n; k++)
         inside[k] = !reached[k] && !(join[k] && cells[k] == tolvane::EMPTY);
+    // A join across a cell, straight where the edge it stands for bends,
+    // leaves the cell's centre on one side: the cell is inside when the centre
+    // is on the side of every join across it where the cell beyond lies
+    // inside. A join along the cell's side or through its corner only touches
+    // it, and the cell stays on the edge.
+    std::unordered_map<std::size_t, bool> crossed; // join-only cell: inside by every join so far
+    for (const BorderJoin &b : joins) {
+        const double x0 = fx(b.a), y0 = fy(b.a), x1 = fx(b.b), y1 = fy(b.b);
+        const double length = std::hypot(x1 - x0, y1 - y0);
+        if (length == 0)
+            continue;
+        const double nx = -(y1 - y0) / length, ny = (x1 - x0) / length;
+        const double half = 0.5 * (std::abs(nx) + std::abs(ny)), longest = std::max(std::abs(nx), std::abs(ny));
+        const auto judge = [&](long long i, long long j) {
+            if (i < 0 || j < 0 || i >= rows || j >= columns)
+                return;
+            const std::size_t k = static_cast<std::size_t>(i) * columns + static_cast<std::size_t>(j);
+            if (!join[k] || cells[k] != tolvane::EMPTY)
+                return;
+            const double cx = j + 0.5, cy = i + 0.5;
+            const double along = ((cx - x0) * (x1 - x0) + (cy - y0) * (y1 - y0)) / (length * length);
+            const double side = (cx - x0) * nx + (cy - y0) * ny;
+            if (along < 0 || along > 1 || std::abs(side) >= half)
+                return;
+            const double sign = side > 0 ? 1 : -1;
+            const long long bi = static_cast<long long>(std::floor(cy + sign * ny / longest)),
+                            bj = static_cast<long long>(std::floor(cx + sign * nx / longest));
+            bool in = side != 0 && bi >= 0 && bj >= 0 && bi < rows && bj < columns;
+            if (in) {
+                const std::size_t beyond = static_cast<std::size_t>(bi) * columns + static_cast<std::size_t>(bj);
+                in = !reached[beyond] && !(join[beyond] && cells[beyond] == tolvane::EMPTY);
+            }
+            const auto found = crossed.find(k);
+            if (found == crossed.end())
+                crossed.emplace(k, in);
+            else
+                found->second = found->second && in;
+        };
+        // Only the part over the window: past it the join closes the edge's cells.
+        double t0 = 0, t1 = 1;
+        const double dx = x1 - x0, dy = y1 - y0;
+        const double p[4] = {-dx, dx, -dy, dy}, q[4] = {x0, columns - x0, y0, rows - y0};
+        bool over = true;
+        for (int k = 0; k < 4 && over; k++) {
+            if (p[k] == 0) {
+                over = q[k] >= 0;
+            } else {
+                const double t = q[k] / p[k];
+                if (p[k] < 0)
+                    t0 = std::max(t0, t);
+                else
+                    t1 = std::min(t1, t);
+                over = t0 <= t1;
+            }
+        }
+        if (over)
+            cells_along(x0 + t0 * dx, y0 + t0 * dy, x0 + t1 * dx, y0 + t1 * dy, judge);
+    }
+    for (const auto &[k, in] : crossed)
+        if (in)
+            inside[k] = 1;
     return inside;
 }
 

@@ -41,8 +41,9 @@ std::vector<BorderJoin> border_joins(OGRLayerH lines, double pixel, long long fe
 // (`row`, `column`) on it) whose cells hold the burned lines: 1 for every cell
 // the flood from the window's edge (4-connected, through cells that hold no
 // line and that no join touches) does not reach, less the cells only a join
-// touches, which lie on the edge of the mapped area itself. Empty when `joins`
-// is empty.
+// touches, which lie on the edge of the mapped area itself: but for those a
+// join crosses with their centres on its inner side, where the edge it
+// stands for bends away from the straight join. Empty when `joins` is empty.
 struct CellGrid {
     double origin_x, origin_y, xres, yres;
     int row, column, rows, columns;

@@ -116,6 +116,43 @@ TEST(Border, JoinsCloseTheAreaWhereTheLinesStop)
          {},
          {"..#.....#...", "..#######...", "..#######...", "..#######...", "..#######...", "..#######...",
           "..#######...", "..#######...", "..#.....#...", "............"}},
+        // A line that leaves the clip through its top and comes back three cells
+        // on, both its ends heading on across the chord the repair drew
+        // between them: nothing lies beyond the chord, which is on the edge, so
+        // the edge runs through those ends and along it.
+        {"a line leaving the clip and coming back",
+         {{{2.5, 2}, {2.5, 8}}, {{4.5, 2}, {4.5, 7.4}, {5.5, 8}}, {{8.5, 8}, {9.5, 7.4}, {9.5, 2}}, {{10.5, 2}, {10.5, 8}}},
+         {{{5.5, 8}, {8.5, 8}}},
+         {"............", "............", "..#.#######.", "..#########.", "..#########.", "..#########.",
+          "..#########.", "..#########.", "..#.#....##.", "............"}},
+        // Lines cut by a clip whose lower side slants: the join between their
+        // ends crosses the cells of the bottom rows, and those whose centres
+        // lie above it are inside; those it only touches at a corner or whose
+        // centres lie below it are not.
+        {"a slanting clip",
+         {{{2.5, 1.5}, {2.5, 8}}, {{5.5, 2.5}, {5.5, 8}}, {{8.5, 3.5}, {8.5, 8}}},
+         {},
+         {"............", "............", "..#..#..#...", "..#######...", "..#######...", "..#######...",
+          "..#######...", "..####......", "..#.........", "............"}},
+        // Three ends close together at the top right, one of a line stopping
+        // just short of the edge: joined among themselves they would close a
+        // chain of three and take the join from the left one to the next end
+        // along the edge, letting the flood down between the lines at 5.5 and
+        // 8.5. A chain closes only once the joins along the edge are in.
+        {"three ends close together",
+         {{{2.5, 2}, {2.5, 8}}, {{5.5, 2}, {5.5, 8}}, {{8.5, 2}, {8.5, 8}}, {{8.85, 2}, {8.85, 7.4}}, {{9.2, 2}, {9.2, 8}}},
+         {},
+         {"............", "............", "..#..#..##..", "..########..", "..########..", "..########..",
+          "..########..", "..########..", "..#..#..##..", "............"}},
+        // A line that comes in at the top, runs along the edge bulging past the
+        // straight join from its end to the next one, at 10.5, and turns down
+        // and off to the left: the late round joins the two across the bulge,
+        // and the cells the join runs along under it lie on the edge.
+        {"a line bulging along the edge",
+         {{{3, 8}, {4, 8.6}, {5.5, 8.8}, {7, 8.6}, {7.5, 8.3}, {7.5, 5}, {2, 4.5}}, {{2, 3.5}, {5, 2}}, {{10.5, 2}, {10.5, 8}}},
+         {},
+         {"............", "...#####....", "...#...#..#.", "...########.", "..#########.", "..#########.",
+          "..#########.", "...##.#####.", "..........#.", "............"}},
         // Every line closed: nothing to join.
         {"closed lines only", {{{2.5, 2.5}, {7.5, 2.5}, {7.5, 7.5}, {2.5, 7.5}, {2.5, 2.5}}}, {}, {}},
     };
