@@ -4,6 +4,7 @@
 
 #include "failure.h"
 #include "gdal_handles.h"
+#include "lines.h"
 
 #include <tolvane/tolvane.h>
 
@@ -155,17 +156,6 @@ private:
     std::unordered_map<std::uint64_t, std::vector<std::size_t>> buckets_;
 };
 
-void parts_of(OGRGeometryH g, std::vector<OGRGeometryH> &parts)
-{
-    const OGRwkbGeometryType t = wkbFlatten(OGR_G_GetGeometryType(g));
-    if (t == wkbLineString) {
-        parts.push_back(g);
-    } else if (t == wkbMultiLineString || t == wkbGeometryCollection) {
-        for (int k = 0; k < OGR_G_GetGeometryCount(g); k++)
-            parts_of(OGR_G_GetGeometryRef(g, k), parts);
-    }
-}
-
 // The `count` ends of `pool` nearest to `from` (not itself), nearest first.
 std::vector<std::size_t> nearest(const std::vector<MapPoint> &ends, const std::vector<std::size_t> &pool,
                                  std::size_t from, std::size_t count)
@@ -272,8 +262,7 @@ LineEnds read_line_ends(OGRLayerH layer, double pixel, long long features, Segme
             break;
         OGRGeometryH g = OGR_F_GetGeometryRef(f.get());
         std::vector<OGRGeometryH> parts;
-        if (g && !OGR_G_IsEmpty(g))
-            parts_of(g, parts);
+        for_each_part(g, [&](OGRGeometryH part) { parts.push_back(part); });
         for (OGRGeometryH part : parts) {
             const int n = OGR_G_GetPointCount(part);
             if (n < 2)

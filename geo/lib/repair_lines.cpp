@@ -27,6 +27,7 @@
 #include "repair.h"
 
 #include "failure.h"
+#include "lines.h"
 
 #include <algorithm>
 #include <cmath>
@@ -76,17 +77,6 @@ bool end_of(const std::vector<Point> &points, Point &at, Point &direction, doubl
     return direction.x != 0 || direction.y != 0;
 }
 
-void parts_of(OGRGeometryH g, std::vector<OGRGeometryH> &parts)
-{
-    const OGRwkbGeometryType t = wkbFlatten(OGR_G_GetGeometryType(g));
-    if (t == wkbLineString) {
-        parts.push_back(g);
-    } else if (t == wkbMultiLineString || t == wkbGeometryCollection) {
-        for (int k = 0; k < OGR_G_GetGeometryCount(g); k++)
-            parts_of(OGR_G_GetGeometryRef(g, k), parts);
-    }
-}
-
 struct GeometryDeleter {
     void operator()(OGRGeometryH g) const { OGR_G_DestroyGeometry(g); }
 };
@@ -128,7 +118,7 @@ void read_ends(OGRLayerH layer, int level_field, double pixel, const Extent &gri
             const int level = OGR_F_GetFieldAsInteger(f, level_field);
             const GIntBig id = OGR_F_GetFID(f);
             std::vector<OGRGeometryH> parts;
-            parts_of(g, parts);
+            for_each_part(g, [&](OGRGeometryH part) { parts.push_back(part); });
             for (OGRGeometryH part : parts) {
                 const int n = OGR_G_GetPointCount(part);
                 if (n < 2)
