@@ -518,6 +518,33 @@ std::vector<BorderJoin> border_joins(OGRLayerH layer, double pixel, long long fe
 
 namespace {
 
+// Liang and Barsky's clipping: the part of the segment from (x0, y0) to
+// (x1, y1) within the rectangle, as the span [t0, t1] along it; false when
+// the segment misses the rectangle.
+bool clip(double x0, double y0, double x1, double y1, double left, double top, double right, double bottom,
+          double &t0, double &t1)
+{
+    t0 = 0;
+    t1 = 1;
+    const double dx = x1 - x0, dy = y1 - y0;
+    const double p[4] = {-dx, dx, -dy, dy}, q[4] = {x0 - left, right - x0, y0 - top, bottom - y0};
+    for (int k = 0; k < 4; k++) {
+        if (p[k] == 0) {
+            if (q[k] < 0)
+                return false;
+            continue;
+        }
+        const double t = q[k] / p[k];
+        if (p[k] < 0)
+            t0 = std::max(t0, t);
+        else
+            t1 = std::min(t1, t);
+        if (t0 > t1)
+            return false;
+    }
+    return true;
+}
+
 // Every cell of the window a segment from (x0, y0) to (x1, y1) (in cells of
 // the window, fractional) passes through or touches, marked in `mark`; the
 // nearest cell on the window's edge for those past it. A join on the window's
@@ -538,27 +565,12 @@ void mark_cells(double x0, double y0, double x1, double y1, int rows, int column
     const auto walk = [&](std::pair<double, double> a, std::pair<double, double> b) {
         cells_along(a.first, a.second, b.first, b.second, put);
     };
-    // Liang and Barsky's clipping to the margin's rectangle.
-    double t0 = 0, t1 = 1;
-    const double dx = x1 - x0, dy = y1 - y0;
-    const double p[4] = {-dx, dx, -dy, dy}, q[4] = {x0 - left, right - x0, y0 - top, bottom - y0};
-    bool crosses = true;
-    for (int k = 0; k < 4 && crosses; k++) {
-        if (p[k] == 0) {
-            crosses = q[k] >= 0;
-        } else {
-            const double t = q[k] / p[k];
-            if (p[k] < 0)
-                t0 = std::max(t0, t);
-            else
-                t1 = std::min(t1, t);
-            crosses = t0 <= t1;
-        }
-    }
-    if (!crosses) {
+    double t0, t1;
+    if (!clip(x0, y0, x1, y1, left, top, right, bottom, t0, t1)) {
         walk(clamped(x0, y0), clamped(x1, y1));
         return;
     }
+    const double dx = x1 - x0, dy = y1 - y0;
     const auto at = [&](double t) { return clamped(x0 + t * dx, y0 + t * dy); };
     walk(clamped(x0, y0), at(t0));
     walk(at(t0), at(t1));
@@ -653,24 +665,9 @@ std::vector<std::uint8_t> inside_border(const std::vector<std::int32_t> &cells, 
                 found->second = found->second && in;
         };
         // Only the part over the window: past it the join closes the edge's cells.
-        double t0 = 0, t1 = 1;
-        const double dx = x1 - x0, dy = y1 - y0;
-        const double p[4] = {-dx, dx, -dy, dy}, q[4] = {x0, columns - x0, y0, rows - y0};
-        bool over = true;
-        for (int k = 0; k < 4 && over; k++) {
-            if (p[k] == 0) {
-                over = q[k] >= 0;
-            } else {
-                const double t = q[k] / p[k];
-                if (p[k] < 0)
-                    t0 = std::max(t0, t);
-                else
-                    t1 = std::min(t1, t);
-                over = t0 <= t1;
-            }
-        }
-        if (over)
-            cells_along(x0 + t0 * dx, y0 + t0 * dy, x0 + t1 * dx, y0 + t1 * dy, judge);
+        double t0, t1;
+        if (clip(x0, y0, x1, y1, 0, 0, columns, rows, t0, t1))
+            cells_along(x0 + t0 * (x1 - x0), y0 + t0 * (y1 - y0), x0 + t1 * (x1 - x0), y0 + t1 * (y1 - y0), judge);
     }
     for (const auto &[k, in] : crossed)
         if (in)
