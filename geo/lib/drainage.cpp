@@ -202,9 +202,6 @@ private:
     double lowest_, highest_, interval_;
 };
 
-// The depressions the lines support, outermost first: each kept one's bottom
-// drains the flood from then on, and what it holds is judged again. Leaves in
-// `filled` and `parent` the flood from every outlet, the kept pits' too.
 // For each depression, whether a stream leaves it: a pixel of a stream inside
 // it followed by one outside.
 std::vector<std::uint8_t> left_by_streams(const std::vector<Depression> &found, std::int64_t size,
@@ -226,6 +223,9 @@ std::vector<std::uint8_t> left_by_streams(const std::vector<Depression> &found, 
     return left;
 }
 
+// The depressions the lines support, outermost first: each kept one's bottom
+// drains the flood from then on, and what it holds is judged again. Leaves in
+// `filled` and `parent` the flood from every outlet, the kept pits' too.
 // A depression a stream leaves is no pit, whatever ring of the lines closes
 // around it: the map says its water runs out along the stream (the ring is a
 // level the valley's floor only grazes, or a rim the aggregation blurred).
