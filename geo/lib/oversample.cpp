@@ -119,16 +119,18 @@ double square_side(double spacing)
 std::vector<double> pixel_weights(int n, Aggregation how, double side)
 {
     // The square never shrinks below one cell: the central cell, or the two
-    // central ones of an even n, equally.
+    // central ones of an even n, equally. Its bounds are taken in fine cells,
+    // where at that least side they fall on a cell's edge or middle exactly:
+    // taken as fractions of the pixel (thirds, fifths), they left a cell beside
+    // the central one a weight of 1e-17, and a summit's flat cell beside
+    // a lower one came out a hair below its level.
     std::vector<double> weight(n);
-    const double half = std::max(side, 1.0 / n) / 2;
+    const double centre = n / 2.0, half = std::max(side * n, 1.0) / 2;
     for (int k = 0; k < n; k++) {
-        if (how == Aggregation::tent) {
+        if (how == Aggregation::tent)
             weight[k] = 1 - 2 * std::fabs((k + 0.5) / n - 0.5);
-        } else {
-            const double low = static_cast<double>(k) / n - 0.5, high = static_cast<double>(k + 1) / n - 0.5;
-            weight[k] = std::max(0.0, std::min(high, half) - std::max(low, -half));
-        }
+        else
+            weight[k] = std::max(0.0, std::min(k + 1.0, centre + half) - std::max(static_cast<double>(k), centre - half));
     }
     return weight;
 }
@@ -203,23 +205,31 @@ std::vector<double> aggregate_spread(const std::int32_t *part, int part_rows, in
     std::vector<int> column_of(static_cast<std::size_t>(columns));
     for (int j = 0; j < columns; j++)
         column_of[j] = from(j, left, part_columns);
-    std::vector<double> sum(out_columns), total(out_columns);
+    // Each pixel's mean is taken about the value of its central cell, so that
+    // a pixel whose cells all hold one value (a summit's flat, a line's level)
+    // keeps it exactly, as the tests of a cell at a level downstream expect.
+    std::vector<double> sum(out_columns), total(out_columns), about(out_columns);
     for (int i = 0; i < out_rows; i++) {
         std::fill(sum.begin(), sum.end(), 0.0);
         std::fill(total.begin(), total.end(), 0.0);
+        const std::int32_t *middle = part + static_cast<std::size_t>(from(i * n + n / 2, top, part_rows)) * part_columns;
+        for (int j = 0; j < out_columns; j++) {
+            const std::int32_t v = middle[column_of[static_cast<std::size_t>(j) * n + n / 2]];
+            about[j] = v == tolvane::EMPTY ? 0.0 : static_cast<double>(v);
+        }
         for (int a = 0; a < n; a++) {
             const std::int32_t *row = part + static_cast<std::size_t>(from(i * n + a, top, part_rows)) * part_columns;
             for (int j = 0; j < columns; j++) {
                 const std::int32_t v = row[column_of[j]];
                 if (v != tolvane::EMPTY) {
                     const double w = weight[a] * weight[j % n];
-                    sum[j / n] += w * v;
+                    sum[j / n] += w * (v - about[j / n]);
                     total[j / n] += w;
                 }
             }
         }
         for (int j = 0; j < out_columns; j++)
-            out[static_cast<std::size_t>(i) * out_columns + j] = total[j] > 0 ? sum[j] / total[j] : NAN;
+            out[static_cast<std::size_t>(i) * out_columns + j] = total[j] > 0 ? about[j] + sum[j] / total[j] : NAN;
     }
     return out;
 }

@@ -47,7 +47,7 @@ double square_side(double spacing);
 inline constexpr int SQUARE_BLOCK = 4;
 
 // The weights along one side of a pixel of its n cells: `tent`'s pyramid, or
-// for `square` each cell's overlap with the centred interval of length `side`
+// for `square` each cell's overlap, in cells, with the centred interval `side` pixels long
 // (at least one cell long, so that 0 gives the central cell, or the two central
 // cells of an even n, alike).
 std::vector<double> pixel_weights(int n, Aggregation how, double side);

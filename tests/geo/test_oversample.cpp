@@ -212,6 +212,25 @@ TEST(Oversample, SquareNarrowsForSparseLinesAndWidensForDense)
     EXPECT_DOUBLE_EQ(geo::aggregate(nine.data(), 3, 3, 3, geo::Aggregation::square, geo::square_side(3.0))[0], 90.0);
 }
 
+// A pixel whose cells hold one level keeps it exactly at every factor and side:
+// the smooth surface and the drainage take a cell at a level for a summit's or
+// a pit's flat, and a hair below it for a slope under the level. At the least
+// side a pixel reads its central cells alone, whatever lies beside them.
+TEST(Oversample, PixelAtALevelKeepsItExactly)
+{
+    for (int n : {2, 3, 5, 6, 7, 10}) {
+        std::vector<std::int32_t> fine(static_cast<std::size_t>(n) * n, 26000);
+        for (double side : {0.0, 0.3, 0.7, 1.0})
+            EXPECT_EQ(geo::aggregate(fine.data(), n, n, n, geo::Aggregation::square, side)[0], 26000.0)
+                << "n " << n << ", side " << side;
+        for (int i = 0; i < n; i++)
+            fine[static_cast<std::size_t>(i) * n + n - 1] = 25990; // a lower column at the pixel's edge
+        if (n > 2) {
+            EXPECT_EQ(geo::aggregate(fine.data(), n, n, n, geo::Aggregation::square, 0.0)[0], 26000.0) << "n " << n;
+        }
+    }
+}
+
 // A part of 3 x 4 cells inside a grid of 6 x 6 (by 2) or 9 x 6 (by 3), its
 // edge continued: the pixels over the continued cells take the edge's values.
 TEST(Oversample, AggregationOfAPartContinuedBeyondItsEdges)
