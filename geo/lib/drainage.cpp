@@ -21,12 +21,6 @@ constexpr std::uint8_t NO_PARENT = 8;
 // interval deep; shallower ones are filled without a word.
 constexpr double DEEP = 0.1;
 
-// A pit ring's rim, once aggregated, may read a little below its level where
-// the pixels on the ring take in cells of the pit. A tenth let the sea floor's
-// hollows off a coast pass as pits of the coastline's level (topobathy, rims
-// 6 to 9 m below the 0 of lines every 100 m); a fiftieth keeps them out.
-constexpr double RIM = 0.02;
-
 // A nested depression is judged after the one around it is kept: at most this
 // many rings inside one another are told apart (beyond, the inner ones fill).
 constexpr int NESTING = 32;
@@ -173,12 +167,15 @@ public:
     bool deep(const Depression &p) const { return p.spill - p.bottom > DEEP * interval_; }
 
     // A level of the table from the bottom up to the spill level: the lines
-    // close a ring around the depression whose inside is lower.
+    // close a ring around the depression whose inside is lower. A spill below
+    // the level is a way out of the depression below it, so no ring of that
+    // level closes around it on the grid (a rim read low, a narrow valley's
+    // floor, a fjord's pixels beside the sea's).
     bool supported(const Depression &p) const
     {
         double level = lowest_ + interval_ * std::ceil((p.bottom - lowest_) / interval_);
         level = std::max(level, static_cast<double>(lowest_));
-        return level <= highest_ && level <= p.spill + RIM * interval_;
+        return level <= highest_ && level <= p.spill;
     }
 
     // The outermost ring of a supported depression: the highest level at or
@@ -246,7 +243,7 @@ std::vector<std::uint8_t> left_by_streams(const std::vector<Depression> &found, 
 // tenth above the bottom of a shallow pit (which then does not count, with
 // room for the flat's rise along the trench). It is cut only where it lowers
 // no pixel by more than a tenth of the interval, cuts no spot height nor kept
-// pit, and moves fewer metres than the water it lets out; else the depression
+// pit, and moves no more metres than the water it lets out; else the depression
 // stays whole. `mark` (all 0) flags the depression's pixels while the trench
 // is sought. Returns the trench's level, NaN for none.
 double drain_above_ring(const Flow &g, std::vector<double> &cells, const Depression &p,
@@ -282,7 +279,7 @@ double drain_above_ring(const Flow &g, std::vector<double> &cells, const Depress
         // Lowered by at most a tenth of the interval: a deeper trench would be a
         // valley that no line shows (and a pixel near the level above may lie on
         // that level's ring, read low).
-        within = cells[k] - top <= DEEP * g.interval() && !held[k] && !kept[k] && moved < water;
+        within = cells[k] - top <= DEEP * g.interval() && !held[k] && !kept[k] && moved <= water;
         trench.push_back(k);
     }
     for (std::int64_t k : p.cells)

@@ -112,6 +112,14 @@ const std::vector<Case> CASES = {
     // The ridge 300 above: a trench would cut a valley that no line shows.
     {"pit ring holding the band's water to a high ridge, kept whole", 41, 41,
      [](int r, int c) { return ringed_pit(r, c, 1300); }, 1, 0, 0},
+    // A bowl 140 deep below 1000 whose rim reads 990: its water has a way out
+    // below the level, so no ring of 1000 closes around it.
+    {"bowl with its rim just below a level, carved", 41, 41,
+     [](int r, int c) {
+         const double d = dist(r, c, 20, 20);
+         return d <= 8 ? 850 + 17.5 * d : std::max(900.0, 990 - 5 * (d - 8));
+     },
+     0, 0, 1},
     // Water leaves the model where it has no value.
     {"bowl around nodata, untouched", 41, 41,
      [](int r, int c) { return dist(r, c, 20, 20) < 3 ? NAN : 1000 + 60 * dist(r, c, 20, 20); }, 0, 0, 0},
