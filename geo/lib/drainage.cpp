@@ -21,12 +21,6 @@ constexpr std::uint8_t NO_PARENT = 8;
 // interval deep; shallower ones are filled without a word.
 constexpr double DEEP = 0.1;
 
-// A pit ring's rim, once aggregated, may read a little below its level where
-// the pixels on the ring take in cells of the pit. A tenth let the sea floor's
-// hollows off a coast pass as pits of the coastline's level (topobathy, rims
-// 6 to 9 m below the 0 of lines every 100 m); a fiftieth keeps them out.
-constexpr double RIM = 0.02;
-
 // A nested depression is judged after the one around it is kept: at most this
 // many rings inside one another are told apart (beyond, the inner ones fill).
 constexpr int NESTING = 32;
@@ -173,13 +167,28 @@ public:
     bool deep(const Depression &p) const { return p.spill - p.bottom > DEEP * interval_; }
 
     // A level of the table from the bottom up to the spill level: the lines
-    // close a ring around the depression whose inside is lower.
+    // close a ring around the depression whose inside is lower. A spill below
+    // the level is a way out of the depression below it, so no ring of that
+    // level closes around it on the grid (a rim read low, a narrow valley's
+    // floor, a fjord's pixels beside the sea's).
     bool supported(const Depression &p) const
     {
         double level = lowest_ + interval_ * std::ceil((p.bottom - lowest_) / interval_);
         level = std::max(level, static_cast<double>(lowest_));
-        return level <= highest_ && level <= p.spill + RIM * interval_;
+        return level <= highest_ && level <= p.spill;
     }
+
+    // The outermost ring of a supported depression: the highest level at or
+    // below its spill level, or less than a tenth of the interval above it (a
+    // rim the pixels read low, as a crater's rim ring that only its pixels'
+    // corners reach, the flanks falling away on both sides).
+    double ring(const Depression &p) const
+    {
+        const double level = lowest_ + interval_ * std::floor((p.spill + DEEP * interval_ - lowest_) / interval_);
+        return std::min(level, highest_);
+    }
+
+    double interval() const { return interval_; }
 
     // The next level above v (of the table's steps, past its ends too).
     double next_level(double v) const { return lowest_ + interval_ * (std::floor((v - lowest_) / interval_) + 1); }
@@ -223,13 +232,73 @@ std::vector<std::uint8_t> left_by_streams(const std::vector<Depression> &found, 
     return left;
 }
 
+// The water a pit ring holds above its level: the band around the ring
+// closed by a rise higher than the level (the surface's saddle across the
+// band, which no line places), or the band's pixels beside a ring narrower than
+// them. The lines show the pit below the ring, not a lake above it. When that
+// water is deeper than a tenth of the interval, or makes deep a pit shallower
+// than that below its ring, a trench along the flood's path out lets it out:
+// from the first pixel above the trench's level to the first pixel outside the
+// depression no higher (or the grid's edge), at the ring's level or half a
+// tenth above the bottom of a shallow pit (which then does not count, with
+// room for the flat's rise along the trench). It is cut only where it lowers
+// no pixel by more than a tenth of the interval, cuts no spot height nor kept
+// pit, and moves no more metres than the water it lets out; else the depression
+// stays whole. `mark` (all 0) flags the depression's pixels while the trench
+// is sought. Returns the trench's level, NaN for none.
+double drain_above_ring(const Flow &g, std::vector<double> &cells, const Depression &p,
+                        const std::vector<std::uint8_t> &parent, const std::vector<std::uint8_t> &kept,
+                        const std::vector<std::uint8_t> &held, std::vector<std::uint8_t> &mark)
+{
+    const double ring = g.ring(p);
+    if (p.spill - ring <= DEEP * g.interval() && (ring - p.bottom > DEEP * g.interval() || p.spill <= ring))
+        return NAN;
+    const double top = std::max(ring, p.bottom + DEEP * g.interval() / 2);
+    if (top >= p.spill)
+        return NAN;
+    double water = 0;
+    for (std::int64_t k : p.cells) {
+        water += p.spill - std::max(cells[k], top);
+        mark[k] = 1;
+    }
+    std::vector<std::int64_t> trench;
+    double moved = 0;
+    bool within = true;
+    for (std::int64_t k = p.lowest; within;) {
+        if (parent[k] == NO_PARENT) { // an outlet: the grid's edge drains the trench, a kept pit not
+            within = !kept[k];
+            break;
+        }
+        k = g.step(k, parent[k]);
+        if (cells[k] <= top) {
+            if (!mark[k])
+                break;
+            continue; // inside the ring
+        }
+        moved += cells[k] - top;
+        // Lowered by at most a tenth of the interval: a deeper trench would be a
+        // valley that no line shows (and a pixel near the level above may lie on
+        // that level's ring, read low).
+        within = cells[k] - top <= DEEP * g.interval() && !held[k] && !kept[k] && moved <= water;
+        trench.push_back(k);
+    }
+    for (std::int64_t k : p.cells)
+        mark[k] = 0;
+    if (!within)
+        return NAN;
+    for (std::int64_t k : trench)
+        cells[k] = top;
+    return top;
+}
+
 // The depressions the lines support, outermost first: each kept one's bottom
 // drains the flood from then on, and what it holds is judged again. Leaves in
 // `filled` and `parent` the flood from every outlet, the kept pits' too.
 // A depression a stream leaves is no pit, whatever ring of the lines closes
 // around it: the map says its water runs out along the stream (the ring is a
 // level the valley's floor only grazes, or a rim the aggregation blurred).
-void keep_supported_pits(const Flow &g, const std::vector<double> &cells, const std::vector<std::uint8_t> &held,
+// A pit ring's water above its level is let out first (drain_above_ring).
+void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::vector<std::uint8_t> &held,
                          const std::vector<std::vector<std::int64_t>> &streams, std::vector<std::int64_t> &outlets,
                          std::vector<std::uint8_t> &kept, std::vector<double> &filled,
                          std::vector<std::uint8_t> &parent, Drained &out)
@@ -237,6 +306,7 @@ void keep_supported_pits(const Flow &g, const std::vector<double> &cells, const 
     const auto holds_spot = [&held](const Depression &p) {
         return std::any_of(p.cells.begin(), p.cells.end(), [&held](std::int64_t k) { return held[k] != 0; });
     };
+    std::vector<std::uint8_t> mark(static_cast<std::size_t>(g.size()), 0);
     bool more = true;
     for (int round = 0; round < NESTING && more; round++) {
         filled = cells;
@@ -244,14 +314,21 @@ void keep_supported_pits(const Flow &g, const std::vector<double> &cells, const 
         more = false;
         const std::vector<Depression> found = g.depressions(cells, filled);
         const std::vector<std::uint8_t> left = left_by_streams(found, g.size(), streams);
-        for (std::size_t i = 0; i < found.size(); i++)
-            if (const Depression &p = found[i]; (g.deep(p) && g.supported(p) && !left[i]) || holds_spot(p)) {
-                outlets.push_back(p.lowest);
-                for (std::int64_t k : p.cells)
-                    kept[k] = 1;
-                out.kept++;
-                more = true;
-            }
+        for (std::size_t i = 0; i < found.size(); i++) {
+            const Depression &p = found[i];
+            const bool ring = g.deep(p) && g.supported(p) && !left[i];
+            if (!ring && !holds_spot(p))
+                continue;
+            const double trench = ring ? drain_above_ring(g, cells, p, parent, kept, held, mark) : NAN;
+            const bool trenched = !std::isnan(trench);
+            const double top = trenched ? trench : p.spill;
+            outlets.push_back(p.lowest);
+            for (std::int64_t k : p.cells)
+                kept[k] = kept[k] || cells[k] < top;
+            out.kept++;
+            out.carved += trenched;
+            more = true;
+        }
         step_done("drainage: pits");
     }
     if (more) { // the last round kept pits: flood from their bottoms too
@@ -391,6 +468,7 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
     for (std::int64_t k : spots)
         if (k >= 0 && k < g.size())
             held[k] = 1;
+    const std::vector<double> input = cells;
     keep_supported_pits(g, cells, held, streams, outlets, kept, filled, parent, out);
     const std::vector<double> before = cells;
     carve(g, cells, before, filled, parent, kept, held, out);
@@ -402,7 +480,7 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
         g.flood(cells, outlets, nullptr, &above);
         step_done("drainage: streams");
     }
-    count_moves(cells, before, kept, levels.interval, out);
+    count_moves(cells, input, kept, levels.interval, out);
     if (want_sinks)
         out.sinks = std::move(kept);
     return out;

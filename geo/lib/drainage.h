@@ -7,7 +7,13 @@
 //   the pixels the flood raises, each connected set flat at its spill level.
 // - One deeper than a tenth of the interval is kept when a level of the table
 //   lies between its bottom and its spill level: the lines close a ring around
-//   it whose inside is lower (a pit ring). Pixels in the band of one pair of
+//   it whose inside is lower (a pit ring; a spill below the level is a way out
+//   below it, no ring). The ring holds the pit below its level, not the band's
+//   water above: where that water is deeper than a tenth of the interval, or
+//   makes deep a pit shallower than that below its ring, a trench along the
+//   flood's path out, lowering no pixel by more than a tenth of the interval
+//   and moving no more metres than the water, lets it out at the ring's level
+//   (half a tenth above a shallow pit's bottom). Pixels in the band of one pair of
 //   lines cannot hold a level, so a depression between two rings never passes.
 //   A depression is kept too, however deep, when it holds a pixel a spot height
 //   or a lake set (a pit or water the map gives itself), and never for its

@@ -60,6 +60,19 @@ double floor_valley(int r, int c)
     return 1000 + 100 * std::max(0, std::abs(c - 20) - 5) + 150 * std::max(0, 6 - r);
 }
 
+// A pit ring of 1000 around one pixel at 990, in the middle of a cone of the
+// band above that rises 40 a pixel to a ridge at `ridge` (6 pixels out), then
+// falls 30 a pixel to 1010: the ring holds the water of the band up to the ridge.
+double ringed_pit(int r, int c, double ridge)
+{
+    const double d = dist(r, c, 20, 20);
+    if (d < 0.5)
+        return 990;
+    if (d <= 6)
+        return 1000 + std::min(ridge - 1000, 40 * d);
+    return std::max(1010.0, ridge - 30 * (d - 6));
+}
+
 std::vector<std::pair<int, int>> row_of_spots(int row, int columns)
 {
     std::vector<std::pair<int, int>> spots;
@@ -92,6 +105,21 @@ const std::vector<Case> CASES = {
     // A narrow dip on a slope of 2 a pixel: a trench would run out to the edge.
     {"dip on a gentle slope, filled", 60, 60,
      [](int r, int c) { return 1400 + 2.0 * r - dip(r, c, 30, 30, 300, 1.5); }, 0, 1, 0},
+    // The ridge 120 above the ring: the band's water leaves by a trench through
+    // it, lowered less than a tenth of the interval; the pit below the ring stays.
+    {"pit ring holding the band's water to a low ridge, the ridge trenched", 41, 41,
+     [](int r, int c) { return ringed_pit(r, c, 1120); }, 1, 0, 1},
+    // The ridge 300 above: a trench would cut a valley that no line shows.
+    {"pit ring holding the band's water to a high ridge, kept whole", 41, 41,
+     [](int r, int c) { return ringed_pit(r, c, 1300); }, 1, 0, 0},
+    // A bowl 140 deep below 1000 whose rim reads 990: its water has a way out
+    // below the level, so no ring of 1000 closes around it.
+    {"bowl with its rim just below a level, carved", 41, 41,
+     [](int r, int c) {
+         const double d = dist(r, c, 20, 20);
+         return d <= 8 ? 850 + 17.5 * d : std::max(900.0, 990 - 5 * (d - 8));
+     },
+     0, 0, 1},
     // Water leaves the model where it has no value.
     {"bowl around nodata, untouched", 41, 41,
      [](int r, int c) { return dist(r, c, 20, 20) < 3 ? NAN : 1000 + 60 * dist(r, c, 20, 20); }, 0, 0, 0},
@@ -161,6 +189,30 @@ TEST(Drainage, PitsKeepTheirDepthAndFloorsSlopeToTheirOutlet)
             crater[r * SIDE + c] = volcano(r, c, true);
     geo::enforce_drainage(crater, SIDE, SIDE, LEVELS, STEP, {}, false);
     EXPECT_EQ(crater[45 * SIDE + 45], 1700);
+
+    // The trench through the pit ring's ridge: no pixel lowered by a tenth of
+    // the interval or more, and the pit left shallower than that.
+    std::vector<double> ringed(41 * 41);
+    for (int r = 0; r < 41; r++)
+        for (int c = 0; c < 41; c++)
+            ringed[r * 41 + c] = ringed_pit(r, c, 1120);
+    const std::vector<double> drawn = ringed;
+    geo::enforce_drainage(ringed, 41, 41, LEVELS, STEP, {}, false);
+    EXPECT_EQ(ringed[20 * 41 + 20], 990);
+    for (std::size_t k = 0; k < ringed.size(); k++)
+        ASSERT_GE(ringed[k], drawn[k] - 0.1 * INTERVAL) << k;
+    int trench = 0;
+    for (std::size_t k = 0; k < ringed.size(); k++)
+        trench += ringed[k] < drawn[k];
+    EXPECT_GT(trench, 3);
+    // Every pixel but the pit drains downhill, so the pit spills over its lowest
+    // neighbour.
+    double rim = INFINITY;
+    for (int dr = -1; dr <= 1; dr++)
+        for (int dc = -1; dc <= 1; dc++)
+            if (dr || dc)
+                rim = std::min(rim, ringed[(20 + dr) * 41 + 20 + dc]);
+    EXPECT_LT(rim - 990, 0.1 * INTERVAL);
 
     std::vector<double> valley(60 * 41);
     for (int r = 0; r < 60; r++)
