@@ -261,18 +261,16 @@ LineEnds read_line_ends(OGRLayerH layer, double pixel, long long features, Segme
         if (!f)
             break;
         OGRGeometryH g = OGR_F_GetGeometryRef(f.get());
-        std::vector<OGRGeometryH> parts;
-        for_each_part(g, [&](OGRGeometryH part) { parts.push_back(part); });
-        for (OGRGeometryH part : parts) {
+        for_each_part(g, [&](OGRGeometryH part) {
             const int n = OGR_G_GetPointCount(part);
             if (n < 2)
-                continue;
+                return;
             points.clear();
             for (int k = 0; k < n; k++)
                 points.push_back({OGR_G_GetX(part, k), OGR_G_GetY(part, k)});
             if (read >= features) {
                 e.repairs.push_back({points.front(), points.back()});
-                continue;
+                return;
             }
             line++;
             for (int k = 1; k < n; k++)
@@ -282,14 +280,14 @@ LineEnds read_line_ends(OGRLayerH layer, double pixel, long long features, Segme
                 e.high = {std::max(e.high.x, p.x), std::max(e.high.y, p.y)};
             }
             if (points.front().x == points.back().x && points.front().y == points.back().y)
-                continue;
+                return;
             for (int side = 0; side < 2; side++) {
                 e.found.push_back(points.back());
                 e.line.push_back(line);
                 e.heading.push_back(way_out(points, pixel));
                 std::reverse(points.begin(), points.end());
             }
-        }
+        });
     }
     return e;
 }

@@ -117,24 +117,22 @@ void read_ends(OGRLayerH layer, int level_field, double pixel, const Extent &gri
         if (g && !OGR_G_IsEmpty(g) && OGR_F_IsFieldSetAndNotNull(f, level_field)) {
             const int level = OGR_F_GetFieldAsInteger(f, level_field);
             const GIntBig id = OGR_F_GetFID(f);
-            std::vector<OGRGeometryH> parts;
-            for_each_part(g, [&](OGRGeometryH part) { parts.push_back(part); });
-            for (OGRGeometryH part : parts) {
+            for_each_part(g, [&](OGRGeometryH part) {
                 const int n = OGR_G_GetPointCount(part);
                 if (n < 2)
-                    continue;
+                    return;
                 std::vector<Point> points(static_cast<std::size_t>(n));
                 for (int k = 0; k < n; k++)
                     points[k] = {OGR_G_GetX(part, k), OGR_G_GetY(part, k)};
                 if (points.front().x == points.back().x && points.front().y == points.back().y)
-                    continue; // closed
+                    return; // closed
                 LineEnd e{{0, 0}, {0, 0}, level, id};
                 for (int side = 0; side < 2; side++) {
                     if (end_of(points, e.at, e.direction, pixel) && !on_edge(e.at))
                         found.push_back(e);
                     std::reverse(points.begin(), points.end());
                 }
-            }
+            });
             if (lines)
                 lines->push_back({Geometry(OGR_G_Clone(g)), box_of(g), id, level});
         }

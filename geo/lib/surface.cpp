@@ -55,11 +55,10 @@ constexpr double HELD_WEIGHT = 4;
 // The conjugate gradients stop early once the residual falls this far.
 constexpr double CONVERGED = 1e-10;
 
-// A point read bilinearly from the four cells around it: k, k + right,
-// k + down and k + right + down (right and down 0 on a side of one cell).
+// A point read bilinearly from the four cells of the block that starts at k
+// (Level::at gives the others).
 struct Stencil {
     std::size_t k;
-    std::uint32_t right, down;
     float fr, fc; // the weights of the lower row's and the right column's cells
     float w, value;
 
@@ -136,12 +135,7 @@ Stencil stencil(const SurfacePoint &p, const Level &l, double weight, double off
     float fr = 0, fc = 0;
     between(p.row / l.scale, l.rows, i, fr);
     between(p.column / l.scale, l.columns, j, fc);
-    return {static_cast<std::size_t>(i) * l.columns + j,
-            l.columns > 1 ? 1U : 0U,
-            l.rows > 1 ? static_cast<std::uint32_t>(l.columns) : 0U,
-            fr,
-            fc,
-            static_cast<float>(weight),
+    return {static_cast<std::size_t>(i) * l.columns + j, fr, fc, static_cast<float>(weight),
             static_cast<float>(p.value - offset)};
 }
 
@@ -629,10 +623,8 @@ std::size_t hold_inside(Level &l, const std::vector<double> &cells, const std::v
             const std::size_t i = k / C, j = k % C;
             const std::size_t bi = l.rows > 1 ? std::min<std::size_t>(i, l.rows - 2) : 0;
             const std::size_t bj = l.columns > 1 ? std::min<std::size_t>(j, l.columns - 2) : 0;
-            found[chunk].push_back({bi * C + bj, l.columns > 1 ? 1U : 0U,
-                                    l.rows > 1 ? static_cast<std::uint32_t>(C) : 0U, static_cast<float>(i - bi),
-                                    static_cast<float>(j - bj), static_cast<float>(HELD_WEIGHT),
-                                    static_cast<float>(target + lowest - offset)});
+            found[chunk].push_back({bi * C + bj, static_cast<float>(i - bi), static_cast<float>(j - bj),
+                                    static_cast<float>(HELD_WEIGHT), static_cast<float>(target + lowest - offset)});
         }
     });
     std::vector<Stencil> extra;
