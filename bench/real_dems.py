@@ -12,12 +12,17 @@ Vancouver Island, the sea as nodata, warped to UTM 10N at 1000 m: a coastline)
 and OUTPUT_FOLDER/topobathy.tif (the same relief, land and sea floor, warped
 to UTM 10N at 2000 m), OUTPUT_FOLDER/mountains.tif (its part east of 123.5 W,
 the Coast and Cascade mountains beside the plain of the Fraser valley, land and
-sea floor, at 2000 m: contours from 1 to 30 pixels apart).
+sea floor, at 2000 m: contours from 1 to 30 pixels apart) and
+OUTPUT_FOLDER/volcano.tif (R's `volcano`, Maunga Whau in Auckland digitised on
+a 10 m grid in whole metres, from r-base-core's datasets, placed in NZTM 2000:
+a cone with its crater, small enough for every peer).
 Sheets warped into UTM have nodata corners; clean_crop() cuts a DEM to a
 rectangle without nodata, whose contours all run to its edges.
-Needs: apt-get install python-matplotlib-data r-cran-terra python3-gdal.
+Needs: apt-get install python-matplotlib-data r-cran-terra python3-gdal (r-cran-terra
+brings r-base-core and its Rscript).
 """
 import os
+import subprocess
 import sys
 
 import numpy as np
@@ -75,6 +80,23 @@ def coast(out, pixel=1000, land_only=True, west=None):
               targetAlignedPixels=True, srcNodata=-9999 if land_only else None, dstNodata=-9999)
 
 
+def volcano(out):
+    # R draws the matrix with its 87 rows along x and its 61 columns along y,
+    # upwards (image(volcano)); the grid's rows run north to south. The
+    # south-west corner put near the cone's place in NZTM 2000.
+    text = subprocess.run(["Rscript", "-e", "write.table(volcano, stdout(), row.names=FALSE, col.names=FALSE)"],
+                          check=True, capture_output=True, text=True).stdout
+    z = np.array([[float(v) for v in line.split()] for line in text.splitlines() if line.strip()], np.float32)
+    z = z.T[::-1]
+    ds = gdal.GetDriverByName("GTiff").Create(out, z.shape[1], z.shape[0], 1, gdal.GDT_Float32)
+    ds.SetGeoTransform((1756000.0, 10.0, 0, 5917000.0 + 10.0 * z.shape[0], 0, -10.0))
+    srs = osr.SpatialReference()
+    srs.ImportFromEPSG(2193)
+    ds.SetProjection(srs.ExportToWkt())
+    ds.GetRasterBand(1).SetNoDataValue(-9999)
+    ds.GetRasterBand(1).WriteArray(z)
+
+
 def clean_crop(dem, out):
     """DEM cut to a rectangle without nodata: the side with the most nodata cut
     off, one row or column at a time."""
@@ -106,3 +128,4 @@ if __name__ == "__main__":
     coast(os.path.join(folder, "coast.tif"))
     coast(os.path.join(folder, "topobathy.tif"), pixel=2000, land_only=False)
     coast(os.path.join(folder, "mountains.tif"), pixel=2000, land_only=False, west=-123.5)
+    volcano(os.path.join(folder, "volcano.tif"))
