@@ -159,10 +159,21 @@ Stencil stencil(const SurfacePoint &p, const Level &l, double weight, double off
 // so that the cells do not depend on the number of threads.
 constexpr std::size_t CHUNK = 1 << 14;
 
+// The least cells a thread is given: a pass starts its threads anew, which on
+// a grid of some ten thousand cells costs more than the pass (a hundred steps
+// of five passes each on Luxembourg's 21 000 cells).
+constexpr std::size_t SLICE_CELLS = 1 << 16;
+
+// The least rows of `columns` cells a thread is given.
+std::size_t slice_rows(int columns)
+{
+    return std::max<std::size_t>(8, SLICE_CELLS / static_cast<std::size_t>(std::max(columns, 1)));
+}
+
 void in_chunks(std::size_t count, const std::function<void(std::size_t, std::size_t, std::size_t)> &body)
 {
     const std::size_t chunks = (count + CHUNK - 1) / CHUNK;
-    in_slices(chunks, 1, [&](std::size_t first, std::size_t last) {
+    in_slices(chunks, SLICE_CELLS / CHUNK, [&](std::size_t first, std::size_t last) {
         for (std::size_t c = first; c < last; c++)
             body(c * CHUNK, std::min(count, (c + 1) * CHUNK), c);
     });
@@ -206,7 +217,7 @@ double apply(const Level &l, const std::vector<std::uint8_t> &tied, const std::v
     std::vector<double> bent(static_cast<std::size_t>(R), 0.0), pointed(static_cast<std::size_t>(R), 0.0);
     const auto lam = static_cast<float>(l.lambda), tie = static_cast<float>(l.tie);
     const float *zz = z.data();
-    in_slices(static_cast<std::size_t>(R), 8, [&](std::size_t first, std::size_t last) {
+    in_slices(static_cast<std::size_t>(R), slice_rows(C), [&](std::size_t first, std::size_t last) {
         for (auto i = static_cast<int>(first); i < static_cast<int>(last); i++) {
             float *out = q.data() + static_cast<std::size_t>(i) * C;
             const std::uint8_t *pulled = tied.data() + static_cast<std::size_t>(i) * C;
@@ -234,7 +245,7 @@ double apply(const Level &l, const std::vector<std::uint8_t> &tied, const std::v
     // a time, those of a row in their fixed order.
     for (int half = 0; half < 2; half++) {
         const auto rows = static_cast<std::size_t>((R - half + 1) / 2);
-        in_slices(rows, 8, [&](std::size_t first, std::size_t last) {
+        in_slices(rows, slice_rows(2 * C), [&](std::size_t first, std::size_t last) {
             float *qq = q.data();
             const Block *blocks = l.points.data();
             const std::size_t right = l.right(), down = l.down();
