@@ -21,6 +21,9 @@ constexpr std::uint8_t NO_PARENT = 8;
 // interval deep; shallower ones are filled without a word.
 constexpr double DEEP = 0.1;
 
+// The deepest a trench lets a pit ring's water out by, as a share of the interval.
+constexpr double TRENCH = 0.25;
+
 // A nested depression is judged after the one around it is kept: at most this
 // many rings inside one another are told apart (beyond, the inner ones fill).
 constexpr int NESTING = 32;
@@ -242,7 +245,7 @@ std::vector<std::uint8_t> left_by_streams(const std::vector<Depression> &found, 
 // depression no higher (or the grid's edge), at the ring's level or half a
 // tenth above the bottom of a shallow pit (which then does not count, with
 // room for the flat's rise along the trench). It is cut only where it lowers
-// no pixel by more than a tenth of the interval, cuts no spot height nor kept
+// no pixel by more than a quarter of the interval, cuts no spot height nor kept
 // pit, and moves no more metres than the water it lets out; else the depression
 // stays whole. `mark` (all 0) flags the depression's pixels while the trench
 // is sought. Returns the trench's level, NaN for none.
@@ -276,10 +279,13 @@ double drain_above_ring(const Flow &g, std::vector<double> &cells, const Depress
             continue; // inside the ring
         }
         moved += cells[k] - top;
-        // Lowered by at most a tenth of the interval: a deeper trench would be a
-        // valley that no line shows (and a pixel near the level above may lie on
-        // that level's ring, read low).
-        within = cells[k] - top <= DEEP * g.interval() && !held[k] && !kept[k] && moved <= water;
+        // Lowered by at most a quarter of the interval, so that the trench
+        // stays in the lowest third of the band above the ring, away from the
+        // next line up: a saddle between the ring and another line of its level
+        // lies near that level, but the surface draws the band between them
+        // toward the next line as far as the band is wide. A deeper trench
+        // would be a valley that no line shows.
+        within = cells[k] - top <= TRENCH * g.interval() && !held[k] && !kept[k] && moved <= water;
         trench.push_back(k);
     }
     for (std::int64_t k : p.cells)

@@ -11,7 +11,7 @@
 //   below it, no ring). The ring holds the pit below its level, not the band's
 //   water above: where that water is deeper than a tenth of the interval, or
 //   makes deep a pit shallower than that below its ring, a trench along the
-//   flood's path out, lowering no pixel by more than a tenth of the interval
+//   flood's path out, lowering no pixel by more than a quarter of the interval
 //   and moving no more metres than the water, lets it out at the ring's level
 //   (half a tenth above a shallow pit's bottom). Pixels in the band of one pair of
 //   lines cannot hold a level, so a depression between two rings never passes.

@@ -110,9 +110,14 @@ const std::vector<Case> CASES = {
     // it, lowered less than a tenth of the interval; the pit below the ring stays.
     {"pit ring holding the band's water to a low ridge, the ridge trenched", 41, 41,
      [](int r, int c) { return ringed_pit(r, c, 1120); }, 1, 0, 1},
-    // The ridge 300 above: a trench would cut a valley that no line shows.
+    // The ridge 200 above, the band drawn up toward the next line as a saddle
+    // between the ring and another line of its level is: the trench lowers it
+    // by 160, down to half a tenth above the pit.
+    {"pit ring holding the band's water to a ridge a fifth of the interval up, trenched", 41, 41,
+     [](int r, int c) { return ringed_pit(r, c, 1200); }, 1, 0, 1},
+    // The ridge 400 above: a trench would cut a valley that no line shows.
     {"pit ring holding the band's water to a high ridge, kept whole", 41, 41,
-     [](int r, int c) { return ringed_pit(r, c, 1300); }, 1, 0, 0},
+     [](int r, int c) { return ringed_pit(r, c, 1400); }, 1, 0, 0},
     // A bowl 140 deep below 1000 whose rim reads 990: its water has a way out
     // below the level, so no ring of 1000 closes around it.
     {"bowl with its rim just below a level, carved", 41, 41,
