@@ -48,7 +48,7 @@ def main():
         for surface in ("plain", "smooth"):
             out = os.path.join(folder, surface + ".tif")
             subprocess.run([args.geo, "-q", "-tr", str(args.pixel), str(args.pixel), "-te", *map(str, extent),
-                            "-surface", surface, LINES, out], check=True)
+                            "-surface", surface, "-drainage", "none", LINES, out], check=True)
             panels.append((f"-surface {surface}", hillshade(out, folder)))
         figure, axes = plt.subplots(1, 3, figsize=(9, 2.52), dpi=100)
         for ax, (title, shade) in zip(axes, panels):
