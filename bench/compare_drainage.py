@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Drainage of the models made from contours: tolvane-geo with -drainage none
-(the default) and enforce, the cubic TIN of the lines' vertices (scipy's
+and enforce (the default), the cubic TIN of the lines' vertices (scipy's
 CloughTocher2DInterpolator) and GRASS r.surf.contour, on contours drawn with
 gdal_contour from real DEMs shipped in Debian packages (bench/real_dems.py).
 

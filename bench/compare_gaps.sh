@@ -108,13 +108,13 @@ echo "|---|---|---|---|---|---|---|"
 cat same_cells.md
 
 echo
-echo "| pixel | default (no option) | -surface plain | GRASS r.surf.contour | linear TIN |"
+echo "| pixel | default (no option) | -surface plain -drainage none | GRASS r.surf.contour | linear TIN |"
 echo "|---|---|---|---|---|"
 for pixel in 3 7 10 13 15; do
     row="| $pixel m"
     "$geo" -q -tr $pixel $pixel $colinas colinas-$pixel.tif
     row="$row | $(cell $($data surface colinas-$pixel.tif))"
-    "$geo" -q -tr $pixel $pixel -surface plain $colinas colinas-$pixel-plain.tif
+    "$geo" -q -tr $pixel $pixel -surface plain -drainage none $colinas colinas-$pixel-plain.tif
     row="$row | $(cell $($data surface colinas-$pixel-plain.tif))"
     set -- $(grid_of colinas-$pixel.tif)
     peers $colinas colinas-$pixel 25830 $1 $2 $3 $4 $5 $6 $7

@@ -9,7 +9,7 @@ against their analytic surface.
     /usr/bin/python3 bench/compare_surface.py [--out DIR] [--geo BIN] [--repeat N]
 
 Every run gets the pixel size and the DEM's extent (so that its cells are the
-DEM's), nothing else. Columns, over the cells where the DEM and the result both
+DEM's) and -drainage none (the surface as drawn), nothing else. Columns, over the cells where the DEM and the result both
 hold a value: RMSE; RMSE of the slope in degrees (cells whose eight neighbours
 hold one too); terraces (the share of cells within a fortieth of the interval
 of a level, over the DEM's share; 1: no terrace); flat cells beyond the DEM's
@@ -211,7 +211,7 @@ def main():
         for surface in ("plain", "smooth"):
             out = f"{dem}-{interval}-{surface}.tif"
             t, mb = timed([geo, "-q", "-tr", str(pixel), str(pixel), "-te", *map(str, extent), "-surface", surface,
-                          lines, out], args.repeat)
+                          "-drainage", "none", lines, out], args.repeat)
             results.append((f"tolvane-geo -surface {surface}", read(out)[0], t, mb))
         for kind in () if args.no_tin else ("linear", "cubic"):
             results.append((f"{kind} TIN", *tin(kind, lines, truth.shape, gt)))

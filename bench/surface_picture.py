@@ -59,7 +59,7 @@ def main():
         for surface in ("plain", "smooth"):
             out = os.path.join(folder, surface + ".tif")
             subprocess.run([args.geo, "-q", "-tr", str(args.pixel), str(args.pixel), "-te", *map(str, extent),
-                            "-surface", surface, lines, out], check=True)
+                            "-surface", surface, "-drainage", "none", lines, out], check=True)
             panels.append((f"-surface {surface}", hillshade(out, folder)))
         height = 9 / 3 * ds.RasterYSize / ds.RasterXSize + 0.27
         figure, axes = plt.subplots(1, 3, figsize=(9, height), dpi=100)

@@ -21,6 +21,9 @@ constexpr std::uint8_t NO_PARENT = 8;
 // interval deep; shallower ones are filled without a word.
 constexpr double DEEP = 0.1;
 
+// The deepest a trench lets a pit ring's water out by, as a share of the interval.
+constexpr double TRENCH = 0.25;
+
 // A nested depression is judged after the one around it is kept: at most this
 // many rings inside one another are told apart (beyond, the inner ones fill).
 constexpr int NESTING = 32;
@@ -242,7 +245,7 @@ std::vector<std::uint8_t> left_by_streams(const std::vector<Depression> &found, 
 // depression no higher (or the grid's edge), at the ring's level or half a
 // tenth above the bottom of a shallow pit (which then does not count, with
 // room for the flat's rise along the trench). It is cut only where it lowers
-// no pixel by more than a tenth of the interval, cuts no spot height nor kept
+// no pixel by more than a quarter of the interval, cuts no spot height nor kept
 // pit, and moves no more metres than the water it lets out; else the depression
 // stays whole. `mark` (all 0) flags the depression's pixels while the trench
 // is sought. Returns the trench's level, NaN for none.
@@ -276,10 +279,13 @@ double drain_above_ring(const Flow &g, std::vector<double> &cells, const Depress
             continue; // inside the ring
         }
         moved += cells[k] - top;
-        // Lowered by at most a tenth of the interval: a deeper trench would be a
-        // valley that no line shows (and a pixel near the level above may lie on
-        // that level's ring, read low).
-        within = cells[k] - top <= DEEP * g.interval() && !held[k] && !kept[k] && moved <= water;
+        // Lowered by at most a quarter of the interval, so that the trench
+        // stays in the lowest third of the band above the ring, away from the
+        // next line up: a saddle between the ring and another line of its level
+        // lies near that level, but the surface draws the band between them
+        // toward the next line as far as the band is wide. A deeper trench
+        // would be a valley that no line shows.
+        within = cells[k] - top <= TRENCH * g.interval() && !held[k] && !kept[k] && moved <= water;
         trench.push_back(k);
     }
     for (std::int64_t k : p.cells)
@@ -338,36 +344,74 @@ void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::v
     }
 }
 
-// Each depression left carved where the trench along the flood's path out
-// moves fewer metres than the fill, and stays within the bottom's band; the
-// others are left for the fill.
+// Each depression left drained at the level that moves its pixels least:
+// filled up to that level, and a trench along the flood's path out of it
+// lowered to it, down to the first pixel outside no higher. The level runs
+// from the bottom (a trench alone) to the spill level (a fill alone); the
+// squares of the moves are weighed, so that a few pixels cut metres deep
+// (a valley no line shows) cost more than many raised a little. A trench
+// stays within the depression's band, cuts no spot height and drains to the
+// grid's edge or lower ground, never into a kept pit.
 void carve(const Flow &g, std::vector<double> &cells, const std::vector<double> &before,
            const std::vector<double> &filled, const std::vector<std::uint8_t> &parent,
            const std::vector<std::uint8_t> &kept, const std::vector<std::uint8_t> &held, Drained &out)
 {
+    // The levels tried, as shares of the depth from the bottom up.
+    constexpr int STEPS = 32;
+    std::vector<std::uint8_t> mark(static_cast<std::size_t>(g.size()), 0);
+    std::vector<std::int64_t> path;
     for (const Depression &p : g.depressions(before, filled)) {
-        double fill = 0;
         for (std::int64_t k : p.cells)
-            fill += filled[k] - before[k];
-        std::vector<std::int64_t> trench;
-        double moved = 0;
-        bool within = true;
-        for (std::int64_t k = p.lowest; within && moved < fill;) {
-            if (parent[k] == NO_PARENT) { // an outlet higher than the bottom: the grid's edge drains it, a pit not
-                within = !kept[k];
+            mark[k] = 1;
+        // The path out, as far as a trench to the bottom would go.
+        path.clear();
+        bool to_pit = false;
+        for (std::int64_t k = p.lowest;;) {
+            if (parent[k] == NO_PARENT) { // an outlet: the grid's edge drains the trench, a kept pit not
+                to_pit = kept[k] != 0;
                 break;
             }
             k = g.step(k, parent[k]);
-            if (cells[k] <= p.bottom)
+            path.push_back(k);
+            if (!mark[k] && cells[k] <= p.bottom)
                 break;
-            within = g.one_band(p.bottom, cells[k]) && !held[k];
-            moved += cells[k] - p.bottom;
-            trench.push_back(k);
         }
-        const bool carved = within && moved < fill;
-        if (carved)
-            for (std::int64_t k : trench)
-                cells[k] = p.bottom;
+        double best = p.spill, least = INFINITY;
+        for (int s = 0; s <= STEPS; s++) {
+            const double h = s == STEPS ? p.spill : p.bottom + (p.spill - p.bottom) * s / STEPS;
+            double cost = 0;
+            for (std::int64_t k : p.cells)
+                if (cells[k] < h)
+                    cost += (h - cells[k]) * (h - cells[k]);
+            bool within = true, out_of_it = false;
+            for (std::int64_t k : path) {
+                if (!mark[k] && cells[k] <= h) {
+                    out_of_it = true;
+                    break;
+                }
+                if (cells[k] > h) {
+                    within = g.one_band(h, cells[k]) && !held[k];
+                    cost += (cells[k] - h) * (cells[k] - h);
+                }
+                if (!within || cost >= least)
+                    break;
+            }
+            if (within && (out_of_it || !to_pit) && cost < least) {
+                least = cost;
+                best = h;
+            }
+        }
+        bool carved = false;
+        for (std::int64_t k : path) {
+            if (!mark[k] && cells[k] <= best)
+                break;
+            if (cells[k] > best) {
+                cells[k] = best;
+                carved = true;
+            }
+        }
+        for (std::int64_t k : p.cells)
+            mark[k] = 0;
         if (g.deep(p))
             (carved ? out.carved : out.filled)++;
     }

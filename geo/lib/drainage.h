@@ -11,7 +11,7 @@
 //   below it, no ring). The ring holds the pit below its level, not the band's
 //   water above: where that water is deeper than a tenth of the interval, or
 //   makes deep a pit shallower than that below its ring, a trench along the
-//   flood's path out, lowering no pixel by more than a tenth of the interval
+//   flood's path out, lowering no pixel by more than a quarter of the interval
 //   and moving no more metres than the water, lets it out at the ring's level
 //   (half a tenth above a shallow pit's bottom). Pixels in the band of one pair of
 //   lines cannot hold a level, so a depression between two rings never passes.
@@ -20,12 +20,14 @@
 //   ring when a stream leaves it. A kept depression's lowest pixel
 //   becomes an outlet of the flood, and any depression nested in it is judged
 //   in turn.
-// - Every other depression is removed, by filling it to its spill level or by
-//   carving a trench from its bottom along the flood's path out of it down to the
-//   first pixel no higher than the bottom, whichever moves fewer metres; a
-//   carve that would cut a line (reach a pixel of another band) or a spot
-//   height's pixel fills instead.
-//   Either way every pixel stays in the band it was in.
+// - Every other depression is removed at one level between its bottom and its
+//   spill level: filled up to it, and a trench along the flood's path out of it
+//   cut down to it as far as the first pixel no higher, the level chosen of 33
+//   (from the bottom, a trench alone, to the spill, a fill alone) where the
+//   squares of the moves add up least (a few pixels cut deep weigh more than
+//   many raised a little). A trench that would cut a line (reach a pixel of
+//   another band) or a spot height's pixel, or end in a kept pit, is not
+//   tried at that level. Every pixel stays in the band it was in.
 // - Flats (filled depressions, a valley floor between two lines of one level, a
 //   kept pit's floor) get the least rise toward their outlet that the written
 //   model tells apart (the epsilon variant of the flood): a step of a Float32

@@ -142,9 +142,9 @@ const std::vector<Option> &options()
          "straight between two lines",
          [](Request &q, const Values &v) { q.surface = v[0] == "smooth" ? Surface::smooth : Surface::plain; }},
         {"drainage", "-drainage", "drainage", "DRAINAGE", K::choice, {"MODE"}, 0, 0, {"none", "enforce"},
-         "none or enforce", "none", false, false,
-         "none (default): the surface as drawn; enforce: depressions no\nring of the lines shows are filled or carved, "
-         "and flats slope\ntoward their outlet, so that water runs off every pixel",
+         "none or enforce", "enforce", false, false,
+         "enforce (default): depressions no ring of the lines shows are\nfilled or carved, and flats slope toward their "
+         "outlet, so that\nwater runs off every pixel; none: the surface as drawn",
          [](Request &q, const Values &v) { q.drainage = v[0] == "enforce" ? Drainage::enforce : Drainage::none; }},
         {"points", "-points", "points", "POINTS", K::path, {"FILE"}, 0, 0, {}, "", "", false, false,
          "spot heights: points whose altitudes the model holds on their\npixels, summits and pits shaped toward them "

@@ -174,7 +174,7 @@ struct Request {
     CoreRequest core;
     ProductRequest product;
     Surface surface = Surface::smooth;
-    Drainage drainage = Drainage::none;
+    Drainage drainage = Drainage::enforce;
     SpotHeightRequest points;
     LakeRequest lakes;
     StreamRequest streams;

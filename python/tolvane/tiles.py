@@ -187,8 +187,9 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
 
     source, output, resolution, attribute and the keyword ``options`` are those
     of ``tolvane.geo.elevation`` (the options of ``tolvane-geo``), but for the
-    products made of the whole grid (``contours``, ``leaks``, ``sinks``), ``drainage`` and
-    the map's own heights (``points``, ``lakes``, ``streams``).
+    products made of the whole grid (``contours``, ``leaks``, ``sinks``), ``drainage`` (the
+    tiles are not drained: ``drainage="none"`` always) and the map's own heights
+    (``points``, ``lakes``, ``streams``).
     tile, halo: tile size and the margin of pixels burnt and computed around each
         tile and then dropped; a larger halo narrows the seams at tile borders.
     client: a ``distributed.Client``; None starts a ``LocalCluster`` of ``workers``
@@ -220,10 +221,11 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
             # around it, which a tile may cut.
             raise tolvane.Error(f"{heights}: the map's own heights shape the whole grid at once, which no tile "
                                 "holds; use tolvane.geo.elevation", "usage", ())
-    if options.get("drainage", "none") != "none":
+    if options.get("drainage") not in (None, "none"):
         # Depressions and flats cross tile edges: drainage needs the whole grid at once.
         raise tolvane.Error("drainage: runs on the whole grid at once, which no tile holds; use "
                             "tolvane.geo.elevation", "usage", ())
+    options["drainage"] = "none"  # each tile as drawn, whatever the library's default
     options.setdefault("threads", 1)  # Dask already runs the tiles in parallel
     # Workers may run in other folders: they get the paths this process reads,
     # and check that the files there are the ones read here.

@@ -102,16 +102,22 @@ const std::vector<Case> CASES = {
     {"dammed valley, spot heights across it, filled", 60, 41,
      [](int r, int c) { return floor_valley(r, c) + 4.0 * (60 - r) + (r == 40 && std::abs(c - 20) <= 6 ? 300 : 0); },
      0, 1, 0, row_of_spots(40, 41)},
-    // A narrow dip on a slope of 2 a pixel: a trench would run out to the edge.
-    {"dip on a gentle slope, filled", 60, 60,
-     [](int r, int c) { return 1400 + 2.0 * r - dip(r, c, 30, 30, 300, 1.5); }, 0, 1, 0},
+    // A narrow dip on a slope of 2 a pixel: a trench to its bottom would run
+    // out to the edge; most of it fills, its rim cut a little.
+    {"dip on a gentle slope, filled, its rim cut", 60, 60,
+     [](int r, int c) { return 1400 + 2.0 * r - dip(r, c, 30, 30, 300, 1.5); }, 0, 0, 1},
     // The ridge 120 above the ring: the band's water leaves by a trench through
     // it, lowered less than a tenth of the interval; the pit below the ring stays.
     {"pit ring holding the band's water to a low ridge, the ridge trenched", 41, 41,
      [](int r, int c) { return ringed_pit(r, c, 1120); }, 1, 0, 1},
-    // The ridge 300 above: a trench would cut a valley that no line shows.
+    // The ridge 200 above, the band drawn up toward the next line as a saddle
+    // between the ring and another line of its level is: the trench lowers it
+    // by 160, down to half a tenth above the pit.
+    {"pit ring holding the band's water to a ridge a fifth of the interval up, trenched", 41, 41,
+     [](int r, int c) { return ringed_pit(r, c, 1200); }, 1, 0, 1},
+    // The ridge 400 above: a trench would cut a valley that no line shows.
     {"pit ring holding the band's water to a high ridge, kept whole", 41, 41,
-     [](int r, int c) { return ringed_pit(r, c, 1300); }, 1, 0, 0},
+     [](int r, int c) { return ringed_pit(r, c, 1400); }, 1, 0, 0},
     // A bowl 140 deep below 1000 whose rim reads 990: its water has a way out
     // below the level, so no ring of 1000 closes around it.
     {"bowl with its rim just below a level, carved", 41, 41,
@@ -224,6 +230,33 @@ TEST(Drainage, PitsKeepTheirDepthAndFloorsSlopeToTheirOutlet)
             ASSERT_GT(valley[r * 41 + c], valley[(r + 1) * 41 + c]) << r << " " << c;
             ASSERT_LT(valley[r * 41 + c], 1000 + 0.5 * 60) << r << " " << c;
         }
+}
+
+// The dammed valley drains at a level between its floor (1084 behind the dam)
+// and its spill (1280, round the dam's end): the lake filled up to it and a
+// trench round the dam cut down to it, every move smaller than the 196 of a
+// trench to the floor or of a fill to the spill.
+TEST(Drainage, ADepressionDrainsAtTheLevelThatMovesLeast)
+{
+    constexpr int ROWS = 60, COLUMNS = 41;
+    const auto dammed = [](int r, int c) {
+        return floor_valley(r, c) + 4.0 * (ROWS - r) + (r == 40 && std::abs(c - 20) <= 6 ? 300 : 0);
+    };
+    std::vector<double> valley(ROWS * COLUMNS);
+    for (int r = 0; r < ROWS; r++)
+        for (int c = 0; c < COLUMNS; c++)
+            valley[r * COLUMNS + c] = dammed(r, c);
+    const std::vector<double> drawn = valley;
+    const geo::Drained d = geo::enforce_drainage(valley, ROWS, COLUMNS, LEVELS, STEP, {}, false);
+    EXPECT_EQ(d.carved, 1);
+    EXPECT_LT(d.most, 196 - 0.01 * INTERVAL);
+    const double lake = valley[39 * COLUMNS + 20];
+    EXPECT_GT(lake, 1084 + 0.01 * INTERVAL);
+    EXPECT_LT(lake, 1280 - 0.01 * INTERVAL);
+    int cut = 0;
+    for (std::size_t k = 0; k < valley.size(); k++)
+        cut += valley[k] < drawn[k];
+    EXPECT_GT(cut, 0);
 }
 
 // A stream meanders down the valley floor between two lines of 1000, in a

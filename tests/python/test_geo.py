@@ -228,7 +228,7 @@ SAMPLES = {
     "wm": (64.5, ("64.5",)),
     "threads": (2, ("2",)),
     "surface": ("plain", ("plain",)),
-    "drainage": ("enforce", ("enforce",)),
+    "drainage": ("none", ("none",)),
     "points": ("cotas.gpkg", ("cotas.gpkg",)),
     "points_attribute": ("cota", ("cota",)),
     "lakes": ("lagos.gpkg", ("lagos.gpkg",)),
@@ -255,8 +255,6 @@ def test_every_keyword_of_the_table_reaches_the_request():
         keywords = {"source": BUNDLED, "output": "dem.tif", keyword: value}
         if keyword == "z":
             keywords["attribute"] = "elev"  # the default: no clash with z
-        if keyword == "sinks":
-            keywords["drainage"] = "enforce"  # the depressions it keeps
         if keyword == "lakes_attribute":
             keywords["lakes"] = "lagos.gpkg"
         if keyword == "points_attribute":

@@ -65,9 +65,9 @@ def tool(*args):
 
 
 def whole_sheet(lines, tmp_path, *options):
-    """tolvane-geo's cells for the lines at PIXEL with these options."""
+    """tolvane-geo's cells for the lines at PIXEL with these options, not drained (as the tiles)."""
     out = tmp_path / f"tool{len(list(tmp_path.iterdir()))}.tif"
-    tool("-tr", PIXEL, PIXEL, *options, lines, out)
+    tool("-tr", PIXEL, PIXEL, "-drainage", "none", *options, lines, out)
     return read(out)[1]
 
 
@@ -95,8 +95,9 @@ BUNDLED = os.path.join(os.environ.get("TOLVANE_EXAMPLES", "examples"), "curvas",
 @pytest.mark.parametrize("source, pixel", [(BUNDLED, 10), (BUNDLED, 7), (None, PIXEL)])
 def test_tool_geo_and_one_tile_give_the_same_file(source, pixel, lines, client, tmp_path):
     source = source or lines
-    tool("-tr", pixel, pixel, "-smooth", 3, source, tmp_path / "tool.tif")
-    report = tolvane.geo.elevation(source, tmp_path / "geo.tif", pixel, smoothing=3)
+    # The tiles are not drained: the whole grid's drainage is asked off.
+    tool("-tr", pixel, pixel, "-smooth", 3, "-drainage", "none", source, tmp_path / "tool.tif")
+    report = tolvane.geo.elevation(source, tmp_path / "geo.tif", pixel, smoothing=3, drainage="none")
     r = tolvane.tiles.elevation(source, tmp_path / "tiles.tif", pixel, tile=4096, client=client, smoothing=3,
                                 cog=True)
     ds, cells = read(tmp_path / "tool.tif")
@@ -138,7 +139,8 @@ def test_decimal_levels_repair_and_footprint_reach_the_tiles(lines, client, tmp_
 def test_contour_raster_stands_for_the_lines(lines, client, tmp_path):
     # The core's cells: a contour raster holds the lines' pixels, not the
     # points the smooth surface runs through.
-    tool("-surface", "plain", "-tr", PIXEL, PIXEL, "-contours", tmp_path / "c.tif", lines, tmp_path / "whole.tif")
+    tool("-surface", "plain", "-drainage", "none", "-tr", PIXEL, PIXEL, "-contours", tmp_path / "c.tif", lines,
+         tmp_path / "whole.tif")
     r = tolvane.tiles.elevation(tmp_path / "c.tif", tmp_path / "dem.tif", None, tile=4096, surface="plain",
                                 client=client)
     np.testing.assert_array_equal(read(tmp_path / "dem.tif")[1], read(tmp_path / "whole.tif")[1])
