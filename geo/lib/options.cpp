@@ -141,11 +141,14 @@ const std::vector<Option> &options()
          "smooth (default): the slope carries across the lines, summits and\npits rounded; plain: the core's cells, "
          "straight between two lines",
          [](Request &q, const Values &v) { q.surface = v[0] == "smooth" ? Surface::smooth : Surface::plain; }},
-        {"drainage", "-drainage", "drainage", "DRAINAGE", K::choice, {"MODE"}, 0, 0, {"none", "enforce"},
-         "none or enforce", "enforce", false, false,
-         "enforce (default): depressions no ring of the lines shows are\nfilled or carved, and flats slope toward their "
-         "outlet, so that\nwater runs off every pixel; none: the surface as drawn",
-         [](Request &q, const Values &v) { q.drainage = v[0] == "enforce" ? Drainage::enforce : Drainage::none; }},
+        {"drainage", "-drainage", "drainage", "DRAINAGE", K::choice, {"MODE"}, 0, 0, {"auto", "none", "enforce"},
+         "auto, none or enforce", "auto", false, false,
+         "enforce: depressions no ring of the lines shows are filled or\ncarved, and flats slope toward their outlet, "
+         "so that water runs\noff every pixel; none: the surface as drawn; auto (default):\nenforce on -surface smooth, "
+         "none on -surface plain",
+         [](Request &q, const Values &v) {
+             q.drainage = v[0] == "enforce" ? Drainage::enforce : v[0] == "none" ? Drainage::none : Drainage::automatic;
+         }},
         {"points", "-points", "points", "POINTS", K::path, {"FILE"}, 0, 0, {}, "", "", false, false,
          "spot heights: points whose altitudes the model holds on their\npixels, summits and pits shaped toward them "
          "(with " TOKEN_KEY("drainage") "\nenforce, a pit at one is kept)",
@@ -278,7 +281,7 @@ Request parse_settings(const std::vector<Setting> &settings)
     }
     if (lakes_a && !lakes)
         throw UsageFailure(named("lakes_a") + " names the lakes' attribute: give them with " + named("lakes"));
-    if (!q.product.sinks.empty() && q.drainage != Drainage::enforce)
+    if (!q.product.sinks.empty() && !drains(q))
         throw UsageFailure(named("sinks") + " writes the depressions the drainage keeps: give " + named("drainage") +
                            " enforce");
     if (points_a && !points)

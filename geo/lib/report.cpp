@@ -99,7 +99,7 @@ std::vector<std::string> notes(const Report &r, const Request &q)
         lines.push_back("Outside: " + std::to_string(r.outside) +
                         " pixels beyond the footprint or the lines' extent, walled; " + std::to_string(r.hidden) +
                         " of them nodata in the output");
-    if (q.drainage == Drainage::enforce)
+    if (drains(q))
         lines.push_back("Drainage: " + std::to_string(r.sinks_filled + r.sinks_carved) + " depressions removed (" +
                         std::to_string(r.sinks_filled) + " filled, " + std::to_string(r.sinks_carved) + " carved; " +
                         std::to_string(r.drained_pixels) + " pixels moved, up to " + decimal(r.drained_most) +

@@ -250,7 +250,7 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     const std::vector<std::int64_t> lake_cells = draw_surface(r.cells, a, source, q, heights, c);
     keep_area(c, r, visible, a, row, column, rows, columns, run.want_leak_mask);
     keep_map_heights(c, heights, lake_cells, a, row, column, rows, columns);
-    if (q.drainage == Drainage::enforce && !heights.streams.empty()) // the drainage follows them
+    if (drains(q) && !heights.streams.empty()) // the drainage follows them
         c.stream_paths = heights.streams.downstream(c.cells, row, column, rows, columns);
     c.contour_pixels = r.contour_pixels;
     c.off_level_pixels = r.off_level_pixels;
@@ -423,7 +423,7 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
     counted(r, c);
     if (r.leak_pixels > 0 && q.strict)
         throw Failure(named("strict") + ": " + leaks_left(r), "strict");
-    if (q.drainage == Drainage::enforce)
+    if (drains(q))
         drain(r, c, writer, q);
     write_and_commit(writer, r, c, progress, progress_arg);
     return r;

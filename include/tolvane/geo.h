@@ -135,8 +135,10 @@ enum class Surface { plain, smooth };
 
 // Drainage on the result: none leaves it as drawn; enforce removes the closed
 // depressions no ring of the lines shows (filling or carving them) and gives
-// every flat a slope toward its outlet, so that water runs off every pixel.
-enum class Drainage { none, enforce };
+// every flat a slope toward its outlet, so that water runs off every pixel;
+// automatic (the default) enforces on the smooth surface and leaves plain, the
+// core's cells, as they are.
+enum class Drainage { automatic, none, enforce };
 
 // A height the smooth surface passes close to: where, in pixels of the grid
 // (pixel (i, j) spans rows i to i + 1 and columns j to j + 1), its value in the
@@ -174,12 +176,18 @@ struct Request {
     CoreRequest core;
     ProductRequest product;
     Surface surface = Surface::smooth;
-    Drainage drainage = Drainage::enforce;
+    Drainage drainage = Drainage::automatic;
     SpotHeightRequest points;
     LakeRequest lakes;
     StreamRequest streams;
     bool strict = false; // fail, writing nothing, when zones still leak
 };
+
+// Whether the run drains its result: enforce, or automatic on the smooth surface.
+inline bool drains(const Request &q)
+{
+    return q.drainage == Drainage::enforce || (q.drainage == Drainage::automatic && q.surface == Surface::smooth);
+}
 
 // ---- What a run found and did. ----
 
@@ -241,7 +249,7 @@ struct Report : Counts {
     long long nodata_in_data = 0; // cells whose altitude equals the nodata value
     int oversample = 1;         // the factor the lines were burned at
     bool like_identifier = false; // the attribute numbers the lines (each its own whole number) instead
-    // Drainage (Drainage::enforce): depressions deeper than a tenth of the
+    // Drainage (when drains()): depressions deeper than a tenth of the
     // interval that a ring of the lines shows and were kept, their area in
     // square map units, those removed by filling and by carving, the pixels
     // moved by either, and the largest move, in the data's units.

@@ -141,8 +141,9 @@ def elevation(source, output, resolution=None, attribute="elev", *, progress=Non
     interval)), ``scale`` (-scale), ``smoothing`` (-smooth), ``repair_gaps``
     (-repair_gaps, pixels; 0: none), ``mask`` (-mask: a polygon file, "auto" or
     "none"), ``strict`` (-strict), ``surface`` (-surface: "smooth", the
-    default, or "plain"), ``drainage`` (-drainage: "enforce", the
-    default, or "none"), ``points``
+    default, or "plain"), ``drainage`` (-drainage: "auto", the default,
+    which enforces on the smooth surface and leaves plain as drawn, "enforce" or
+    "none"), ``points``
     (-points: a point layer of spot heights), ``points_attribute`` (-points_a),
     ``lakes`` (-lakes: a polygon layer), ``lakes_attribute`` (-lakes_a),
     ``streams`` (-streams: a line layer), ``dtype``

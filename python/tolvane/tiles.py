@@ -221,7 +221,7 @@ def elevation(source, output, resolution=None, attribute="elev", tile=2048, halo
             # around it, which a tile may cut.
             raise tolvane.Error(f"{heights}: the map's own heights shape the whole grid at once, which no tile "
                                 "holds; use tolvane.geo.elevation", "usage", ())
-    if options.get("drainage") not in (None, "none"):
+    if options.get("drainage") not in (None, "auto", "none"):
         # Depressions and flats cross tile edges: drainage needs the whole grid at once.
         raise tolvane.Error("drainage: runs on the whole grid at once, which no tile holds; use "
                             "tolvane.geo.elevation", "usage", ())

@@ -343,22 +343,26 @@ TEST_F(Geo, SurfaceSmoothIsTheDefaultAndComesCloserThanPlain)
     EXPECT_LT(smooth_on * 200, plain_on) << smooth_on << " cells on a level against " << plain_on;
 }
 
-// -drainage enforce is the default to the byte, writes the same bytes on any
+// The default drains the smooth surface to the byte and leaves plain, the
+// core's cells, as drawn; -drainage enforce writes the same bytes on any
 // number of threads, leaves no pixel without a lower neighbour (but at the
 // grid's edge and beside nodata) and keeps every pixel in the band -drainage
 // none leaves it in; on the core's cells, whose flats it has to slope.
-TEST_F(Geo, DrainageEnforceIsTheDefaultAndDrainsEveryPixel)
+TEST_F(Geo, DrainageEnforcedByDefaultOnTheSmoothSurfaceDrainsEveryPixel)
 {
-    const std::string run = "-surface plain -tr 10 10 -te 440000 4475000 442000 4476500 -mask auto '" COLINAS_GPKG "' ";
-    for (const char *a : {"-q -threads 2 default.tif", "-q -drainage none none.tif",
-                          "-q -drainage enforce -threads 1 one.tif", "-drainage enforce -threads 2 two.tif"}) {
-        const GeoRun r = geo(root(), run + a);
+    const std::string where = "-tr 10 10 -te 440000 4475000 442000 4476500 -mask auto '" COLINAS_GPKG "' ";
+    for (const char *a : {"-q -surface plain -threads 2 default.tif", "-q -surface plain -drainage none none.tif",
+                          "-q -surface plain -drainage enforce -threads 1 one.tif",
+                          "-surface plain -drainage enforce -threads 2 two.tif", "-q smooth_default.tif",
+                          "-q -drainage enforce smooth_enforce.tif"}) {
+        const GeoRun r = geo(root(), where + a);
         ASSERT_EQ(r.status, 0) << a << r.err;
         if (std::string(a).find("two") != std::string::npos) {
             EXPECT_NE(r.out.find("Drainage: "), std::string::npos) << r.out;
         }
     }
-    EXPECT_TRUE(prueba::lee(root() / "default.tif") == prueba::lee(root() / "one.tif"));
+    EXPECT_TRUE(prueba::lee(root() / "default.tif") == prueba::lee(root() / "none.tif"));
+    EXPECT_TRUE(prueba::lee(root() / "smooth_default.tif") == prueba::lee(root() / "smooth_enforce.tif"));
     EXPECT_TRUE(prueba::lee(root() / "one.tif") == prueba::lee(root() / "two.tif"));
     const Raster none = open_raster(root() / "none.tif"), drained = open_raster(root() / "one.tif");
     ASSERT_EQ(none.cells.size(), drained.cells.size());

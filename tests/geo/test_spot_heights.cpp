@@ -342,8 +342,9 @@ TEST(SpotHeights, HeldByEverySurfaceAndTheDrainage)
         const auto [low, high] = floor.range(CRATER_X, MIDDLE_Y, 150);
         EXPECT_NEAR(low, 120, surface == geo::Surface::plain ? 0.01 : 4.0);
         EXPECT_GE(low, 120 - 0.01);
-        if (surface == geo::Surface::smooth)
+        if (surface == geo::Surface::smooth) {
             EXPECT_GT(high, 121);
+        }
         EXPECT_EQ(floor.without_outlet(), 0);
     }
     fs::remove_all(dir);
