@@ -9,8 +9,9 @@ against their analytic surface.
     /usr/bin/python3 bench/compare_surface.py [--out DIR] [--geo BIN] [--repeat N]
 
 Every run gets the pixel size and the DEM's extent (so that its cells are the
-DEM's) and -drainage none (the surface as drawn), nothing else. Columns, over the cells where the DEM and the result both
-hold a value: RMSE; RMSE of the slope in degrees (cells whose eight neighbours
+DEM's), nothing else: -surface plain (the core's cells), the smooth surface
+as drawn (-drainage none) and the default (smooth, drained). Columns, over
+the cells where the DEM and the result both hold a value: RMSE; RMSE of the slope in degrees (cells whose eight neighbours
 hold one too); terraces (the share of cells within a fortieth of the interval
 of a level, over the DEM's share; 1: no terrace); flat cells beyond the DEM's
 (the share of cells whose slope is exactly zero, less the DEM's share, in
@@ -45,6 +46,10 @@ ROOT = os.path.dirname(HERE)
 CASES = [("jacksboro", 20), ("jacksboro", 50), ("jacksboro10", 20), ("luxembourg", 20), ("coast", 100),
          ("topobathy", 100), ("volcano", 5), ("volcano2", 5), ("colinas", 25)]
 RESAMPLED = {"jacksboro10": ("jacksboro", 10), "volcano2": ("volcano", 2)}
+# tolvane-geo's runs: the core's cells, the smooth surface as drawn, and the
+# default (the smooth surface, drained).
+VARIANTS = [("-surface plain", "plain", ["-surface", "plain"]),
+            ("-surface smooth -drainage none", "smooth", ["-drainage", "none"]), ("(no option)", "default", [])]
 
 
 def read(path):
@@ -208,11 +213,11 @@ def main():
         base = np.nanmin(truth)
         base = math.floor(base / interval) * interval
         results = []
-        for surface in ("plain", "smooth"):
-            out = f"{dem}-{interval}-{surface}.tif"
-            t, mb = timed([geo, "-q", "-tr", str(pixel), str(pixel), "-te", *map(str, extent), "-surface", surface,
-                          "-drainage", "none", lines, out], args.repeat)
-            results.append((f"tolvane-geo -surface {surface}", read(out)[0], t, mb))
+        for name, tag, options in VARIANTS:
+            out = f"{dem}-{interval}-{tag}.tif"
+            t, mb = timed([geo, "-q", "-tr", str(pixel), str(pixel), "-te", *map(str, extent), *options,
+                          lines, out], args.repeat)
+            results.append((f"tolvane-geo {name}", read(out)[0], t, mb))
         for kind in () if args.no_tin else ("linear", "cubic"):
             results.append((f"{kind} TIN", *tin(kind, lines, truth.shape, gt)))
         if args.grass and rows * columns <= 1_000_000:
