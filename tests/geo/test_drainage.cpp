@@ -60,6 +60,14 @@ double floor_valley(int r, int c)
     return 1000 + 100 * std::max(0, std::abs(c - 20) - 5) + 150 * std::max(0, 6 - r);
 }
 
+// That floor descending 4 a pixel toward the bottom edge of 60 rows, dammed by
+// a row one pixel thick 300 high: its floor behind the dam at 1084, its spill
+// round the dam's end at 1280.
+double dammed_valley(int r, int c)
+{
+    return floor_valley(r, c) + 4.0 * (60 - r) + (r == 40 && std::abs(c - 20) <= 6 ? 300 : 0);
+}
+
 // A pit ring of 1000 around one pixel at 990, in the middle of a cone of the
 // band above that rises 40 a pixel to a ridge at `ridge` (6 pixels out), then
 // falls 30 a pixel to 1010: the ring holds the water of the band up to the ridge.
@@ -93,15 +101,10 @@ const std::vector<Case> CASES = {
     {"false pit inside the crater's band at a spot height, kept", SIDE, SIDE,
      [](int r, int c) { return volcano(r, c, true) - dip(r, c, 45, 55, 450, 1.5); }, 2, 0, 0, {{45, 55}}},
     {"flat valley floor between two lines of one level", 60, 41, floor_valley, 0, 0, 0},
-    // A floor descending 4 a pixel toward the bottom edge, dammed by a row one
-    // pixel thick 300 high: a trench through the dam moves less than the lake.
-    {"dammed valley, carved", 60, 41,
-     [](int r, int c) { return floor_valley(r, c) + 4.0 * (60 - r) + (r == 40 && std::abs(c - 20) <= 6 ? 300 : 0); },
-     0, 0, 1},
+    // A trench through the dam moves less than the lake.
+    {"dammed valley, carved", 60, 41, dammed_valley, 0, 0, 1},
     // Spot heights across the valley on the dam's row: no trench cuts them, the lake fills.
-    {"dammed valley, spot heights across it, filled", 60, 41,
-     [](int r, int c) { return floor_valley(r, c) + 4.0 * (60 - r) + (r == 40 && std::abs(c - 20) <= 6 ? 300 : 0); },
-     0, 1, 0, row_of_spots(40, 41)},
+    {"dammed valley, spot heights across it, filled", 60, 41, dammed_valley, 0, 1, 0, row_of_spots(40, 41)},
     // A narrow dip on a slope of 2 a pixel: a trench to its bottom would run
     // out to the edge; most of it fills, its rim cut a little.
     {"dip on a gentle slope, filled, its rim cut", 60, 60,
@@ -232,20 +235,16 @@ TEST(Drainage, PitsKeepTheirDepthAndFloorsSlopeToTheirOutlet)
         }
 }
 
-// The dammed valley drains at a level between its floor (1084 behind the dam)
-// and its spill (1280, round the dam's end): the lake filled up to it and a
-// trench round the dam cut down to it, every move smaller than the 196 of a
-// trench to the floor or of a fill to the spill.
+// The dammed valley drains at a level between its floor and its spill: the
+// lake filled up to it and a trench round the dam cut down to it, every move
+// smaller than the 196 of a trench to the floor or of a fill to the spill.
 TEST(Drainage, ADepressionDrainsAtTheLevelThatMovesLeast)
 {
     constexpr int ROWS = 60, COLUMNS = 41;
-    const auto dammed = [](int r, int c) {
-        return floor_valley(r, c) + 4.0 * (ROWS - r) + (r == 40 && std::abs(c - 20) <= 6 ? 300 : 0);
-    };
     std::vector<double> valley(ROWS * COLUMNS);
     for (int r = 0; r < ROWS; r++)
         for (int c = 0; c < COLUMNS; c++)
-            valley[r * COLUMNS + c] = dammed(r, c);
+            valley[r * COLUMNS + c] = dammed_valley(r, c);
     const std::vector<double> drawn = valley;
     const geo::Drained d = geo::enforce_drainage(valley, ROWS, COLUMNS, LEVELS, STEP, {}, false);
     EXPECT_EQ(d.carved, 1);
