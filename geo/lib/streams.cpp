@@ -30,7 +30,11 @@ bool touch(std::int64_t a, std::int64_t b, int columns)
 // Each stream turned to run downstream, in place. Streams that touch (an end
 // of one on a pixel of another or beside it) form a network, which drains
 // at one outlet: the lowest of its free ends (those that touch no other
-// stream) in `cells`. From there the network is walked upstream: a stream
+// stream) in `cells`, or the lowest where water leaves the model (the area's
+// edge, a pixel without value beside it) when that lies within an interval
+// above it: the surface may draw a valley floor a band off, or sink a pit's
+// cone around a spot height, and a source there lie below the mouth; a river
+// that ends in a lake inside the area, lower by more, keeps its mouth. From there the network is walked upstream: a stream
 // whose end touches one already turned flows into it there. A stream that
 // only an end of another touches (a river drawn as one line past its
 // tributaries' mouths) and a stream alone run toward the lower of their own
@@ -38,7 +42,8 @@ bool touch(std::int64_t a, std::int64_t b, int columns)
 // confluences a stream is a few pixels long, and a valley floor the lines
 // leave a band too high can tilt it the wrong way, which turns the water of
 // everything upstream off the network.
-void orient(std::vector<std::vector<std::int64_t>> &paths, const std::vector<double> &cells, int rows, int columns)
+void orient(std::vector<std::vector<std::int64_t>> &paths, const std::vector<double> &cells, int rows, int columns,
+            double interval)
 {
     const std::size_t n = paths.size();
     if (n == 0)
@@ -79,6 +84,17 @@ void orient(std::vector<std::vector<std::int64_t>> &paths, const std::vector<dou
         const std::vector<std::int64_t> &p = paths[end / 2];
         return cells[static_cast<std::size_t>(end % 2 ? p.back() : p.front())];
     };
+    const auto leaves = [&](std::size_t end) {
+        const std::int64_t k = end % 2 ? paths[end / 2].back() : paths[end / 2].front();
+        const int r = static_cast<int>(k / columns), c = static_cast<int>(k % columns);
+        if (r == 0 || c == 0 || r == rows - 1 || c == columns - 1)
+            return true;
+        for (int dr = -1; dr <= 1; dr++)
+            for (int dc = -1; dc <= 1; dc++)
+                if (std::isnan(cells[static_cast<std::size_t>(k + static_cast<std::int64_t>(dr) * columns + dc)]))
+                    return true;
+        return false;
+    };
     // down[i]: 1 when stream i runs as drawn, 0 when reversed, -1 not yet known.
     std::vector<int> down(n, -1);
     const auto by_own_ends = [&](std::size_t i) { down[i] = value(2 * i) < value(2 * i + 1) ? 0 : 1; };
@@ -104,15 +120,24 @@ void orient(std::vector<std::vector<std::int64_t>> &paths, const std::vector<dou
                 }
         }
         std::sort(network.begin(), network.end());
-        // The lowest free end; of equal ones the last pixel of the first stream
-        // (a stream alone on a flat runs as drawn). With no free end (a loop),
-        // the lowest end.
-        std::size_t outlet = SIZE_MAX;
-        for (int free = 1; free >= 0 && outlet == SIZE_MAX; free--)
+        // The lowest free end, or the lowest free end where water leaves the
+        // model (on the edge of the area or beside a pixel without value) when
+        // that lies within an interval above it; of equal ones the last pixel
+        // of the first stream (a stream alone on a flat runs as drawn). With no
+        // free end (a loop), the lowest end.
+        std::size_t lowest = SIZE_MAX, leaving = SIZE_MAX;
+        for (int pass = 0; pass < 2 && lowest == SIZE_MAX; pass++)
             for (std::size_t i : network)
-                for (std::size_t end : {2 * i + 1, 2 * i})
-                    if ((!free || touches[end].empty()) && (outlet == SIZE_MAX || value(end) < value(outlet)))
-                        outlet = end;
+                for (std::size_t end : {2 * i + 1, 2 * i}) {
+                    if (!pass && !touches[end].empty())
+                        continue;
+                    if (lowest == SIZE_MAX || value(end) < value(lowest))
+                        lowest = end;
+                    if (!pass && leaves(end) && (leaving == SIZE_MAX || value(end) < value(leaving)))
+                        leaving = end;
+                }
+        const std::size_t outlet =
+            leaving != SIZE_MAX && value(leaving) <= value(lowest) + interval ? leaving : lowest;
         down[outlet / 2] = static_cast<int>(outlet % 2);
         queue.assign(1, outlet / 2);
         for (std::size_t t = 0, scan = 0;;) {
@@ -187,7 +212,7 @@ Streams::~Streams() = default;
 bool Streams::empty() const { return impl_->lines.empty(); }
 
 std::vector<std::vector<std::int64_t>> Streams::downstream(const std::vector<double> &cells, int row, int column,
-                                                           int rows, int columns) const
+                                                           int rows, int columns, double interval) const
 {
     const Grid &g = impl_->grid;
     // Each stream's pixels in order, a quarter of a pixel at a time along it.
@@ -240,7 +265,7 @@ std::vector<std::vector<std::int64_t>> Streams::downstream(const std::vector<dou
             continue;
         paths.push_back(std::move(path));
     }
-    orient(paths, cells, rows, columns);
+    orient(paths, cells, rows, columns, interval);
     return paths;
 }
 
@@ -249,7 +274,7 @@ long long Streams::carve(std::vector<double> &cells, int row, int column, int ro
 {
     if (empty() || !(levels.interval > 0) || rows < 1 || columns < 1)
         return 0;
-    std::vector<std::vector<std::int64_t>> paths = downstream(cells, row, column, rows, columns);
+    std::vector<std::vector<std::int64_t>> paths = downstream(cells, row, column, rows, columns, levels.interval);
     std::vector<std::uint8_t> on(cells.size(), 0);
     for (const auto &path : paths)
         for (std::int64_t k : path)

@@ -34,10 +34,11 @@ public:
     // in order downstream, as `cells` tell it (in the core's units, NaN
     // without value, which no stream holds): streams that touch (an end of one
     // on or beside a pixel of another) drain together at their lowest free
-    // end, and each flows into the one its end touches; a stream alone runs
-    // toward the lower of its ends.
+    // end, or at the lowest that leaves the model (the area's edge, nodata)
+    // when that lies within `interval` above it, and each flows into the one
+    // its end touches; a stream alone runs toward the lower of its ends.
     std::vector<std::vector<std::int64_t>> downstream(const std::vector<double> &cells, int row, int column, int rows,
-                                                      int columns) const;
+                                                      int columns, double interval) const;
 
     // Lowers the pixels of each stream over rows x columns pixels from (row,
     // column) of the grid (in the core's units, NaN without value) in the

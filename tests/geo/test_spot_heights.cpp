@@ -490,7 +490,7 @@ TEST(Streams, FlowFollowsTheStreamDownAValleyFloor)
         s.streams.path = (dir / "streams.geojson").string();
         std::vector<double> cells(m.cells.begin(), m.cells.end());
         std::vector<std::pair<int, int>> path;
-        const auto paths = geo::Streams(s, grid).downstream(cells, 0, 0, m.rows, m.columns);
+        const auto paths = geo::Streams(s, grid).downstream(cells, 0, 0, m.rows, m.columns, 10);
         EXPECT_EQ(paths.size(), 1U);
         for (std::int64_t k : paths.at(0))
             path.emplace_back(static_cast<int>(k / m.columns), static_cast<int>(k % m.columns));
@@ -546,6 +546,10 @@ double flat_bump(int, int) { return 0; }
 // at the lower one: the segment alone would run north.
 double high_confluence(int r, int c) { return c >= 7 && c <= 9 && r >= 8 && r <= 11 ? 10 : 0; }
 
+// A pit's cone around a spot height at the first fork's source, below the
+// stem's mouth on the south edge.
+double pit_at_source(int r, int c) { return std::hypot(r - 1, c - 3) < 2 ? -25 : 0; }
+
 // A bank drawn 15 m too high beside the river where the tributary reaches it.
 double high_bank(int r, int c) { return c >= 7 && c <= 9 && r >= 10 && r <= 13 ? 15 : 0; }
 
@@ -578,6 +582,13 @@ const std::vector<NetworkCase> NETWORKS = {
      high_bank,
      {{19, 10}, {12, 9}}},
     {"the river digitised upstream", {reversed(RIVER), TRIBUTARY}, high_bank, {{19, 10}, {12, 9}}},
+    // The mouth where water leaves the area, within an interval (10) above the lowest source.
+    {"a source in a pit below the mouth on the edge",
+     {TWO_FORKS_A, TWO_FORKS_B, TWO_FORKS_MIDDLE, TWO_FORKS_C, TWO_FORKS_STEM},
+     pit_at_source,
+     {{6, 8}, {6, 8}, {10, 8}, {10, 8}, {19, 8}}},
+    // A river from the north edge into a lake inside, 15 m lower: its mouth stays.
+    {"a river into a lake inside the area", {{{0, 5}, {15, 5}}, {{5, 12}, {8, 5}}}, flat_bump, {{15, 5}, {8, 5}}},
 };
 
 } // namespace
@@ -614,7 +625,7 @@ TEST(Streams, EachRunsTowardItsNetworksOutlet)
         for (int r = 0; r < N; r++)
             for (int c = 0; c < N; c++)
                 cells[static_cast<std::size_t>(r) * N + c] = 200 - r + t.bump(r, c);
-        const auto paths = geo::Streams(q, grid).downstream(cells, 0, 0, N, N);
+        const auto paths = geo::Streams(q, grid).downstream(cells, 0, 0, N, N, 10);
         ASSERT_EQ(paths.size(), t.mouths.size());
         for (std::size_t i = 0; i < paths.size(); i++) {
             const auto [r, c] = t.mouths[i];
