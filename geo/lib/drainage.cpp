@@ -436,14 +436,15 @@ void count_moves(const std::vector<double> &cells, const std::vector<double> &be
 
 // Each stream's pixels, downstream, made to drain along it: a pixel of a
 // stream is lowered below the pixel before it and below that one's neighbours
-// off the streams, so that the lowest neighbour of every stream pixel is the
-// next one down a stream and D8 flow from it stays on the streams. A
-// depression the flood filled or a flat it sloped would send the stream's
-// water beside its trench (toward the flat's outlet by the shortest way);
-// lowering the stream again through it leaves every pixel beside the trench
-// draining into it. The pixels of other streams are left out of the
-// neighbours: a stream beside another or past a confluence would otherwise
-// deepen both in turn. A pixel a spot height or a lake sets stays. Lowering a
+// off the streams, and far enough that the step to it is the steepest way
+// down from the pixel before (D8 over the eight neighbours, the drop over the
+// distance), so that D8 flow from every stream pixel goes to the next one down
+// its stream. A depression the flood filled or a flat it sloped would send the
+// stream's water beside its trench (toward the flat's outlet by the shortest
+// way); lowering the stream again through it leaves every pixel beside the
+// trench draining into it. The pixels of other streams count only for the
+// steepest way, not for "below": a stream beside another or past a confluence
+// would otherwise deepen both in turn. A pixel a spot height or a lake sets stays. Lowering a
 // pixel never closes a depression around another: only a stream's last pixel,
 // or one held a tenth of the interval below its band, can end lower than all
 // its neighbours, and the flood that follows fills it.
@@ -468,13 +469,26 @@ void drain_streams(std::vector<double> &cells, int rows, int columns, const tolv
                 if (held[static_cast<std::size_t>(next)])
                     continue;
                 const int r = static_cast<int>(s / columns), c = static_cast<int>(s % columns);
-                double v = cells[static_cast<std::size_t>(s)] - fall;
+                const double from = cells[static_cast<std::size_t>(s)];
+                const double to_next = next / columns != r && next % columns != c ? std::sqrt(2.0) : 1.0;
+                double v = from - fall;
                 for (int d = 0; d < 8; d++) {
                     const int nr = r + DR[d], nc = c + DC[d];
                     if (nr < 0 || nc < 0 || nr >= rows || nc >= columns)
                         continue;
                     const auto m = static_cast<std::size_t>(static_cast<std::int64_t>(nr) * columns + nc);
-                    if (!on[m] && !std::isnan(cells[m]))
+                    if (static_cast<std::int64_t>(m) == next || std::isnan(cells[m]))
+                        continue;
+                    // The step to the next pixel the steepest of the eight, its drop over
+                    // its length (a diagonal's the square root of two): beside a
+                    // diagonal step a pixel a side away may fall less and still win, and
+                    // a pixel of another stream beside this one (a tributary that runs
+                    // along its river before it joins) or further down this one (across
+                    // a bend) would take the water past the pixels between.
+                    const double to_m = DR[d] != 0 && DC[d] != 0 ? std::sqrt(2.0) : 1.0;
+                    if (cells[m] < from)
+                        v = std::min(v, from - to_next / to_m * (from - cells[m]) - fall);
+                    if (!on[m]) // and below the pixels off the streams, which drain into it
                         v = std::min(v, cells[m] - fall);
                 }
                 double &z = cells[static_cast<std::size_t>(next)];

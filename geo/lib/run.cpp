@@ -251,7 +251,8 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     keep_area(c, r, visible, a, row, column, rows, columns, run.want_leak_mask);
     keep_map_heights(c, heights, lake_cells, a, row, column, rows, columns);
     if (drains(q) && !heights.streams.empty()) // the drainage follows them
-        c.stream_paths = heights.streams.downstream(c.cells, row, column, rows, columns);
+        c.stream_paths =
+            heights.streams.downstream(c.cells, row, column, rows, columns, source.table().levels.interval);
     c.contour_pixels = r.contour_pixels;
     c.off_level_pixels = r.off_level_pixels;
     c.zone_pixels = r.zone_pixels;

@@ -1,9 +1,10 @@
 // Streams (-streams): lines along which the model descends. Each stream runs
-// downhill whichever way it was digitised (the way the result falls from one
-// end to the other); along it, downstream, each pixel is no higher than the one
-// before and no higher than the pixels beside it off the streams, never below
-// the lower level of its band, so that where it crosses a line of level L the
-// pixel there stays at L.
+// downstream whichever way it was digitised: toward the outlet of the network
+// it belongs to (the lowest of the network's free ends), or toward the lower
+// of its own ends when it touches no other. Along it, downstream, each pixel
+// is no higher than the one before and no higher than the pixels beside it
+// off the streams, never below the lower level of its band, so that where it
+// crosses a line of level L the pixel there stays at L.
 #ifndef TOLVANE_GEO_STREAMS_H
 #define TOLVANE_GEO_STREAMS_H
 
@@ -30,10 +31,14 @@ public:
 
     // The pixels of each stream over rows x columns pixels from (row, column)
     // of the grid, in pixels of that area (row x columns + column), each once,
-    // in order downstream: toward the lower of its two ends in `cells` (in the
-    // core's units, NaN without value, which no stream holds).
+    // in order downstream, as `cells` tell it (in the core's units, NaN
+    // without value, which no stream holds): streams that touch (an end of one
+    // on or beside a pixel of another) drain together at their lowest free
+    // end, or at the lowest that leaves the model (the area's edge, nodata)
+    // when that lies within `interval` above it, and each flows into the one
+    // its end touches; a stream alone runs toward the lower of its ends.
     std::vector<std::vector<std::int64_t>> downstream(const std::vector<double> &cells, int row, int column, int rows,
-                                                      int columns) const;
+                                                      int columns, double interval) const;
 
     // Lowers the pixels of each stream over rows x columns pixels from (row,
     // column) of the grid (in the core's units, NaN without value) in the

@@ -342,3 +342,87 @@ TEST(Drainage, APitAStreamLeavesIsNoPit)
         EXPECT_EQ(d.kept, kept);
     }
 }
+
+namespace {
+
+// A valley on 20 x 21 pixels, its floor down column 10 to the south edge, its
+// sides rising 30 a pixel and its floor falling 10 a pixel, all inside one band.
+constexpr int VROWS = 20, VCOLUMNS = 21;
+double v_valley(int r, int c) { return 1500 + 30 * std::abs(c - 10) + 10 * (VROWS - 1 - r); }
+
+using PixelPath = std::vector<std::pair<int, int>>;
+
+PixelPath straight(int r0, int c0, int r1, int c1)
+{
+    PixelPath p;
+    const int n = std::max(std::abs(r1 - r0), std::abs(c1 - c0));
+    for (int k = 0; k <= n; k++)
+        p.emplace_back(r0 + (r1 - r0) * k / n, c0 + (c1 - c0) * k / n);
+    return p;
+}
+
+PixelPath joined(PixelPath a, const PixelPath &b)
+{
+    a.insert(a.end(), b.begin() + (a.back() == b.front()), b.end());
+    return a;
+}
+
+struct StreamCase {
+    std::string name;
+    std::vector<PixelPath> streams; // downstream
+};
+
+const std::vector<StreamCase> STEEPEST = {
+    // Down the side diagonally: beside each step a pixel one side away falls
+    // 30, more than the diagonal's drop over its length.
+    {"a stream down a side diagonally", {joined(straight(2, 18, 10, 10), straight(10, 10, 19, 10))}},
+    // A tributary beside the river for a pixel before it joins: the river's
+    // pixels beside it lie lower than its own next one.
+    {"a tributary beside its river before the confluence",
+     {straight(0, 10, 19, 10), joined(joined(straight(4, 3, 10, 9), {{11, 9}}), {{12, 10}})}},
+};
+
+} // namespace
+
+// D8 water from each pixel of a stream takes the steepest way down (the drop
+// over the distance, a diagonal's the square root of two), and that is the
+// next pixel of the stream: not a pixel beside it off the streams that a
+// diagonal step falls less than, nor a pixel of another stream beside it,
+// which would take the water off before the confluence.
+TEST(Drainage, EachStreamPixelsSteepestWayIsTheNextDownIt)
+{
+    for (const StreamCase &t : STEEPEST) {
+        SCOPED_TRACE(t.name);
+        std::vector<double> cells(static_cast<std::size_t>(VROWS) * VCOLUMNS);
+        for (int r = 0; r < VROWS; r++)
+            for (int c = 0; c < VCOLUMNS; c++)
+                cells[static_cast<std::size_t>(r) * VCOLUMNS + c] = v_valley(r, c);
+        std::vector<std::vector<std::int64_t>> streams;
+        for (const PixelPath &p : t.streams) {
+            streams.emplace_back();
+            for (const auto &[r, c] : p)
+                streams.back().push_back(static_cast<std::int64_t>(r) * VCOLUMNS + c);
+        }
+        geo::enforce_drainage(cells, VROWS, VCOLUMNS, LEVELS, STEP, {}, false, streams);
+        for (const PixelPath &p : t.streams)
+            for (std::size_t i = 0; i + 1 < p.size(); i++) {
+                const auto [r, c] = p[i];
+                const double z = cells[static_cast<std::size_t>(r) * VCOLUMNS + c];
+                double best = 0;
+                std::pair<int, int> to{r, c};
+                for (int dr = -1; dr <= 1; dr++)
+                    for (int dc = -1; dc <= 1; dc++) {
+                        if ((!dr && !dc) || r + dr < 0 || c + dc < 0 || r + dr >= VROWS || c + dc >= VCOLUMNS)
+                            continue;
+                        const double drop = (z - cells[static_cast<std::size_t>(r + dr) * VCOLUMNS + c + dc]) /
+                                            std::hypot(dr, dc);
+                        if (drop > best) {
+                            best = drop;
+                            to = {r + dr, c + dc};
+                        }
+                    }
+                EXPECT_EQ(to, p[i + 1]) << "from " << r << " " << c;
+                EXPECT_GE(z, 1000 - 0.1 * INTERVAL) << r << " " << c; // within a tenth below its band
+            }
+    }
+}

@@ -4,7 +4,7 @@
 // of the interval, a summit rises to its spot height, a pit at one survives the
 // drainage, and the layer of the depressions kept says where and how deep they
 // are. Lakes flat at their level; a stream down a valley floor that the flow
-// follows.
+// follows; streams turned toward their network's outlet.
 #include "spot_heights.h"
 #include "streams.h"
 
@@ -490,7 +490,7 @@ TEST(Streams, FlowFollowsTheStreamDownAValleyFloor)
         s.streams.path = (dir / "streams.geojson").string();
         std::vector<double> cells(m.cells.begin(), m.cells.end());
         std::vector<std::pair<int, int>> path;
-        const auto paths = geo::Streams(s, grid).downstream(cells, 0, 0, m.rows, m.columns);
+        const auto paths = geo::Streams(s, grid).downstream(cells, 0, 0, m.rows, m.columns, 10);
         EXPECT_EQ(paths.size(), 1U);
         for (std::int64_t k : paths.at(0))
             path.emplace_back(static_cast<int>(k / m.columns), static_cast<int>(k % m.columns));
@@ -525,5 +525,112 @@ TEST(Streams, FlowFollowsTheStreamDownAValleyFloor)
     EXPECT_TRUE(descends);
     follow(false, share, descends);
     EXPECT_LT(share, 0.9); // without it, water leaves the meander on its bends
+    fs::remove_all(dir);
+}
+
+namespace {
+
+// A network of streams on 20 x 20 pixels of 10 m sloping south, a metre a
+// pixel, with lines through pixels' centres, and the pixel each must end at
+// once turned downstream.
+struct NetworkCase {
+    std::string name;
+    std::vector<std::vector<std::pair<int, int>>> lines; // (row, column) of each vertex, as digitised
+    std::function<double(int r, int c)> bump;            // added to the slope
+    std::vector<std::pair<int, int>> mouths;             // the last pixel of each, downstream
+};
+
+double flat_bump(int, int) { return 0; }
+
+// Between the two confluences, (6, 8) and (10, 8), the floor drawn 10 m too high
+// at the lower one: the segment alone would run north.
+double high_confluence(int r, int c) { return c >= 7 && c <= 9 && r >= 8 && r <= 11 ? 10 : 0; }
+
+// A pit's cone around a spot height at the first fork's source, below the
+// stem's mouth on the south edge.
+double pit_at_source(int r, int c) { return std::hypot(r - 1, c - 3) < 2 ? -25 : 0; }
+
+// A bank drawn 15 m too high beside the river where the tributary reaches it.
+double high_bank(int r, int c) { return c >= 7 && c <= 9 && r >= 10 && r <= 13 ? 15 : 0; }
+
+using Line = std::vector<std::pair<int, int>>;
+
+Line reversed(Line l)
+{
+    std::reverse(l.begin(), l.end());
+    return l;
+}
+
+const Line TWO_FORKS_A{{1, 3}, {6, 8}}, TWO_FORKS_B{{1, 13}, {6, 8}}, TWO_FORKS_MIDDLE{{6, 8}, {10, 8}},
+    TWO_FORKS_C{{10, 15}, {10, 8}}, TWO_FORKS_STEM{{10, 8}, {19, 8}};
+const Line RIVER{{0, 10}, {19, 10}}, TRIBUTARY{{2, 2}, {12, 9}};
+
+const std::vector<NetworkCase> NETWORKS = {
+    {"a stream alone runs toward its lower end", {{{2, 5}, {17, 5}}}, flat_bump, {{17, 5}}},
+    {"a stream alone digitised upstream", {{{17, 5}, {2, 5}}}, flat_bump, {{17, 5}}},
+    {"a segment between two confluences tilted the wrong way",
+     {TWO_FORKS_A, TWO_FORKS_B, TWO_FORKS_MIDDLE, TWO_FORKS_C, TWO_FORKS_STEM},
+     high_confluence,
+     {{6, 8}, {6, 8}, {10, 8}, {10, 8}, {19, 8}}},
+    {"the same network digitised upstream",
+     {reversed(TWO_FORKS_A), reversed(TWO_FORKS_B), reversed(TWO_FORKS_MIDDLE), reversed(TWO_FORKS_C),
+      reversed(TWO_FORKS_STEM)},
+     high_confluence,
+     {{6, 8}, {6, 8}, {10, 8}, {10, 8}, {19, 8}}},
+    {"a tributary ending beside a river drawn as one line, its mouth on a high bank",
+     {RIVER, TRIBUTARY},
+     high_bank,
+     {{19, 10}, {12, 9}}},
+    {"the river digitised upstream", {reversed(RIVER), TRIBUTARY}, high_bank, {{19, 10}, {12, 9}}},
+    // The mouth where water leaves the area, within an interval (10) above the lowest source.
+    {"a source in a pit below the mouth on the edge",
+     {TWO_FORKS_A, TWO_FORKS_B, TWO_FORKS_MIDDLE, TWO_FORKS_C, TWO_FORKS_STEM},
+     pit_at_source,
+     {{6, 8}, {6, 8}, {10, 8}, {10, 8}, {19, 8}}},
+    // A river from the north edge into a lake inside, 15 m lower: its mouth stays.
+    {"a river into a lake inside the area", {{{0, 5}, {15, 5}}, {{5, 12}, {8, 5}}}, flat_bump, {{15, 5}, {8, 5}}},
+};
+
+} // namespace
+
+// Each stream runs toward its network's outlet, not toward the lower of its own
+// ends: between two confluences, or where a tributary meets its river, the
+// surface may tilt a few pixels the wrong way, and a stream turned upstream
+// sends the water of all above it off the network.
+TEST(Streams, EachRunsTowardItsNetworksOutlet)
+{
+    GDALAllRegister();
+    const fs::path dir = fs::temp_directory_path() / ("tolvane_networks_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    constexpr int N = 20;
+    geo::Grid grid;
+    grid.origin_x = X0;
+    grid.origin_y = Y0 + 10 * N;
+    grid.xres = grid.yres = 10;
+    grid.rows = grid.columns = N;
+    for (const NetworkCase &t : NETWORKS) {
+        SCOPED_TRACE(t.name);
+        std::vector<std::string> features;
+        for (const Line &l : t.lines) {
+            std::vector<std::pair<double, double>> points;
+            for (const auto &[r, c] : l)
+                points.emplace_back(grid.origin_x + (c + 0.5) * 10, grid.origin_y - (r + 0.5) * 10);
+            features.push_back(line_feature(points, "{}"));
+        }
+        write(dir / "streams.geojson", collection(features));
+        geo::Request q;
+        q.streams.path = (dir / "streams.geojson").string();
+        std::vector<double> cells(N * N);
+        for (int r = 0; r < N; r++)
+            for (int c = 0; c < N; c++)
+                cells[static_cast<std::size_t>(r) * N + c] = 200 - r + t.bump(r, c);
+        const auto paths = geo::Streams(q, grid).downstream(cells, 0, 0, N, N, 10);
+        ASSERT_EQ(paths.size(), t.mouths.size());
+        for (std::size_t i = 0; i < paths.size(); i++) {
+            const auto [r, c] = t.mouths[i];
+            EXPECT_EQ(paths[i].back(), static_cast<std::int64_t>(r) * N + c) << "stream " << i;
+        }
+    }
     fs::remove_all(dir);
 }
