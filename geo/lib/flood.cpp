@@ -1,0 +1,191 @@
+#include "flood.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tolvane::geo {
+
+namespace {
+
+constexpr int DR[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+constexpr int DC[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
+
+} // namespace
+
+PriorityFlood::PriorityFlood(int rows, int columns, const tolvane::Levels &levels)
+    : rows_(rows), columns_(columns), width_(columns + 2), lowest_(levels.lowest), interval_(levels.interval)
+{
+    for (int d = 0; d < 8; d++)
+        offset_[d] = static_cast<std::int64_t>(DR[d]) * width_ + DC[d];
+}
+
+// Doubles ordered as their unsigned bits: the negative ones' bits reversed,
+// the sign bit set on the others; -0 taken as 0, equal to it.
+PriorityFlood::Key PriorityFlood::key(double v, std::int64_t k)
+{
+    v += 0.0;
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    bits = (bits >> 63) ? ~bits : bits | (std::uint64_t{1} << 63);
+    return (static_cast<Key>(bits) << 64) | static_cast<std::uint64_t>(k);
+}
+
+int PriorityFlood::bucket(Key k) const
+{
+    const Key x = k ^ last_;
+    const auto hi = static_cast<std::uint64_t>(x >> 64), lo = static_cast<std::uint64_t>(x);
+    if (hi)
+        return 128 - __builtin_clzll(hi);
+    return lo ? 64 - __builtin_clzll(lo) : 0;
+}
+
+void PriorityFlood::push(double v, std::int64_t k)
+{
+    const Key e = key(v, k);
+    const int b = bucket(e);
+    buckets_[b].push_back(e);
+    filled_[b >> 6] |= std::uint64_t{1} << (b & 63);
+    queued_++;
+}
+
+// The least key: the lowest bucket with keys, spread below its least one if
+// it is not the last key's own.
+std::int64_t PriorityFlood::pop()
+{
+    int b = 0;
+    while (!filled_[b >> 6])
+        b += 64;
+    b += __builtin_ctzll(filled_[b >> 6]);
+    if (b > 0) {
+        std::vector<Key> &from = buckets_[b];
+        last_ = *std::min_element(from.begin(), from.end());
+        for (Key e : from) {
+            const int to = bucket(e);
+            buckets_[to].push_back(e);
+            filled_[to >> 6] |= std::uint64_t{1} << (to & 63);
+        }
+        from.clear();
+        filled_[b >> 6] &= ~(std::uint64_t{1} << (b & 63));
+    }
+    // Keys are unique: bucket 0 holds the last key alone.
+    const Key top = buckets_[0].back();
+    buckets_[0].pop_back();
+    filled_[0] &= ~std::uint64_t{1};
+    queued_--;
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(top));
+}
+
+double PriorityFlood::value(Key k)
+{
+    std::uint64_t bits = static_cast<std::uint64_t>(k >> 64);
+    bits = (bits >> 63) ? bits & ~(std::uint64_t{1} << 63) : ~bits;
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t> &outlets,
+                          std::vector<std::uint8_t> *parent, const Above *above)
+{
+    const std::size_t bordered = static_cast<std::size_t>(rows_ + 2) * static_cast<std::size_t>(width_);
+    if (z_.size() != bordered) {
+        z_.assign(bordered, NAN);
+        state_.assign(bordered, SHUT);
+    }
+    for (int r = 0; r < rows_; r++) {
+        const double *in = z.data() + static_cast<std::size_t>(r) * columns_;
+        const std::size_t row = static_cast<std::size_t>(r + 1) * width_ + 1;
+        double *out = z_.data() + row;
+        std::uint8_t *state = state_.data() + row;
+        for (int c = 0; c < columns_; c++) {
+            out[c] = in[c];
+            state[c] = std::isnan(in[c]) ? SHUT : OPEN;
+        }
+    }
+    for (std::vector<Key> &b : buckets_)
+        b.clear();
+    filled_[0] = filled_[1] = filled_[2] = 0;
+    last_ = 0;
+    queued_ = 0;
+    pit_.clear();
+    for (std::int64_t k : outlets) {
+        const std::int64_t b = k + width_ + 1 + 2 * (k / columns_);
+        if (state_[b] == OPEN) {
+            state_[b] = SHUT;
+            push(z_[b], b);
+        }
+    }
+    double *const zb = z_.data();
+    std::uint8_t *const state = state_.data();
+    std::size_t head = 0;
+    // The value of the pixel taken last from the queue: the pixels raised to
+    // its level (all of them, before the next is taken) have it too.
+    double level = NAN;
+    // The step above the last value asked: a flat's pixels ask it of one value in a row.
+    double asked = NAN, step = NAN;
+    for (;;) {
+        std::int64_t c;
+        if (head < pit_.size()) {
+            c = pit_[head++];
+        } else {
+            if (queued_ == 0)
+                break;
+            head = 0;
+            pit_.clear();
+            c = pop();
+            level = value(last_);
+            if (level == 0) // its sign, which the key leaves out
+                level = zb[c];
+        }
+        const double zc = level;
+        if (above) {
+            if (!(zc == asked && std::signbit(zc) == std::signbit(asked))) {
+                asked = zc;
+                step = (*above)(zc);
+            }
+            const double up = step;
+            for (int d = 0; d < 8; d++) {
+                const std::int64_t m = c + offset_[d];
+                if (state[m] != OPEN)
+                    continue;
+                state[m] = static_cast<std::uint8_t>(7 - d);
+                double &zm = zb[m];
+                // In the order of the rise, so that a flat slopes toward the nearest of its outlets.
+                // A pixel no higher than the one it drains to takes the step above it even past
+                // a level (a shallow fill whose spill lies above one): left level with it, water
+                // would stop there. One above rises only within its band.
+                if (zm < up)
+                    zm = up < next_level(zm) || zm <= zc ? up : zm;
+                push(zm, m);
+            }
+        } else {
+            for (int d = 0; d < 8; d++) {
+                const std::int64_t m = c + offset_[d];
+                if (state[m] != OPEN)
+                    continue;
+                state[m] = static_cast<std::uint8_t>(7 - d);
+                if (zb[m] <= zc) {
+                    zb[m] = zc;
+                    pit_.push_back(m);
+                } else {
+                    push(zb[m], m);
+                }
+            }
+        }
+    }
+    for (int r = 0; r < rows_; r++) {
+        const std::size_t row = static_cast<std::size_t>(r + 1) * width_ + 1;
+        std::copy_n(z_.data() + row, columns_, z.data() + static_cast<std::size_t>(r) * columns_);
+    }
+    if (parent) {
+        parent->resize(static_cast<std::size_t>(rows_) * columns_);
+        for (int r = 0; r < rows_; r++) {
+            const std::uint8_t *from = state_.data() + static_cast<std::size_t>(r + 1) * width_ + 1;
+            std::uint8_t *to = parent->data() + static_cast<std::size_t>(r) * columns_;
+            for (int c = 0; c < columns_; c++)
+                to[c] = from[c] < 8 ? from[c] : NO_PARENT;
+        }
+    }
+}
+
+} // namespace tolvane::geo
