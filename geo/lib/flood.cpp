@@ -21,7 +21,7 @@ PriorityFlood::PriorityFlood(int rows, int columns, const tolvane::Levels &level
 
 // Doubles ordered as their unsigned bits: the negative ones' bits reversed,
 // the sign bit set on the others; -0 taken as 0, equal to it.
-PriorityFlood::Key PriorityFlood::key(double v, std::int64_t k)
+inline PriorityFlood::Key PriorityFlood::key(double v, std::int64_t k)
 {
     v += 0.0;
     std::uint64_t bits;
@@ -30,7 +30,7 @@ PriorityFlood::Key PriorityFlood::key(double v, std::int64_t k)
     return (static_cast<Key>(bits) << 64) | static_cast<std::uint64_t>(k);
 }
 
-int PriorityFlood::bucket(Key k) const
+inline int PriorityFlood::bucket(Key k) const
 {
     const Key x = k ^ last_;
     const auto hi = static_cast<std::uint64_t>(x >> 64), lo = static_cast<std::uint64_t>(x);
@@ -39,13 +39,20 @@ int PriorityFlood::bucket(Key k) const
     return lo ? 64 - __builtin_clzll(lo) : 0;
 }
 
-void PriorityFlood::push(double v, std::int64_t k)
+inline void PriorityFlood::push(double v, std::int64_t k)
 {
-    const Key e = key(v, k);
-    const int b = bucket(e);
-    buckets_[b].push_back(e);
-    filled_[b >> 6] |= std::uint64_t{1} << (b & 63);
+    place(key(v, k));
     queued_++;
+}
+
+inline void PriorityFlood::place(Key e)
+{
+    const int b = bucket(e);
+    std::vector<Key> &in = buckets_[b];
+    if (in.empty() || e < least_[b])
+        least_[b] = e;
+    in.push_back(e);
+    filled_[b >> 6] |= std::uint64_t{1} << (b & 63);
 }
 
 // The least key: the lowest bucket with keys, spread below its least one if
@@ -58,12 +65,9 @@ std::int64_t PriorityFlood::pop()
     b += __builtin_ctzll(filled_[b >> 6]);
     if (b > 0) {
         std::vector<Key> &from = buckets_[b];
-        last_ = *std::min_element(from.begin(), from.end());
-        for (Key e : from) {
-            const int to = bucket(e);
-            buckets_[to].push_back(e);
-            filled_[to >> 6] |= std::uint64_t{1} << (to & 63);
-        }
+        last_ = least_[b];
+        for (Key e : from)
+            place(e);
         from.clear();
         filled_[b >> 6] &= ~(std::uint64_t{1} << (b & 63));
     }
@@ -73,6 +77,28 @@ std::int64_t PriorityFlood::pop()
     filled_[0] &= ~std::uint64_t{1};
     queued_--;
     return static_cast<std::int64_t>(static_cast<std::uint64_t>(top));
+}
+
+// The pixel that comes out next if the flood adds none below it (-1 for an
+// empty queue): the flood fetches its neighbourhood while it works on the last.
+inline std::int64_t PriorityFlood::likely_next() const
+{
+    int b = 0;
+    while (b < BUCKETS && !filled_[b >> 6])
+        b += 64;
+    if (b >= BUCKETS)
+        return -1;
+    b += __builtin_ctzll(filled_[b >> 6]);
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(least_[b]));
+}
+
+inline void PriorityFlood::fetch(std::int64_t k) const
+{
+    for (const std::int64_t at : {k - width_, k, k + width_}) {
+        __builtin_prefetch(z_.data() + at - 1);
+        __builtin_prefetch(z_.data() + at + 1);
+        __builtin_prefetch(state_.data() + at);
+    }
 }
 
 double PriorityFlood::value(Key k)
@@ -127,12 +153,17 @@ void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t
         std::int64_t c;
         if (head < pit_.size()) {
             c = pit_[head++];
+            if (head + 3 < pit_.size())
+                fetch(pit_[head + 3]);
         } else {
             if (queued_ == 0)
                 break;
             head = 0;
             pit_.clear();
             c = pop();
+            const std::int64_t next = likely_next();
+            if (next >= 0)
+                fetch(next);
             level = value(last_);
             if (level == 0) // its sign, which the key leaves out
                 level = zb[c];

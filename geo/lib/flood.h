@@ -47,8 +47,11 @@ private:
     static Key key(double v, std::int64_t k);
     static double value(Key k); // 0 for -0
     void push(double v, std::int64_t k);
+    void place(Key e);
     std::int64_t pop();
     int bucket(Key k) const;
+    std::int64_t likely_next() const;
+    void fetch(std::int64_t k) const;
 
     double next_level(double v) const { return lowest_ + interval_ * (std::floor((v - lowest_) / interval_) + 1); }
 
@@ -63,6 +66,7 @@ private:
     std::vector<std::uint8_t> state_;
     static constexpr int BUCKETS = 129;
     std::vector<Key> buckets_[BUCKETS];
+    Key least_[BUCKETS] = {}; // of each bucket with keys
     std::uint64_t filled_[3] = {0, 0, 0}; // a bit for each bucket with keys
     Key last_ = 0;
     std::size_t queued_ = 0;
