@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace tolvane::geo {
 
@@ -41,7 +42,13 @@ inline int PriorityFlood::bucket(Key k) const
 
 inline void PriorityFlood::push(double v, std::int64_t k)
 {
-    place(key(v, k));
+    const Key e = key(v, k);
+    if (e < last_) { // a step above that does not rise (at an infinity): out first
+        behind_.push_back(e);
+        std::push_heap(behind_.begin(), behind_.end(), std::greater<Key>());
+    } else {
+        place(e);
+    }
     queued_++;
 }
 
@@ -57,8 +64,15 @@ inline void PriorityFlood::place(Key e)
 
 // The least key: the lowest bucket with keys, spread below its least one if
 // it is not the last key's own.
-std::int64_t PriorityFlood::pop()
+PriorityFlood::Key PriorityFlood::pop()
 {
+    queued_--;
+    if (!behind_.empty()) {
+        std::pop_heap(behind_.begin(), behind_.end(), std::greater<Key>());
+        const Key top = behind_.back();
+        behind_.pop_back();
+        return top;
+    }
     int b = 0;
     while (!filled_[b >> 6])
         b += 64;
@@ -75,8 +89,7 @@ std::int64_t PriorityFlood::pop()
     const Key top = buckets_[0].back();
     buckets_[0].pop_back();
     filled_[0] &= ~std::uint64_t{1};
-    queued_--;
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(top));
+    return top;
 }
 
 // The pixel that comes out next if the flood adds none below it (-1 for an
@@ -133,6 +146,7 @@ void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t
     filled_[0] = filled_[1] = filled_[2] = 0;
     last_ = 0;
     queued_ = 0;
+    behind_.clear();
     pit_.clear();
     for (std::int64_t k : outlets) {
         const std::int64_t b = k + width_ + 1 + 2 * (k / columns_);
@@ -160,11 +174,12 @@ void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t
                 break;
             head = 0;
             pit_.clear();
-            c = pop();
+            const Key top = pop();
+            c = static_cast<std::int64_t>(static_cast<std::uint64_t>(top));
             const std::int64_t next = likely_next();
             if (next >= 0)
                 fetch(next);
-            level = value(last_);
+            level = value(top);
             if (level == 0) // its sign, which the key leaves out
                 level = zb[c];
         }

@@ -48,7 +48,7 @@ private:
     static double value(Key k); // 0 for -0
     void push(double v, std::int64_t k);
     void place(Key e);
-    std::int64_t pop();
+    Key pop();
     int bucket(Key k) const;
     std::int64_t likely_next() const;
     void fetch(std::int64_t k) const;
@@ -69,6 +69,7 @@ private:
     Key least_[BUCKETS] = {}; // of each bucket with keys
     std::uint64_t filled_[3] = {0, 0, 0}; // a bit for each bucket with keys
     Key last_ = 0;
+    std::vector<Key> behind_; // below last_: a heap, lowest first
     std::size_t queued_ = 0;
     std::vector<std::int64_t> pit_;     // raised to their neighbour's level, first in first out
 };
