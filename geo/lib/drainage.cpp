@@ -1,12 +1,11 @@
 // Drainage on the result: see drainage.h for what it keeps and what it removes.
 #include "drainage.h"
 
+#include "flood.h"
 #include "timing.h"
 
 #include <algorithm>
 #include <cmath>
-#include <deque>
-#include <queue>
 
 namespace tolvane::geo {
 
@@ -15,7 +14,6 @@ namespace {
 // The eight neighbours; direction 7 - d is the opposite of d.
 constexpr int DR[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
 constexpr int DC[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
-constexpr std::uint8_t NO_PARENT = 8;
 
 // A depression counts (is kept or removed, and reported) from this share of the
 // interval deep; shallower ones are filled without a word.
@@ -27,15 +25,6 @@ constexpr double TRENCH = 0.25;
 // A nested depression is judged after the one around it is kept: at most this
 // many rings inside one another are told apart (beyond, the inner ones fill).
 constexpr int NESTING = 32;
-
-struct Entry {
-    double v;
-    std::int64_t k;
-};
-// The lowest first, and of equal values the first on the grid.
-struct Later {
-    bool operator()(const Entry &a, const Entry &b) const { return a.v > b.v || (a.v == b.v && a.k > b.k); }
-};
 
 // A connected set of pixels the flood raised, flat at its spill level.
 struct Depression {
@@ -49,7 +38,7 @@ class Flow {
 public:
     Flow(int rows, int columns, const tolvane::Levels &levels)
         : rows_(rows), columns_(columns), n_(static_cast<std::int64_t>(rows) * columns), lowest_(levels.lowest),
-          highest_(levels.highest), interval_(levels.interval)
+          highest_(levels.highest), interval_(levels.interval), flood_(rows, columns, levels)
     {
     }
 
@@ -70,60 +59,11 @@ public:
         return e;
     }
 
-    // The priority flood from `outlets`: every pixel raised to the level at
-    // which water leaves it. With `above`, each pixel the flood raises or
-    // meets at its neighbour's level rises the least step above it (below the
-    // next level up from its own value). `parent`, when given, receives the
-    // direction of the neighbour each pixel was reached from.
+    // The priority flood from `outlets` (see PriorityFlood::flood).
     void flood(std::vector<double> &z, const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> *parent,
                const Above *above) const
     {
-        std::vector<std::uint8_t> closed(static_cast<std::size_t>(n_), 0);
-        if (parent)
-            parent->assign(static_cast<std::size_t>(n_), NO_PARENT);
-        std::priority_queue<Entry, std::vector<Entry>, Later> open;
-        std::deque<std::int64_t> pit;
-        for (std::int64_t k : outlets)
-            if (!closed[k]) {
-                closed[k] = 1;
-                open.push({z[k], k});
-            }
-        while (!open.empty() || !pit.empty()) {
-            std::int64_t c;
-            if (!pit.empty()) {
-                c = pit.front();
-                pit.pop_front();
-            } else {
-                c = open.top().k;
-                open.pop();
-            }
-            const int r = static_cast<int>(c / columns_), col = static_cast<int>(c % columns_);
-            const double up = above ? (*above)(z[c]) : z[c];
-            for (int d = 0; d < 8; d++) {
-                const int nr = r + DR[d], nc = col + DC[d];
-                if (nr < 0 || nc < 0 || nr >= rows_ || nc >= columns_)
-                    continue;
-                const std::int64_t m = static_cast<std::int64_t>(nr) * columns_ + nc;
-                if (closed[m] || std::isnan(z[m]))
-                    continue;
-                closed[m] = 1;
-                if (parent)
-                    (*parent)[m] = static_cast<std::uint8_t>(7 - d);
-                if (above && z[m] < up) {
-                    // In the order of the rise, so that a flat slopes toward the nearest of its outlets.
-                    // A pixel no higher than the one it drains to takes the step above it even past
-                    // a level (a shallow fill whose spill lies above one): left level with it, water
-                    // would stop there. One above rises only within its band.
-                    z[m] = up < next_level(z[m]) || z[m] <= z[c] ? up : z[m];
-                    open.push({z[m], m});
-                } else if (!above && z[m] <= z[c]) {
-                    z[m] = z[c];
-                    pit.push_back(m);
-                } else {
-                    open.push({z[m], m});
-                }
-            }
-        }
+        flood_.flood(z, outlets, parent, above);
     }
 
     // The sets of pixels `filled` raised above `z`, each in the order a
@@ -212,6 +152,7 @@ private:
     int rows_, columns_;
     std::int64_t n_;
     double lowest_, highest_, interval_;
+    mutable PriorityFlood flood_; // its buffers kept from one round to the next
 };
 
 // For each depression, whether a stream leaves it: a pixel of a stream inside

@@ -1,0 +1,237 @@
+#include "flood.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+namespace tolvane::geo {
+
+namespace {
+
+constexpr int DR[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+constexpr int DC[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
+
+} // namespace
+
+PriorityFlood::PriorityFlood(int rows, int columns, const tolvane::Levels &levels)
+    : rows_(rows), columns_(columns), width_(columns + 2), lowest_(levels.lowest), interval_(levels.interval)
+{
+    for (int d = 0; d < 8; d++)
+        offset_[d] = static_cast<std::int64_t>(DR[d]) * width_ + DC[d];
+}
+
+// Doubles ordered as their unsigned bits: the negative ones' bits reversed,
+// the sign bit set on the others; -0 taken as 0, equal to it.
+inline PriorityFlood::Key PriorityFlood::key(double v, std::int64_t k)
+{
+    v += 0.0;
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    bits = (bits >> 63) ? ~bits : bits | (std::uint64_t{1} << 63);
+    return (static_cast<Key>(bits) << 64) | static_cast<std::uint64_t>(k);
+}
+
+inline int PriorityFlood::bucket(Key k) const
+{
+    const Key x = k ^ last_;
+    const auto hi = static_cast<std::uint64_t>(x >> 64), lo = static_cast<std::uint64_t>(x);
+    if (hi)
+        return 128 - __builtin_clzll(hi);
+    return lo ? 64 - __builtin_clzll(lo) : 0;
+}
+
+inline void PriorityFlood::push(double v, std::int64_t k)
+{
+    const Key e = key(v, k);
+    if (e < last_) { // a step above that does not rise (at an infinity): out first
+        behind_.push_back(e);
+        std::push_heap(behind_.begin(), behind_.end(), std::greater<Key>());
+    } else {
+        place(e);
+    }
+    queued_++;
+}
+
+inline void PriorityFlood::place(Key e)
+{
+    const int b = bucket(e);
+    std::vector<Key> &in = buckets_[b];
+    if (in.empty() || e < least_[b])
+        least_[b] = e;
+    in.push_back(e);
+    filled_[b >> 6] |= std::uint64_t{1} << (b & 63);
+}
+
+// The least key: the lowest bucket with keys, spread below its least one if
+// it is not the last key's own.
+PriorityFlood::Key PriorityFlood::pop()
+{
+    queued_--;
+    if (!behind_.empty()) {
+        std::pop_heap(behind_.begin(), behind_.end(), std::greater<Key>());
+        const Key top = behind_.back();
+        behind_.pop_back();
+        return top;
+    }
+    int b = 0;
+    while (!filled_[b >> 6])
+        b += 64;
+    b += __builtin_ctzll(filled_[b >> 6]);
+    if (b > 0) {
+        std::vector<Key> &from = buckets_[b];
+        last_ = least_[b];
+        for (Key e : from)
+            place(e);
+        from.clear();
+        filled_[b >> 6] &= ~(std::uint64_t{1} << (b & 63));
+    }
+    // Keys are unique: bucket 0 holds the last key alone.
+    const Key top = buckets_[0].back();
+    buckets_[0].pop_back();
+    filled_[0] &= ~std::uint64_t{1};
+    return top;
+}
+
+// The pixel that comes out next if the flood adds none below it (-1 for an
+// empty queue): the flood fetches its neighbourhood while it works on the last.
+inline std::int64_t PriorityFlood::likely_next() const
+{
+    int b = 0;
+    while (b < BUCKETS && !filled_[b >> 6])
+        b += 64;
+    if (b >= BUCKETS)
+        return -1;
+    b += __builtin_ctzll(filled_[b >> 6]);
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(least_[b]));
+}
+
+inline void PriorityFlood::fetch(std::int64_t k) const
+{
+    for (const std::int64_t at : {k - width_, k, k + width_}) {
+        __builtin_prefetch(z_.data() + at - 1);
+        __builtin_prefetch(z_.data() + at + 1);
+        __builtin_prefetch(state_.data() + at);
+    }
+}
+
+double PriorityFlood::value(Key k)
+{
+    std::uint64_t bits = static_cast<std::uint64_t>(k >> 64);
+    bits = (bits >> 63) ? bits & ~(std::uint64_t{1} << 63) : ~bits;
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t> &outlets,
+                          std::vector<std::uint8_t> *parent, const Above *above)
+{
+    const std::size_t bordered = static_cast<std::size_t>(rows_ + 2) * static_cast<std::size_t>(width_);
+    if (z_.size() != bordered) {
+        z_.assign(bordered, NAN);
+        state_.assign(bordered, SHUT);
+    }
+    for (int r = 0; r < rows_; r++) {
+        const double *in = z.data() + static_cast<std::size_t>(r) * columns_;
+        const std::size_t row = static_cast<std::size_t>(r + 1) * width_ + 1;
+        double *out = z_.data() + row;
+        std::uint8_t *state = state_.data() + row;
+        for (int c = 0; c < columns_; c++) {
+            out[c] = in[c];
+            state[c] = std::isnan(in[c]) ? SHUT : OPEN;
+        }
+    }
+    for (std::vector<Key> &b : buckets_)
+        b.clear();
+    filled_[0] = filled_[1] = filled_[2] = 0;
+    last_ = 0;
+    queued_ = 0;
+    behind_.clear();
+    pit_.clear();
+    for (std::int64_t k : outlets) {
+        const std::int64_t b = k + width_ + 1 + 2 * (k / columns_);
+        if (state_[b] == OPEN) {
+            state_[b] = SHUT;
+            push(z_[b], b);
+        }
+    }
+    double *const zb = z_.data();
+    std::uint8_t *const state = state_.data();
+    std::size_t head = 0;
+    // The value of the pixel taken last from the queue: the pixels raised to
+    // its level (all of them, before the next is taken) have it too.
+    double level = NAN;
+    // The step above the last value asked: a flat's pixels ask it of one value in a row.
+    double asked = NAN, step = NAN;
+    for (;;) {
+        std::int64_t c;
+        if (head < pit_.size()) {
+            c = pit_[head++];
+            if (head + 3 < pit_.size())
+                fetch(pit_[head + 3]);
+        } else {
+            if (queued_ == 0)
+                break;
+            head = 0;
+            pit_.clear();
+            const Key top = pop();
+            c = static_cast<std::int64_t>(static_cast<std::uint64_t>(top));
+            const std::int64_t next = likely_next();
+            if (next >= 0)
+                fetch(next);
+            level = value(top);
+            if (level == 0) // its sign, which the key leaves out
+                level = zb[c];
+        }
+        const double zc = level;
+        if (above) {
+            if (!(zc == asked && std::signbit(zc) == std::signbit(asked))) {
+                asked = zc;
+                step = (*above)(zc);
+            }
+            const double up = step;
+            for (int d = 0; d < 8; d++) {
+                const std::int64_t m = c + offset_[d];
+                if (state[m] != OPEN)
+                    continue;
+                state[m] = static_cast<std::uint8_t>(7 - d);
+                double &zm = zb[m];
+                // In the order of the rise, so that a flat slopes toward the nearest of its outlets.
+                // A pixel no higher than the one it drains to takes the step above it even past
+                // a level (a shallow fill whose spill lies above one): left level with it, water
+                // would stop there. One above rises only within its band.
+                if (zm < up)
+                    zm = up < next_level(zm) || zm <= zc ? up : zm;
+                push(zm, m);
+            }
+        } else {
+            for (int d = 0; d < 8; d++) {
+                const std::int64_t m = c + offset_[d];
+                if (state[m] != OPEN)
+                    continue;
+                state[m] = static_cast<std::uint8_t>(7 - d);
+                if (zb[m] <= zc) {
+                    zb[m] = zc;
+                    pit_.push_back(m);
+                } else {
+                    push(zb[m], m);
+                }
+            }
+        }
+    }
+    for (int r = 0; r < rows_; r++) {
+        const std::size_t row = static_cast<std::size_t>(r + 1) * width_ + 1;
+        std::copy_n(z_.data() + row, columns_, z.data() + static_cast<std::size_t>(r) * columns_);
+    }
+    if (parent) {
+        parent->resize(static_cast<std::size_t>(rows_) * columns_);
+        for (int r = 0; r < rows_; r++) {
+            const std::uint8_t *from = state_.data() + static_cast<std::size_t>(r + 1) * width_ + 1;
+            std::uint8_t *to = parent->data() + static_cast<std::size_t>(r) * columns_;
+            for (int c = 0; c < columns_; c++)
+                to[c] = from[c] < 8 ? from[c] : NO_PARENT;
+        }
+    }
+}
+
+} // namespace tolvane::geo

@@ -1,0 +1,79 @@
+// The priority flood of a grid from its outlets, the drainage's core step.
+#ifndef TOLVANE_GEO_FLOOD_H
+#define TOLVANE_GEO_FLOOD_H
+
+#include "drainage.h"
+
+#include <tolvane/tolvane.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace tolvane::geo {
+
+// The direction of the neighbour a pixel was reached from: 0 to 7 over rows
+// -1, -1, -1, 0, 0, 1, 1, 1 and columns -1, 0, 1, -1, 1, -1, 0, 1 (7 - d is
+// the opposite of d); NO_PARENT for an outlet or a pixel never reached.
+constexpr std::uint8_t NO_PARENT = 8;
+
+// Floods one grid (rows x columns, NaN without value) again and again, as the
+// drainage does between rounds: its buffers (the grid with a border of one
+// pixel, the pixels met, the queues) are kept from one flood to the next. The
+// pixels leave the queue lowest first, of equal values the first on the grid,
+// those raised to their neighbour's level at once in the order they were met:
+// the order, and so each pixel's value and parent, is the same whatever the
+// queue's layout.
+class PriorityFlood {
+public:
+    PriorityFlood(int rows, int columns, const tolvane::Levels &levels);
+
+    // Every pixel of `z` raised to the level at which water leaves it toward
+    // one of `outlets` (pixels with a value). With `above`, each pixel the
+    // flood raises or meets at its neighbour's level rises the least step
+    // above it (below the next level up from its own value). `parent`, when
+    // given, receives the direction of the neighbour each pixel was reached
+    // from.
+    void flood(std::vector<double> &z, const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> *parent,
+               const Above *above);
+
+private:
+    // A pixel's place in the queue: its value's order in the high half, its
+    // index on the bordered grid in the low half. The flood only adds pixels
+    // above the one it took last, so the queue is a radix heap: bucket b holds
+    // the keys whose highest bit apart from the last key taken is bit b - 1,
+    // and a key moves only to lower buckets.
+    using Key = unsigned __int128;
+    static Key key(double v, std::int64_t k);
+    static double value(Key k); // 0 for -0
+    void push(double v, std::int64_t k);
+    void place(Key e);
+    Key pop();
+    int bucket(Key k) const;
+    std::int64_t likely_next() const;
+    void fetch(std::int64_t k) const;
+
+    double next_level(double v) const { return lowest_ + interval_ * (std::floor((v - lowest_) / interval_) + 1); }
+
+    int rows_, columns_, width_;
+    double lowest_, interval_;
+    std::int64_t offset_[8];
+    std::vector<double> z_;             // bordered
+    // Bordered, for each pixel: OPEN until the flood meets it, then the
+    // direction it was met from, or SHUT for an outlet, the border and the
+    // pixels without value.
+    static constexpr std::uint8_t OPEN = 9, SHUT = NO_PARENT;
+    std::vector<std::uint8_t> state_;
+    static constexpr int BUCKETS = 129;
+    std::vector<Key> buckets_[BUCKETS];
+    Key least_[BUCKETS] = {}; // of each bucket with keys
+    std::uint64_t filled_[3] = {0, 0, 0}; // a bit for each bucket with keys
+    Key last_ = 0;
+    std::vector<Key> behind_; // below last_: a heap, lowest first
+    std::size_t queued_ = 0;
+    std::vector<std::int64_t> pit_;     // raised to their neighbour's level, first in first out
+};
+
+} // namespace tolvane::geo
+
+#endif
