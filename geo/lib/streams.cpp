@@ -27,147 +27,189 @@ bool touch(std::int64_t a, std::int64_t b, int columns)
     return std::abs(ra - rb) <= 1 && std::abs(ca - cb) <= 1;
 }
 
-// Each stream turned to run downstream, in place. Streams that touch (an end
-// of one on a pixel of another or beside it) form a network, which drains
-// at one outlet: the lowest of its free ends (those that touch no other
-// stream) in `cells`, or the lowest where water leaves the model (the area's
-// edge, a pixel without value beside it) when that lies within an interval
-// above it: the surface may draw a valley floor a band off, or sink a pit's
-// cone around a spot height, and a source there lie below the mouth; a river
-// that ends in a lake inside the area, lower by more, keeps its mouth. From there the network is walked upstream: a stream
-// whose end touches one already turned flows into it there. A stream that
-// only an end of another touches (a river drawn as one line past its
-// tributaries' mouths) and a stream alone run toward the lower of their own
-// ends. The lower end of each stream alone is not enough: between two
-// confluences a stream is a few pixels long, and a valley floor the lines
-// leave a band too high can tilt it the wrong way, which turns the water of
-// everything upstream off the network.
-void orient(std::vector<std::vector<std::int64_t>> &paths, const std::vector<double> &cells, int rows, int columns,
-            double interval)
-{
-    const std::size_t n = paths.size();
-    if (n == 0)
-        return;
-    // Every stream pixel with its streams, sorted for the look-ups.
-    std::vector<std::pair<std::int64_t, std::int32_t>> at;
-    for (std::size_t i = 0; i < n; i++)
-        for (std::int64_t k : paths[i])
-            at.emplace_back(k, static_cast<std::int32_t>(i));
-    std::sort(at.begin(), at.end());
-    // touches[2 i + e]: the other streams that end e of stream i (0 its
-    // first pixel, 1 its last) lies on or beside.
-    std::vector<std::vector<std::int32_t>> touches(2 * n);
-    for (std::size_t i = 0; i < n; i++)
-        for (int e = 0; e < 2; e++) {
-            const std::int64_t k = e ? paths[i].back() : paths[i].front();
-            const int r = static_cast<int>(k / columns), c = static_cast<int>(k % columns);
-            std::vector<std::int32_t> &t = touches[2 * i + e];
-            for (int dr = -1; dr <= 1; dr++)
-                for (int dc = -1; dc <= 1; dc++) {
-                    if (r + dr < 0 || c + dc < 0 || r + dr >= rows || c + dc >= columns)
-                        continue;
-                    const std::int64_t m = k + static_cast<std::int64_t>(dr) * columns + dc;
-                    for (auto it = std::lower_bound(at.begin(), at.end(), std::make_pair(m, std::int32_t{-1}));
-                         it != at.end() && it->first == m; ++it)
-                        if (it->second != static_cast<std::int32_t>(i))
-                            t.push_back(it->second);
-                }
-            std::sort(t.begin(), t.end());
-            t.erase(std::unique(t.begin(), t.end()), t.end());
-        }
-    // into[j]: the ends (2 i + e) that touch stream j.
-    std::vector<std::vector<std::int32_t>> into(n);
-    for (std::size_t end = 0; end < 2 * n; end++)
-        for (std::int32_t j : touches[end])
-            into[static_cast<std::size_t>(j)].push_back(static_cast<std::int32_t>(end));
-    const auto value = [&](std::size_t end) {
-        const std::vector<std::int64_t> &p = paths[end / 2];
-        return cells[static_cast<std::size_t>(end % 2 ? p.back() : p.front())];
-    };
-    const auto leaves = [&](std::size_t end) {
-        const std::int64_t k = end % 2 ? paths[end / 2].back() : paths[end / 2].front();
-        const int r = static_cast<int>(k / columns), c = static_cast<int>(k % columns);
-        if (r == 0 || c == 0 || r == rows - 1 || c == columns - 1)
+// The streams' ends and what they touch: end 2 i + e is stream i's first
+// pixel (e = 0) or its last (e = 1).
+class Ends {
+public:
+    Ends(const std::vector<std::vector<std::int64_t>> &paths, const std::vector<double> &cells, int rows, int columns)
+        : paths_(paths), cells_(cells), rows_(rows), columns_(columns), touches_(2 * paths.size()), into_(paths.size())
+    {
+        // Every stream pixel with its streams, sorted for the look-ups.
+        std::vector<std::pair<std::int64_t, std::int32_t>> at;
+        for (std::size_t i = 0; i < paths.size(); i++)
+            for (std::int64_t k : paths[i])
+                at.emplace_back(k, static_cast<std::int32_t>(i));
+        std::sort(at.begin(), at.end());
+        for (std::size_t end = 0; end < touches_.size(); end++)
+            touches_[end] = streams_beside(end, at);
+        for (std::size_t end = 0; end < touches_.size(); end++)
+            for (std::int32_t j : touches_[end])
+                into_[static_cast<std::size_t>(j)].push_back(static_cast<std::int32_t>(end));
+    }
+
+    std::size_t streams() const { return paths_.size(); }
+    // The other streams `end` lies on or beside.
+    const std::vector<std::int32_t> &touches(std::size_t end) const { return touches_[end]; }
+    // The ends that touch stream i.
+    const std::vector<std::int32_t> &into(std::size_t i) const { return into_[i]; }
+    double value(std::size_t end) const { return cells_[static_cast<std::size_t>(pixel(end))]; }
+
+    // Whether water leaves the model at `end`: the area's edge, or a pixel
+    // without value beside it.
+    bool leaves(std::size_t end) const
+    {
+        const std::int64_t k = pixel(end);
+        const int r = static_cast<int>(k / columns_), c = static_cast<int>(k % columns_);
+        if (r == 0 || c == 0 || r == rows_ - 1 || c == columns_ - 1)
             return true;
         for (int dr = -1; dr <= 1; dr++)
             for (int dc = -1; dc <= 1; dc++)
-                if (std::isnan(cells[static_cast<std::size_t>(k + static_cast<std::int64_t>(dr) * columns + dc)]))
+                if (std::isnan(cells_[static_cast<std::size_t>(k + static_cast<std::int64_t>(dr) * columns_ + dc)]))
                     return true;
         return false;
-    };
-    // down[i]: 1 when stream i runs as drawn, 0 when reversed, -1 not yet known.
-    std::vector<int> down(n, -1);
-    const auto by_own_ends = [&](std::size_t i) { down[i] = value(2 * i) < value(2 * i + 1) ? 0 : 1; };
-    std::vector<std::uint8_t> in_network(n, 0);
-    std::vector<std::size_t> network, queue;
-    for (std::size_t first = 0; first < n; first++) {
-        if (in_network[first])
-            continue;
-        // The network of stream `first`, and its outlet.
-        network.assign(1, first);
-        in_network[first] = 1;
-        for (std::size_t q = 0; q < network.size(); q++) {
-            const std::size_t i = network[q];
-            std::vector<std::int32_t> next = into[i];
-            for (std::int32_t &end : next)
-                end /= 2;
-            next.insert(next.end(), touches[2 * i].begin(), touches[2 * i].end());
-            next.insert(next.end(), touches[2 * i + 1].begin(), touches[2 * i + 1].end());
-            for (std::int32_t j : next)
-                if (!in_network[static_cast<std::size_t>(j)]) {
-                    in_network[static_cast<std::size_t>(j)] = 1;
-                    network.push_back(static_cast<std::size_t>(j));
-                }
-        }
-        std::sort(network.begin(), network.end());
-        // The lowest free end, or the lowest free end where water leaves the
-        // model (on the edge of the area or beside a pixel without value) when
-        // that lies within an interval above it; of equal ones the last pixel
-        // of the first stream (a stream alone on a flat runs as drawn). With no
-        // free end (a loop), the lowest end.
-        std::size_t lowest = SIZE_MAX, leaving = SIZE_MAX;
-        for (int pass = 0; pass < 2 && lowest == SIZE_MAX; pass++)
-            for (std::size_t i : network)
-                for (std::size_t end : {2 * i + 1, 2 * i}) {
-                    if (!pass && !touches[end].empty())
-                        continue;
-                    if (lowest == SIZE_MAX || value(end) < value(lowest))
-                        lowest = end;
-                    if (!pass && leaves(end) && (leaving == SIZE_MAX || value(end) < value(leaving)))
-                        leaving = end;
-                }
-        const std::size_t outlet =
-            leaving != SIZE_MAX && value(leaving) <= value(lowest) + interval ? leaving : lowest;
-        down[outlet / 2] = static_cast<int>(outlet % 2);
-        queue.assign(1, outlet / 2);
-        for (std::size_t t = 0, scan = 0;;) {
-            // Upstream from the streams turned, through the ends that touch them,
-            // nearest the outlet first.
-            for (; t < queue.size(); t++)
-                for (std::int32_t end : into[queue[t]]) {
-                    const auto j = static_cast<std::size_t>(end / 2);
-                    if (down[j] < 0) {
-                        down[j] = end % 2;
-                        queue.push_back(j);
-                    }
-                }
-            // Then a stream touched only by the end of one turned, by its own ends.
-            std::size_t alone = SIZE_MAX;
-            for (; scan < queue.size() && alone == SIZE_MAX; scan += alone == SIZE_MAX)
-                for (std::size_t end : {2 * queue[scan], 2 * queue[scan] + 1})
-                    for (std::int32_t j : touches[end])
-                        if (down[static_cast<std::size_t>(j)] < 0 && alone == SIZE_MAX)
-                            alone = static_cast<std::size_t>(j);
-            if (alone == SIZE_MAX)
-                break;
-            by_own_ends(alone);
-            queue.push_back(alone);
-        }
-        for (std::size_t i : network)
-            if (down[i] < 0)
-                by_own_ends(i);
     }
-    for (std::size_t i = 0; i < n; i++)
+
+private:
+    std::int64_t pixel(std::size_t end) const
+    {
+        const std::vector<std::int64_t> &p = paths_[end / 2];
+        return end % 2 ? p.back() : p.front();
+    }
+
+    std::vector<std::int32_t> streams_beside(std::size_t end,
+                                             const std::vector<std::pair<std::int64_t, std::int32_t>> &at) const
+    {
+        const std::int64_t k = pixel(end);
+        const auto self = static_cast<std::int32_t>(end / 2);
+        const int r = static_cast<int>(k / columns_), c = static_cast<int>(k % columns_);
+        std::vector<std::int32_t> t;
+        for (int dr = -1; dr <= 1; dr++)
+            for (int dc = -1; dc <= 1; dc++) {
+                if (r + dr < 0 || c + dc < 0 || r + dr >= rows_ || c + dc >= columns_)
+                    continue;
+                const std::int64_t m = k + static_cast<std::int64_t>(dr) * columns_ + dc;
+                for (auto it = std::lower_bound(at.begin(), at.end(), std::make_pair(m, std::int32_t{-1}));
+                     it != at.end() && it->first == m; ++it)
+                    if (it->second != self)
+                        t.push_back(it->second);
+            }
+        std::sort(t.begin(), t.end());
+        t.erase(std::unique(t.begin(), t.end()), t.end());
+        return t;
+    }
+
+    const std::vector<std::vector<std::int64_t>> &paths_;
+    const std::vector<double> &cells_;
+    int rows_, columns_;
+    std::vector<std::vector<std::int32_t>> touches_, into_;
+};
+
+// The streams joined to stream `first` through the ends that touch, in
+// order; each is marked in `in_network`.
+std::vector<std::size_t> network_of(const Ends &e, std::size_t first, std::vector<std::uint8_t> &in_network)
+{
+    std::vector<std::size_t> network(1, first);
+    in_network[first] = 1;
+    const auto join = [&](std::int32_t j) {
+        if (!in_network[static_cast<std::size_t>(j)]) {
+            in_network[static_cast<std::size_t>(j)] = 1;
+            network.push_back(static_cast<std::size_t>(j));
+        }
+    };
+    for (std::size_t q = 0; q < network.size(); q++) {
+        const std::size_t i = network[q];
+        for (std::int32_t end : e.into(i))
+            join(end / 2);
+        for (std::size_t end : {2 * i, 2 * i + 1})
+            for (std::int32_t j : e.touches(end))
+                join(j);
+    }
+    std::sort(network.begin(), network.end());
+    return network;
+}
+
+// A network's outlet: the lowest free end (one that touches no other stream),
+// or the lowest free end where water leaves the model when that lies within
+// `interval` above it; of equal ones the last pixel of the first stream (a
+// stream alone on a flat runs as drawn). With no free end (a loop), the
+// lowest end.
+std::size_t outlet_of(const Ends &e, const std::vector<std::size_t> &network, double interval)
+{
+    std::size_t lowest = SIZE_MAX, leaving = SIZE_MAX;
+    for (int pass = 0; pass < 2 && lowest == SIZE_MAX; pass++)
+        for (std::size_t i : network)
+            for (std::size_t end : {2 * i + 1, 2 * i}) {
+                if (!pass && !e.touches(end).empty())
+                    continue;
+                if (lowest == SIZE_MAX || e.value(end) < e.value(lowest))
+                    lowest = end;
+                if (!pass && e.leaves(end) && (leaving == SIZE_MAX || e.value(end) < e.value(leaving)))
+                    leaving = end;
+            }
+    return leaving != SIZE_MAX && e.value(leaving) <= e.value(lowest) + interval ? leaving : lowest;
+}
+
+// down[i] for the network that drains at `outlet`: 1 when stream i runs as
+// drawn, 0 when reversed. Walked upstream from the outlet's stream through
+// the ends that touch the streams turned, nearest the outlet first; then a
+// stream only an end of one turned touches, and a stream the walk does not
+// reach, by its own ends.
+void turn_network(const Ends &e, const std::vector<std::size_t> &network, std::size_t outlet, std::vector<int> &down)
+{
+    const auto by_own_ends = [&](std::size_t i) { down[i] = e.value(2 * i) < e.value(2 * i + 1) ? 0 : 1; };
+    down[outlet / 2] = static_cast<int>(outlet % 2);
+    std::vector<std::size_t> queue(1, outlet / 2);
+    for (std::size_t t = 0, scan = 0;;) {
+        for (; t < queue.size(); t++)
+            for (std::int32_t end : e.into(queue[t])) {
+                const auto j = static_cast<std::size_t>(end / 2);
+                if (down[j] < 0) {
+                    down[j] = end % 2;
+                    queue.push_back(j);
+                }
+            }
+        std::size_t alone = SIZE_MAX;
+        for (; scan < queue.size() && alone == SIZE_MAX; scan += alone == SIZE_MAX)
+            for (std::size_t end : {2 * queue[scan], 2 * queue[scan] + 1})
+                for (std::int32_t j : e.touches(end))
+                    if (down[static_cast<std::size_t>(j)] < 0 && alone == SIZE_MAX)
+                        alone = static_cast<std::size_t>(j);
+        if (alone == SIZE_MAX)
+            break;
+        by_own_ends(alone);
+        queue.push_back(alone);
+    }
+    for (std::size_t i : network)
+        if (down[i] < 0)
+            by_own_ends(i);
+}
+
+// Each stream turned to run downstream, in place. Streams that touch (an end
+// of one on a pixel of another or beside it) form a network, which drains
+// at one outlet (outlet_of): the lowest of its free ends in `cells`, or the
+// lowest where water leaves the model when that lies within an interval
+// above it: the surface may draw a valley floor a band off, or sink a pit's
+// cone around a spot height, and a source there lie below the mouth; a river
+// that ends in a lake inside the area, lower by more, keeps its mouth. From
+// there the network is walked upstream: a stream whose end touches one
+// already turned flows into it there. A stream that only an end of another
+// touches (a river drawn as one line past its tributaries' mouths) and a
+// stream alone run toward the lower of their own ends. The lower end of each
+// stream alone is not enough: between two confluences a stream is a few
+// pixels long, and a valley floor the lines leave a band too high can tilt it
+// the wrong way, which turns the water of everything upstream off the network.
+void orient(std::vector<std::vector<std::int64_t>> &paths, const std::vector<double> &cells, int rows, int columns,
+            double interval)
+{
+    const Ends e(paths, cells, rows, columns);
+    std::vector<int> down(e.streams(), -1);
+    std::vector<std::uint8_t> in_network(e.streams(), 0);
+    for (std::size_t first = 0; first < e.streams(); first++)
+        if (!in_network[first]) {
+            const std::vector<std::size_t> network = network_of(e, first, in_network);
+            turn_network(e, network, outlet_of(e, network, interval), down);
+        }
+    for (std::size_t i = 0; i < paths.size(); i++)
         if (down[i] == 0)
             std::reverse(paths[i].begin(), paths[i].end());
 }
