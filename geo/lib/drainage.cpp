@@ -395,10 +395,13 @@ void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::v
         const std::vector<std::uint8_t> left = left_by_streams(found, g.size(), streams);
         for (std::size_t i = 0; i < found.size(); i++) {
             const Depression &p = found[i];
-            const bool ring = g.deep(p) && g.supported(p) && !left[i] && closed(p);
+            // The ring the pixels show still bounds the water a spot height's
+            // pit holds above it, whether or not a line closes it.
+            const bool shown = g.deep(p) && g.supported(p) && !left[i];
+            const bool ring = shown && closed(p);
             if (!ring && !holds_spot(p))
                 continue;
-            const double trench = ring ? drain_above_ring(g, cells, p, parent, kept, held, mark) : NAN;
+            const double trench = shown ? drain_above_ring(g, cells, p, parent, kept, held, mark) : NAN;
             const bool trenched = !std::isnan(trench);
             const double top = trenched ? trench : p.spill;
             outlets.push_back(p.lowest);

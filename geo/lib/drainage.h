@@ -13,7 +13,9 @@
 //   makes deep a pit shallower than that below its ring, a trench along the
 //   flood's path out, lowering no pixel by more than a quarter of the interval
 //   and moving no more metres than the water, lets it out at the ring's level
-//   (half a tenth above a shallow pit's bottom). Pixels in the band of one pair of
+//   (half a tenth above a shallow pit's bottom). Given the lines closed on
+//   themselves, a depression within one level is kept for its ring only
+//   inside one of them of that level. Pixels in the band of one pair of
 //   lines cannot hold a level, so a depression between two rings never passes.
 //   A depression is kept too, however deep, when it holds a pixel a spot height
 //   or a lake set (a pit or water the map gives itself), and never for its
