@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 namespace tolvane::geo {
 
@@ -116,9 +117,15 @@ public:
     // floor, a fjord's pixels beside the sea's).
     bool supported(const Depression &p) const
     {
-        double level = lowest_ + interval_ * std::ceil((p.bottom - lowest_) / interval_);
-        level = std::max(level, static_cast<double>(lowest_));
+        const double level = first_level(p);
         return level <= highest_ && level <= p.spill;
+    }
+
+    // The first level of the table at or above a depression's bottom.
+    double first_level(const Depression &p) const
+    {
+        const double level = lowest_ + interval_ * std::ceil((p.bottom - lowest_) / interval_);
+        return std::max(level, static_cast<double>(lowest_));
     }
 
     // The outermost ring of a supported depression: the highest level at or
@@ -238,6 +245,58 @@ double drain_above_ring(const Flow &g, std::vector<double> &cells, const Depress
     return top;
 }
 
+// The lines that close on themselves, by level, to tell whether one of them
+// holds a pixel.
+class Rings {
+public:
+    Rings(const std::vector<ClosedLine> *closed, int columns) : known_(closed != nullptr), columns_(columns)
+    {
+        if (!closed)
+            return;
+        for (const ClosedLine &l : *closed) {
+            if (l.rows.empty())
+                continue;
+            Box b{&l, *std::min_element(l.rows.begin(), l.rows.end()), *std::max_element(l.rows.begin(), l.rows.end()),
+                  *std::min_element(l.columns.begin(), l.columns.end()),
+                  *std::max_element(l.columns.begin(), l.columns.end())};
+            by_level_[l.level].push_back(b);
+        }
+    }
+
+    // Whether the lines are known (else every ring the pixels show counts).
+    bool known() const { return known_; }
+
+    // Whether a line of `level` that closes on itself holds pixel k's centre.
+    bool holds(double level, std::int64_t k) const
+    {
+        const auto found = by_level_.find(level);
+        if (found == by_level_.end())
+            return false;
+        const double r = static_cast<double>(k / columns_) + 0.5, c = static_cast<double>(k % columns_) + 0.5;
+        for (const Box &b : found->second) {
+            if (r < b.r0 || r > b.r1 || c < b.c0 || c > b.c1)
+                continue;
+            bool in = false;
+            const std::vector<double> &y = b.line->rows, &x = b.line->columns;
+            for (std::size_t i = 0, j = y.size() - 1; i < y.size(); j = i++)
+                if ((y[i] > r) != (y[j] > r) && c < (x[j] - x[i]) * (r - y[i]) / (y[j] - y[i]) + x[i])
+                    in = !in;
+            if (in)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    struct Box {
+        const ClosedLine *line;
+        double r0, r1, c0, c1;
+    };
+    bool known_;
+    std::int64_t columns_;
+    std::map<double, std::vector<Box>> by_level_;
+};
+
 // The depressions the lines support, outermost first: each kept one's bottom
 // drains the flood from then on, and what it holds is judged again. Leaves in
 // `filled` and `parent` the flood from every outlet, the kept pits' too.
@@ -246,10 +305,24 @@ double drain_above_ring(const Flow &g, std::vector<double> &cells, const Depress
 // level the valley's floor only grazes, or a rim the aggregation blurred).
 // A pit ring's water above its level is let out first (drain_above_ring).
 void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::vector<std::uint8_t> &held,
-                         const std::vector<std::vector<std::int64_t>> &streams, std::vector<std::int64_t> &outlets,
-                         std::vector<std::uint8_t> &kept, std::vector<double> &filled,
-                         std::vector<std::uint8_t> &parent, Drained &out)
+                         const std::vector<std::vector<std::int64_t>> &streams, const Rings &rings,
+                         std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &kept,
+                         std::vector<double> &filled, std::vector<std::uint8_t> &parent, Drained &out)
 {
+    // A ring the lines close: one of its levels, from the bottom up to the
+    // ring the pixels read, a line of which closes around the bottom. Asked of
+    // a depression within one level only: one whose open lines of several
+    // levels all end on the footprint's edge is a valley running on beyond the
+    // data (into a lake the data leaves out), which a fill would bury under
+    // many intervals; its pixels' rings keep it.
+    const auto closed = [&](const Depression &p) {
+        if (!rings.known() || g.first_level(p) < g.ring(p))
+            return true;
+        for (double level = g.first_level(p); level <= g.ring(p); level += g.interval())
+            if (rings.holds(level, p.lowest))
+                return true;
+        return false;
+    };
     const auto holds_spot = [&held](const Depression &p) {
         return std::any_of(p.cells.begin(), p.cells.end(), [&held](std::int64_t k) { return held[k] != 0; });
     };
@@ -263,10 +336,13 @@ void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::v
         const std::vector<std::uint8_t> left = left_by_streams(found, g.size(), streams);
         for (std::size_t i = 0; i < found.size(); i++) {
             const Depression &p = found[i];
-            const bool ring = g.deep(p) && g.supported(p) && !left[i];
+            // The ring the pixels show still bounds the water a spot height's
+            // pit holds above it, whether or not a line closes it.
+            const bool shown = g.deep(p) && g.supported(p) && !left[i];
+            const bool ring = shown && closed(p);
             if (!ring && !holds_spot(p))
                 continue;
-            const double trench = ring ? drain_above_ring(g, cells, p, parent, kept, held, mark) : NAN;
+            const double trench = shown ? drain_above_ring(g, cells, p, parent, kept, held, mark) : NAN;
             const bool trenched = !std::isnan(trench);
             const double top = trenched ? trench : p.spill;
             outlets.push_back(p.lowest);
@@ -453,7 +529,8 @@ void drain_streams(std::vector<double> &cells, int rows, int columns, const tolv
 
 Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
                          const Above &above, const std::vector<std::int64_t> &spots, bool want_sinks,
-                         const std::vector<std::vector<std::int64_t>> &streams)
+                         const std::vector<std::vector<std::int64_t>> &streams,
+                         const std::vector<ClosedLine> *closed)
 {
     Drained out;
     if (rows < 3 || columns < 3 || levels.interval <= 0)
@@ -468,7 +545,7 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
         if (k >= 0 && k < g.size())
             held[k] = 1;
     const std::vector<double> input = cells;
-    keep_supported_pits(g, cells, held, streams, outlets, kept, filled, parent, out);
+    keep_supported_pits(g, cells, held, streams, Rings(closed, columns), outlets, kept, filled, parent, out);
     const std::vector<double> before = cells;
     carve(g, cells, before, filled, parent, kept, held, out);
     // What is left fills, and every flat rises toward its outlet.

@@ -13,7 +13,9 @@
 //   makes deep a pit shallower than that below its ring, a trench along the
 //   flood's path out, lowering no pixel by more than a quarter of the interval
 //   and moving no more metres than the water, lets it out at the ring's level
-//   (half a tenth above a shallow pit's bottom). Pixels in the band of one pair of
+//   (half a tenth above a shallow pit's bottom). Given the lines closed on
+//   themselves, a depression within one level is kept for its ring only
+//   inside one of them of that level. Pixels in the band of one pair of
 //   lines cannot hold a level, so a depression between two rings never passes.
 //   A depression is kept too, however deep, when it holds a pixel a spot height
 //   or a lake set (a pit or water the map gives itself), and never for its
@@ -40,6 +42,7 @@
 #ifndef TOLVANE_GEO_DRAINAGE_H
 #define TOLVANE_GEO_DRAINAGE_H
 
+#include <tolvane/geo.h>
 #include <tolvane/tolvane.h>
 
 #include <cstdint>
@@ -65,9 +68,16 @@ struct Drained {
 // the levels of the core's table; `held` are the pixels (row x columns +
 // column) that spot heights and lakes set; `streams` the pixels of each stream
 // in order downstream, along which they drain.
+// `closed`, when given, are the lines that close on themselves (in pixels of
+// the grid): a depression is then kept for its ring only inside one of them of
+// its ring's levels, since an open line whose ends lie on the footprint's edge
+// (a coast, the sea's line and the shore's of one level meeting only through
+// the sea) closes no ring, whatever ring its pixels show. Without them (a
+// contour raster) the pixels alone tell.
 Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
                          const Above &above, const std::vector<std::int64_t> &held, bool want_sinks,
-                         const std::vector<std::vector<std::int64_t>> &streams = {});
+                         const std::vector<std::vector<std::int64_t>> &streams = {},
+                         const std::vector<ClosedLine> *closed = nullptr);
 
 } // namespace tolvane::geo
 

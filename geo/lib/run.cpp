@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <optional>
 
 #include <cpl_progress.h>
 
@@ -345,13 +346,14 @@ Above float_step(const LevelTable &t)
 
 // Drainage on the whole result grid, once the windows are assembled, and the
 // depressions it keeps written when asked.
-void drain(Report &r, Computed &c, ProductWriter &writer, const Request &q)
+void drain(Report &r, Computed &c, ProductWriter &writer, const Request &q,
+           const std::optional<std::vector<ClosedLine>> &closed)
 {
     // The spot heights' pixels and the lakes' are the map's own: kept, never carved.
     std::vector<std::int64_t> held = c.spot_cells;
     held.insert(held.end(), c.lake_cells.begin(), c.lake_cells.end());
     const Drained d = enforce_drainage(c.cells, r.grid.rows, r.grid.columns, r.table.levels, float_step(r.table), held,
-                                       !q.product.sinks.empty(), c.stream_paths);
+                                       !q.product.sinks.empty(), c.stream_paths, closed ? &*closed : nullptr);
     writer.write_sinks(d.sinks, c.cells);
     r.sinks_kept = d.kept;
     r.sinks_area = static_cast<double>(d.kept_pixels) * r.grid.xres * r.grid.yres;
@@ -420,12 +422,17 @@ Report elevation(const Request &q, GDALProgressFunc progress, void *progress_arg
                     whole_at_pixel ? std::function<void(const Window &)>(contours) : nullptr);
     }
     step_done("compute");
+    // The lines closed on themselves, read before the source goes (its lines
+    // with it), for the drainage to tell the rings the lines close.
+    std::optional<std::vector<ClosedLine>> closed;
+    if (drains(q) && !source->raster())
+        closed = source->closed_lines();
     source.reset();
     counted(r, c);
     if (r.leak_pixels > 0 && q.strict)
         throw Failure(named("strict") + ": " + leaks_left(r), "strict");
     if (drains(q))
-        drain(r, c, writer, q);
+        drain(r, c, writer, q, closed);
     write_and_commit(writer, r, c, progress, progress_arg);
     return r;
 }

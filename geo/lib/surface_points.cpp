@@ -60,4 +60,39 @@ std::vector<SurfacePoint> ContourSource::line_points(int row, int column, int ro
     return out;
 }
 
+std::vector<ClosedLine> ContourSource::closed_lines() const
+{
+    std::vector<ClosedLine> out;
+    if (!impl_->read)
+        return out;
+    const Grid &g = impl_->grid;
+    OGRLayerH layer = lines_layer(*impl_->read);
+    const int field = OGR_FD_GetFieldIndex(OGR_L_GetLayerDefn(layer), "tolvane_level");
+    if (field < 0)
+        return out;
+    OGR_L_ResetReading(layer);
+    while (OGRFeatureH next = OGR_L_GetNextFeature(layer)) {
+        const Feature owned(next);
+        if (!OGR_F_IsFieldSetAndNotNull(next, field))
+            continue;
+        const double v = OGR_F_GetFieldAsDouble(next, field);
+        for_each_part(OGR_F_GetGeometryRef(next), [&](OGRGeometryH line) {
+            const int n = OGR_G_GetPointCount(line);
+            if (n < 4 || OGR_G_GetX(line, 0) != OGR_G_GetX(line, n - 1) ||
+                OGR_G_GetY(line, 0) != OGR_G_GetY(line, n - 1))
+                return;
+            ClosedLine c;
+            c.level = v;
+            c.rows.reserve(static_cast<std::size_t>(n));
+            c.columns.reserve(static_cast<std::size_t>(n));
+            for (int i = 0; i < n; i++) {
+                c.rows.push_back((g.origin_y - OGR_G_GetY(line, i)) / g.yres);
+                c.columns.push_back((OGR_G_GetX(line, i) - g.origin_x) / g.xres);
+            }
+            out.push_back(std::move(c));
+        });
+    }
+    return out;
+}
+
 } // namespace tolvane::geo

@@ -148,6 +148,13 @@ struct SurfacePoint {
     double row = 0, column = 0, value = 0, weight = 1;
 };
 
+// A line that closes on itself: its level and its vertices (row, column).
+struct ClosedLine {
+    double level = 0;
+    std::vector<double> rows, columns;
+};
+
+
 // Spot heights: a point layer whose points' altitudes the surface passes
 // through, a summit or a pit inside its innermost line shaped toward them.
 struct SpotHeightRequest {
@@ -374,6 +381,11 @@ public:
     // None for a raster.
     std::vector<SurfacePoint> line_points(int row, int column, int rows, int columns, double margin,
                                           double step) const;
+
+    // The lines that close on themselves (their first point their last), each
+    // as its level in the core's units and its vertices in pixels of the grid
+    // (row, column; the top-left pixel's corner at 0, 0). None for a raster.
+    std::vector<ClosedLine> closed_lines() const;
 
     // The source's state, defined inside the library.
     struct Impl;

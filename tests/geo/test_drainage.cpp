@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -424,5 +425,73 @@ TEST(Drainage, EachStreamPixelsSteepestWayIsTheNextDownIt)
                 EXPECT_EQ(to, p[i + 1]) << "from " << r << " " << c;
                 EXPECT_GE(z, 1000 - 0.1 * INTERVAL) << r << " " << c; // within a tenth below its band
             }
+    }
+}
+
+namespace {
+
+// A pit 150 deep below a ring of 1000 three pixels from (20, 20), in a band
+// rising 10 a pixel to a ridge at 1020 two pixels out, falling to 1005 at the
+// edge: a depression within the one level 1000.
+double shallow_ringed_pit(int r, int c)
+{
+    const double d = dist(r, c, 20, 20);
+    if (d < 3)
+        return 850 + 50 * d;
+    if (d <= 5)
+        return 1000 + 10 * (d - 3);
+    return std::max(1005.0, 1020 - 5 * (d - 5));
+}
+
+// A square line of `level` closed on itself, `half` pixels either side of
+// (row, column) (pixel corners: the centre of pixel (20, 20) is at 20.5).
+geo::ClosedLine square(double level, double row, double column, double half)
+{
+    return {level,
+            {row - half, row - half, row + half, row + half, row - half},
+            {column - half, column + half, column + half, column - half, column - half}};
+}
+
+struct RingCase {
+    std::string name;
+    std::function<double(int r, int c)> height;
+    std::optional<std::vector<geo::ClosedLine>> closed; // none: a contour raster
+    int kept;
+};
+
+const std::vector<RingCase> RING_CASES = {
+    {"lines unknown: the pixels' ring keeps it", shallow_ringed_pit, std::nullopt, 1},
+    {"a closed line of the ring's level around it, kept", shallow_ringed_pit,
+     std::vector<geo::ClosedLine>{square(1000, 20.5, 20.5, 3)}, 1},
+    // An open line whose ends lie on the footprint's edge (a coast) shows the
+    // same ring of pixels once the footprint closes it: no line closes it.
+    {"no line closed on itself, removed", shallow_ringed_pit, std::vector<geo::ClosedLine>{}, 0},
+    {"a closed line of another level around it, removed", shallow_ringed_pit,
+     std::vector<geo::ClosedLine>{square(2000, 20.5, 20.5, 3)}, 0},
+    {"a closed line of its level elsewhere, removed", shallow_ringed_pit,
+     std::vector<geo::ClosedLine>{square(1000, 8.5, 8.5, 3)}, 0},
+    // Down through several levels, open lines all round: a valley running on
+    // beyond the data, which a fill would bury; the pixels' rings keep it.
+    {"a crater through several levels, no line closed, kept", [](int r, int c) { return volcano(r, c, true); },
+     std::vector<geo::ClosedLine>{}, 1},
+};
+
+} // namespace
+
+// A depression within one level is kept for its ring only inside a line of
+// that level closed on itself, when the lines are known.
+TEST(Drainage, ARingWithinOneLevelNeedsALineClosedAroundIt)
+{
+    for (const RingCase &t : RING_CASES) {
+        SCOPED_TRACE(t.name);
+        const int side = t.name.find("crater") != std::string::npos ? SIDE : 41;
+        std::vector<double> cells(static_cast<std::size_t>(side) * side);
+        for (int r = 0; r < side; r++)
+            for (int c = 0; c < side; c++)
+                cells[static_cast<std::size_t>(r) * side + c] = t.height(r, c);
+        const geo::Drained d = geo::enforce_drainage(cells, side, side, LEVELS, STEP, {}, false, {},
+                                                     t.closed ? &*t.closed : nullptr);
+        EXPECT_EQ(d.kept, t.kept);
+        EXPECT_EQ(d.filled + d.carved, 1 - t.kept);
     }
 }
