@@ -12,10 +12,6 @@ namespace tolvane::geo {
 
 namespace {
 
-// The eight neighbours; direction 7 - d is the opposite of d.
-constexpr int DR[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
-constexpr int DC[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
-
 // A depression counts (is kept or removed, and reported) from this share of the
 // interval deep; shallower ones are filled without a word.
 constexpr double DEEP = 0.1;

@@ -6,13 +6,6 @@
 
 namespace tolvane::geo {
 
-namespace {
-
-constexpr int DR[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
-constexpr int DC[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
-
-} // namespace
-
 PriorityFlood::PriorityFlood(int rows, int columns, const tolvane::Levels &levels)
     : rows_(rows), columns_(columns), width_(columns + 2), lowest_(levels.lowest), interval_(levels.interval)
 {

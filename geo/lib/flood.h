@@ -12,9 +12,14 @@
 
 namespace tolvane::geo {
 
-// The direction of the neighbour a pixel was reached from: 0 to 7 over rows
-// -1, -1, -1, 0, 0, 1, 1, 1 and columns -1, 0, 1, -1, 1, -1, 0, 1 (7 - d is
-// the opposite of d); NO_PARENT for an outlet or a pixel never reached.
+// The eight neighbours, the directions of the parents the flood gives: the
+// neighbour in direction d is DR[d] rows and DC[d] columns away, and 7 - d is
+// the opposite of d.
+inline constexpr int DR[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+inline constexpr int DC[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
+
+// The direction of the neighbour a pixel was reached from; NO_PARENT for an
+// outlet or a pixel never reached.
 constexpr std::uint8_t NO_PARENT = 8;
 
 // Floods one grid (rows x columns, NaN without value) again and again, as the
