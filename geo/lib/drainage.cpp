@@ -305,19 +305,14 @@ void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::v
                          std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &kept,
                          std::vector<double> &filled, std::vector<std::uint8_t> &parent, Drained &out)
 {
-    // A ring the lines close: one of its levels, from the bottom up to the
-    // ring the pixels read, a line of which closes around the bottom. Asked of
-    // a depression within one level only: one whose open lines of several
-    // levels all end on the footprint's edge is a valley running on beyond the
-    // data (into a lake the data leaves out), which a fill would bury under
-    // many intervals; its pixels' rings keep it.
+    // A ring the lines close: a line of the ring's level closes around the
+    // bottom. Asked of a depression within one level only (its first level
+    // above the bottom is its ring): one whose open lines of several levels
+    // all end on the footprint's edge is a valley running on beyond the data
+    // (into a lake the data leaves out), which a fill would bury under many
+    // intervals; its pixels' rings keep it.
     const auto closed = [&](const Depression &p) {
-        if (!rings.known() || g.first_level(p) < g.ring(p))
-            return true;
-        for (double level = g.first_level(p); level <= g.ring(p); level += g.interval())
-            if (rings.holds(level, p.lowest))
-                return true;
-        return false;
+        return !rings.known() || g.first_level(p) < g.ring(p) || rings.holds(g.ring(p), p.lowest);
     };
     const auto holds_spot = [&held](const Depression &p) {
         return std::any_of(p.cells.begin(), p.cells.end(), [&held](std::int64_t k) { return held[k] != 0; });
