@@ -293,6 +293,52 @@ private:
     std::map<double, std::vector<Box>> by_level_;
 };
 
+// The pixels a round floods again, and why that is enough. Adding a kept
+// depression's bottom to the outlets changes the flood only inside the
+// depression: its pixels lie below its spill level and every pixel around
+// them no lower than it, so they all leave the queue before any pixel around
+// them and are met from one another, while no path from outside gains by
+// running through them. Its pixels' levels and parents are then those of a
+// flood of the depression alone. So the next round floods only the
+// depressions kept, and the rest of the grid keeps its levels and its
+// depressions, already judged. A trench changes pixels outside its
+// depression, and the round after one floods the whole grid (inside a
+// depression kept whole none is cut: its pixels are all kept). Parents outside
+// the depressions (on their rims) do change; a nested depression's path out
+// never reaches them, and the last flood, of the whole grid, sets them.
+struct Reflood {
+    bool whole = true;                 // the next round floods every pixel
+    std::vector<std::uint8_t> inside;  // else these (1), the depressions it floods
+};
+
+// One round's flood: of the whole grid, or of the depressions `again` marks
+// only (their pixels' levels and parents in `filled` and `parent` replaced,
+// the rest kept). Returns the depressions the flood found there.
+std::vector<Depression> flood_round(const Flow &g, const std::vector<double> &cells, const Reflood &again,
+                                    const std::vector<std::int64_t> &outlets, std::vector<double> &filled,
+                                    std::vector<std::uint8_t> &parent)
+{
+    if (again.whole) {
+        filled = cells;
+        g.flood(filled, outlets, &parent, nullptr);
+        return g.depressions(cells, filled);
+    }
+    // The pixels outside the depressions have no value here: never met, as
+    // in the whole grid's flood, where they leave the queue after them.
+    std::vector<double> part(cells.size(), NAN);
+    for (std::size_t k = 0; k < cells.size(); k++)
+        if (again.inside[k])
+            part[k] = cells[k];
+    std::vector<std::uint8_t> from;
+    g.flood(part, outlets, &from, nullptr);
+    for (std::size_t k = 0; k < cells.size(); k++)
+        if (again.inside[k]) {
+            filled[k] = part[k];
+            parent[k] = from[k];
+        }
+    return g.depressions(cells, part);
+}
+
 // The depressions the lines support, outermost first: each kept one's bottom
 // drains the flood from then on, and what it holds is judged again. Leaves in
 // `filled` and `parent` the flood from every outlet, the kept pits' too.
@@ -303,7 +349,8 @@ private:
 void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::vector<std::uint8_t> &held,
                          const std::vector<std::vector<std::int64_t>> &streams, const Rings &rings,
                          std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &kept,
-                         std::vector<double> &filled, std::vector<std::uint8_t> &parent, Drained &out)
+                         std::vector<double> &filled, std::vector<std::uint8_t> &parent, Drained &out,
+                         bool whole_rounds)
 {
     // A ring the lines close: a line of the ring's level closes around the
     // bottom. Asked of a depression within one level only (its first level
@@ -318,12 +365,15 @@ void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::v
         return std::any_of(p.cells.begin(), p.cells.end(), [&held](std::int64_t k) { return held[k] != 0; });
     };
     std::vector<std::uint8_t> mark(static_cast<std::size_t>(g.size()), 0);
-    bool more = true;
+    Reflood again, next;
+    bool more = true, exact = true; // exact: `parent` is the whole grid's flood's
     for (int round = 0; round < NESTING && more; round++) {
-        filled = cells;
-        g.flood(filled, outlets, &parent, nullptr);
+        const std::vector<Depression> found = flood_round(g, cells, again, outlets, filled, parent);
+        exact = again.whole;
         more = false;
-        const std::vector<Depression> found = g.depressions(cells, filled);
+        next.whole = whole_rounds;
+        if (!next.whole)
+            next.inside.assign(static_cast<std::size_t>(g.size()), 0);
         const std::vector<std::uint8_t> left = left_by_streams(found, g.size(), streams);
         for (std::size_t i = 0; i < found.size(); i++) {
             const Depression &p = found[i];
@@ -342,10 +392,15 @@ void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::v
             out.kept++;
             out.carved += trenched;
             more = true;
+            next.whole = next.whole || trenched;
+            if (!next.whole)
+                for (std::int64_t k : p.cells)
+                    next.inside[static_cast<std::size_t>(k)] = 1;
         }
+        std::swap(again, next);
         step_done("drainage: pits");
     }
-    if (more) { // the last round kept pits: flood from their bottoms too
+    if (more || !exact) { // the last round kept pits, or flooded a part: flood the whole grid from them all
         filled = cells;
         g.flood(filled, outlets, &parent, nullptr);
         step_done("drainage: flood");
@@ -521,7 +576,7 @@ void drain_streams(std::vector<double> &cells, int rows, int columns, const tolv
 Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
                          const Above &above, const std::vector<std::int64_t> &spots, bool want_sinks,
                          const std::vector<std::vector<std::int64_t>> &streams,
-                         const std::vector<ClosedLine> *closed)
+                         const std::vector<ClosedLine> *closed, bool whole_rounds)
 {
     Drained out;
     if (rows < 3 || columns < 3 || levels.interval <= 0)
@@ -536,7 +591,8 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
         if (k >= 0 && k < g.size())
             held[k] = 1;
     const std::vector<double> input = cells;
-    keep_supported_pits(g, cells, held, streams, Rings(closed, columns), outlets, kept, filled, parent, out);
+    keep_supported_pits(g, cells, held, streams, Rings(closed, columns), outlets, kept, filled, parent, out,
+                        whole_rounds);
     const std::vector<double> before = cells;
     carve(g, cells, before, filled, parent, kept, held, out);
     // What is left fills, and every flat rises toward its outlet.

@@ -74,10 +74,13 @@ struct Drained {
 // (a coast, the sea's line and the shore's of one level meeting only through
 // the sea) closes no ring, whatever ring its pixels show. Without them (a
 // contour raster) the pixels alone tell.
+// The depressions nested in kept ones are found by flooding only those;
+// `whole_rounds` floods the whole grid each time instead, the plain way the
+// tests check the other against (the same cells).
 Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
                          const Above &above, const std::vector<std::int64_t> &held, bool want_sinks,
                          const std::vector<std::vector<std::int64_t>> &streams = {},
-                         const std::vector<ClosedLine> *closed = nullptr);
+                         const std::vector<ClosedLine> *closed = nullptr, bool whole_rounds = false);
 
 } // namespace tolvane::geo
 

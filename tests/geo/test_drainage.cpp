@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -494,4 +496,129 @@ TEST(Drainage, ARingWithinOneLevelNeedsALineClosedAroundIt)
         EXPECT_EQ(d.kept, t.kept);
         EXPECT_EQ(d.filled + d.carved, 1 - t.kept);
     }
+}
+
+namespace {
+
+// Craters within craters on a tilted plane, each a radial profile through
+// random knots (so that rings of several levels nest, some holding water above
+// them to a ridge that a trench lets out), a few dips, holes without value and
+// spot heights, quantized to tens so that flats and ties abound.
+std::vector<double> nested_craters(std::mt19937 &g, int rows, int columns, std::vector<std::int64_t> &spots)
+{
+    std::uniform_real_distribution<double> u(0, 1);
+    std::vector<double> z(static_cast<std::size_t>(rows) * columns);
+    const double tilt_r = 40 * u(g) - 20, tilt_c = 40 * u(g) - 20;
+    for (int r = 0; r < rows; r++)
+        for (int c = 0; c < columns; c++)
+            z[static_cast<std::size_t>(r) * columns + c] = 2500 + tilt_r * (r - rows / 2.0) + tilt_c * (c - columns / 2.0);
+    const int craters = 2 + static_cast<int>(4 * u(g));
+    for (int i = 0; i < craters; i++) {
+        // Later ones smaller and lower, often inside an earlier one.
+        const double r0 = rows * u(g), c0 = columns * u(g), radius = 6 + 18 * u(g) / (1 + i);
+        double level = i == 0 || u(g) < 0.5 ? 3000 : 2000;
+        // Knots from the rim in: each level down a ring, most with a ridge inside it.
+        std::vector<std::pair<double, double>> knots = {{radius, level + 500 * u(g)}};
+        for (double d = radius; d > 1.5 && level > 0;) {
+            d -= 1 + 3 * u(g);
+            knots.emplace_back(std::max(d, 0.0), level + (u(g) < 0.7 ? 100 + 300 * u(g) : 20 * u(g)));
+            d -= 1 + 2 * u(g);
+            level -= 1000;
+            knots.emplace_back(std::max(d, 0.0), level + 50 * u(g) - 25);
+        }
+        for (int r = 0; r < rows; r++)
+            for (int c = 0; c < columns; c++) {
+                const double d = dist(r, c, r0, c0);
+                if (d >= radius)
+                    continue;
+                double h = knots.back().second;
+                for (std::size_t k = 1; k < knots.size(); k++)
+                    if (d <= knots[k - 1].first && d >= knots[k].first) {
+                        const double t = (knots[k - 1].first - d) / std::max(1e-9, knots[k - 1].first - knots[k].first);
+                        h = knots[k - 1].second + t * (knots[k].second - knots[k - 1].second);
+                        break;
+                    }
+                z[static_cast<std::size_t>(r) * columns + c] = h;
+            }
+    }
+    for (int i = 0; i < 4; i++) {
+        const double r0 = rows * u(g), c0 = columns * u(g), depth = 500 * u(g), sigma = 1 + 2 * u(g);
+        for (int r = 0; r < rows; r++)
+            for (int c = 0; c < columns; c++)
+                z[static_cast<std::size_t>(r) * columns + c] -= dip(r, c, r0, c0, depth, sigma);
+    }
+    for (double &v : z)
+        v = std::clamp(std::round(v / 10) * 10, 10.0, 3990.0);
+    for (int i = 0; i < 3; i++)
+        z[static_cast<std::size_t>(g() % z.size())] = NAN;
+    for (int i = 0; i < 2; i++)
+        spots.push_back(static_cast<std::int64_t>(g() % z.size()));
+    return z;
+}
+
+// A bowl from a rim at 3500 down to a floor flat at 1010 and one pixel of
+// 800, its bottom; on the floor a pit ring of 1000 whose band holds water up
+// to a ridge 120 above it: the bowl is kept first, then the pit in it, found
+// by a flood of the bowl alone.
+double bowl_holding_a_ringed_pit(int r, int c)
+{
+    const double d = dist(r, c, 30, 30), e = dist(r, c, 30, 36);
+    if (d >= 25)
+        return 3500;
+    if (r == 30 && c == 22)
+        return 800;
+    if (e < 0.5)
+        return 990;
+    if (e <= 3)
+        return 1000 + std::min(120.0, 40 * e);
+    return std::max({1010.0, 1120 - 30 * (e - 3), d <= 14 ? 0.0 : 1010 + (d - 14) / 11 * 2490});
+}
+
+bool same_cells(const std::vector<double> &a, const std::vector<double> &b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](double x, double y) {
+               return std::isnan(x) ? std::isnan(y) : (x == y && std::signbit(x) == std::signbit(y));
+           });
+}
+
+} // namespace
+
+// The rounds that flood only the depressions kept before give the cells of
+// those that flood the whole grid each time, with the lines known or not.
+TEST(Drainage, FloodingOnlyTheKeptDepressionsGivesTheWholeGridsCells)
+{
+    std::mt19937 g(20261209);
+    int kept = 0, carved = 0;
+    for (int run = 0; run < 120; run++) {
+        int rows = 40 + static_cast<int>(g() % 50), columns = 40 + static_cast<int>(g() % 50);
+        std::vector<std::int64_t> spots;
+        std::vector<double> input = nested_craters(g, rows, columns, spots);
+        if (run < 2) {
+            rows = columns = 61;
+            spots.clear();
+            input.assign(61 * 61, 0);
+            for (int r = 0; r < rows; r++)
+                for (int c = 0; c < columns; c++)
+                    input[static_cast<std::size_t>(r) * columns + c] = bowl_holding_a_ringed_pit(r, c);
+        }
+        std::vector<geo::ClosedLine> lines;
+        for (int i = 0; i < 4; i++)
+            lines.push_back(square(1000.0 * (1 + g() % 3), g() % rows, g() % columns, 3 + g() % 12));
+        const std::vector<geo::ClosedLine> *closed = run % 2 ? &lines : nullptr;
+        std::vector<double> part = input, whole = input;
+        const geo::Drained a = geo::enforce_drainage(part, rows, columns, LEVELS, STEP, spots, true, {}, closed, false);
+        const geo::Drained b = geo::enforce_drainage(whole, rows, columns, LEVELS, STEP, spots, true, {}, closed, true);
+        ASSERT_TRUE(same_cells(part, whole)) << "run " << run;
+        ASSERT_EQ(a.kept, b.kept) << "run " << run;
+        ASSERT_EQ(a.kept_pixels, b.kept_pixels) << "run " << run;
+        ASSERT_EQ(a.filled, b.filled) << "run " << run;
+        ASSERT_EQ(a.carved, b.carved) << "run " << run;
+        ASSERT_EQ(a.moved, b.moved) << "run " << run;
+        ASSERT_EQ(a.sinks, b.sinks) << "run " << run;
+        kept += a.kept;
+        carved += a.carved;
+    }
+    EXPECT_GT(kept, 200); // the craters nest deep enough to take several rounds
+    EXPECT_GT(carved, 20);
 }
