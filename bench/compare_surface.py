@@ -21,8 +21,12 @@ every method is measured on the same cells); the best wall time of --repeat
 runs and the peak memory. Prints one Markdown table.
 With --grass, GRASS's r.surf.contour and v.surf.rst (tension=20 smooth=0.1)
 too, on the grids of a million cells or fewer (timed with GRASS's start).
+With --qgis, QGIS's own TIN interpolation (linear and Clough-Toucher, the
+one click in QGIS), each run a qgis_process that reads the lines and writes
+the GeoTIFF, timed as tolvane-geo is (the scipy rows time the interpolation
+alone, in this process).
 Needs: gdal-bin python3-gdal python3-scipy python-matplotlib-data r-cran-terra
-(grass-core for --grass).
+(grass-core for --grass, qgis for --qgis).
 """
 import argparse
 import math
@@ -33,7 +37,7 @@ import sys
 import time
 
 import numpy as np
-from osgeo import gdal, ogr
+from osgeo import gdal, ogr, osr
 from scipy.interpolate import CloughTocher2DInterpolator, LinearNDInterpolator
 from scipy.spatial import Delaunay
 
@@ -62,13 +66,13 @@ def read(path):
     return z, ds.GetGeoTransform()
 
 
-def timed(args, repeat):
+def timed(args, repeat, env=None):
     """Best wall time of `repeat` runs and the peak memory (MB) of the last."""
     best, peak = math.inf, 0
     for _ in range(repeat):
         t = time.perf_counter()
         p = subprocess.run(["/usr/bin/time", "-f", "%M", *args], check=True, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.PIPE, text=True)
+                           stderr=subprocess.PIPE, text=True, env=env)
         best = min(best, time.perf_counter() - t)
         peak = int(p.stderr.split()[-1]) / 1024
     return best, peak
@@ -126,6 +130,24 @@ r.surf.contour --q input=burned output=result
                     f"r.in.gdal --q -o input={dem} output=dem && bash grass.sh"], check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return read(out)[0], time.perf_counter() - t, 0
+
+
+def qgis_tin(kind, lines, dem, pixel, extent, out, repeat):
+    """QGIS's own TIN interpolation (qgis:tininterpolation, the vertices as
+    points, linear or Clough-Toucher), as a user runs it: one qgis_process
+    each time, which reads the lines and writes the GeoTIFF; its cells, the
+    best wall time of `repeat` runs and the peak memory."""
+    source = ogr.Open(lines)  # held: its layer dies with it
+    layer = source.GetLayer(0)
+    field = layer.GetLayerDefn().GetFieldIndex("elev") + (1 if layer.GetFIDColumn() else 0)  # QGIS lists the fid first
+    srs = osr.SpatialReference(wkt=gdal.Open(dem).GetProjection())
+    srs.AutoIdentifyEPSG()
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    t, mb = timed(["qgis_process.bin", "run", "qgis:tininterpolation", "--",
+                   f"INTERPOLATION_DATA={lines}::~::0::~::{field}::~::0", f"METHOD={1 if kind == 'cubic' else 0}",
+                   f"EXTENT={extent[0]},{extent[2]},{extent[1]},{extent[3]} [EPSG:{srs.GetAuthorityCode(None)}]",
+                   f"PIXEL_SIZE={pixel}", f"OUTPUT={out}"], repeat, env)
+    return read(out)[0], t, mb
 
 
 def slope(z, pixel):
@@ -188,6 +210,8 @@ def main():
     a.add_argument("--no-tin", action="store_true", help="tolvane-geo only")
     a.add_argument("--grass", action="store_true",
                    help="GRASS's r.surf.contour and v.surf.rst too, on grids of a million cells or fewer")
+    a.add_argument("--qgis", action="store_true",
+                   help="QGIS's own TIN interpolation too (linear and Clough-Toucher), each run a qgis_process")
     args = a.parse_args()
     geo = os.path.abspath(args.geo)
     into_bench_folder(args.out)
@@ -226,6 +250,13 @@ def main():
             for kind in ("r.surf.contour", "v.surf.rst"):
                 results.append((f"GRASS {kind}", *grass(kind, os.path.abspath(lines), dem_tif,
                                                         os.path.abspath(f"{dem}-{interval}-{kind}.tif"))))
+        if args.qgis:
+            dem_tif = (os.path.join(ROOT, "tests", "geo", "data", "colinas_superficie.tif") if dem == "colinas"
+                       else os.path.abspath(dem + ".tif"))
+            for kind in ("linear", "cubic"):
+                results.append((f"QGIS {kind} TIN", *qgis_tin(kind, os.path.abspath(lines), dem_tif, pixel, extent,
+                                                              os.path.abspath(f"{dem}-{interval}-qgis-{kind}.tif"),
+                                                              args.repeat)))
         hull = hull_of(lines, truth.shape, gt)
         for name, z, t, mb in results:
             r, s, terr, flat, worst, rh, sh = measures(truth, z, pixel, interval, base, hull)
