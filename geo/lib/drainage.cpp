@@ -497,6 +497,82 @@ void count_moves(const std::vector<double> &cells, const std::vector<double> &be
     }
 }
 
+// Each stream's head (a first pixel no other stream's pixel lies on or
+// beside: a source, not a reach that goes on from another stream) lowered so
+// that it is the steepest way down (D8, the drop over the distance) from each
+// pixel around it off the streams and not beside the stream's next pixel: the
+// head is where its hollow's water gathers into the channel, and the lines,
+// which place the hollow's divides only as far as their levels go, can draw
+// the ground around a source sloping toward a neighbour's valley. A pixel
+// beside the next one too drains there, the stream falling between them.
+// Bounded as the stream's other pixels: at most a tenth of the interval below
+// the band the head was in, never a spot height's or a lake's pixel. Returns
+// whether a head moved.
+bool drain_heads(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
+                 const std::vector<std::vector<std::int64_t>> &streams, const std::vector<std::int32_t> &owner,
+                 const std::vector<double> &before, const std::vector<std::uint8_t> &held)
+{
+    const double fall = levels.interval / 1000;
+    const auto at = [columns](std::int64_t k, int d) { return k + DR[d] * columns + DC[d]; };
+    const auto inside = [rows, columns](std::int64_t k, int d) {
+        const int r = static_cast<int>(k / columns) + DR[d], c = static_cast<int>(k % columns) + DC[d];
+        return r >= 0 && c >= 0 && r < rows && c < columns;
+    };
+    const auto length = [](int d) { return DR[d] != 0 && DC[d] != 0 ? std::sqrt(2.0) : 1.0; };
+    const auto touch = [columns](std::int64_t a, std::int64_t b) {
+        return std::abs(a / columns - b / columns) <= 1 && std::abs(a % columns - b % columns) <= 1;
+    };
+    // k lowered to be the steepest way down from each pixel around it off the
+    // streams and not beside `down` (the next pixel down its stream), no
+    // lower than a tenth of the interval below its band.
+    const auto gather = [&](std::int64_t k, std::int64_t down) {
+        double v = cells[static_cast<std::size_t>(k)];
+        for (int d = 0; d < 8; d++) {
+            if (!inside(k, d))
+                continue;
+            const std::int64_t m = at(k, d);
+            const double zm = cells[static_cast<std::size_t>(m)];
+            if (owner[static_cast<std::size_t>(m)] != -1 || std::isnan(zm) || touch(m, down))
+                continue;
+            // The steepest drop from m to any other neighbour, per unit of distance.
+            double steepest = 0;
+            for (int e = 0; e < 8; e++) {
+                if (!inside(m, e) || at(m, e) == k)
+                    continue;
+                const double zq = cells[static_cast<std::size_t>(at(m, e))];
+                if (!std::isnan(zq))
+                    steepest = std::max(steepest, (zm - zq) / length(e));
+            }
+            v = std::min(v, zm - length(d) * steepest - fall);
+        }
+        const double was = before[static_cast<std::size_t>(k)];
+        const double band = std::floor((was - levels.lowest) / levels.interval);
+        v = std::max(v, levels.lowest + levels.interval * (band - DEEP));
+        if (v < cells[static_cast<std::size_t>(k)]) {
+            cells[static_cast<std::size_t>(k)] = v;
+            return true;
+        }
+        return false;
+    };
+    bool moved = false;
+    for (std::size_t i = 0; i < streams.size(); i++) {
+        const std::vector<std::int64_t> &path = streams[i];
+        const std::int64_t h = path[0], next = path[1]; // a stream has two pixels or more
+        if (held[static_cast<std::size_t>(h)])
+            continue;
+        bool source = true;
+        for (int d = 0; d < 8 && source; d++)
+            if (inside(h, d)) {
+                const std::int32_t o = owner[static_cast<std::size_t>(at(h, d))];
+                source = o == -1 || o == static_cast<std::int32_t>(i);
+            }
+        if (!source)
+            continue;
+        moved |= gather(h, next);
+    }
+    return moved;
+}
+
 // Each stream's pixels, downstream, made to drain along it: a pixel of a
 // stream is lowered below the pixel before it and below that one's neighbours
 // off the streams, and far enough that the step to it is the steepest way
@@ -517,15 +593,20 @@ void drain_streams(std::vector<double> &cells, int rows, int columns, const tolv
     const double fall = levels.interval / 1000;
     const std::vector<double> before = cells;
     std::vector<std::uint8_t> on(cells.size(), 0);
-    for (const std::vector<std::int64_t> &path : streams)
-        for (std::int64_t k : path)
+    // The stream each pixel lies on, -2 for several.
+    std::vector<std::int32_t> owner(cells.size(), -1);
+    for (std::size_t i = 0; i < streams.size(); i++)
+        for (std::int64_t k : streams[i]) {
             on[static_cast<std::size_t>(k)] = 1;
+            std::int32_t &o = owner[static_cast<std::size_t>(k)];
+            o = o == -1 || o == static_cast<std::int32_t>(i) ? static_cast<std::int32_t>(i) : -2;
+        }
     // A stream lowered where another flows into it: that one drains again, in
     // the next round (a few, for the confluences one below another).
     constexpr int ROUNDS = 8;
     bool moved = true;
     for (int round = 0; round < ROUNDS && moved; round++) {
-        moved = false;
+        moved = drain_heads(cells, rows, columns, levels, streams, owner, before, held);
         for (const std::vector<std::int64_t> &path : streams) {
             for (std::size_t i = 0; i + 1 < path.size(); i++) {
                 const std::int64_t s = path[i], next = path[i + 1];

@@ -432,6 +432,71 @@ TEST(Drainage, EachStreamPixelsSteepestWayIsTheNextDownIt)
 
 namespace {
 
+struct HeadCase {
+    std::string name;
+    std::function<double(int r, int c)> height;
+    PixelPath stream; // downstream, from its head
+};
+
+// Ground tilted 20 a pixel down to the west and 10 to the south, all inside one band.
+double tilted(int r, int c) { return 1300 + 20 * c + 10 * (VROWS - 1 - r); }
+
+const std::vector<HeadCase> HEADS = {
+    // The pixels above the head fall more to the west, diagonally, than to it.
+    {"a stream's head on ground tilted across it", tilted, straight(5, 10, 19, 10)},
+    // The pixels around a head high on a valley's side fall toward its floor.
+    {"a stream's head on a valley's side", v_valley, joined(straight(2, 18, 10, 10), straight(10, 10, 19, 10))},
+};
+
+} // namespace
+
+// A stream's head gathers the water of the ground around it: D8 water from
+// each pixel beside the head off the stream and not beside the stream's next
+// pixel takes the steepest way down into the head, which stays within a tenth
+// of the interval below its band.
+TEST(Drainage, TheGroundAroundAStreamsHeadDrainsIntoIt)
+{
+    for (const HeadCase &t : HEADS) {
+        SCOPED_TRACE(t.name);
+        std::vector<double> cells(static_cast<std::size_t>(VROWS) * VCOLUMNS);
+        for (int r = 0; r < VROWS; r++)
+            for (int c = 0; c < VCOLUMNS; c++)
+                cells[static_cast<std::size_t>(r) * VCOLUMNS + c] = t.height(r, c);
+        std::vector<std::int64_t> stream;
+        for (const auto &[r, c] : t.stream)
+            stream.push_back(static_cast<std::int64_t>(r) * VCOLUMNS + c);
+        geo::enforce_drainage(cells, VROWS, VCOLUMNS, LEVELS, STEP, {}, false, {stream});
+        const auto z = [&cells](int r, int c) { return cells[static_cast<std::size_t>(r) * VCOLUMNS + c]; };
+        const auto [hr, hc] = t.stream[0];
+        const auto [nr, nc] = t.stream[1];
+        EXPECT_GE(z(hr, hc), 1000 - 0.1 * INTERVAL);
+        int around = 0;
+        for (int r = hr - 1; r <= hr + 1; r++)
+            for (int c = hc - 1; c <= hc + 1; c++) {
+                if (r < 0 || c < 0 || r >= VROWS || c >= VCOLUMNS || (r == hr && c == hc) ||
+                    (std::abs(r - nr) <= 1 && std::abs(c - nc) <= 1))
+                    continue;
+                double best = 0;
+                std::pair<int, int> to{r, c};
+                for (int dr = -1; dr <= 1; dr++)
+                    for (int dc = -1; dc <= 1; dc++) {
+                        if ((!dr && !dc) || r + dr < 0 || c + dc < 0 || r + dr >= VROWS || c + dc >= VCOLUMNS)
+                            continue;
+                        const double drop = (z(r, c) - z(r + dr, c + dc)) / std::hypot(dr, dc);
+                        if (drop > best) {
+                            best = drop;
+                            to = {r + dr, c + dc};
+                        }
+                    }
+                EXPECT_EQ(to, t.stream[0]) << "from " << r << " " << c;
+                around++;
+            }
+        EXPECT_GT(around, 0);
+    }
+}
+
+namespace {
+
 // A pit 150 deep below a ring of 1000 three pixels from (20, 20), in a band
 // rising 10 a pixel to a ridge at 1020 two pixels out, falling to 1005 at the
 // edge: a depression within the one level 1000.
