@@ -353,6 +353,36 @@ namespace {
 constexpr int VROWS = 20, VCOLUMNS = 21;
 double v_valley(int r, int c) { return 1500 + 30 * std::abs(c - 10) + 10 * (VROWS - 1 - r); }
 
+// The cells of `height` on VROWS x VCOLUMNS pixels.
+std::vector<double> v_grid(const std::function<double(int r, int c)> &height)
+{
+    std::vector<double> cells(static_cast<std::size_t>(VROWS) * VCOLUMNS);
+    for (int r = 0; r < VROWS; r++)
+        for (int c = 0; c < VCOLUMNS; c++)
+            cells[static_cast<std::size_t>(r) * VCOLUMNS + c] = height(r, c);
+    return cells;
+}
+
+// Where D8 water from pixel (r, c) of a VROWS x VCOLUMNS grid goes: the
+// neighbour of the steepest drop over its distance ((r, c) itself: none lower).
+std::pair<int, int> d8_to(const std::vector<double> &cells, int r, int c)
+{
+    const auto z = [&cells](int i, int j) { return cells[static_cast<std::size_t>(i) * VCOLUMNS + j]; };
+    double best = 0;
+    std::pair<int, int> to{r, c};
+    for (int dr = -1; dr <= 1; dr++)
+        for (int dc = -1; dc <= 1; dc++) {
+            if ((!dr && !dc) || r + dr < 0 || c + dc < 0 || r + dr >= VROWS || c + dc >= VCOLUMNS)
+                continue;
+            const double drop = (z(r, c) - z(r + dr, c + dc)) / std::hypot(dr, dc);
+            if (drop > best) {
+                best = drop;
+                to = {r + dr, c + dc};
+            }
+        }
+    return to;
+}
+
 using PixelPath = std::vector<std::pair<int, int>>;
 
 PixelPath straight(int r0, int c0, int r1, int c1)
@@ -396,10 +426,7 @@ TEST(Drainage, EachStreamPixelsSteepestWayIsTheNextDownIt)
 {
     for (const StreamCase &t : STEEPEST) {
         SCOPED_TRACE(t.name);
-        std::vector<double> cells(static_cast<std::size_t>(VROWS) * VCOLUMNS);
-        for (int r = 0; r < VROWS; r++)
-            for (int c = 0; c < VCOLUMNS; c++)
-                cells[static_cast<std::size_t>(r) * VCOLUMNS + c] = v_valley(r, c);
+        std::vector<double> cells = v_grid(v_valley);
         std::vector<std::vector<std::int64_t>> streams;
         for (const PixelPath &p : t.streams) {
             streams.emplace_back();
@@ -411,20 +438,7 @@ TEST(Drainage, EachStreamPixelsSteepestWayIsTheNextDownIt)
             for (std::size_t i = 0; i + 1 < p.size(); i++) {
                 const auto [r, c] = p[i];
                 const double z = cells[static_cast<std::size_t>(r) * VCOLUMNS + c];
-                double best = 0;
-                std::pair<int, int> to{r, c};
-                for (int dr = -1; dr <= 1; dr++)
-                    for (int dc = -1; dc <= 1; dc++) {
-                        if ((!dr && !dc) || r + dr < 0 || c + dc < 0 || r + dr >= VROWS || c + dc >= VCOLUMNS)
-                            continue;
-                        const double drop = (z - cells[static_cast<std::size_t>(r + dr) * VCOLUMNS + c + dc]) /
-                                            std::hypot(dr, dc);
-                        if (drop > best) {
-                            best = drop;
-                            to = {r + dr, c + dc};
-                        }
-                    }
-                EXPECT_EQ(to, p[i + 1]) << "from " << r << " " << c;
+                EXPECT_EQ(d8_to(cells, r, c), p[i + 1]) << "from " << r << " " << c;
                 EXPECT_GE(z, 1000 - 0.1 * INTERVAL) << r << " " << c; // within a tenth below its band
             }
     }
@@ -458,10 +472,7 @@ TEST(Drainage, TheGroundAroundAStreamsHeadDrainsIntoIt)
 {
     for (const HeadCase &t : HEADS) {
         SCOPED_TRACE(t.name);
-        std::vector<double> cells(static_cast<std::size_t>(VROWS) * VCOLUMNS);
-        for (int r = 0; r < VROWS; r++)
-            for (int c = 0; c < VCOLUMNS; c++)
-                cells[static_cast<std::size_t>(r) * VCOLUMNS + c] = t.height(r, c);
+        std::vector<double> cells = v_grid(t.height);
         std::vector<std::int64_t> stream;
         for (const auto &[r, c] : t.stream)
             stream.push_back(static_cast<std::int64_t>(r) * VCOLUMNS + c);
@@ -476,19 +487,7 @@ TEST(Drainage, TheGroundAroundAStreamsHeadDrainsIntoIt)
                 if (r < 0 || c < 0 || r >= VROWS || c >= VCOLUMNS || (r == hr && c == hc) ||
                     (std::abs(r - nr) <= 1 && std::abs(c - nc) <= 1))
                     continue;
-                double best = 0;
-                std::pair<int, int> to{r, c};
-                for (int dr = -1; dr <= 1; dr++)
-                    for (int dc = -1; dc <= 1; dc++) {
-                        if ((!dr && !dc) || r + dr < 0 || c + dc < 0 || r + dr >= VROWS || c + dc >= VCOLUMNS)
-                            continue;
-                        const double drop = (z(r, c) - z(r + dr, c + dc)) / std::hypot(dr, dc);
-                        if (drop > best) {
-                            best = drop;
-                            to = {r + dr, c + dc};
-                        }
-                    }
-                EXPECT_EQ(to, t.stream[0]) << "from " << r << " " << c;
+                EXPECT_EQ(d8_to(cells, r, c), t.stream[0]) << "from " << r << " " << c;
                 around++;
             }
         EXPECT_GT(around, 0);
