@@ -166,11 +166,13 @@ std::unique_ptr<std::uint8_t[]> left_out(const std::vector<std::int32_t> &cells,
     return out;
 }
 
-// The areas left out (8-connected), numbered in `area` (-1: none); each area's
-// entry of the result tells whether it reaches the rectangle's edge (2) and
-// whether an open end lies within two pixels of it (1).
+// The areas left out (8-connected; with `cells`, never through a diagonal
+// step of a line), numbered in `area` (-1: none); each area's entry of the
+// result tells whether it reaches the rectangle's edge (2) and whether an open
+// end lies within two pixels of it (1).
 std::vector<std::uint8_t> areas_left_out(const std::uint8_t *out, int columns, const PixelBox &b,
-                                         const std::vector<std::size_t> &ends, int *area)
+                                         const std::vector<std::size_t> &ends, int *area,
+                                         const std::vector<std::int32_t> *cells = nullptr)
 {
     const auto in_box = [&b](int i, int j) { return i >= b.top && i <= b.bottom && j >= b.left && j <= b.right; };
     std::vector<std::uint8_t> bordered;
@@ -194,7 +196,10 @@ std::vector<std::uint8_t> areas_left_out(const std::uint8_t *out, int columns, c
                         if (!in_box(yy, xx))
                             continue;
                         const std::size_t m = at(yy, xx, columns);
-                        if (out[m] && area[m] < 0) {
+                        const bool across_line = cells && di != 0 && dj != 0 &&
+                                                 (*cells)[at(y, xx, columns)] != tolvane::EMPTY &&
+                                                 (*cells)[at(yy, x, columns)] != tolvane::EMPTY;
+                        if (out[m] && area[m] < 0 && !across_line) {
                             area[m] = id;
                             stack.push_back(m);
                         }
@@ -241,6 +246,23 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
         if (area[k] >= 0 && bordered[area[k]] == 3)
             inside[k] = 0;
     return inside;
+}
+
+void give_back_rings(const std::vector<std::int32_t> &cells, int rows, int columns, const std::vector<std::size_t> &ends,
+                     std::vector<std::uint8_t> &inside)
+{
+    if (ends.empty())
+        return;
+    const PixelBox b = lines_box(cells, rows, columns);
+    std::vector<std::uint8_t> out(cells.size(), 0);
+    for (std::size_t k = 0; k < cells.size(); k++)
+        out[k] = !inside[k] && cells[k] == tolvane::EMPTY;
+    std::unique_ptr<int[]> area = uncleared<int>(cells.size());
+    std::fill(area.get(), area.get() + cells.size(), -1);
+    const std::vector<std::uint8_t> bordered = areas_left_out(out.data(), columns, b, ends, area.get(), &cells);
+    for (std::size_t k = 0; k < cells.size(); k++)
+        if (area[k] >= 0 && bordered[area[k]] == 0)
+            inside[k] = 1;
 }
 
 namespace {

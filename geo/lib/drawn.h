@@ -44,6 +44,17 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
                                             const std::vector<std::size_t> &ends, double radius, double pixel,
                                             const SiteMap &lines);
 
+// The areas `inside` leaves out within the lines' rectangle that lines enclose
+// (parted from the rest at the lines, even where their pixels step
+// diagonally) and that reach neither an open end nor the rectangle's edge,
+// given back: the inside of a ring is mapped, whatever the disc or the edge
+// traced through the ends left around it. A flood that steps diagonally
+// crosses a line's diagonal step, and the inside of an island's ring passed
+// for a piece of the sea around it: its summit went blank, and a spot height
+// on it was lost.
+void give_back_rings(const std::vector<std::int32_t> &cells, int rows, int columns, const std::vector<std::size_t> &ends,
+                     std::vector<std::uint8_t> &inside);
+
 // Where the footprint `inside` (drawn by footprint_of_ends with `radius`) fills
 // a strip through which bands of other levels join (a coast's inlet between the
 // ends of both shores' lines, a fjord of a clipped sheet), a disc of half the

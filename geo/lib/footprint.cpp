@@ -416,6 +416,7 @@ Judged drawn_through_ends(const FootprintWindow &w, SiteMap &lines, const std::f
             j.traced = true;
         }
     }
+    give_back_rings(w.cells, w.rows, w.columns, w.ends, j.inside);
     follow_the_margin(w.cells, w.rows, w.columns, j.inside);
     return j;
 }

@@ -149,6 +149,37 @@ TEST(FootprintOfEnds, LShapedSheetIsWalledAlongItsInnerCorner)
     EXPECT_LT(r.cells[45 * columns + 53], 1200);
 }
 
+// An island in the unmapped quarter of an L: a ring drawn as a diamond, whose
+// pixels step only diagonally, with nothing inside it. Its middle lies farther
+// than two radii from the ring, so the disc leaves it out, and a flood that
+// steps diagonally crosses the ring into the open ground around it. The inside
+// of the ring is mapped: given back whole, and nothing else.
+TEST(FootprintOfEnds, InsideOfAnIslandsRingStaysInside)
+{
+    const int rows = 80, columns = 100;
+    Sheet s = vertical_lines(rows, columns, 1, 5, [](int i, int j) { return i >= 1 && (j < 40 || i >= 50); });
+    const int ci = 25, cj = 70, half = 18;
+    const auto ring = [&](int i, int j) { return std::abs(i - ci) + std::abs(j - cj); };
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < columns; j++)
+            if (ring(i, j) == half)
+                s.at(i, j) = 500;
+    const std::vector<std::size_t> ends = geo::open_ends(s.cells, rows, columns);
+    const double radius = geo::footprint_radius(geo::contour_spacing(s.cells, rows, columns));
+    const std::vector<std::uint8_t> drawn = geo::footprint_of_ends(s.cells, rows, columns, ends, radius);
+    ASSERT_FALSE(drawn[static_cast<std::size_t>(ci) * columns + cj]);
+    std::vector<std::uint8_t> inside = drawn;
+    geo::give_back_rings(s.cells, rows, columns, ends, inside);
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < columns; j++) {
+            const std::size_t k = static_cast<std::size_t>(i) * columns + j;
+            if (ring(i, j) < half)
+                ASSERT_TRUE(inside[k]) << i << " " << j;
+            else
+                ASSERT_EQ(inside[k], drawn[k]) << i << " " << j;
+        }
+}
+
 // The same L with a broad flat on the right, 15 columns wide between the lines
 // 1100 and 1200, open to the unmapped quarter above it: a disc of the spacing
 // rolls in, but the flat is no farther than that from its lines and lies inside,
