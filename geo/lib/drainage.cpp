@@ -151,6 +151,9 @@ public:
 
     std::int64_t size() const { return n_; }
 
+    // The table's lowest level.
+    double lowest() const { return lowest_; }
+
 private:
     int rows_, columns_;
     std::int64_t n_;
@@ -189,9 +192,10 @@ std::vector<std::uint8_t> left_by_streams(const std::vector<Depression> &found, 
 // depression no higher (or the grid's edge), at the ring's level or half a
 // tenth above the bottom of a shallow pit (which then does not count, with
 // room for the flat's rise along the trench). It is cut only where it lowers
-// no pixel by more than a quarter of the interval, cuts no spot height nor kept
-// pit, and moves no more metres than the water it lets out; else the depression
-// stays whole. `mark` (all 0) flags the depression's pixels while the trench
+// no pixel by more than a quarter of the interval (for a ring of the table's
+// lowest level, the trench running within its band to the grid's edge: no
+// pixel out of that band), cuts no spot height nor kept pit, and moves no more
+// metres than the water it lets out; else the depression stays whole. `mark` (all 0) flags the depression's pixels while the trench
 // is sought. Returns the trench's level, NaN for none.
 double drain_above_ring(const Flow &g, std::vector<double> &cells, const Depression &p,
                         const std::vector<std::uint8_t> &parent, const std::vector<std::uint8_t> &kept,
@@ -208,12 +212,29 @@ double drain_above_ring(const Flow &g, std::vector<double> &cells, const Depress
         water += p.spill - std::max(cells[k], top);
         mark[k] = 1;
     }
+    // Lowered by at most a quarter of the interval, so that the trench
+    // stays in the lowest third of the band above the ring, away from the
+    // next line up: a saddle between the ring and another line of its level
+    // lies near that level, but the surface draws the band between them
+    // toward the next line as far as the band is wide. A deeper trench
+    // would be a valley that no line shows.
+    // But for a ring of the table's lowest level whose trench runs within its
+    // band out of the model: no line lies below that level to show where a
+    // valley's floor sinks under it, so the lowest lines along a river are
+    // rings strung down its floor, and the band between the next lines up is
+    // the valley they show, its water leaving the map. The surface, drawing
+    // that band toward the next lines, would make each ring a pit that holds
+    // the valley's water. Ending on lower ground instead (a sea below the
+    // lowest line, another pit) the water has its own way down there, and
+    // the pit the ring holds may be real.
+    const bool lowest = ring <= g.lowest();
     std::vector<std::int64_t> trench;
     double moved = 0;
-    bool within = true;
+    bool within = true, deep = false, out_of_model = false;
     for (std::int64_t k = p.lowest; within;) {
         if (parent[k] == NO_PARENT) { // an outlet: the grid's edge drains the trench, a kept pit not
             within = !kept[k];
+            out_of_model = within;
             break;
         }
         k = g.step(k, parent[k]);
@@ -223,15 +244,12 @@ double drain_above_ring(const Flow &g, std::vector<double> &cells, const Depress
             continue; // inside the ring
         }
         moved += cells[k] - top;
-        // Lowered by at most a quarter of the interval, so that the trench
-        // stays in the lowest third of the band above the ring, away from the
-        // next line up: a saddle between the ring and another line of its level
-        // lies near that level, but the surface draws the band between them
-        // toward the next line as far as the band is wide. A deeper trench
-        // would be a valley that no line shows.
-        within = cells[k] - top <= TRENCH * g.interval() && !held[k] && !kept[k] && moved <= water;
+        const bool deeper = cells[k] - top > TRENCH * g.interval();
+        deep = deep || deeper;
+        within = (!deeper || (lowest && cells[k] < g.next_level(ring))) && !held[k] && !kept[k] && moved <= water;
         trench.push_back(k);
     }
+    within = within && (!deep || out_of_model);
     for (std::int64_t k : p.cells)
         mark[k] = 0;
     if (!within)
