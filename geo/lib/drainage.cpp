@@ -151,6 +151,9 @@ public:
 
     std::int64_t size() const { return n_; }
 
+    // The table's lowest level.
+    double lowest() const { return lowest_; }
+
 private:
     int rows_, columns_;
     std::int64_t n_;
@@ -189,13 +192,19 @@ std::vector<std::uint8_t> left_by_streams(const std::vector<Depression> &found, 
 // depression no higher (or the grid's edge), at the ring's level or half a
 // tenth above the bottom of a shallow pit (which then does not count, with
 // room for the flat's rise along the trench). It is cut only where it lowers
-// no pixel by more than a quarter of the interval, cuts no spot height nor kept
-// pit, and moves no more metres than the water it lets out; else the depression
-// stays whole. `mark` (all 0) flags the depression's pixels while the trench
-// is sought. Returns the trench's level, NaN for none.
+// no pixel by more than a quarter of the interval (for a ring of the table's
+// lowest level whose trench leads out of the model: no pixel out of its band),
+// cuts no spot height nor kept pit, and moves no more metres than the water it
+// lets out; else the depression stays whole. `mark` (all 0) flags the
+// depression's pixels while the trench is sought. `outward` flags the pixels
+// whose water such a trench from a ring of the lowest level led out of the
+// model, its depression's and its own: a trench ending there leads out too,
+// as from one ring to the next down a valley. Returns the trench's level, NaN
+// for none.
 double drain_above_ring(const Flow &g, std::vector<double> &cells, const Depression &p,
                         const std::vector<std::uint8_t> &parent, const std::vector<std::uint8_t> &kept,
-                        const std::vector<std::uint8_t> &held, std::vector<std::uint8_t> &mark)
+                        const std::vector<std::uint8_t> &held, std::vector<std::uint8_t> &mark,
+                        std::vector<std::uint8_t> &outward)
 {
     const double ring = g.ring(p);
     if (p.spill - ring <= DEEP * g.interval() && (ring - p.bottom > DEEP * g.interval() || p.spill <= ring))
@@ -208,36 +217,59 @@ double drain_above_ring(const Flow &g, std::vector<double> &cells, const Depress
         water += p.spill - std::max(cells[k], top);
         mark[k] = 1;
     }
+    // Lowered by at most a quarter of the interval, so that the trench
+    // stays in the lowest third of the band above the ring, away from the
+    // next line up: a saddle between the ring and another line of its level
+    // lies near that level, but the surface draws the band between them
+    // toward the next line as far as the band is wide. A deeper trench
+    // would be a valley that no line shows.
+    // But for a ring of the table's lowest level whose trench runs within its
+    // band out of the model: no line lies below that level to show where a
+    // valley's floor sinks under it, so the lowest lines along a river are
+    // rings strung down its floor, and the band between the next lines up is
+    // the valley they show, its water leaving the map. The surface, drawing
+    // that band toward the next lines, would make each ring a pit that holds
+    // the valley's water. Ending on lower ground instead (a sea below the
+    // lowest line, a pit holding its water) the water has its own way down
+    // there, and the pit the ring holds may be real; but lower ground such a
+    // trench already led out (the next ring down the valley) leads out too.
+    const bool lowest = ring <= g.lowest();
     std::vector<std::int64_t> trench;
     double moved = 0;
-    bool within = true;
+    bool within = true, deep = false, out_of_model = false;
     for (std::int64_t k = p.lowest; within;) {
         if (parent[k] == NO_PARENT) { // an outlet: the grid's edge drains the trench, a kept pit not
-            within = !kept[k];
+            within = !kept[k] || (lowest && outward[k]);
+            out_of_model = within;
             break;
         }
         k = g.step(k, parent[k]);
         if (cells[k] <= top) {
-            if (!mark[k])
+            if (!mark[k]) {
+                out_of_model = outward[k] != 0;
                 break;
+            }
             continue; // inside the ring
         }
         moved += cells[k] - top;
-        // Lowered by at most a quarter of the interval, so that the trench
-        // stays in the lowest third of the band above the ring, away from the
-        // next line up: a saddle between the ring and another line of its level
-        // lies near that level, but the surface draws the band between them
-        // toward the next line as far as the band is wide. A deeper trench
-        // would be a valley that no line shows.
-        within = cells[k] - top <= TRENCH * g.interval() && !held[k] && !kept[k] && moved <= water;
+        const bool deeper = cells[k] - top > TRENCH * g.interval();
+        deep = deep || deeper;
+        within = (!deeper || (lowest && cells[k] < g.next_level(ring))) && !held[k] && !kept[k] && moved <= water;
         trench.push_back(k);
     }
+    within = within && (!deep || out_of_model);
     for (std::int64_t k : p.cells)
         mark[k] = 0;
     if (!within)
         return NAN;
     for (std::int64_t k : trench)
         cells[k] = top;
+    if (lowest && out_of_model) {
+        for (std::int64_t k : p.cells)
+            outward[k] = 1;
+        for (std::int64_t k : trench)
+            outward[k] = 1;
+    }
     return top;
 }
 
@@ -364,7 +396,7 @@ void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::v
     const auto holds_spot = [&held](const Depression &p) {
         return std::any_of(p.cells.begin(), p.cells.end(), [&held](std::int64_t k) { return held[k] != 0; });
     };
-    std::vector<std::uint8_t> mark(static_cast<std::size_t>(g.size()), 0);
+    std::vector<std::uint8_t> mark(static_cast<std::size_t>(g.size()), 0), outward(mark);
     Reflood again, next;
     bool more = true, exact = true; // exact: `parent` is the whole grid's flood's
     for (int round = 0; round < NESTING && more; round++) {
@@ -383,7 +415,7 @@ void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::v
             const bool ring = shown && closed(p);
             if (!ring && !holds_spot(p))
                 continue;
-            const double trench = shown ? drain_above_ring(g, cells, p, parent, kept, held, mark) : NAN;
+            const double trench = shown ? drain_above_ring(g, cells, p, parent, kept, held, mark, outward) : NAN;
             const bool trenched = !std::isnan(trench);
             const double top = trenched ? trench : p.spill;
             outlets.push_back(p.lowest);

@@ -13,7 +13,10 @@
 //   makes deep a pit shallower than that below its ring, a trench along the
 //   flood's path out, lowering no pixel by more than a quarter of the interval
 //   and moving no more metres than the water, lets it out at the ring's level
-//   (half a tenth above a shallow pit's bottom). Given the lines closed on
+//   (half a tenth above a shallow pit's bottom). A ring of the table's lowest
+//   level whose trench runs within its band out of the model (a river's floor
+//   sinking below the lowest line, its rings strung along the valley) is let
+//   out however deep the band's pixels lie above it. Given the lines closed on
 //   themselves, a depression within one level is kept for its ring only
 //   inside one of them of that level. Pixels in the band of one pair of
 //   lines cannot hold a level, so a depression between two rings never passes.

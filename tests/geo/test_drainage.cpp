@@ -84,6 +84,19 @@ double ringed_pit(int r, int c, double ridge)
     return std::max(1010.0, ridge - 30 * (d - 6));
 }
 
+// A valley along row 10 between two lines of base + 1000 (4 rows either side),
+// its floor drawn at base + 700 toward them, closed at the left and open at
+// the right edge; on its floor two pit rings of base, 3 pixels across, around
+// pits 300 deep, as the lowest lines along a river whose floor sinks below
+// them. The upstream ring's way out runs into the downstream one.
+double strung_rings(int r, int c, double base)
+{
+    const int across = std::abs(r - 10);
+    const double valley = across < 4 ? 700 + 75 * across : 1000 + 150 * (across - 4);
+    const double pit = -300 + 200 * std::min(dist(r, c, 10, 24), dist(r, c, 10, 34));
+    return base + std::min(valley + 300 * std::max(0, 4 - c), pit);
+}
+
 std::vector<std::pair<int, int>> row_of_spots(int row, int columns)
 {
     std::vector<std::pair<int, int>> spots;
@@ -124,6 +137,14 @@ const std::vector<Case> CASES = {
     // The ridge 400 above: a trench would cut a valley that no line shows.
     {"pit ring holding the band's water to a high ridge, kept whole", 41, 41,
      [](int r, int c) { return ringed_pit(r, c, 1400); }, 1, 0, 0},
+    // Below the lowest level no line shows the floor sinking: the valley's
+    // water leaves by trenches 0.7 of the interval deep, from ring to ring and
+    // to the edge, the pits below the rings staying. Rings of a level above the
+    // lowest hold it.
+    {"rings of the lowest level along a valley, the valley trenched", 21, 41,
+     [](int r, int c) { return strung_rings(r, c, 0); }, 2, 0, 2},
+    {"rings of a higher level along a valley, kept whole", 21, 41, [](int r, int c) { return strung_rings(r, c, 1000); },
+     2, 0, 0},
     // A bowl 140 deep below 1000 whose rim reads 990: its water has a way out
     // below the level, so no ring of 1000 closes around it.
     {"bowl with its rim just below a level, carved", 41, 41,
