@@ -23,6 +23,14 @@ constexpr double TRENCH = 0.25;
 // many rings inside one another are told apart (beyond, the inner ones fill).
 constexpr int NESTING = 32;
 
+// How many pixels out from a stream's head its hollow is gathered into it,
+// and how far below where the lines left them the pixels its water crosses on
+// the way may be lowered, as a share of the interval: a hollow's floor a few
+// pixels wide sits a little below its sides, and lowering it by its band's
+// whole depth would carve a funnel no line shows.
+constexpr int WIDE = 3;
+constexpr double HOLLOW = 0.25;
+
 // A connected set of pixels the flood raised, flat at its spill level.
 struct Depression {
     std::vector<std::int64_t> cells;
@@ -586,6 +594,150 @@ bool drain_heads(std::vector<double> &cells, int rows, int columns, const tolvan
         }
         return false;
     };
+    // The neighbour D8 water from m steps to (the steepest drop over the
+    // distance), -1 for none lower.
+    const auto downhill = [&](std::int64_t m) {
+        const double zm = cells[static_cast<std::size_t>(m)];
+        double best = 0;
+        std::int64_t to = -1;
+        for (int d = 0; d < 8; d++) {
+            if (!inside(m, d))
+                continue;
+            const double zq = cells[static_cast<std::size_t>(at(m, d))];
+            if (!std::isnan(zq) && (zm - zq) / length(d) > best) {
+                best = (zm - zq) / length(d);
+                to = at(m, d);
+            }
+        }
+        return to;
+    };
+    // The lowest a pixel of a head's hollow may go: a tenth of the interval
+    // below its band, and HOLLOW of it below where it was.
+    const auto lowest = [&](std::int64_t k) {
+        const double was = before[static_cast<std::size_t>(k)];
+        const double band = std::floor((was - levels.lowest) / levels.interval);
+        return std::max(levels.lowest + levels.interval * (band - DEEP), was - HOLLOW * levels.interval);
+    };
+    // Whether D8 water from m reaches the head h within `steps` steps.
+    const auto reaches = [&](std::int64_t m, std::int64_t h, int steps) {
+        for (int s = 0; s < steps && m != -1; s++) {
+            m = downhill(m);
+            if (m == h)
+                return true;
+        }
+        return false;
+    };
+    // The steepest drop per unit of distance from m to a neighbour whose water
+    // does not reach the head h.
+    const auto rival = [&](std::int64_t m, std::int64_t h, int steps) {
+        const double zm = cells[static_cast<std::size_t>(m)];
+        double most = 0;
+        for (int e = 0; e < 8; e++) {
+            if (!inside(m, e))
+                continue;
+            const std::int64_t q = at(m, e);
+            const double zq = cells[static_cast<std::size_t>(q)];
+            if (std::isnan(zq) || q == h || reaches(q, h, steps))
+                continue;
+            most = std::max(most, (zm - zq) / length(e));
+        }
+        return most;
+    };
+    // The pixels up to WIDE steps from the head on its upstream side (nearer
+    // to it than to the stream's later pixels), off the streams and not beside
+    // one, made to drain into it through the pixels between: the hollow a
+    // source gathers is wider than the pixels that touch it, and the lines
+    // often tilt its upper part toward a neighbour's valley. Each pixel on the
+    // way is lowered so that it is the steepest way down from the one before,
+    // and the head again below the last; where their bounds (lowest) do not
+    // allow it, none moves.
+    const auto widen = [&](const std::vector<std::int64_t> &path) {
+        const std::int64_t h = path[0], next = path[1];
+        const std::int64_t hr = h / columns, hc = h % columns;
+        bool changed = false;
+        std::vector<std::int64_t> way;
+        std::vector<double> was;
+        for (int ring = 2; ring <= WIDE; ring++)
+            for (int dr = -ring; dr <= ring; dr++)
+                for (int dc = -ring; dc <= ring; dc++) {
+                    if (std::max(std::abs(dr), std::abs(dc)) != ring)
+                        continue;
+                    const std::int64_t mr = hr + dr, mc = hc + dc;
+                    if (mr < 0 || mc < 0 || mr >= rows || mc >= columns)
+                        continue;
+                    const std::int64_t m = mr * columns + mc;
+                    const double zm = cells[static_cast<std::size_t>(m)];
+                    if (std::isnan(zm) || owner[static_cast<std::size_t>(m)] != -1)
+                        continue;
+                    bool upstream = true;
+                    for (std::size_t j = 1; j < path.size() && j < 4 + 2 * WIDE && upstream; j++) {
+                        const std::int64_t pr = path[j] / columns - mr, pc = path[j] % columns - mc;
+                        upstream = pr * pr + pc * pc > static_cast<std::int64_t>(dr * dr + dc * dc);
+                    }
+                    for (int d = 0; d < 8 && upstream; d++)
+                        upstream = !inside(m, d) || owner[static_cast<std::size_t>(at(m, d))] == -1;
+                    if (!upstream || reaches(m, h, ring))
+                        continue;
+                    // The neighbour one step nearer the head whose water reaches it
+                    // and that needs the least lowering to take m's.
+                    const double against = rival(m, h, ring);
+                    std::int64_t best = -1;
+                    double target = 0;
+                    for (int e = 0; e < 8; e++) {
+                        if (!inside(m, e))
+                            continue;
+                        const std::int64_t q = at(m, e);
+                        const std::int64_t qr = q / columns - hr, qc = q % columns - hc;
+                        if (std::max(std::abs(qr), std::abs(qc)) != ring - 1 ||
+                            owner[static_cast<std::size_t>(q)] != -1 || touch(q, next) ||
+                            held[static_cast<std::size_t>(q)] || std::isnan(cells[static_cast<std::size_t>(q)]) ||
+                            !reaches(q, h, ring - 1))
+                            continue;
+                        const double v = std::min(cells[static_cast<std::size_t>(q)], zm - length(e) * against - fall);
+                        if (v < lowest(q))
+                            continue;
+                        if (best == -1 ||
+                            cells[static_cast<std::size_t>(q)] - v < cells[static_cast<std::size_t>(best)] - target) {
+                            best = q;
+                            target = v;
+                        }
+                    }
+                    if (best == -1)
+                        continue;
+                    // The way from m down to the head, as it runs now.
+                    way.assign(1, m);
+                    for (std::int64_t k = best; k != h; k = downhill(k))
+                        way.push_back(k);
+                    way.push_back(h);
+                    was.clear();
+                    for (std::int64_t k : way)
+                        was.push_back(cells[static_cast<std::size_t>(k)]);
+                    bool fits = true;
+                    for (std::size_t j = 1; j + 1 < way.size() && fits; j++) {
+                        const std::int64_t k = way[j], from = way[j - 1];
+                        const double to = k / columns != from / columns && k % columns != from % columns
+                                              ? std::sqrt(2.0)
+                                              : 1.0;
+                        const double v = std::min(cells[static_cast<std::size_t>(k)],
+                                                  cells[static_cast<std::size_t>(from)] - to * rival(from, h, ring) - fall);
+                        fits = v >= lowest(k) && !held[static_cast<std::size_t>(k)] &&
+                               owner[static_cast<std::size_t>(k)] == -1;
+                        if (fits)
+                            cells[static_cast<std::size_t>(k)] = v;
+                    }
+                    if (fits)
+                        gather(h, next);
+                    for (std::size_t j = 0; j + 1 < way.size() && fits; j++)
+                        fits = reaches(way[j], h, ring + 1);
+                    if (!fits) {
+                        for (std::size_t j = 0; j < way.size(); j++)
+                            cells[static_cast<std::size_t>(way[j])] = was[j];
+                        continue;
+                    }
+                    changed = true;
+                }
+        return changed;
+    };
     bool moved = false;
     for (std::size_t i = 0; i < streams.size(); i++) {
         const std::vector<std::int64_t> &path = streams[i];
@@ -601,6 +753,7 @@ bool drain_heads(std::vector<double> &cells, int rows, int columns, const tolvan
         if (!source)
             continue;
         moved |= gather(h, next);
+        moved |= widen(path);
     }
     return moved;
 }

@@ -488,7 +488,8 @@ const std::vector<HeadCase> HEADS = {
 // A stream's head gathers the water of the ground around it: D8 water from
 // each pixel beside the head off the stream and not beside the stream's next
 // pixel takes the steepest way down into the head, which stays within a tenth
-// of the interval below its band.
+// of the interval below its band, and the water of the hollow above it
+// reaches it through them.
 TEST(Drainage, TheGroundAroundAStreamsHeadDrainsIntoIt)
 {
     for (const HeadCase &t : HEADS) {
@@ -512,6 +513,32 @@ TEST(Drainage, TheGroundAroundAStreamsHeadDrainsIntoIt)
                 around++;
             }
         EXPECT_GT(around, 0);
+        // Further out, the hollow above the head: two and three pixels from
+        // it, nearer to it than to the stream's later pixels and not beside
+        // them, D8 water reaches the head, the ground no more than a quarter
+        // of the interval lower than it was.
+        int hollow = 0;
+        for (int r = hr - 3; r <= hr + 3; r++)
+            for (int c = hc - 3; c <= hc + 3; c++) {
+                if (r < 0 || c < 0 || r >= VROWS || c >= VCOLUMNS ||
+                    std::max(std::abs(r - hr), std::abs(c - hc)) < 2)
+                    continue;
+                const int to_head = (r - hr) * (r - hr) + (c - hc) * (c - hc);
+                bool upstream = true;
+                for (std::size_t i = 1; i < t.stream.size() && upstream; i++) {
+                    const auto [sr, sc] = t.stream[i];
+                    upstream = (r - sr) * (r - sr) + (c - sc) * (c - sc) > std::max(to_head, 2);
+                }
+                if (!upstream)
+                    continue;
+                std::pair<int, int> k{r, c};
+                for (int step = 0; step < 6 && k != t.stream[0]; step++)
+                    k = d8_to(cells, k.first, k.second);
+                EXPECT_EQ(k, t.stream[0]) << "from " << r << " " << c;
+                EXPECT_GE(z(r, c), t.height(r, c) - 0.25 * INTERVAL) << r << " " << c;
+                hollow++;
+            }
+        EXPECT_GT(hollow, 0);
     }
 }
 
