@@ -537,6 +537,240 @@ void count_moves(const std::vector<double> &cells, const std::vector<double> &be
     }
 }
 
+// The ground around the streams' heads, moved pixel by pixel in D8 within
+// the bounds of a stream's pixels: at most a tenth of the interval below the
+// band each was in, never a spot height's or a lake's pixel.
+class HeadGround {
+public:
+    HeadGround(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
+               const std::vector<std::int32_t> &owner, const std::vector<double> &before,
+               const std::vector<std::uint8_t> &held)
+        : cells_(cells), rows_(rows), columns_(columns), levels_(levels), owner_(owner), before_(before), held_(held),
+          fall_(levels.interval / 1000)
+    {
+    }
+
+    // Whether h, the first pixel of stream `stream`, is a source: no other
+    // stream's pixel lies on or beside it.
+    bool is_source(std::int64_t h, std::int32_t stream) const
+    {
+        for (int d = 0; d < 8; d++)
+            if (inside(h, d) && owner_[index(at(h, d))] != -1 && owner_[index(at(h, d))] != stream)
+                return false;
+        return true;
+    }
+
+    // k lowered to be the steepest way down from each pixel around it off the
+    // streams and not beside `down` (the next pixel down its stream), no
+    // lower than a tenth of the interval below its band. Whether it moved.
+    bool gather(std::int64_t k, std::int64_t down)
+    {
+        double v = z(k);
+        for (int d = 0; d < 8; d++) {
+            if (!inside(k, d))
+                continue;
+            const std::int64_t m = at(k, d);
+            if (owner_[index(m)] != -1 || std::isnan(z(m)) || touch(m, down))
+                continue;
+            // The steepest drop from m to any other neighbour, per unit of distance.
+            double steepest = 0;
+            for (int e = 0; e < 8; e++)
+                if (inside(m, e) && at(m, e) != k && !std::isnan(z(at(m, e))))
+                    steepest = std::max(steepest, (z(m) - z(at(m, e))) / length(e));
+            v = std::min(v, z(m) - length(d) * steepest - fall_);
+        }
+        v = std::max(v, floor_of_band(k));
+        if (v < z(k)) {
+            cells_[index(k)] = v;
+            return true;
+        }
+        return false;
+    }
+
+    // The pixels up to WIDE steps from the head on its upstream side (nearer
+    // to it than to the stream's later pixels), off the streams and not beside
+    // one, made to drain into it through the pixels between: the hollow a
+    // source gathers is wider than the pixels that touch it, and the lines
+    // often tilt its upper part toward a neighbour's valley. Each pixel on the
+    // way is lowered so that it is the steepest way down from the one before,
+    // and the head again below the last; where their bounds (lowest) do not
+    // allow it, none moves. Whether any moved.
+    bool widen(const std::vector<std::int64_t> &path)
+    {
+        const std::int64_t h = path[0];
+        bool changed = false;
+        for (int ring = 2; ring <= WIDE; ring++)
+            for (int dr = -ring; dr <= ring; dr++)
+                for (int dc = -ring; dc <= ring; dc++) {
+                    if (std::max(std::abs(dr), std::abs(dc)) != ring)
+                        continue;
+                    const std::int64_t mr = h / columns_ + dr, mc = h % columns_ + dc;
+                    if (mr < 0 || mc < 0 || mr >= rows_ || mc >= columns_)
+                        continue;
+                    const std::int64_t m = mr * columns_ + mc;
+                    if (!in_hollow(path, m) || reaches(m, h, ring))
+                        continue;
+                    const std::int64_t entry = entry_toward(path, m, ring);
+                    changed |= entry != -1 && lead(path, m, entry, ring);
+                }
+        return changed;
+    }
+
+private:
+    std::size_t index(std::int64_t k) const { return static_cast<std::size_t>(k); }
+    double z(std::int64_t k) const { return cells_[index(k)]; }
+    std::int64_t at(std::int64_t k, int d) const { return k + DR[d] * columns_ + DC[d]; }
+    bool inside(std::int64_t k, int d) const
+    {
+        const std::int64_t r = k / columns_ + DR[d], c = k % columns_ + DC[d];
+        return r >= 0 && c >= 0 && r < rows_ && c < columns_;
+    }
+    static double length(int d) { return DR[d] != 0 && DC[d] != 0 ? std::sqrt(2.0) : 1.0; }
+    bool touch(std::int64_t a, std::int64_t b) const
+    {
+        return std::abs(a / columns_ - b / columns_) <= 1 && std::abs(a % columns_ - b % columns_) <= 1;
+    }
+    static int ring_of(std::int64_t dr, std::int64_t dc) { return static_cast<int>(std::max(std::abs(dr), std::abs(dc))); }
+
+    // A tenth of the interval below the band pixel k was in.
+    double floor_of_band(std::int64_t k) const
+    {
+        const double band = std::floor((before_[index(k)] - levels_.lowest) / levels_.interval);
+        return levels_.lowest + levels_.interval * (band - DEEP);
+    }
+    // The lowest a pixel of a head's hollow may go: that floor, and HOLLOW of
+    // the interval below where it was.
+    double lowest(std::int64_t k) const
+    {
+        return std::max(floor_of_band(k), before_[index(k)] - HOLLOW * levels_.interval);
+    }
+
+    // The neighbour D8 water from m steps to (the steepest drop over the
+    // distance), -1 for none lower.
+    std::int64_t downhill(std::int64_t m) const
+    {
+        double best = 0;
+        std::int64_t to = -1;
+        for (int d = 0; d < 8; d++)
+            if (inside(m, d) && !std::isnan(z(at(m, d))) && (z(m) - z(at(m, d))) / length(d) > best) {
+                best = (z(m) - z(at(m, d))) / length(d);
+                to = at(m, d);
+            }
+        return to;
+    }
+    // Whether D8 water from m reaches the head h within `steps` steps.
+    bool reaches(std::int64_t m, std::int64_t h, int steps) const
+    {
+        for (int s = 0; s < steps && m != -1; s++) {
+            m = downhill(m);
+            if (m == h)
+                return true;
+        }
+        return false;
+    }
+    // The steepest drop per unit of distance from m to a neighbour whose water
+    // does not reach the head h.
+    double rival(std::int64_t m, std::int64_t h, int steps) const
+    {
+        double most = 0;
+        for (int e = 0; e < 8; e++) {
+            if (!inside(m, e))
+                continue;
+            const std::int64_t q = at(m, e);
+            if (!std::isnan(z(q)) && q != h && !reaches(q, h, steps))
+                most = std::max(most, (z(m) - z(q)) / length(e));
+        }
+        return most;
+    }
+
+    // Whether m is of the hollow above the head of `path`: a pixel with a
+    // value, off the streams and beside none, nearer the head than the
+    // stream's next pixels.
+    bool in_hollow(const std::vector<std::int64_t> &path, std::int64_t m) const
+    {
+        if (std::isnan(z(m)) || owner_[index(m)] != -1)
+            return false;
+        const std::int64_t mr = m / columns_, mc = m % columns_;
+        const std::int64_t dr = path[0] / columns_ - mr, dc = path[0] % columns_ - mc;
+        for (std::size_t j = 1; j < path.size() && j < 4 + 2 * WIDE; j++) {
+            const std::int64_t pr = path[j] / columns_ - mr, pc = path[j] % columns_ - mc;
+            if (pr * pr + pc * pc <= dr * dr + dc * dc)
+                return false;
+        }
+        for (int d = 0; d < 8; d++)
+            if (inside(m, d) && owner_[index(at(m, d))] != -1)
+                return false;
+        return true;
+    }
+
+    // The neighbour of m one step nearer the head (m `ring` steps from it)
+    // whose water reaches the head and that needs the least lowering to take
+    // m's; -1 for none within its bounds.
+    std::int64_t entry_toward(const std::vector<std::int64_t> &path, std::int64_t m, int ring) const
+    {
+        const std::int64_t h = path[0], next = path[1];
+        const double against = rival(m, h, ring);
+        std::int64_t best = -1;
+        double least = 0;
+        for (int e = 0; e < 8; e++) {
+            if (!inside(m, e))
+                continue;
+            const std::int64_t q = at(m, e);
+            if (ring_of(q / columns_ - h / columns_, q % columns_ - h % columns_) != ring - 1 || owner_[index(q)] != -1 ||
+                touch(q, next) || held_[index(q)] || std::isnan(z(q)) || !reaches(q, h, ring - 1))
+                continue;
+            const double v = std::min(z(q), z(m) - length(e) * against - fall_);
+            if (v >= lowest(q) && (best == -1 || z(q) - v < least)) {
+                best = q;
+                least = z(q) - v;
+            }
+        }
+        return best;
+    }
+
+    // m's water led into the head through `entry` and on along the way that
+    // pixel's water runs now: each pixel on the way made the steepest way down
+    // from the one before, the head gathered again. Put back whole, and
+    // false, where a pixel's bounds do not allow it or the way no longer
+    // reaches the head after.
+    bool lead(const std::vector<std::int64_t> &path, std::int64_t m, std::int64_t entry, int ring)
+    {
+        const std::int64_t h = path[0];
+        std::vector<std::int64_t> way{m};
+        for (std::int64_t k = entry; k != h; k = downhill(k))
+            way.push_back(k);
+        way.push_back(h);
+        std::vector<double> was;
+        for (std::int64_t k : way)
+            was.push_back(z(k));
+        bool fits = true;
+        for (std::size_t j = 1; j + 1 < way.size() && fits; j++) {
+            const std::int64_t k = way[j], from = way[j - 1];
+            const double step = k / columns_ != from / columns_ && k % columns_ != from % columns_ ? std::sqrt(2.0) : 1.0;
+            const double v = std::min(z(k), z(from) - step * rival(from, h, ring) - fall_);
+            fits = v >= lowest(k) && !held_[index(k)] && owner_[index(k)] == -1;
+            if (fits)
+                cells_[index(k)] = v;
+        }
+        if (fits)
+            gather(h, path[1]);
+        for (std::size_t j = 0; j + 1 < way.size() && fits; j++)
+            fits = reaches(way[j], h, ring + 1);
+        if (!fits)
+            for (std::size_t j = 0; j < way.size(); j++)
+                cells_[index(way[j])] = was[j];
+        return fits;
+    }
+
+    std::vector<double> &cells_;
+    const int rows_, columns_;
+    const tolvane::Levels &levels_;
+    const std::vector<std::int32_t> &owner_;
+    const std::vector<double> &before_;
+    const std::vector<std::uint8_t> &held_;
+    const double fall_;
+};
+
 // Each stream's head (a first pixel no other stream's pixel lies on or
 // beside: a source, not a reach that goes on from another stream) lowered so
 // that it is the steepest way down (D8, the drop over the distance) from each
@@ -545,215 +779,20 @@ void count_moves(const std::vector<double> &cells, const std::vector<double> &be
 // which place the hollow's divides only as far as their levels go, can draw
 // the ground around a source sloping toward a neighbour's valley. A pixel
 // beside the next one too drains there, the stream falling between them.
-// Bounded as the stream's other pixels: at most a tenth of the interval below
-// the band the head was in, never a spot height's or a lake's pixel. Returns
-// whether a head moved.
+// The hollow above it is then led into it (HeadGround::widen). Bounded as the
+// stream's other pixels. Returns whether a head or its hollow moved.
 bool drain_heads(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
                  const std::vector<std::vector<std::int64_t>> &streams, const std::vector<std::int32_t> &owner,
                  const std::vector<double> &before, const std::vector<std::uint8_t> &held)
 {
-    const double fall = levels.interval / 1000;
-    const auto at = [columns](std::int64_t k, int d) { return k + DR[d] * columns + DC[d]; };
-    const auto inside = [rows, columns](std::int64_t k, int d) {
-        const int r = static_cast<int>(k / columns) + DR[d], c = static_cast<int>(k % columns) + DC[d];
-        return r >= 0 && c >= 0 && r < rows && c < columns;
-    };
-    const auto length = [](int d) { return DR[d] != 0 && DC[d] != 0 ? std::sqrt(2.0) : 1.0; };
-    const auto touch = [columns](std::int64_t a, std::int64_t b) {
-        return std::abs(a / columns - b / columns) <= 1 && std::abs(a % columns - b % columns) <= 1;
-    };
-    // k lowered to be the steepest way down from each pixel around it off the
-    // streams and not beside `down` (the next pixel down its stream), no
-    // lower than a tenth of the interval below its band.
-    const auto gather = [&](std::int64_t k, std::int64_t down) {
-        double v = cells[static_cast<std::size_t>(k)];
-        for (int d = 0; d < 8; d++) {
-            if (!inside(k, d))
-                continue;
-            const std::int64_t m = at(k, d);
-            const double zm = cells[static_cast<std::size_t>(m)];
-            if (owner[static_cast<std::size_t>(m)] != -1 || std::isnan(zm) || touch(m, down))
-                continue;
-            // The steepest drop from m to any other neighbour, per unit of distance.
-            double steepest = 0;
-            for (int e = 0; e < 8; e++) {
-                if (!inside(m, e) || at(m, e) == k)
-                    continue;
-                const double zq = cells[static_cast<std::size_t>(at(m, e))];
-                if (!std::isnan(zq))
-                    steepest = std::max(steepest, (zm - zq) / length(e));
-            }
-            v = std::min(v, zm - length(d) * steepest - fall);
-        }
-        const double was = before[static_cast<std::size_t>(k)];
-        const double band = std::floor((was - levels.lowest) / levels.interval);
-        v = std::max(v, levels.lowest + levels.interval * (band - DEEP));
-        if (v < cells[static_cast<std::size_t>(k)]) {
-            cells[static_cast<std::size_t>(k)] = v;
-            return true;
-        }
-        return false;
-    };
-    // The neighbour D8 water from m steps to (the steepest drop over the
-    // distance), -1 for none lower.
-    const auto downhill = [&](std::int64_t m) {
-        const double zm = cells[static_cast<std::size_t>(m)];
-        double best = 0;
-        std::int64_t to = -1;
-        for (int d = 0; d < 8; d++) {
-            if (!inside(m, d))
-                continue;
-            const double zq = cells[static_cast<std::size_t>(at(m, d))];
-            if (!std::isnan(zq) && (zm - zq) / length(d) > best) {
-                best = (zm - zq) / length(d);
-                to = at(m, d);
-            }
-        }
-        return to;
-    };
-    // The lowest a pixel of a head's hollow may go: a tenth of the interval
-    // below its band, and HOLLOW of it below where it was.
-    const auto lowest = [&](std::int64_t k) {
-        const double was = before[static_cast<std::size_t>(k)];
-        const double band = std::floor((was - levels.lowest) / levels.interval);
-        return std::max(levels.lowest + levels.interval * (band - DEEP), was - HOLLOW * levels.interval);
-    };
-    // Whether D8 water from m reaches the head h within `steps` steps.
-    const auto reaches = [&](std::int64_t m, std::int64_t h, int steps) {
-        for (int s = 0; s < steps && m != -1; s++) {
-            m = downhill(m);
-            if (m == h)
-                return true;
-        }
-        return false;
-    };
-    // The steepest drop per unit of distance from m to a neighbour whose water
-    // does not reach the head h.
-    const auto rival = [&](std::int64_t m, std::int64_t h, int steps) {
-        const double zm = cells[static_cast<std::size_t>(m)];
-        double most = 0;
-        for (int e = 0; e < 8; e++) {
-            if (!inside(m, e))
-                continue;
-            const std::int64_t q = at(m, e);
-            const double zq = cells[static_cast<std::size_t>(q)];
-            if (std::isnan(zq) || q == h || reaches(q, h, steps))
-                continue;
-            most = std::max(most, (zm - zq) / length(e));
-        }
-        return most;
-    };
-    // The pixels up to WIDE steps from the head on its upstream side (nearer
-    // to it than to the stream's later pixels), off the streams and not beside
-    // one, made to drain into it through the pixels between: the hollow a
-    // source gathers is wider than the pixels that touch it, and the lines
-    // often tilt its upper part toward a neighbour's valley. Each pixel on the
-    // way is lowered so that it is the steepest way down from the one before,
-    // and the head again below the last; where their bounds (lowest) do not
-    // allow it, none moves.
-    const auto widen = [&](const std::vector<std::int64_t> &path) {
-        const std::int64_t h = path[0], next = path[1];
-        const std::int64_t hr = h / columns, hc = h % columns;
-        bool changed = false;
-        std::vector<std::int64_t> way;
-        std::vector<double> was;
-        for (int ring = 2; ring <= WIDE; ring++)
-            for (int dr = -ring; dr <= ring; dr++)
-                for (int dc = -ring; dc <= ring; dc++) {
-                    if (std::max(std::abs(dr), std::abs(dc)) != ring)
-                        continue;
-                    const std::int64_t mr = hr + dr, mc = hc + dc;
-                    if (mr < 0 || mc < 0 || mr >= rows || mc >= columns)
-                        continue;
-                    const std::int64_t m = mr * columns + mc;
-                    const double zm = cells[static_cast<std::size_t>(m)];
-                    if (std::isnan(zm) || owner[static_cast<std::size_t>(m)] != -1)
-                        continue;
-                    bool upstream = true;
-                    for (std::size_t j = 1; j < path.size() && j < 4 + 2 * WIDE && upstream; j++) {
-                        const std::int64_t pr = path[j] / columns - mr, pc = path[j] % columns - mc;
-                        upstream = pr * pr + pc * pc > static_cast<std::int64_t>(dr * dr + dc * dc);
-                    }
-                    for (int d = 0; d < 8 && upstream; d++)
-                        upstream = !inside(m, d) || owner[static_cast<std::size_t>(at(m, d))] == -1;
-                    if (!upstream || reaches(m, h, ring))
-                        continue;
-                    // The neighbour one step nearer the head whose water reaches it
-                    // and that needs the least lowering to take m's.
-                    const double against = rival(m, h, ring);
-                    std::int64_t best = -1;
-                    double target = 0;
-                    for (int e = 0; e < 8; e++) {
-                        if (!inside(m, e))
-                            continue;
-                        const std::int64_t q = at(m, e);
-                        const std::int64_t qr = q / columns - hr, qc = q % columns - hc;
-                        if (std::max(std::abs(qr), std::abs(qc)) != ring - 1 ||
-                            owner[static_cast<std::size_t>(q)] != -1 || touch(q, next) ||
-                            held[static_cast<std::size_t>(q)] || std::isnan(cells[static_cast<std::size_t>(q)]) ||
-                            !reaches(q, h, ring - 1))
-                            continue;
-                        const double v = std::min(cells[static_cast<std::size_t>(q)], zm - length(e) * against - fall);
-                        if (v < lowest(q))
-                            continue;
-                        if (best == -1 ||
-                            cells[static_cast<std::size_t>(q)] - v < cells[static_cast<std::size_t>(best)] - target) {
-                            best = q;
-                            target = v;
-                        }
-                    }
-                    if (best == -1)
-                        continue;
-                    // The way from m down to the head, as it runs now.
-                    way.assign(1, m);
-                    for (std::int64_t k = best; k != h; k = downhill(k))
-                        way.push_back(k);
-                    way.push_back(h);
-                    was.clear();
-                    for (std::int64_t k : way)
-                        was.push_back(cells[static_cast<std::size_t>(k)]);
-                    bool fits = true;
-                    for (std::size_t j = 1; j + 1 < way.size() && fits; j++) {
-                        const std::int64_t k = way[j], from = way[j - 1];
-                        const double to = k / columns != from / columns && k % columns != from % columns
-                                              ? std::sqrt(2.0)
-                                              : 1.0;
-                        const double v = std::min(cells[static_cast<std::size_t>(k)],
-                                                  cells[static_cast<std::size_t>(from)] - to * rival(from, h, ring) - fall);
-                        fits = v >= lowest(k) && !held[static_cast<std::size_t>(k)] &&
-                               owner[static_cast<std::size_t>(k)] == -1;
-                        if (fits)
-                            cells[static_cast<std::size_t>(k)] = v;
-                    }
-                    if (fits)
-                        gather(h, next);
-                    for (std::size_t j = 0; j + 1 < way.size() && fits; j++)
-                        fits = reaches(way[j], h, ring + 1);
-                    if (!fits) {
-                        for (std::size_t j = 0; j < way.size(); j++)
-                            cells[static_cast<std::size_t>(way[j])] = was[j];
-                        continue;
-                    }
-                    changed = true;
-                }
-        return changed;
-    };
+    HeadGround ground(cells, rows, columns, levels, owner, before, held);
     bool moved = false;
     for (std::size_t i = 0; i < streams.size(); i++) {
-        const std::vector<std::int64_t> &path = streams[i];
-        const std::int64_t h = path[0], next = path[1]; // a stream has two pixels or more
-        if (held[static_cast<std::size_t>(h)])
+        const std::vector<std::int64_t> &path = streams[i]; // a stream has two pixels or more
+        if (held[static_cast<std::size_t>(path[0])] || !ground.is_source(path[0], static_cast<std::int32_t>(i)))
             continue;
-        bool source = true;
-        for (int d = 0; d < 8 && source; d++)
-            if (inside(h, d)) {
-                const std::int32_t o = owner[static_cast<std::size_t>(at(h, d))];
-                source = o == -1 || o == static_cast<std::int32_t>(i);
-            }
-        if (!source)
-            continue;
-        moved |= gather(h, next);
-        moved |= widen(path);
+        moved |= ground.gather(path[0], path[1]);
+        moved |= ground.widen(path);
     }
     return moved;
 }
