@@ -31,6 +31,23 @@ constexpr int NESTING = 32;
 constexpr int WIDE = 3;
 constexpr double HOLLOW = 0.25;
 
+// The length of a D8 step toward neighbour d, in pixels.
+double d8_length(int d) { return DR[d] != 0 && DC[d] != 0 ? std::sqrt(2.0) : 1.0; }
+
+// The length of the D8 step between neighbouring pixels a and b, in pixels.
+double d8_length(std::int64_t a, std::int64_t b, int columns)
+{
+    return a / columns != b / columns && a % columns != b % columns ? std::sqrt(2.0) : 1.0;
+}
+
+// The lowest a pixel that was at `was` may go along a stream or its head: a
+// tenth of the interval below the band it was in.
+double band_floor(double was, const tolvane::Levels &levels)
+{
+    const double band = std::floor((was - levels.lowest) / levels.interval);
+    return levels.lowest + levels.interval * (band - DEEP);
+}
+
 // A connected set of pixels the flood raised, flat at its spill level.
 struct Depression {
     std::vector<std::int64_t> cells;
@@ -625,19 +642,14 @@ private:
         const std::int64_t r = k / columns_ + DR[d], c = k % columns_ + DC[d];
         return r >= 0 && c >= 0 && r < rows_ && c < columns_;
     }
-    static double length(int d) { return DR[d] != 0 && DC[d] != 0 ? std::sqrt(2.0) : 1.0; }
+    static double length(int d) { return d8_length(d); }
     bool touch(std::int64_t a, std::int64_t b) const
     {
         return std::abs(a / columns_ - b / columns_) <= 1 && std::abs(a % columns_ - b % columns_) <= 1;
     }
     static int ring_of(std::int64_t dr, std::int64_t dc) { return static_cast<int>(std::max(std::abs(dr), std::abs(dc))); }
 
-    // A tenth of the interval below the band pixel k was in.
-    double floor_of_band(std::int64_t k) const
-    {
-        const double band = std::floor((before_[index(k)] - levels_.lowest) / levels_.interval);
-        return levels_.lowest + levels_.interval * (band - DEEP);
-    }
+    double floor_of_band(std::int64_t k) const { return band_floor(before_[index(k)], levels_); }
     // The lowest a pixel of a head's hollow may go: that floor, and HOLLOW of
     // the interval below where it was.
     double lowest(std::int64_t k) const
@@ -746,8 +758,7 @@ private:
         bool fits = true;
         for (std::size_t j = 1; j + 1 < way.size() && fits; j++) {
             const std::int64_t k = way[j], from = way[j - 1];
-            const double step = k / columns_ != from / columns_ && k % columns_ != from % columns_ ? std::sqrt(2.0) : 1.0;
-            const double v = std::min(z(k), z(from) - step * rival(from, h, ring) - fall_);
+            const double v = std::min(z(k), z(from) - d8_length(k, from, columns_) * rival(from, h, ring) - fall_);
             fits = v >= lowest(k) && !held_[index(k)] && owner_[index(k)] == -1;
             if (fits)
                 cells_[index(k)] = v;
@@ -838,7 +849,7 @@ void drain_streams(std::vector<double> &cells, int rows, int columns, const tolv
                     continue;
                 const int r = static_cast<int>(s / columns), c = static_cast<int>(s % columns);
                 const double from = cells[static_cast<std::size_t>(s)];
-                const double to_next = next / columns != r && next % columns != c ? std::sqrt(2.0) : 1.0;
+                const double to_next = d8_length(s, next, columns);
                 double v = from - fall;
                 for (int d = 0; d < 8; d++) {
                     const int nr = r + DR[d], nc = c + DC[d];
@@ -853,7 +864,7 @@ void drain_streams(std::vector<double> &cells, int rows, int columns, const tolv
                     // a pixel of another stream beside this one (a tributary that runs
                     // along its river before it joins) or further down this one (across
                     // a bend) would take the water past the pixels between.
-                    const double to_m = DR[d] != 0 && DC[d] != 0 ? std::sqrt(2.0) : 1.0;
+                    const double to_m = d8_length(d);
                     if (cells[m] < from)
                         v = std::min(v, from - to_next / to_m * (from - cells[m]) - fall);
                     if (!on[m]) // and below the pixels off the streams, which drain into it
@@ -864,9 +875,7 @@ void drain_streams(std::vector<double> &cells, int rows, int columns, const tolv
                 // enough to lead the water through a valley floor the lines hold a
                 // level too high, where a trench cut to follow a stream across a
                 // slope would move metres of ground that no line shows.
-                const double was = before[static_cast<std::size_t>(next)];
-                const double band = std::floor((was - levels.lowest) / levels.interval);
-                v = std::max(v, levels.lowest + levels.interval * (band - DEEP));
+                v = std::max(v, band_floor(before[static_cast<std::size_t>(next)], levels));
                 if (v < z) {
                     z = v;
                     moved = true;

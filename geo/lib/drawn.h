@@ -26,7 +26,9 @@ namespace tolvane::geo {
 //   3. Every area left out that no open end borders, or that does not reach
 //      the rectangle's edge, is given back: the inside of a ring, a broad flat
 //      between two lines, a bay whose lines all run on: the lines stop nowhere
-//      there, so nothing there was left unmapped.
+//      there, so nothing there was left unmapped. (The areas are 8-connected
+//      here, joined across a line's diagonal step; give_back_rings parts them
+//      at the lines, on the footprint finally kept.)
 //   4. Beyond the rectangle lies open ground too: the pixels within 2
 //      `pixel`s (and the radius) of a pixel of the ring around it that lies
 //      farther than 2 pixels from every line are left out as in 1, then judged

@@ -416,6 +416,10 @@ Judged drawn_through_ends(const FootprintWindow &w, SiteMap &lines, const std::f
             j.traced = true;
         }
     }
+    // Last, on the footprint kept: given back before, those insides would be
+    // empty areas beside the outside for the inlets' test and the choice
+    // between the two footprints, and the disc would roll from them into the
+    // bands around.
     give_back_rings(w.cells, w.rows, w.columns, w.ends, j.inside);
     follow_the_margin(w.cells, w.rows, w.columns, j.inside);
     return j;
