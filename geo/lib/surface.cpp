@@ -14,6 +14,7 @@ namespace tolvane::geo {
 
 namespace {
 
+
 // The weight of the bending against the points, on the finest grid, for points
 // about a pixel apart along the lines: small enough that the surface passes
 // within a small share of the interval of every line, large enough to keep it
@@ -498,46 +499,43 @@ void place_points(Level &v, std::size_t l, const std::vector<SurfacePoint> &poin
         v.row_start[i + 1] += v.row_start[i];
 }
 
-// The cells the core left flat at a level inside a ring of it (a summit's or a
-// pit's disc: cells at a level that no path of cells at that same level joins
-// to the grid's edge or to a cell without value) lose their pull towards the
-// core's value: there the core's flat disc is what the surface is to replace,
-// and on a fine grid, where the disc spans more than the pull's reach, the pull
-// would hold the summit near the line's level. The flats that reach the edge
-// (beyond the outermost lines) keep it.
-void untie_enclosed_flats(std::vector<float> &anchor, const std::vector<double> &cells, int rows, int columns,
-                          double lowest, double interval)
+// Whether the core left cell k exactly at a level of the table.
+bool at_a_level(const std::vector<double> &cells, std::size_t k, double lowest, double interval)
 {
-    const auto at_level = [&](std::size_t k) {
-        const double t = (cells[k] - lowest) / interval;
-        return !std::isnan(t) && t == std::floor(t);
-    };
+    const double t = (cells[k] - lowest) / interval;
+    return !std::isnan(t) && t == std::floor(t);
+}
+
+// The cells the core left flat at a level that a path of cells at that same
+// level joins to the grid's edge or to cells without value that reach the
+// edge (1): the flats beyond the outermost lines, towards the edge or a sea
+// left without value. The others at a level (0 here) are summits' and pits'
+// discs, inside a ring of their level, whether or not a hole without value
+// cuts into them.
+std::vector<std::uint8_t> open_flats(const std::vector<double> &cells, int rows, int columns, double lowest,
+                                     double interval)
+{
     std::vector<std::uint8_t> open(cells.size(), 0);
     std::vector<std::size_t> stack;
     const auto C = static_cast<std::size_t>(columns);
-    const auto seed = [&](std::size_t k) {
-        if (!open[k] && at_level(k)) {
-            open[k] = 1;
-            stack.push_back(k);
-        }
-    };
+    const auto passable = [&](std::size_t k) { return std::isnan(cells[k]) || at_a_level(cells, k, lowest, interval); };
     for (int i = 0; i < rows; i++)
         for (int j = 0; j < columns; j++) {
             const std::size_t k = static_cast<std::size_t>(i) * C + j;
-            bool edge = i == 0 || j == 0 || i + 1 == rows || j + 1 == columns;
-            for (int d = 0; d < 4 && !edge; d++) {
-                const std::size_t n = d == 0 ? k - C : d == 1 ? k + C : d == 2 ? k - 1 : k + 1;
-                edge = std::isnan(cells[n]);
+            if ((i == 0 || j == 0 || i + 1 == rows || j + 1 == columns) && passable(k)) {
+                open[k] = 1;
+                stack.push_back(k);
             }
-            if (edge)
-                seed(k);
         }
+    // Out of a cell without value into any cell a flat or a hole holds; out of
+    // a flat's cell along its own level only.
     while (!stack.empty()) {
         const std::size_t k = stack.back();
         stack.pop_back();
         const std::size_t i = k / C, j = k % C;
+        const bool hole = std::isnan(cells[k]);
         const auto spread = [&](std::size_t n) {
-            if (!open[n] && cells[n] == cells[k]) {
+            if (!open[n] && (hole ? passable(n) : cells[n] == cells[k])) {
                 open[n] = 1;
                 stack.push_back(n);
             }
@@ -552,21 +550,36 @@ void untie_enclosed_flats(std::vector<float> &anchor, const std::vector<double> 
             spread(k + 1);
     }
     for (std::size_t k = 0; k < cells.size(); k++)
-        if (!open[k] && at_level(k))
+        open[k] = open[k] && !std::isnan(cells[k]);
+    return open;
+}
+
+// The cells the core left flat at a level inside a ring of it (a summit's or a
+// pit's disc) lose their pull towards the core's value: there the core's flat
+// disc is what the surface is to replace, and on a fine grid, where the disc
+// spans more than the pull's reach, the pull would hold the summit near the
+// line's level. The flats that reach the edge (beyond the outermost lines)
+// keep it.
+void untie_enclosed_flats(std::vector<float> &anchor, const std::vector<double> &cells,
+                          const std::vector<std::uint8_t> &open, double lowest, double interval)
+{
+    for (std::size_t k = 0; k < cells.size(); k++)
+        if (!open[k] && at_a_level(cells, k, lowest, interval))
             anchor[k] = NAN;
 }
 
 // The cascade, finest first. A coarser grid sees every other point of the one
 // before, weighing twice as much: it only gives the finer its start.
 std::vector<Level> cascade(const std::vector<double> &cells, int rows, int columns,
-                           const std::vector<SurfacePoint> &points, double offset, double lowest, double interval)
+                           const std::vector<SurfacePoint> &points, const std::vector<std::uint8_t> &open,
+                           double offset, double lowest, double interval)
 {
     std::vector<Level> levels;
     levels.push_back({rows, columns, 1.0, LAMBDA, {}, {}, {}, TIE});
     levels[0].anchor.resize(cells.size());
     for (std::size_t k = 0; k < cells.size(); k++)
         levels[0].anchor[k] = static_cast<float>(cells[k] - offset);
-    untie_enclosed_flats(levels[0].anchor, cells, rows, columns, lowest, interval);
+    untie_enclosed_flats(levels[0].anchor, cells, open, lowest, interval);
     while (levels.back().rows > COARSEST || levels.back().columns > COARSEST)
         levels.push_back(coarser(levels.back()));
     for (std::size_t l = 0; l < levels.size(); l++)
@@ -643,10 +656,24 @@ void band_of(double v, std::size_t k, const LinesThrough &t, double lowest, doub
 // 14 % of RMSE inside the hull). The middle of a zone only a few pixels wide
 // is left to the lines' points: there the guess is no better than the thin
 // plate's and its points ripple the slopes.
+// The flats the core left at a level between the outermost lines and the
+// grid's edge (a lowland below the lowest line, the slope beyond a sheet's
+// last line) are such zones with one side open: the thin plate there lies on
+// the level out to the edge, held by the pull towards the core's flat (on
+// R's volcano at 2 m, the lowland around it: 1 % of the cells within a
+// fortieth of the interval of 95 m where the DEM goes on down to 94), or
+// where the slope inside eases outwards carries the easing on and rises back
+// above the line. Every
+// other cell of such a flat, in rows and in columns, becomes a point as a
+// zone's middle does, eased to OPEN_FLAT_DEPTH: the slope beyond the line goes
+// on down (or up) and levels out, no deeper than the band allows. The bending
+// fills between them; a point at every cell adds as many blocks to the fit
+// (100 MB on Jacksboro at 10 m) for no closer surface.
 constexpr double ZONE_DEPTH = 0.4;   // the deepest a zone's point goes, in intervals
 constexpr double ZONE_WEIGHT = 0.1;  // a tenth of a line's point: the middle guessed, not drawn
 constexpr double ZONE_NEAREST = 2.2; // the least distance of a zone's point from its line, in pixels
 constexpr double ZONE_REACH = 3;     // how far beyond the line the band outside is read, in pixels
+constexpr double OPEN_FLAT_DEPTH = 0.7; // the deepest an open flat's point goes, in intervals
 
 constexpr std::uint32_t NO_CELL = UINT32_MAX;
 
@@ -721,9 +748,11 @@ bool on_zone_middle(const std::vector<std::uint32_t> &near, const LinesThrough &
 // lowest: the band outside f read ZONE_REACH pixels beyond it, away from the
 // cell, gives the side (outside above the level: a valley) and the slope. No
 // point where that band is missing or level, or where the core drew the cell
-// on the other side of the level (not a zone of this line).
+// on the other side of the level (not a zone of this line); a cell of an open
+// flat, which the core left on the level, takes the side the band outside
+// gives.
 bool zone_point(const std::vector<double> &cells, int rows, std::int64_t columns, std::int64_t i, std::int64_t j,
-                std::uint32_t f, double L, double lowest, double interval, SurfacePoint &p)
+                std::uint32_t f, double L, double lowest, double interval, bool open_flat, SurfacePoint &p)
 {
     const std::int64_t fi = f / columns, fj = f % columns;
     const double d = std::hypot(static_cast<double>(fi - i), static_cast<double>(fj - j));
@@ -733,8 +762,8 @@ bool zone_point(const std::vector<double> &cells, int rows, std::int64_t columns
         return false;
     const double outside = cells[static_cast<std::size_t>(oi * columns + oj)] - lowest - L;
     const double v = cells[static_cast<std::size_t>(i * columns + j)] - lowest - L;
-    const double cap = ZONE_DEPTH * interval;
-    if (std::isnan(outside) || outside == 0 || !(v * outside < 0) || std::abs(v) >= cap)
+    const double cap = (open_flat ? OPEN_FLAT_DEPTH : ZONE_DEPTH) * interval;
+    if (std::isnan(outside) || outside == 0 || !(v * outside < 0 || (open_flat && v == 0)) || std::abs(v) >= cap)
         return false;
     const double reach = std::hypot(static_cast<double>(oi - fi), static_cast<double>(oj - fj));
     const double slope = std::abs(outside) / std::max(reach, 1.0);
@@ -744,10 +773,11 @@ bool zone_point(const std::vector<double> &cells, int rows, std::int64_t columns
     return true;
 }
 
-// The points along the middles of the zones of one level, added to `out`, row
-// by row.
+// The points along the middles of the zones of one level (with `middles`)
+// and over the open flats, added to `out`, row by row.
 void add_zone_points(std::vector<SurfacePoint> &out, const std::vector<double> &cells, int rows, int columns,
-                     const LinesThrough &t, double lowest, double interval)
+                     const LinesThrough &t, const std::vector<std::uint8_t> &open, double lowest, double interval,
+                     bool middles)
 {
     if (cells.size() >= NO_CELL)
         return;
@@ -760,11 +790,12 @@ void add_zone_points(std::vector<SurfacePoint> &out, const std::vector<double> &
             if (std::isnan(cells[k]) || f == NO_CELL || f == k || t.below[f] != t.above[f])
                 continue;
             const std::int64_t di = f / C - i, dj = f % C - j;
+            const bool open_flat = open[k] && cells[k] - lowest == t.below[f] && i % 2 == 0 && j % 2 == 0;
             if (static_cast<double>(di * di + dj * dj) < ZONE_NEAREST * ZONE_NEAREST ||
-                !on_zone_middle(near, t, rows, C, i, j, f))
+                !(open_flat || (middles && on_zone_middle(near, t, rows, C, i, j, f))))
                 continue;
             SurfacePoint p;
-            if (zone_point(cells, rows, C, i, j, f, t.below[f], lowest, interval, p))
+            if (zone_point(cells, rows, C, i, j, f, t.below[f], lowest, interval, open_flat, p))
                 out.push_back(p);
         }
 }
@@ -857,18 +888,18 @@ void smooth_surface(std::vector<double> &cells, int rows, int columns, const std
     const double offset = mean_value(points);
     if (std::isnan(offset))
         return;
-    // The zones' points only where the finest grid takes its full steps: a
+    // The zones' middles only where the finest grid takes its full steps: a
     // cell's guess is a bump the few steps of a large grid leave unsmoothed
-    // (Jacksboro at 10 m: 5 % more RMSE, 11 % more slope RMSE).
-    // A large grid is spared the copy of its points.
-    const bool zones = steps_within_budget(cells.size(), STEPS_FINEST_LEAST, STEPS) == STEPS;
-    std::vector<SurfacePoint> fitted;
-    if (zones) {
-        fitted = points;
-        add_zone_points(fitted, cells, rows, columns, lines_through(rows, columns, points, lowest), lowest, interval);
-    }
-    std::vector<Level> levels = cascade(cells, rows, columns, zones ? fitted : points, offset, lowest, interval);
+    // (Jacksboro at 10 m: 5 % more RMSE, 11 % more slope RMSE). The open
+    // flats, broad and without a line inside, take theirs on every grid.
+    const bool middles = steps_within_budget(cells.size(), STEPS_FINEST_LEAST, STEPS) == STEPS;
+    std::vector<std::uint8_t> open = open_flats(cells, rows, columns, lowest, interval);
+    std::vector<SurfacePoint> fitted = points;
+    add_zone_points(fitted, cells, rows, columns, lines_through(rows, columns, points, lowest), open, lowest,
+                    interval, middles);
+    std::vector<Level> levels = cascade(cells, rows, columns, fitted, open, offset, lowest, interval);
     fitted = {};
+    open = {};
     step_done("surface: cascade");
     std::vector<float> z = solve_cascade(levels);
     step_done("surface: fit");

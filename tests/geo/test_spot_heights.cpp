@@ -214,7 +214,9 @@ Model read_model(const fs::path &file)
 
 // The layer of the depressions kept: one polygon each, as many as the report
 // counts, their areas adding up to its area; the one over (x, y) with its bottom
-// and its depth below the pixels around it.
+// (its lowest pixel, which the fit may draw a little below a spot height read
+// between pixels: as close as the model's lowest pixel is checked) and its
+// depth below the pixels around it.
 void expect_sinks(const fs::path &file, const geo::Report &r, double x, double y, double bottom, double depth)
 {
     GDALDatasetH d = GDALOpenEx(file.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
@@ -232,7 +234,7 @@ void expect_sinks(const fs::path &file, const geo::Report &r, double x, double y
                     1e-6);
         if (OGR_G_Contains(OGR_F_GetGeometryRef(f), here)) {
             found = true;
-            EXPECT_NEAR(OGR_F_GetFieldAsDouble(f, OGR_F_GetFieldIndex(f, "bottom")), bottom, 0.01);
+            EXPECT_NEAR(OGR_F_GetFieldAsDouble(f, OGR_F_GetFieldIndex(f, "bottom")), bottom, 0.1);
             EXPECT_NEAR(OGR_F_GetFieldAsDouble(f, OGR_F_GetFieldIndex(f, "depth")), depth, 0.5);
         }
         OGR_F_Destroy(f);

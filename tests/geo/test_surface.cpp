@@ -311,6 +311,43 @@ TEST(Surface, AValleyBetweenTwoLinesOfOneLevelDips)
     }
 }
 
+// Beyond the lowest line, out to the grid's edge, a run of the library leaves
+// a flat at that line's level; the smooth surface goes on down from it as the
+// slope inside leads it, levelling out within the band below, and hardly a
+// cell of it stays on the level. A dome whose slope eases outwards, drawn down
+// to its 3000 line only, 10 to 50 pixels from the grid's edge: the thin plate
+// alone carried the easing on and rose back above the line (to 3130).
+TEST(Surface, TheLowlandBeyondTheLowestLineGoesOnDown)
+{
+    constexpr int side = 161, lowest = 3000;
+    const Shape DOME{"dome", [](double u) { return 500 + 9400 * std::exp(-2.2 * u); },
+                     [](double z) { return std::log(9400 / (z - 500)) / 2.2; }};
+    const Drawn d = draw(DOME, side);
+    const double beyond = DOME.radius(lowest) + 2.0 / side; // a pixel beyond the line
+    std::vector<double> cells = d.plain;
+    for (std::size_t k = 0; k < cells.size(); k++)
+        if (d.radius[k] > beyond)
+            cells[k] = lowest;
+    std::vector<geo::SurfacePoint> points;
+    for (const geo::SurfacePoint &p : d.points)
+        if (p.value >= lowest)
+            points.push_back(p);
+    geo::smooth_surface(cells, side, side, points, LEVELS.lowest, INTERVAL);
+    double mean = 0;
+    int count = 0, near = 0;
+    for (std::size_t k = 0; k < cells.size(); k++)
+        if (d.radius[k] > beyond + 20.0 / side) {
+            EXPECT_GE(cells[k], lowest - INTERVAL);
+            EXPECT_LE(cells[k], lowest);
+            mean += cells[k];
+            count++;
+            near += std::fabs(cells[k] - lowest) < INTERVAL / 40.0;
+        }
+    mean /= count;
+    EXPECT_LT(mean, lowest - 0.3 * INTERVAL);
+    EXPECT_LT(near, count / 20) << "of " << count;
+}
+
 // A window of the grid with a halo around it, fitted on its own through the
 // points that fall in it, gives its inner cells within a tenth of the interval
 // of the whole grid's (its edge, free, bends differently from the whole
