@@ -678,42 +678,53 @@ constexpr double OPEN_FLAT_DEPTH = 0.7; // the deepest an open flat's point goes
 constexpr std::uint32_t NO_CELL = UINT32_MAX;
 
 // The nearest cell a line crosses of each cell (NO_CELL: none), by two
-// sweeps that pass each cell's nearest on to its neighbours.
+// sweeps that pass each cell's nearest on to its neighbours. The sweeps carry
+// the nearest cell's row and column, which a cell's index would cost two
+// divisions per neighbour to give.
 std::vector<std::uint32_t> nearest_line_cells(const LinesThrough &t, int rows, int columns)
 {
     const std::size_t n = static_cast<std::size_t>(rows) * columns;
     const auto C = static_cast<std::int64_t>(columns);
-    std::vector<std::uint32_t> near(n, NO_CELL);
+    constexpr std::int32_t NONE = -1;
+    std::vector<std::int32_t> fr(n, NONE), fc(n, NONE);
     for (std::size_t k = 0; k < n; k++)
-        if (t.below[k] <= t.above[k])
-            near[k] = static_cast<std::uint32_t>(k);
-    const auto d2 = [&](std::int64_t k, std::int64_t f) {
-        const std::int64_t di = k / C - f / C, dj = k % C - f % C;
-        return di * di + dj * dj;
-    };
-    const auto offer = [&](std::int64_t k, std::int64_t i, std::int64_t j) {
-        if (i < 0 || j < 0 || i >= rows || j >= C)
+        if (t.below[k] <= t.above[k]) {
+            fr[k] = static_cast<std::int32_t>(static_cast<std::int64_t>(k) / C);
+            fc[k] = static_cast<std::int32_t>(static_cast<std::int64_t>(k) % C);
+        }
+    const auto offer = [&](std::int64_t i, std::int64_t j, std::int64_t a, std::int64_t b) {
+        if (a < 0 || b < 0 || a >= rows || b >= C)
             return;
-        const std::uint32_t f = near[static_cast<std::size_t>(i * C + j)];
-        if (f != NO_CELL && (near[static_cast<std::size_t>(k)] == NO_CELL || d2(k, f) < d2(k, near[static_cast<std::size_t>(k)])))
-            near[static_cast<std::size_t>(k)] = f;
+        const auto from = static_cast<std::size_t>(a * C + b), to = static_cast<std::size_t>(i * C + j);
+        if (fr[from] == NONE)
+            return;
+        const std::int64_t di = i - fr[from], dj = j - fc[from];
+        if (fr[to] != NONE) {
+            const std::int64_t ei = i - fr[to], ej = j - fc[to];
+            if (di * di + dj * dj >= ei * ei + ej * ej)
+                return;
+        }
+        fr[to] = fr[from];
+        fc[to] = fc[from];
     };
     for (std::int64_t i = 0; i < rows; i++)
         for (std::int64_t j = 0; j < C; j++) {
-            const std::int64_t k = i * C + j;
-            offer(k, i - 1, j - 1);
-            offer(k, i - 1, j);
-            offer(k, i - 1, j + 1);
-            offer(k, i, j - 1);
+            offer(i, j, i - 1, j - 1);
+            offer(i, j, i - 1, j);
+            offer(i, j, i - 1, j + 1);
+            offer(i, j, i, j - 1);
         }
     for (std::int64_t i = rows - 1; i >= 0; i--)
         for (std::int64_t j = C - 1; j >= 0; j--) {
-            const std::int64_t k = i * C + j;
-            offer(k, i + 1, j + 1);
-            offer(k, i + 1, j);
-            offer(k, i + 1, j - 1);
-            offer(k, i, j + 1);
+            offer(i, j, i + 1, j + 1);
+            offer(i, j, i + 1, j);
+            offer(i, j, i + 1, j - 1);
+            offer(i, j, i, j + 1);
         }
+    std::vector<std::uint32_t> near(n, NO_CELL);
+    for (std::size_t k = 0; k < n; k++)
+        if (fr[k] != NONE)
+            near[k] = static_cast<std::uint32_t>(fr[k] * C + fc[k]);
     return near;
 }
 
