@@ -14,7 +14,6 @@ namespace tolvane::geo {
 
 namespace {
 
-
 // The weight of the bending against the points, on the finest grid, for points
 // about a pixel apart along the lines: small enough that the surface passes
 // within a small share of the interval of every line, large enough to keep it
@@ -663,12 +662,11 @@ void band_of(double v, std::size_t k, const LinesThrough &t, double lowest, doub
 // R's volcano at 2 m, the lowland around it: 1 % of the cells within a
 // fortieth of the interval of 95 m where the DEM goes on down to 94), or
 // where the slope inside eases outwards carries the easing on and rises back
-// above the line. Every
-// other cell of such a flat, in rows and in columns, becomes a point as a
-// zone's middle does, eased to OPEN_FLAT_DEPTH: the slope beyond the line goes
-// on down (or up) and levels out, no deeper than the band allows. The bending
-// fills between them; a point at every cell adds as many blocks to the fit
-// (100 MB on Jacksboro at 10 m) for no closer surface.
+// above the line. Every other cell of such a flat, in rows and in columns,
+// becomes a point as a zone's middle does, eased to OPEN_FLAT_DEPTH: the slope
+// beyond the line goes on down (or up) and levels out, no deeper than the band
+// allows. The bending fills between them; a point at every cell adds as many
+// blocks to the fit (100 MB on Jacksboro at 10 m) for no closer surface.
 constexpr double ZONE_DEPTH = 0.4;   // the deepest a zone's point goes, in intervals
 constexpr double ZONE_WEIGHT = 0.1;  // a tenth of a line's point: the middle guessed, not drawn
 constexpr double ZONE_NEAREST = 2.2; // the least distance of a zone's point from its line, in pixels
@@ -774,7 +772,7 @@ bool zone_point(const std::vector<double> &cells, int rows, std::int64_t columns
     const double outside = cells[static_cast<std::size_t>(oi * columns + oj)] - lowest - L;
     const double v = cells[static_cast<std::size_t>(i * columns + j)] - lowest - L;
     const double cap = (open_flat ? OPEN_FLAT_DEPTH : ZONE_DEPTH) * interval;
-    if (std::isnan(outside) || outside == 0 || !(v * outside < 0 || (open_flat && v == 0)) || std::abs(v) >= cap)
+    if (std::isnan(outside) || outside == 0 || !(open_flat || v * outside < 0) || std::abs(v) >= cap)
         return false;
     const double reach = std::hypot(static_cast<double>(oi - fi), static_cast<double>(oj - fj));
     const double slope = std::abs(outside) / std::max(reach, 1.0);
