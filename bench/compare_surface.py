@@ -46,10 +46,14 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 # DEM (from real_dems.py, or "colinas": the bundled lines), contour interval.
 # jacksboro10: jacksboro resampled to 10 m (cubic), lines several pixels apart;
-# volcano2: the volcano resampled to 2 m (cubic), lines many pixels apart.
+# volcano2: the volcano resampled to 2 m (cubic), lines many pixels apart; the
+# last four, finer grids of half a million cells and more (where the fit takes
+# fewer steps on its finest grids than on a small one).
 CASES = [("jacksboro", 20), ("jacksboro", 50), ("jacksboro10", 20), ("luxembourg", 20), ("coast", 100),
-         ("topobathy", 100), ("volcano", 5), ("volcano2", 5), ("colinas", 25)]
-RESAMPLED = {"jacksboro10": ("jacksboro", 10), "volcano2": ("volcano", 2)}
+         ("topobathy", 100), ("volcano", 5), ("volcano2", 5), ("colinas", 25),
+         ("jacksboro30", 20), ("luxembourg100", 20), ("coast250", 100), ("volcano1", 5)]
+RESAMPLED = {"jacksboro10": ("jacksboro", 10), "volcano2": ("volcano", 2), "jacksboro30": ("jacksboro", 30),
+             "luxembourg100": ("luxembourg", 100), "coast250": ("coast", 250), "volcano1": ("volcano", 1)}
 # tolvane-geo's runs: the core's cells, the smooth surface as drawn, and the
 # default (the smooth surface, drained).
 VARIANTS = [("-surface plain", "plain", ["-surface", "plain"]),

@@ -40,6 +40,8 @@ constexpr int COARSEST = 24;
 constexpr int STEPS_COARSEST = 400;
 constexpr int STEPS_NEXT = 24;
 constexpr int STEPS = 100;
+// The first grid, from the finest, that always takes its full STEPS.
+constexpr std::size_t FULL_STEPS_FROM = 2;
 
 // The two finest grids' steps: as many as BUDGET cell-steps allow on each,
 // from STEPS_FINEST_LEAST on the finest (a grid of millions of cells, where a
@@ -449,15 +451,17 @@ Level coarser(const Level &f)
 // more, and every point that weighs more than a line's, a spot height, which
 // stands alone), row by row and each row's in the order of the lines, for the
 // threads and the cache.
-void place_points(Level &v, std::size_t l, const std::vector<SurfacePoint> &points, double offset)
+void place_points(Level &v, std::size_t l, const std::vector<SurfacePoint> &points,
+                  const std::vector<SurfacePoint> &more, double offset)
 {
     const std::size_t stride = std::size_t{1} << std::min<std::size_t>(l, 20);
     std::vector<Stencil> stencils;
-    stencils.reserve(points.size() / stride + 1);
-    for (std::size_t k = 0; k < points.size(); k++) {
-        const bool alone = points[k].weight > 1;
-        if (points[k].weight > 0 && (alone || k % stride == 0))
-            stencils.push_back(stencil(points[k], v, alone ? points[k].weight : points[k].weight * stride, offset));
+    stencils.reserve((points.size() + more.size()) / stride + 1);
+    for (std::size_t k = 0; k < points.size() + more.size(); k++) {
+        const SurfacePoint &p = k < points.size() ? points[k] : more[k - points.size()];
+        const bool alone = p.weight > 1;
+        if (p.weight > 0 && (alone || k % stride == 0))
+            stencils.push_back(stencil(p, v, alone ? p.weight : p.weight * stride, offset));
     }
     // By row, a row's by the cell they start from and then in the lines'
     // order (a stable sort), merged cell by cell in that order.
@@ -568,10 +572,11 @@ void untie_enclosed_flats(std::vector<float> &anchor, const std::vector<double> 
 }
 
 // The cascade, finest first. A coarser grid sees every other point of the one
-// before, weighing twice as much: it only gives the finer its start.
+// before, weighing twice as much: it only gives the finer its start. The
+// grids from FULL_STEPS_FROM on see `coarse_only`'s points too, after the others.
 std::vector<Level> cascade(const std::vector<double> &cells, int rows, int columns,
-                           const std::vector<SurfacePoint> &points, const std::vector<std::uint8_t> &open,
-                           double offset, double lowest, double interval)
+                           const std::vector<SurfacePoint> &points, const std::vector<SurfacePoint> &coarse_only,
+                           const std::vector<std::uint8_t> &open, double offset, double lowest, double interval)
 {
     std::vector<Level> levels;
     levels.push_back({rows, columns, 1.0, LAMBDA, {}, {}, {}, TIE});
@@ -581,8 +586,9 @@ std::vector<Level> cascade(const std::vector<double> &cells, int rows, int colum
     untie_enclosed_flats(levels[0].anchor, cells, open, lowest, interval);
     while (levels.back().rows > COARSEST || levels.back().columns > COARSEST)
         levels.push_back(coarser(levels.back()));
+    const std::vector<SurfacePoint> none;
     for (std::size_t l = 0; l < levels.size(); l++)
-        place_points(levels[l], l, points, offset);
+        place_points(levels[l], l, points, l >= FULL_STEPS_FROM ? coarse_only : none, offset);
     return levels;
 }
 
@@ -782,11 +788,11 @@ bool zone_point(const std::vector<double> &cells, int rows, std::int64_t columns
     return true;
 }
 
-// The points along the middles of the zones of one level (with `middles`)
-// and over the open flats, added to `out`, row by row.
-void add_zone_points(std::vector<SurfacePoint> &out, const std::vector<double> &cells, int rows, int columns,
-                     const LinesThrough &t, const std::vector<std::uint8_t> &open, double lowest, double interval,
-                     bool middles)
+// The points over the open flats, added to `out`, and along the middles of
+// the zones of one level, added to `middles` (which may be `out`), row by row.
+void add_zone_points(std::vector<SurfacePoint> &out, std::vector<SurfacePoint> &middles,
+                     const std::vector<double> &cells, int rows, int columns, const LinesThrough &t,
+                     const std::vector<std::uint8_t> &open, double lowest, double interval)
 {
     if (cells.size() >= NO_CELL)
         return;
@@ -801,11 +807,11 @@ void add_zone_points(std::vector<SurfacePoint> &out, const std::vector<double> &
             const std::int64_t di = f / C - i, dj = f % C - j;
             const bool open_flat = open[k] && cells[k] - lowest == t.below[f] && i % 2 == 0 && j % 2 == 0;
             if (static_cast<double>(di * di + dj * dj) < ZONE_NEAREST * ZONE_NEAREST ||
-                !(open_flat || (middles && on_zone_middle(near, t, rows, C, i, j, f))))
+                !(open_flat || on_zone_middle(near, t, rows, C, i, j, f)))
                 continue;
             SurfacePoint p;
             if (zone_point(cells, rows, C, i, j, f, t.below[f], lowest, interval, open_flat, p))
-                out.push_back(p);
+                (open_flat ? out : middles).push_back(p);
         }
 }
 
@@ -897,17 +903,20 @@ void smooth_surface(std::vector<double> &cells, int rows, int columns, const std
     const double offset = mean_value(points);
     if (std::isnan(offset))
         return;
-    // The zones' middles only where the finest grid takes its full steps: a
-    // cell's guess is a bump the few steps of a large grid leave unsmoothed
-    // (Jacksboro at 10 m: 5 % more RMSE, 11 % more slope RMSE). The open
-    // flats, broad and without a line inside, take theirs on every grid.
-    const bool middles = steps_within_budget(cells.size(), STEPS_FINEST_LEAST, STEPS) == STEPS;
+    // The zones' middles on every grid where the finest takes its full steps.
+    // On a larger one, the two finest grids' few steps would leave each
+    // middle's guess a bump (Jacksboro at 10 m: 5 % more RMSE, 11 % more slope
+    // RMSE): there the middles shape the coarser grids only, which take their
+    // full steps, and the two finest refine that shape near the lines. The
+    // open flats, broad and without a line inside, take theirs on every grid.
+    const bool everywhere = steps_within_budget(cells.size(), STEPS_FINEST_LEAST, STEPS) == STEPS;
     std::vector<std::uint8_t> open = open_flats(cells, rows, columns, lowest, interval);
-    std::vector<SurfacePoint> fitted = points;
-    add_zone_points(fitted, cells, rows, columns, lines_through(rows, columns, points, lowest), open, lowest,
-                    interval, middles);
-    std::vector<Level> levels = cascade(cells, rows, columns, fitted, open, offset, lowest, interval);
+    std::vector<SurfacePoint> fitted = points, coarse_only;
+    add_zone_points(fitted, everywhere ? fitted : coarse_only, cells, rows, columns,
+                    lines_through(rows, columns, points, lowest), open, lowest, interval);
+    std::vector<Level> levels = cascade(cells, rows, columns, fitted, coarse_only, open, offset, lowest, interval);
     fitted = {};
+    coarse_only = {};
     open = {};
     step_done("surface: cascade");
     std::vector<float> z = solve_cascade(levels);
