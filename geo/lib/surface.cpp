@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 
 namespace tolvane::geo {
 
@@ -447,22 +448,27 @@ Level coarser(const Level &f)
     return c;
 }
 
-// The points level `l` of the cascade sees (every 2^l-th, weighing as much
-// more, and every point that weighs more than a line's, a spot height, which
-// stands alone), row by row and each row's in the order of the lines, for the
-// threads and the cache.
-void place_points(Level &v, std::size_t l, const std::vector<SurfacePoint> &points,
-                  const std::vector<SurfacePoint> &more, double offset)
+// The points level `l` of the cascade sees, of `sets` taken one after the
+// other (every 2^l-th, weighing as much more, and every point that weighs more
+// than a line's, a spot height, which stands alone), row by row and each row's
+// in the order of the lines, for the threads and the cache.
+void place_points(Level &v, std::size_t l, std::initializer_list<const std::vector<SurfacePoint> *> sets,
+                  double offset)
 {
     const std::size_t stride = std::size_t{1} << std::min<std::size_t>(l, 20);
+    std::size_t total = 0;
+    for (const std::vector<SurfacePoint> *set : sets)
+        total += set->size();
     std::vector<Stencil> stencils;
-    stencils.reserve((points.size() + more.size()) / stride + 1);
-    for (std::size_t k = 0; k < points.size() + more.size(); k++) {
-        const SurfacePoint &p = k < points.size() ? points[k] : more[k - points.size()];
-        const bool alone = p.weight > 1;
-        if (p.weight > 0 && (alone || k % stride == 0))
-            stencils.push_back(stencil(p, v, alone ? p.weight : p.weight * stride, offset));
-    }
+    stencils.reserve(total / stride + 1);
+    std::size_t k = 0;
+    for (const std::vector<SurfacePoint> *set : sets)
+        for (const SurfacePoint &p : *set) {
+            const bool alone = p.weight > 1;
+            if (p.weight > 0 && (alone || k % stride == 0))
+                stencils.push_back(stencil(p, v, alone ? p.weight : p.weight * stride, offset));
+            k++;
+        }
     // By row, a row's by the cell they start from and then in the lines'
     // order (a stable sort), merged cell by cell in that order.
     const auto C = static_cast<std::size_t>(v.columns);
@@ -571,12 +577,14 @@ void untie_enclosed_flats(std::vector<float> &anchor, const std::vector<double> 
             anchor[k] = NAN;
 }
 
-// The cascade, finest first. A coarser grid sees every other point of the one
-// before, weighing twice as much: it only gives the finer its start. The
-// grids from FULL_STEPS_FROM on see `coarse_only`'s points too, after the others.
+// The cascade, finest first, through the lines' `points` and then the zones'.
+// A coarser grid sees every other point of the one before, weighing twice as
+// much: it only gives the finer its start. The grids from FULL_STEPS_FROM on
+// see `coarse_only`'s points too, after the others.
 std::vector<Level> cascade(const std::vector<double> &cells, int rows, int columns,
-                           const std::vector<SurfacePoint> &points, const std::vector<SurfacePoint> &coarse_only,
-                           const std::vector<std::uint8_t> &open, double offset, double lowest, double interval)
+                           const std::vector<SurfacePoint> &points, const std::vector<SurfacePoint> &zones,
+                           const std::vector<SurfacePoint> &coarse_only, const std::vector<std::uint8_t> &open,
+                           double offset, double lowest, double interval)
 {
     std::vector<Level> levels;
     levels.push_back({rows, columns, 1.0, LAMBDA, {}, {}, {}, TIE});
@@ -588,7 +596,7 @@ std::vector<Level> cascade(const std::vector<double> &cells, int rows, int colum
         levels.push_back(coarser(levels.back()));
     const std::vector<SurfacePoint> none;
     for (std::size_t l = 0; l < levels.size(); l++)
-        place_points(levels[l], l, points, l >= FULL_STEPS_FROM ? coarse_only : none, offset);
+        place_points(levels[l], l, {&points, &zones, l >= FULL_STEPS_FROM ? &coarse_only : &none}, offset);
     return levels;
 }
 
@@ -911,11 +919,12 @@ void smooth_surface(std::vector<double> &cells, int rows, int columns, const std
     // open flats, broad and without a line inside, take theirs on every grid.
     const bool everywhere = steps_within_budget(cells.size(), STEPS_FINEST_LEAST, STEPS) == STEPS;
     std::vector<std::uint8_t> open = open_flats(cells, rows, columns, lowest, interval);
-    std::vector<SurfacePoint> fitted = points, coarse_only;
-    add_zone_points(fitted, everywhere ? fitted : coarse_only, cells, rows, columns,
+    std::vector<SurfacePoint> zones, coarse_only;
+    add_zone_points(zones, everywhere ? zones : coarse_only, cells, rows, columns,
                     lines_through(rows, columns, points, lowest), open, lowest, interval);
-    std::vector<Level> levels = cascade(cells, rows, columns, fitted, coarse_only, open, offset, lowest, interval);
-    fitted = {};
+    std::vector<Level> levels =
+        cascade(cells, rows, columns, points, zones, coarse_only, open, offset, lowest, interval);
+    zones = {};
     coarse_only = {};
     open = {};
     step_done("surface: cascade");
