@@ -15,9 +15,10 @@
 // so that a window with its halo draws them as the whole grid does.
 // Between two lines of one level (a valley whose floor stays above the next
 // level down, a ridge below the next up) the middle of the zone takes weak
-// points at the depth the band outside extrapolates (on grids small enough
-// for the finest grid's full steps), and so do the flats the core left at a
-// level between the outermost lines and the grid's edge, on every grid.
+// points at the depth the band outside extrapolates (on a grid too large for
+// the finest grid's full steps, on its coarser grids only), and so do the
+// flats the core left at a level between the outermost lines and the grid's
+// edge, on every grid.
 // The surface is then held to the core's bands: a cell stays between the levels
 // of the band the core put it in (a cell the core left at a level, a summit's or
 // a pit's, within one interval of it either way), and a cell that a line crosses
