@@ -25,6 +25,28 @@ bool LevelSet::leaks(long long interval) const
     return count > 2 || (count == 2 && std::llabs(static_cast<long long>(level[1]) - level[0]) != interval);
 }
 
+void LevelCounts::add(std::int32_t level)
+{
+    const auto found = std::find_if(counted.begin(), counted.end(), [&](const auto &l) { return l.first == level; });
+    if (found == counted.end())
+        counted.emplace_back(level, 1);
+    else
+        found->second++;
+}
+
+bool LevelCounts::bands_join(long long interval, int least) const
+{
+    long long low = 0, high = 0;
+    int many = 0;
+    for (const auto &[level, count] : counted)
+        if (count >= least) {
+            low = many == 0 ? level : std::min<long long>(low, level);
+            high = many == 0 ? level : std::max<long long>(high, level);
+            many++;
+        }
+    return (many == 2 && high - low != interval) || (many > 2 && high - low > 2 * interval);
+}
+
 std::uint32_t EmptyAreas::root(std::uint32_t r)
 {
     while (parent[r] != r)

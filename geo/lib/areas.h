@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace tolvane::geo {
@@ -36,6 +37,58 @@ struct LevelSet {
     // Bands hold two levels an interval apart, or one (a summit, a pit).
     bool leaks(long long interval) const;
 };
+
+// The levels of the lines beside an area, each with the count of its cells
+// there. Bands join through the area when the levels with at least `least`
+// cells are two not `interval` apart, or more than two spanning more than two
+// intervals: three levels in a row are a cell of a line burned against the
+// next, beside a band; a few cells of many levels, the ends of dense lines.
+struct LevelCounts {
+    std::vector<std::pair<std::int32_t, int>> counted;
+
+    void clear() { counted.clear(); }
+    void add(std::int32_t level);
+    bool bands_join(long long interval, int least) const;
+};
+
+// Each 4-connected area of the cells `take` takes (of a grid of `rows` x
+// `columns`), in order of its first cell: `area(cells, beside)` with the
+// area's cells and the cells beside it that `take` refuses, each once.
+template <class Take, class Area>
+void each_area(int rows, int columns, const Take &take, const Area &area)
+{
+    const std::size_t n = static_cast<std::size_t>(rows) * columns;
+    std::vector<std::uint8_t> seen(n, 0);
+    std::vector<std::size_t> cells, beside, stack;
+    for (std::size_t start = 0; start < n; start++) {
+        if (seen[start] || !take(start))
+            continue;
+        cells.clear();
+        beside.clear();
+        seen[start] = 1;
+        stack.push_back(start);
+        while (!stack.empty()) {
+            const std::size_t k = stack.back();
+            stack.pop_back();
+            cells.push_back(k);
+            const std::size_t i = k / columns, j = k % columns;
+            const std::size_t next[4] = {i > 0 ? k - columns : n, i + 1 < static_cast<std::size_t>(rows) ? k + columns : n,
+                                         j > 0 ? k - 1 : n, j + 1 < static_cast<std::size_t>(columns) ? k + 1 : n};
+            for (const std::size_t m : next) {
+                if (m == n || seen[m])
+                    continue;
+                seen[m] = 1;
+                if (take(m))
+                    stack.push_back(m);
+                else
+                    beside.push_back(m);
+            }
+        }
+        for (const std::size_t m : beside)
+            seen[m] = 0; // beside the areas on both its sides
+        area(cells, beside);
+    }
+}
 
 // The empty pixels inside a footprint, as runs along the rows joined into
 // 4-connected areas (union-find over the runs), with the levels of the lines

@@ -1,6 +1,8 @@
 // The footprint: read from polygons, walled for the core, cleared afterwards.
 #include "footprint.h"
 
+#include "areas.h"
+
 #include "drawn.h"
 #include "measures.h"
 #include "oversample.h"
@@ -248,73 +250,35 @@ void follow_the_margin(const std::vector<std::int32_t> &cells, int rows, int col
 }
 
 // Whether bands join through an empty area of `inside` (4-connected) that
-// touches a cell outside and holds at least a thousandth of the cells: the
-// lines bordering it (a level counts where at least `least` of its cells do)
-// are two levels not `interval` apart, or span more than two intervals. The
-// edge traced across the mouth of a coast's inlet closes such an area, beside
-// the shores' lines on both sides and the lines at its head. Three levels in
-// a row are a cell of a line burned against the next, beside a band of a
-// plain that reaches the edge; a few cells of many levels, the ends of dense
-// lines beside a pocket of the edge.
+// touches a cell outside and holds at least a thousandth of the cells, as
+// LevelCounts tells (a level counts where at least `least` of its cells
+// border it). The edge traced across the mouth of a coast's inlet closes such
+// an area, beside the shores' lines on both sides and the lines at its head.
+// Three levels in a row are a cell of a line burned against the next, beside a
+// band of a plain that reaches the edge; a few cells of many levels, the ends
+// of dense lines beside a pocket of the edge.
 bool bands_join(const std::vector<std::int32_t> &cells, int rows, int columns, const std::vector<std::uint8_t> &inside,
                 long long interval, int least)
 {
-    const std::size_t n = cells.size(), large = n / 1000;
-    std::vector<std::uint8_t> seen(n, 0);
-    std::vector<std::size_t> stack, bordering;
-    std::vector<std::pair<std::int32_t, int>> levels; // level, cells bordering
-    for (std::size_t start = 0; start < n; start++) {
-        if (seen[start] || !inside[start] || cells[start] != tolvane::EMPTY)
-            continue;
-        bool edge = false;
-        std::size_t size = 0;
-        levels.clear();
-        bordering.clear();
-        seen[start] = 1;
-        stack.push_back(start);
-        while (!stack.empty()) {
-            const std::size_t k = stack.back();
-            stack.pop_back();
-            size++;
-            const std::size_t i = k / columns, j = k % columns;
-            const std::size_t next[4] = {i > 0 ? k - columns : n, i + 1 < static_cast<std::size_t>(rows) ? k + columns : n,
-                                         j > 0 ? k - 1 : n, j + 1 < static_cast<std::size_t>(columns) ? k + 1 : n};
-            for (const std::size_t m : next) {
-                if (m == n || seen[m])
-                    continue;
-                if (!inside[m]) {
+    const std::size_t large = cells.size() / 1000;
+    bool join = false;
+    LevelCounts levels;
+    each_area(
+        rows, columns, [&](std::size_t k) { return inside[k] && cells[k] == tolvane::EMPTY; },
+        [&](const std::vector<std::size_t> &area, const std::vector<std::size_t> &beside) {
+            if (join || area.size() < large)
+                return;
+            bool edge = false;
+            levels.clear();
+            for (const std::size_t m : beside) {
+                if (!inside[m])
                     edge = true;
-                } else if (cells[m] != tolvane::EMPTY) {
-                    seen[m] = 1; // counted once for the area
-                    bordering.push_back(m);
-                    const auto found = std::find_if(levels.begin(), levels.end(),
-                                                    [&](const auto &l) { return l.first == cells[m]; });
-                    if (found == levels.end())
-                        levels.emplace_back(cells[m], 1);
-                    else
-                        found->second++;
-                } else {
-                    seen[m] = 1;
-                    stack.push_back(m);
-                }
+                else
+                    levels.add(cells[m]);
             }
-        }
-        for (const std::size_t m : bordering)
-            seen[m] = 0; // a line borders the areas on both its sides
-        if (!edge || size < large)
-            continue;
-        long long low = 0, high = 0;
-        int counted = 0;
-        for (const auto &[level, count] : levels)
-            if (count >= least) {
-                low = counted == 0 ? level : std::min<long long>(low, level);
-                high = counted == 0 ? level : std::max<long long>(high, level);
-                counted++;
-            }
-        if ((counted == 2 && high - low != interval) || (counted > 2 && high - low > 2 * interval))
-            return true;
-    }
-    return false;
+            join = edge && levels.bands_join(interval, least);
+        });
+    return join;
 }
 
 // The areas the traced footprint leaves out and the disc's keeps (4-connected,
