@@ -2,6 +2,8 @@
 // footprint it closes on a burned window.
 #include "border.h"
 
+#include "areas.h"
+
 #include "failure.h"
 #include "gdal_handles.h"
 #include "lines.h"
@@ -575,53 +577,58 @@ void mark_cells(double x0, double y0, double x1, double y1, int rows, int column
     walk(at(t1), clamped(x1, y1));
 }
 
-} // namespace
-
-std::vector<std::uint8_t> inside_border(const std::vector<std::int32_t> &cells, const CellGrid &g,
-                                        const std::vector<BorderJoin> &joins)
+// The voids of inside_border, marked reached: each area of cells not
+// reached, free of lines and joins (4-connected), that does not touch the
+// window's edge and has at least as many cells of joins beside it as of
+// lines (a band that meets the edge of the data between its two lines has
+// mostly lines beside it), where the levels of the lines beside it join bands
+// (LevelCounts). Lines stop on a void with their ends, a few cells each:
+// every level beside it counts. Whether there was one.
+bool reach_leaking_voids(const std::vector<std::int32_t> &cells, int rows, int columns,
+                         const std::vector<std::uint8_t> &join, long long interval, std::vector<std::uint8_t> &reached)
 {
-    std::vector<std::uint8_t> inside;
-    if (joins.empty())
-        return inside;
+    bool any = false;
+    LevelCounts levels;
+    std::vector<std::size_t> voids;
+    each_area(
+        rows, columns, [&](std::size_t k) { return !reached[k] && !join[k] && cells[k] == tolvane::EMPTY; },
+        [&](const std::vector<std::size_t> &area, const std::vector<std::size_t> &beside) {
+            const auto on_edge = [&](std::size_t k) {
+                const std::size_t i = k / columns, j = k % columns;
+                return i == 0 || j == 0 || i + 1 == static_cast<std::size_t>(rows) ||
+                       j + 1 == static_cast<std::size_t>(columns);
+            };
+            if (std::any_of(area.begin(), area.end(), on_edge))
+                return;
+            std::size_t lines = 0;
+            levels.clear();
+            for (const std::size_t m : beside)
+                if (cells[m] != tolvane::EMPTY) {
+                    levels.add(cells[m]);
+                    lines++;
+                }
+            const std::size_t joins = beside.size() - lines; // the rest beside are joins' cells
+            if (joins > 0 && joins >= lines && levels.bands_join(interval, 1)) {
+                voids.insert(voids.end(), area.begin(), area.end());
+                any = true;
+            }
+        });
+    for (const std::size_t k : voids)
+        reached[k] = 1;
+    return any;
+}
+
+// The cells inside, given those the flood `reached` from the window's edge
+// and the cells the joins touch (`join`).
+std::vector<std::uint8_t> inside_of(const std::vector<std::int32_t> &cells, const CellGrid &g,
+                                    const std::vector<BorderJoin> &joins, const std::vector<std::uint8_t> &join,
+                                    const std::vector<std::uint8_t> &reached)
+{
     const int rows = g.rows, columns = g.columns;
     const std::size_t n = static_cast<std::size_t>(rows) * columns;
-    std::vector<std::uint8_t> join(n, 0);
     const auto fx = [&](const MapPoint &p) { return (p.x - g.origin_x) / g.xres - g.column; };
     const auto fy = [&](const MapPoint &p) { return (g.origin_y - p.y) / g.yres - g.row; };
-    for (const BorderJoin &b : joins)
-        mark_cells(fx(b.a), fy(b.a), fx(b.b), fy(b.b), rows, columns, join);
-    // 0: not reached, 1: reached from the window's edge.
-    std::vector<std::uint8_t> reached(n, 0);
-    std::deque<std::size_t> queue;
-    const auto open = [&](std::size_t k) { return !reached[k] && !join[k] && cells[k] == tolvane::EMPTY; };
-    const auto seed = [&](std::size_t k) {
-        if (open(k)) {
-            reached[k] = 1;
-            queue.push_back(k);
-        }
-    };
-    for (int i = 0; i < rows; i++) {
-        seed(static_cast<std::size_t>(i) * columns);
-        seed(static_cast<std::size_t>(i) * columns + columns - 1);
-    }
-    for (int j = 0; j < columns; j++) {
-        seed(static_cast<std::size_t>(j));
-        seed(static_cast<std::size_t>(rows - 1) * columns + j);
-    }
-    while (!queue.empty()) {
-        const std::size_t k = queue.front();
-        queue.pop_front();
-        const std::size_t i = k / columns, j = k % columns;
-        if (i > 0)
-            seed(k - columns);
-        if (i + 1 < static_cast<std::size_t>(rows))
-            seed(k + columns);
-        if (j > 0)
-            seed(k - 1);
-        if (j + 1 < static_cast<std::size_t>(columns))
-            seed(k + 1);
-    }
-    inside.assign(n, 0);
+    std::vector<std::uint8_t> inside(n, 0);
     for (std::size_t k = 0; k < n; k++)
         inside[k] = !reached[k] && !(join[k] && cells[k] == tolvane::EMPTY);
     // A join across a cell, straight where the edge it stands for bends,
@@ -670,6 +677,62 @@ std::vector<std::uint8_t> inside_border(const std::vector<std::int32_t> &cells, 
     for (const auto &[k, in] : crossed)
         if (in)
             inside[k] = 1;
+    return inside;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> inside_border(const std::vector<std::int32_t> &cells, const CellGrid &g,
+                                        const std::vector<BorderJoin> &joins, const VoidRule *voids,
+                                        std::vector<std::uint8_t> *in_voids)
+{
+    std::vector<std::uint8_t> inside;
+    if (joins.empty())
+        return inside;
+    const int rows = g.rows, columns = g.columns;
+    const std::size_t n = static_cast<std::size_t>(rows) * columns;
+    std::vector<std::uint8_t> join(n, 0);
+    const auto fx = [&](const MapPoint &p) { return (p.x - g.origin_x) / g.xres - g.column; };
+    const auto fy = [&](const MapPoint &p) { return (g.origin_y - p.y) / g.yres - g.row; };
+    for (const BorderJoin &b : joins)
+        mark_cells(fx(b.a), fy(b.a), fx(b.b), fy(b.b), rows, columns, join);
+    // 0: not reached, 1: reached from the window's edge.
+    std::vector<std::uint8_t> reached(n, 0);
+    std::deque<std::size_t> queue;
+    const auto open = [&](std::size_t k) { return !reached[k] && !join[k] && cells[k] == tolvane::EMPTY; };
+    const auto seed = [&](std::size_t k) {
+        if (open(k)) {
+            reached[k] = 1;
+            queue.push_back(k);
+        }
+    };
+    for (int i = 0; i < rows; i++) {
+        seed(static_cast<std::size_t>(i) * columns);
+        seed(static_cast<std::size_t>(i) * columns + columns - 1);
+    }
+    for (int j = 0; j < columns; j++) {
+        seed(static_cast<std::size_t>(j));
+        seed(static_cast<std::size_t>(rows - 1) * columns + j);
+    }
+    while (!queue.empty()) {
+        const std::size_t k = queue.front();
+        queue.pop_front();
+        const std::size_t i = k / columns, j = k % columns;
+        if (i > 0)
+            seed(k - columns);
+        if (i + 1 < static_cast<std::size_t>(rows))
+            seed(k + columns);
+        if (j > 0)
+            seed(k - 1);
+        if (j + 1 < static_cast<std::size_t>(columns))
+            seed(k + 1);
+    }
+    inside = inside_of(cells, g, joins, join, reached);
+    if (voids && in_voids && reach_leaking_voids(cells, rows, columns, join, voids->interval, reached)) {
+        *in_voids = inside_of(cells, g, joins, join, reached);
+        for (std::size_t k = 0; k < n; k++)
+            (*in_voids)[k] = inside[k] && !(*in_voids)[k];
+    }
     return inside;
 }
 

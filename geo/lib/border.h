@@ -48,8 +48,21 @@ struct CellGrid {
     double origin_x, origin_y, xres, yres;
     int row, column, rows, columns;
 };
+// With `voids`, `in_voids` receives 1 on the cells inside that lie in a void of
+// the data within the mapped area (of the DEM the lines were drawn from): the
+// lines stop all around it with their ends, and their joins close a ring
+// around it (as many cells of joins beside it as of lines, at least) that the
+// flood from the window's edge never reaches. Where the lines stopping on it
+// are of levels more than an interval apart, its inside would join their
+// bands into one zone, and it is marked with the cells of its ring that would
+// lie inside; one whose lines are a band's two fills as the band around it.
+// Without such a void `in_voids` is left empty.
+struct VoidRule {
+    long long interval; // of the level table
+};
 std::vector<std::uint8_t> inside_border(const std::vector<std::int32_t> &cells, const CellGrid &grid,
-                                        const std::vector<BorderJoin> &joins);
+                                        const std::vector<BorderJoin> &joins, const VoidRule *voids = nullptr,
+                                        std::vector<std::uint8_t> *in_voids = nullptr);
 
 } // namespace tolvane::geo
 

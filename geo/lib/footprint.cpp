@@ -357,14 +357,21 @@ Judged drawn_through_ends(const FootprintWindow &w, SiteMap &lines, const std::f
     // that row (a gap the repair left open), its ends take joins from the
     // row's, the chain opens and the flood runs into bands: those the disc
     // keeps are given back, and where the traced footprint still leaves out
-    // more of the lines' rectangle than the disc, the disc is kept.
+    // more of the lines' rectangle than the disc, the disc is kept. A void of
+    // the data that the edge rings inside the mapped area, where lines of
+    // levels more than an interval apart stop, is left out of the footprint
+    // kept, either one, once it is chosen: it weighs in neither test, so the
+    // choice and the inlets stay as they were.
     if (w.border && !w.border->empty()) {
+        const int least = 2 * std::max(2, w.factor);
+        const VoidRule voids{w.interval};
+        std::vector<std::uint8_t> in_voids;
         std::vector<std::uint8_t> traced =
             inside_border(w.cells,
                           {w.burned.origin_x, w.burned.origin_y, w.burned.xres, w.burned.yres, w.row, w.column,
                            w.rows, w.columns},
-                          *w.border);
-        if (bands_join(w.cells, w.rows, w.columns, traced, interval, 2 * std::max(2, w.factor)))
+                          *w.border, &voids, &in_voids);
+        if (bands_join(w.cells, w.rows, w.columns, traced, interval, least))
             open_leaking_inlets(w.cells, w.rows, w.columns, j.radius, lines, interval, traced);
         const PixelBox b = lines_box(w.cells, w.rows, w.columns);
         give_back_leaks(traced, j.inside, b, w.columns, std::max(8.0, 3 * j.radius));
@@ -379,6 +386,8 @@ Judged drawn_through_ends(const FootprintWindow &w, SiteMap &lines, const std::f
             j.inside = std::move(traced);
             j.traced = true;
         }
+        for (std::size_t k = 0; k < in_voids.size(); k++)
+            j.inside[k] = j.inside[k] && !in_voids[k];
     }
     // Last, on the footprint kept: given back before, those insides would be
     // empty areas beside the outside for the inlets' test and the choice
