@@ -578,11 +578,11 @@ void mark_cells(double x0, double y0, double x1, double y1, int rows, int column
 }
 
 // The voids of inside_border, marked reached: each area of cells not
-// reached, free of lines and joins (4-connected), that does not touch the
-// window's edge and has at least as many cells of joins beside it as of
-// lines (a band that meets the edge of the data between its two lines has
-// mostly lines beside it), where the levels of the lines beside it join bands
-// (LevelCounts). Lines stop on a void with their ends, a few cells each:
+// reached, free of lines and joins (4-connected; none touches the window's
+// edge, where the flood starts), that has at least as many cells of joins
+// beside it as of lines (a band that meets the edge of the data between its
+// two lines has mostly lines beside it), where the levels of the lines beside
+// it join bands (LevelCounts). Lines stop on a void with their ends, a few cells each:
 // every level beside it counts. Whether there was one.
 bool reach_leaking_voids(const std::vector<std::int32_t> &cells, int rows, int columns,
                          const std::vector<std::uint8_t> &join, long long interval, std::vector<std::uint8_t> &reached)
@@ -593,13 +593,6 @@ bool reach_leaking_voids(const std::vector<std::int32_t> &cells, int rows, int c
     each_area(
         rows, columns, [&](std::size_t k) { return !reached[k] && !join[k] && cells[k] == tolvane::EMPTY; },
         [&](const std::vector<std::size_t> &area, const std::vector<std::size_t> &beside) {
-            const auto on_edge = [&](std::size_t k) {
-                const std::size_t i = k / columns, j = k % columns;
-                return i == 0 || j == 0 || i + 1 == static_cast<std::size_t>(rows) ||
-                       j + 1 == static_cast<std::size_t>(columns);
-            };
-            if (std::any_of(area.begin(), area.end(), on_edge))
-                return;
             std::size_t lines = 0;
             levels.clear();
             for (const std::size_t m : beside)
