@@ -611,16 +611,30 @@ bool reach_leaking_voids(const std::vector<std::int32_t> &cells, int rows, int c
     return any;
 }
 
-// The cells inside, given those the flood `reached` from the window's edge
-// and the cells the joins touch (`join`).
-std::vector<std::uint8_t> inside_of(const std::vector<std::int32_t> &cells, const CellGrid &g,
-                                    const std::vector<BorderJoin> &joins, const std::vector<std::uint8_t> &join,
-                                    const std::vector<std::uint8_t> &reached)
+// A join in units of one cell of the window, x along its columns and y along
+// its rows.
+struct CellSegment {
+    double x0, y0, x1, y1;
+};
+
+std::vector<CellSegment> in_cells(const std::vector<BorderJoin> &joins, const CellGrid &g)
 {
-    const int rows = g.rows, columns = g.columns;
-    const std::size_t n = static_cast<std::size_t>(rows) * columns;
     const auto fx = [&](const MapPoint &p) { return (p.x - g.origin_x) / g.xres - g.column; };
     const auto fy = [&](const MapPoint &p) { return (g.origin_y - p.y) / g.yres - g.row; };
+    std::vector<CellSegment> out;
+    out.reserve(joins.size());
+    for (const BorderJoin &b : joins)
+        out.push_back({fx(b.a), fy(b.a), fx(b.b), fy(b.b)});
+    return out;
+}
+
+// The cells inside, given those the flood `reached` from the window's edge
+// and the cells the joins touch (`join`).
+std::vector<std::uint8_t> inside_of(const std::vector<std::int32_t> &cells, int rows, int columns,
+                                    const std::vector<CellSegment> &joins, const std::vector<std::uint8_t> &join,
+                                    const std::vector<std::uint8_t> &reached)
+{
+    const std::size_t n = static_cast<std::size_t>(rows) * columns;
     std::vector<std::uint8_t> inside(n, 0);
     for (std::size_t k = 0; k < n; k++)
         inside[k] = !reached[k] && !(join[k] && cells[k] == tolvane::EMPTY);
@@ -630,8 +644,8 @@ std::vector<std::uint8_t> inside_of(const std::vector<std::int32_t> &cells, cons
     // inside. A join along the cell's side or through its corner only touches
     // it, and the cell stays on the edge.
     std::unordered_map<std::size_t, bool> crossed; // join-only cell: inside by every join so far
-    for (const BorderJoin &b : joins) {
-        const double x0 = fx(b.a), y0 = fy(b.a), x1 = fx(b.b), y1 = fy(b.b);
+    for (const CellSegment &s : joins) {
+        const double x0 = s.x0, y0 = s.y0, x1 = s.x1, y1 = s.y1;
         const double length = std::hypot(x1 - x0, y1 - y0);
         if (length == 0)
             continue;
@@ -684,11 +698,10 @@ std::vector<std::uint8_t> inside_border(const std::vector<std::int32_t> &cells, 
         return inside;
     const int rows = g.rows, columns = g.columns;
     const std::size_t n = static_cast<std::size_t>(rows) * columns;
+    const std::vector<CellSegment> segments = in_cells(joins, g);
     std::vector<std::uint8_t> join(n, 0);
-    const auto fx = [&](const MapPoint &p) { return (p.x - g.origin_x) / g.xres - g.column; };
-    const auto fy = [&](const MapPoint &p) { return (g.origin_y - p.y) / g.yres - g.row; };
-    for (const BorderJoin &b : joins)
-        mark_cells(fx(b.a), fy(b.a), fx(b.b), fy(b.b), rows, columns, join);
+    for (const auto &[x0, y0, x1, y1] : segments)
+        mark_cells(x0, y0, x1, y1, rows, columns, join);
     // 0: not reached, 1: reached from the window's edge.
     std::vector<std::uint8_t> reached(n, 0);
     std::deque<std::size_t> queue;
@@ -720,9 +733,9 @@ std::vector<std::uint8_t> inside_border(const std::vector<std::int32_t> &cells, 
         if (j + 1 < static_cast<std::size_t>(columns))
             seed(k + 1);
     }
-    inside = inside_of(cells, g, joins, join, reached);
+    inside = inside_of(cells, rows, columns, segments, join, reached);
     if (voids && in_voids && reach_leaking_voids(cells, rows, columns, join, voids->interval, reached)) {
-        *in_voids = inside_of(cells, g, joins, join, reached);
+        *in_voids = inside_of(cells, rows, columns, segments, join, reached);
         for (std::size_t k = 0; k < n; k++)
             (*in_voids)[k] = inside[k] && !(*in_voids)[k];
     }
