@@ -39,6 +39,8 @@ inline void PriorityFlood::push(double v, std::int64_t k)
     if (e < last_) { // a step above that does not rise (at an infinity): out first
         behind_.push_back(e);
         std::push_heap(behind_.begin(), behind_.end(), std::greater<Key>());
+    } else if (next_ < run_.size() && e < run_.back()) {
+        run_.insert(std::upper_bound(run_.begin() + static_cast<std::ptrdiff_t>(next_), run_.end(), e), e);
     } else {
         place(e);
     }
@@ -55,8 +57,8 @@ inline void PriorityFlood::place(Key e)
     filled_[b >> 6] |= std::uint64_t{1} << (b & 63);
 }
 
-// The least key: the lowest bucket with keys, spread below its least one if
-// it is not the last key's own.
+// The least key: the run's next, or the lowest bucket's keys, spread below
+// its least one until a bucket small enough to sort is the lowest.
 PriorityFlood::Key PriorityFlood::pop()
 {
     queued_--;
@@ -66,36 +68,46 @@ PriorityFlood::Key PriorityFlood::pop()
         behind_.pop_back();
         return top;
     }
-    int b = 0;
-    while (!filled_[b >> 6])
-        b += 64;
-    b += __builtin_ctzll(filled_[b >> 6]);
-    if (b > 0) {
+    if (next_ == run_.size())
+        refill();
+    return run_[next_++];
+}
+
+// The run, from the lowest bucket with keys: all of them lie below every key
+// of the buckets above. A larger bucket is spread below its least key first.
+void PriorityFlood::refill()
+{
+    run_.clear();
+    next_ = 0;
+    for (;;) {
+        int b = 0;
+        while (!filled_[b >> 6])
+            b += 64;
+        b += __builtin_ctzll(filled_[b >> 6]);
         std::vector<Key> &from = buckets_[b];
+        filled_[b >> 6] &= ~(std::uint64_t{1} << (b & 63));
         last_ = least_[b];
+        if (b == 0 || from.size() <= RUN) {
+            run_.swap(from);
+            from.clear();
+            std::sort(run_.begin(), run_.end());
+            for (std::size_t i = 0; i < LOOK && i < run_.size(); i++)
+                fetch(static_cast<std::int64_t>(static_cast<std::uint64_t>(run_[i])));
+            return;
+        }
         for (Key e : from)
             place(e);
         from.clear();
-        filled_[b >> 6] &= ~(std::uint64_t{1} << (b & 63));
     }
-    // Keys are unique: bucket 0 holds the last key alone.
-    const Key top = buckets_[0].back();
-    buckets_[0].pop_back();
-    filled_[0] &= ~std::uint64_t{1};
-    return top;
 }
 
-// The pixel that comes out next if the flood adds none below it (-1 for an
-// empty queue): the flood fetches its neighbourhood while it works on the last.
-inline std::int64_t PriorityFlood::likely_next() const
+// The pixel that comes out `ahead` pops after the next one if the flood adds
+// none below it (-1 when the run does not reach so far): the flood fetches its
+// neighbourhood while it works on the ones before.
+inline std::int64_t PriorityFlood::coming(std::size_t ahead) const
 {
-    int b = 0;
-    while (b < BUCKETS && !filled_[b >> 6])
-        b += 64;
-    if (b >= BUCKETS)
-        return -1;
-    b += __builtin_ctzll(filled_[b >> 6]);
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(least_[b]));
+    const std::size_t i = next_ + ahead;
+    return i < run_.size() ? static_cast<std::int64_t>(static_cast<std::uint64_t>(run_[i])) : -1;
 }
 
 inline void PriorityFlood::fetch(std::int64_t k) const
@@ -140,6 +152,8 @@ void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t
     last_ = 0;
     queued_ = 0;
     behind_.clear();
+    run_.clear();
+    next_ = 0;
     pit_.clear();
     for (std::int64_t k : outlets) {
         const std::int64_t b = k + width_ + 1 + 2 * (k / columns_);
@@ -169,7 +183,7 @@ void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t
             pit_.clear();
             const Key top = pop();
             c = static_cast<std::int64_t>(static_cast<std::uint64_t>(top));
-            const std::int64_t next = likely_next();
+            const std::int64_t next = coming(LOOK - 1);
             if (next >= 0)
                 fetch(next);
             level = value(top);

@@ -54,8 +54,9 @@ private:
     void push(double v, std::int64_t k);
     void place(Key e);
     Key pop();
+    void refill();
     int bucket(Key k) const;
-    std::int64_t likely_next() const;
+    std::int64_t coming(std::size_t ahead) const;
     void fetch(std::int64_t k) const;
 
     double next_level(double v) const { return lowest_ + interval_ * (std::floor((v - lowest_) / interval_) + 1); }
@@ -74,6 +75,11 @@ private:
     Key least_[BUCKETS] = {}; // of each bucket with keys
     std::uint64_t filled_[3] = {0, 0, 0}; // a bit for each bucket with keys
     Key last_ = 0;
+    // The least keys, sorted, from run_[next_] on: a bucket of at most RUN
+    // keys taken whole, so that the flood knows the pixels LOOK pops ahead.
+    static constexpr std::size_t RUN = 64, LOOK = 4;
+    std::vector<Key> run_;
+    std::size_t next_ = 0;
     std::vector<Key> behind_; // below last_: a heap, lowest first
     std::size_t queued_ = 0;
     std::vector<std::int64_t> pit_;     // raised to their neighbour's level, first in first out
