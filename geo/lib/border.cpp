@@ -96,7 +96,7 @@ public:
         segments_.push_back(s);
         lines_.push_back(line);
         seen_.push_back(0);
-        each_bucket(s.p, s.q, [&](std::uint64_t key) { buckets_[key].push_back(k); });
+        each_bucket(s.p, s.q, 0, [&](std::uint64_t key) { buckets_[key].push_back(k); });
     }
 
     // Whether a segment met from a to b, shrunk by `shrink` at both ends (it
@@ -111,7 +111,7 @@ public:
         const MapPoint a2{a.x + ux * shrink, a.y + uy * shrink}, b2{b.x - ux * shrink, b.y - uy * shrink};
         stamp_++;
         bool hit = false;
-        each_bucket(a2, b2, [&](std::uint64_t key) {
+        each_bucket(a2, b2, 1, [&](std::uint64_t key) {
             if (hit)
                 return;
             const auto found = buckets_.find(key);
@@ -133,20 +133,23 @@ public:
     }
 
 private:
-    // The buckets along the segment and their neighbours (a segment within
-    // `touch` of a bucket's edge), each at least once.
-    template <typename F> void each_bucket(const MapPoint &p, const MapPoint &q, F &&f) const
+    // The buckets along the segment, each once, and with `around` 1 their
+    // neighbours too. A segment is kept in the buckets along it and looked
+    // for in those around the one met: one within `touch` of a bucket's edge
+    // is found all the same, and the many segments of the lines each go into
+    // a bucket or two, where the few segments met look in nine times as many.
+    template <typename F> void each_bucket(const MapPoint &p, const MapPoint &q, int around, F &&f)
     {
-        std::vector<std::uint64_t> keys;
+        keys_.clear();
         cells_along(p.x / side_, p.y / side_, q.x / side_, q.y / side_, [&](long long y, long long x) {
-            for (long long dx = -1; dx <= 1; dx++)
-                for (long long dy = -1; dy <= 1; dy++)
-                    keys.push_back(static_cast<std::uint64_t>(x + dx) * 0x9E3779B97F4A7C15ull ^
-                                   static_cast<std::uint64_t>(y + dy));
+            for (long long dx = -around; dx <= around; dx++)
+                for (long long dy = -around; dy <= around; dy++)
+                    keys_.push_back(static_cast<std::uint64_t>(x + dx) * 0x9E3779B97F4A7C15ull ^
+                                    static_cast<std::uint64_t>(y + dy));
         });
-        std::sort(keys.begin(), keys.end());
-        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-        for (const std::uint64_t key : keys)
+        std::sort(keys_.begin(), keys_.end());
+        keys_.erase(std::unique(keys_.begin(), keys_.end()), keys_.end());
+        for (const std::uint64_t key : keys_)
             f(key);
     }
 
@@ -155,6 +158,7 @@ private:
     std::vector<long long> lines_;
     std::vector<unsigned> seen_;
     unsigned stamp_ = 0;
+    std::vector<std::uint64_t> keys_; // each_bucket's, kept from one segment to the next
     std::unordered_map<std::uint64_t, std::vector<std::size_t>> buckets_;
 };
 
