@@ -175,6 +175,8 @@ public:
     std::int64_t step(std::int64_t k, std::uint8_t d) const { return k + DR[d] * columns_ + DC[d]; }
 
     std::int64_t size() const { return n_; }
+    int rows() const { return rows_; }
+    int columns() const { return columns_; }
 
     // The table's lowest level.
     double lowest() const { return lowest_; }
@@ -361,38 +363,114 @@ private:
 // depressions, already judged. A trench changes pixels outside its
 // depression, and the round after one floods the whole grid (inside a
 // depression kept whole none is cut: its pixels are all kept). Parents outside
-// the depressions (on their rims) do change; a nested depression's path out
-// never reaches them, and the last flood, of the whole grid, sets them.
+// the depressions change on their rims only (rim_parents); where that cannot
+// be told, the last flood, of the whole grid, sets them.
 struct Reflood {
     bool whole = true;                 // the next round floods every pixel
     std::vector<std::uint8_t> inside;  // else these (1), the depressions it floods
 };
 
+// The parents the whole grid's flood gives the pixels `rims` around the
+// depressions `inside` marks, whose levels were `filled` (the rest's too) and
+// are now `part`, as a flood of the depressions and their rims gave them with
+// the parents `from`; false where they cannot be told so. The flood takes the
+// pixels level by level, a flat's at once after the pixel that met it, and
+// meets each pixel from the neighbour it takes first. The depressions' pixels
+// lie below their spill level and a pixel around them no lower (the flood's
+// own rule): they are all taken before any pixel around them and met from one
+// another, whatever lies outside, in the order of the flood of them alone.
+// A pixel outside that was taken from the queue at its own level still is,
+// at the same turn: every pixel outside keeps the moment it is taken, and so
+// its parent, but those beside the depressions, whose first neighbour taken
+// may now lie inside (the one the flood of the depressions and their rims met
+// it from) when it lies lower than every neighbour outside. One that was met
+// at its neighbour's level, a flat's, would now wait for its turn in the
+// queue, and what it meets could change; nor is the order told between a
+// pixel inside and one outside at one level. There no parent is told.
+bool rim_parents(const Flow &g, const std::vector<double> &cells, const std::vector<double> &filled,
+                 const std::vector<double> &part, const std::vector<std::uint8_t> &inside,
+                 const std::vector<std::uint8_t> &from, const std::vector<std::int64_t> &rims,
+                 std::vector<std::uint8_t> &parent)
+{
+    const int rows = g.rows(), columns = g.columns();
+    std::vector<std::pair<std::int64_t, std::uint8_t>> changed;
+    for (std::int64_t k : rims) {
+        if (parent[k] == NO_PARENT) // an outlet
+            continue;
+        if (from[k] == NO_PARENT)
+            return false;
+        const int r = static_cast<int>(k / columns), c = static_cast<int>(k % columns);
+        double was = INFINITY, outside = INFINITY;
+        for (int d = 0; d < 8; d++) {
+            const int nr = r + DR[d], nc = c + DC[d];
+            if (nr < 0 || nc < 0 || nr >= rows || nc >= columns)
+                continue;
+            const std::int64_t m = static_cast<std::int64_t>(nr) * columns + nc;
+            if (std::isnan(cells[m]))
+                continue;
+            was = std::min(was, filled[m]);
+            if (!inside[m])
+                outside = std::min(outside, filled[m]);
+        }
+        const double in = part[g.step(k, from[k])];
+        if (cells[k] <= was || in == outside)
+            return false;
+        if (in < outside)
+            changed.emplace_back(k, from[k]);
+    }
+    for (const auto &[k, d] : changed)
+        parent[k] = d;
+    return true;
+}
+
 // One round's flood: of the whole grid, or of the depressions `again` marks
 // only (their pixels' levels and parents in `filled` and `parent` replaced,
-// the rest kept). Returns the depressions the flood found there.
+// the rest kept, and the parents around them as the whole grid's flood gives
+// them where rim_parents tells them). Returns the depressions the flood found
+// there; `told` whether the parents around them could be told (if the
+// parents before were the whole grid's flood's, they still are).
 std::vector<Depression> flood_round(const Flow &g, const std::vector<double> &cells, const Reflood &again,
                                     const std::vector<std::int64_t> &outlets, std::vector<double> &filled,
-                                    std::vector<std::uint8_t> &parent)
+                                    std::vector<std::uint8_t> &parent, bool &told)
 {
+    told = true;
     if (again.whole) {
         filled = cells;
         g.flood(filled, outlets, &parent, nullptr);
         return g.depressions(cells, filled);
     }
-    // The pixels outside the depressions have no value here: never met, as
-    // in the whole grid's flood, where they leave the queue after them.
+    // The pixels outside the depressions and their rims have no value here:
+    // never met, as in the whole grid's flood, where they leave the queue
+    // after them. The rims are met from the depressions' pixels only.
     std::vector<double> part(cells.size(), NAN);
-    for (std::size_t k = 0; k < cells.size(); k++)
-        if (again.inside[k])
-            part[k] = cells[k];
+    std::vector<std::int64_t> rims;
+    const int rows = g.rows(), columns = g.columns();
+    for (std::int64_t k = 0; k < g.size(); k++) {
+        if (!again.inside[k])
+            continue;
+        part[k] = cells[k];
+        const int r = static_cast<int>(k / columns), c = static_cast<int>(k % columns);
+        for (int d = 0; d < 8; d++) {
+            const int nr = r + DR[d], nc = c + DC[d];
+            if (nr < 0 || nc < 0 || nr >= rows || nc >= columns)
+                continue;
+            const std::int64_t m = static_cast<std::int64_t>(nr) * columns + nc;
+            if (!again.inside[m] && std::isnan(part[m]) && !std::isnan(cells[m])) {
+                part[m] = cells[m];
+                rims.push_back(m);
+            }
+        }
+    }
     std::vector<std::uint8_t> from;
     g.flood(part, outlets, &from, nullptr);
-    for (std::size_t k = 0; k < cells.size(); k++)
+    told = rim_parents(g, cells, filled, part, again.inside, from, rims, parent);
+    for (std::int64_t k = 0; k < g.size(); k++)
         if (again.inside[k]) {
             filled[k] = part[k];
             parent[k] = from[k];
         }
+    for (std::int64_t k : rims)
+        part[k] = NAN; // no depression of this round
     return g.depressions(cells, part);
 }
 
@@ -425,8 +503,9 @@ void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::v
     Reflood again, next;
     bool more = true, exact = true; // exact: `parent` is the whole grid's flood's
     for (int round = 0; round < NESTING && more; round++) {
-        const std::vector<Depression> found = flood_round(g, cells, again, outlets, filled, parent);
-        exact = again.whole;
+        bool told = true;
+        const std::vector<Depression> found = flood_round(g, cells, again, outlets, filled, parent, told);
+        exact = again.whole || (exact && told); // a round's parents told from the last's
         more = false;
         next.whole = whole_rounds;
         if (!next.whole)
@@ -457,7 +536,9 @@ void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::v
         std::swap(again, next);
         step_done("drainage: pits");
     }
-    if (more || !exact) { // the last round kept pits, or flooded a part: flood the whole grid from them all
+    // The last round kept pits, or a round of a part left parents around the
+    // depressions it flooded untold: flood the whole grid from them all.
+    if (more || !exact) {
         filled = cells;
         g.flood(filled, outlets, &parent, nullptr);
         step_done("drainage: flood");
@@ -885,7 +966,48 @@ void drain_streams(std::vector<double> &cells, int rows, int columns, const tolv
     }
 }
 
+// What the rounds that keep the supported pits leave to the carving.
+struct Pits {
+    std::vector<std::int64_t> outlets;   // the grid's edges', then the kept pits' bottoms
+    std::vector<std::uint8_t> held;      // 1: a spot height's or a lake's pixel
+    std::vector<std::uint8_t> kept;      // 1: under a kept pit's spill level
+    std::vector<double> filled;          // the flood from every outlet
+    std::vector<std::uint8_t> parent;    // and the direction each pixel was met from
+};
+
+Pits find_pits(const Flow &g, std::vector<double> &cells, const std::vector<std::int64_t> &spots,
+               const std::vector<std::vector<std::int64_t>> &streams, const std::vector<ClosedLine> *closed,
+               bool whole_rounds, Drained &out)
+{
+    Pits p;
+    p.outlets = g.edges(cells);
+    p.kept.assign(static_cast<std::size_t>(g.size()), 0);
+    p.held.assign(static_cast<std::size_t>(g.size()), 0);
+    for (std::int64_t k : spots)
+        if (k >= 0 && k < g.size())
+            p.held[k] = 1;
+    keep_supported_pits(g, cells, p.held, streams, Rings(closed, g.columns()), p.outlets, p.kept, p.filled, p.parent,
+                        out, whole_rounds);
+    return p;
+}
+
 } // namespace
+
+PitsFlood flood_after_pits(std::vector<double> cells, int rows, int columns, const tolvane::Levels &levels,
+                           const std::vector<std::int64_t> &spots, const std::vector<ClosedLine> *closed,
+                           bool whole_rounds)
+{
+    PitsFlood f;
+    if (rows < 3 || columns < 3 || levels.interval <= 0)
+        return f;
+    const Flow g(rows, columns, levels);
+    Drained out;
+    Pits p = find_pits(g, cells, spots, {}, closed, whole_rounds, out);
+    f.cells = std::move(cells);
+    f.filled = std::move(p.filled);
+    f.parent = std::move(p.parent);
+    return f;
+}
 
 Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, const tolvane::Levels &levels,
                          const Above &above, const std::vector<std::int64_t> &spots, bool want_sinks,
@@ -896,19 +1018,13 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
     if (rows < 3 || columns < 3 || levels.interval <= 0)
         return out;
     const Flow g(rows, columns, levels);
-    std::vector<std::int64_t> outlets = g.edges(cells);
-    std::vector<std::uint8_t> kept(static_cast<std::size_t>(g.size()), 0);
-    std::vector<double> filled;
-    std::vector<std::uint8_t> parent;
-    std::vector<std::uint8_t> held(static_cast<std::size_t>(g.size()), 0);
-    for (std::int64_t k : spots)
-        if (k >= 0 && k < g.size())
-            held[k] = 1;
     const std::vector<double> input = cells;
-    keep_supported_pits(g, cells, held, streams, Rings(closed, columns), outlets, kept, filled, parent, out,
-                        whole_rounds);
+    Pits p = find_pits(g, cells, spots, streams, closed, whole_rounds, out);
+    std::vector<std::int64_t> &outlets = p.outlets;
+    const std::vector<std::uint8_t> &held = p.held;
+    std::vector<std::uint8_t> &kept = p.kept;
     const std::vector<double> before = cells;
-    carve(g, cells, before, filled, parent, kept, held, out);
+    carve(g, cells, before, p.filled, p.parent, kept, held, out);
     // What is left fills, and every flat rises toward its outlet.
     g.flood(cells, outlets, nullptr, &above);
     step_done("drainage: flats");

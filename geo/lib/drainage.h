@@ -85,6 +85,20 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
                          const std::vector<std::vector<std::int64_t>> &streams = {},
                          const std::vector<ClosedLine> *closed = nullptr, bool whole_rounds = false);
 
+// The flood the rounds that keep the supported pits leave to the carving, on
+// `cells` with the trenches they cut: each pixel's level and the direction
+// (flood.h) of the neighbour it was met from, of the whole grid from every
+// outlet, the kept pits' bottoms too. For the tests, which check the rounds
+// that flood only the kept depressions against those that flood the whole
+// grid (`whole_rounds`).
+struct PitsFlood {
+    std::vector<double> cells, filled;
+    std::vector<std::uint8_t> parent;
+};
+PitsFlood flood_after_pits(std::vector<double> cells, int rows, int columns, const tolvane::Levels &levels,
+                           const std::vector<std::int64_t> &spots, const std::vector<ClosedLine> *closed,
+                           bool whole_rounds);
+
 } // namespace tolvane::geo
 
 #endif
