@@ -112,17 +112,12 @@ public:
                     p.bottom = z[c];
                     p.lowest = c;
                 }
-                const int r = static_cast<int>(c / columns_), col = static_cast<int>(c % columns_);
-                for (int d = 0; d < 8; d++) {
-                    const int nr = r + DR[d], nc = col + DC[d];
-                    if (nr < 0 || nc < 0 || nr >= rows_ || nc >= columns_)
-                        continue;
-                    const std::int64_t m = static_cast<std::int64_t>(nr) * columns_ + nc;
+                each_neighbour(c, [&](int, std::int64_t m) {
                     if (!seen[m] && filled[m] > z[m]) {
                         seen[m] = 1;
                         stack.push_back(m);
                     }
-                }
+                });
             }
             found.push_back(std::move(p));
         }
@@ -175,8 +170,18 @@ public:
     std::int64_t step(std::int64_t k, std::uint8_t d) const { return k + DR[d] * columns_ + DC[d]; }
 
     std::int64_t size() const { return n_; }
-    int rows() const { return rows_; }
     int columns() const { return columns_; }
+
+    // f(d, m) for each neighbour m of pixel k on the grid, d its direction.
+    template <class F> void each_neighbour(std::int64_t k, F &&f) const
+    {
+        const int r = static_cast<int>(k / columns_), c = static_cast<int>(k % columns_);
+        for (int d = 0; d < 8; d++) {
+            const int nr = r + DR[d], nc = c + DC[d];
+            if (nr >= 0 && nc >= 0 && nr < rows_ && nc < columns_)
+                f(d, static_cast<std::int64_t>(nr) * columns_ + nc);
+        }
+    }
 
     // The table's lowest level.
     double lowest() const { return lowest_; }
@@ -392,26 +397,20 @@ bool rim_parents(const Flow &g, const std::vector<double> &cells, const std::vec
                  const std::vector<std::uint8_t> &from, const std::vector<std::int64_t> &rims,
                  std::vector<std::uint8_t> &parent)
 {
-    const int rows = g.rows(), columns = g.columns();
     std::vector<std::pair<std::int64_t, std::uint8_t>> changed;
     for (std::int64_t k : rims) {
         if (parent[k] == NO_PARENT) // an outlet
             continue;
         if (from[k] == NO_PARENT)
             return false;
-        const int r = static_cast<int>(k / columns), c = static_cast<int>(k % columns);
         double was = INFINITY, outside = INFINITY;
-        for (int d = 0; d < 8; d++) {
-            const int nr = r + DR[d], nc = c + DC[d];
-            if (nr < 0 || nc < 0 || nr >= rows || nc >= columns)
-                continue;
-            const std::int64_t m = static_cast<std::int64_t>(nr) * columns + nc;
+        g.each_neighbour(k, [&](int, std::int64_t m) {
             if (std::isnan(cells[m]))
-                continue;
+                return;
             was = std::min(was, filled[m]);
             if (!inside[m])
                 outside = std::min(outside, filled[m]);
-        }
+        });
         const double in = part[g.step(k, from[k])];
         if (cells[k] <= was || in == outside)
             return false;
@@ -444,22 +443,16 @@ std::vector<Depression> flood_round(const Flow &g, const std::vector<double> &ce
     // after them. The rims are met from the depressions' pixels only.
     std::vector<double> part(cells.size(), NAN);
     std::vector<std::int64_t> rims;
-    const int rows = g.rows(), columns = g.columns();
     for (std::int64_t k = 0; k < g.size(); k++) {
         if (!again.inside[k])
             continue;
         part[k] = cells[k];
-        const int r = static_cast<int>(k / columns), c = static_cast<int>(k % columns);
-        for (int d = 0; d < 8; d++) {
-            const int nr = r + DR[d], nc = c + DC[d];
-            if (nr < 0 || nc < 0 || nr >= rows || nc >= columns)
-                continue;
-            const std::int64_t m = static_cast<std::int64_t>(nr) * columns + nc;
+        g.each_neighbour(k, [&](int, std::int64_t m) {
             if (!again.inside[m] && std::isnan(part[m]) && !std::isnan(cells[m])) {
                 part[m] = cells[m];
                 rims.push_back(m);
             }
-        }
+        });
     }
     std::vector<std::uint8_t> from;
     g.flood(part, outlets, &from, nullptr);
