@@ -7,7 +7,9 @@
 #include <tolvane/tolvane.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 
 namespace tolvane::geo {
@@ -418,6 +420,83 @@ void within_own_radius_into(const float *squared, int rows, int columns, std::ui
                 within[row + j] = d[j] <= 0;
         }
     });
+}
+
+// The sweeps carry the nearest site's row and column (a pixel's index would
+// cost two divisions per neighbour), packed in one word so that a pixel takes
+// an offer without a branch: which offers are nearer follows no pattern the
+// processor could foresee.
+std::vector<std::uint32_t> swept_nearest(const std::vector<std::uint8_t> &site, int rows, int columns)
+{
+    const std::size_t n = static_cast<std::size_t>(rows) * columns;
+    const auto C = static_cast<std::int64_t>(columns);
+    constexpr std::uint64_t NONE = ~std::uint64_t{0};
+    const auto pack = [](std::int64_t r, std::int64_t c) {
+        return static_cast<std::uint64_t>(r) << 32 | static_cast<std::uint32_t>(c);
+    };
+    std::vector<std::uint64_t> at(n, NONE);
+    for (std::size_t k = 0; k < n; k++)
+        if (site[k])
+            at[k] = pack(static_cast<std::int64_t>(k) / C, static_cast<std::int64_t>(k) % C);
+    // The square of the distance from (i, j) to a packed cell, none the farthest.
+    const auto distance = [](std::int64_t i, std::int64_t j, std::uint64_t a) {
+        const std::int64_t di = i - static_cast<std::int64_t>(a >> 32), dj = j - static_cast<std::int64_t>(a & 0xffffffffU);
+        return a == NONE ? INT64_MAX : di * di + dj * dj;
+    };
+    // Cell (i, j) offered the nearest cells of `from` in their order.
+    const auto settle = [&](std::uint64_t *cell, std::int64_t i, std::int64_t j,
+                            std::initializer_list<const std::uint64_t *> from) {
+        std::uint64_t best = *cell;
+        std::int64_t least = distance(i, j, best);
+        for (const std::uint64_t *f : from) {
+            const std::uint64_t a = *f;
+            const std::int64_t d = distance(i, j, a);
+            const bool nearer = d < least;
+            least = nearer ? d : least;
+            best = nearer ? a : best;
+        }
+        *cell = best;
+    };
+    for (std::int64_t i = 0; i < rows; i++) {
+        std::uint64_t *row = at.data() + i * C;
+        const std::uint64_t *up = row - C;
+        if (i == 0) {
+            for (std::int64_t j = 1; j < C; j++)
+                settle(row + j, i, j, {row + j - 1});
+            continue;
+        }
+        if (C == 1) {
+            settle(row, i, 0, {up});
+            continue;
+        }
+        settle(row, i, 0, {up, up + 1});
+        for (std::int64_t j = 1; j + 1 < C; j++)
+            settle(row + j, i, j, {up + j - 1, up + j, up + j + 1, row + j - 1});
+        settle(row + C - 1, i, C - 1, {up + C - 2, up + C - 1, row + C - 2});
+    }
+    for (std::int64_t i = rows - 1; i >= 0; i--) {
+        std::uint64_t *row = at.data() + i * C;
+        const std::uint64_t *down = row + C;
+        if (i == rows - 1) {
+            for (std::int64_t j = C - 2; j >= 0; j--)
+                settle(row + j, i, j, {row + j + 1});
+            continue;
+        }
+        if (C == 1) {
+            settle(row, i, 0, {down});
+            continue;
+        }
+        settle(row + C - 1, i, C - 1, {down + C - 1, down + C - 2});
+        for (std::int64_t j = C - 2; j >= 1; j--)
+            settle(row + j, i, j, {down + j + 1, down + j, down + j - 1, row + j + 1});
+        settle(row, i, 0, {down + 1, down, row + 1});
+    }
+    std::vector<std::uint32_t> near(n, SWEPT_NONE);
+    for (std::size_t k = 0; k < n; k++)
+        if (at[k] != NONE)
+            near[k] = static_cast<std::uint32_t>(static_cast<std::int64_t>(at[k] >> 32) * C +
+                                                 static_cast<std::int64_t>(at[k] & 0xffffffffU));
+    return near;
 }
 
 } // namespace tolvane::geo

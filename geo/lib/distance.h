@@ -91,6 +91,15 @@ void within_distance_into(const std::uint8_t *site, int rows, int columns, doubl
 // and in linear time (the lower envelope of parabolas raised by -squared[c]).
 void within_own_radius_into(const float *squared, int rows, int columns, std::uint8_t *within);
 
+// For every pixel, a site near it (where site[k] != 0; SWEPT_NONE for none),
+// by two sweeps that pass each pixel's on to its neighbours: down the rows
+// from the three pixels above and the one before, then up from the three below
+// and the one after, a pixel taking an offer only when it is strictly nearer
+// than what it holds. Near, not always the nearest (SiteMap's is exact): the
+// surface's zones are drawn on these. On grids under 2^32 pixels.
+inline constexpr std::uint32_t SWEPT_NONE = UINT32_MAX;
+std::vector<std::uint32_t> swept_nearest(const std::vector<std::uint8_t> &site, int rows, int columns);
+
 } // namespace tolvane::geo
 
 #endif

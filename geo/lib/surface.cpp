@@ -1,6 +1,7 @@
 // The smooth surface over the core's cells: see surface.h for what it keeps.
 #include "surface.h"
 
+#include "distance.h"
 #include "parallel.h"
 #include "timing.h"
 
@@ -687,57 +688,16 @@ constexpr double ZONE_NEAREST = 2.2; // the least distance of a zone's point fro
 constexpr double ZONE_REACH = 3;     // how far beyond the line the band outside is read, in pixels
 constexpr double OPEN_FLAT_DEPTH = 0.7; // the deepest an open flat's point goes, in intervals
 
-constexpr std::uint32_t NO_CELL = UINT32_MAX;
+constexpr std::uint32_t NO_CELL = SWEPT_NONE;
 
-// The nearest cell a line crosses of each cell (NO_CELL: none), by two
-// sweeps that pass each cell's nearest on to its neighbours. The sweeps carry
-// the nearest cell's row and column, which a cell's index would cost two
-// divisions per neighbour to give.
+// The nearest cell a line crosses of each cell (NO_CELL: none), as the
+// sweeps of swept_nearest() pass it on.
 std::vector<std::uint32_t> nearest_line_cells(const LinesThrough &t, int rows, int columns)
 {
-    const std::size_t n = static_cast<std::size_t>(rows) * columns;
-    const auto C = static_cast<std::int64_t>(columns);
-    constexpr std::int32_t NONE = -1;
-    std::vector<std::int32_t> fr(n, NONE), fc(n, NONE);
-    for (std::size_t k = 0; k < n; k++)
-        if (t.below[k] <= t.above[k]) {
-            fr[k] = static_cast<std::int32_t>(static_cast<std::int64_t>(k) / C);
-            fc[k] = static_cast<std::int32_t>(static_cast<std::int64_t>(k) % C);
-        }
-    const auto offer = [&](std::int64_t i, std::int64_t j, std::int64_t a, std::int64_t b) {
-        if (a < 0 || b < 0 || a >= rows || b >= C)
-            return;
-        const auto from = static_cast<std::size_t>(a * C + b), to = static_cast<std::size_t>(i * C + j);
-        if (fr[from] == NONE)
-            return;
-        const std::int64_t di = i - fr[from], dj = j - fc[from];
-        if (fr[to] != NONE) {
-            const std::int64_t ei = i - fr[to], ej = j - fc[to];
-            if (di * di + dj * dj >= ei * ei + ej * ej)
-                return;
-        }
-        fr[to] = fr[from];
-        fc[to] = fc[from];
-    };
-    for (std::int64_t i = 0; i < rows; i++)
-        for (std::int64_t j = 0; j < C; j++) {
-            offer(i, j, i - 1, j - 1);
-            offer(i, j, i - 1, j);
-            offer(i, j, i - 1, j + 1);
-            offer(i, j, i, j - 1);
-        }
-    for (std::int64_t i = rows - 1; i >= 0; i--)
-        for (std::int64_t j = C - 1; j >= 0; j--) {
-            offer(i, j, i + 1, j + 1);
-            offer(i, j, i + 1, j);
-            offer(i, j, i + 1, j - 1);
-            offer(i, j, i, j + 1);
-        }
-    std::vector<std::uint32_t> near(n, NO_CELL);
-    for (std::size_t k = 0; k < n; k++)
-        if (fr[k] != NONE)
-            near[k] = static_cast<std::uint32_t>(fr[k] * C + fc[k]);
-    return near;
+    std::vector<std::uint8_t> crossed(t.below.size());
+    for (std::size_t k = 0; k < crossed.size(); k++)
+        crossed[k] = t.below[k] <= t.above[k];
+    return swept_nearest(crossed, rows, columns);
 }
 
 // Whether cell (i, j), whose nearest line cell is f, lies on the middle of a

@@ -1,5 +1,6 @@
 // Exact distances on the grid: the nearest site of every pixel against every
-// pair, the same sites whatever the threads, and the dilation by a disc.
+// pair, the same sites whatever the threads, and the dilation by a disc; the
+// swept near sites against the plain sweeps.
 #include "distance.h"
 #include "parallel.h"
 #include "sheet.h"
@@ -14,6 +15,69 @@
 namespace geo = tolvane::geo;
 
 namespace {
+
+// The plain sweeps: each pixel offered its neighbours' sites one by one,
+// taking one only when strictly nearer.
+std::vector<std::uint32_t> plain_swept(const std::vector<std::uint8_t> &site, int rows, int columns)
+{
+    const std::size_t n = static_cast<std::size_t>(rows) * columns;
+    std::vector<int> fr(n, -1), fc(n, -1);
+    for (std::size_t k = 0; k < n; k++)
+        if (site[k]) {
+            fr[k] = static_cast<int>(k / columns);
+            fc[k] = static_cast<int>(k % columns);
+        }
+    const auto offer = [&](int i, int j, int a, int b) {
+        if (a < 0 || b < 0 || a >= rows || b >= columns)
+            return;
+        const std::size_t from = static_cast<std::size_t>(a) * columns + b, to = static_cast<std::size_t>(i) * columns + j;
+        if (fr[from] < 0)
+            return;
+        const long long di = i - fr[from], dj = j - fc[from];
+        if (fr[to] >= 0) {
+            const long long ei = i - fr[to], ej = j - fc[to];
+            if (di * di + dj * dj >= ei * ei + ej * ej)
+                return;
+        }
+        fr[to] = fr[from];
+        fc[to] = fc[from];
+    };
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < columns; j++) {
+            offer(i, j, i - 1, j - 1);
+            offer(i, j, i - 1, j);
+            offer(i, j, i - 1, j + 1);
+            offer(i, j, i, j - 1);
+        }
+    for (int i = rows - 1; i >= 0; i--)
+        for (int j = columns - 1; j >= 0; j--) {
+            offer(i, j, i + 1, j + 1);
+            offer(i, j, i + 1, j);
+            offer(i, j, i + 1, j - 1);
+            offer(i, j, i, j + 1);
+        }
+    std::vector<std::uint32_t> near(n, geo::SWEPT_NONE);
+    for (std::size_t k = 0; k < n; k++)
+        if (fr[k] >= 0)
+            near[k] = static_cast<std::uint32_t>(fr[k] * columns + fc[k]);
+    return near;
+}
+
+// Sites sparse and dense, on grids of one row or one column too.
+TEST(SweptNearest, TheSitesOfThePlainSweeps)
+{
+    std::mt19937 random(20261210);
+    for (int run = 0; run < 3000; run++) {
+        const int rows = run % 7 == 0 ? 1 : 1 + static_cast<int>(random() % 40);
+        const int columns = run % 11 == 0 ? 1 : 1 + static_cast<int>(random() % 40);
+        const unsigned one_in = 1 + random() % 60;
+        std::vector<std::uint8_t> site(static_cast<std::size_t>(rows) * columns);
+        for (auto &s : site)
+            s = random() % one_in == 0;
+        ASSERT_EQ(geo::swept_nearest(site, rows, columns), plain_swept(site, rows, columns))
+            << rows << " x " << columns << ", run " << run;
+    }
+}
 
 TEST(SiteMap, ExactAgainstEveryPair)
 {
