@@ -83,9 +83,9 @@ public:
 
     // The priority flood from `outlets` (see PriorityFlood::flood).
     void flood(std::vector<double> &z, const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> *parent,
-               const Above *above) const
+               const Above *above, std::vector<std::uint32_t> *turn = nullptr) const
     {
-        flood_.flood(z, outlets, parent, above);
+        flood_.flood(z, outlets, parent, above, turn);
     }
 
     // The sets of pixels `filled` raised above `z`, each in the order a
@@ -232,11 +232,11 @@ std::vector<std::uint8_t> left_by_streams(const std::vector<Depression> &found, 
 // whose water such a trench from a ring of the lowest level led out of the
 // model, its depression's and its own: a trench ending there leads out too,
 // as from one ring to the next down a valley. Returns the trench's level, NaN
-// for none.
+// for none, and adds the pixels it lowered to `cut`.
 double drain_above_ring(const Flow &g, std::vector<double> &cells, const Depression &p,
                         const std::vector<std::uint8_t> &parent, const std::vector<std::uint8_t> &kept,
                         const std::vector<std::uint8_t> &held, std::vector<std::uint8_t> &mark,
-                        std::vector<std::uint8_t> &outward)
+                        std::vector<std::uint8_t> &outward, std::vector<std::int64_t> &cut)
 {
     const double ring = g.ring(p);
     if (p.spill - ring <= DEEP * g.interval() && (ring - p.bottom > DEEP * g.interval() || p.spill <= ring))
@@ -296,6 +296,7 @@ double drain_above_ring(const Flow &g, std::vector<double> &cells, const Depress
         return NAN;
     for (std::int64_t k : trench)
         cells[k] = top;
+    cut.insert(cut.end(), trench.begin(), trench.end());
     if (lowest && out_of_model) {
         for (std::int64_t k : p.cells)
             outward[k] = 1;
@@ -357,114 +358,250 @@ private:
     std::map<double, std::vector<Box>> by_level_;
 };
 
-// The pixels a round floods again, and why that is enough. Adding a kept
-// depression's bottom to the outlets changes the flood only inside the
-// depression: its pixels lie below its spill level and every pixel around
-// them no lower than it, so they all leave the queue before any pixel around
-// them and are met from one another, while no path from outside gains by
-// running through them. Its pixels' levels and parents are then those of a
-// flood of the depression alone. So the next round floods only the
-// depressions kept, and the rest of the grid keeps its levels and its
-// depressions, already judged. A trench changes pixels outside its
-// depression, and the round after one floods the whole grid (inside a
-// depression kept whole none is cut: its pixels are all kept). Parents outside
-// the depressions change on their rims only (rim_parents); where that cannot
-// be told, the last flood, of the whole grid, sets them.
+// The pixels a round floods again, and why that is enough. A pixel's level
+// is the lowest at which water leaves it, max(its value, its lowest
+// neighbour's level): one the flood did not raise keeps its value's. Adding a
+// kept depression's bottom to the outlets lowers only the depression's
+// pixels; a trench lowers its own pixels and so the depressions beside it,
+// whose rims it cuts: no other pixel's level moves. So the next round floods
+// only those (`inside`), and the rest of the grid keeps its levels and its
+// depressions, already judged; the pixels around them (`around`) are flooded
+// with them as outlets at their own level, which is theirs too.
+// The flood takes the pixels level by level, lowest first, a pixel met at its
+// neighbour's level (a flat's) at once after that one, and meets each from
+// the neighbour it takes first. While every pixel around keeps its turn in
+// the queue (met from a lower neighbour, before and after), the pixels inside
+// are taken in the order of that flood, and every pixel outside at its turn
+// as before, and so keeps its parent, but those around, whose first
+// neighbour taken may now lie inside (around_parents). Where the levels
+// cannot tell that (a pixel around met at its neighbour's level, before or
+// now, or whose lowest neighbours inside and outside share a level and the
+// flats they lie on leave their order untold), the flats there join the
+// pixels inside, a few times over. Where that does not tell it either, a
+// round that cut trenches floods the whole grid instead, whose paths out of
+// the next round's depressions may run beyond the pixels inside; any other
+// round's depressions lie inside those kept before, and their paths out too,
+// and the last flood, of the whole grid, sets the parents. A trench cut in a
+// round of a part makes the next round whole: that round did not find the
+// depressions judged before, whose rims the trench may cut.
 struct Reflood {
     bool whole = true;                 // the next round floods every pixel
-    std::vector<std::uint8_t> inside;  // else these (1), the depressions it floods
+    std::vector<std::uint8_t> inside;  // else these (1), the pixels whose levels may move
+    bool cut = false;                  // some of them lowered by a trench
 };
 
-// The parents the whole grid's flood gives the pixels `rims` around the
-// depressions `inside` marks, whose levels were `filled` (the rest's too) and
-// are now `part`, as a flood of the depressions and their rims gave them with
-// the parents `from`; false where they cannot be told so. The flood takes the
-// pixels level by level, a flat's at once after the pixel that met it, and
-// meets each pixel from the neighbour it takes first. The depressions' pixels
-// lie below their spill level and a pixel around them no lower (the flood's
-// own rule): they are all taken before any pixel around them and met from one
-// another, whatever lies outside, in the order of the flood of them alone.
-// A pixel outside that was taken from the queue at its own level still is,
-// at the same turn: every pixel outside keeps the moment it is taken, and so
-// its parent, but those beside the depressions, whose first neighbour taken
-// may now lie inside (the one the flood of the depressions and their rims met
-// it from) when it lies lower than every neighbour outside. One that was met
-// at its neighbour's level, a flat's, would now wait for its turn in the
-// queue, and what it meets could change; nor is the order told between a
-// pixel inside and one outside at one level. There no parent is told.
-bool rim_parents(const Flow &g, const std::vector<double> &cells, const std::vector<double> &filled,
-                 const std::vector<double> &part, const std::vector<std::uint8_t> &inside,
-                 const std::vector<std::uint8_t> &from, const std::vector<std::int64_t> &rims,
-                 std::vector<std::uint8_t> &parent)
+// The parents the whole grid's flood gives the pixels `around` those
+// `inside` marks, whose levels were `filled` (the rest's too) and are now
+// `part`, as a flood of them with the pixels around as outlets took them in
+// the order `turn`; false where the levels cannot tell them (see Reflood),
+// with the pixels in `widen` whose flats, flooded with those inside, would
+// tell them.
+bool around_parents(const Flow &g, const std::vector<double> &cells, const std::vector<double> &filled,
+                    const std::vector<double> &part, const std::vector<std::uint8_t> &inside,
+                    const std::vector<std::uint8_t> &from, const std::vector<std::uint32_t> &turn,
+                    const std::vector<std::int64_t> &around, std::vector<std::uint8_t> &parent,
+                    std::vector<std::int64_t> &widen)
 {
+    widen.clear();
     std::vector<std::pair<std::int64_t, std::uint8_t>> changed;
-    for (std::int64_t k : rims) {
+    // A pixel's level now, and whether the flood takes it from the queue at
+    // its own turn, its level and its index (met from a lower neighbour).
+    const auto level = [&](std::int64_t m) { return inside[m] ? part[m] : filled[m]; };
+    const auto taken_at_turn = [&](std::int64_t m) {
+        double lowest = INFINITY;
+        g.each_neighbour(m, [&](int, std::int64_t n) {
+            if (!std::isnan(cells[n]))
+                lowest = std::min(lowest, level(n));
+        });
+        return cells[m] > lowest;
+    };
+    // When the flood takes pixel m inside: after the pixel whose turn in the
+    // queue started the flat that holds it (its index first), at its turn
+    // among that flat's; -1 for a start the levels do not tell.
+    const auto in_queue = [&](std::int64_t m) {
+        std::int64_t start = m;
+        while (inside[start] && from[start] != NO_PARENT && !taken_at_turn(start))
+            start = g.step(start, from[start]);
+        const bool told = (inside[start] && from[start] == NO_PARENT) || taken_at_turn(start);
+        return std::make_pair(told ? start : std::int64_t{-1}, turn[m]);
+    };
+    for (std::int64_t k : around) {
         if (parent[k] == NO_PARENT) // an outlet
             continue;
-        if (from[k] == NO_PARENT)
-            return false;
-        double was = INFINITY, outside = INFINITY;
-        g.each_neighbour(k, [&](int, std::int64_t m) {
+        double was = INFINITY, now = INFINITY, outside = INFINITY;
+        std::uint32_t first = NO_TURN;
+        int from_inside = -1;
+        g.each_neighbour(k, [&](int d, std::int64_t m) {
             if (std::isnan(cells[m]))
                 return;
             was = std::min(was, filled[m]);
-            if (!inside[m])
+            if (!inside[m]) {
                 outside = std::min(outside, filled[m]);
+                now = std::min(now, filled[m]);
+            } else {
+                now = std::min(now, part[m]);
+                if (turn[m] < first) {
+                    first = turn[m];
+                    from_inside = d;
+                }
+            }
         });
-        const double in = part[g.step(k, from[k])];
-        if (cells[k] <= was || in == outside)
-            return false;
-        if (in < outside)
-            changed.emplace_back(k, from[k]);
+        if (from_inside < 0)
+            return false; // a pixel inside never reached
+        const double in = part[g.step(k, static_cast<std::uint8_t>(from_inside))];
+        if (cells[k] <= was || cells[k] <= now) { // met at a flat's level, before or now
+            widen.push_back(k);
+            continue;
+        }
+        if (in == outside) { // the first of those at that level
+            int first_of_all = -1;
+            std::pair<std::int64_t, std::uint32_t> least{0, 0};
+            bool told = true;
+            g.each_neighbour(k, [&](int d, std::int64_t m) {
+                if (!told || std::isnan(cells[m]) || level(m) != in)
+                    return;
+                const auto at = inside[m] ? in_queue(m) : std::make_pair(taken_at_turn(m) ? m : -1, turn[m]);
+                told = at.first >= 0;
+                if (told && (first_of_all < 0 || at < least)) {
+                    least = at;
+                    first_of_all = d;
+                }
+            });
+            if (!told) {
+                widen.push_back(k);
+                g.each_neighbour(k, [&](int, std::int64_t m) {
+                    if (!inside[m] && !std::isnan(cells[m]) && level(m) == in)
+                        widen.push_back(m);
+                });
+                continue;
+            }
+            changed.emplace_back(k, static_cast<std::uint8_t>(first_of_all));
+        } else if (in < outside) {
+            changed.emplace_back(k, static_cast<std::uint8_t>(from_inside));
+        }
     }
+    if (!widen.empty())
+        return false;
     for (const auto &[k, d] : changed)
         parent[k] = d;
     return true;
 }
 
-// One round's flood: of the whole grid, or of the depressions `again` marks
-// only (their pixels' levels and parents in `filled` and `parent` replaced,
-// the rest kept, and the parents around them as the whole grid's flood gives
-// them where rim_parents tells them). Returns the depressions the flood found
-// there; `told` whether the parents around them could be told (if the
-// parents before were the whole grid's flood's, they still are).
+// The pixels outside `inside` at the level of each of `widen`, joined to it
+// through pixels of that level (its flat), marked inside; false once the
+// pixels inside pass a quarter of the grid.
+bool widen_by_flats(const Flow &g, const std::vector<double> &cells, const std::vector<double> &filled,
+                    const std::vector<std::int64_t> &widen, std::vector<std::uint8_t> &inside, std::int64_t &count)
+{
+    std::vector<std::int64_t> stack;
+    for (std::int64_t a : widen) {
+        if (inside[a])
+            continue;
+        const double level = filled[a];
+        inside[a] = 1;
+        count++;
+        stack.assign(1, a);
+        while (!stack.empty()) {
+            const std::int64_t c = stack.back();
+            stack.pop_back();
+            g.each_neighbour(c, [&](int, std::int64_t m) {
+                if (!inside[m] && !std::isnan(cells[m]) && filled[m] == level) {
+                    inside[m] = 1;
+                    count++;
+                    stack.push_back(m);
+                }
+            });
+        }
+        if (count > g.size() / 4)
+            return false;
+    }
+    return true;
+}
+
+// One round's flood: of the whole grid, or of the pixels `again` marks only
+// (their levels and parents in `filled` and `parent` replaced, the rest kept,
+// and the parents around them as the whole grid's flood gives them where
+// around_parents tells them). Returns the depressions the flood found there.
+// `exact` stays (or becomes, after a whole grid's flood) true while `parent`
+// is the whole grid's flood's.
 std::vector<Depression> flood_round(const Flow &g, const std::vector<double> &cells, const Reflood &again,
                                     const std::vector<std::int64_t> &outlets, std::vector<double> &filled,
-                                    std::vector<std::uint8_t> &parent, bool &told)
+                                    std::vector<std::uint8_t> &parent, bool &exact)
 {
-    told = true;
-    if (again.whole) {
+    const auto whole = [&] {
         filled = cells;
         g.flood(filled, outlets, &parent, nullptr);
+        exact = true;
         return g.depressions(cells, filled);
-    }
-    // The pixels outside the depressions and their rims have no value here:
-    // never met, as in the whole grid's flood, where they leave the queue
-    // after them. The rims are met from the depressions' pixels only.
-    std::vector<double> part(cells.size(), NAN);
-    std::vector<std::int64_t> rims;
-    for (std::int64_t k = 0; k < g.size(); k++) {
-        if (!again.inside[k])
-            continue;
-        part[k] = cells[k];
-        g.each_neighbour(k, [&](int, std::int64_t m) {
-            if (!again.inside[m] && std::isnan(part[m]) && !std::isnan(cells[m])) {
-                part[m] = cells[m];
-                rims.push_back(m);
-            }
-        });
-    }
+    };
+    if (again.whole)
+        return whole();
+    // The pixels neither inside nor around have no value here: never met, as
+    // in the whole grid's flood, where they leave the queue after them. Where
+    // the parents around cannot be told, the flats there join those inside
+    // (their levels stay, their order is the flood's), a few times.
+    constexpr int WIDENINGS = 4;
+    std::vector<std::uint8_t> inside = again.inside;
+    std::int64_t count = std::count(inside.begin(), inside.end(), std::uint8_t{1});
+    std::vector<double> part;
+    std::vector<std::int64_t> around, widen;
     std::vector<std::uint8_t> from;
-    g.flood(part, outlets, &from, nullptr);
-    told = rim_parents(g, cells, filled, part, again.inside, from, rims, parent);
+    bool told = false;
+    for (int widening = 0; widening <= WIDENINGS; widening++) {
+        part.assign(cells.size(), NAN);
+        around.clear();
+        for (std::int64_t k = 0; k < g.size(); k++) {
+            if (!inside[k])
+                continue;
+            part[k] = cells[k];
+            g.each_neighbour(k, [&](int, std::int64_t m) {
+                if (!inside[m] && std::isnan(part[m]) && !std::isnan(cells[m])) {
+                    part[m] = cells[m];
+                    around.push_back(m);
+                }
+            });
+        }
+        std::vector<std::int64_t> from_all = outlets;
+        from_all.insert(from_all.end(), around.begin(), around.end());
+        std::vector<std::uint32_t> turn;
+        g.flood(part, from_all, &from, nullptr, &turn);
+        told = around_parents(g, cells, filled, part, inside, from, turn, around, parent, widen);
+        if (told || widen.empty() || widening == WIDENINGS)
+            break;
+        std::vector<std::uint8_t> wider = inside;
+        if (!widen_by_flats(g, cells, filled, widen, wider, count))
+            break;
+        inside = std::move(wider);
+    }
+    if (!told && again.cut)
+        return whole();
+    exact = exact && told;
     for (std::int64_t k = 0; k < g.size(); k++)
-        if (again.inside[k]) {
+        if (inside[k]) {
             filled[k] = part[k];
             parent[k] = from[k];
         }
-    for (std::int64_t k : rims)
+    for (std::int64_t k : around)
         part[k] = NAN; // no depression of this round
     return g.depressions(cells, part);
+}
+
+// The trenches' pixels `cut` and the depressions among `found` beside them
+// or through them, whose rims they lower, marked for the next round.
+void flood_beside_trenches(const Flow &g, const std::vector<Depression> &found, const std::vector<std::int64_t> &cut,
+                           Reflood &next)
+{
+    std::vector<std::uint8_t> near(static_cast<std::size_t>(g.size()), 0);
+    for (std::int64_t k : cut) {
+        next.inside[static_cast<std::size_t>(k)] = 1;
+        near[static_cast<std::size_t>(k)] = 1;
+        g.each_neighbour(k, [&](int, std::int64_t m) { near[static_cast<std::size_t>(m)] = 1; });
+    }
+    for (const Depression &p : found)
+        if (std::any_of(p.cells.begin(), p.cells.end(), [&](std::int64_t k) { return near[k] != 0; }))
+            for (std::int64_t k : p.cells)
+                next.inside[static_cast<std::size_t>(k)] = 1;
+    next.cut = true;
 }
 
 // The depressions the lines support, outermost first: each kept one's bottom
@@ -496,13 +633,13 @@ void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::v
     Reflood again, next;
     bool more = true, exact = true; // exact: `parent` is the whole grid's flood's
     for (int round = 0; round < NESTING && more; round++) {
-        bool told = true;
-        const std::vector<Depression> found = flood_round(g, cells, again, outlets, filled, parent, told);
-        exact = again.whole || (exact && told); // a round's parents told from the last's
+        const std::vector<Depression> found = flood_round(g, cells, again, outlets, filled, parent, exact);
         more = false;
         next.whole = whole_rounds;
+        next.cut = false;
         if (!next.whole)
             next.inside.assign(static_cast<std::size_t>(g.size()), 0);
+        std::vector<std::int64_t> cut;
         const std::vector<std::uint8_t> left = left_by_streams(found, g.size(), streams);
         for (std::size_t i = 0; i < found.size(); i++) {
             const Depression &p = found[i];
@@ -512,7 +649,7 @@ void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::v
             const bool ring = shown && closed(p);
             if (!ring && !holds_spot(p))
                 continue;
-            const double trench = shown ? drain_above_ring(g, cells, p, parent, kept, held, mark, outward) : NAN;
+            const double trench = shown ? drain_above_ring(g, cells, p, parent, kept, held, mark, outward, cut) : NAN;
             const bool trenched = !std::isnan(trench);
             const double top = trenched ? trench : p.spill;
             outlets.push_back(p.lowest);
@@ -521,10 +658,17 @@ void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::v
             out.kept++;
             out.carved += trenched;
             more = true;
-            next.whole = next.whole || trenched;
             if (!next.whole)
                 for (std::int64_t k : p.cells)
                     next.inside[static_cast<std::size_t>(k)] = 1;
+        }
+        // A trench in a round of a part could lower the rim of a depression
+        // judged before, which that round did not find: the whole grid then.
+        if (!next.whole && !cut.empty()) {
+            if (again.whole)
+                flood_beside_trenches(g, found, cut, next);
+            else
+                next.whole = true;
         }
         std::swap(again, next);
         step_done("drainage: pits");

@@ -129,7 +129,7 @@ double PriorityFlood::value(Key k)
 }
 
 void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t> &outlets,
-                          std::vector<std::uint8_t> *parent, const Above *above)
+                          std::vector<std::uint8_t> *parent, const Above *above, std::vector<std::uint32_t> *turn)
 {
     const std::size_t bordered = static_cast<std::size_t>(rows_ + 2) * static_cast<std::size_t>(width_);
     if (z_.size() != bordered) {
@@ -164,6 +164,10 @@ void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t
     }
     double *const zb = z_.data();
     std::uint8_t *const state = state_.data();
+    if (turn)
+        turn_.assign(bordered, NO_TURN);
+    std::uint32_t *const turns = turn ? turn_.data() : nullptr;
+    std::uint32_t taken = 0;
     std::size_t head = 0;
     // The value of the pixel taken last from the queue: the pixels raised to
     // its level (all of them, before the next is taken) have it too.
@@ -191,6 +195,8 @@ void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t
                 level = zb[c];
         }
         const double zc = level;
+        if (turns)
+            turns[c] = taken++;
         if (above) {
             if (!(zc == asked && std::signbit(zc) == std::signbit(asked))) {
                 asked = zc;
@@ -229,6 +235,13 @@ void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t
     for (int r = 0; r < rows_; r++) {
         const std::size_t row = static_cast<std::size_t>(r + 1) * width_ + 1;
         std::copy_n(z_.data() + row, columns_, z.data() + static_cast<std::size_t>(r) * columns_);
+    }
+    if (turn) {
+        turn->resize(static_cast<std::size_t>(rows_) * columns_);
+        for (int r = 0; r < rows_; r++)
+            std::copy_n(turn_.data() + static_cast<std::size_t>(r + 1) * width_ + 1, columns_,
+                        turn->data() + static_cast<std::size_t>(r) * columns_);
+        turn_ = {};
     }
     if (parent) {
         parent->resize(static_cast<std::size_t>(rows_) * columns_);

@@ -21,6 +21,7 @@ inline constexpr int DC[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
 // The direction of the neighbour a pixel was reached from; NO_PARENT for an
 // outlet or a pixel never reached.
 constexpr std::uint8_t NO_PARENT = 8;
+constexpr std::uint32_t NO_TURN = UINT32_MAX;
 
 // Floods one grid (rows x columns, NaN without value) again and again, as the
 // drainage does between rounds: its buffers (the grid with a border of one
@@ -38,9 +39,10 @@ public:
     // flood raises or meets at its neighbour's level rises the least step
     // above it (below the next level up from its own value). `parent`, when
     // given, receives the direction of the neighbour each pixel was reached
-    // from.
+    // from; `turn`, when given, the order in which the flood took each pixel
+    // (0 first; NO_TURN for a pixel never taken).
     void flood(std::vector<double> &z, const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> *parent,
-               const Above *above);
+               const Above *above, std::vector<std::uint32_t> *turn = nullptr);
 
 private:
     // A pixel's place in the queue: its value's order in the high half, its
@@ -70,6 +72,7 @@ private:
     // pixels without value.
     static constexpr std::uint8_t OPEN = 9, SHUT = NO_PARENT;
     std::vector<std::uint8_t> state_;
+    std::vector<std::uint32_t> turn_; // bordered, when asked
     static constexpr int BUCKETS = 129;
     std::vector<Key> buckets_[BUCKETS];
     Key least_[BUCKETS] = {}; // of each bucket with keys

@@ -4,6 +4,7 @@
 // leaves every pixel but the bottom of a kept pit, no pixel leaves its band, and
 // no pixel a spot height set moves.
 #include "drainage.h"
+#include "flood.h"
 
 #include <gtest/gtest.h>
 
@@ -696,6 +697,47 @@ bool same_cells(const std::vector<double> &a, const std::vector<double> &b)
 }
 
 } // namespace
+
+// A trench cut through a pit ring's ridge lowers the rim of a shallow dip
+// beside it, whose water then leaves lower: the round after floods that dip
+// again too. Each dip is a pixel beside the trench, 50 below the trench's
+// pixel next to it, its other neighbours raised above that one.
+TEST(Drainage, ATrenchLowersTheDipsBesideIt)
+{
+    constexpr int SIDE = 41;
+    std::vector<double> ridge(SIDE * SIDE);
+    for (int r = 0; r < SIDE; r++)
+        for (int c = 0; c < SIDE; c++)
+            ridge[static_cast<std::size_t>(r) * SIDE + c] = ringed_pit(r, c, 1120);
+    const std::vector<double> trenched = geo::flood_after_pits(ridge, SIDE, SIDE, LEVELS, {}, nullptr, true).cells;
+    const auto at = [](int r, int c) { return static_cast<std::size_t>(r) * SIDE + c; };
+    int dips = 0;
+    for (int tr = 0; tr < SIDE; tr++)
+        for (int tc = 0; tc < SIDE; tc++) {
+            const std::size_t t = at(tr, tc);
+            if (!(trenched[t] < ridge[t]) || ridge[t] <= 1050)
+                continue; // not the trench's, or not through the ridge
+            for (int d = 0; d < 8; d++) {
+                const int hr = tr + geo::DR[d], hc = tc + geo::DC[d];
+                if (hr < 1 || hc < 1 || hr >= SIDE - 1 || hc >= SIDE - 1 || trenched[at(hr, hc)] < ridge[at(hr, hc)])
+                    continue;
+                std::vector<double> dipped = ridge;
+                for (int e = 0; e < 8; e++) {
+                    const std::size_t n = at(hr + geo::DR[e], hc + geo::DC[e]);
+                    if (n != t && !(trenched[n] < ridge[n]))
+                        dipped[n] = std::max(dipped[n], ridge[t] + 30);
+                }
+                dipped[at(hr, hc)] = ridge[t] - 50;
+                const geo::PitsFlood fp = geo::flood_after_pits(dipped, SIDE, SIDE, LEVELS, {}, nullptr, false);
+                const geo::PitsFlood fw = geo::flood_after_pits(dipped, SIDE, SIDE, LEVELS, {}, nullptr, true);
+                ASSERT_TRUE(same_cells(fp.cells, fw.cells)) << "dip at " << hr << " " << hc;
+                ASSERT_TRUE(same_cells(fp.filled, fw.filled)) << "dip at " << hr << " " << hc;
+                ASSERT_EQ(fp.parent, fw.parent) << "dip at " << hr << " " << hc;
+                dips += fw.cells[t] < dipped[t] && fw.filled[at(hr, hc)] < ridge[t];
+            }
+        }
+    EXPECT_GT(dips, 3); // the trench still cut there, the dip's water out below its old rim
+}
 
 // The rounds that flood only the depressions kept before give the cells of
 // those that flood the whole grid each time, with the lines known or not,
