@@ -435,19 +435,18 @@ bool around_parents(const Flow &g, const std::vector<double> &cells, const std::
             if (std::isnan(cells[m]))
                 return;
             was = std::min(was, filled[m]);
+            now = std::min(now, level(m));
             if (!inside[m]) {
                 outside = std::min(outside, filled[m]);
-                now = std::min(now, filled[m]);
-            } else {
-                now = std::min(now, part[m]);
-                if (turn[m] < first) {
-                    first = turn[m];
-                    from_inside = d;
-                }
+            } else if (turn[m] < first) {
+                first = turn[m];
+                from_inside = d;
             }
         });
-        if (from_inside < 0)
-            return false; // a pixel inside never reached
+        if (from_inside < 0) { // a pixel inside never reached: no widening tells it
+            widen.clear();
+            return false;
+        }
         const double in = part[g.step(k, static_cast<std::uint8_t>(from_inside))];
         if (cells[k] <= was || cells[k] <= now) { // met at a flat's level, before or now
             widen.push_back(k);
