@@ -88,6 +88,12 @@ public:
         flood_.flood(z, outlets, parent, above, turn);
     }
 
+    // The flood with `above` and no parents, of the pixels it moves (PriorityFlood::rise).
+    void rise(std::vector<double> &z, const std::vector<std::int64_t> &outlets, const Above &above) const
+    {
+        flood_.rise(z, outlets, above);
+    }
+
     // The sets of pixels `filled` raised above `z`, each in the order a
     // search from its first pixel on the grid meets them.
     std::vector<Depression> depressions(const std::vector<double> &z, const std::vector<double> &filled) const
@@ -1162,11 +1168,11 @@ Drained enforce_drainage(std::vector<double> &cells, int rows, int columns, cons
     const std::vector<double> before = cells;
     carve(g, cells, before, p.filled, p.parent, kept, held, out);
     // What is left fills, and every flat rises toward its outlet.
-    g.flood(cells, outlets, nullptr, &above);
+    g.rise(cells, outlets, above);
     step_done("drainage: flats");
     if (!streams.empty()) {
         drain_streams(cells, rows, columns, levels, streams, held);
-        g.flood(cells, outlets, nullptr, &above);
+        g.rise(cells, outlets, above);
         step_done("drainage: streams");
     }
     count_moves(cells, input, kept, levels.interval, out);

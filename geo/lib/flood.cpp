@@ -128,8 +128,8 @@ double PriorityFlood::value(Key k)
     return v;
 }
 
-void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t> &outlets,
-                          std::vector<std::uint8_t> *parent, const Above *above, std::vector<std::uint32_t> *turn)
+// The grid into the bordered buffers, its pixels with a value in state `with_value`.
+void PriorityFlood::load(const std::vector<double> &z, std::uint8_t with_value)
 {
     const std::size_t bordered = static_cast<std::size_t>(rows_ + 2) * static_cast<std::size_t>(width_);
     if (z_.size() != bordered) {
@@ -143,9 +143,13 @@ void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t
         std::uint8_t *state = state_.data() + row;
         for (int c = 0; c < columns_; c++) {
             out[c] = in[c];
-            state[c] = std::isnan(in[c]) ? SHUT : OPEN;
+            state[c] = std::isnan(in[c]) ? SHUT : with_value;
         }
     }
+}
+
+void PriorityFlood::clear_queue()
+{
     for (std::vector<Key> &b : buckets_)
         b.clear();
     filled_[0] = filled_[1] = filled_[2] = 0;
@@ -155,6 +159,14 @@ void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t
     run_.clear();
     next_ = 0;
     pit_.clear();
+}
+
+void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t> &outlets,
+                          std::vector<std::uint8_t> *parent, const Above *above, std::vector<std::uint32_t> *turn)
+{
+    const std::size_t bordered = static_cast<std::size_t>(rows_ + 2) * static_cast<std::size_t>(width_);
+    load(z, OPEN);
+    clear_queue();
     for (std::int64_t k : outlets) {
         const std::int64_t b = k + width_ + 1 + 2 * (k / columns_);
         if (state_[b] == OPEN) {
@@ -208,13 +220,9 @@ void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t
                 if (state[m] != OPEN)
                     continue;
                 state[m] = static_cast<std::uint8_t>(7 - d);
-                double &zm = zb[m];
                 // In the order of the rise, so that a flat slopes toward the nearest of its outlets.
-                // A pixel no higher than the one it drains to takes the step above it even past
-                // a level (a shallow fill whose spill lies above one): left level with it, water
-                // would stop there. One above rises only within its band.
-                if (zm < up)
-                    zm = up < next_level(zm) || zm <= zc ? up : zm;
+                double &zm = zb[m];
+                zm = met_above(zm, zc, up);
                 push(zm, m);
             }
         } else {
@@ -252,6 +260,148 @@ void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t
                 to[c] = from[c] < 8 ? from[c] : NO_PARENT;
         }
     }
+}
+
+
+// The flood with `above` takes each pixel from its lowest neighbour (the
+// first of them taken) and leaves it at met_above of that one's value, which
+// lies above it. So its values are the only ones where each pixel but the
+// outlets holds what its lowest neighbour gives it: by induction from the
+// lowest pixel where two such sets of values differ, its lowest neighbour
+// holds the same value in both, and so does it. This flood keeps to that:
+// the pixels that do not hold their value as they are start open, and the
+// pixels around them wait in the queue with their own values. When the
+// queue reaches one of those, the neighbours taken before it are final (the
+// others lie higher): the lowest tells whether it holds. One that does meets
+// its open neighbours, as the whole grid's flood would; one that does not
+// takes the value its lowest neighbour gives it, or opens when none lies
+// lower, and the pixels above it around wait in the queue in turn.
+void PriorityFlood::rise(std::vector<double> &z, const std::vector<std::int64_t> &outlets, const Above &above)
+{
+    std::vector<std::int64_t> moved;
+    load(z, STILL);
+    if (!rise_part(outlets, above, moved)) {
+        flood(z, outlets, nullptr, &above);
+        return;
+    }
+    for (std::int64_t b : moved)
+        z[static_cast<std::size_t>(b / width_ - 1) * columns_ + static_cast<std::size_t>(b % width_ - 1)] = z_[b];
+}
+
+bool PriorityFlood::rise_part(const std::vector<std::int64_t> &outlets, const Above &above,
+                              std::vector<std::int64_t> &moved)
+{
+    double *const zb = z_.data();
+    std::uint8_t *const state = state_.data();
+    const std::int64_t first = width_ + 1, last = static_cast<std::int64_t>(rows_) * width_ + columns_;
+    double lo = INFINITY, hi = -INFINITY;
+    for (std::int64_t b = first; b <= last; b++)
+        if (state[b] == STILL) {
+            lo = std::min(lo, zb[b]);
+            hi = std::max(hi, zb[b]);
+        }
+    if (!(lo <= hi))
+        return true;
+    if (!std::isfinite(lo) || !std::isfinite(hi))
+        return false;
+    // Far beyond any step above (float steps grow with the value's size): a
+    // pixel this much above its lowest neighbour holds without asking.
+    const double far = 64 * std::max(above(lo) - lo, above(hi) - hi);
+    if (!(far < INFINITY))
+        return false;
+    for (std::int64_t k : outlets) {
+        const std::int64_t b = k + width_ + 1 + 2 * (k / columns_);
+        if (state[b] == STILL)
+            state[b] = FIXED;
+    }
+    // The lowest neighbour's value, the first of equal ones in the queue's order.
+    const auto lowest_of = [&](std::int64_t b, auto &&counts) {
+        double lowest = INFINITY;
+        for (int d = 0; d < 8; d++) {
+            const std::int64_t m = b + offset_[d];
+            if (counts(m) && zb[m] < lowest)
+                lowest = zb[m];
+        }
+        return lowest;
+    };
+    const auto holds = [&](double v, double lowest) {
+        return v - lowest >= far || met_above(v, lowest, above(lowest)) == v;
+    };
+    std::vector<std::int64_t> open;
+    for (std::int64_t b = first; b <= last; b++) {
+        if (state[b] != STILL)
+            continue;
+        const double lowest = lowest_of(b, [&](std::int64_t m) { return state[m] != SHUT; });
+        if (lowest < INFINITY && !holds(zb[b], lowest)) { // (no neighbour ever meets a pixel alone)
+            state[b] = OPEN;
+            open.push_back(b);
+        }
+    }
+    clear_queue();
+    const auto wait = [&](std::int64_t m) {
+        state[m] = state[m] == FIXED ? WAITING_FIXED : WAITING;
+        push(zb[m], m);
+    };
+    for (std::int64_t b : open)
+        for (int d = 0; d < 8; d++) {
+            const std::int64_t m = b + offset_[d];
+            if (state[m] == STILL || state[m] == FIXED)
+                wait(m);
+        }
+    double asked = NAN, step = NAN;
+    const auto step_above = [&](double v) {
+        if (!(v == asked && std::signbit(v) == std::signbit(asked))) {
+            asked = v;
+            step = above(v);
+        }
+        return step;
+    };
+    while (queued_ > 0) {
+        const Key top = pop();
+        const auto c = static_cast<std::int64_t>(static_cast<std::uint64_t>(top));
+        const double zc = zb[c];
+        if (state[c] == WAITING) {
+            const double lowest = lowest_of(c, [&](std::int64_t m) {
+                return state[m] == DONE || ((state[m] == STILL || state[m] == FIXED) && key(zb[m], m) < top);
+            });
+            const bool none = lowest == INFINITY;
+            const double up = none ? zc : step_above(lowest);
+            if (!none && !(up > lowest))
+                return false;
+            const double v = none ? zc : met_above(zc, lowest, up);
+            if (none || !(v == zc)) {
+                // It moves: the pixels above it around may no longer hold theirs.
+                for (int d = 0; d < 8; d++) {
+                    const std::int64_t m = c + offset_[d];
+                    if ((state[m] == STILL || state[m] == FIXED) && key(zb[m], m) > top)
+                        wait(m);
+                }
+                if (none) {
+                    state[c] = OPEN;
+                } else {
+                    zb[c] = v;
+                    state[c] = MET;
+                    moved.push_back(c);
+                    push(v, c);
+                }
+                continue;
+            }
+        }
+        state[c] = DONE;
+        const double up = step_above(zc);
+        if (!(up > zc))
+            return false;
+        for (int d = 0; d < 8; d++) {
+            const std::int64_t m = c + offset_[d];
+            if (state[m] != OPEN)
+                continue;
+            zb[m] = met_above(zb[m], zc, up);
+            state[m] = MET;
+            moved.push_back(m);
+            push(zb[m], m);
+        }
+    }
+    return true;
 }
 
 } // namespace tolvane::geo

@@ -44,6 +44,26 @@ public:
     void flood(std::vector<double> &z, const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> *parent,
                const Above *above, std::vector<std::uint32_t> *turn = nullptr);
 
+    // What flood() with `above` and no parents gives, worked out on the pixels
+    // it moves and those around them only: the pixels that do not hold their
+    // value against their lowest neighbour (flats, pits), then the ones the
+    // flood finds beside them that no longer do. Every pixel with a value
+    // must be reached from `outlets` (as the grid's edge and the pixels beside
+    // those without value reach them all), and the steps above must grow with
+    // the values' size, as Float32's do; a grid with infinite values is
+    // flooded whole.
+    void rise(std::vector<double> &z, const std::vector<std::int64_t> &outlets, const Above &above);
+
+    // The value a pixel of value zm takes when the flood with `above` meets it
+    // from one of value zc, `up` being the step above zc. A pixel no higher
+    // than the one it drains to takes the step above it even past a level (a
+    // shallow fill whose spill lies above one): left level with it, water
+    // would stop there. One above rises only within its band.
+    double met_above(double zm, double zc, double up) const
+    {
+        return zm < up && (up < next_level(zm) || zm <= zc) ? up : zm;
+    }
+
 private:
     // A pixel's place in the queue: its value's order in the high half, its
     // index on the bordered grid in the low half. The flood only adds pixels
@@ -59,6 +79,9 @@ private:
     void refill();
     int bucket(Key k) const;
     std::int64_t coming(std::size_t ahead) const;
+    void load(const std::vector<double> &z, std::uint8_t with_value);
+    void clear_queue();
+    bool rise_part(const std::vector<std::int64_t> &outlets, const Above &above, std::vector<std::int64_t> &moved);
     void fetch(std::int64_t k) const;
 
     double next_level(double v) const { return lowest_ + interval_ * (std::floor((v - lowest_) / interval_) + 1); }
@@ -71,6 +94,10 @@ private:
     // direction it was met from, or SHUT for an outlet, the border and the
     // pixels without value.
     static constexpr std::uint8_t OPEN = 9, SHUT = NO_PARENT;
+    // rise()'s further states: a pixel that holds its value unless a
+    // neighbour moves (an outlet always), one of those waiting in the queue,
+    // one met and queued, one taken.
+    static constexpr std::uint8_t STILL = 10, FIXED = 11, WAITING = 12, WAITING_FIXED = 13, MET = 14, DONE = 15;
     std::vector<std::uint8_t> state_;
     std::vector<std::uint32_t> turn_; // bordered, when asked
     static constexpr int BUCKETS = 129;

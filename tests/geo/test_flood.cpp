@@ -1,5 +1,7 @@
 // The drainage's priority flood against the plain one, on generated grids:
-// every value (to the bit, the sign of zero too) and every parent the same.
+// every value (to the bit, the sign of zero too) and every parent the same;
+// and its rise of the flats, which floods only the pixels that move, against
+// the plain flood of the whole grid.
 // The plain flood below is the straightforward one (a binary heap, a queue for
 // the pixels raised, bounds checked at each neighbour); the drainage's keeps its
 // buffers from one flood to the next, so each grid here is flooded by one
@@ -186,6 +188,51 @@ TEST(Flood, GivesThePlainFloodsValuesAndParents)
                     int wrong = 0;
                     for (std::size_t k = 0; k < z.size(); k++)
                         wrong += !same_bits(want[k], got[k]) || (mode.parent && want_parent[k] != got_parent[k]);
+                    EXPECT_EQ(wrong, 0);
+                }
+        }
+}
+
+TEST(Flood, TheRiseOfTheFlatsGivesTheWholeGridsFlood)
+{
+    // A step in the Float32 values, as the drainage's: most pixels hold theirs.
+    const geo::Above float_step = [](double v) {
+        const float f = static_cast<float>(v);
+        if (!std::isfinite(f))
+            return std::nextafter(v, INFINITY);
+        double y = std::max(static_cast<double>(std::nextafter(f, INFINITY)), std::nextafter(v, INFINITY));
+        while (static_cast<float>(y) <= f)
+            y = std::nextafter(y, INFINITY);
+        return y;
+    };
+    std::vector<geo::Above> steps;
+    for (const Mode &mode : MODES)
+        if (mode.above)
+            steps.push_back(mode.above);
+    steps.push_back(float_step);
+    std::vector<GridKind> kinds = KINDS;
+    kinds.push_back({"a pit in a gentle slope", [](std::mt19937 &g, int r, int c) {
+                         return g() % 40 == 0 ? 0.5 : 1 + 1e-6 * (r + c) + (g() % 3 == 0 ? 1e-7 : 0.0);
+                     }});
+    std::mt19937 g(777);
+    for (const auto &[rows, columns] : SIZES)
+        for (std::size_t s = 0; s < steps.size(); s++) {
+            geo::PriorityFlood flood(rows, columns, LEVELS);
+            for (const GridKind &kind : kinds)
+                for (int trial = 0; trial < 6; trial++) {
+                    SCOPED_TRACE(kind.name + ", step " + std::to_string(s) + ", " + std::to_string(rows) + " x " +
+                                 std::to_string(columns) + ", trial " + std::to_string(trial));
+                    std::vector<double> z(static_cast<std::size_t>(rows) * columns);
+                    for (int r = 0; r < rows; r++)
+                        for (int c = 0; c < columns; c++)
+                            z[static_cast<std::size_t>(r) * columns + c] = kind.value(g, r, c);
+                    const std::vector<std::int64_t> outlets = outlets_of(z, rows, columns, g);
+                    std::vector<double> want = z, got = z;
+                    plain_flood(rows, columns, want, outlets, nullptr, &steps[s]);
+                    flood.rise(got, outlets, steps[s]);
+                    int wrong = 0;
+                    for (std::size_t k = 0; k < z.size(); k++)
+                        wrong += !same_bits(want[k], got[k]);
                     EXPECT_EQ(wrong, 0);
                 }
         }
