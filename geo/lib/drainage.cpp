@@ -88,6 +88,12 @@ public:
         flood_.flood(z, outlets, parent, above, turn);
     }
 
+    // The flood without `above`, of the pixels it moves and those around (PriorityFlood::fill).
+    void fill(std::vector<double> &z, const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &parent) const
+    {
+        flood_.fill(z, outlets, parent);
+    }
+
     // The flood with `above` and no parents, of the pixels it moves (PriorityFlood::rise).
     void rise(std::vector<double> &z, const std::vector<std::int64_t> &outlets, const Above &above) const
     {
@@ -535,7 +541,7 @@ std::vector<Depression> flood_round(const Flow &g, const std::vector<double> &ce
 {
     const auto whole = [&] {
         filled = cells;
-        g.flood(filled, outlets, &parent, nullptr);
+        g.fill(filled, outlets, parent);
         exact = true;
         return g.depressions(cells, filled);
     };
@@ -682,7 +688,7 @@ void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::v
     // depressions it flooded untold: flood the whole grid from them all.
     if (more || !exact) {
         filled = cells;
-        g.flood(filled, outlets, &parent, nullptr);
+        g.fill(filled, outlets, parent);
         step_done("drainage: flood");
     }
 }

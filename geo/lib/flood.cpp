@@ -404,4 +404,242 @@ bool PriorityFlood::rise_part(const std::vector<std::int64_t> &outlets, const Ab
     return true;
 }
 
+// The flood without `above` takes the pixels from the queue by value and
+// index, and after each one the pixels it meets at its level or below (raised
+// to it), and those they meet so, in the order met. A pixel with a lower
+// neighbour holds its value and is taken from the queue at its own turn; only
+// the others move or change their turn. Those that have no lower neighbour
+// start open, with the pixels around them waiting in the queue; one that no
+// longer has a lower neighbour taken before it opens when the queue reaches
+// it, and the pixels above it around wait in turn. Those before a waiting
+// pixel at its level around it wait too: they may meet it at that level.
+// Where one of those has had its turn unwatched (a pixel met at its level by
+// one the queue took before), the whole grid is flooded instead.
+void PriorityFlood::fill(std::vector<double> &z, const std::vector<std::int64_t> &outlets,
+                         std::vector<std::uint8_t> &parent)
+{
+    std::vector<std::int64_t> moved;
+    load(z, STILL);
+    const bool done = fill_part(outlets, parent, moved);
+    if (done) {
+        for (std::int64_t b : moved)
+            z[grid_index(b)] = z_[b];
+        parents_by_turn(parent);
+    }
+    taken_ = {};
+    if (!done)
+        flood(z, outlets, &parent, nullptr);
+}
+
+// The levels in z_, the pixels that moved in `moved` and, on the grid, in
+// `from` the direction each pixel met here was met from (OUTLET for the
+// outlets); false where the whole grid must be flooded.
+bool PriorityFlood::fill_part(const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &from,
+                              std::vector<std::int64_t> &moved)
+{
+    double *const zb = z_.data();
+    std::uint8_t *const state = state_.data();
+    const std::int64_t first = width_ + 1, last = static_cast<std::int64_t>(rows_) * width_ + columns_;
+    for (std::int64_t k : outlets) {
+        const std::int64_t b = k + width_ + 1 + 2 * (k / columns_);
+        if (state[b] == STILL)
+            state[b] = FIXED;
+    }
+    std::vector<std::int64_t> open;
+    for (std::int64_t b = first; b <= last; b++) {
+        if (state[b] != STILL)
+            continue;
+        double lowest = INFINITY;
+        bool any = false;
+        for (int d = 0; d < 8; d++) {
+            const std::int64_t m = b + offset_[d];
+            if (state[m] != SHUT) {
+                any = true;
+                lowest = std::min(lowest, zb[m]);
+            }
+        }
+        if (any && !(zb[b] > lowest)) {
+            state[b] = OPEN;
+            open.push_back(b);
+        }
+    }
+    clear_queue();
+    from.assign(static_cast<std::size_t>(rows_) * columns_, NO_PARENT);
+    for (std::int64_t k : outlets)
+        from[static_cast<std::size_t>(k)] = OUTLET;
+    taken_.clear();
+    const auto still = [&](std::int64_t m) { return state[m] == STILL || state[m] == FIXED; };
+    const auto wait_one = [&](std::int64_t m) {
+        state[m] = state[m] == FIXED ? WAITING_FIXED : WAITING;
+        push(zb[m], m);
+    };
+    // A pixel waits with those before it at its level around it, which would
+    // meet it at that level if nothing lower met it first, and so on from
+    // them. False where one of those has had its turn.
+    Key now = 0;
+    std::vector<std::int64_t> level;
+    const auto wait = [&](std::int64_t m) {
+        wait_one(m);
+        level.assign(1, m);
+        while (!level.empty()) {
+            const std::int64_t p = level.back();
+            level.pop_back();
+            const Key kp = key(zb[p], p);
+            for (int d = 0; d < 8; d++) {
+                const std::int64_t x = p + offset_[d];
+                if (!still(x) || !(zb[x] == zb[p]))
+                    continue;
+                const Key kx = key(zb[x], x);
+                if (kx < kp) {
+                    if (kx < now)
+                        return false;
+                    wait_one(x);
+                    level.push_back(x);
+                }
+            }
+        }
+        return true;
+    };
+    for (std::int64_t b : open)
+        for (int d = 0; d < 8; d++)
+            if (still(b + offset_[d]))
+                wait(b + offset_[d]);
+    std::size_t head = 0;
+    std::int64_t root = -1;
+    Key at = 0; // the key of the run's first pixel
+    for (;;) {
+        std::int64_t c;
+        if (head < pit_.size()) {
+            c = pit_[head++];
+        } else {
+            if (queued_ == 0)
+                break;
+            const Key top = pop();
+            now = top;
+            c = static_cast<std::int64_t>(static_cast<std::uint64_t>(top));
+            if (state[c] == WAITING) {
+                // The neighbours taken before it are final; the lowest tells.
+                double lowest = INFINITY;
+                bool any = false;
+                for (int d = 0; d < 8; d++) {
+                    const std::int64_t m = c + offset_[d];
+                    if (state[m] == DONE || (still(m) && key(zb[m], m) < top)) {
+                        lowest = any ? std::min(lowest, zb[m]) : zb[m];
+                        any = true;
+                    }
+                }
+                if (!any) {
+                    state[c] = OPEN;
+                    for (int d = 0; d < 8; d++) {
+                        const std::int64_t m = c + offset_[d];
+                        if (still(m) && key(zb[m], m) > top && !wait(m))
+                            return false;
+                    }
+                    continue;
+                }
+                if (!(lowest < zb[c]))
+                    return false; // met at its level by one taken before
+            } else if (state[c] != MET && state[c] != WAITING_FIXED) {
+                continue; // met at its level since it began to wait
+            }
+            root = c;
+            at = top;
+            head = 0;
+            pit_.clear();
+        }
+        state[c] = DONE;
+        taken_.push_back({c, root});
+        const double zc = zb[c];
+        for (int d = 0; d < 8; d++) {
+            const std::int64_t m = c + offset_[d];
+            if (state[m] == OPEN) {
+                from[grid_index(m)] = static_cast<std::uint8_t>(7 - d);
+                if (zb[m] <= zc) {
+                    moved.push_back(m);
+                    zb[m] = zc;
+                    state[m] = LEVELLED;
+                    pit_.push_back(m);
+                } else {
+                    state[m] = MET;
+                    push(zb[m], m);
+                }
+            } else if (state[m] == WAITING) {
+                if (zb[m] < zc)
+                    return false; // (cannot be: it would have been taken before)
+                if (zb[m] > zc)
+                    continue;
+                // At this level: met now unless a neighbour was taken before.
+                bool met = false;
+                for (int e = 0; e < 8 && !met; e++) {
+                    const std::int64_t x = m + offset_[e];
+                    if (x == c)
+                        continue;
+                    if (state[x] == DONE) {
+                        met = true;
+                    } else if (still(x) && key(zb[x], x) < at) {
+                        met = true; // (at its level, it fails when its turn comes)
+                    }
+                }
+                if (!met) {
+                    from[grid_index(m)] = static_cast<std::uint8_t>(7 - d);
+                    moved.push_back(m);
+                    zb[m] = zc; // (of zero's two signs, the one it meets)
+                    state[m] = LEVELLED;
+                    pit_.push_back(m);
+                }
+            }
+        }
+    }
+    return true;
+}
+
+// Each pixel not met above (held its value, taken from the queue at its own
+// turn) was met from the neighbour the flood took first: of the lowest value,
+// then of the earliest run (a run begins with the pixel taken from the queue,
+// by index), then of the earliest turn in it. Only the pixels taken here have
+// a turn of their own, looked up among them by index.
+void PriorityFlood::parents_by_turn(std::vector<std::uint8_t> &parent)
+{
+    const double *const zb = z_.data();
+    const std::uint8_t *const state = state_.data();
+    std::vector<std::uint32_t> by_index(taken_.size());
+    for (std::size_t t = 0; t < by_index.size(); t++)
+        by_index[t] = static_cast<std::uint32_t>(t);
+    std::sort(by_index.begin(), by_index.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return taken_[a].first < taken_[b].first; });
+    const auto turn_of = [&](std::int64_t b) {
+        return *std::lower_bound(by_index.begin(), by_index.end(), b,
+                                 [&](std::uint32_t t, std::int64_t k) { return taken_[t].first < k; });
+    };
+    const auto sooner = [&](std::int64_t a, std::int64_t b) {
+        if (zb[a] != zb[b])
+            return zb[a] < zb[b];
+        const bool ia = state[a] == DONE, ib = state[b] == DONE;
+        const std::uint32_t ta = ia ? turn_of(a) : 0, tb = ib ? turn_of(b) : 0;
+        if (ia && ib)
+            return ta < tb;
+        return (ia ? taken_[ta].second : a) < (ib ? taken_[tb].second : b);
+    };
+    for (int r = 0; r < rows_; r++) {
+        const std::int64_t row = static_cast<std::int64_t>(r + 1) * width_ + 1;
+        std::uint8_t *to = parent.data() + static_cast<std::size_t>(r) * columns_;
+        for (int col = 0; col < columns_; col++) {
+            const std::int64_t b = row + col;
+            if (to[col] == OUTLET) {
+                to[col] = NO_PARENT;
+                continue;
+            }
+            if (to[col] != NO_PARENT || state[b] == SHUT)
+                continue;
+            int best = -1;
+            for (int d = 0; d < 8; d++) {
+                const std::int64_t m = b + offset_[d];
+                if (state[m] != SHUT && (best < 0 || sooner(m, b + offset_[best])))
+                    best = d;
+            }
+            to[col] = best < 0 ? NO_PARENT : static_cast<std::uint8_t>(best);
+        }
+    }
+}
+
 } // namespace tolvane::geo

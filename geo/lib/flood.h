@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace tolvane::geo {
@@ -54,6 +55,13 @@ public:
     // flooded whole.
     void rise(std::vector<double> &z, const std::vector<std::int64_t> &outlets, const Above &above);
 
+    // What flood() without `above` gives, the levels and the parents, worked
+    // out on the pixels it raises or meets at a neighbour's level and those
+    // around them; the other pixels' parents follow from the order in which
+    // the flood takes their neighbours. Every pixel with a value must be
+    // reached from `outlets`.
+    void fill(std::vector<double> &z, const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &parent);
+
     // The value a pixel of value zm takes when the flood with `above` meets it
     // from one of value zc, `up` being the step above zc. A pixel no higher
     // than the one it drains to takes the step above it even past a level (a
@@ -81,6 +89,13 @@ private:
     std::int64_t coming(std::size_t ahead) const;
     void load(const std::vector<double> &z, std::uint8_t with_value);
     void clear_queue();
+    bool fill_part(const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &from,
+                   std::vector<std::int64_t> &moved);
+    void parents_by_turn(std::vector<std::uint8_t> &parent);
+    std::size_t grid_index(std::int64_t b) const
+    {
+        return static_cast<std::size_t>(b / width_ - 1) * columns_ + static_cast<std::size_t>(b % width_ - 1);
+    }
     bool rise_part(const std::vector<std::int64_t> &outlets, const Above &above, std::vector<std::int64_t> &moved);
     void fetch(std::int64_t k) const;
 
@@ -98,6 +113,12 @@ private:
     // neighbour moves (an outlet always), one of those waiting in the queue,
     // one met and queued, one taken.
     static constexpr std::uint8_t STILL = 10, FIXED = 11, WAITING = 12, WAITING_FIXED = 13, MET = 14, DONE = 15;
+    // fill()'s: one met at its neighbour's level, waiting in pit_.
+    static constexpr std::uint8_t LEVELLED = 16;
+    static constexpr std::uint8_t OUTLET = 9; // fill()'s mark, among the parents' directions
+    // fill(): the pixels in the order taken, each with the pixel taken from
+    // the queue that began its run.
+    std::vector<std::pair<std::int64_t, std::int64_t>> taken_;
     std::vector<std::uint8_t> state_;
     std::vector<std::uint32_t> turn_; // bordered, when asked
     static constexpr int BUCKETS = 129;

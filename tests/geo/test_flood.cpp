@@ -237,3 +237,33 @@ TEST(Flood, TheRiseOfTheFlatsGivesTheWholeGridsFlood)
                 }
         }
 }
+
+TEST(Flood, TheFillOfThePixelsItMovesGivesTheWholeGridsFlood)
+{
+    std::vector<GridKind> kinds = KINDS;
+    kinds.push_back({"dips in a slope with ties", [](std::mt19937 &g, int r, int c) {
+                         return g() % 30 == 0 ? 0.5 : std::floor(4 * (1 + 0.1 * r + 0.07 * c)) / 4;
+                     }});
+    std::mt19937 g(4242);
+    for (const auto &[rows, columns] : SIZES) {
+        geo::PriorityFlood flood(rows, columns, LEVELS);
+        for (const GridKind &kind : kinds)
+            for (int trial = 0; trial < 12; trial++) {
+                SCOPED_TRACE(kind.name + ", " + std::to_string(rows) + " x " + std::to_string(columns) + ", trial " +
+                             std::to_string(trial));
+                std::vector<double> z(static_cast<std::size_t>(rows) * columns);
+                for (int r = 0; r < rows; r++)
+                    for (int c = 0; c < columns; c++)
+                        z[static_cast<std::size_t>(r) * columns + c] = kind.value(g, r, c);
+                const std::vector<std::int64_t> outlets = outlets_of(z, rows, columns, g);
+                std::vector<double> want = z, got = z;
+                std::vector<std::uint8_t> want_parent, got_parent;
+                plain_flood(rows, columns, want, outlets, &want_parent, nullptr);
+                flood.fill(got, outlets, got_parent);
+                int wrong = 0;
+                for (std::size_t k = 0; k < z.size(); k++)
+                    wrong += !same_bits(want[k], got[k]) || want_parent[k] != got_parent[k];
+                EXPECT_EQ(wrong, 0);
+            }
+    }
+}
