@@ -1,6 +1,6 @@
 // The drainage on a generated surface: the priority flood each way the
 // drainage runs it (raised to the spill with parents, as each round of pits;
-// a step above, as the flats), the flats' rise of the pixels it moves only,
+// a step above, as the flats), each of those on the pixels it moves only,
 // and the whole enforcement (its rounds, the trenches, the flats). The
 // surface is smooth hills of a fixed seed with dips of a few pixels, some
 // deeper than a tenth of the interval; levels every 1000 (the core's units).
@@ -88,6 +88,25 @@ void flood(benchmark::State &state, bool step)
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(s.z.size()));
 }
 
+// A round of pits' flood (raised to the spill, with parents) of the pixels it
+// moves and those around them only.
+void fill(benchmark::State &state)
+{
+    const Surface &s = surface(static_cast<int>(state.range(0)));
+    const std::vector<std::int64_t> outlets = edges(s.rows, s.columns);
+    geo::PriorityFlood f(s.rows, s.columns, LEVELS);
+    std::vector<double> z;
+    std::vector<std::uint8_t> parent;
+    for (auto _ : state) {
+        state.PauseTiming();
+        z = s.z;
+        state.ResumeTiming();
+        f.fill(z, outlets, parent);
+        benchmark::DoNotOptimize(z.data());
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(s.z.size()));
+}
+
 // The flats' rise on the surface filled to its spills, as the drainage meets
 // it at its end: a flood of the whole grid, or of the pixels it moves only.
 void flats(benchmark::State &state, bool part)
@@ -127,6 +146,7 @@ void drainage(benchmark::State &state)
 } // namespace
 
 BENCHMARK_CAPTURE(flood, raise, false)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
+BENCHMARK(fill)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(flood, step, true)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(flats, whole, false)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(flats, part, true)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
