@@ -71,26 +71,12 @@ std::vector<std::int64_t> edges(int rows, int columns)
     return e;
 }
 
-void flood(benchmark::State &state, bool step)
-{
-    const Surface &s = surface(static_cast<int>(state.range(0)));
-    const std::vector<std::int64_t> outlets = edges(s.rows, s.columns);
-    geo::PriorityFlood f(s.rows, s.columns, LEVELS);
-    std::vector<double> z;
-    std::vector<std::uint8_t> parent;
-    for (auto _ : state) {
-        state.PauseTiming();
-        z = s.z;
-        state.ResumeTiming();
-        f.flood(z, outlets, step ? nullptr : &parent, step ? &STEP : nullptr);
-        benchmark::DoNotOptimize(z.data());
-    }
-    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(s.z.size()));
-}
+// The flood raising each depression to its spill with parents, or giving a
+// step above without, of the whole grid; or the first, as the drainage runs
+// it, on the pixels it raises or meets at a level and those around them.
+enum class Way { RAISE, STEP, FILL };
 
-// A round of pits' flood (raised to the spill, with parents) of the pixels it
-// moves and those around them only.
-void fill(benchmark::State &state)
+void flood(benchmark::State &state, Way way)
 {
     const Surface &s = surface(static_cast<int>(state.range(0)));
     const std::vector<std::int64_t> outlets = edges(s.rows, s.columns);
@@ -101,7 +87,10 @@ void fill(benchmark::State &state)
         state.PauseTiming();
         z = s.z;
         state.ResumeTiming();
-        f.fill(z, outlets, parent);
+        if (way == Way::FILL)
+            f.fill(z, outlets, parent);
+        else
+            f.flood(z, outlets, way == Way::STEP ? nullptr : &parent, way == Way::STEP ? &STEP : nullptr);
         benchmark::DoNotOptimize(z.data());
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(s.z.size()));
@@ -145,9 +134,9 @@ void drainage(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK_CAPTURE(flood, raise, false)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
-BENCHMARK(fill)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(flood, step, true)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(flood, raise, Way::RAISE)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(flood, fill, Way::FILL)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(flood, step, Way::STEP)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(flats, whole, false)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(flats, part, true)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
 BENCHMARK(drainage)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);

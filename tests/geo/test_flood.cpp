@@ -163,6 +163,26 @@ const std::vector<std::pair<int, int>> SIZES = {{1, 1}, {1, 9}, {9, 1}, {2, 2}, 
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+std::vector<double> grid_of(const GridKind &kind, int rows, int columns, std::mt19937 &g)
+{
+    std::vector<double> z(static_cast<std::size_t>(rows) * columns);
+    for (int r = 0; r < rows; r++)
+        for (int c = 0; c < columns; c++)
+            z[static_cast<std::size_t>(r) * columns + c] = kind.value(g, r, c);
+    return z;
+}
+
+// The pixels whose values differ in a bit, or whose parents differ (when given).
+int wrong_pixels(const std::vector<double> &want, const std::vector<double> &got,
+                 const std::vector<std::uint8_t> *want_parent = nullptr,
+                 const std::vector<std::uint8_t> *got_parent = nullptr)
+{
+    int wrong = 0;
+    for (std::size_t k = 0; k < want.size(); k++)
+        wrong += !same_bits(want[k], got[k]) || (want_parent && (*want_parent)[k] != (*got_parent)[k]);
+    return wrong;
+}
+
 } // namespace
 
 TEST(Flood, GivesThePlainFloodsValuesAndParents)
@@ -175,20 +195,14 @@ TEST(Flood, GivesThePlainFloodsValuesAndParents)
                 for (int trial = 0; trial < 6; trial++) {
                     SCOPED_TRACE(kind.name + ", " + mode.name + ", " + std::to_string(rows) + " x " +
                                  std::to_string(columns) + ", trial " + std::to_string(trial));
-                    std::vector<double> z(static_cast<std::size_t>(rows) * columns);
-                    for (int r = 0; r < rows; r++)
-                        for (int c = 0; c < columns; c++)
-                            z[static_cast<std::size_t>(r) * columns + c] = kind.value(g, r, c);
+                    const std::vector<double> z = grid_of(kind, rows, columns, g);
                     const std::vector<std::int64_t> outlets = outlets_of(z, rows, columns, g);
                     std::vector<double> want = z, got = z;
                     std::vector<std::uint8_t> want_parent, got_parent;
                     const geo::Above *above = mode.above ? &mode.above : nullptr;
                     plain_flood(rows, columns, want, outlets, mode.parent ? &want_parent : nullptr, above);
                     flood.flood(got, outlets, mode.parent ? &got_parent : nullptr, above);
-                    int wrong = 0;
-                    for (std::size_t k = 0; k < z.size(); k++)
-                        wrong += !same_bits(want[k], got[k]) || (mode.parent && want_parent[k] != got_parent[k]);
-                    EXPECT_EQ(wrong, 0);
+                    EXPECT_EQ(wrong_pixels(want, got, mode.parent ? &want_parent : nullptr, &got_parent), 0);
                 }
         }
 }
@@ -222,18 +236,12 @@ TEST(Flood, TheRiseOfTheFlatsGivesTheWholeGridsFlood)
                 for (int trial = 0; trial < 6; trial++) {
                     SCOPED_TRACE(kind.name + ", step " + std::to_string(s) + ", " + std::to_string(rows) + " x " +
                                  std::to_string(columns) + ", trial " + std::to_string(trial));
-                    std::vector<double> z(static_cast<std::size_t>(rows) * columns);
-                    for (int r = 0; r < rows; r++)
-                        for (int c = 0; c < columns; c++)
-                            z[static_cast<std::size_t>(r) * columns + c] = kind.value(g, r, c);
+                    const std::vector<double> z = grid_of(kind, rows, columns, g);
                     const std::vector<std::int64_t> outlets = outlets_of(z, rows, columns, g);
                     std::vector<double> want = z, got = z;
                     plain_flood(rows, columns, want, outlets, nullptr, &steps[s]);
                     flood.rise(got, outlets, steps[s]);
-                    int wrong = 0;
-                    for (std::size_t k = 0; k < z.size(); k++)
-                        wrong += !same_bits(want[k], got[k]);
-                    EXPECT_EQ(wrong, 0);
+                    EXPECT_EQ(wrong_pixels(want, got), 0);
                 }
         }
 }
@@ -251,19 +259,13 @@ TEST(Flood, TheFillOfThePixelsItMovesGivesTheWholeGridsFlood)
             for (int trial = 0; trial < 12; trial++) {
                 SCOPED_TRACE(kind.name + ", " + std::to_string(rows) + " x " + std::to_string(columns) + ", trial " +
                              std::to_string(trial));
-                std::vector<double> z(static_cast<std::size_t>(rows) * columns);
-                for (int r = 0; r < rows; r++)
-                    for (int c = 0; c < columns; c++)
-                        z[static_cast<std::size_t>(r) * columns + c] = kind.value(g, r, c);
+                const std::vector<double> z = grid_of(kind, rows, columns, g);
                 const std::vector<std::int64_t> outlets = outlets_of(z, rows, columns, g);
                 std::vector<double> want = z, got = z;
                 std::vector<std::uint8_t> want_parent, got_parent;
                 plain_flood(rows, columns, want, outlets, &want_parent, nullptr);
                 flood.fill(got, outlets, got_parent);
-                int wrong = 0;
-                for (std::size_t k = 0; k < z.size(); k++)
-                    wrong += !same_bits(want[k], got[k]) || want_parent[k] != got_parent[k];
-                EXPECT_EQ(wrong, 0);
+                EXPECT_EQ(wrong_pixels(want, got, &want_parent, &got_parent), 0);
             }
     }
 }
