@@ -6,8 +6,10 @@
 
 namespace tolvane::geo {
 
-PriorityFlood::PriorityFlood(int rows, int columns, const tolvane::Levels &levels)
-    : rows_(rows), columns_(columns), width_(columns + 2), lowest_(levels.lowest), interval_(levels.interval)
+PriorityFlood::PriorityFlood(int rows, int columns, const tolvane::Levels &levels, double part)
+    : rows_(rows), columns_(columns), width_(columns + 2),
+      most_(static_cast<std::size_t>(part * static_cast<double>(rows) * static_cast<double>(columns))),
+      lowest_(levels.lowest), interval_(levels.interval)
 {
     for (int d = 0; d < 8; d++)
         offset_[d] = static_cast<std::int64_t>(DR[d]) * width_ + DC[d];
@@ -281,6 +283,7 @@ void PriorityFlood::rise(std::vector<double> &z, const std::vector<std::int64_t>
     std::vector<std::int64_t> moved;
     load(z, STILL);
     if (!rise_part(outlets, above, moved)) {
+        moved = {};
         flood(z, outlets, nullptr, &above);
         return;
     }
@@ -337,6 +340,8 @@ bool PriorityFlood::rise_part(const std::vector<std::int64_t> &outlets, const Ab
             open.push_back(b);
         }
     }
+    if (open.size() > most_)
+        return false;
     clear_queue();
     const auto wait = [&](std::int64_t m) {
         state[m] = state[m] == FIXED ? WAITING_FIXED : WAITING;
@@ -357,6 +362,8 @@ bool PriorityFlood::rise_part(const std::vector<std::int64_t> &outlets, const Ab
         return step;
     };
     while (queued_ > 0) {
+        if (moved.size() > most_)
+            return false;
         const Key top = pop();
         const auto c = static_cast<std::int64_t>(static_cast<std::uint64_t>(top));
         const double zc = zb[c];
@@ -427,8 +434,10 @@ void PriorityFlood::fill(std::vector<double> &z, const std::vector<std::int64_t>
         parents_by_turn(parent);
     }
     taken_ = {};
-    if (!done)
+    if (!done) {
+        moved = {};
         flood(z, outlets, &parent, nullptr);
+    }
 }
 
 // The levels in z_, the pixels that moved in `moved` and, on the grid, in
@@ -463,6 +472,8 @@ bool PriorityFlood::fill_part(const std::vector<std::int64_t> &outlets, std::vec
             open.push_back(b);
         }
     }
+    if (open.size() > most_)
+        return false;
     clear_queue();
     from.assign(static_cast<std::size_t>(rows_) * columns_, NO_PARENT);
     for (std::int64_t k : outlets)
@@ -549,6 +560,8 @@ bool PriorityFlood::fill_part(const std::vector<std::int64_t> &outlets, std::vec
         }
         state[c] = DONE;
         taken_.push_back({c, root});
+        if (taken_.size() > most_)
+            return false;
         const double zc = zb[c];
         for (int d = 0; d < 8; d++) {
             const std::int64_t m = c + offset_[d];

@@ -33,7 +33,10 @@ constexpr std::uint32_t NO_TURN = UINT32_MAX;
 // queue's layout.
 class PriorityFlood {
 public:
-    PriorityFlood(int rows, int columns, const tolvane::Levels &levels);
+    // `part`: the share of the grid past which rise() and fill() give up
+    // working on a part and flood the whole grid (whose buffers are the
+    // grid's own; theirs grow with the part).
+    PriorityFlood(int rows, int columns, const tolvane::Levels &levels, double part = 0.25);
 
     // Every pixel of `z` raised to the level at which water leaves it toward
     // one of `outlets` (pixels with a value). With `above`, each pixel the
@@ -102,6 +105,7 @@ private:
     double next_level(double v) const { return lowest_ + interval_ * (std::floor((v - lowest_) / interval_) + 1); }
 
     int rows_, columns_, width_;
+    std::size_t most_; // pixels in rise()'s and fill()'s part
     double lowest_, interval_;
     std::int64_t offset_[8];
     std::vector<double> z_;             // bordered

@@ -231,7 +231,7 @@ TEST(Flood, TheRiseOfTheFlatsGivesTheWholeGridsFlood)
     std::mt19937 g(777);
     for (const auto &[rows, columns] : SIZES)
         for (std::size_t s = 0; s < steps.size(); s++) {
-            geo::PriorityFlood flood(rows, columns, LEVELS);
+            geo::PriorityFlood flood(rows, columns, LEVELS, 1.0); // a part as large as the grid
             for (const GridKind &kind : kinds)
                 for (int trial = 0; trial < 6; trial++) {
                     SCOPED_TRACE(kind.name + ", step " + std::to_string(s) + ", " + std::to_string(rows) + " x " +
@@ -254,7 +254,7 @@ TEST(Flood, TheFillOfThePixelsItMovesGivesTheWholeGridsFlood)
                      }});
     std::mt19937 g(4242);
     for (const auto &[rows, columns] : SIZES) {
-        geo::PriorityFlood flood(rows, columns, LEVELS);
+        geo::PriorityFlood flood(rows, columns, LEVELS, 1.0); // a part as large as the grid
         for (const GridKind &kind : kinds)
             for (int trial = 0; trial < 12; trial++) {
                 SCOPED_TRACE(kind.name + ", " + std::to_string(rows) + " x " + std::to_string(columns) + ", trial " +
