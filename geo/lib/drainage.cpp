@@ -101,13 +101,18 @@ public:
     }
 
     // The sets of pixels `filled` raised above `z`, each in the order a
-    // search from its first pixel on the grid meets them.
-    std::vector<Depression> depressions(const std::vector<double> &z, const std::vector<double> &filled) const
+    // search from its first pixel on the grid meets them; with `among`
+    // (pixels in the grid's order, those `filled` may raise), searched from
+    // those only.
+    std::vector<Depression> depressions(const std::vector<double> &z, const std::vector<double> &filled,
+                                        const std::vector<std::int64_t> *among = nullptr) const
     {
         std::vector<Depression> found;
         std::vector<std::uint8_t> seen(static_cast<std::size_t>(n_), 0);
         std::vector<std::int64_t> stack;
-        for (std::int64_t k = 0; k < n_; k++) {
+        const std::int64_t starts = among ? static_cast<std::int64_t>(among->size()) : n_;
+        for (std::int64_t i = 0; i < starts; i++) {
+            const std::int64_t k = among ? (*among)[static_cast<std::size_t>(i)] : i;
             if (seen[k] || !(filled[k] > z[k]))
                 continue;
             Depression p;
@@ -587,14 +592,16 @@ std::vector<Depression> flood_round(const Flow &g, const std::vector<double> &ce
     if (!told && again.cut)
         return whole();
     exact = exact && told;
+    std::vector<std::int64_t> flooded;
     for (std::int64_t k = 0; k < g.size(); k++)
         if (inside[k]) {
             filled[k] = part[k];
             parent[k] = from[k];
+            flooded.push_back(k);
         }
     for (std::int64_t k : around)
         part[k] = NAN; // no depression of this round
-    return g.depressions(cells, part);
+    return g.depressions(cells, part, &flooded);
 }
 
 // The trenches' pixels `cut` and the depressions among `found` beside them
