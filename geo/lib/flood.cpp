@@ -170,7 +170,7 @@ void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t
     load(z, OPEN);
     clear_queue();
     for (std::int64_t k : outlets) {
-        const std::int64_t b = k + width_ + 1 + 2 * (k / columns_);
+        const std::int64_t b = bordered_index(k);
         if (state_[b] == OPEN) {
             state_[b] = SHUT;
             push(z_[b], b);
@@ -288,7 +288,22 @@ void PriorityFlood::rise(std::vector<double> &z, const std::vector<std::int64_t>
         return;
     }
     for (std::int64_t b : moved)
-        z[static_cast<std::size_t>(b / width_ - 1) * columns_ + static_cast<std::size_t>(b % width_ - 1)] = z_[b];
+        z[grid_index(b)] = z_[b];
+}
+
+void PriorityFlood::fix(const std::vector<std::int64_t> &outlets)
+{
+    for (std::int64_t k : outlets) {
+        const std::int64_t b = bordered_index(k);
+        if (state_[b] == STILL)
+            state_[b] = FIXED;
+    }
+}
+
+void PriorityFlood::wait(std::int64_t b)
+{
+    state_[b] = state_[b] == FIXED ? WAITING_FIXED : WAITING;
+    push(z_[b], b);
 }
 
 bool PriorityFlood::rise_part(const std::vector<std::int64_t> &outlets, const Above &above,
@@ -312,11 +327,7 @@ bool PriorityFlood::rise_part(const std::vector<std::int64_t> &outlets, const Ab
     const double far = 64 * std::max(above(lo) - lo, above(hi) - hi);
     if (!(far < INFINITY))
         return false;
-    for (std::int64_t k : outlets) {
-        const std::int64_t b = k + width_ + 1 + 2 * (k / columns_);
-        if (state[b] == STILL)
-            state[b] = FIXED;
-    }
+    fix(outlets);
     // The lowest neighbour's value, the first of equal ones in the queue's order.
     const auto lowest_of = [&](std::int64_t b, auto &&counts) {
         double lowest = INFINITY;
@@ -343,16 +354,10 @@ bool PriorityFlood::rise_part(const std::vector<std::int64_t> &outlets, const Ab
     if (open.size() > most_)
         return false;
     clear_queue();
-    const auto wait = [&](std::int64_t m) {
-        state[m] = state[m] == FIXED ? WAITING_FIXED : WAITING;
-        push(zb[m], m);
-    };
     for (std::int64_t b : open)
-        for (int d = 0; d < 8; d++) {
-            const std::int64_t m = b + offset_[d];
-            if (state[m] == STILL || state[m] == FIXED)
-                wait(m);
-        }
+        for (int d = 0; d < 8; d++)
+            if (still(b + offset_[d]))
+                wait(b + offset_[d]);
     double asked = NAN, step = NAN;
     const auto step_above = [&](double v) {
         if (!(v == asked && std::signbit(v) == std::signbit(asked))) {
@@ -369,7 +374,7 @@ bool PriorityFlood::rise_part(const std::vector<std::int64_t> &outlets, const Ab
         const double zc = zb[c];
         if (state[c] == WAITING) {
             const double lowest = lowest_of(c, [&](std::int64_t m) {
-                return state[m] == DONE || ((state[m] == STILL || state[m] == FIXED) && key(zb[m], m) < top);
+                return state[m] == DONE || (still(m) && key(zb[m], m) < top);
             });
             const bool none = lowest == INFINITY;
             const double up = none ? zc : step_above(lowest);
@@ -380,7 +385,7 @@ bool PriorityFlood::rise_part(const std::vector<std::int64_t> &outlets, const Ab
                 // It moves: the pixels above it around may no longer hold theirs.
                 for (int d = 0; d < 8; d++) {
                     const std::int64_t m = c + offset_[d];
-                    if ((state[m] == STILL || state[m] == FIXED) && key(zb[m], m) > top)
+                    if (still(m) && key(zb[m], m) > top)
                         wait(m);
                 }
                 if (none) {
@@ -449,11 +454,7 @@ bool PriorityFlood::fill_part(const std::vector<std::int64_t> &outlets, std::vec
     double *const zb = z_.data();
     std::uint8_t *const state = state_.data();
     const std::int64_t first = width_ + 1, last = static_cast<std::int64_t>(rows_) * width_ + columns_;
-    for (std::int64_t k : outlets) {
-        const std::int64_t b = k + width_ + 1 + 2 * (k / columns_);
-        if (state[b] == STILL)
-            state[b] = FIXED;
-    }
+    fix(outlets);
     std::vector<std::int64_t> open;
     for (std::int64_t b = first; b <= last; b++) {
         if (state[b] != STILL)
@@ -479,18 +480,13 @@ bool PriorityFlood::fill_part(const std::vector<std::int64_t> &outlets, std::vec
     for (std::int64_t k : outlets)
         from[static_cast<std::size_t>(k)] = OUTLET;
     taken_.clear();
-    const auto still = [&](std::int64_t m) { return state[m] == STILL || state[m] == FIXED; };
-    const auto wait_one = [&](std::int64_t m) {
-        state[m] = state[m] == FIXED ? WAITING_FIXED : WAITING;
-        push(zb[m], m);
-    };
     // A pixel waits with those before it at its level around it, which would
     // meet it at that level if nothing lower met it first, and so on from
     // them. False where one of those has had its turn.
-    Key now = 0;
+    Key now = 0; // the key taken from the queue last, that of the run's first pixel in a run
     std::vector<std::int64_t> level;
-    const auto wait = [&](std::int64_t m) {
-        wait_one(m);
+    const auto wait_with_level = [&](std::int64_t m) {
+        wait(m);
         level.assign(1, m);
         while (!level.empty()) {
             const std::int64_t p = level.back();
@@ -504,7 +500,7 @@ bool PriorityFlood::fill_part(const std::vector<std::int64_t> &outlets, std::vec
                 if (kx < kp) {
                     if (kx < now)
                         return false;
-                    wait_one(x);
+                    wait(x);
                     level.push_back(x);
                 }
             }
@@ -514,10 +510,9 @@ bool PriorityFlood::fill_part(const std::vector<std::int64_t> &outlets, std::vec
     for (std::int64_t b : open)
         for (int d = 0; d < 8; d++)
             if (still(b + offset_[d]))
-                wait(b + offset_[d]);
+                wait_with_level(b + offset_[d]);
     std::size_t head = 0;
     std::int64_t root = -1;
-    Key at = 0; // the key of the run's first pixel
     for (;;) {
         std::int64_t c;
         if (head < pit_.size()) {
@@ -543,7 +538,7 @@ bool PriorityFlood::fill_part(const std::vector<std::int64_t> &outlets, std::vec
                     state[c] = OPEN;
                     for (int d = 0; d < 8; d++) {
                         const std::int64_t m = c + offset_[d];
-                        if (still(m) && key(zb[m], m) > top && !wait(m))
+                        if (still(m) && key(zb[m], m) > top && !wait_with_level(m))
                             return false;
                     }
                     continue;
@@ -554,7 +549,6 @@ bool PriorityFlood::fill_part(const std::vector<std::int64_t> &outlets, std::vec
                 continue; // met at its level since it began to wait
             }
             root = c;
-            at = top;
             head = 0;
             pit_.clear();
         }
@@ -589,7 +583,7 @@ bool PriorityFlood::fill_part(const std::vector<std::int64_t> &outlets, std::vec
                         continue;
                     if (state[x] == DONE) {
                         met = true;
-                    } else if (still(x) && key(zb[x], x) < at) {
+                    } else if (still(x) && key(zb[x], x) < now) {
                         met = true; // (at its level, it fails when its turn comes)
                     }
                 }

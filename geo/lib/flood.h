@@ -95,10 +95,17 @@ private:
     bool fill_part(const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &from,
                    std::vector<std::int64_t> &moved);
     void parents_by_turn(std::vector<std::uint8_t> &parent);
+    // A pixel's place on the grid and on the bordered buffers.
     std::size_t grid_index(std::int64_t b) const
     {
         return static_cast<std::size_t>(b / width_ - 1) * columns_ + static_cast<std::size_t>(b % width_ - 1);
     }
+    std::int64_t bordered_index(std::int64_t k) const { return k + width_ + 1 + 2 * (k / columns_); }
+    // rise()'s and fill()'s: the outlets marked FIXED; whether a pixel holds
+    // its value unless a neighbour moves; one of those put in the queue to wait.
+    void fix(const std::vector<std::int64_t> &outlets);
+    bool still(std::int64_t b) const { return state_[b] == STILL || state_[b] == FIXED; }
+    void wait(std::int64_t b);
     bool rise_part(const std::vector<std::int64_t> &outlets, const Above &above, std::vector<std::int64_t> &moved);
     void fetch(std::int64_t k) const;
 
