@@ -1,6 +1,7 @@
 #include "parallel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
@@ -97,6 +98,41 @@ void in_slices(std::size_t count, std::size_t least, const std::function<void(st
     }
     slice(0);
     for (std::thread &t : threads)
+        t.join();
+    for (const std::exception_ptr &e : failed)
+        if (e)
+            std::rethrow_exception(e);
+}
+
+void in_tasks(std::size_t count, const std::function<void(std::size_t)> &task)
+{
+    const std::size_t threads = std::max<std::size_t>(1, std::min<std::size_t>(pass_threads(), count));
+    if (threads == 1) {
+        for (std::size_t t = 0; t < count; t++)
+            task(t);
+        return;
+    }
+    std::atomic<std::size_t> next{0};
+    std::vector<std::exception_ptr> failed(count);
+    auto take = [&] {
+        const PassThreads alone(1);
+        for (std::size_t t = next++; t < count; t = next++) {
+            try {
+                task(t);
+            } catch (...) {
+                failed[t] = std::current_exception();
+            }
+        }
+    };
+    std::vector<std::thread> started;
+    started.reserve(threads - 1);
+    try {
+        for (std::size_t s = 1; s < threads; s++)
+            started.emplace_back(take);
+    } catch (...) { // no thread to be had: the rest on this one
+    }
+    take();
+    for (std::thread &t : started)
         t.join();
     for (const std::exception_ptr &e : failed)
         if (e)

@@ -36,6 +36,13 @@ private:
 // exception of a slice is thrown again here once every slice has ended.
 void in_slices(std::size_t count, std::size_t least, const std::function<void(std::size_t, std::size_t)> &body);
 
+// Runs task(t) for every t in [0, count) on pass_threads() threads at most,
+// each thread taking the next task in order as soon as it is free (the
+// calling thread among them), for tasks of unequal cost. The passes a task
+// runs stay on its own thread, so that the threads do not multiply. An
+// exception of a task is thrown again here once every thread has ended.
+void in_tasks(std::size_t count, const std::function<void(std::size_t)> &task);
+
 // Whether `count` threads can run at once, tried now by starting them. GDAL's
 // pool of compressing threads waits for ever on a thread the system refused
 // to start, so it is given only as many as the system has just allowed.

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <utility>
 
 namespace tolvane::geo {
 
@@ -402,17 +403,20 @@ std::vector<float> finer(const Level &coarse, const std::vector<float> &z, const
         between((j + 0.5) / 2, coarse.columns, c0[j], fc[j]);
         c1[j] = std::min(c0[j] + 1, coarse.columns - 1);
     }
-    for (int i = 0; i < fine.rows; i++) {
-        int r0 = 0;
-        float fr = 0;
-        between((i + 0.5) / 2, coarse.rows, r0, fr);
-        const int r1 = std::min(r0 + 1, coarse.rows - 1);
-        const float *a = z.data() + static_cast<std::size_t>(r0) * coarse.columns;
-        const float *b = z.data() + static_cast<std::size_t>(r1) * coarse.columns;
-        for (int j = 0; j < fine.columns; j++)
-            out[static_cast<std::size_t>(i) * fine.columns + j] =
-                (1 - fr) * ((1 - fc[j]) * a[c0[j]] + fc[j] * a[c1[j]]) + fr * ((1 - fc[j]) * b[c0[j]] + fc[j] * b[c1[j]]);
-    }
+    in_slices(static_cast<std::size_t>(fine.rows), slice_rows(fine.columns), [&](std::size_t first, std::size_t last) {
+        for (auto i = static_cast<int>(first); i < static_cast<int>(last); i++) {
+            int r0 = 0;
+            float fr = 0;
+            between((i + 0.5) / 2, coarse.rows, r0, fr);
+            const int r1 = std::min(r0 + 1, coarse.rows - 1);
+            const float *a = z.data() + static_cast<std::size_t>(r0) * coarse.columns;
+            const float *b = z.data() + static_cast<std::size_t>(r1) * coarse.columns;
+            for (int j = 0; j < fine.columns; j++)
+                out[static_cast<std::size_t>(i) * fine.columns + j] =
+                    (1 - fr) * ((1 - fc[j]) * a[c0[j]] + fc[j] * a[c1[j]]) +
+                    fr * ((1 - fc[j]) * b[c0[j]] + fc[j] * b[c1[j]]);
+        }
+    });
     return out;
 }
 
@@ -457,34 +461,38 @@ void place_points(Level &v, std::size_t l, std::initializer_list<const std::vect
                   double offset)
 {
     const std::size_t stride = std::size_t{1} << std::min<std::size_t>(l, 20);
-    std::size_t total = 0;
-    for (const std::vector<SurfacePoint> *set : sets)
-        total += set->size();
-    std::vector<Stencil> stencils;
-    stencils.reserve(total / stride + 1);
-    std::size_t k = 0;
-    for (const std::vector<SurfacePoint> *set : sets)
-        for (const SurfacePoint &p : *set) {
-            const bool alone = p.weight > 1;
-            if (p.weight > 0 && (alone || k % stride == 0))
-                stencils.push_back(stencil(p, v, alone ? p.weight : p.weight * stride, offset));
-            k++;
-        }
-    // By row, a row's by the cell they start from and then in the lines'
-    // order (a stable sort), merged cell by cell in that order.
     const auto C = static_cast<std::size_t>(v.columns);
     const auto R = static_cast<std::size_t>(v.rows);
+    // Each point the level sees, in the sets' order.
+    const auto each_seen = [&](const auto &f) {
+        std::size_t k = 0;
+        for (const std::vector<SurfacePoint> *set : sets)
+            for (const SurfacePoint &p : *set) {
+                const bool alone = p.weight > 1;
+                if (p.weight > 0 && (alone || k % stride == 0))
+                    f(p, alone ? p.weight : p.weight * stride);
+                k++;
+            }
+    };
+    // By row (counted first, then each stencil put in its row's place in the
+    // points' order), a row's by the cell they start from and then in the
+    // lines' order (a stable sort), merged cell by cell in that order.
     std::vector<std::size_t> first(R + 1, 0);
-    for (const Stencil &p : stencils)
-        first[p.k / C + 1]++;
+    each_seen([&](const SurfacePoint &p, double) {
+        int i = 0;
+        float f = 0;
+        between(p.row / v.scale, v.rows, i, f);
+        first[static_cast<std::size_t>(i) + 1]++;
+    });
     for (std::size_t i = 0; i < R; i++)
         first[i + 1] += first[i];
+    std::vector<Stencil> stencils(first[R]);
     {
         std::vector<std::size_t> next(first.begin(), first.end() - 1);
-        std::vector<Stencil> sorted(stencils.size());
-        for (const Stencil &p : stencils)
-            sorted[next[p.k / C]++] = p;
-        stencils = std::move(sorted);
+        each_seen([&](const SurfacePoint &p, double weight) {
+            const Stencil s = stencil(p, v, weight, offset);
+            stencils[next[s.k / C]++] = s;
+        });
     }
     const auto by_cell = [](const Stencil &a, const Stencil &b) { return a.k < b.k; };
     in_slices(R, 8, [&](std::size_t a, std::size_t b) {
@@ -564,16 +572,17 @@ std::vector<std::uint8_t> open_flats(const std::vector<double> &cells, int rows,
     return open;
 }
 
-// The cells the core left flat at a level inside a ring of it (a summit's or a
-// pit's disc) lose their pull towards the core's value: there the core's flat
-// disc is what the surface is to replace, and on a fine grid, where the disc
-// spans more than the pull's reach, the pull would hold the summit near the
-// line's level. The flats that reach the edge (beyond the outermost lines)
-// keep it.
+// The cells from first to last that the core left flat at a level inside a
+// ring of it (a summit's or a pit's disc) lose their pull towards the core's
+// value: there the core's flat disc is what the surface is to replace, and on
+// a fine grid, where the disc spans more than the pull's reach, the pull would
+// hold the summit near the line's level. The flats that reach the edge
+// (beyond the outermost lines) keep it.
 void untie_enclosed_flats(std::vector<float> &anchor, const std::vector<double> &cells,
-                          const std::vector<std::uint8_t> &open, double lowest, double interval)
+                          const std::vector<std::uint8_t> &open, double lowest, double interval, std::size_t first,
+                          std::size_t last)
 {
-    for (std::size_t k = 0; k < cells.size(); k++)
+    for (std::size_t k = first; k < last; k++)
         if (!open[k] && at_a_level(cells, k, lowest, interval))
             anchor[k] = NAN;
 }
@@ -590,14 +599,20 @@ std::vector<Level> cascade(const std::vector<double> &cells, int rows, int colum
     std::vector<Level> levels;
     levels.push_back({rows, columns, 1.0, LAMBDA, {}, {}, {}, TIE});
     levels[0].anchor.resize(cells.size());
-    for (std::size_t k = 0; k < cells.size(); k++)
-        levels[0].anchor[k] = static_cast<float>(cells[k] - offset);
-    untie_enclosed_flats(levels[0].anchor, cells, open, lowest, interval);
+    std::vector<float> &anchor = levels[0].anchor;
+    in_chunks(cells.size(), [&](std::size_t first, std::size_t last, std::size_t) {
+        for (std::size_t k = first; k < last; k++)
+            anchor[k] = static_cast<float>(cells[k] - offset);
+        untie_enclosed_flats(anchor, cells, open, lowest, interval, first, last);
+    });
     while (levels.back().rows > COARSEST || levels.back().columns > COARSEST)
         levels.push_back(coarser(levels.back()));
+    // The grids placed side by side, the finest (about as long as all the
+    // others) first.
     const std::vector<SurfacePoint> none;
-    for (std::size_t l = 0; l < levels.size(); l++)
+    in_tasks(levels.size(), [&](std::size_t l) {
         place_points(levels[l], l, {&points, &zones, l >= FULL_STEPS_FROM ? &coarse_only : &none}, offset);
+    });
     return levels;
 }
 
@@ -690,6 +705,9 @@ constexpr double OPEN_FLAT_DEPTH = 0.7; // the deepest an open flat's point goes
 
 constexpr std::uint32_t NO_CELL = SWEPT_NONE;
 
+// The rows a thread takes at a time in the search for the zones' points.
+constexpr std::size_t ZONE_ROWS = 64;
+
 // The nearest cell a line crosses of each cell (NO_CELL: none), as the
 // sweeps of swept_nearest() pass it on.
 std::vector<std::uint32_t> nearest_line_cells(const LinesThrough &t, int rows, int columns)
@@ -766,21 +784,31 @@ void add_zone_points(std::vector<SurfacePoint> &out, std::vector<SurfacePoint> &
         return;
     const std::vector<std::uint32_t> near = nearest_line_cells(t, rows, columns);
     const auto C = static_cast<std::int64_t>(columns);
-    for (std::int64_t i = 0; i < rows; i++)
-        for (std::int64_t j = 0; j < C; j++) {
-            const auto k = static_cast<std::size_t>(i * C + j);
-            const std::uint32_t f = near[k];
-            if (std::isnan(cells[k]) || f == NO_CELL || f == k || t.below[f] != t.above[f])
-                continue;
-            const std::int64_t di = f / C - i, dj = f % C - j;
-            const bool open_flat = open[k] && cells[k] - lowest == t.below[f] && i % 2 == 0 && j % 2 == 0;
-            if (static_cast<double>(di * di + dj * dj) < ZONE_NEAREST * ZONE_NEAREST ||
-                !(open_flat || on_zone_middle(near, t, rows, C, i, j, f)))
-                continue;
-            SurfacePoint p;
-            if (zone_point(cells, rows, C, i, j, f, t.below[f], lowest, interval, open_flat, p))
-                (open_flat ? out : middles).push_back(p);
-        }
+    // Found in slices of rows, each point with whether it is an open flat's,
+    // the slices' points joined in their order.
+    const std::size_t slices = (static_cast<std::size_t>(rows) + ZONE_ROWS - 1) / ZONE_ROWS;
+    std::vector<std::vector<std::pair<SurfacePoint, bool>>> found(slices);
+    in_tasks(slices, [&](std::size_t s) {
+        const auto last = std::min<std::int64_t>(rows, static_cast<std::int64_t>((s + 1) * ZONE_ROWS));
+        for (auto i = static_cast<std::int64_t>(s * ZONE_ROWS); i < last; i++)
+            for (std::int64_t j = 0; j < C; j++) {
+                const auto k = static_cast<std::size_t>(i * C + j);
+                const std::uint32_t f = near[k];
+                if (std::isnan(cells[k]) || f == NO_CELL || f == k || t.below[f] != t.above[f])
+                    continue;
+                const std::int64_t di = f / C - i, dj = f % C - j;
+                const bool open_flat = open[k] && cells[k] - lowest == t.below[f] && i % 2 == 0 && j % 2 == 0;
+                if (static_cast<double>(di * di + dj * dj) < ZONE_NEAREST * ZONE_NEAREST ||
+                    !(open_flat || on_zone_middle(near, t, rows, C, i, j, f)))
+                    continue;
+                SurfacePoint p;
+                if (zone_point(cells, rows, C, i, j, f, t.below[f], lowest, interval, open_flat, p))
+                    found[s].emplace_back(p, open_flat);
+            }
+    });
+    for (const auto &slice : found)
+        for (const auto &[p, open_flat] : slice)
+            (open_flat ? out : middles).push_back(p);
 }
 
 // The cells where the fit leaves its band, as points at the cell's centre a

@@ -16,8 +16,10 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace geo = tolvane::geo;
 
@@ -487,6 +489,26 @@ TEST(Surface, SameCellsWhateverTheThreads)
         geo::smooth_surface(four, 161, 161, d.points, LEVELS.lowest, INTERVAL);
     }
     EXPECT_EQ(0, std::memcmp(one.data(), four.data(), one.size() * sizeof(double)));
+}
+
+// The tasks of unequal cost that the surface's grids share among the threads:
+// each runs once, the passes inside one stay on its thread, and a task's
+// failure reaches the caller after the others have run.
+TEST(Surface, TasksRunOnceEachAndTheirPassesAlone)
+{
+    const geo::PassThreads threads(3);
+    std::vector<int> runs(40, 0), inner(40, 0);
+    EXPECT_THROW(geo::in_tasks(runs.size(),
+                               [&](std::size_t t) {
+                                   runs[t]++;
+                                   inner[t] = geo::pass_threads();
+                                   if (t == 7)
+                                       throw std::runtime_error("task 7");
+                               }),
+                 std::runtime_error);
+    EXPECT_EQ(std::vector<int>(40, 1), runs);
+    EXPECT_EQ(std::vector<int>(40, 1), inner);
+    EXPECT_EQ(3, geo::pass_threads());
 }
 
 } // namespace
