@@ -644,14 +644,18 @@ LinesThrough lines_through(int rows, int columns, const std::vector<SurfacePoint
 {
     const std::size_t n = static_cast<std::size_t>(rows) * columns;
     LinesThrough t{std::vector<float>(n, INFINITY), std::vector<float>(n, -INFINITY)};
-    for (const SurfacePoint &p : points) {
-        const int i = static_cast<int>(std::floor(p.row)), j = static_cast<int>(std::floor(p.column));
-        if (i < 0 || j < 0 || i >= rows || j >= columns)
-            continue;
-        const std::size_t k = static_cast<std::size_t>(i) * columns + j;
-        t.below[k] = std::min(t.below[k], static_cast<float>(p.value - lowest));
-        t.above[k] = std::max(t.above[k], static_cast<float>(p.value - lowest));
-    }
+    // Each slice of rows takes the points in it, in any order: the least and
+    // the greatest do not depend on it.
+    in_slices(static_cast<std::size_t>(rows), slice_rows(columns), [&](std::size_t first, std::size_t last) {
+        for (const SurfacePoint &p : points) {
+            const double i = std::floor(p.row), j = std::floor(p.column);
+            if (!(i >= static_cast<double>(first) && i < static_cast<double>(last) && j >= 0 && j < columns))
+                continue;
+            const std::size_t k = static_cast<std::size_t>(i) * columns + static_cast<std::size_t>(j);
+            t.below[k] = std::min(t.below[k], static_cast<float>(p.value - lowest));
+            t.above[k] = std::max(t.above[k], static_cast<float>(p.value - lowest));
+        }
+    });
     return t;
 }
 
@@ -878,14 +882,16 @@ std::size_t hold_inside(Level &l, const std::vector<double> &cells, const std::v
 void hold_to_bands(std::vector<double> &cells, const std::vector<float> &z, const LinesThrough &t, double offset,
                    double lowest, double interval)
 {
-    for (std::size_t k = 0; k < cells.size(); k++) {
-        const double v = cells[k];
-        if (std::isnan(v))
-            continue;
-        double low = 0, high = 0;
-        band_of(v, k, t, lowest, interval, low, high);
-        cells[k] = std::clamp(static_cast<double>(z[k]) + offset, low + lowest, high + lowest);
-    }
+    in_chunks(cells.size(), [&](std::size_t first, std::size_t last, std::size_t) {
+        for (std::size_t k = first; k < last; k++) {
+            const double v = cells[k];
+            if (std::isnan(v))
+                continue;
+            double low = 0, high = 0;
+            band_of(v, k, t, lowest, interval, low, high);
+            cells[k] = std::clamp(static_cast<double>(z[k]) + offset, low + lowest, high + lowest);
+        }
+    });
 }
 
 } // namespace
