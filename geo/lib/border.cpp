@@ -84,7 +84,30 @@ bool meet(const MapPoint &a, const MapPoint &b, const Segment &s, double touch)
            touch;
 }
 
+// The pairs sorted by their key, those of one key in their order: four passes
+// of a radix sort, sixteen bits of the key at a time, where a comparison sort
+// of the lines' millions of segments took most of the edge's tracing.
+void sort_by_key(std::vector<std::pair<std::uint64_t, std::size_t>> &pairs)
+{
+    std::vector<std::pair<std::uint64_t, std::size_t>> other(pairs.size());
+    std::vector<std::size_t> count(std::size_t{1} << 16);
+    for (int shift = 0; shift < 64; shift += 16) {
+        std::fill(count.begin(), count.end(), 0);
+        for (const auto &p : pairs)
+            count[(p.first >> shift) & 0xffff]++;
+        std::size_t start = 0;
+        for (std::size_t &c : count)
+            start += std::exchange(c, start);
+        for (const auto &p : pairs)
+            other[count[(p.first >> shift) & 0xffff]++] = p;
+        pairs.swap(other);
+    }
+}
+
 // The segments of the lines and the joins kept, by square bucket of the plane.
+// The millions of the lines' segments, added before the first search, are
+// gathered by bucket once (sorted, not hashed one by one); the few added after
+// it (the joins) go into a map.
 class SegmentIndex {
 public:
     explicit SegmentIndex(double side) : side_(side) {}
@@ -96,7 +119,12 @@ public:
         segments_.push_back(s);
         lines_.push_back(line);
         seen_.push_back(0);
-        each_bucket(s.p, s.q, 0, [&](std::uint64_t key) { buckets_[key].push_back(k); });
+        each_bucket(s.p, s.q, 0, [&](std::uint64_t key) {
+            if (searched_)
+                later_[key].push_back(k);
+            else
+                pending_.emplace_back(key, k);
+        });
     }
 
     // Whether a segment met from a to b, shrunk by `shrink` at both ends (it
@@ -109,30 +137,52 @@ public:
             return false;
         const double ux = (b.x - a.x) / length, uy = (b.y - a.y) / length;
         const MapPoint a2{a.x + ux * shrink, a.y + uy * shrink}, b2{b.x - ux * shrink, b.y - uy * shrink};
+        gather();
         stamp_++;
         bool hit = false;
+        const auto try_segment = [&](std::size_t k) {
+            if (hit || seen_[k] == stamp_)
+                return;
+            seen_[k] = stamp_;
+            if (lines_[k] >= 0 && (lines_[k] == own[0] || lines_[k] == own[1]))
+                return;
+            hit = meet(a2, b2, segments_[k], touch);
+        };
         each_bucket(a2, b2, 1, [&](std::uint64_t key) {
-            if (hit)
-                return;
-            const auto found = buckets_.find(key);
-            if (found == buckets_.end())
-                return;
-            for (std::size_t k : found->second) {
-                if (seen_[k] == stamp_)
-                    continue;
-                seen_[k] = stamp_;
-                if (lines_[k] >= 0 && (lines_[k] == own[0] || lines_[k] == own[1]))
-                    continue;
-                if (meet(a2, b2, segments_[k], touch)) {
-                    hit = true;
-                    return;
-                }
+            const auto at = std::lower_bound(keys_sorted_.begin(), keys_sorted_.end(), key);
+            if (at != keys_sorted_.end() && *at == key) {
+                const auto b = static_cast<std::size_t>(at - keys_sorted_.begin());
+                for (std::size_t e = starts_[b]; e < starts_[b + 1]; e++)
+                    try_segment(in_bucket_[e]);
             }
+            if (const auto found = later_.find(key); found != later_.end())
+                for (std::size_t k : found->second)
+                    try_segment(k);
         });
         return hit;
     }
 
 private:
+    // The segments added so far, by bucket: the buckets' keys in order, where
+    // each bucket's segments start, and the segments.
+    void gather()
+    {
+        if (searched_)
+            return;
+        searched_ = true;
+        sort_by_key(pending_);
+        in_bucket_.reserve(pending_.size());
+        for (std::size_t e = 0; e < pending_.size(); e++) {
+            if (e == 0 || pending_[e].first != pending_[e - 1].first) {
+                keys_sorted_.push_back(pending_[e].first);
+                starts_.push_back(e);
+            }
+            in_bucket_.push_back(pending_[e].second);
+        }
+        starts_.push_back(pending_.size());
+        pending_ = {};
+    }
+
     // The buckets along the segment, each once, and with `around` 1 their
     // neighbours too. A segment is kept in the buckets along it and looked
     // for in those around the one met: one within `touch` of a bucket's edge
@@ -159,7 +209,11 @@ private:
     std::vector<unsigned> seen_;
     unsigned stamp_ = 0;
     std::vector<std::uint64_t> keys_; // each_bucket's, kept from one segment to the next
-    std::unordered_map<std::uint64_t, std::vector<std::size_t>> buckets_;
+    bool searched_ = false;
+    std::vector<std::pair<std::uint64_t, std::size_t>> pending_; // (bucket, segment) until the first search
+    std::vector<std::uint64_t> keys_sorted_;
+    std::vector<std::size_t> starts_, in_bucket_;
+    std::unordered_map<std::uint64_t, std::vector<std::size_t>> later_;
 };
 
 // The `count` ends of `pool` nearest to `from` (not itself), nearest first.
