@@ -88,6 +88,14 @@ public:
         flood_.flood(z, outlets, parent, above, turn);
     }
 
+    // The flood without `above` of `pixels` alone (PriorityFlood::flood_pixels).
+    void flood_pixels(const std::vector<std::int64_t> &pixels, std::vector<double> &z,
+                      const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &parent,
+                      std::vector<std::uint32_t> &turn) const
+    {
+        flood_.flood_pixels(pixels, z, outlets, parent, turn);
+    }
+
     // The flood without `above`, of the pixels it moves and those around (PriorityFlood::fill).
     void fill(std::vector<double> &z, const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &parent) const
     {
@@ -534,6 +542,32 @@ bool widen_by_flats(const Flow &g, const std::vector<double> &cells, const std::
     return true;
 }
 
+// The whole grid's buffers of the rounds that flood a part, kept from one
+// round to the next: a pixel of no part has no value and no turn there, and a
+// round puts back those it gave its part, so that it costs little more than
+// passes over its part.
+struct PartFlood {
+    std::vector<double> part;
+    std::vector<std::uint32_t> turn;
+    std::vector<std::uint8_t> from; // read at the part's pixels only
+
+    void ready(std::size_t size)
+    {
+        if (part.size() != size) {
+            part.assign(size, NAN);
+            turn.assign(size, NO_TURN);
+            from.assign(size, NO_PARENT);
+        }
+    }
+    void clear(const std::vector<std::int64_t> &pixels)
+    {
+        for (std::int64_t k : pixels) {
+            part[k] = NAN;
+            turn[k] = NO_TURN;
+        }
+    }
+};
+
 // One round's flood: of the whole grid, or of the pixels `again` marks only
 // (their levels and parents in `filled` and `parent` replaced, the rest kept,
 // and the parents around them as the whole grid's flood gives them where
@@ -542,7 +576,7 @@ bool widen_by_flats(const Flow &g, const std::vector<double> &cells, const std::
 // is the whole grid's flood's.
 std::vector<Depression> flood_round(const Flow &g, const std::vector<double> &cells, const Reflood &again,
                                     const std::vector<std::int64_t> &outlets, std::vector<double> &filled,
-                                    std::vector<std::uint8_t> &parent, bool &exact)
+                                    std::vector<std::uint8_t> &parent, bool &exact, PartFlood &buffers)
 {
     const auto whole = [&] {
         filled = cells;
@@ -559,29 +593,33 @@ std::vector<Depression> flood_round(const Flow &g, const std::vector<double> &ce
     constexpr int WIDENINGS = 4;
     std::vector<std::uint8_t> inside = again.inside;
     std::int64_t count = std::count(inside.begin(), inside.end(), std::uint8_t{1});
-    std::vector<double> part;
-    std::vector<std::int64_t> around, widen;
-    std::vector<std::uint8_t> from;
+    buffers.ready(cells.size());
+    std::vector<double> &part = buffers.part;
+    std::vector<std::int64_t> pixels, around, widen; // pixels: those inside in the grid's order, then around
     bool told = false;
     for (int widening = 0; widening <= WIDENINGS; widening++) {
-        part.assign(cells.size(), NAN);
+        buffers.clear(pixels);
+        pixels.clear();
         around.clear();
-        for (std::int64_t k = 0; k < g.size(); k++) {
-            if (!inside[k])
-                continue;
-            part[k] = cells[k];
-            g.each_neighbour(k, [&](int, std::int64_t m) {
+        for (std::int64_t k = 0; k < g.size(); k++)
+            if (inside[k]) {
+                part[k] = cells[k];
+                pixels.push_back(k);
+            }
+        for (std::size_t e = 0, in = pixels.size(); e < in; e++)
+            g.each_neighbour(pixels[e], [&](int, std::int64_t m) {
                 if (!inside[m] && std::isnan(part[m]) && !std::isnan(cells[m])) {
                     part[m] = cells[m];
                     around.push_back(m);
                 }
             });
-        }
+        const std::size_t inside_pixels = pixels.size();
+        pixels.insert(pixels.end(), around.begin(), around.end());
         std::vector<std::int64_t> from_all = outlets;
         from_all.insert(from_all.end(), around.begin(), around.end());
-        std::vector<std::uint32_t> turn;
-        g.flood(part, from_all, &from, nullptr, &turn);
-        told = around_parents(g, cells, filled, part, inside, from, turn, around, parent, widen);
+        g.flood_pixels(pixels, part, from_all, buffers.from, buffers.turn);
+        told = around_parents(g, cells, filled, part, inside, buffers.from, buffers.turn, around, parent, widen);
+        pixels.resize(inside_pixels + around.size());
         if (told || widen.empty() || widening == WIDENINGS)
             break;
         std::vector<std::uint8_t> wider = inside;
@@ -589,19 +627,21 @@ std::vector<Depression> flood_round(const Flow &g, const std::vector<double> &ce
             break;
         inside = std::move(wider);
     }
-    if (!told && again.cut)
+    if (!told && again.cut) {
+        buffers.clear(pixels);
         return whole();
+    }
     exact = exact && told;
-    std::vector<std::int64_t> flooded;
-    for (std::int64_t k = 0; k < g.size(); k++)
-        if (inside[k]) {
-            filled[k] = part[k];
-            parent[k] = from[k];
-            flooded.push_back(k);
-        }
+    const std::vector<std::int64_t> flooded(pixels.begin(), pixels.end() - static_cast<std::ptrdiff_t>(around.size()));
+    for (std::int64_t k : flooded) {
+        filled[k] = part[k];
+        parent[k] = buffers.from[k];
+    }
     for (std::int64_t k : around)
         part[k] = NAN; // no depression of this round
-    return g.depressions(cells, part, &flooded);
+    std::vector<Depression> found = g.depressions(cells, part, &flooded);
+    buffers.clear(pixels);
+    return found;
 }
 
 // The trenches' pixels `cut` and the depressions among `found` beside them
@@ -649,9 +689,10 @@ void keep_supported_pits(const Flow &g, std::vector<double> &cells, const std::v
     };
     std::vector<std::uint8_t> mark(static_cast<std::size_t>(g.size()), 0), outward(mark);
     Reflood again, next;
+    PartFlood buffers;
     bool more = true, exact = true; // exact: `parent` is the whole grid's flood's
     for (int round = 0; round < NESTING && more; round++) {
-        const std::vector<Depression> found = flood_round(g, cells, again, outlets, filled, parent, exact);
+        const std::vector<Depression> found = flood_round(g, cells, again, outlets, filled, parent, exact, buffers);
         more = false;
         next.whole = whole_rounds;
         next.cut = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <memory>
 
 namespace tolvane::geo {
 
@@ -163,11 +164,8 @@ void PriorityFlood::clear_queue()
     pit_.clear();
 }
 
-void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t> &outlets,
-                          std::vector<std::uint8_t> *parent, const Above *above, std::vector<std::uint32_t> *turn)
+void PriorityFlood::push_outlets(const std::vector<std::int64_t> &outlets)
 {
-    const std::size_t bordered = static_cast<std::size_t>(rows_ + 2) * static_cast<std::size_t>(width_);
-    load(z, OPEN);
     clear_queue();
     for (std::int64_t k : outlets) {
         const std::int64_t b = bordered_index(k);
@@ -176,11 +174,43 @@ void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t
             push(z_[b], b);
         }
     }
-    double *const zb = z_.data();
-    std::uint8_t *const state = state_.data();
+}
+
+void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t> &outlets,
+                          std::vector<std::uint8_t> *parent, const Above *above, std::vector<std::uint32_t> *turn)
+{
+    const std::size_t bordered = static_cast<std::size_t>(rows_ + 2) * static_cast<std::size_t>(width_);
+    load(z, OPEN);
+    push_outlets(outlets);
     if (turn)
         turn_.assign(bordered, NO_TURN);
-    std::uint32_t *const turns = turn ? turn_.data() : nullptr;
+    take_all(above, turn ? turn_.data() : nullptr);
+    for (int r = 0; r < rows_; r++) {
+        const std::size_t row = static_cast<std::size_t>(r + 1) * width_ + 1;
+        std::copy_n(z_.data() + row, columns_, z.data() + static_cast<std::size_t>(r) * columns_);
+    }
+    if (turn) {
+        turn->resize(static_cast<std::size_t>(rows_) * columns_);
+        for (int r = 0; r < rows_; r++)
+            std::copy_n(turn_.data() + static_cast<std::size_t>(r + 1) * width_ + 1, columns_,
+                        turn->data() + static_cast<std::size_t>(r) * columns_);
+        turn_ = {};
+    }
+    if (parent) {
+        parent->resize(static_cast<std::size_t>(rows_) * columns_);
+        for (int r = 0; r < rows_; r++) {
+            const std::uint8_t *from = state_.data() + static_cast<std::size_t>(r + 1) * width_ + 1;
+            std::uint8_t *to = parent->data() + static_cast<std::size_t>(r) * columns_;
+            for (int c = 0; c < columns_; c++)
+                to[c] = from[c] < 8 ? from[c] : NO_PARENT;
+        }
+    }
+}
+
+void PriorityFlood::take_all(const Above *above, std::uint32_t *const turns)
+{
+    double *const zb = z_.data();
+    std::uint8_t *const state = state_.data();
     std::uint32_t taken = 0;
     std::size_t head = 0;
     // The value of the pixel taken last from the queue: the pixels raised to
@@ -242,28 +272,37 @@ void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t
             }
         }
     }
-    for (int r = 0; r < rows_; r++) {
-        const std::size_t row = static_cast<std::size_t>(r + 1) * width_ + 1;
-        std::copy_n(z_.data() + row, columns_, z.data() + static_cast<std::size_t>(r) * columns_);
-    }
-    if (turn) {
-        turn->resize(static_cast<std::size_t>(rows_) * columns_);
-        for (int r = 0; r < rows_; r++)
-            std::copy_n(turn_.data() + static_cast<std::size_t>(r + 1) * width_ + 1, columns_,
-                        turn->data() + static_cast<std::size_t>(r) * columns_);
-        turn_ = {};
-    }
-    if (parent) {
-        parent->resize(static_cast<std::size_t>(rows_) * columns_);
-        for (int r = 0; r < rows_; r++) {
-            const std::uint8_t *from = state_.data() + static_cast<std::size_t>(r + 1) * width_ + 1;
-            std::uint8_t *to = parent->data() + static_cast<std::size_t>(r) * columns_;
-            for (int c = 0; c < columns_; c++)
-                to[c] = from[c] < 8 ? from[c] : NO_PARENT;
-        }
-    }
 }
 
+void PriorityFlood::flood_pixels(const std::vector<std::int64_t> &pixels, std::vector<double> &z,
+                                 const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &parent,
+                                 std::vector<std::uint32_t> &turn)
+{
+    const std::size_t bordered = static_cast<std::size_t>(rows_ + 2) * static_cast<std::size_t>(width_);
+    if (z_.size() != bordered) {
+        z_.assign(bordered, NAN);
+        state_.assign(bordered, SHUT);
+    } else {
+        std::fill(state_.begin(), state_.end(), SHUT);
+    }
+    // The turns on the bordered grid, written at the pixels only: the pages
+    // of the rest are never touched.
+    const std::unique_ptr<std::uint32_t[]> turns(new std::uint32_t[bordered]);
+    for (std::int64_t k : pixels) {
+        const std::int64_t b = bordered_index(k);
+        z_[b] = z[k];
+        state_[b] = std::isnan(z[k]) ? SHUT : OPEN;
+        turns[b] = NO_TURN;
+    }
+    push_outlets(outlets);
+    take_all(nullptr, turns.get());
+    for (std::int64_t k : pixels) {
+        const std::int64_t b = bordered_index(k);
+        z[k] = z_[b];
+        parent[k] = state_[b] < 8 ? state_[b] : NO_PARENT;
+        turn[k] = turns[b];
+    }
+}
 
 // The flood with `above` takes each pixel from its lowest neighbour (the
 // first of them taken) and leaves it at met_above of that one's value, which

@@ -48,6 +48,14 @@ public:
     void flood(std::vector<double> &z, const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> *parent,
                const Above *above, std::vector<std::uint32_t> *turn = nullptr);
 
+    // What flood() without `above` gives on a grid where only `pixels` (each
+    // once) have a value, theirs in `z`: `z`, `parent` and `turn` (of the
+    // whole grid) are read and written at those pixels only, so that a small
+    // part costs little more than passes over it.
+    void flood_pixels(const std::vector<std::int64_t> &pixels, std::vector<double> &z,
+                      const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &parent,
+                      std::vector<std::uint32_t> &turn);
+
     // What flood() with `above` and no parents gives, worked out on the pixels
     // it moves and those around them only: the pixels that do not hold their
     // value against their lowest neighbour (flats, pits), then the ones the
@@ -92,6 +100,11 @@ private:
     std::int64_t coming(std::size_t ahead) const;
     void load(const std::vector<double> &z, std::uint8_t with_value);
     void clear_queue();
+    // The queue emptied, then the outlets still open put in it, shut.
+    void push_outlets(const std::vector<std::int64_t> &outlets);
+    // The flood's loop: every pixel in the queue taken, its open neighbours
+    // met; each pixel's turn written in `turns` (bordered) when given.
+    void take_all(const Above *above, std::uint32_t *turns);
     bool fill_part(const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &from,
                    std::vector<std::int64_t> &moved);
     void parents_by_turn(std::vector<std::uint8_t> &parent);

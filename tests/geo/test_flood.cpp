@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -266,6 +267,59 @@ TEST(Flood, TheFillOfThePixelsItMovesGivesTheWholeGridsFlood)
                 plain_flood(rows, columns, want, outlets, &want_parent, nullptr);
                 flood.fill(got, outlets, got_parent);
                 EXPECT_EQ(wrong_pixels(want, got, &want_parent, &got_parent), 0);
+            }
+    }
+}
+
+// The flood of some pixels alone gives, at those pixels, what the flood of the
+// grid gives where the others have no value, and leaves the rest of its
+// arrays as they were; one flood object serves floods of every kind between.
+TEST(Flood, TheFloodOfSomePixelsGivesTheGridsFloodWithoutTheRest)
+{
+    std::mt19937 g(9090);
+    for (const auto &[rows, columns] : SIZES) {
+        geo::PriorityFlood flood(rows, columns, LEVELS), whole(rows, columns, LEVELS);
+        const std::size_t n = static_cast<std::size_t>(rows) * columns;
+        for (const GridKind &kind : KINDS)
+            for (int trial = 0; trial < 6; trial++) {
+                SCOPED_TRACE(kind.name + ", " + std::to_string(rows) + " x " + std::to_string(columns) + ", trial " +
+                             std::to_string(trial));
+                const std::vector<double> z = grid_of(kind, rows, columns, g);
+                std::vector<std::int64_t> pixels;
+                std::vector<double> alone(n, NAN);
+                for (std::size_t k = 0; k < n; k++)
+                    if (g() % 3 != 0) {
+                        pixels.push_back(static_cast<std::int64_t>(k));
+                        alone[k] = z[k];
+                    }
+                std::shuffle(pixels.begin(), pixels.end(), g);
+                std::vector<std::int64_t> outlets = outlets_of(alone, rows, columns, g);
+                outlets.push_back(static_cast<std::int64_t>(g() % n)); // perhaps one of no value here
+                std::vector<double> want = alone;
+                std::vector<std::uint8_t> want_parent;
+                std::vector<std::uint32_t> want_turn;
+                whole.flood(want, outlets, &want_parent, nullptr, &want_turn);
+                // The rest of the arrays hold what an earlier round left there.
+                std::vector<double> got = z;
+                std::vector<std::uint8_t> got_parent(n, 3);
+                std::vector<std::uint32_t> got_turn(n, 7);
+                flood.flood_pixels(pixels, got, outlets, got_parent, got_turn);
+                int wrong = 0;
+                std::vector<std::uint8_t> in(n, 0);
+                for (std::int64_t k : pixels) {
+                    in[k] = 1;
+                    wrong += !same_bits(want[k], got[k]) || want_parent[k] != got_parent[k] || want_turn[k] != got_turn[k];
+                }
+                for (std::size_t k = 0; k < n; k++)
+                    wrong += !in[k] && (!same_bits(z[k], got[k]) || got_parent[k] != 3 || got_turn[k] != 7);
+                EXPECT_EQ(wrong, 0);
+                // Between two floods of parts, one that leaves every pixel open.
+                std::vector<std::uint8_t> parent;
+                std::vector<double> filled = z;
+                if (trial % 2)
+                    flood.fill(filled, outlets_of(z, rows, columns, g), parent);
+                else
+                    flood.flood(filled, {}, nullptr, nullptr);
             }
     }
 }
