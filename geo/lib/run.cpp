@@ -219,10 +219,16 @@ Computed compute(const ContourSource &source, const Request &q, int row, int col
     // The prepared cells themselves go to the core, which works in them.
     const BurnCells burn = [&](const Block &b) {
         Window w = source.prepare(a.r0 * n + b.row, a.c0 * n + b.column, b.rows, b.columns);
-        for (int i = 0; i < b.rows; i++)
+        std::vector<int> column_of(static_cast<std::size_t>(b.columns)); // of the area, for each of the block's
+        for (int j = 0; j < b.columns; j++)
+            column_of[static_cast<std::size_t>(j)] = (b.column + j) / n;
+        for (int i = 0; i < b.rows; i++) {
+            std::uint8_t *row = visible.data() + static_cast<std::size_t>((b.row + i) / n) * a.columns();
+            const std::uint8_t *shown = w.shown.empty() ? nullptr : w.shown.data() + static_cast<std::size_t>(i) * b.columns;
             for (int j = 0; j < b.columns; j++)
-                if (w.shown.empty() || w.shown[static_cast<std::size_t>(i) * b.columns + j])
-                    visible[static_cast<std::size_t>((b.row + i) / n) * a.columns() + (b.column + j) / n] = 1;
+                if (!shown || shown[j])
+                    row[column_of[static_cast<std::size_t>(j)]] = 1;
+        }
         c.add(w);
         if (prepared && b.rows == run.rows && b.columns == run.columns && a.rows() == g.rows &&
             a.columns() == g.columns)
