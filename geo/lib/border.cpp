@@ -7,6 +7,7 @@
 #include "failure.h"
 #include "gdal_handles.h"
 #include "lines.h"
+#include "radix.h"
 
 #include <tolvane/tolvane.h>
 
@@ -82,26 +83,6 @@ bool meet(const MapPoint &a, const MapPoint &b, const Segment &s, double touch)
         return true;
     return std::min({to_segment(s.p, a, b), to_segment(s.q, a, b), to_segment(a, s.p, s.q), to_segment(b, s.p, s.q)}) <=
            touch;
-}
-
-// The pairs sorted by their key, those of one key in their order: four passes
-// of a radix sort, sixteen bits of the key at a time, where a comparison sort
-// of the lines' millions of segments took most of the edge's tracing.
-void sort_by_key(std::vector<std::pair<std::uint64_t, std::size_t>> &pairs)
-{
-    std::vector<std::pair<std::uint64_t, std::size_t>> other(pairs.size());
-    std::vector<std::size_t> count(std::size_t{1} << 16);
-    for (int shift = 0; shift < 64; shift += 16) {
-        std::fill(count.begin(), count.end(), 0);
-        for (const auto &p : pairs)
-            count[(p.first >> shift) & 0xffff]++;
-        std::size_t start = 0;
-        for (std::size_t &c : count)
-            start += std::exchange(c, start);
-        for (const auto &p : pairs)
-            other[count[(p.first >> shift) & 0xffff]++] = p;
-        pairs.swap(other);
-    }
 }
 
 // The segments of the lines and the joins kept, by square bucket of the plane.

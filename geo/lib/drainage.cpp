@@ -68,16 +68,17 @@ public:
     std::vector<std::int64_t> edges(const std::vector<double> &z) const
     {
         std::vector<std::int64_t> e;
-        for (std::int64_t k = 0; k < n_; k++) {
-            if (std::isnan(z[k]))
-                continue;
-            const int r = static_cast<int>(k / columns_), c = static_cast<int>(k % columns_);
-            bool edge = r == 0 || c == 0 || r == rows_ - 1 || c == columns_ - 1;
-            for (int d = 0; d < 8 && !edge; d++)
-                edge = std::isnan(z[k + DR[d] * columns_ + DC[d]]);
-            if (edge)
-                e.push_back(k);
-        }
+        for (int r = 0; r < rows_; r++)
+            for (int c = 0; c < columns_; c++) {
+                const std::int64_t k = static_cast<std::int64_t>(r) * columns_ + c;
+                if (std::isnan(z[k]))
+                    continue;
+                bool edge = r == 0 || c == 0 || r == rows_ - 1 || c == columns_ - 1;
+                for (int d = 0; d < 8 && !edge; d++)
+                    edge = std::isnan(z[k + DR[d] * columns_ + DC[d]]);
+                if (edge)
+                    e.push_back(k);
+            }
         return e;
     }
 

@@ -1,11 +1,21 @@
 #include "flood.h"
 
+#include "parallel.h"
+#include "radix.h"
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
 
 namespace tolvane::geo {
+
+namespace {
+
+// The least rows a thread takes in parents_by_turn().
+constexpr std::size_t PARENT_ROWS = 64;
+
+} // namespace
 
 PriorityFlood::PriorityFlood(int rows, int columns, const tolvane::Levels &levels, double part)
     : rows_(rows), columns_(columns), width_(columns + 2),
@@ -648,14 +658,15 @@ void PriorityFlood::parents_by_turn(std::vector<std::uint8_t> &parent)
 {
     const double *const zb = z_.data();
     const std::uint8_t *const state = state_.data();
-    std::vector<std::uint32_t> by_index(taken_.size());
+    // The turn of each pixel taken, by the pixel's index.
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> by_index(taken_.size());
     for (std::size_t t = 0; t < by_index.size(); t++)
-        by_index[t] = static_cast<std::uint32_t>(t);
-    std::sort(by_index.begin(), by_index.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return taken_[a].first < taken_[b].first; });
+        by_index[t] = {static_cast<std::uint64_t>(taken_[t].first), static_cast<std::uint32_t>(t)};
+    sort_by_key(by_index);
     const auto turn_of = [&](std::int64_t b) {
-        return *std::lower_bound(by_index.begin(), by_index.end(), b,
-                                 [&](std::uint32_t t, std::int64_t k) { return taken_[t].first < k; });
+        return std::lower_bound(by_index.begin(), by_index.end(), static_cast<std::uint64_t>(b),
+                                [](const auto &e, std::uint64_t k) { return e.first < k; })
+            ->second;
     };
     const auto sooner = [&](std::int64_t a, std::int64_t b) {
         if (zb[a] != zb[b])
@@ -666,26 +677,29 @@ void PriorityFlood::parents_by_turn(std::vector<std::uint8_t> &parent)
             return ta < tb;
         return (ia ? taken_[ta].second : a) < (ib ? taken_[tb].second : b);
     };
-    for (int r = 0; r < rows_; r++) {
-        const std::int64_t row = static_cast<std::int64_t>(r + 1) * width_ + 1;
-        std::uint8_t *to = parent.data() + static_cast<std::size_t>(r) * columns_;
-        for (int col = 0; col < columns_; col++) {
-            const std::int64_t b = row + col;
-            if (to[col] == OUTLET) {
-                to[col] = NO_PARENT;
-                continue;
+    // Each row writes its own parents only.
+    in_slices(static_cast<std::size_t>(rows_), PARENT_ROWS, [&](std::size_t first, std::size_t last) {
+        for (auto r = static_cast<int>(first); r < static_cast<int>(last); r++) {
+            const std::int64_t row = static_cast<std::int64_t>(r + 1) * width_ + 1;
+            std::uint8_t *to = parent.data() + static_cast<std::size_t>(r) * columns_;
+            for (int col = 0; col < columns_; col++) {
+                const std::int64_t b = row + col;
+                if (to[col] == OUTLET) {
+                    to[col] = NO_PARENT;
+                    continue;
+                }
+                if (to[col] != NO_PARENT || state[b] == SHUT)
+                    continue;
+                int best = -1;
+                for (int d = 0; d < 8; d++) {
+                    const std::int64_t m = b + offset_[d];
+                    if (state[m] != SHUT && (best < 0 || sooner(m, b + offset_[best])))
+                        best = d;
+                }
+                to[col] = best < 0 ? NO_PARENT : static_cast<std::uint8_t>(best);
             }
-            if (to[col] != NO_PARENT || state[b] == SHUT)
-                continue;
-            int best = -1;
-            for (int d = 0; d < 8; d++) {
-                const std::int64_t m = b + offset_[d];
-                if (state[m] != SHUT && (best < 0 || sooner(m, b + offset_[best])))
-                    best = d;
-            }
-            to[col] = best < 0 ? NO_PARENT : static_cast<std::uint8_t>(best);
         }
-    }
+    });
 }
 
 } // namespace tolvane::geo

@@ -7,6 +7,7 @@
 // buffers from one flood to the next, so each grid here is flooded by one
 // object after another grid of the same size.
 #include "flood.h"
+#include "radix.h"
 
 #include <gtest/gtest.h>
 
@@ -321,5 +322,24 @@ TEST(Flood, TheFloodOfSomePixelsGivesTheGridsFloodWithoutTheRest)
                 else
                     flood.flood(filled, {}, nullptr, nullptr);
             }
+    }
+}
+
+// The radix sort of the flood's turns and of the edge's segments: keys that
+// differ in any of their four digits only, or not at all, in a stable order.
+TEST(Flood, TheRadixSortOrdersByKeyAndKeepsTheOrderOfEqualKeys)
+{
+    std::mt19937_64 g(31);
+    for (int shift : {0, 16, 32, 48, -1}) {
+        SCOPED_TRACE("keys apart in the digit at " + std::to_string(shift));
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> pairs;
+        for (std::uint32_t k = 0; k < 5000; k++) {
+            const std::uint64_t digit = shift < 0 ? g() : (g() % 7) << shift;
+            pairs.emplace_back(0x1234000000000000ull ^ digit, k);
+        }
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> want = pairs;
+        std::stable_sort(want.begin(), want.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+        geo::sort_by_key(pairs);
+        EXPECT_EQ(want, pairs);
     }
 }
