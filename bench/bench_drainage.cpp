@@ -1,7 +1,7 @@
 // The drainage on a generated surface: the priority flood each way the
 // drainage runs it (raised to the spill with parents, as each round of pits;
 // a step above, as the flats), each of those on the pixels it moves only,
-// and the whole enforcement (its rounds, the trenches, the flats). The
+// a round's flood of a part, and the whole enforcement (its rounds, the trenches, the flats). The
 // surface is smooth hills of a fixed seed with dips of a few pixels, some
 // deeper than a tenth of the interval; levels every 1000 (the core's units).
 // It measures, it asserts nothing.
@@ -118,6 +118,52 @@ void flats(benchmark::State &state, bool part)
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(s.z.size()));
 }
 
+// A round of a part: the pixels a fill raises, flooded from the pixels
+// around them, alone (as the drainage's rounds do), or as the whole grid's
+// flood of a grid where only those have a value.
+void part(benchmark::State &state, bool alone)
+{
+    const Surface &s = surface(static_cast<int>(state.range(0)));
+    geo::PriorityFlood f(s.rows, s.columns, LEVELS);
+    std::vector<double> filled = s.z;
+    f.flood(filled, edges(s.rows, s.columns), nullptr, nullptr);
+    std::vector<std::uint8_t> in(s.z.size(), 0);
+    std::vector<std::int64_t> pixels, around;
+    for (std::size_t k = 0; k < s.z.size(); k++)
+        if (filled[k] > s.z[k]) {
+            in[k] = 1;
+            pixels.push_back(static_cast<std::int64_t>(k));
+        }
+    for (std::size_t e = 0, raised = pixels.size(); e < raised; e++) {
+        const int r = static_cast<int>(pixels[e] / s.columns), c = static_cast<int>(pixels[e] % s.columns);
+        for (int d = 0; d < 8; d++) {
+            const int rr = r + geo::DR[d], cc = c + geo::DC[d];
+            const std::int64_t m = static_cast<std::int64_t>(rr) * s.columns + cc;
+            if (rr >= 0 && cc >= 0 && rr < s.rows && cc < s.columns && !in[m]) {
+                in[m] = 2;
+                around.push_back(m);
+            }
+        }
+    }
+    pixels.insert(pixels.end(), around.begin(), around.end());
+    std::vector<double> masked(s.z.size(), NAN), z;
+    for (std::int64_t k : pixels)
+        masked[k] = s.z[k];
+    std::vector<std::uint8_t> parent(s.z.size());
+    std::vector<std::uint32_t> turn(s.z.size());
+    for (auto _ : state) {
+        state.PauseTiming();
+        z = masked;
+        state.ResumeTiming();
+        if (alone)
+            f.flood_pixels(pixels, z, around, parent, turn);
+        else
+            f.flood(z, around, &parent, nullptr, &turn);
+        benchmark::DoNotOptimize(z.data());
+    }
+    state.counters["pixels"] = static_cast<double>(pixels.size());
+}
+
 void drainage(benchmark::State &state)
 {
     const Surface &s = surface(static_cast<int>(state.range(0)));
@@ -139,6 +185,8 @@ BENCHMARK_CAPTURE(flood, fill, Way::FILL)->Arg(1000)->Arg(2000)->Unit(benchmark:
 BENCHMARK_CAPTURE(flood, step, Way::STEP)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(flats, whole, false)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(flats, part, true)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(part, alone, true)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(part, whole_grid, false)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
 BENCHMARK(drainage)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
