@@ -71,6 +71,33 @@ void advise_huge_pages(void *start, std::size_t bytes)
 #endif
 }
 
+namespace {
+
+// run(s) for s in [0, count): s from 1 on threads of their own, 0 on this
+// one, each s whose thread the system refused on this one too; then the first
+// exception of `failed` thrown again.
+void on_threads(std::size_t count, const std::function<void(std::size_t)> &run,
+                const std::vector<std::exception_ptr> &failed)
+{
+    std::vector<std::thread> threads;
+    threads.reserve(count - 1);
+    try {
+        for (std::size_t s = 1; s < count; s++)
+            threads.emplace_back(run, s);
+    } catch (...) { // no thread to be had: the rest on this one
+        for (std::size_t s = threads.size() + 1; s < count; s++)
+            run(s);
+    }
+    run(0);
+    for (std::thread &t : threads)
+        t.join();
+    for (const std::exception_ptr &e : failed)
+        if (e)
+            std::rethrow_exception(e);
+}
+
+} // namespace
+
 void in_slices(std::size_t count, std::size_t least, const std::function<void(std::size_t, std::size_t)> &body)
 {
     const std::size_t most = least > 0 ? count / least : count;
@@ -80,28 +107,16 @@ void in_slices(std::size_t count, std::size_t least, const std::function<void(st
         return;
     }
     std::vector<std::exception_ptr> failed(slices);
-    auto slice = [&](std::size_t s) {
-        try {
-            body(count * s / slices, count * (s + 1) / slices);
-        } catch (...) {
-            failed[s] = std::current_exception();
-        }
-    };
-    std::vector<std::thread> threads;
-    threads.reserve(slices - 1);
-    try {
-        for (std::size_t s = 1; s < slices; s++)
-            threads.emplace_back(slice, s);
-    } catch (...) { // no thread to be had: the rest on this one
-        for (std::size_t s = threads.size() + 1; s < slices; s++)
-            slice(s);
-    }
-    slice(0);
-    for (std::thread &t : threads)
-        t.join();
-    for (const std::exception_ptr &e : failed)
-        if (e)
-            std::rethrow_exception(e);
+    on_threads(
+        slices,
+        [&](std::size_t s) {
+            try {
+                body(count * s / slices, count * (s + 1) / slices);
+            } catch (...) {
+                failed[s] = std::current_exception();
+            }
+        },
+        failed);
 }
 
 void in_tasks(std::size_t count, const std::function<void(std::size_t)> &task)
@@ -114,29 +129,19 @@ void in_tasks(std::size_t count, const std::function<void(std::size_t)> &task)
     }
     std::atomic<std::size_t> next{0};
     std::vector<std::exception_ptr> failed(count);
-    auto take = [&] {
-        const PassThreads alone(1);
-        for (std::size_t t = next++; t < count; t = next++) {
-            try {
-                task(t);
-            } catch (...) {
-                failed[t] = std::current_exception();
+    on_threads(
+        threads,
+        [&](std::size_t) {
+            const PassThreads alone(1);
+            for (std::size_t t = next++; t < count; t = next++) {
+                try {
+                    task(t);
+                } catch (...) {
+                    failed[t] = std::current_exception();
+                }
             }
-        }
-    };
-    std::vector<std::thread> started;
-    started.reserve(threads - 1);
-    try {
-        for (std::size_t s = 1; s < threads; s++)
-            started.emplace_back(take);
-    } catch (...) { // no thread to be had: the rest on this one
-    }
-    take();
-    for (std::thread &t : started)
-        t.join();
-    for (const std::exception_ptr &e : failed)
-        if (e)
-            std::rethrow_exception(e);
+        },
+        failed);
 }
 
 } // namespace tolvane::geo
