@@ -614,13 +614,11 @@ std::vector<Depression> flood_round(const Flow &g, const std::vector<double> &ce
                     around.push_back(m);
                 }
             });
-        const std::size_t inside_pixels = pixels.size();
         pixels.insert(pixels.end(), around.begin(), around.end());
         std::vector<std::int64_t> from_all = outlets;
         from_all.insert(from_all.end(), around.begin(), around.end());
         g.flood_pixels(pixels, part, from_all, buffers.from, buffers.turn);
         told = around_parents(g, cells, filled, part, inside, buffers.from, buffers.turn, around, parent, widen);
-        pixels.resize(inside_pixels + around.size());
         if (told || widen.empty() || widening == WIDENINGS)
             break;
         std::vector<std::uint8_t> wider = inside;
