@@ -394,18 +394,29 @@ void within_own_radius_into(const float *squared, int rows, int columns, std::ui
     // Down the columns into `down` (4 bytes a pixel: the values that decide
     // whether a pixel is reached are squared radii, exact in a float), then
     // along the rows. Each line is worked in doubles.
+    // The columns are read and written BLOCK at a time, row by row, each of
+    // their cache lines once, rather than down one column after another.
     const std::unique_ptr<float[]> down = uncleared<float>(n);
+    constexpr std::size_t BLOCK = 16;
     in_slices(static_cast<std::size_t>(columns), 64, [&](std::size_t from, std::size_t to) {
-        std::vector<double> f(static_cast<std::size_t>(rows)), d, z;
+        const auto R = static_cast<std::size_t>(rows);
+        std::vector<double> fs(BLOCK * R), ds(BLOCK * R), f(R), d, z;
         std::vector<int> v;
-        for (std::size_t j = from; j < to; j++) {
-            for (int i = 0; i < rows; i++) {
-                const float r = squared[static_cast<std::size_t>(i) * columns + j];
-                f[i] = r > 0 ? -static_cast<double>(r) : inf;
+        for (std::size_t j0 = from; j0 < to; j0 += BLOCK) {
+            const std::size_t width = std::min(BLOCK, to - j0);
+            for (std::size_t i = 0; i < R; i++)
+                for (std::size_t b = 0; b < width; b++) {
+                    const float r = squared[i * columns + j0 + b];
+                    fs[b * R + i] = r > 0 ? -static_cast<double>(r) : inf;
+                }
+            for (std::size_t b = 0; b < width; b++) {
+                std::copy_n(fs.begin() + static_cast<std::ptrdiff_t>(b * R), R, f.begin());
+                envelope(f, d, v, z);
+                std::copy_n(d.begin(), R, ds.begin() + static_cast<std::ptrdiff_t>(b * R));
             }
-            envelope(f, d, v, z);
-            for (int i = 0; i < rows; i++)
-                down[static_cast<std::size_t>(i) * columns + j] = static_cast<float>(d[i]);
+            for (std::size_t i = 0; i < R; i++)
+                for (std::size_t b = 0; b < width; b++)
+                    down[i * columns + j0 + b] = static_cast<float>(ds[b * R + i]);
         }
     });
     in_slices(static_cast<std::size_t>(rows), 16, [&](std::size_t from, std::size_t to) {
