@@ -347,8 +347,27 @@ Judged drawn_through_ends(const FootprintWindow &w, SiteMap &lines, const std::f
     // both shores then open into one empty strip.
     j.radius = footprint_radius(spacing());
     const int interval = static_cast<int>(w.interval);
-    j.inside = footprint_of_ends(w.cells, w.rows, w.columns, w.ends, j.radius, w.factor, lines);
-    open_leaking_inlets(w.cells, w.rows, w.columns, j.radius, lines, interval, j.inside);
+    const bool trace = w.border && !w.border->empty();
+    std::vector<std::uint8_t> traced, in_voids;
+    // The disc's footprint and the traced one side by side: each writes its
+    // own, and both only read the lines' map.
+    side_by_side(
+        [&] {
+            j.inside = footprint_of_ends(w.cells, w.rows, w.columns, w.ends, j.radius, w.factor, lines);
+            open_leaking_inlets(w.cells, w.rows, w.columns, j.radius, lines, interval, j.inside);
+        },
+        [&] {
+            if (!trace)
+                return;
+            const int least = 2 * std::max(2, w.factor);
+            const VoidRule voids{w.interval};
+            traced = inside_border(w.cells,
+                                   {w.burned.origin_x, w.burned.origin_y, w.burned.xres, w.burned.yres, w.row,
+                                    w.column, w.rows, w.columns},
+                                   *w.border, &voids, &in_voids);
+            if (bands_join(w.cells, w.rows, w.columns, traced, interval, least))
+                open_leaking_inlets(w.cells, w.rows, w.columns, j.radius, lines, interval, traced);
+        });
     // On lines the edge runs from end to end along the row in which they stop
     // (border.h; a contour raster's ends say no more than where its cells
     // stop). Where an inlet closed at its mouth joins bands, the inlets are
@@ -362,17 +381,7 @@ Judged drawn_through_ends(const FootprintWindow &w, SiteMap &lines, const std::f
     // levels more than an interval apart stop, is left out of the footprint
     // kept, either one, once it is chosen: it weighs in neither test, so the
     // choice and the inlets stay as they were.
-    if (w.border && !w.border->empty()) {
-        const int least = 2 * std::max(2, w.factor);
-        const VoidRule voids{w.interval};
-        std::vector<std::uint8_t> in_voids;
-        std::vector<std::uint8_t> traced =
-            inside_border(w.cells,
-                          {w.burned.origin_x, w.burned.origin_y, w.burned.xres, w.burned.yres, w.row, w.column,
-                           w.rows, w.columns},
-                          *w.border, &voids, &in_voids);
-        if (bands_join(w.cells, w.rows, w.columns, traced, interval, least))
-            open_leaking_inlets(w.cells, w.rows, w.columns, j.radius, lines, interval, traced);
+    if (trace) {
         const PixelBox b = lines_box(w.cells, w.rows, w.columns);
         give_back_leaks(traced, j.inside, b, w.columns, std::max(8.0, 3 * j.radius));
         const auto left_out = [&](const std::vector<std::uint8_t> &m) {

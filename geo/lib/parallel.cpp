@@ -144,4 +144,35 @@ void in_tasks(std::size_t count, const std::function<void(std::size_t)> &task)
         failed);
 }
 
+void side_by_side(const std::function<void()> &mine, const std::function<void()> &other)
+{
+    std::vector<std::exception_ptr> failed(2);
+    const auto guarded = [&failed](std::size_t s, const std::function<void()> &f) {
+        try {
+            f();
+        } catch (...) {
+            failed[s] = std::current_exception();
+        }
+    };
+    if (pass_threads() < 2) {
+        guarded(0, mine);
+        guarded(1, other);
+    } else {
+        on_threads(
+            2,
+            [&](std::size_t s) {
+                if (s == 0) {
+                    guarded(0, mine);
+                } else {
+                    const PassThreads alone(1);
+                    guarded(1, other);
+                }
+            },
+            {});
+    }
+    for (const std::exception_ptr &e : failed)
+        if (e)
+            std::rethrow_exception(e);
+}
+
 } // namespace tolvane::geo

@@ -43,6 +43,12 @@ void in_slices(std::size_t count, std::size_t least, const std::function<void(st
 // exception of a task is thrown again here once every thread has ended.
 void in_tasks(std::size_t count, const std::function<void(std::size_t)> &task);
 
+// Runs `other` on a thread of its own, its passes on that thread alone, while
+// `mine` runs here with the passes' threads; both here, one after the other,
+// when the system starts no thread or there is one to be had. An exception of
+// either is thrown again here once both have ended (mine's first).
+void side_by_side(const std::function<void()> &mine, const std::function<void()> &other);
+
 // Whether `count` threads can run at once, tried now by starting them. GDAL's
 // pool of compressing threads waits for ever on a thread the system refused
 // to start, so it is given only as many as the system has just allowed.

@@ -493,7 +493,8 @@ TEST(Surface, SameCellsWhateverTheThreads)
 
 // The tasks of unequal cost that the surface's grids share among the threads:
 // each runs once, the passes inside one stay on its thread, and a task's
-// failure reaches the caller after the others have run.
+// failure reaches the caller after the others have run; the same of two
+// parts run side by side.
 TEST(Surface, TasksRunOnceEachAndTheirPassesAlone)
 {
     const geo::PassThreads threads(3);
@@ -509,6 +510,30 @@ TEST(Surface, TasksRunOnceEachAndTheirPassesAlone)
     EXPECT_EQ(std::vector<int>(40, 1), runs);
     EXPECT_EQ(std::vector<int>(40, 1), inner);
     EXPECT_EQ(3, geo::pass_threads());
+    // Two parts side by side (the footprint's two): both run, the other's
+    // passes alone, and the failure of one reaches the caller after both.
+    for (int failing = 0; failing < 3; failing++) {
+        int mine = 0, other = 0;
+        const auto run = [&] {
+            geo::side_by_side(
+                [&] {
+                    mine = geo::pass_threads();
+                    if (failing == 1)
+                        throw std::runtime_error("mine");
+                },
+                [&] {
+                    other = geo::pass_threads();
+                    if (failing == 2)
+                        throw std::runtime_error("other");
+                });
+        };
+        if (failing == 0)
+            run();
+        else
+            EXPECT_THROW(run(), std::runtime_error);
+        EXPECT_EQ(3, mine);
+        EXPECT_EQ(1, other);
+    }
 }
 
 } // namespace
