@@ -393,9 +393,9 @@ void within_own_radius_into(const float *squared, int rows, int columns, std::ui
     const double inf = std::numeric_limits<double>::infinity();
     // Down the columns into `down` (4 bytes a pixel: the values that decide
     // whether a pixel is reached are squared radii, exact in a float), then
-    // along the rows. Each line is worked in doubles.
-    // The columns are read and written BLOCK at a time, row by row, each of
-    // their cache lines once, rather than down one column after another.
+    // along the rows. Each line is worked in doubles. The columns are read and
+    // written BLOCK at a time, row by row, so that each cache line of the grid
+    // is fetched once, not once for each of its columns.
     const std::unique_ptr<float[]> down = uncleared<float>(n);
     constexpr std::size_t BLOCK = 16;
     in_slices(static_cast<std::size_t>(columns), 64, [&](std::size_t from, std::size_t to) {

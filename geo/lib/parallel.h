@@ -45,7 +45,7 @@ void in_tasks(std::size_t count, const std::function<void(std::size_t)> &task);
 
 // Runs `other` on a thread of its own, its passes on that thread alone, while
 // `mine` runs here with the passes' threads; both here, one after the other,
-// when the system starts no thread or there is one to be had. An exception of
+// when the passes have one thread or the system starts none. An exception of
 // either is thrown again here once both have ended (mine's first).
 void side_by_side(const std::function<void()> &mine, const std::function<void()> &other);
 
