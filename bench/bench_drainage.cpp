@@ -119,8 +119,9 @@ void flats(benchmark::State &state, bool part)
 }
 
 // A round of a part: the pixels a fill raises, flooded from the pixels
-// around them, alone (as the drainage's rounds do), or as the whole grid's
-// flood of a grid where only those have a value.
+// around them, alone (as the drainage's rounds do, with their turns), or as
+// the whole grid's flood of a grid where only those have a value (its
+// parents only, so the least that rounds did before).
 void part(benchmark::State &state, bool alone)
 {
     const Surface &s = surface(static_cast<int>(state.range(0)));
@@ -158,7 +159,7 @@ void part(benchmark::State &state, bool alone)
         if (alone)
             f.flood_pixels(pixels, z, around, parent, turn);
         else
-            f.flood(z, around, &parent, nullptr, &turn);
+            f.flood(z, around, &parent, nullptr);
         benchmark::DoNotOptimize(z.data());
     }
     state.counters["pixels"] = static_cast<double>(pixels.size());

@@ -82,13 +82,6 @@ public:
         return e;
     }
 
-    // The priority flood from `outlets` (see PriorityFlood::flood).
-    void flood(std::vector<double> &z, const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> *parent,
-               const Above *above, std::vector<std::uint32_t> *turn = nullptr) const
-    {
-        flood_.flood(z, outlets, parent, above, turn);
-    }
-
     // The flood without `above` of `pixels` alone (PriorityFlood::flood_pixels).
     void flood_pixels(const std::vector<std::int64_t> &pixels, std::vector<double> &z,
                       const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &parent,

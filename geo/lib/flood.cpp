@@ -187,24 +187,14 @@ void PriorityFlood::push_outlets(const std::vector<std::int64_t> &outlets)
 }
 
 void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t> &outlets,
-                          std::vector<std::uint8_t> *parent, const Above *above, std::vector<std::uint32_t> *turn)
+                          std::vector<std::uint8_t> *parent, const Above *above)
 {
-    const std::size_t bordered = static_cast<std::size_t>(rows_ + 2) * static_cast<std::size_t>(width_);
     load(z, OPEN);
     push_outlets(outlets);
-    if (turn)
-        turn_.assign(bordered, NO_TURN);
-    take_all(above, turn ? turn_.data() : nullptr);
+    take_all(above, nullptr);
     for (int r = 0; r < rows_; r++) {
         const std::size_t row = static_cast<std::size_t>(r + 1) * width_ + 1;
         std::copy_n(z_.data() + row, columns_, z.data() + static_cast<std::size_t>(r) * columns_);
-    }
-    if (turn) {
-        turn->resize(static_cast<std::size_t>(rows_) * columns_);
-        for (int r = 0; r < rows_; r++)
-            std::copy_n(turn_.data() + static_cast<std::size_t>(r + 1) * width_ + 1, columns_,
-                        turn->data() + static_cast<std::size_t>(r) * columns_);
-        turn_ = {};
     }
     if (parent) {
         parent->resize(static_cast<std::size_t>(rows_) * columns_);

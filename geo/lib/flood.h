@@ -43,15 +43,15 @@ public:
     // flood raises or meets at its neighbour's level rises the least step
     // above it (below the next level up from its own value). `parent`, when
     // given, receives the direction of the neighbour each pixel was reached
-    // from; `turn`, when given, the order in which the flood took each pixel
-    // (0 first; NO_TURN for a pixel never taken).
+    // from.
     void flood(std::vector<double> &z, const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> *parent,
-               const Above *above, std::vector<std::uint32_t> *turn = nullptr);
+               const Above *above);
 
     // What flood() without `above` gives on a grid where only `pixels` (each
-    // once) have a value, theirs in `z`: `z`, `parent` and `turn` (of the
-    // whole grid) are read and written at those pixels only, so that a small
-    // part costs little more than passes over it.
+    // once) have a value, theirs in `z`, and the order in which it takes them
+    // in `turn` (0 first; NO_TURN for a pixel never taken): `z`, `parent` and
+    // `turn` (of the whole grid) are read and written at those pixels only, so
+    // that a small part costs little more than passes over it.
     void flood_pixels(const std::vector<std::int64_t> &pixels, std::vector<double> &z,
                       const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &parent,
                       std::vector<std::uint32_t> &turn);
@@ -144,7 +144,6 @@ private:
     // the queue that began its run.
     std::vector<std::pair<std::int64_t, std::int64_t>> taken_;
     std::vector<std::uint8_t> state_;
-    std::vector<std::uint32_t> turn_; // bordered, when asked
     static constexpr int BUCKETS = 129;
     std::vector<Key> buckets_[BUCKETS];
     Key least_[BUCKETS] = {}; // of each bucket with keys
