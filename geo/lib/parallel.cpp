@@ -73,22 +73,34 @@ void advise_huge_pages(void *start, std::size_t bytes)
 
 namespace {
 
-// run(s) for s in [0, count): s from 1 on threads of their own, 0 on this
-// one, each s whose thread the system refused on this one too; then the first
-// exception of `failed` thrown again.
-void on_threads(std::size_t count, const std::function<void(std::size_t)> &run,
-                const std::vector<std::exception_ptr> &failed)
+// run(s) for s in [0, count): with `start`, s from 1 on threads of their own
+// and 0 on this one, each s whose thread the system refused on this one too;
+// else every s here, in order. Then the first exception of a run (by s) is
+// thrown again.
+void on_threads(std::size_t count, const std::function<void(std::size_t)> &run, bool start = true)
 {
-    std::vector<std::thread> threads;
-    threads.reserve(count - 1);
-    try {
-        for (std::size_t s = 1; s < count; s++)
-            threads.emplace_back(run, s);
-    } catch (...) { // no thread to be had: the rest on this one
-        for (std::size_t s = threads.size() + 1; s < count; s++)
+    std::vector<std::exception_ptr> failed(count);
+    const auto guarded = [&](std::size_t s) {
+        try {
             run(s);
+        } catch (...) {
+            failed[s] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> threads;
+    std::size_t here = 1; // the first s left to this thread after the others
+    if (start) {
+        threads.reserve(count - 1);
+        try {
+            for (std::size_t s = 1; s < count; s++)
+                threads.emplace_back(guarded, s);
+        } catch (...) { // no thread to be had: the rest on this one
+        }
+        here = threads.size() + 1;
     }
-    run(0);
+    guarded(0);
+    for (std::size_t s = here; s < count; s++)
+        guarded(s);
     for (std::thread &t : threads)
         t.join();
     for (const std::exception_ptr &e : failed)
@@ -106,17 +118,7 @@ void in_slices(std::size_t count, std::size_t least, const std::function<void(st
         body(0, count);
         return;
     }
-    std::vector<std::exception_ptr> failed(slices);
-    on_threads(
-        slices,
-        [&](std::size_t s) {
-            try {
-                body(count * s / slices, count * (s + 1) / slices);
-            } catch (...) {
-                failed[s] = std::current_exception();
-            }
-        },
-        failed);
+    on_threads(slices, [&](std::size_t s) { body(count * s / slices, count * (s + 1) / slices); });
 }
 
 void in_tasks(std::size_t count, const std::function<void(std::size_t)> &task)
@@ -127,52 +129,38 @@ void in_tasks(std::size_t count, const std::function<void(std::size_t)> &task)
             task(t);
         return;
     }
+    // Each task's failure kept, so that the others still run and the first
+    // task's is the one thrown, whichever thread ran it.
     std::atomic<std::size_t> next{0};
     std::vector<std::exception_ptr> failed(count);
-    on_threads(
-        threads,
-        [&](std::size_t) {
-            const PassThreads alone(1);
-            for (std::size_t t = next++; t < count; t = next++) {
-                try {
-                    task(t);
-                } catch (...) {
-                    failed[t] = std::current_exception();
-                }
+    on_threads(threads, [&](std::size_t) {
+        const PassThreads alone(1);
+        for (std::size_t t = next++; t < count; t = next++) {
+            try {
+                task(t);
+            } catch (...) {
+                failed[t] = std::current_exception();
             }
-        },
-        failed);
+        }
+    });
+    for (const std::exception_ptr &e : failed)
+        if (e)
+            std::rethrow_exception(e);
 }
 
 void side_by_side(const std::function<void()> &mine, const std::function<void()> &other)
 {
-    std::vector<std::exception_ptr> failed(2);
-    const auto guarded = [&failed](std::size_t s, const std::function<void()> &f) {
-        try {
-            f();
-        } catch (...) {
-            failed[s] = std::current_exception();
-        }
-    };
-    if (pass_threads() < 2) {
-        guarded(0, mine);
-        guarded(1, other);
-    } else {
-        on_threads(
-            2,
-            [&](std::size_t s) {
-                if (s == 0) {
-                    guarded(0, mine);
-                } else {
-                    const PassThreads alone(1);
-                    guarded(1, other);
-                }
-            },
-            {});
-    }
-    for (const std::exception_ptr &e : failed)
-        if (e)
-            std::rethrow_exception(e);
+    on_threads(
+        2,
+        [&](std::size_t s) {
+            if (s == 0) {
+                mine();
+            } else {
+                const PassThreads alone(1);
+                other();
+            }
+        },
+        pass_threads() >= 2);
 }
 
 } // namespace tolvane::geo
