@@ -51,7 +51,8 @@ public:
     // once) have a value, theirs in `z`, and the order in which it takes them
     // in `turn` (0 first; NO_TURN for a pixel never taken): `z`, `parent` and
     // `turn` (of the whole grid) are read and written at those pixels only, so
-    // that a small part costs little more than passes over it.
+    // that a small part costs passes over it and the clearing of one byte a
+    // pixel of the grid.
     void flood_pixels(const std::vector<std::int64_t> &pixels, std::vector<double> &z,
                       const std::vector<std::int64_t> &outlets, std::vector<std::uint8_t> &parent,
                       std::vector<std::uint32_t> &turn);
