@@ -3,6 +3,7 @@
 
 #include "distance.h"
 #include "parallel.h"
+#include "strided.h"
 #include "timing.h"
 
 #include <algorithm>
@@ -153,12 +154,14 @@ void between(double u, int n, int &i, float &f)
     f = static_cast<float>(std::clamp(x - i, 0.0, 1.0));
 }
 
-Stencil stencil(const SurfacePoint &p, const Level &l, double weight, double offset)
+// The point's stencil on level l, and in `row` the row of its block.
+Stencil stencil(const SurfacePoint &p, const Level &l, double weight, double offset, std::size_t &row)
 {
     int i = 0, j = 0;
     float fr = 0, fc = 0;
     between(p.row / l.scale, l.rows, i, fr);
     between(p.column / l.scale, l.columns, j, fc);
+    row = static_cast<std::size_t>(i);
     return {static_cast<std::size_t>(i) * l.columns + j, fr, fc, static_cast<float>(weight),
             static_cast<float>(p.value - offset)};
 }
@@ -453,26 +456,38 @@ Level coarser(const Level &f)
     return c;
 }
 
+// A set of points for the cascade, with the indices of those that weigh more
+// than a line's points: spot heights, which stand alone.
+struct PointSet {
+    const std::vector<SurfacePoint> *points;
+    std::vector<std::size_t> alone;
+};
+
+PointSet point_set(const std::vector<SurfacePoint> &points)
+{
+    return {&points, standing_alone(points, [](const SurfacePoint &p) { return p.weight > 1; })};
+}
+
 // The points level `l` of the cascade sees, of `sets` taken one after the
-// other (every 2^l-th, weighing as much more, and every point that weighs more
-// than a line's, a spot height, which stands alone), row by row and each row's
-// in the order of the lines, for the threads and the cache.
-void place_points(Level &v, std::size_t l, std::initializer_list<const std::vector<SurfacePoint> *> sets,
-                  double offset)
+// other (every 2^l-th, weighing as much more, and every point that stands
+// alone), row by row and each row's in the order of the lines, for the
+// threads and the cache.
+void place_points(Level &v, std::size_t l, std::initializer_list<const PointSet *> sets, double offset)
 {
     const std::size_t stride = std::size_t{1} << std::min<std::size_t>(l, 20);
-    const auto C = static_cast<std::size_t>(v.columns);
     const auto R = static_cast<std::size_t>(v.rows);
     // Each point the level sees, in the sets' order.
     const auto each_seen = [&](const auto &f) {
-        std::size_t k = 0;
-        for (const std::vector<SurfacePoint> *set : sets)
-            for (const SurfacePoint &p : *set) {
-                const bool alone = p.weight > 1;
-                if (p.weight > 0 && (alone || k % stride == 0))
-                    f(p, alone ? p.weight : p.weight * stride);
-                k++;
-            }
+        std::size_t base = 0;
+        for (const PointSet *set : sets) {
+            const std::vector<SurfacePoint> &points = *set->points;
+            each_strided(points.size(), base, stride, set->alone, [&](std::size_t i) {
+                const SurfacePoint &p = points[i];
+                if (p.weight > 0)
+                    f(p, p.weight > 1 ? p.weight : p.weight * stride);
+            });
+            base += points.size();
+        }
     };
     // By row (counted first, then each stencil put in its row's place in the
     // points' order), a row's by the cell they start from and then in the
@@ -490,31 +505,40 @@ void place_points(Level &v, std::size_t l, std::initializer_list<const std::vect
     {
         std::vector<std::size_t> next(first.begin(), first.end() - 1);
         each_seen([&](const SurfacePoint &p, double weight) {
-            const Stencil s = stencil(p, v, weight, offset);
-            stencils[next[s.k / C]++] = s;
+            std::size_t row = 0;
+            const Stencil s = stencil(p, v, weight, offset, row);
+            stencils[next[row]++] = s;
         });
     }
+    // Each row's stencils sorted and its blocks counted, then each row's
+    // blocks merged into their place, rows apart on the threads: a block adds
+    // its points in the same order whatever the thread.
     const auto by_cell = [](const Stencil &a, const Stencil &b) { return a.k < b.k; };
-    in_slices(R, 8, [&](std::size_t a, std::size_t b) {
-        for (std::size_t i = a; i < b; i++)
-            std::stable_sort(stencils.begin() + static_cast<std::ptrdiff_t>(first[i]),
-                             stencils.begin() + static_cast<std::ptrdiff_t>(first[i + 1]), by_cell);
-    });
     v.row_start.assign(R + 1, 0);
-    std::size_t count = 0;
-    for (std::size_t k = 0; k < stencils.size(); k++)
-        count += k == 0 || stencils[k].k != stencils[k - 1].k ? 1 : 0;
-    v.points.reserve(count);
-    for (const Stencil &p : stencils) {
-        if (!v.points.empty() && v.points.back().k == p.k)
-            v.points.back().add(p);
-        else {
-            v.points.push_back(block_of(p));
-            v.row_start[p.k / C + 1]++;
+    in_slices(R, 8, [&](std::size_t a, std::size_t b) {
+        for (std::size_t i = a; i < b; i++) {
+            const auto begin = stencils.begin() + static_cast<std::ptrdiff_t>(first[i]);
+            const auto end = stencils.begin() + static_cast<std::ptrdiff_t>(first[i + 1]);
+            std::stable_sort(begin, end, by_cell);
+            for (auto s = begin; s != end; ++s)
+                v.row_start[i + 1] += s == begin || s->k != (s - 1)->k ? 1 : 0;
         }
-    }
+    });
     for (std::size_t i = 0; i < R; i++)
         v.row_start[i + 1] += v.row_start[i];
+    v.points.resize(v.row_start[R]);
+    in_slices(R, 8, [&](std::size_t a, std::size_t b) {
+        for (std::size_t i = a; i < b; i++) {
+            Block *block = v.points.data() + v.row_start[i] - 1;
+            for (std::size_t k = first[i]; k < first[i + 1]; k++) {
+                const Stencil &p = stencils[k];
+                if (k > first[i] && block->k == p.k)
+                    block->add(p);
+                else
+                    *++block = block_of(p);
+            }
+        }
+    });
 }
 
 // Whether the core left cell k exactly at a level of the table.
@@ -610,8 +634,10 @@ std::vector<Level> cascade(const std::vector<double> &cells, int rows, int colum
     // The grids placed side by side, the finest (about as long as all the
     // others) first.
     const std::vector<SurfacePoint> none;
+    const PointSet lines = point_set(points), middles = point_set(zones), coarser_only = point_set(coarse_only),
+                   nothing = point_set(none);
     in_tasks(levels.size(), [&](std::size_t l) {
-        place_points(levels[l], l, {&points, &zones, l >= FULL_STEPS_FROM ? &coarse_only : &none}, offset);
+        place_points(levels[l], l, {&lines, &middles, l >= FULL_STEPS_FROM ? &coarser_only : &nothing}, offset);
     });
     return levels;
 }

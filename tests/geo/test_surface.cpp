@@ -6,6 +6,7 @@
 // band, and neither a window's edge, a hole without value nor the threads
 // change it beyond a small bound.
 #include "parallel.h"
+#include "strided.h"
 #include "surface.h"
 
 #include <tolvane/tolvane.h>
@@ -16,6 +17,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -489,6 +491,29 @@ TEST(Surface, SameCellsWhateverTheThreads)
         geo::smooth_surface(four, 161, 161, d.points, LEVELS.lowest, INTERVAL);
     }
     EXPECT_EQ(0, std::memcmp(one.data(), four.data(), one.size() * sizeof(double)));
+}
+
+// The points each grid of the cascade sees, walked through the few it reads,
+// against the test of every point: every stride-th counted through the sets,
+// the ones alone wherever they stand (on a stride's place or not, first,
+// last, all of a set or none), each once and in order.
+TEST(Surface, EachGridSeesEveryStrideThPointAndThoseAloneOnce)
+{
+    std::mt19937 g(7);
+    for (int trial = 0; trial < 400; trial++) {
+        const std::size_t size = g() % 70, base = g() % 100, stride = std::size_t{1} << (g() % 7);
+        const unsigned share = trial % 4 == 0 ? 0 : trial % 4 == 1 ? 100 : g() % 40;
+        std::vector<int> alone_flag(size);
+        for (int &a : alone_flag)
+            a = g() % 100 < share ? 1 : 0;
+        const std::vector<std::size_t> alone = geo::standing_alone(alone_flag, [](int a) { return a == 1; });
+        std::vector<std::size_t> want, got;
+        for (std::size_t i = 0; i < size; i++)
+            if (alone_flag[i] || (base + i) % stride == 0)
+                want.push_back(i);
+        geo::each_strided(size, base, stride, alone, [&](std::size_t i) { got.push_back(i); });
+        ASSERT_EQ(want, got) << "size " << size << ", base " << base << ", stride " << stride;
+    }
 }
 
 // The tasks of unequal cost that the surface's grids share among the threads:
