@@ -228,6 +228,10 @@ std::vector<std::uint8_t> centres_inside(const std::vector<std::uint8_t> &fine, 
     if (fine.empty())
         return fine;
     std::vector<std::uint8_t> shown(static_cast<std::size_t>(grid.rows) * grid.columns, 0);
+    if (n == 1) {
+        std::transform(fine.begin(), fine.end(), shown.begin(), [](std::uint8_t v) { return v ? 1 : 0; });
+        return shown;
+    }
     const std::size_t columns = static_cast<std::size_t>(grid.columns) * n;
     const auto at = [&](std::size_t i, std::size_t j) { return fine[i * columns + j] ? 1 : 0; };
     for (int i = 0; i < grid.rows; i++)
@@ -271,9 +275,13 @@ void ContourSource::decide_footprint(int n)
     s.on_grid.decided = true;
     if (s.traced) {
         // The whole grid kept for the run shows what every window shows.
-        const std::size_t columns = static_cast<std::size_t>(s.fine.columns);
-        for (std::size_t k = 0; k < w.shown.size(); k++)
-            w.shown[k] = s.on_grid.shown[(k / columns / m) * s.grid.columns + (k % columns) / m];
+        const auto columns = static_cast<std::size_t>(s.fine.columns), m_ = static_cast<std::size_t>(m);
+        for (std::size_t i = 0; i * columns < w.shown.size(); i++) {
+            const std::uint8_t *from = s.on_grid.shown.data() + (i / m_) * static_cast<std::size_t>(s.grid.columns);
+            std::uint8_t *to = w.shown.data() + i * columns;
+            for (std::size_t j = 0; j < columns; j++)
+                to[j] = from[m_ == 1 ? j : j / m_];
+        }
         w.hidden = std::count(w.shown.begin(), w.shown.end(), std::uint8_t{0});
     }
     s.factor = was;
