@@ -8,10 +8,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <unordered_set>
+#include <vector>
 
 #include <gdal.h>
 
@@ -19,8 +20,27 @@ namespace tolvane::geo {
 
 namespace {
 
+// The blocks of a grid that lines cross, marked in a map of one byte a block
+// and counted as they are first marked.
+struct BlocksCrossed {
+    long long columns;
+    std::vector<std::uint8_t> crossed;
+    long long count = 0;
+
+    BlocksCrossed(const Grid &grid, int block)
+        : columns(grid.columns / block + 1),
+          crossed(static_cast<std::size_t>((static_cast<long long>(grid.rows) / block + 1) * columns), 0)
+    {
+    }
+    void mark(long long k)
+    {
+        count += crossed[static_cast<std::size_t>(k)] ? 0 : 1;
+        crossed[static_cast<std::size_t>(k)] = 1;
+    }
+};
+
 // Length of the parts of g inside the grid, and the blocks they cross.
-void measure(OGRGeometryH g, const Grid &grid, int block, double &length, std::unordered_set<long long> &blocks)
+void measure(OGRGeometryH g, const Grid &grid, int block, double &length, BlocksCrossed &blocks)
 {
     const int parts = OGR_G_GetGeometryCount(g);
     if (parts > 0) {
@@ -29,18 +49,20 @@ void measure(OGRGeometryH g, const Grid &grid, int block, double &length, std::u
         return;
     }
     const double step = 0.5 * block * std::min(grid.xres, grid.yres);
-    const long long block_columns = grid.columns / block + 1;
     auto visit = [&](double x, double y) {
         const double c = (x - grid.origin_x) / grid.xres, r = (grid.origin_y - y) / grid.yres;
         if (c < 0 || r < 0 || c >= grid.columns || r >= grid.rows)
             return false;
-        blocks.insert(static_cast<long long>(r / block) * block_columns + static_cast<long long>(c / block));
+        blocks.mark(static_cast<long long>(r / block) * blocks.columns + static_cast<long long>(c / block));
         return true;
     };
     const int n = OGR_G_GetPointCount(g);
-    for (int k = 0; k + 1 < n; k++) {
-        const double x0 = OGR_G_GetX(g, k), y0 = OGR_G_GetY(g, k);
-        const double dx = OGR_G_GetX(g, k + 1) - x0, dy = OGR_G_GetY(g, k + 1) - y0;
+    std::vector<double> xs(static_cast<std::size_t>(std::max(n, 0))), ys(xs.size());
+    if (n > 0)
+        OGR_G_GetPoints(g, xs.data(), sizeof(double), ys.data(), sizeof(double), nullptr, 0);
+    for (std::size_t k = 0; k + 1 < xs.size(); k++) {
+        const double x0 = xs[k], y0 = ys[k];
+        const double dx = xs[k + 1] - x0, dy = ys[k + 1] - y0;
         const double d = std::hypot(dx, dy);
         const int samples = static_cast<int>(std::min(1e6, std::ceil(d / step))) + 1;
         int inside = 0;
@@ -71,7 +93,7 @@ Grid finer(const Grid &grid, int n)
 double line_spacing(OGRLayerH lines, const Grid &grid, int block)
 {
     double length = 0;
-    std::unordered_set<long long> blocks;
+    BlocksCrossed blocks(grid, block);
     OGR_L_ResetReading(lines);
     while (OGRFeatureH f = OGR_L_GetNextFeature(lines)) {
         if (OGRGeometryH g = OGR_F_GetGeometryRef(f))
@@ -81,7 +103,7 @@ double line_spacing(OGRLayerH lines, const Grid &grid, int block)
     OGR_L_ResetReading(lines);
     if (!(length > 0))
         return std::numeric_limits<double>::infinity();
-    const double area = static_cast<double>(blocks.size()) * block * block * grid.xres * grid.yres;
+    const double area = static_cast<double>(blocks.count) * block * block * grid.xres * grid.yres;
     return area / length / std::sqrt(grid.xres * grid.yres);
 }
 
