@@ -291,6 +291,38 @@ double apply(const Level &l, const std::vector<std::uint8_t> &tied, const std::v
     return dot;
 }
 
+// Adds to each cell of `out` its share (share(block, corner)) of each block
+// that holds it, in the blocks' order, as one pass over the blocks would: a
+// cell takes the shares of the row above's blocks, then of its own row's.
+// Rows apart on the threads, each reading the blocks of its row and the one
+// above; on a grid of one row or column, whose blocks' corners coincide, in
+// one pass.
+template <typename Share> void add_blocks(const Level &l, std::vector<float> &out, Share share)
+{
+    if (l.rows < 2 || l.columns < 2) {
+        for (const Block &b : l.points)
+            for (int c = 0; c < 4; c++)
+                out[l.at(b, c)] += share(b, c);
+        return;
+    }
+    const std::size_t right = l.right(), down = l.down();
+    in_slices(static_cast<std::size_t>(l.rows), slice_rows(l.columns), [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; i++) {
+            if (i > 0)
+                for (std::size_t k = l.row_start[i - 1]; k < l.row_start[i]; k++) {
+                    const Block &b = l.points[k];
+                    out[b.k + down] += share(b, 2);
+                    out[b.k + down + right] += share(b, 3);
+                }
+            for (std::size_t k = l.row_start[i]; k < l.row_start[i + 1]; k++) {
+                const Block &b = l.points[k];
+                out[b.k] += share(b, 0);
+                out[b.k + right] += share(b, 1);
+            }
+        }
+    });
+}
+
 // The inverse of M's diagonal (0 where a cell is in no term), for Jacobi's
 // preconditioner.
 std::vector<float> inverse_diagonal(const Level &l)
@@ -298,9 +330,7 @@ std::vector<float> inverse_diagonal(const Level &l)
     const int R = l.rows, C = l.columns;
     std::vector<float> d(static_cast<std::size_t>(R) * C, 0.0F);
     constexpr int DIAGONAL[4] = {0, 4, 7, 9};
-    for (const Block &b : l.points)
-        for (int c = 0; c < 4; c++)
-            d[l.at(b, c)] += b.m[DIAGONAL[c]];
+    add_blocks(l, d, [&](const Block &b, int c) { return b.m[DIAGONAL[c]]; });
     // The second differences along a row that hold a cell, with their
     // coefficients squared (1, 4, 1), and the number of cross differences
     // along it that hold it (counted twice with the column's), column by
@@ -350,9 +380,7 @@ void solve(const Level &l, std::vector<float> &z, int steps)
     const std::size_t n = z.size();
     const std::vector<float> dinv = inverse_diagonal(l);
     std::vector<float> r(n, 0.0F), p(n), q(n);
-    for (const Block &b : l.points)
-        for (int c = 0; c < 4; c++)
-            r[l.at(b, c)] += b.rhs[c];
+    add_blocks(l, r, [](const Block &b, int c) { return b.rhs[c]; });
     std::vector<std::uint8_t> tied(n);
     in_chunks(n, [&](std::size_t a, std::size_t b, std::size_t) {
         for (std::size_t k = a; k < b; k++) {
@@ -441,18 +469,20 @@ Level coarser(const Level &f)
 {
     Level c{(f.rows + 1) / 2, (f.columns + 1) / 2, f.scale * 2, f.lambda / 4, {}, {}, {}, f.tie * 4};
     c.anchor.resize(static_cast<std::size_t>(c.rows) * c.columns);
-    for (int i = 0; i < c.rows; i++)
-        for (int j = 0; j < c.columns; j++) {
-            double sum = 0;
-            int count = 0;
-            for (int a = 2 * i; a < std::min(2 * i + 2, f.rows); a++)
-                for (int b = 2 * j; b < std::min(2 * j + 2, f.columns); b++)
-                    if (const float v = f.anchor[static_cast<std::size_t>(a) * f.columns + b]; !std::isnan(v)) {
-                        sum += v;
-                        count++;
-                    }
-            c.anchor[static_cast<std::size_t>(i) * c.columns + j] = count ? static_cast<float>(sum / count) : NAN;
-        }
+    in_slices(static_cast<std::size_t>(c.rows), slice_rows(c.columns), [&](std::size_t first, std::size_t last) {
+        for (auto i = static_cast<int>(first); i < static_cast<int>(last); i++)
+            for (int j = 0; j < c.columns; j++) {
+                double sum = 0;
+                int count = 0;
+                for (int a = 2 * i; a < std::min(2 * i + 2, f.rows); a++)
+                    for (int b = 2 * j; b < std::min(2 * j + 2, f.columns); b++)
+                        if (const float v = f.anchor[static_cast<std::size_t>(a) * f.columns + b]; !std::isnan(v)) {
+                            sum += v;
+                            count++;
+                        }
+                c.anchor[static_cast<std::size_t>(i) * c.columns + j] = count ? static_cast<float>(sum / count) : NAN;
+            }
+    });
     return c;
 }
 
