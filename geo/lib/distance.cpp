@@ -7,10 +7,12 @@
 #include <tolvane/tolvane.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <initializer_list>
 #include <limits>
+#include <thread>
 
 namespace tolvane::geo {
 
@@ -433,6 +435,66 @@ void within_own_radius_into(const float *squared, int rows, int columns, std::ui
     });
 }
 
+// The width from which the sweeps of swept_nearest() run in two halves of
+// the columns, one a thread: below, a row's half is too short for the waits.
+constexpr std::int64_t SWEPT_HALVES_FROM = 256;
+
+// The progress of a half of a sweep, in rows, which the other half waits on.
+class Rows {
+public:
+    void done(std::int64_t count) { count_.store(count, std::memory_order_release); }
+    void wait_for(std::int64_t count) const
+    {
+        while (count_.load(std::memory_order_acquire) < count)
+            std::this_thread::yield();
+    }
+
+private:
+    std::atomic<std::int64_t> count_{0};
+};
+
+// Both sweeps over the left half of the columns on this thread and the right
+// half on another, each row's cells in the order of one sweep: down the rows,
+// a left half's last cell waits for the right half's first cell of the row
+// above, and the right half of a row for the whole left half; up the rows, the
+// other way round. So the left half of a row is swept while the right half of
+// the row before is. False when no second thread runs.
+template <typename Down, typename Up>
+bool swept_in_halves(std::int64_t rows, std::int64_t columns, const Down &down_the_rows, const Up &up_the_rows)
+{
+    const std::int64_t h = columns / 2;
+    Rows left_down, right_first_down, right_up, left_first_up;
+    return in_lockstep(
+        [&] {
+            for (std::int64_t i = 0; i < rows; i++) {
+                down_the_rows(i, 0, h - 1);
+                right_first_down.wait_for(i);
+                down_the_rows(i, h - 1, h);
+                left_down.done(i + 1);
+            }
+            for (std::int64_t i = rows - 1; i >= 0; i--) {
+                right_up.wait_for(rows - i);
+                up_the_rows(i, h - 1, h);
+                left_first_up.done(rows - i);
+                up_the_rows(i, 0, h - 1);
+            }
+        },
+        [&] {
+            for (std::int64_t i = 0; i < rows; i++) {
+                left_down.wait_for(i + 1);
+                down_the_rows(i, h, h + 1);
+                right_first_down.done(i + 1);
+                down_the_rows(i, h + 1, columns);
+            }
+            for (std::int64_t i = rows - 1; i >= 0; i--) {
+                up_the_rows(i, h + 1, columns);
+                left_first_up.wait_for(rows - 1 - i);
+                up_the_rows(i, h, h + 1);
+                right_up.done(rows - i);
+            }
+        });
+}
+
 // The sweeps carry the nearest site's row and column (a pixel's index would
 // cost two divisions per neighbour), packed in one word so that a pixel takes
 // an offer without a branch: which offers are nearer follows no pattern the
@@ -442,13 +504,14 @@ std::vector<std::uint32_t> swept_nearest(const std::vector<std::uint8_t> &site, 
     const std::size_t n = static_cast<std::size_t>(rows) * columns;
     const auto C = static_cast<std::int64_t>(columns);
     constexpr std::uint64_t NONE = ~std::uint64_t{0};
-    const auto pack = [](std::int64_t r, std::int64_t c) {
-        return static_cast<std::uint64_t>(r) << 32 | static_cast<std::uint32_t>(c);
-    };
-    std::vector<std::uint64_t> at(n, NONE);
-    for (std::size_t k = 0; k < n; k++)
-        if (site[k])
-            at[k] = pack(static_cast<std::int64_t>(k) / C, static_cast<std::int64_t>(k) % C);
+    std::vector<std::uint64_t> at(n);
+    in_slices(static_cast<std::size_t>(rows), 64, [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; i++)
+            for (std::int64_t j = 0; j < C; j++) {
+                const std::size_t k = i * static_cast<std::size_t>(C) + static_cast<std::size_t>(j);
+                at[k] = site[k] ? static_cast<std::uint64_t>(i) << 32 | static_cast<std::uint32_t>(j) : NONE;
+            }
+    });
     // The square of the distance from (i, j) to a packed cell, none the farthest.
     const auto distance = [](std::int64_t i, std::int64_t j, std::uint64_t a) {
         const std::int64_t di = i - static_cast<std::int64_t>(a >> 32), dj = j - static_cast<std::int64_t>(a & 0xffffffffU);
@@ -468,45 +531,63 @@ std::vector<std::uint32_t> swept_nearest(const std::vector<std::uint8_t> &site, 
         }
         *cell = best;
     };
-    for (std::int64_t i = 0; i < rows; i++) {
+    // Columns [a, b) of row i in the sweep down the rows, left to right: from
+    // the three cells above and the one before.
+    const auto down_the_rows = [&](std::int64_t i, std::int64_t a, std::int64_t b) {
         std::uint64_t *row = at.data() + i * C;
         const std::uint64_t *up = row - C;
         if (i == 0) {
-            for (std::int64_t j = 1; j < C; j++)
+            for (std::int64_t j = std::max<std::int64_t>(a, 1); j < b; j++)
                 settle(row + j, i, j, {row + j - 1});
-            continue;
+            return;
         }
         if (C == 1) {
             settle(row, i, 0, {up});
-            continue;
+            return;
         }
-        settle(row, i, 0, {up, up + 1});
-        for (std::int64_t j = 1; j + 1 < C; j++)
+        std::int64_t j = a;
+        if (j == 0)
+            settle(row, i, j++, {up, up + 1});
+        for (const std::int64_t inner = std::min(b, C - 1); j < inner; j++)
             settle(row + j, i, j, {up + j - 1, up + j, up + j + 1, row + j - 1});
-        settle(row + C - 1, i, C - 1, {up + C - 2, up + C - 1, row + C - 2});
-    }
-    for (std::int64_t i = rows - 1; i >= 0; i--) {
+        if (b == C && j == C - 1)
+            settle(row + C - 1, i, C - 1, {up + C - 2, up + C - 1, row + C - 2});
+    };
+    // Columns [a, b) of row i in the sweep up the rows, right to left: from
+    // the three cells below and the one after.
+    const auto up_the_rows = [&](std::int64_t i, std::int64_t a, std::int64_t b) {
         std::uint64_t *row = at.data() + i * C;
         const std::uint64_t *down = row + C;
         if (i == rows - 1) {
-            for (std::int64_t j = C - 2; j >= 0; j--)
+            for (std::int64_t j = std::min(b, C - 1) - 1; j >= a; j--)
                 settle(row + j, i, j, {row + j + 1});
-            continue;
+            return;
         }
         if (C == 1) {
             settle(row, i, 0, {down});
-            continue;
+            return;
         }
-        settle(row + C - 1, i, C - 1, {down + C - 1, down + C - 2});
-        for (std::int64_t j = C - 2; j >= 1; j--)
+        std::int64_t j = b - 1;
+        if (j == C - 1)
+            settle(row + C - 1, i, j--, {down + C - 1, down + C - 2});
+        for (const std::int64_t inner = std::max<std::int64_t>(a, 1); j >= inner; j--)
             settle(row + j, i, j, {down + j + 1, down + j, down + j - 1, row + j + 1});
-        settle(row, i, 0, {down + 1, down, row + 1});
+        if (a == 0 && j == 0)
+            settle(row, i, 0, {down + 1, down, row + 1});
+    };
+    if (!(C >= SWEPT_HALVES_FROM && rows >= 2 && swept_in_halves(rows, C, down_the_rows, up_the_rows))) {
+        for (std::int64_t i = 0; i < rows; i++)
+            down_the_rows(i, 0, C);
+        for (std::int64_t i = rows - 1; i >= 0; i--)
+            up_the_rows(i, 0, C);
     }
-    std::vector<std::uint32_t> near(n, SWEPT_NONE);
-    for (std::size_t k = 0; k < n; k++)
-        if (at[k] != NONE)
-            near[k] = static_cast<std::uint32_t>(static_cast<std::int64_t>(at[k] >> 32) * C +
-                                                 static_cast<std::int64_t>(at[k] & 0xffffffffU));
+    std::vector<std::uint32_t> near(n);
+    in_slices(n, std::size_t{1} << 16, [&](std::size_t first, std::size_t last) {
+        for (std::size_t k = first; k < last; k++)
+            near[k] = at[k] == NONE ? SWEPT_NONE
+                                    : static_cast<std::uint32_t>(static_cast<std::int64_t>(at[k] >> 32) * C +
+                                                                 static_cast<std::int64_t>(at[k] & 0xffffffffU));
+    });
     return near;
 }
 

@@ -163,4 +163,22 @@ void side_by_side(const std::function<void()> &mine, const std::function<void()>
         pass_threads() >= 2);
 }
 
+bool in_lockstep(const std::function<void()> &mine, const std::function<void()> &other)
+{
+    if (pass_threads() < 2)
+        return false;
+    std::thread alongside;
+    try {
+        alongside = std::thread([&other] {
+            const PassThreads alone(1);
+            other();
+        });
+    } catch (const std::system_error &) {
+        return false;
+    }
+    mine();
+    alongside.join();
+    return true;
+}
+
 } // namespace tolvane::geo

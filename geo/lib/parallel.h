@@ -49,6 +49,13 @@ void in_tasks(std::size_t count, const std::function<void(std::size_t)> &task);
 // either is thrown again here once both have ended (mine's first).
 void side_by_side(const std::function<void()> &mine, const std::function<void()> &other);
 
+// Runs `other` on a thread of its own, its passes on that thread alone, at the
+// same time as `mine` here, for two halves of a pass that wait on each
+// other's progress; neither may throw. Returns false, having run neither,
+// when the passes have one thread or the system starts none: the caller then
+// runs the pass whole.
+bool in_lockstep(const std::function<void()> &mine, const std::function<void()> &other);
+
 // Whether `count` threads can run at once, tried now by starting them. GDAL's
 // pool of compressing threads waits for ever on a thread the system refused
 // to start, so it is given only as many as the system has just allowed.

@@ -63,7 +63,8 @@ std::vector<std::uint32_t> plain_swept(const std::vector<std::uint8_t> &site, in
     return near;
 }
 
-// Sites sparse and dense, on grids of one row or one column too.
+// Sites sparse and dense (or none), on grids of one row or one column too,
+// and on grids wide enough to be swept in halves.
 TEST(SweptNearest, TheSitesOfThePlainSweeps)
 {
     std::mt19937 random(20261210);
@@ -76,6 +77,21 @@ TEST(SweptNearest, TheSitesOfThePlainSweeps)
             s = random() % one_in == 0;
         ASSERT_EQ(geo::swept_nearest(site, rows, columns), plain_swept(site, rows, columns))
             << rows << " x " << columns << ", run " << run;
+    }
+    // Grids wide enough to be swept in two halves on two threads, one half
+    // waiting on the other row by row; the same on one thread, swept whole.
+    for (int threads : {2, 1}) {
+        const geo::PassThreads passes(threads);
+        for (int run = 0; run < 60; run++) {
+            const int rows = run % 5 == 0 ? 2 : 2 + static_cast<int>(random() % 30);
+            const int columns = 256 + static_cast<int>(random() % 300);
+            const unsigned one_in = run % 6 == 0 ? 100000 : 1 + random() % 400;
+            std::vector<std::uint8_t> site(static_cast<std::size_t>(rows) * columns);
+            for (auto &s : site)
+                s = random() % one_in == 0;
+            ASSERT_EQ(geo::swept_nearest(site, rows, columns), plain_swept(site, rows, columns))
+                << rows << " x " << columns << " on " << threads << " threads, run " << run;
+        }
     }
 }
 
