@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
 #include <utility>
@@ -217,6 +218,17 @@ float bending_at_edge(const float *z, int R, int C, int i, int j)
     return s;
 }
 
+// v where keep is not 0, else +0: the same as keep ? v : 0.0F, bit for bit.
+inline float kept_if(float v, std::uint8_t keep)
+{
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &v, sizeof bits);
+    bits &= 0U - static_cast<std::uint32_t>(keep != 0);
+    float out = 0;
+    std::memcpy(&out, &bits, sizeof out);
+    return out;
+}
+
 // q = M z, M the normal matrix of the fit on level l: the bending cell by cell
 // (each row writes only itself), then the points; `tied` marks the cells pulled
 // towards their anchor. Returns z.q, added row by row in the rows' order (the
@@ -240,12 +252,14 @@ double apply(const Level &l, const std::vector<std::uint8_t> &tied, const std::v
                 out[j] = lam * bending_at_edge(zz, R, C, i, j) + (pulled[j] ? tie * a[j] : 0.0F);
             if (inner) {
             // Away from the edges: the 13 cells of the biharmonic stencil, in
-            // one loop without branches for the vector units.
+            // one loop without branches for the vector units (the pull kept
+            // by a mask of its bits: a choice between a product and zero is a
+            // branch the compiler keeps, since the product may trap).
             const float *n = a - C, *s = a + C, *nn = a - 2 * static_cast<std::ptrdiff_t>(C), *ss = a + 2 * C;
             for (int j = inner_first; j < inner_last; j++)
                 out[j] = lam * (20 * a[j] - 8 * (n[j] + s[j] + a[j - 1] + a[j + 1]) +
                                 2 * (n[j - 1] + n[j + 1] + s[j - 1] + s[j + 1]) + (nn[j] + ss[j] + a[j - 2] + a[j + 2])) +
-                         (pulled[j] ? tie * a[j] : 0.0F);
+                         kept_if(tie * a[j], pulled[j]);
             }
             double sum = 0;
             for (int j = 0; j < C; j++)
