@@ -333,4 +333,13 @@ int store_levels(LinesRead &read, const LevelTable &table)
     return level;
 }
 
+void read_vertices(OGRGeometryH line, std::vector<double> &xs, std::vector<double> &ys)
+{
+    const auto n = static_cast<std::size_t>(std::max(OGR_G_GetPointCount(line), 0));
+    xs.resize(n);
+    ys.resize(n);
+    if (n > 0)
+        OGR_G_GetPoints(line, xs.data(), sizeof(double), ys.data(), sizeof(double), nullptr, 0);
+}
+
 } // namespace tolvane::geo

@@ -31,6 +31,10 @@ template <typename F> void for_each_part(OGRGeometryH g, F f)
     f(g);
 }
 
+// The vertices of `line` (a part that for_each_part gives), read at once into
+// `xs` and `ys`, whose memory serves the next line.
+void read_vertices(OGRGeometryH line, std::vector<double> &xs, std::vector<double> &ys);
+
 struct LinesRead {
     Dataset copy;                 // the layer in memory, in the grid's system
     std::string layer_name;       // the copy's layer

@@ -3,6 +3,7 @@
 #include "failure.h"
 #include "gdal_handles.h"
 #include "grid.h"
+#include "lines.h"
 
 #include <tolvane/tolvane.h>
 
@@ -56,10 +57,8 @@ void measure(OGRGeometryH g, const Grid &grid, int block, double &length, Blocks
         blocks.mark(static_cast<long long>(r / block) * blocks.columns + static_cast<long long>(c / block));
         return true;
     };
-    const int n = OGR_G_GetPointCount(g);
-    std::vector<double> xs(static_cast<std::size_t>(std::max(n, 0))), ys(xs.size());
-    if (n > 0)
-        OGR_G_GetPoints(g, xs.data(), sizeof(double), ys.data(), sizeof(double), nullptr, 0);
+    std::vector<double> xs, ys;
+    read_vertices(g, xs, ys);
     for (std::size_t k = 0; k + 1 < xs.size(); k++) {
         const double x0 = xs[k], y0 = ys[k];
         const double dx = xs[k + 1] - x0, dy = ys[k + 1] - y0;

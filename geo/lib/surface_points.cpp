@@ -47,15 +47,11 @@ std::vector<SurfacePoint> ContourSource::line_points(int row, int column, int ro
     };
     std::vector<double> xs, ys; // a line's vertices, read at once
     for_each_level_line(lines_layer(*impl_->read), [&](double v, OGRGeometryH line) {
-        const int n = OGR_G_GetPointCount(line);
-        xs.resize(static_cast<std::size_t>(n));
-        ys.resize(static_cast<std::size_t>(n));
-        if (n > 0)
-            OGR_G_GetPoints(line, xs.data(), sizeof(double), ys.data(), sizeof(double), nullptr, 0);
+        read_vertices(line, xs, ys);
         double pr = 0, pc = 0;
-        for (int i = 0; i < n; i++) {
-            const double r = (g.origin_y - ys[static_cast<std::size_t>(i)]) / g.yres - row;
-            const double c = (xs[static_cast<std::size_t>(i)] - g.origin_x) / g.xres - column;
+        for (std::size_t i = 0; i < xs.size(); i++) {
+            const double r = (g.origin_y - ys[i]) / g.yres - row;
+            const double c = (xs[i] - g.origin_x) / g.xres - column;
             if (i > 0) {
                 // Points between two vertices at most `step` apart; a
                 // segment wholly beyond the margin adds none.
