@@ -15,6 +15,10 @@ namespace {
 // The least rows a thread takes in parents_by_turn().
 constexpr std::size_t PARENT_ROWS = 64;
 
+// A pixel's parent from its state once flooded: a pixel taken keeps in its
+// state the direction it was reached from (0 to 7).
+std::uint8_t parent_in(std::uint8_t state) { return state < 8 ? state : NO_PARENT; }
+
 } // namespace
 
 PriorityFlood::PriorityFlood(int rows, int columns, const tolvane::Levels &levels, double part)
@@ -202,7 +206,7 @@ void PriorityFlood::flood(std::vector<double> &z, const std::vector<std::int64_t
             const std::uint8_t *from = state_.data() + static_cast<std::size_t>(r + 1) * width_ + 1;
             std::uint8_t *to = parent->data() + static_cast<std::size_t>(r) * columns_;
             for (int c = 0; c < columns_; c++)
-                to[c] = from[c] < 8 ? from[c] : NO_PARENT;
+                to[c] = parent_in(from[c]);
         }
     }
 }
@@ -299,7 +303,7 @@ void PriorityFlood::flood_pixels(const std::vector<std::int64_t> &pixels, std::v
     for (std::int64_t k : pixels) {
         const std::int64_t b = bordered_index(k);
         z[k] = z_[b];
-        parent[k] = state_[b] < 8 ? state_[b] : NO_PARENT;
+        parent[k] = parent_in(state_[b]);
         turn[k] = turns[b];
     }
 }
