@@ -23,13 +23,15 @@ T *vecteur(int NbCol)
 // A matrix is one block: a header, the line pointers, then the lines one after
 // the other, so that a grid of many short lines costs one allocation and no more
 // than one of few long ones. Blocks of at least BIG_BLOCK bytes are mapped on
-// their own, aligned on HUGE_PAGE and advised to use huge pages: the grids are
-// touched for the first time inside the phases, mostly on every thread, and one
-// fault then brings in 2 MiB instead of 4 KiB. They are not touched beforehand,
-// so that a grid first written late (the 2-byte image) adds to the peak memory
-// only once the phases' own lists are gone. The kernel hands mapped pages over
-// zero-filled.
-constexpr std::size_t HUGE_PAGE = std::size_t{1} << 21;
+// their own: the kernel hands the pages over zero-filled as the phases first
+// touch them, mostly on every thread, and takes them back whole when the grid
+// is freed. They are not touched beforehand, so that a grid first written late
+// (the 2-byte image) adds to the peak memory only once the phases' own lists
+// are gone. They are left on small pages: a virtual machine whose host takes
+// back the guest's free memory fetches every fresh huge page from the host,
+// which made a run of 10 million cells spend 2 s more in the kernel, for a
+// saving of about half a millisecond per 2 MiB where the pages are the
+// machine's own.
 constexpr std::size_t BIG_BLOCK = std::size_t{1} << 21;
 constexpr std::size_t SMALL_PAGE = 4096;
 
@@ -78,26 +80,12 @@ std::size_t first_line_offset(std::size_t lines)
 
 void *map_zeroed(std::size_t bytes, std::size_t &mapped)
 {
-    // The mapping ends with the block (to a small page), so that the rest of a
-    // last huge page is neither mapped nor brought in.
     const std::size_t rounded = (bytes + SMALL_PAGE - 1) / SMALL_PAGE * SMALL_PAGE;
-    void *p = mmap(nullptr, rounded + HUGE_PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void *p = mmap(nullptr, rounded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED)
         return nullptr;
-    // Keep the aligned part only: huge pages need aligned addresses.
-    auto *start = static_cast<char *>(p);
-    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(start);
-    char *aligned = start + (HUGE_PAGE - address % HUGE_PAGE) % HUGE_PAGE;
-    if (aligned > start)
-        munmap(start, static_cast<std::size_t>(aligned - start));
-    char *end = start + rounded + HUGE_PAGE;
-    if (end > aligned + rounded)
-        munmap(aligned + rounded, static_cast<std::size_t>(end - (aligned + rounded)));
-#ifdef MADV_HUGEPAGE
-    madvise(aligned, rounded, MADV_HUGEPAGE); // advice only: without huge pages it works as well
-#endif
     mapped = rounded;
-    return aligned;
+    return p;
 }
 
 template <typename T>
@@ -119,7 +107,7 @@ T **matrice(int NbCol, int NbLig)
         return nullptr;
     const std::size_t lignes = static_cast<std::size_t>(NbLig), colonnes = static_cast<std::size_t>(NbCol);
     const std::size_t debut = first_line_offset<T>(lignes);
-    if (colonnes > (SIZE_MAX - debut - HUGE_PAGE * 2) / sizeof(T) / lignes)
+    if (colonnes > (SIZE_MAX - debut - SMALL_PAGE) / sizeof(T) / lignes)
         return nullptr;
     const std::size_t octets = debut + lignes * colonnes * sizeof(T);
     std::size_t mapped = 0;
@@ -145,7 +133,7 @@ void *bloc_de_grille(int NbCol, int NbLig, std::size_t taille)
     if (NbCol <= 0 || NbLig <= 0)
         return nullptr;
     const std::size_t lignes = static_cast<std::size_t>(NbLig), colonnes = static_cast<std::size_t>(NbCol);
-    if (colonnes > (SIZE_MAX - DEBUT_DES_CASES - HUGE_PAGE * 2) / taille / lignes)
+    if (colonnes > (SIZE_MAX - DEBUT_DES_CASES - SMALL_PAGE) / taille / lignes)
         return nullptr;
     const std::size_t octets = DEBUT_DES_CASES + lignes * colonnes * taille;
     std::size_t mapped = 0;

@@ -15,8 +15,7 @@ std::vector<std::int32_t> burn_lines(const LinesRead &lines, const Grid &grid, i
                                      int columns, GDALProgressFunc progress, void *progress_arg)
 {
     // Burned straight into the cells returned.
-    std::vector<std::int32_t> cells =
-        filled<std::int32_t>(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), tolvane::EMPTY);
+    std::vector<std::int32_t> cells(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), tolvane::EMPTY);
     Dataset burned = memory_raster_over(cells.data(), columns, rows);
     const std::array<double, 6> t = geotransform(grid, row, column);
     GDALSetGeoTransform(burned.get(), const_cast<double *>(t.data()));

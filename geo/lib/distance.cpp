@@ -129,9 +129,6 @@ std::size_t at(int i, int j, int columns) { return static_cast<std::size_t>(i) *
 // Columns a thread takes at least in the first pass, rows in the second.
 constexpr std::size_t LEAST_COLUMNS = 64, LEAST_ROWS = 16;
 
-// Memory for `count` cells of T, not cleared: every cell is written before it
-// is read. Large blocks are advised to use huge pages, since each is written
-// from end to end once, right away.
 } // namespace
 
 // First pass: in every column, the nearest site row above or below (above on
@@ -333,7 +330,7 @@ void dilate(const std::uint8_t *site, int rows, int columns, double squared, std
 std::vector<std::uint8_t> within_distance(const std::vector<std::uint8_t> &site, int rows, int columns,
                                           double squared)
 {
-    std::vector<std::uint8_t> within = filled<std::uint8_t>(site.size(), 0);
+    std::vector<std::uint8_t> within(site.size(), 0);
     const std::unique_ptr<std::uint16_t[]> vertical = uncleared<std::uint16_t>(site.size());
     dilate(site.data(), rows, columns, squared, within.data(), vertical.get());
     return within;

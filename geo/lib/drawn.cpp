@@ -229,7 +229,7 @@ std::vector<std::uint8_t> footprint_of_ends(const std::vector<std::int32_t> &cel
                                             const std::vector<std::size_t> &ends, double radius, double pixel,
                                             const SiteMap &to_line)
 {
-    std::vector<std::uint8_t> inside = filled<std::uint8_t>(cells.size(), 1);
+    std::vector<std::uint8_t> inside(cells.size(), 1);
     if (ends.empty())
         return inside;
     const PixelBox b = lines_box(cells, rows, columns);
@@ -350,7 +350,7 @@ void open_leaking_inlets(const std::vector<std::int32_t> &cells, int rows, int c
 double footprint_radius(double spacing) { return std::max(2.0, spacing); }
 std::vector<std::uint8_t> grown_by_one_pixel(const std::vector<std::uint8_t> &inside, int rows, int columns)
 {
-    std::vector<std::uint8_t> grown = filled<std::uint8_t>(inside.size(), 0);
+    std::vector<std::uint8_t> grown(inside.size(), 0);
     std::copy(inside.begin(), inside.end(), grown.begin());
     for (int i = 0; i < rows; i++)
         for (int j = 0; j < columns; j++) {

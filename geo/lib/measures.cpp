@@ -44,7 +44,7 @@ PixelBox lines_box(const std::vector<std::int32_t> &cells, int rows, int columns
 
 std::vector<std::uint8_t> within_lines_extent(const std::vector<std::int32_t> &cells, int rows, int columns)
 {
-    std::vector<std::uint8_t> inside = filled<std::uint8_t>(cells.size(), 1);
+    std::vector<std::uint8_t> inside(cells.size(), 1);
     const PixelBox b = lines_box(cells, rows, columns);
     if (b.empty())
         return inside;

@@ -11,8 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include <sys/mman.h>
-
 namespace tolvane::geo {
 
 namespace {
@@ -53,22 +51,6 @@ bool threads_can_start(int count)
     for (std::thread &t : started)
         t.join();
     return static_cast<int>(started.size()) == count;
-}
-
-void advise_huge_pages(void *start, std::size_t bytes)
-{
-#ifdef MADV_HUGEPAGE
-    const std::size_t huge = std::size_t{1} << 21;
-    if (start == nullptr || bytes < 4 * huge)
-        return;
-    const auto address = reinterpret_cast<std::uintptr_t>(start);
-    const std::uintptr_t first = (address + huge - 1) / huge * huge, last = (address + bytes) / huge * huge;
-    if (last > first)
-        madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
-#else
-    (void)start;
-    (void)bytes;
-#endif
 }
 
 namespace {

@@ -61,29 +61,11 @@ bool in_lockstep(const std::function<void()> &mine, const std::function<void()> 
 // to start, so it is given only as many as the system has just allowed.
 bool threads_can_start(int count);
 
-// Advises the kernel to back the whole 2 MiB pages of [start, start + bytes)
-// with huge pages, for a block of 8 MiB or more not touched yet: its first
-// writes then fault once every 2 MiB instead of every 4 KiB.
-void advise_huge_pages(void *start, std::size_t bytes);
-
 // Memory for `count` cells of T, not cleared: every cell is written before it
-// is read. Large blocks are advised to use huge pages, since each is written
-// from end to end once, right away.
+// is read.
 template <typename T> std::unique_ptr<T[]> uncleared(std::size_t count)
 {
-    std::unique_ptr<T[]> p(new T[count]);
-    advise_huge_pages(p.get(), count * sizeof(T));
-    return p;
-}
-
-// `count` cells of `value`, on huge pages when the vector is large.
-template <typename T> std::vector<T> filled(std::size_t count, T value)
-{
-    std::vector<T> v;
-    v.reserve(count);
-    advise_huge_pages(v.data(), count * sizeof(T));
-    v.resize(count, value);
-    return v;
+    return std::unique_ptr<T[]>(new T[count]);
 }
 
 } // namespace tolvane::geo

@@ -26,8 +26,7 @@ namespace {
 // whole grid, from the box of the whole sheet's contours.
 std::vector<std::uint8_t> within_sheet(const PixelBox &sheet, int row, int column, int rows, int columns)
 {
-    std::vector<std::uint8_t> inside =
-        filled<std::uint8_t>(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), 1);
+    std::vector<std::uint8_t> inside(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), 1);
     if (sheet.empty())
         return inside;
     const int top = sheet.top <= 1 ? 0 : sheet.top, left = sheet.left <= 1 ? 0 : sheet.left;
