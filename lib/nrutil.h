@@ -3,8 +3,9 @@
 // A matrix is an array of NbLig line pointers, each to a zero-filled line of
 // NbCol elements, addressed m[line][column]; the pointers and the lines lie in
 // a single block, large ones mapped on their own. Allocators take the number of
-// columns first, then the number of lines. An allocator returns null when a size is zero or less or when
-// a block cannot be had; it never hands back a partly built matrix.
+// columns first, then the number of lines. An allocator returns null when a
+// size is zero or less or when a block cannot be had; it never hands back a
+// partly built matrix.
 #ifndef NRUTIL_H
 #define NRUTIL_H
 
@@ -47,9 +48,8 @@ void frldmatrice(long double **Mat, int NbLig);
 // after the other with no gap, addressed g[line][column]. A line's address is
 // worked out from its number, so an image of millions of lines of one column
 // costs no table of line addresses beside its cells. Large blocks are mapped on
-// their own, as the matrices are. An empty grid (null)
-// is what the allocators return when a size is zero or less or the block cannot
-// be had.
+// their own, as the matrices are. An empty grid (null) is what the allocators
+// return when a size is zero or less or the block cannot be had.
 template <typename T>
 class Grille {
 public:

@@ -350,8 +350,7 @@ void open_leaking_inlets(const std::vector<std::int32_t> &cells, int rows, int c
 double footprint_radius(double spacing) { return std::max(2.0, spacing); }
 std::vector<std::uint8_t> grown_by_one_pixel(const std::vector<std::uint8_t> &inside, int rows, int columns)
 {
-    std::vector<std::uint8_t> grown(inside.size(), 0);
-    std::copy(inside.begin(), inside.end(), grown.begin());
+    std::vector<std::uint8_t> grown = inside;
     for (int i = 0; i < rows; i++)
         for (int j = 0; j < columns; j++) {
             if (inside[at(i, j, columns)])
