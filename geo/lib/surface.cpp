@@ -48,6 +48,18 @@ constexpr int STEPS = 100;
 // The first grid, from the finest, that always takes its full STEPS.
 constexpr std::size_t FULL_STEPS_FROM = 2;
 
+// On a grid whose finest level takes at least ECHO_FROM_STEPS steps, the grid
+// next to the finest sees the zones' middles again, each at the height the
+// grid FULL_STEPS_FROM drew it (a smooth shape, not the middle's own guess)
+// and at ECHO of its weight: its few steps would otherwise draw the zones of
+// one level back towards the level, which the finest grid's steps then keep
+// (terraces beside the lines). Where the finest takes fewer steps (Jacksboro at
+// 10 m: 4), the next grid's shape passes into the result nearly as it is, and
+// the coarser shape held there costs RMSE (1.791 to 1.839 m there): those
+// grids keep the next grid free. docs/accuracy.md, the surface.
+constexpr int ECHO_FROM_STEPS = 8;
+constexpr double ECHO = 0.05;
+
 // The two finest grids' steps: as many as BUDGET cell-steps allow on each,
 // from STEPS_FINEST_LEAST on the finest (a grid of millions of cells, where a
 // step costs a quarter of a second) up to STEPS, and from STEPS_NEXT on the
@@ -585,6 +597,36 @@ void place_points(Level &v, std::size_t l, std::initializer_list<const PointSet 
     });
 }
 
+// Adds the stencils `extra` to level l's blocks, row by row and block by
+// block: a block's points first, then the extra ones that read its cells in
+// their order (as if they had been placed with the others, after them).
+void merge_points(Level &l, std::vector<Stencil> &extra)
+{
+    const auto C = static_cast<std::size_t>(l.columns);
+    std::stable_sort(extra.begin(), extra.end(), [](const Stencil &a, const Stencil &b) { return a.k < b.k; });
+    std::vector<Block> merged;
+    merged.reserve(l.points.size() + extra.size());
+    std::vector<std::size_t> starts(l.row_start.size(), 0);
+    std::size_t e = 0;
+    for (std::size_t i = 0; i + 1 < l.row_start.size(); i++) {
+        starts[i] = merged.size();
+        std::size_t b = l.row_start[i];
+        const std::size_t end = l.row_start[i + 1];
+        while (b < end || (e < extra.size() && extra[e].k / C == i)) {
+            const bool fresh = e < extra.size() && extra[e].k / C == i && (b == end || extra[e].k < l.points[b].k);
+            if (fresh)
+                merged.push_back(block_of(extra[e++]));
+            else
+                merged.push_back(l.points[b++]);
+            for (; e < extra.size() && extra[e].k == merged.back().k; e++)
+                merged.back().add(extra[e]);
+        }
+    }
+    starts.back() = merged.size();
+    l.points = std::move(merged);
+    l.row_start = std::move(starts);
+}
+
 // Whether the core left cell k exactly at a level of the table.
 bool at_a_level(const std::vector<double> &cells, std::size_t k, double lowest, double interval)
 {
@@ -687,12 +729,16 @@ std::vector<Level> cascade(const std::vector<double> &cells, int rows, int colum
 }
 
 // The fit solved on the coarsest level, then each finer one started from the
-// coarser's result.
-std::vector<float> solve_cascade(std::vector<Level> &levels)
+// coarser's result; before level l is started, coarser(l, level l + 1, its
+// result).
+using Solved = std::function<void(std::size_t, const Level &, const std::vector<float> &)>;
+
+std::vector<float> solve_cascade(std::vector<Level> &levels, const Solved &coarser)
 {
     std::vector<float> z(static_cast<std::size_t>(levels.back().rows) * levels.back().columns, 0.0F);
     solve(levels.back(), z, STEPS_COARSEST);
     for (std::size_t l = levels.size() - 1; l-- > 0;) {
+        coarser(l, levels[l + 1], z);
         z = finer(levels[l + 1], z, levels[l]);
         levels[l + 1].points = {};
         levels[l + 1].anchor = {};
@@ -702,6 +748,32 @@ std::vector<float> solve_cascade(std::vector<Level> &levels)
                        : STEPS);
     }
     return z;
+}
+
+// Level l (the l-th from the finest) sees `middles` again, every 2^l-th
+// after `before` other points as the cascade takes them, each at the height
+// level c drew it (cz, about the offset) and at ECHO of its weight.
+void echo_middles(Level &v, std::size_t l, const std::vector<SurfacePoint> &middles, std::size_t before,
+                  const Level &c, const std::vector<float> &cz, double offset)
+{
+    const std::size_t stride = std::size_t{1} << l;
+    const auto at = [&](int i, int j) { return static_cast<double>(cz[static_cast<std::size_t>(i) * c.columns + j]); };
+    std::vector<Stencil> extra;
+    each_strided(middles.size(), before, stride, {}, [&](std::size_t k) {
+        SurfacePoint p = middles[k];
+        if (!(p.weight > 0))
+            return;
+        int i = 0, j = 0;
+        float fr = 0, fc = 0;
+        between(p.row / c.scale, c.rows, i, fr);
+        between(p.column / c.scale, c.columns, j, fc);
+        const int i1 = std::min(i + 1, c.rows - 1), j1 = std::min(j + 1, c.columns - 1);
+        p.value = (1 - fr) * ((1 - fc) * at(i, j) + fc * at(i, j1)) + fr * ((1 - fc) * at(i1, j) + fc * at(i1, j1)) +
+                  offset;
+        std::size_t row = 0;
+        extra.push_back(stencil(p, v, p.weight * ECHO * static_cast<double>(stride), offset, row));
+    });
+    merge_points(v, extra);
 }
 
 // The lowest and highest level of the lines through each cell, above the
@@ -921,29 +993,7 @@ std::size_t hold_inside(Level &l, const std::vector<double> &cells, const std::v
         extra.insert(extra.end(), f.begin(), f.end());
     if (extra.empty())
         return 0;
-    // Merged row by row, block by block: a block's points, then its held cells.
-    std::stable_sort(extra.begin(), extra.end(), [](const Stencil &a, const Stencil &b) { return a.k < b.k; });
-    std::vector<Block> merged;
-    merged.reserve(l.points.size() + extra.size());
-    std::vector<std::size_t> starts(l.row_start.size(), 0);
-    std::size_t e = 0;
-    for (std::size_t i = 0; i + 1 < l.row_start.size(); i++) {
-        starts[i] = merged.size();
-        std::size_t b = l.row_start[i];
-        const std::size_t end = l.row_start[i + 1];
-        while (b < end || (e < extra.size() && extra[e].k / C == i)) {
-            const bool held = e < extra.size() && extra[e].k / C == i && (b == end || extra[e].k < l.points[b].k);
-            if (held)
-                merged.push_back(block_of(extra[e++]));
-            else
-                merged.push_back(l.points[b++]);
-            for (; e < extra.size() && extra[e].k == merged.back().k; e++)
-                merged.back().add(extra[e]);
-        }
-    }
-    starts.back() = merged.size();
-    l.points = std::move(merged);
-    l.row_start = std::move(starts);
+    merge_points(l, extra);
     return extra.size();
 }
 
@@ -981,18 +1031,26 @@ void smooth_surface(std::vector<double> &cells, int rows, int columns, const std
     // RMSE): there the middles shape the coarser grids only, which take their
     // full steps, and the two finest refine that shape near the lines. The
     // open flats, broad and without a line inside, take theirs on every grid.
-    const bool everywhere = steps_within_budget(cells.size(), STEPS_FINEST_LEAST, STEPS) == STEPS;
+    const int finest_steps = steps_within_budget(cells.size(), STEPS_FINEST_LEAST, STEPS);
+    const bool everywhere = finest_steps == STEPS;
     std::vector<std::uint8_t> open = open_flats(cells, rows, columns, lowest, interval);
     std::vector<SurfacePoint> zones, coarse_only;
     add_zone_points(zones, everywhere ? zones : coarse_only, cells, rows, columns,
                     lines_through(rows, columns, points, lowest), open, lowest, interval);
     std::vector<Level> levels =
         cascade(cells, rows, columns, points, zones, coarse_only, open, offset, lowest, interval);
+    const std::size_t before_middles = points.size() + zones.size();
     zones = {};
-    coarse_only = {};
     open = {};
+    if (finest_steps < ECHO_FROM_STEPS)
+        coarse_only = {};
     step_done("surface: cascade");
-    std::vector<float> z = solve_cascade(levels);
+    std::vector<float> z = solve_cascade(levels, [&](std::size_t l, const Level &c, const std::vector<float> &cz) {
+        if (l + 1 == FULL_STEPS_FROM && !coarse_only.empty()) {
+            echo_middles(levels[l], l, coarse_only, before_middles, c, cz, offset);
+            coarse_only = {};
+        }
+    });
     step_done("surface: fit");
     // The lines through each cell, dropped for the steps (they would add to
     // the peak) and read again for the clamp.

@@ -297,10 +297,10 @@ TEST(Surface, AValleyBetweenTwoLinesOfOneLevelDips)
 {
     struct Valley {
         int side;
-        double top, fall, slope;
+        double top, fall, slope, within; // within: the most of plain's height smooth keeps
     };
-    for (const Valley &v : {Valley{161, 200, 8, 40}, Valley{161, 300, 6, 25}, Valley{121, 150, 10, 30},
-                            Valley{401, 200, 8, 40}, Valley{481, 300, 6, 40}}) {
+    for (const Valley &v : {Valley{161, 200, 8, 40, 0.9}, Valley{161, 300, 6, 25, 0.9}, Valley{121, 150, 10, 30, 0.9},
+                            Valley{401, 200, 8, 40, 0.74}, Valley{481, 300, 6, 40, 0.66}}) {
         const Drawn d = draw_valley(v.side, v.top, v.fall, v.slope);
         double plain = 0, smooth = 0; // the mean height over the floor, along its upper reach
         for (int i = 5; i <= 35; i++) {
@@ -311,9 +311,11 @@ TEST(Surface, AValleyBetweenTwoLinesOfOneLevelDips)
         // Without the zones' points the thin plate stays as high as the core
         // (0.97, 0.97 and 1.19 of its height over the floor); with them 0.68 to 0.84.
         // The last two grids are too large for the full steps on the finest
-        // grid, where the points shape the coarser ones only: 0.77 and 0.70,
-        // against 0.94 and 0.92 without them.
-        EXPECT_LT(smooth, 0.9 * plain) << v.side << " " << v.top;
+        // grid, where the points shape the coarser ones and the next to the
+        // finest sees them again at the height those drew: 0.70 and 0.63,
+        // against 0.77 and 0.70 on the coarser ones alone and 0.94 and 0.92
+        // without them.
+        EXPECT_LT(smooth, v.within * plain) << v.side << " " << v.top;
         EXPECT_GT(smooth, 0) << v.side << " " << v.top;
         expect_in_bands(d, "valley");
     }
