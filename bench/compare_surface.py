@@ -10,15 +10,18 @@ against their analytic surface.
 
 Every run gets the pixel size and the DEM's extent (so that its cells are the
 DEM's), nothing else: -surface plain (the core's cells), the smooth surface
-as drawn (-drainage none) and the default (smooth, drained). Columns, over
-the cells where the DEM and the result both hold a value: RMSE; RMSE of the slope in degrees (cells whose eight neighbours
-hold one too); terraces (the share of cells within a fortieth of the interval
-of a level, over the DEM's share; 1: no terrace); flat cells beyond the DEM's
-(the share of cells whose slope is exactly zero, less the DEM's share, in
-percent); the largest error; the RMSE and slope RMSE again over the cells inside the
-convex hull of the lines' vertices only (where the TINs hold a value, so that
-every method is measured on the same cells); the best wall time of --repeat
-runs and the peak memory. Prints one Markdown table.
+as drawn (-drainage none) and the default (smooth, drained). Columns, over the
+cells where the DEM and the result both hold a value: RMSE; RMSE of the slope
+in degrees (cells whose eight neighbours hold one too); terraces (the share of
+cells within a fortieth of the interval of a level, over the DEM's share; 1: no
+terrace); flat cells beyond the DEM's (the share of cells whose slope is
+exactly zero, less the DEM's share, in percent); the largest error; the RMSE
+and slope RMSE again over the cells inside the convex hull of the lines'
+vertices only (where the TINs hold a value, so that every method is measured on
+the same cells); the best wall time of --repeat runs and the peak memory.
+Between the flat cells and the largest error, over every valid cell of the DEM:
+nodata inside the valid area (the share of them the result leaves without a
+value, in percent). Prints one Markdown table.
 With --grass, GRASS's r.surf.contour and v.surf.rst (tension=20 smooth=0.1)
 too, on the grids of a million cells or fewer (timed with GRASS's start).
 With --qgis, QGIS's own TIN interpolation (linear and Clough-Toucher, the
@@ -192,9 +195,10 @@ def measures(truth, result, pixel, interval, base, hull):
     near = lambda z: np.abs((z - base) / interval - np.round((z - base) / interval)) * 40 < 1
     terraces = near(result[both]).mean() / max(near(truth[both]).mean(), 1e-9)
     flat = 100 * ((sr[inner] == 0).mean() - (st[inner] == 0).mean())
+    holes = 100 * (~np.isfinite(result[np.isfinite(truth)])).mean()
     eh = (result - truth)[both & hull]
-    return (math.sqrt((e ** 2).mean()), math.sqrt(((sr - st)[inner] ** 2).mean()), terraces, flat, np.abs(e).max(),
-            math.sqrt((eh ** 2).mean()), math.sqrt(((sr - st)[inner & hull] ** 2).mean()))
+    return (math.sqrt((e ** 2).mean()), math.sqrt(((sr - st)[inner] ** 2).mean()), terraces, flat, holes,
+            np.abs(e).max(), math.sqrt((eh ** 2).mean()), math.sqrt(((sr - st)[inner & hull] ** 2).mean()))
 
 
 def into_bench_folder(out):
@@ -223,8 +227,9 @@ def main():
         if not os.path.exists(name + ".tif"):
             gdal.Warp(name + ".tif", dem + ".tif", xRes=pixel, yRes=pixel, resampleAlg="cubic")
     print("| DEM | interval | pixel | method | RMSE | slope RMSE (deg) | terraces | flat beyond DEM (%) | "
-          "largest error | RMSE in hull | slope RMSE in hull | time (s) | memory (MB) |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+          "nodata inside the valid area (%) | largest error | RMSE in hull | slope RMSE in hull | time (s) | "
+          "memory (MB) |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     for dem, interval in [c for c in CASES if c[0] in args.cases.split(",")]:
         if dem == "colinas":
             lines = os.path.join(ROOT, "examples", "curvas", "colinas.gpkg")
@@ -263,9 +268,9 @@ def main():
                                                               args.repeat)))
         hull = hull_of(lines, truth.shape, gt)
         for name, z, t, mb in results:
-            r, s, terr, flat, worst, rh, sh = measures(truth, z, pixel, interval, base, hull)
-            print(f"| {dem} | {interval} | {pixel:g} | {name} | {r:.3f} | {s:.3f} | {terr:.2f} | {flat:.2f} | {worst:.1f} | "
-                  f"{rh:.3f} | {sh:.3f} | {t:.2f} | {mb:.0f} |", flush=True)
+            r, s, terr, flat, holes, worst, rh, sh = measures(truth, z, pixel, interval, base, hull)
+            print(f"| {dem} | {interval} | {pixel:g} | {name} | {r:.3f} | {s:.3f} | {terr:.2f} | {flat:.2f} | "
+                  f"{holes:.2f} | {worst:.1f} | {rh:.3f} | {sh:.3f} | {t:.2f} | {mb:.0f} |", flush=True)
 
 
 if __name__ == "__main__":
