@@ -129,7 +129,7 @@ r.surf.contour --q input=burned output=result
     else:
         script += """v.surf.rst --q input=lines zcolumn=elev tension=20 smooth=0.1 elevation=result
 """
-    script += f"r.out.gdal --q -f input=result output={out} format=GTiff type=Float64\n"
+    script += f"r.out.gdal --q --overwrite -f input=result output={out} format=GTiff type=Float64\n"
     with open("grass.sh", "w") as f:
         f.write(script)
     t = time.perf_counter()
