@@ -729,16 +729,16 @@ std::vector<Level> cascade(const std::vector<double> &cells, int rows, int colum
 }
 
 // The fit solved on the coarsest level, then each finer one started from the
-// coarser's result; before level l is started, coarser(l, level l + 1, its
-// result).
+// coarser's result; before level l is started, before_finer(l, level l + 1,
+// its result).
 using Solved = std::function<void(std::size_t, const Level &, const std::vector<float> &)>;
 
-std::vector<float> solve_cascade(std::vector<Level> &levels, const Solved &coarser)
+std::vector<float> solve_cascade(std::vector<Level> &levels, const Solved &before_finer)
 {
     std::vector<float> z(static_cast<std::size_t>(levels.back().rows) * levels.back().columns, 0.0F);
     solve(levels.back(), z, STEPS_COARSEST);
     for (std::size_t l = levels.size() - 1; l-- > 0;) {
-        coarser(l, levels[l + 1], z);
+        before_finer(l, levels[l + 1], z);
         z = finer(levels[l + 1], z, levels[l]);
         levels[l + 1].points = {};
         levels[l + 1].anchor = {};
@@ -757,20 +757,17 @@ void echo_middles(Level &v, std::size_t l, const std::vector<SurfacePoint> &midd
                   const Level &c, const std::vector<float> &cz, double offset)
 {
     const std::size_t stride = std::size_t{1} << l;
-    const auto at = [&](int i, int j) { return static_cast<double>(cz[static_cast<std::size_t>(i) * c.columns + j]); };
+    const auto at = [&](std::size_t k) { return static_cast<double>(cz[k]); };
     std::vector<Stencil> extra;
     each_strided(middles.size(), before, stride, {}, [&](std::size_t k) {
         SurfacePoint p = middles[k];
         if (!(p.weight > 0))
             return;
-        int i = 0, j = 0;
-        float fr = 0, fc = 0;
-        between(p.row / c.scale, c.rows, i, fr);
-        between(p.column / c.scale, c.columns, j, fc);
-        const int i1 = std::min(i + 1, c.rows - 1), j1 = std::min(j + 1, c.columns - 1);
-        p.value = (1 - fr) * ((1 - fc) * at(i, j) + fc * at(i, j1)) + fr * ((1 - fc) * at(i1, j) + fc * at(i1, j1)) +
-                  offset;
         std::size_t row = 0;
+        const Stencil s = stencil(p, c, 0, 0, row); // where p falls on level c
+        const std::size_t right = c.right(), down = c.down();
+        p.value = (1 - s.fr) * ((1 - s.fc) * at(s.k) + s.fc * at(s.k + right)) +
+                  s.fr * ((1 - s.fc) * at(s.k + down) + s.fc * at(s.k + down + right)) + offset;
         extra.push_back(stencil(p, v, p.weight * ECHO * static_cast<double>(stride), offset, row));
     });
     merge_points(v, extra);
