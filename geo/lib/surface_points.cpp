@@ -41,34 +41,44 @@ std::vector<SurfacePoint> ContourSource::line_points(int row, int column, int ro
     const Grid &g = impl_->grid;
     // The area and its margin in pixels of the area.
     const double r0 = -margin, c0 = -margin, r1 = rows + margin, c1 = columns + margin;
-    const auto keep = [&](double r, double c, double v) {
-        if (r >= r0 && r <= r1 && c >= c0 && c <= c1)
-            out.push_back({r, c, v, 1});
-    };
-    std::vector<double> xs, ys; // a line's vertices, read at once
-    for_each_level_line(lines_layer(*impl_->read), [&](double v, OGRGeometryH line) {
-        read_vertices(line, xs, ys);
-        double pr = 0, pc = 0;
-        for (std::size_t i = 0; i < xs.size(); i++) {
-            const double r = (g.origin_y - ys[i]) / g.yres - row;
-            const double c = (xs[i] - g.origin_x) / g.xres - column;
-            if (i > 0) {
-                // Points between two vertices at most `step` apart; a
-                // segment wholly beyond the margin adds none.
-                if (std::max(r, pr) >= r0 && std::min(r, pr) <= r1 && std::max(c, pc) >= c0 &&
-                    std::min(c, pc) <= c1) {
-                    const int parts = std::max(1, static_cast<int>(std::ceil(std::hypot(r - pr, c - pc) / step)));
-                    for (int k = 1; k < parts; k++) {
-                        const double t = static_cast<double>(k) / parts;
-                        keep(pr + t * (r - pr), pc + t * (c - pc), v);
+    // Each point kept(r, c, v), the lines read twice: counted, then placed in
+    // a vector of their number (millions on a large grid, which grown point
+    // by point would be copied and faulted in twice over).
+    const auto each_point = [&](const auto &kept) {
+        std::vector<double> xs, ys; // a line's vertices, read at once
+        const auto keep = [&](double r, double c, double v) {
+            if (r >= r0 && r <= r1 && c >= c0 && c <= c1)
+                kept(r, c, v);
+        };
+        for_each_level_line(lines_layer(*impl_->read), [&](double v, OGRGeometryH line) {
+            read_vertices(line, xs, ys);
+            double pr = 0, pc = 0;
+            for (std::size_t i = 0; i < xs.size(); i++) {
+                const double r = (g.origin_y - ys[i]) / g.yres - row;
+                const double c = (xs[i] - g.origin_x) / g.xres - column;
+                if (i > 0) {
+                    // Points between two vertices at most `step` apart; a
+                    // segment wholly beyond the margin adds none.
+                    if (std::max(r, pr) >= r0 && std::min(r, pr) <= r1 && std::max(c, pc) >= c0 &&
+                        std::min(c, pc) <= c1) {
+                        const int parts =
+                            std::max(1, static_cast<int>(std::ceil(std::hypot(r - pr, c - pc) / step)));
+                        for (int k = 1; k < parts; k++) {
+                            const double t = static_cast<double>(k) / parts;
+                            keep(pr + t * (r - pr), pc + t * (c - pc), v);
+                        }
                     }
                 }
+                keep(r, c, v);
+                pr = r;
+                pc = c;
             }
-            keep(r, c, v);
-            pr = r;
-            pc = c;
-        }
-    });
+        });
+    };
+    std::size_t count = 0;
+    each_point([&](double, double, double) { count++; });
+    out.reserve(count);
+    each_point([&](double r, double c, double v) { out.push_back({r, c, v, 1}); });
     return out;
 }
 
