@@ -501,7 +501,7 @@ std::vector<std::uint32_t> swept_nearest(const std::vector<std::uint8_t> &site, 
     const std::size_t n = static_cast<std::size_t>(rows) * columns;
     const auto C = static_cast<std::int64_t>(columns);
     constexpr std::uint64_t NONE = ~std::uint64_t{0};
-    std::vector<std::uint64_t> at(n);
+    Scratch<std::uint64_t> at(n);
     in_slices(static_cast<std::size_t>(rows), 64, [&](std::size_t first, std::size_t last) {
         for (std::size_t i = first; i < last; i++)
             for (std::int64_t j = 0; j < C; j++) {

@@ -19,6 +19,8 @@ namespace tolvane::geo {
 
 namespace {
 
+using Floats = Scratch<float>;
+
 // The weight of the bending against the points, on the finest grid, for points
 // about a pixel apart along the lines: small enough that the surface passes
 // within a small share of the interval of every line, large enough to keep it
@@ -143,9 +145,9 @@ struct Level {
     int rows, columns;
     double scale;  // pixels of the finest grid per cell
     double lambda; // the bending's weight on this grid
-    std::vector<Block> points;          // by row, in a row by the cell they start from
+    Scratch<Block> points;              // by row, in a row by the cell they start from
     std::vector<std::size_t> row_start; // the first block of each row, and the end
-    std::vector<float> anchor;          // the core's cells about the offset (NaN: none)
+    Floats anchor;                      // the core's cells about the offset (NaN: none)
     double tie = 0;                     // the weight of each cell's pull towards its anchor
 
     std::size_t right() const { return columns > 1 ? 1 : 0; }
@@ -246,8 +248,7 @@ inline float kept_if(float v, std::uint8_t keep)
 // towards their anchor. Returns z.q, added row by row in the rows' order (the
 // bending's rows, then the points'), which saves the conjugate gradients a
 // pass over both grids.
-double apply(const Level &l, const std::vector<std::uint8_t> &tied, const std::vector<float> &z,
-             std::vector<float> &q)
+double apply(const Level &l, const Scratch<std::uint8_t> &tied, const Floats &z, Floats &q)
 {
     const int R = l.rows, C = l.columns;
     std::vector<double> bent(static_cast<std::size_t>(R), 0.0), pointed(static_cast<std::size_t>(R), 0.0);
@@ -323,7 +324,7 @@ double apply(const Level &l, const std::vector<std::uint8_t> &tied, const std::v
 // Rows apart on the threads, each reading the blocks of its row and the one
 // above; on a grid of one row or column, whose blocks' corners coincide, in
 // one pass.
-template <typename Share> void add_blocks(const Level &l, std::vector<float> &out, Share share)
+template <typename Share> void add_blocks(const Level &l, Floats &out, Share share)
 {
     if (l.rows < 2 || l.columns < 2) {
         for (const Block &b : l.points)
@@ -349,12 +350,22 @@ template <typename Share> void add_blocks(const Level &l, std::vector<float> &ou
     });
 }
 
+// n zeros, set on the threads.
+Floats zeros(std::size_t n)
+{
+    Floats g(n);
+    in_chunks(n, [&](std::size_t first, std::size_t last, std::size_t) {
+        std::fill(g.data() + first, g.data() + last, 0.0F);
+    });
+    return g;
+}
+
 // The inverse of M's diagonal (0 where a cell is in no term), for Jacobi's
 // preconditioner.
-std::vector<float> inverse_diagonal(const Level &l)
+Floats inverse_diagonal(const Level &l)
 {
     const int R = l.rows, C = l.columns;
-    std::vector<float> d(static_cast<std::size_t>(R) * C, 0.0F);
+    Floats d = zeros(static_cast<std::size_t>(R) * C);
     constexpr int DIAGONAL[4] = {0, 4, 7, 9};
     add_blocks(l, d, [&](const Block &b, int c) { return b.m[DIAGONAL[c]]; });
     // The second differences along a row that hold a cell, with their
@@ -401,13 +412,13 @@ double chunk_sum(std::size_t count, const std::function<double(std::size_t, std:
 }
 
 // Preconditioned conjugate gradients on level l from z, at most `steps` steps.
-void solve(const Level &l, std::vector<float> &z, int steps)
+void solve(const Level &l, Floats &z, int steps)
 {
     const std::size_t n = z.size();
-    const std::vector<float> dinv = inverse_diagonal(l);
-    std::vector<float> r(n, 0.0F), p(n), q(n);
+    const Floats dinv = inverse_diagonal(l);
+    Floats r = zeros(n), p(n), q(n);
     add_blocks(l, r, [](const Block &b, int c) { return b.rhs[c]; });
-    std::vector<std::uint8_t> tied(n);
+    Scratch<std::uint8_t> tied(n);
     in_chunks(n, [&](std::size_t a, std::size_t b, std::size_t) {
         for (std::size_t k = a; k < b; k++) {
             tied[k] = std::isnan(l.anchor[k]) ? 0 : 1;
@@ -451,11 +462,11 @@ void solve(const Level &l, std::vector<float> &z, int steps)
 
 // The cells of level `fine` read bilinearly from those of `coarse`, one cell of
 // coarse over two of fine.
-std::vector<float> finer(const Level &coarse, const std::vector<float> &z, const Level &fine)
+Floats finer(const Level &coarse, const Floats &z, const Level &fine)
 {
-    std::vector<float> out(static_cast<std::size_t>(fine.rows) * fine.columns);
+    Floats out(static_cast<std::size_t>(fine.rows) * fine.columns);
     std::vector<int> c0(fine.columns), c1(fine.columns);
-    std::vector<float> fc(fine.columns);
+    Floats fc(fine.columns);
     for (int j = 0; j < fine.columns; j++) {
         between((j + 0.5) / 2, coarse.columns, c0[j], fc[j]);
         c1[j] = std::min(c0[j] + 1, coarse.columns - 1);
@@ -557,7 +568,7 @@ void place_points(Level &v, std::size_t l, std::initializer_list<const PointSet 
     });
     for (std::size_t i = 0; i < R; i++)
         first[i + 1] += first[i];
-    std::vector<Stencil> stencils(first[R]);
+    Scratch<Stencil> stencils(first[R]);
     {
         std::vector<std::size_t> next(first.begin(), first.end() - 1);
         each_seen([&](const SurfacePoint &p, double weight) {
@@ -604,7 +615,7 @@ void merge_points(Level &l, std::vector<Stencil> &extra)
 {
     const auto C = static_cast<std::size_t>(l.columns);
     std::stable_sort(extra.begin(), extra.end(), [](const Stencil &a, const Stencil &b) { return a.k < b.k; });
-    std::vector<Block> merged;
+    Scratch<Block> merged;
     merged.reserve(l.points.size() + extra.size());
     std::vector<std::size_t> starts(l.row_start.size(), 0);
     std::size_t e = 0;
@@ -688,7 +699,7 @@ std::vector<std::uint8_t> open_flats(const std::vector<double> &cells, int rows,
 // a fine grid, where the disc spans more than the pull's reach, the pull would
 // hold the summit near the line's level. The flats that reach the edge
 // (beyond the outermost lines) keep it.
-void untie_enclosed_flats(std::vector<float> &anchor, const std::vector<double> &cells,
+void untie_enclosed_flats(Floats &anchor, const std::vector<double> &cells,
                           const std::vector<std::uint8_t> &open, double lowest, double interval, std::size_t first,
                           std::size_t last)
 {
@@ -709,7 +720,7 @@ std::vector<Level> cascade(const std::vector<double> &cells, int rows, int colum
     std::vector<Level> levels;
     levels.push_back({rows, columns, 1.0, LAMBDA, {}, {}, {}, TIE});
     levels[0].anchor.resize(cells.size());
-    std::vector<float> &anchor = levels[0].anchor;
+    Floats &anchor = levels[0].anchor;
     in_chunks(cells.size(), [&](std::size_t first, std::size_t last, std::size_t) {
         for (std::size_t k = first; k < last; k++)
             anchor[k] = static_cast<float>(cells[k] - offset);
@@ -731,11 +742,11 @@ std::vector<Level> cascade(const std::vector<double> &cells, int rows, int colum
 // The fit solved on the coarsest level, then each finer one started from the
 // coarser's result; before level l is started, before_finer(l, level l + 1,
 // its result).
-using Solved = std::function<void(std::size_t, const Level &, const std::vector<float> &)>;
+using Solved = std::function<void(std::size_t, const Level &, const Floats &)>;
 
-std::vector<float> solve_cascade(std::vector<Level> &levels, const Solved &before_finer)
+Floats solve_cascade(std::vector<Level> &levels, const Solved &before_finer)
 {
-    std::vector<float> z(static_cast<std::size_t>(levels.back().rows) * levels.back().columns, 0.0F);
+    Floats z(static_cast<std::size_t>(levels.back().rows) * levels.back().columns, 0.0F);
     solve(levels.back(), z, STEPS_COARSEST);
     for (std::size_t l = levels.size() - 1; l-- > 0;) {
         before_finer(l, levels[l + 1], z);
@@ -754,7 +765,7 @@ std::vector<float> solve_cascade(std::vector<Level> &levels, const Solved &befor
 // after `before` other points as the cascade takes them, each at the height
 // level c drew it (cz, about the offset) and at ECHO of its weight.
 void echo_middles(Level &v, std::size_t l, const std::vector<SurfacePoint> &middles, std::size_t before,
-                  const Level &c, const std::vector<float> &cz, double offset)
+                  const Level &c, const Floats &cz, double offset)
 {
     const std::size_t stride = std::size_t{1} << l;
     const auto at = [&](std::size_t k) { return static_cast<double>(cz[k]); };
@@ -776,16 +787,19 @@ void echo_middles(Level &v, std::size_t l, const std::vector<SurfacePoint> &midd
 // The lowest and highest level of the lines through each cell, above the
 // lowest level (below > above: no line).
 struct LinesThrough {
-    std::vector<float> below, above;
+    Floats below, above;
 };
 
 LinesThrough lines_through(int rows, int columns, const std::vector<SurfacePoint> &points, double lowest)
 {
     const std::size_t n = static_cast<std::size_t>(rows) * columns;
-    LinesThrough t{std::vector<float>(n, INFINITY), std::vector<float>(n, -INFINITY)};
+    LinesThrough t{Floats(n), Floats(n)};
     // Each slice of rows takes the points in it, in any order: the least and
     // the greatest do not depend on it.
     in_slices(static_cast<std::size_t>(rows), slice_rows(columns), [&](std::size_t first, std::size_t last) {
+        const std::size_t a = first * static_cast<std::size_t>(columns), b = last * static_cast<std::size_t>(columns);
+        std::fill(t.below.begin() + a, t.below.begin() + b, INFINITY);
+        std::fill(t.above.begin() + a, t.above.begin() + b, -INFINITY);
         for (const SurfacePoint &p : points) {
             const double i = std::floor(p.row), j = std::floor(p.column);
             if (!(i >= static_cast<double>(first) && i < static_cast<double>(last) && j >= 0 && j < columns))
@@ -958,7 +972,7 @@ void add_zone_points(std::vector<SurfacePoint> &out, std::vector<SurfacePoint> &
 // margin inside the band's limit, added to the finest level's points so that a
 // few more steps bend the surface back into the band (rather than the clamp
 // alone piling those cells onto the level in a flat patch).
-std::size_t hold_inside(Level &l, const std::vector<double> &cells, const std::vector<float> &z,
+std::size_t hold_inside(Level &l, const std::vector<double> &cells, const Floats &z,
                         const LinesThrough &t, double offset, double lowest, double interval)
 {
     const double margin = interval / MARGIN;
@@ -996,7 +1010,7 @@ std::size_t hold_inside(Level &l, const std::vector<double> &cells, const std::v
 
 // Each cell of the fit `z` held to its band: the few the steps did not bring
 // back in are clamped to it.
-void hold_to_bands(std::vector<double> &cells, const std::vector<float> &z, const LinesThrough &t, double offset,
+void hold_to_bands(std::vector<double> &cells, const Floats &z, const LinesThrough &t, double offset,
                    double lowest, double interval)
 {
     in_chunks(cells.size(), [&](std::size_t first, std::size_t last, std::size_t) {
@@ -1042,7 +1056,7 @@ void smooth_surface(std::vector<double> &cells, int rows, int columns, const std
     if (finest_steps < ECHO_FROM_STEPS)
         coarse_only = {};
     step_done("surface: cascade");
-    std::vector<float> z = solve_cascade(levels, [&](std::size_t l, const Level &c, const std::vector<float> &cz) {
+    Floats z = solve_cascade(levels, [&](std::size_t l, const Level &c, const Floats &cz) {
         if (l + 1 == FULL_STEPS_FROM && !coarse_only.empty()) {
             echo_middles(levels[l], l, coarse_only, before_middles, c, cz, offset);
             coarse_only = {};
