@@ -72,7 +72,7 @@ template <typename T> std::unique_ptr<T[]> uncleared(std::size_t count)
 // The same for a vector: vector(n) and resize(n) leave the cells unset, for
 // grids that a pass on the threads then writes whole. A std::vector would
 // first clear every cell on this thread alone, and take the page faults of the
-// whole grid there (a quarter of the smooth surface's time on Jacksboro at
+// whole grid there (a fifth of the smooth surface's time on Jacksboro at
 // 10 m, on a machine where a fault costs some microseconds).
 template <typename T> struct Unset : std::allocator<T> {
     template <typename U> struct rebind {
