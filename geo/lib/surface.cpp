@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <initializer_list>
+#include <new>
 #include <utility>
 
 namespace tolvane::geo {
@@ -814,18 +815,88 @@ LinesThrough lines_through(int rows, int columns, const std::vector<SurfacePoint
 
 // The band cell k is held to, above the lowest level: the core's, or for a
 // cell a line crosses, the two bands on either side of each line through it.
-void band_of(double v, std::size_t k, const LinesThrough &t, double lowest, double interval, double &low,
-             double &high)
+void band_of(double v, float below, float above, double lowest, double interval, double &low, double &high)
 {
     const double u = (v - lowest) / interval, b = std::floor(u);
     low = b * interval;
     high = low + interval;
     if (u == b) // at a level off the lines: a summit's or a pit's
         low -= interval;
-    if (t.below[k] <= t.above[k]) {
-        low = std::min(low, static_cast<double>(t.below[k]) - interval);
-        high = std::max(high, static_cast<double>(t.above[k]) + interval);
+    if (below <= above) {
+        low = std::min(low, static_cast<double>(below) - interval);
+        high = std::max(high, static_cast<double>(above) + interval);
     }
+}
+
+// The points of each row of cells, for the passes after the fit, which read
+// the lines through a few rows at a time instead of through a grid of their
+// own (two floats a cell, 72 MB on Jacksboro at 10 m, each page written fresh
+// by each pass).
+struct RowPoints {
+    std::vector<std::size_t> start; // each row's first in `of`, and the end
+    std::vector<std::uint32_t> of;  // the points in the grid, row by row, each row's in their order
+};
+
+RowPoints points_by_row(int rows, int columns, const std::vector<SurfacePoint> &points)
+{
+    if (points.size() > UINT32_MAX)
+        throw std::bad_alloc();
+    const auto row_of = [&](const SurfacePoint &p) {
+        const double i = std::floor(p.row), j = std::floor(p.column);
+        return i >= 0 && i < rows && j >= 0 && j < columns ? static_cast<int>(i) : -1;
+    };
+    RowPoints r;
+    r.start.assign(static_cast<std::size_t>(rows) + 1, 0);
+    for (const SurfacePoint &p : points)
+        if (const int i = row_of(p); i >= 0)
+            r.start[static_cast<std::size_t>(i) + 1]++;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(rows); i++)
+        r.start[i + 1] += r.start[i];
+    r.of.resize(r.start.back());
+    std::vector<std::size_t> next(r.start.begin(), r.start.end() - 1);
+    for (std::size_t n = 0; n < points.size(); n++)
+        if (const int i = row_of(points[n]); i >= 0)
+            r.of[next[static_cast<std::size_t>(i)]++] = static_cast<std::uint32_t>(n);
+    return r;
+}
+
+// The cells of a chunk of the passes after the fit, in whole rows.
+constexpr std::size_t NEAR_CELLS = 1 << 18;
+
+std::size_t near_rows(int columns) { return std::max<std::size_t>(1, NEAR_CELLS / static_cast<std::size_t>(columns)); }
+std::size_t near_chunks(int rows, int columns)
+{
+    return (static_cast<std::size_t>(rows) + near_rows(columns) - 1) / near_rows(columns);
+}
+
+// Runs body(chunk, first, last, near) for each chunk of near_rows() rows, the
+// chunks shared among the threads: [first, last) the chunk's cells, and
+// near.below[k - first], near.above[k - first] what lines_through gives cell
+// k (the least and the greatest of the points in it, in any order).
+void with_lines_near(int rows, int columns, const std::vector<SurfacePoint> &points, const RowPoints &by_row,
+                     double lowest,
+                     const std::function<void(std::size_t, std::size_t, std::size_t, const LinesThrough &)> &body)
+{
+    const auto C = static_cast<std::size_t>(columns);
+    const std::size_t R = near_rows(columns);
+    in_slices(near_chunks(rows, columns), std::max<std::size_t>(1, slice_rows(columns) / R),
+              [&](std::size_t a, std::size_t b) {
+                  LinesThrough near{Floats(R * C), Floats(R * C)};
+                  for (std::size_t c = a; c < b; c++) {
+                      const std::size_t r0 = c * R, r1 = std::min(static_cast<std::size_t>(rows), r0 + R);
+                      const std::size_t first = r0 * C, cells = (r1 - r0) * C;
+                      std::fill(near.below.begin(), near.below.begin() + cells, INFINITY);
+                      std::fill(near.above.begin(), near.above.begin() + cells, -INFINITY);
+                      for (std::size_t n = by_row.start[r0]; n < by_row.start[r1]; n++) {
+                          const SurfacePoint &p = points[by_row.of[n]];
+                          const std::size_t k =
+                              static_cast<std::size_t>(std::floor(p.row)) * C + static_cast<std::size_t>(std::floor(p.column)) - first;
+                          near.below[k] = std::min(near.below[k], static_cast<float>(p.value - lowest));
+                          near.above[k] = std::max(near.above[k], static_cast<float>(p.value - lowest));
+                      }
+                      body(c, first, first + cells, near);
+                  }
+              });
 }
 
 // The wide zones between two lines of one level (a valley whose floor stays
@@ -973,18 +1044,20 @@ void add_zone_points(std::vector<SurfacePoint> &out, std::vector<SurfacePoint> &
 // few more steps bend the surface back into the band (rather than the clamp
 // alone piling those cells onto the level in a flat patch).
 std::size_t hold_inside(Level &l, const std::vector<double> &cells, const Floats &z,
-                        const LinesThrough &t, double offset, double lowest, double interval)
+                        const std::vector<SurfacePoint> &points, const RowPoints &by_row, double offset, double lowest,
+                        double interval)
 {
     const double margin = interval / MARGIN;
     const auto C = static_cast<std::size_t>(l.columns);
     // Found chunk by chunk, the chunks' cells joined in the chunks' order.
-    std::vector<std::vector<Stencil>> found((cells.size() + CHUNK - 1) / CHUNK);
-    in_chunks(cells.size(), [&](std::size_t first, std::size_t last, std::size_t chunk) {
+    std::vector<std::vector<Stencil>> found(near_chunks(l.rows, l.columns));
+    with_lines_near(l.rows, l.columns, points, by_row, lowest, [&](std::size_t chunk, std::size_t first,
+                                                                   std::size_t last, const LinesThrough &near) {
         for (std::size_t k = first; k < last; k++) {
             if (std::isnan(cells[k]))
                 continue;
             double low = 0, high = 0;
-            band_of(cells[k], k, t, lowest, interval, low, high);
+            band_of(cells[k], near.below[k - first], near.above[k - first], lowest, interval, low, high);
             const double v = static_cast<double>(z[k]) + offset - lowest;
             if (v >= low && v <= high)
                 continue;
@@ -1010,16 +1083,18 @@ std::size_t hold_inside(Level &l, const std::vector<double> &cells, const Floats
 
 // Each cell of the fit `z` held to its band: the few the steps did not bring
 // back in are clamped to it.
-void hold_to_bands(std::vector<double> &cells, const Floats &z, const LinesThrough &t, double offset,
-                   double lowest, double interval)
+void hold_to_bands(std::vector<double> &cells, int rows, int columns, const Floats &z,
+                   const std::vector<SurfacePoint> &points, const RowPoints &by_row, double offset, double lowest,
+                   double interval)
 {
-    in_chunks(cells.size(), [&](std::size_t first, std::size_t last, std::size_t) {
+    with_lines_near(rows, columns, points, by_row, lowest, [&](std::size_t, std::size_t first, std::size_t last,
+                                                               const LinesThrough &near) {
         for (std::size_t k = first; k < last; k++) {
             const double v = cells[k];
             if (std::isnan(v))
                 continue;
             double low = 0, high = 0;
-            band_of(v, k, t, lowest, interval, low, high);
+            band_of(v, near.below[k - first], near.above[k - first], lowest, interval, low, high);
             cells[k] = std::clamp(static_cast<double>(z[k]) + offset, low + lowest, high + lowest);
         }
     });
@@ -1063,13 +1138,13 @@ void smooth_surface(std::vector<double> &cells, int rows, int columns, const std
         }
     });
     step_done("surface: fit");
-    // The lines through each cell, dropped for the steps (they would add to
-    // the peak) and read again for the clamp.
-    if (hold_inside(levels[0], cells, z, lines_through(rows, columns, points, lowest), offset, lowest, interval) > 0)
+    // The points by row, found again for the clamp rather than kept through
+    // the steps, where they would add to the peak.
+    if (hold_inside(levels[0], cells, z, points, points_by_row(rows, columns, points), offset, lowest, interval) > 0)
         solve(levels[0], z, STEPS_HELD);
     levels.clear();
     step_done("surface: held");
-    hold_to_bands(cells, z, lines_through(rows, columns, points, lowest), offset, lowest, interval);
+    hold_to_bands(cells, rows, columns, z, points, points_by_row(rows, columns, points), offset, lowest, interval);
 }
 
 } // namespace tolvane::geo
