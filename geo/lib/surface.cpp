@@ -828,10 +828,10 @@ void band_of(double v, float below, float above, double lowest, double interval,
     }
 }
 
-// The points of each row of cells, for the passes after the fit, which read
-// the lines through a few rows at a time instead of through a grid of their
-// own (two floats a cell, 72 MB on Jacksboro at 10 m, each page written fresh
-// by each pass).
+// The points of each row of cells. The passes after the fit read the lines
+// through a few rows at a time from them, and so need no grid of the lines
+// through every cell (two floats a cell, 72 MB on Jacksboro at 10 m, every
+// page of it faulted in fresh).
 struct RowPoints {
     std::vector<std::size_t> start; // each row's first in `of`, and the end
     std::vector<std::uint32_t> of;  // the points in the grid, row by row, each row's in their order
