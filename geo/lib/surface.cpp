@@ -791,45 +791,9 @@ struct LinesThrough {
     Floats below, above;
 };
 
-LinesThrough lines_through(int rows, int columns, const std::vector<SurfacePoint> &points, double lowest)
-{
-    const std::size_t n = static_cast<std::size_t>(rows) * columns;
-    LinesThrough t{Floats(n), Floats(n)};
-    // Each slice of rows takes the points in it, in any order: the least and
-    // the greatest do not depend on it.
-    in_slices(static_cast<std::size_t>(rows), slice_rows(columns), [&](std::size_t first, std::size_t last) {
-        const std::size_t a = first * static_cast<std::size_t>(columns), b = last * static_cast<std::size_t>(columns);
-        std::fill(t.below.begin() + a, t.below.begin() + b, INFINITY);
-        std::fill(t.above.begin() + a, t.above.begin() + b, -INFINITY);
-        for (const SurfacePoint &p : points) {
-            const double i = std::floor(p.row), j = std::floor(p.column);
-            if (!(i >= static_cast<double>(first) && i < static_cast<double>(last) && j >= 0 && j < columns))
-                continue;
-            const std::size_t k = static_cast<std::size_t>(i) * columns + static_cast<std::size_t>(j);
-            t.below[k] = std::min(t.below[k], static_cast<float>(p.value - lowest));
-            t.above[k] = std::max(t.above[k], static_cast<float>(p.value - lowest));
-        }
-    });
-    return t;
-}
-
-// The band cell k is held to, above the lowest level: the core's, or for a
-// cell a line crosses, the two bands on either side of each line through it.
-void band_of(double v, float below, float above, double lowest, double interval, double &low, double &high)
-{
-    const double u = (v - lowest) / interval, b = std::floor(u);
-    low = b * interval;
-    high = low + interval;
-    if (u == b) // at a level off the lines: a summit's or a pit's
-        low -= interval;
-    if (below <= above) {
-        low = std::min(low, static_cast<double>(below) - interval);
-        high = std::max(high, static_cast<double>(above) + interval);
-    }
-}
-
-// The points of each row of cells. The passes after the fit read the lines
-// through a few rows at a time from them, and so need no grid of the lines
+// The points of each row of cells, from which the lines through the cells of
+// a few rows are found without a pass over every point. The passes after the
+// fit read them a chunk of rows at a time, and so need no grid of the lines
 // through every cell (two floats a cell, 72 MB on Jacksboro at 10 m, every
 // page of it faulted in fresh).
 struct RowPoints {
@@ -860,6 +824,51 @@ RowPoints points_by_row(int rows, int columns, const std::vector<SurfacePoint> &
     return r;
 }
 
+// The least and the greatest of the points in each cell of rows [r0, r1) of
+// `columns` cells, above the lowest level, into below and above from that of
+// (r0, 0) on; INFINITY and -INFINITY where no point lies. They do not depend
+// on the points' order.
+void lines_in_rows(const std::vector<SurfacePoint> &points, const RowPoints &by_row, std::size_t r0, std::size_t r1,
+                   std::size_t columns, double lowest, float *below, float *above)
+{
+    const std::size_t first = r0 * columns;
+    std::fill(below, below + (r1 - r0) * columns, INFINITY);
+    std::fill(above, above + (r1 - r0) * columns, -INFINITY);
+    for (std::size_t n = by_row.start[r0]; n < by_row.start[r1]; n++) {
+        const SurfacePoint &p = points[by_row.of[n]];
+        const std::size_t k =
+            static_cast<std::size_t>(std::floor(p.row)) * columns + static_cast<std::size_t>(std::floor(p.column)) - first;
+        below[k] = std::min(below[k], static_cast<float>(p.value - lowest));
+        above[k] = std::max(above[k], static_cast<float>(p.value - lowest));
+    }
+}
+
+LinesThrough lines_through(int rows, int columns, const std::vector<SurfacePoint> &points, double lowest)
+{
+    const auto C = static_cast<std::size_t>(columns);
+    const RowPoints by_row = points_by_row(rows, columns, points);
+    LinesThrough t{Floats(static_cast<std::size_t>(rows) * C), Floats(static_cast<std::size_t>(rows) * C)};
+    in_slices(static_cast<std::size_t>(rows), slice_rows(columns), [&](std::size_t first, std::size_t last) {
+        lines_in_rows(points, by_row, first, last, C, lowest, t.below.data() + first * C, t.above.data() + first * C);
+    });
+    return t;
+}
+
+// The band cell k is held to, above the lowest level: the core's, or for a
+// cell a line crosses, the two bands on either side of each line through it.
+void band_of(double v, float below, float above, double lowest, double interval, double &low, double &high)
+{
+    const double u = (v - lowest) / interval, b = std::floor(u);
+    low = b * interval;
+    high = low + interval;
+    if (u == b) // at a level off the lines: a summit's or a pit's
+        low -= interval;
+    if (below <= above) {
+        low = std::min(low, static_cast<double>(below) - interval);
+        high = std::max(high, static_cast<double>(above) + interval);
+    }
+}
+
 // The cells of a chunk of the passes after the fit, in whole rows.
 constexpr std::size_t NEAR_CELLS = 1 << 18;
 
@@ -872,7 +881,7 @@ std::size_t near_chunks(int rows, int columns)
 // Runs body(chunk, first, last, near) for each chunk of near_rows() rows, the
 // chunks shared among the threads: [first, last) the chunk's cells, and
 // near.below[k - first], near.above[k - first] what lines_through gives cell
-// k (the least and the greatest of the points in it, in any order).
+// k.
 void with_lines_near(int rows, int columns, const std::vector<SurfacePoint> &points, const RowPoints &by_row,
                      double lowest,
                      const std::function<void(std::size_t, std::size_t, std::size_t, const LinesThrough &)> &body)
@@ -884,17 +893,8 @@ void with_lines_near(int rows, int columns, const std::vector<SurfacePoint> &poi
                   LinesThrough near{Floats(R * C), Floats(R * C)};
                   for (std::size_t c = a; c < b; c++) {
                       const std::size_t r0 = c * R, r1 = std::min(static_cast<std::size_t>(rows), r0 + R);
-                      const std::size_t first = r0 * C, cells = (r1 - r0) * C;
-                      std::fill(near.below.begin(), near.below.begin() + cells, INFINITY);
-                      std::fill(near.above.begin(), near.above.begin() + cells, -INFINITY);
-                      for (std::size_t n = by_row.start[r0]; n < by_row.start[r1]; n++) {
-                          const SurfacePoint &p = points[by_row.of[n]];
-                          const std::size_t k =
-                              static_cast<std::size_t>(std::floor(p.row)) * C + static_cast<std::size_t>(std::floor(p.column)) - first;
-                          near.below[k] = std::min(near.below[k], static_cast<float>(p.value - lowest));
-                          near.above[k] = std::max(near.above[k], static_cast<float>(p.value - lowest));
-                      }
-                      body(c, first, first + cells, near);
+                      lines_in_rows(points, by_row, r0, r1, C, lowest, near.below.data(), near.above.data());
+                      body(c, r0 * C, r1 * C, near);
                   }
               });
 }
